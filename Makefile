@@ -1,0 +1,46 @@
+# Entry points: make test | make demo | make bench | make fuzz
+JOBS ?= $(shell nproc)
+ASAN_DIR := build/asan
+REL_DIR := build/release
+FUZZ_DIR := build/fuzz
+CMAKE_GEN := -G Ninja
+
+.PHONY: all deps test build-test bench fuzz demo clean format
+
+all: build-test
+
+deps:
+	@bash scripts/install-deps.sh
+
+# Build with AddressSanitizer and UndefinedBehaviorSanitizer and run every test.
+test: deps
+	cmake -S . -B $(ASAN_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DKORVANE_SANITIZE=ON -DKORVANE_TESTS=ON
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+build-test:
+	cmake -S . -B $(ASAN_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DKORVANE_SANITIZE=ON -DKORVANE_TESTS=ON
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+
+# Optimised build of the benchmarks, then the benchmark programs and the
+# peer-comparison scripts.
+bench: deps
+	cmake -S . -B $(REL_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=OFF -DKORVANE_BENCH=ON
+	cmake --build $(REL_DIR) -j $(JOBS)
+	bash bench/run.sh $(REL_DIR)
+
+# libFuzzer targets built with clang; FUZZ_SECONDS per target.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	CXX=clang++ cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKORVANE_TESTS=OFF -DKORVANE_APPS=OFF -DKORVANE_FUZZ=ON
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	bash fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+clean:
+	rm -rf build
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')

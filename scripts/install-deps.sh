@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Korvane builds, tests and benchmarks with.
+# Idempotent: installs only what is missing and runs apt-get update only then.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev libgl-dev
+  libjpeg62-turbo-dev libpng-dev zlib1g-dev
+  googletest libgtest-dev libbenchmark-dev
+  clang
+  xvfb xauth
+)
+# Peers for the benchmark scripts and screenshots (not needed by make test).
+if [[ "${KORVANE_DEPS:-}" == "bench" ]]; then
+  PACKAGES+=(python3-pil imagemagick ffmpeg xvfb xauth)
+fi
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+echo "install-deps: installing ${missing[*]}"
+SUDO=""
+if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
+$SUDO apt-get update -q
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,155 @@
+// Pixel memory rules of TBitmap and the drawing geometry of TCanvas.
+#include <gtest/gtest.h>
+
+#include "korvane/foundations/host/graphics.h"
+#include "tests/test_support.h"
+
+using namespace korvane;
+
+TEST(BitmapMemory, RowsArePaddedToFourBytes) {
+  struct Case { TPixelFormat pf; int w; int stride; };
+  for (Case c : {Case{pf24bit, 1, 4}, Case{pf24bit, 5, 16}, Case{pf1bit, 3, 4}, Case{pf1bit, 33, 8},
+                 Case{pf4bit, 9, 8}, Case{pf8bit, 5, 8}, Case{pf16bit, 3, 8}, Case{pf32bit, 3, 12}}) {
+    TBitmap b(c.w, 3, c.pf);
+    EXPECT_EQ(b.Scanline(1) - b.Scanline(0), c.stride) << "format " << c.pf << " width " << c.w;
+    EXPECT_EQ(b.Scanline(2) - b.Scanline(1), c.stride);
+  }
+}
+
+TEST(BitmapMemory, OneBitIsMsbFirstAndOneIsWhite) {
+  TBitmap b(10, 1, pf1bit);
+  std::memset(b.Scanline(0), 0, 4);
+  b.Scanline(0)[0] = 0x80;  // leftmost pixel
+  b.Scanline(0)[1] = 0x40;  // pixel 9
+  EXPECT_EQ(b.GetPixel(0, 0), clWhite);
+  EXPECT_EQ(b.GetPixel(1, 0), clBlack);
+  EXPECT_EQ(b.GetPixel(9, 0), clWhite);
+  EXPECT_EQ(b.GetPixel(8, 0), clBlack);
+  b.SetPixel(3, 0, clWhite);
+  EXPECT_EQ(b.Scanline(0)[0], 0x90);
+}
+
+TEST(BitmapMemory, NewBitmapIsFilledWithTheBrushAndResizeKeepsTopLeft) {
+  TBitmap b(4, 3, pf24bit);
+  EXPECT_EQ(test::Pixel24(b, 3, 2), 0xFFFFFFu);
+  b.SetPixel(1, 1, RGB(10, 20, 30));
+  b.Canvas()->Brush()->SetColor(clRed);
+  b.SetSize(6, 5);
+  EXPECT_EQ(b.GetPixel(1, 1), RGB(10, 20, 30));
+  EXPECT_EQ(b.GetPixel(0, 0), clWhite);  // old area kept
+  EXPECT_EQ(b.GetPixel(5, 0), clRed);    // new columns
+  EXPECT_EQ(b.GetPixel(2, 4), clRed);    // new rows
+  b.SetSize(2, 2);
+  EXPECT_EQ(b.GetPixel(1, 1), RGB(10, 20, 30));
+}
+
+TEST(BitmapMemory, OneBitResizeFillsNewBitsOnly) {
+  TBitmap b(3, 1, pf1bit);
+  b.Canvas()->Brush()->SetColor(clBlack);
+  b.SetPixel(0, 0, clWhite);
+  b.SetPixel(1, 0, clBlack);
+  b.SetPixel(2, 0, clWhite);
+  b.SetSize(12, 2);
+  EXPECT_EQ(b.GetPixel(0, 0), clWhite);
+  EXPECT_EQ(b.GetPixel(1, 0), clBlack);
+  EXPECT_EQ(b.GetPixel(2, 0), clWhite);
+  for (int x = 3; x < 12; ++x) EXPECT_EQ(b.GetPixel(x, 0), clBlack) << x;
+}
+
+TEST(BitmapMemory, AssignIsDeepAndFormatConversionRoundTrips) {
+  TBitmap a;
+  test::FillPattern24(a, 7, 5, 1);
+  TBitmap b;
+  b.Assign(&a);
+  EXPECT_TRUE(test::SamePixels(a, b));
+  a.Scanline(0)[0] ^= 0xFF;
+  EXPECT_FALSE(test::SamePixels(a, b));
+  TBitmap c;
+  c.Assign(&b);
+  c.SetPixelFormat(pf32bit);
+  c.SetPixelFormat(pf24bit);
+  EXPECT_TRUE(test::SamePixels(b, c));
+}
+
+TEST(BitmapMemory, ChangeEventFires) {
+  TBitmap b;
+  int n = 0;
+  b.OnChange = [&](TObject* s) { EXPECT_EQ(s, &b); ++n; };
+  b.SetSize(3, 3);
+  b.Canvas()->FillRect(Rect(0, 0, 1, 1));
+  EXPECT_GE(n, 1);
+  EXPECT_TRUE(b.Modified());
+}
+
+class CanvasGeometry : public ::testing::TestWithParam<TPixelFormat> {};
+
+TEST_P(CanvasGeometry, RectangleAndFillRectExcludeRightAndBottom) {
+  TBitmap b(10, 10, GetParam());
+  TCanvas* c = b.Canvas();
+  c->Brush()->SetColor(clBlack);
+  c->FillRect(Rect(2, 2, 5, 6));
+  EXPECT_EQ(b.GetPixel(2, 2), clBlack);
+  EXPECT_EQ(b.GetPixel(4, 5), clBlack);
+  EXPECT_EQ(b.GetPixel(5, 5), clWhite);
+  EXPECT_EQ(b.GetPixel(4, 6), clWhite);
+  EXPECT_EQ(b.GetPixel(1, 2), clWhite);
+
+  TBitmap r(10, 10, GetParam());
+  r.Canvas()->Pen()->SetColor(clBlack);
+  r.Canvas()->Brush()->SetStyle(bsClear);
+  r.Canvas()->Rectangle(1, 1, 6, 4);
+  EXPECT_EQ(r.GetPixel(1, 1), clBlack);
+  EXPECT_EQ(r.GetPixel(5, 1), clBlack);
+  EXPECT_EQ(r.GetPixel(5, 3), clBlack);
+  EXPECT_EQ(r.GetPixel(6, 1), clWhite);
+  EXPECT_EQ(r.GetPixel(1, 4), clWhite);
+  EXPECT_EQ(r.GetPixel(3, 2), clWhite);  // clear brush leaves the inside
+}
+
+TEST_P(CanvasGeometry, LineToLeavesOutItsLastPoint) {
+  TBitmap b(10, 10, GetParam());
+  TCanvas* c = b.Canvas();
+  c->Pen()->SetColor(clBlack);
+  c->MoveTo(1, 1);
+  c->LineTo(6, 1);
+  for (int x = 1; x <= 5; ++x) EXPECT_EQ(b.GetPixel(x, 1), clBlack) << x;
+  EXPECT_EQ(b.GetPixel(6, 1), clWhite);
+  EXPECT_EQ(c->PenPos(), Point(6, 1));
+  c->LineTo(6, 6);  // continues down without redrawing the corner twice
+  EXPECT_EQ(b.GetPixel(6, 1), clBlack);
+  EXPECT_EQ(b.GetPixel(6, 5), clBlack);
+  EXPECT_EQ(b.GetPixel(6, 6), clWhite);
+}
+
+TEST_P(CanvasGeometry, EvenOddPolygonClipLeavesOutsideAndHoleUntouched) {
+  TBitmap b(20, 20, GetParam());
+  TCanvas* c = b.Canvas();
+  // Outer square and an inner square traced in the same polygon: even-odd
+  // makes the inner one a hole.
+  TPoint pts[] = {{2, 2}, {18, 2}, {18, 18}, {2, 18}, {2, 2}, {7, 7}, {13, 7}, {13, 13}, {7, 13}, {7, 7}};
+  c->SetClipPolygon(pts, 10, ALTERNATE);
+  c->Brush()->SetColor(clBlack);
+  c->FillRect(Rect(0, 0, 20, 20));
+  c->ResetClip();
+  EXPECT_EQ(b.GetPixel(4, 4), clBlack);    // inside the ring
+  EXPECT_EQ(b.GetPixel(10, 10), clWhite);  // the hole
+  EXPECT_EQ(b.GetPixel(0, 0), clWhite);    // outside
+  EXPECT_EQ(b.GetPixel(19, 10), clWhite);
+}
+
+TEST_P(CanvasGeometry, XorPenTwiceRestores) {
+  TBitmap b(8, 8, GetParam());
+  TBitmap before;
+  before.Assign(&b);
+  TCanvas* c = b.Canvas();
+  c->Pen()->SetMode(pmXor);
+  c->Pen()->SetColor(clWhite);
+  c->MoveTo(0, 3);
+  c->LineTo(8, 3);
+  EXPECT_EQ(b.GetPixel(4, 3), clBlack);
+  c->MoveTo(0, 3);
+  c->LineTo(8, 3);
+  EXPECT_TRUE(test::SamePixels(b, before));
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, CanvasGeometry, ::testing::Values(pf24bit, pf1bit, pf32bit, pf8bit));
