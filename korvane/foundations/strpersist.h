@@ -1,0 +1,16 @@
+// Length-prefixed string persistence: a signed 32-bit little-endian length,
+// then the bytes, no terminator.
+#pragma once
+#include <string>
+
+#include "korvane/foundations/host/streams.h"
+
+namespace korvane {
+
+void SaveStringToStream(TStream* stream, const std::string& text);
+// Reads a string written by SaveStringToStream. A negative length reads as
+// empty; a length past the end of the stream raises EReadError without
+// allocating more than the stream holds.
+void LoadStringFromStream(TStream* stream, std::string& text);
+
+}  // namespace korvane
