@@ -162,21 +162,21 @@ void TFileStream::SetSize(int64_t n) {
 // TNulStream
 
 int64_t TNulStream::Read(void*, int64_t count) {
-  pos_ = int32_t(pos_ + count);
+  pos_ += count;
   if (pos_ > size_) size_ = pos_;
   return count;
 }
 
 int64_t TNulStream::Write(const void*, int64_t count) {
-  pos_ = int32_t(pos_ + count);
+  pos_ += count;
   if (pos_ > size_) size_ = pos_;
   return count;
 }
 
 int64_t TNulStream::Seek(int64_t offset, TSeekOrigin origin) {
   switch (origin) {
-    case soBeginning: pos_ = int32_t(offset); break;
-    case soCurrent: pos_ = int32_t(pos_ + offset); break;
+    case soBeginning: pos_ = offset; break;
+    case soCurrent: pos_ += offset; break;
     case soEnd: pos_ = size_; return pos_;
   }
   if (pos_ > size_) size_ = pos_;
