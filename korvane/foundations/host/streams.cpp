@@ -1,5 +1,6 @@
 #include "korvane/foundations/host/streams.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -126,6 +127,13 @@ TFileStream::TFileStream(const std::string& name, TFileMode mode) : name_(name) 
     std::string why = std::strerror(errno);
     if (mode == fmCreate) throw EFCreateError("Cannot create file \"" + name + "\". " + why);
     throw EFOpenError("Cannot open file \"" + name + "\". " + why);
+  }
+  // fopen accepts a folder for reading; it is not a file to read from.
+  struct stat st;
+  if (fstat(fileno(f_), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(f_);
+    f_ = nullptr;
+    throw EFOpenError("Cannot open file \"" + name + "\". Is a directory");
   }
 }
 
