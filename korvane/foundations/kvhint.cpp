@@ -5,8 +5,8 @@
 namespace korvane {
 
 namespace {
-constexpr Qt::WindowFlags kHintFlags = Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowTransparentForInput |
-                                       Qt::WindowDoesNotAcceptFocus;
+constexpr Qt::WindowFlags kHintFlags =
+    Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus;
 
 QColor ToQ(TColor c) {
   c = ColorToRGB(c);

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QPointer>
-#include <algorithm>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTest>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -170,16 +170,18 @@ TEST_P(KeyMapping, QtKeysBecomeVirtualKeys) {
   EXPECT_EQ(QtKeyToVK(GetParam().qt, GetParam().mods), GetParam().vk);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Keys, KeyMapping,
-    ::testing::Values(KeyCase{Qt::Key_A, Qt::NoModifier, Word('A')}, KeyCase{Qt::Key_7, Qt::NoModifier, Word('7')},
-                      KeyCase{Qt::Key_7, Qt::KeypadModifier, VK_NUMPAD0 + 7},
-                      KeyCase{Qt::Key_Plus, Qt::KeypadModifier, VK_ADD},
-                      KeyCase{Qt::Key_Minus, Qt::NoModifier, VK_OEM_MINUS},
-                      KeyCase{Qt::Key_Left, Qt::NoModifier, VK_LEFT}, KeyCase{Qt::Key_PageDown, Qt::NoModifier, VK_NEXT},
-                      KeyCase{Qt::Key_F12, Qt::NoModifier, VK_F12}, KeyCase{Qt::Key_Escape, Qt::NoModifier, VK_ESCAPE},
-                      KeyCase{Qt::Key_Delete, Qt::NoModifier, VK_DELETE},
-                      KeyCase{Qt::Key_unknown, Qt::NoModifier, Word(0)}));
+INSTANTIATE_TEST_SUITE_P(Keys, KeyMapping,
+                         ::testing::Values(KeyCase{Qt::Key_A, Qt::NoModifier, Word('A')},
+                                           KeyCase{Qt::Key_7, Qt::NoModifier, Word('7')},
+                                           KeyCase{Qt::Key_7, Qt::KeypadModifier, VK_NUMPAD0 + 7},
+                                           KeyCase{Qt::Key_Plus, Qt::KeypadModifier, VK_ADD},
+                                           KeyCase{Qt::Key_Minus, Qt::NoModifier, VK_OEM_MINUS},
+                                           KeyCase{Qt::Key_Left, Qt::NoModifier, VK_LEFT},
+                                           KeyCase{Qt::Key_PageDown, Qt::NoModifier, VK_NEXT},
+                                           KeyCase{Qt::Key_F12, Qt::NoModifier, VK_F12},
+                                           KeyCase{Qt::Key_Escape, Qt::NoModifier, VK_ESCAPE},
+                                           KeyCase{Qt::Key_Delete, Qt::NoModifier, VK_DELETE},
+                                           KeyCase{Qt::Key_unknown, Qt::NoModifier, Word(0)}));
 
 TEST(ControlKeys, KeyDownGetsTheVirtualKeyAndZeroingItSuppressesKeyPress) {
   Probe c;

@@ -99,7 +99,8 @@ TEST(PaletteDialog, ExecuteReportsTheChoiceOrTheCancel) {
   std::vector<TRGB> pal = Ramp(8);
   TKorvanePaletteDialog dlg(nullptr);
   dlg.SetPalette(pal.data(), int(pal.size()));
-  QTimer::singleShot(0, &dlg, [&] { QTest::mouseClick(&dlg, Qt::LeftButton, Qt::NoModifier, CellCenter(7)); });
+  QTimer::singleShot(0, &dlg,
+                     [&] { QTest::mouseClick(&dlg, Qt::LeftButton, Qt::NoModifier, CellCenter(7)); });
   EXPECT_TRUE(dlg.Execute());
   EXPECT_EQ(dlg.ChosenColor(), RGB(pal[7].r, pal[7].g, pal[7].b));
 

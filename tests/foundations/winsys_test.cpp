@@ -1,5 +1,7 @@
 // Window-system services: movable memory blocks, packed DIBs (writing,
 // reading every depth, hostile headers, drawing) and the clipboard.
+#include "korvane/foundations/host/winsys.h"
+
 #include <gtest/gtest.h>
 
 #include <QClipboard>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "korvane/foundations/host/exceptions.h"
-#include "korvane/foundations/host/winsys.h"
 #include "tests/test_support.h"
 
 using namespace korvane;
@@ -205,7 +206,8 @@ INSTANTIATE_TEST_SUITE_P(
     Depths, DibReader,
     ::testing::Values(
         DibSpec{"pal8", 8, 0, {}, kTable4, false, {{1, 2, 3}, {3, 0, 1}}, pf24bit, {R, G, B, B, K, R}},
-        DibSpec{"pal4odd", 4, 0, {}, kTable4, false, {{0x12, 0x30}, {0x30, 0x10}}, pf24bit, {R, G, B, B, K, R}},
+        DibSpec{
+            "pal4odd", 4, 0, {}, kTable4, false, {{0x12, 0x30}, {0x30, 0x10}}, pf24bit, {R, G, B, B, K, R}},
         DibSpec{"rgb555",
                 16,
                 0,
@@ -301,36 +303,35 @@ TEST_P(DibHostile, IsRejectedAndLeavesTheBitmapAlone) {
 
 INSTANTIATE_TEST_SUITE_P(
     Headers, DibHostile,
-    ::testing::Values(
-        Mutation{"shorterThanHeader", [](auto& d) { d.resize(39); }},
-        Mutation{"coreHeader", [](auto& d) { Put32(d, 0, 12); }},
-        Mutation{"headerPastBlock", [](auto& d) { Put32(d, 0, 200); }},
-        Mutation{"zeroWidth", [](auto& d) { Put32(d, 4, 0); }},
-        Mutation{"negativeWidth", [](auto& d) { Put32(d, 4, uint32_t(-3)); }},
-        Mutation{"zeroHeight", [](auto& d) { Put32(d, 8, 0); }},
-        Mutation{"minHeight", [](auto& d) { Put32(d, 8, uint32_t(INT_MIN)); }},
-        Mutation{"hugeImage",
-                 [](auto& d) {
-                   Put32(d, 4, 100000);
-                   Put32(d, 8, 100000);
-                 }},
-        Mutation{"bitCount7", [](auto& d) { d[14] = 7; }},
-        Mutation{"rle8", [](auto& d) { Put32(d, 16, 1); }},
-        Mutation{"bitfieldsOn8bit", [](auto& d) { Put32(d, 16, 3); }},
-        Mutation{"tooManyColors", [](auto& d) { Put32(d, 32, 300); }},
-        Mutation{"tableOverrun",
-                 [](auto& d) {
-                   d[14] = 24;
-                   Put32(d, 32, 0x40000000);
-                 }},
-        Mutation{"truncatedRows", [](auto& d) { d.pop_back(); }},
-        Mutation{"splitMask",
-                 [](auto& d) {
-                   d[14] = 16;
-                   Put32(d, 16, 3);
-                   Put32(d, 32, 0);
-                   Put32(d, 40, 0x0F0F);
-                 }}),
+    ::testing::Values(Mutation{"shorterThanHeader", [](auto& d) { d.resize(39); }},
+                      Mutation{"coreHeader", [](auto& d) { Put32(d, 0, 12); }},
+                      Mutation{"headerPastBlock", [](auto& d) { Put32(d, 0, 200); }},
+                      Mutation{"zeroWidth", [](auto& d) { Put32(d, 4, 0); }},
+                      Mutation{"negativeWidth", [](auto& d) { Put32(d, 4, uint32_t(-3)); }},
+                      Mutation{"zeroHeight", [](auto& d) { Put32(d, 8, 0); }},
+                      Mutation{"minHeight", [](auto& d) { Put32(d, 8, uint32_t(INT_MIN)); }},
+                      Mutation{"hugeImage",
+                               [](auto& d) {
+                                 Put32(d, 4, 100000);
+                                 Put32(d, 8, 100000);
+                               }},
+                      Mutation{"bitCount7", [](auto& d) { d[14] = 7; }},
+                      Mutation{"rle8", [](auto& d) { Put32(d, 16, 1); }},
+                      Mutation{"bitfieldsOn8bit", [](auto& d) { Put32(d, 16, 3); }},
+                      Mutation{"tooManyColors", [](auto& d) { Put32(d, 32, 300); }},
+                      Mutation{"tableOverrun",
+                               [](auto& d) {
+                                 d[14] = 24;
+                                 Put32(d, 32, 0x40000000);
+                               }},
+                      Mutation{"truncatedRows", [](auto& d) { d.pop_back(); }},
+                      Mutation{"splitMask",
+                               [](auto& d) {
+                                 d[14] = 16;
+                                 Put32(d, 16, 3);
+                                 Put32(d, 32, 0);
+                                 Put32(d, 40, 0x0F0F);
+                               }}),
     [](const ::testing::TestParamInfo<Mutation>& i) { return std::string(i.param.name); });
 
 // ---------------------------------------------------------------------------

@@ -130,11 +130,13 @@ TShiftState ShiftStateOf(Qt::KeyboardModifiers mods, Qt::MouseButtons buttons) {
 // release ends the scroll with SB_ENDSCROLL.
 class TWindowScrollBar : public QScrollBar {
  public:
-  TWindowScrollBar(Qt::Orientation o, TCustomControl* owner, int bar) : QScrollBar(o, owner), owner_(owner), bar_(bar) {
+  TWindowScrollBar(Qt::Orientation o, TCustomControl* owner, int bar)
+      : QScrollBar(o, owner), owner_(owner), bar_(bar) {
     setFocusPolicy(Qt::NoFocus);
     setTracking(true);
     hide();
-    connect(this, &QAbstractSlider::actionTriggered, this, [this](int action) { owner_->ScrollAction(bar_, action); });
+    connect(this, &QAbstractSlider::actionTriggered, this,
+            [this](int action) { owner_->ScrollAction(bar_, action); });
   }
 
  protected:

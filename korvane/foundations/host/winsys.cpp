@@ -176,9 +176,7 @@ class RowDecoder {
       case 16:
         for (int i = 0; i < n; ++i) out[i] = Bitfields(RdU16(row + 2 * size_t(x0 + i)));
         break;
-      case 24:
-        std::memcpy(out, row + 3 * size_t(x0), 3 * size_t(n));
-        break;
+      case 24: std::memcpy(out, row + 3 * size_t(x0), 3 * size_t(n)); break;
       default:
         for (int i = 0; i < n; ++i) out[i] = Bitfields(RdU32(row + 4 * size_t(x0 + i)));
         break;
@@ -477,8 +475,8 @@ bool DrawDib(TCanvas* canvas, int xd, int yd, int dxd, int dyd, const TDIBInfo& 
   if (dxd == 0 || dyd == 0) return true;
   const TRect dst = Rect(xd, yd, xd + dxd, yd + dyd);
   const int bc = info.BitCount;
-  const QImage::Format direct = bc == 1 ? QImage::Format_Mono
-                                : bc == 8 ? QImage::Format_Indexed8
+  const QImage::Format direct = bc == 1    ? QImage::Format_Mono
+                                : bc == 8  ? QImage::Format_Indexed8
                                 : bc == 24 ? QImage::Format_BGR888
                                            : QImage::Format_Invalid;
   if (info.TopDown && direct != QImage::Format_Invalid) {
@@ -545,7 +543,10 @@ namespace {
 
 const char kBmpMime[] = "image/bmp";
 
-QClipboard* Clip() { return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ? QGuiApplication::clipboard() : nullptr; }
+QClipboard* Clip() {
+  return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ? QGuiApplication::clipboard()
+                                                                      : nullptr;
+}
 
 // The block last handed out by ClipboardGetDIB; the clipboard layer owns it.
 HGLOBAL& CachedClipboardBlock() {
@@ -680,17 +681,28 @@ std::map<TCursor, QCursor>& CursorTable() {
   auto*& t = CursorTablePtr();
   if (!t) {
     t = new std::map<TCursor, QCursor>{
-        {crDefault, QCursor(Qt::ArrowCursor)},     {crNone, QCursor(Qt::BlankCursor)},
-        {crArrow, QCursor(Qt::ArrowCursor)},       {crCross, QCursor(Qt::CrossCursor)},
-        {crIBeam, QCursor(Qt::IBeamCursor)},       {crSizeNESW, QCursor(Qt::SizeBDiagCursor)},
-        {crSizeNS, QCursor(Qt::SizeVerCursor)},    {crSizeNWSE, QCursor(Qt::SizeFDiagCursor)},
-        {crSizeWE, QCursor(Qt::SizeHorCursor)},    {crUpArrow, QCursor(Qt::UpArrowCursor)},
-        {crHourGlass, QCursor(Qt::WaitCursor)},    {crDrag, QCursor(Qt::DragCopyCursor)},
-        {crNoDrop, QCursor(Qt::ForbiddenCursor)},  {crHSplit, QCursor(Qt::SplitHCursor)},
-        {crVSplit, QCursor(Qt::SplitVCursor)},     {crMultiDrag, QCursor(Qt::DragCopyCursor)},
-        {crSQLWait, QCursor(Qt::WaitCursor)},      {crNo, QCursor(Qt::ForbiddenCursor)},
-        {crAppStart, QCursor(Qt::BusyCursor)},     {crHelp, QCursor(Qt::WhatsThisCursor)},
-        {crHandPoint, QCursor(Qt::PointingHandCursor)}, {crSizeAll, QCursor(Qt::SizeAllCursor)},
+        {crDefault, QCursor(Qt::ArrowCursor)},
+        {crNone, QCursor(Qt::BlankCursor)},
+        {crArrow, QCursor(Qt::ArrowCursor)},
+        {crCross, QCursor(Qt::CrossCursor)},
+        {crIBeam, QCursor(Qt::IBeamCursor)},
+        {crSizeNESW, QCursor(Qt::SizeBDiagCursor)},
+        {crSizeNS, QCursor(Qt::SizeVerCursor)},
+        {crSizeNWSE, QCursor(Qt::SizeFDiagCursor)},
+        {crSizeWE, QCursor(Qt::SizeHorCursor)},
+        {crUpArrow, QCursor(Qt::UpArrowCursor)},
+        {crHourGlass, QCursor(Qt::WaitCursor)},
+        {crDrag, QCursor(Qt::DragCopyCursor)},
+        {crNoDrop, QCursor(Qt::ForbiddenCursor)},
+        {crHSplit, QCursor(Qt::SplitHCursor)},
+        {crVSplit, QCursor(Qt::SplitVCursor)},
+        {crMultiDrag, QCursor(Qt::DragCopyCursor)},
+        {crSQLWait, QCursor(Qt::WaitCursor)},
+        {crNo, QCursor(Qt::ForbiddenCursor)},
+        {crAppStart, QCursor(Qt::BusyCursor)},
+        {crHelp, QCursor(Qt::WhatsThisCursor)},
+        {crHandPoint, QCursor(Qt::PointingHandCursor)},
+        {crSizeAll, QCursor(Qt::SizeAllCursor)},
     };
     if (QCoreApplication::instance()) qAddPostRoutine(DropCursorTable);
   }
@@ -715,7 +727,7 @@ QCursor CursorFromId(TCursor id) {
 namespace {
 QScreen* Primary() {
   return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ? QGuiApplication::primaryScreen()
-                                                                       : nullptr;
+                                                                      : nullptr;
 }
 }  // namespace
 

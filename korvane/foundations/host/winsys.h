@@ -89,7 +89,7 @@ struct TBitmapInfoHeader {
   uint32_t biClrUsed = 0;
   uint32_t biClrImportant = 0;
 
-  static constexpr uint32_t kRGB = 0;        // uncompressed
+  static constexpr uint32_t kRGB = 0;  // uncompressed
   static constexpr uint32_t kRLE8 = 1;
   static constexpr uint32_t kRLE4 = 2;
   static constexpr uint32_t kBitfields = 3;  // 16/32-bit with channel masks
@@ -104,10 +104,10 @@ struct TDIBInfo {
   int BitCount = 0;      // 1, 4, 8, 16, 24 or 32
   uint32_t Compression = 0;
   uint32_t RedMask = 0, GreenMask = 0, BlueMask = 0;  // 16/32-bit only
-  std::vector<TRGB> Palette;  // the color table (1/4/8-bit: what the pixels index)
-  size_t HeaderBytes = 0;     // header + masks + color table: where packed bits start
-  size_t RowBytes = 0;        // stored row length, padded to 4 bytes
-  size_t ImageBytes = 0;      // RowBytes * Height
+  std::vector<TRGB> Palette;                          // the color table (1/4/8-bit: what the pixels index)
+  size_t HeaderBytes = 0;                             // header + masks + color table: where packed bits start
+  size_t RowBytes = 0;                                // stored row length, padded to 4 bytes
+  size_t ImageBytes = 0;                              // RowBytes * Height
 };
 
 // Largest image a DIB may describe (pixels), and largest side.
@@ -158,8 +158,8 @@ void PackedDIBHandleToBitmap(HGLOBAL h, TBitmap* bmp);
 bool DrawDibDraw(TCanvas* canvas, int xDst, int yDst, int dxDst, int dyDst, const void* header,
                  const void* bits, int xSrc, int ySrc, int dxSrc, int dySrc);
 // The same for a packed DIB of `size` bytes, checked as hostile data.
-bool DrawPackedDib(TCanvas* canvas, int xDst, int yDst, int dxDst, int dyDst, const void* packed,
-                   size_t size, int xSrc, int ySrc, int dxSrc, int dySrc);
+bool DrawPackedDib(TCanvas* canvas, int xDst, int yDst, int dxDst, int dyDst, const void* packed, size_t size,
+                   int xSrc, int ySrc, int dxSrc, int dySrc);
 
 // ---------------------------------------------------------------------------
 // Clipboard
