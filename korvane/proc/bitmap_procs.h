@@ -96,7 +96,9 @@ extern const TResampleFilterDef ResampleFilters[rfMitchell + 1];
 // c = (i + 0.5) * src / n - 0.5, source pixel j weighted by k(c - j), with the
 // kernel widened by src / n when shrinking; sources beyond the edges mirror
 // about the edge (-1 reads 0); each list is normalised to sum 1. Results are
-// clamped to 0..255 and rounded to nearest after each pass. Progress runs
+// clamped to 0..255 after each pass and rounded to nearest at the end (the
+// intermediate keeps 7 fraction bits, so the result is within 1 of rounding
+// after each pass as well). Progress runs
 // from 0 towards trunc(n * 100 / (n + 0.5)) with n = destination width +
 // source height, reported after each destination row.
 //

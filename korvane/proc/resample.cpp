@@ -8,6 +8,12 @@
 // width, kept in a small ring; the vertical pass then combines ring rows into
 // each destination row, so both passes walk rows and the intermediate image
 // never exists as a whole.
+//
+// Intermediate values keep kFrac fraction bits (0..255 << kFrac in 16-bit
+// lanes) instead of being rounded to bytes: the result then differs from the
+// double-precision two-pass definition, which rounds in between, by less than
+// 0.5 * sum |weight| + the fixed-point error, that is by at most 1 after the
+// final rounding.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -71,6 +77,9 @@ const TResampleFilterDef ResampleFilters[rfMitchell + 1] = {
 
 namespace {
 
+constexpr int kFrac = 7;               // fraction bits of intermediate values
+constexpr int kMidMax = 255 << kFrac;  // their largest value (fits int16)
+
 // Index j of an axis of n pixels mirrored about the edges (-1 reads 0, n
 // reads n - 1), repeatedly for axes shorter than the kernel.
 int Reflect(int64_t j, int n) {
@@ -99,7 +108,9 @@ struct Axis {
 // Builds the lists of an axis from src to dst pixels for a kernel. Weights of
 // mirrored destination pixels are bit-for-bit mirrored (the kernel argument
 // is formed from exact integers), so a symmetric image stays symmetric.
-Axis BuildAxis(int src, int dst, const TResampleFilterDef& f) {
+// inputMax is the largest input value of the pass, which bounds the 32-bit
+// sums.
+Axis BuildAxis(int src, int dst, const TResampleFilterDef& f, int inputMax) {
   Axis a;
   a.src = src;
   a.dst = dst;
@@ -154,23 +165,22 @@ Axis BuildAxis(int src, int dst, const TResampleFilterDef& f) {
   }
 
   // The most fraction bits that keep every weight in 16 bits (with room for
-  // the correction) and every sum of 255 * |weight| in 32 bits.
-  int shift = 14;
-  while (shift < 22 && maxRatio * double(1 << (shift + 1)) + 64 < 32767 &&
-         maxAbsSum * 255.0 * double(1 << (shift + 1)) < 2.0e9)
-    ++shift;
-  while (shift > 1 &&
-         (maxRatio * double(1 << shift) + 64 >= 32767 || maxAbsSum * 255.0 * double(1 << shift) >= 2.0e9))
-    --shift;
+  // the correction) and every sum of inputMax * |weight| in 32 bits. At
+  // least 8, which the degenerate-list guard above guarantees room for.
+  auto fits = [&](int sh) {
+    return maxRatio * double(1 << sh) + 64 < 32767 && maxAbsSum * inputMax * double(1 << sh) < 2.0e9;
+  };
+  int shift = 22;
+  while (shift > 8 && !fits(shift)) --shift;
 
   for (;;) {
     a.first.clear();
     a.pairs.clear();
     a.offset.clear();
     a.coef.clear();
-    bool fits = true;
+    bool inRange = true;
     const int64_t one = int64_t(1) << shift;
-    for (int i = 0; i < dst && fits; ++i) {
+    for (int i = 0; i < dst && inRange; ++i) {
       const List& l = lists[size_t(i)];
       const size_t n = l.q.size();
       std::vector<int64_t> c(n);
@@ -193,12 +203,12 @@ Axis BuildAxis(int src, int dst, const TResampleFilterDef& f) {
       a.offset.push_back(int(a.coef.size() / 2));
       a.pairs.push_back(int((n + 1) / 2));
       for (size_t k = 0; k < n; ++k) {
-        if (c[k] < -32768 || c[k] > 32767) fits = false;
+        if (c[k] < -32768 || c[k] > 32767) inRange = false;
         a.coef.push_back(int16_t(c[k]));
       }
       if (n & 1) a.coef.push_back(0);
     }
-    if (fits || shift <= 1) break;
+    if (inRange || shift <= 8) break;
     --shift;
   }
   a.shift = shift;
@@ -233,11 +243,14 @@ Axis IdentityAxis(int n) {
 }
 
 inline uint8_t Clamp8(int32_t v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
+inline int16_t ClampMid(int32_t v) { return int16_t(v < 0 ? 0 : v > kMidMax ? kMidMax : v); }
 
 // Horizontal pass over one source row laid out from raw index a.lo (pixels
-// mirrored in): one output pixel per list.
-void HorizontalScalar(const uint8_t* padded, uint8_t* out, const Axis& a) {
-  const int32_t round = 1 << (a.shift - 1);
+// mirrored in): one intermediate pixel (three values with kFrac fraction
+// bits) per list.
+void HorizontalScalar(const uint8_t* padded, int16_t* out, const Axis& a) {
+  const int down = a.shift - kFrac;
+  const int32_t round = 1 << (down - 1);
   for (int x = 0; x < a.dst; ++x) {
     const uint8_t* p = padded + size_t(a.first[size_t(x)] - a.lo) * 3;
     const int16_t* c = a.coef.data() + size_t(a.offset[size_t(x)]) * 2;
@@ -247,34 +260,38 @@ void HorizontalScalar(const uint8_t* padded, uint8_t* out, const Axis& a) {
       g += *c * p[1];
       r += *c * p[2];
     }
-    out[3 * x] = Clamp8(b >> a.shift);
-    out[3 * x + 1] = Clamp8(g >> a.shift);
-    out[3 * x + 2] = Clamp8(r >> a.shift);
+    out[3 * x] = ClampMid(b >> down);
+    out[3 * x + 1] = ClampMid(g >> down);
+    out[3 * x + 2] = ClampMid(r >> down);
   }
 }
 
-// Vertical pass: byte i of the output row combines byte i of the list's rows.
-void VerticalScalar(const uint8_t* const* rows, const int16_t* coef, int taps, int shift, uint8_t* out,
-                    int bytes, int32_t* acc) {
-  const int32_t round = 1 << (shift - 1);
-  std::fill(acc, acc + bytes, round);
+// Vertical pass: value i of the output row combines value i of the list's
+// intermediate rows, rounded to a byte.
+void VerticalScalar(const int16_t* const* rows, const int16_t* coef, int taps, int shift, uint8_t* out,
+                    int count, int32_t* acc) {
+  const int down = shift + kFrac;
+  const int32_t round = 1 << (down - 1);
+  std::fill(acc, acc + count, round);
   for (int k = 0; k < taps; ++k) {
     const int32_t c = coef[k];
     if (c == 0) continue;
-    const uint8_t* r = rows[k];
-    for (int i = 0; i < bytes; ++i) acc[i] += c * r[i];
+    const int16_t* r = rows[k];
+    for (int i = 0; i < count; ++i) acc[i] += c * r[i];
   }
-  for (int i = 0; i < bytes; ++i) out[i] = Clamp8(acc[i] >> shift);
+  for (int i = 0; i < count; ++i) out[i] = Clamp8(acc[i] >> down);
 }
 
 #ifdef KORVANE_RESAMPLE_SSE2
 // The same sums with 16-bit multiply-adds: two taps of one pixel at a time
 // (bytes b0 b1 g0 g1 r0 r1 against weights w0 w1), 8 bytes read per pair,
 // so the padded row carries 8 bytes of slack.
-void HorizontalSse2(const uint8_t* padded, uint8_t* out, const Axis& a) {
+void HorizontalSse2(const uint8_t* padded, int16_t* out, const Axis& a) {
   const __m128i zero = _mm_setzero_si128();
-  const __m128i round = _mm_set1_epi32(1 << (a.shift - 1));
-  const __m128i shift = _mm_cvtsi32_si128(a.shift);
+  const __m128i top = _mm_set1_epi16(int16_t(kMidMax));
+  const int down = a.shift - kFrac;
+  const __m128i round = _mm_set1_epi32(1 << (down - 1));
+  const __m128i shift = _mm_cvtsi32_si128(down);
   for (int x = 0; x < a.dst; ++x) {
     const uint8_t* p = padded + size_t(a.first[size_t(x)] - a.lo) * 3;
     const int32_t* c = a.coef2.data() + a.offset[size_t(x)];
@@ -284,47 +301,50 @@ void HorizontalSse2(const uint8_t* padded, uint8_t* out, const Axis& a) {
       const __m128i pair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(v, _mm_srli_si128(v, 3)), zero);
       acc = _mm_add_epi32(acc, _mm_madd_epi16(pair, _mm_set1_epi32(*c)));
     }
-    acc = _mm_sra_epi32(acc, shift);
-    acc = _mm_packus_epi16(_mm_packs_epi32(acc, acc), zero);
-    const int32_t px = _mm_cvtsi128_si32(acc);
-    std::memcpy(out + 3 * x, &px,
-                4);  // the fourth byte is overwritten by the next pixel or lands in the slack
+    acc = _mm_packs_epi32(_mm_sra_epi32(acc, shift), zero);
+    acc = _mm_min_epi16(_mm_max_epi16(acc, zero), top);
+    // Four values stored: the fourth is overwritten by the next pixel or
+    // lands in the row's slack.
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x), acc);
   }
 }
 
-// 16 output bytes from two rows at a time: interleaved bytes of the pair
-// against the pair's weights.
-inline void VerticalChunkSse2(const uint8_t* const* rows, const int32_t* coef2, int pairs, __m128i shift,
+// 16 output bytes from two intermediate rows at a time: interleaved values
+// of the pair against the pair's weights.
+inline void VerticalChunkSse2(const int16_t* const* rows, const int32_t* coef2, int pairs, __m128i shift,
                               __m128i round, size_t i, uint8_t* out) {
-  const __m128i zero = _mm_setzero_si128();
   __m128i a0 = round, a1 = round, a2 = round, a3 = round;
   for (int k = 0; k < pairs; ++k) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[2 * k] + i));
-    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[2 * k + 1] + i));
+    const int16_t* x = rows[2 * k] + i;
+    const int16_t* y = rows[2 * k + 1] + i;
     const __m128i c = _mm_set1_epi32(coef2[k]);
-    const __m128i lo = _mm_unpacklo_epi8(x, y), hi = _mm_unpackhi_epi8(x, y);
-    a0 = _mm_add_epi32(a0, _mm_madd_epi16(_mm_unpacklo_epi8(lo, zero), c));
-    a1 = _mm_add_epi32(a1, _mm_madd_epi16(_mm_unpackhi_epi8(lo, zero), c));
-    a2 = _mm_add_epi32(a2, _mm_madd_epi16(_mm_unpacklo_epi8(hi, zero), c));
-    a3 = _mm_add_epi32(a3, _mm_madd_epi16(_mm_unpackhi_epi8(hi, zero), c));
+    const __m128i x0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x));
+    const __m128i y0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y));
+    const __m128i x1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + 8));
+    const __m128i y1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 8));
+    a0 = _mm_add_epi32(a0, _mm_madd_epi16(_mm_unpacklo_epi16(x0, y0), c));
+    a1 = _mm_add_epi32(a1, _mm_madd_epi16(_mm_unpackhi_epi16(x0, y0), c));
+    a2 = _mm_add_epi32(a2, _mm_madd_epi16(_mm_unpacklo_epi16(x1, y1), c));
+    a3 = _mm_add_epi32(a3, _mm_madd_epi16(_mm_unpackhi_epi16(x1, y1), c));
   }
   const __m128i w0 = _mm_packs_epi32(_mm_sra_epi32(a0, shift), _mm_sra_epi32(a1, shift));
   const __m128i w1 = _mm_packs_epi32(_mm_sra_epi32(a2, shift), _mm_sra_epi32(a3, shift));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(w0, w1));
 }
 
-// Rows are read 16 bytes at a time up to the next multiple of 16, so ring
+// Rows are read 16 values at a time up to the next multiple of 16, so ring
 // rows are allocated that long.
-void VerticalSse2(const uint8_t* const* rows, const int32_t* coef2, int pairs, int shiftBits, uint8_t* out,
-                  int bytes) {
-  const __m128i shift = _mm_cvtsi32_si128(shiftBits);
-  const __m128i round = _mm_set1_epi32(1 << (shiftBits - 1));
+void VerticalSse2(const int16_t* const* rows, const int32_t* coef2, int pairs, int shiftBits, uint8_t* out,
+                  int count) {
+  const int down = shiftBits + kFrac;
+  const __m128i shift = _mm_cvtsi32_si128(down);
+  const __m128i round = _mm_set1_epi32(1 << (down - 1));
   size_t i = 0;
-  for (; i + 16 <= size_t(bytes); i += 16) VerticalChunkSse2(rows, coef2, pairs, shift, round, i, out + i);
-  if (i < size_t(bytes)) {
+  for (; i + 16 <= size_t(count); i += 16) VerticalChunkSse2(rows, coef2, pairs, shift, round, i, out + i);
+  if (i < size_t(count)) {
     alignas(16) uint8_t tail[16];
     VerticalChunkSse2(rows, coef2, pairs, shift, round, i, tail);
-    std::memcpy(out + i, tail, size_t(bytes) - i);
+    std::memcpy(out + i, tail, size_t(count) - i);
   }
 }
 #endif
@@ -345,7 +365,7 @@ struct Progress {
 void RunPasses(const TBitmap* src, TBitmap* dst, const Axis& h, const Axis& v, bool simd,
                const Progress& progress) {
   const int outBytes = h.dst * 3;
-  const size_t ringStride = (size_t(outBytes) + 15) / 16 * 16 + 16;
+  const size_t ringStride = (size_t(outBytes) + 15) / 16 * 16 + 16;  // in values
 
   // Rows of each vertical list, mirrored; the ring holds the widest span of
   // rows one list needs, so no list evicts its own rows.
@@ -365,7 +385,8 @@ void RunPasses(const TBitmap* src, TBitmap* dst, const Axis& h, const Axis& v, b
     }
     ringSize = std::max(ringSize, hi - lo + 1);
   }
-  std::unique_ptr<uint8_t[]> ring(new uint8_t[ringStride * size_t(ringSize)]);
+  // Zeroed: the vector loops read the slack after each row (and discard it).
+  std::unique_ptr<int16_t[]> ring(new int16_t[ringStride * size_t(ringSize)]());
   std::vector<int> ringRow(size_t(ringSize), -1);
 
   // One source row with the horizontal mirror margins, plus read slack.
@@ -374,7 +395,7 @@ void RunPasses(const TBitmap* src, TBitmap* dst, const Axis& h, const Axis& v, b
   std::memset(padded.get() + padPixels * 3, 0, 16);
   const int64_t inLo = std::max<int64_t>(h.lo, 0), inHi = std::min<int64_t>(h.hi, h.src - 1);
 
-  auto horizontal = [&](int row, uint8_t* out) {
+  auto horizontal = [&](int row, int16_t* out) {
     const uint8_t* in = src->Scanline(row);
     uint8_t* p = padded.get();
     if (inLo <= inHi)
@@ -392,16 +413,15 @@ void RunPasses(const TBitmap* src, TBitmap* dst, const Axis& h, const Axis& v, b
     HorizontalScalar(p, out, h);
   };
 
-  std::vector<const uint8_t*> rows;
+  std::vector<const int16_t*> rows;
   std::vector<int32_t> acc(simd ? 0 : size_t(outBytes));
-  (void)simd;
   for (int y = 0; y < v.dst; ++y) {
     const int taps = v.Taps(y);
     const int* r = rowsOf.data() + size_t(v.offset[size_t(y)]) * 2;
     rows.resize(size_t(taps));
     for (int k = 0; k < taps; ++k) {
       const size_t slot = size_t(r[k] % ringSize);
-      uint8_t* line = ring.get() + slot * ringStride;
+      int16_t* line = ring.get() + slot * ringStride;
       if (ringRow[slot] != r[k]) {
         horizontal(r[k], line);
         ringRow[slot] = r[k];
@@ -466,7 +486,7 @@ void ResampleWith(const TBitmap* Source, TBitmap* Dest, TResampleFilter Filter, 
     Nearest(src, Dest, progress);
   } else if (!Quick) {
     const TResampleFilterDef& f = ResampleFilters[Filter];
-    RunPasses(src, Dest, BuildAxis(sw, dw, f), BuildAxis(sh, dh, f), simd, progress);
+    RunPasses(src, Dest, BuildAxis(sw, dw, f, 255), BuildAxis(sh, dh, f, kMidMax), simd, progress);
   } else {
     // Shrinking directions are averaged by the halftone stretch.
     const TResampleFilterDef& f = ResampleFilters[Filter];
@@ -478,16 +498,16 @@ void ResampleWith(const TBitmap* Source, TBitmap* Dest, TResampleFilter Filter, 
       TBitmap mid;
       mid.Allocate(dw, sh, pf24bit);
       HalftoneStretch(&mid, src);
-      RunPasses(&mid, Dest, IdentityAxis(dw), BuildAxis(sh, dh, f), simd, progress);
+      RunPasses(&mid, Dest, IdentityAxis(dw), BuildAxis(sh, dh, f, kMidMax), simd, progress);
     } else if (shrinkY) {
       TBitmap mid;
       mid.Allocate(dw, sh, pf24bit);
       const TProgressEvent none;
-      RunPasses(src, &mid, BuildAxis(sw, dw, f), IdentityAxis(sh), simd, Progress{none, nullptr, 1});
+      RunPasses(src, &mid, BuildAxis(sw, dw, f, 255), IdentityAxis(sh), simd, Progress{none, nullptr, 1});
       HalftoneStretch(Dest, &mid);
       progress.Report(progress.n);
     } else {
-      RunPasses(src, Dest, BuildAxis(sw, dw, f), BuildAxis(sh, dh, f), simd, progress);
+      RunPasses(src, Dest, BuildAxis(sw, dw, f, 255), BuildAxis(sh, dh, f, kMidMax), simd, progress);
     }
   }
   Dest->Changed();

@@ -151,12 +151,17 @@ TEST_P(ResampleAgainstReference, VectorAndScalarLoopsAgree) {
 }
 
 const Sizes kSizes[] = {
-    {37, 23, 80, 50},  // enlarge
-    {64, 48, 17, 13},  // shrink
-    {60, 20, 25, 45},  // shrink across, enlarge down
-    {41, 29, 41, 29},  // equal size
-    {1, 1, 5, 3},      // a single pixel (kernels reach far past both edges)
-    {3, 2, 1, 1},     {50, 1, 7, 9}, {2, 7, 9, 2}, {300, 5, 3, 5},  // strong shrink: long lists
+    {37, 23, 80, 50},      // enlarge
+    {64, 48, 17, 13},      // shrink
+    {60, 20, 25, 45},      // shrink across, enlarge down
+    {41, 29, 41, 29},      // equal size
+    {1, 1, 5, 3},          // a single pixel (kernels reach far past both edges)
+    {3, 2, 1, 1},          // to a single pixel
+    {50, 1, 7, 9},         // a single row
+    {2, 7, 9, 2},          // narrow
+    {300, 5, 3, 5},        // strong shrink: long lists
+    {211, 157, 331, 223},  // large enough for rounding coincidences
+    {256, 199, 255, 200},  // nearly equal size
 };
 
 INSTANTIATE_TEST_SUITE_P(AllFilters, ResampleAgainstReference,
