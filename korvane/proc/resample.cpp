@@ -204,7 +204,7 @@ Axis BuildAxis(int src, int dst, const TResampleFilterDef& f, int inputMax) {
       a.pairs.push_back(int((n + 1) / 2));
       for (size_t k = 0; k < n; ++k) {
         if (c[k] < -32768 || c[k] > 32767) inRange = false;
-        a.coef.push_back(int16_t(c[k]));
+        a.coef.push_back(int16_t(std::clamp<int64_t>(c[k], -32768, 32767)));
       }
       if (n & 1) a.coef.push_back(0);
     }
