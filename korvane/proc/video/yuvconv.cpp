@@ -4,6 +4,13 @@
 
 #include "korvane/foundations/host/graphics.h"
 
+// The SSE4.1 kernel is built with a function-level target and chosen at run
+// time, so the library still runs on processors without it.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define KORVANE_YUV_SSE41 1
+#include <immintrin.h>
+#endif
+
 namespace korvane {
 
 namespace {
@@ -45,6 +52,136 @@ inline void Put(TRGB* d, int y, const Chroma& c) {
   d->r = Round1000(l + c.r);
 }
 
+// ---------------------------------------------------------------------------
+// SSE4.1 kernel for the 2:1 horizontally subsampled formats (UYVY, YUY2, YVYU,
+// I420, YV12): 16 pixels at a time, bit-identical to Put.
+//
+// Per pixel and channel the value n = X + 500 (X in thousandths as above)
+// is built in 32-bit lanes: 1164 Y - 18124 from the luma and the chroma term
+// from its (U, V) pair, both with pmaddwd. Then 16-bit lanes suffice: m =
+// n >> 3 limited to 0..31999 (values outside give 0 or 255 whatever their
+// low bits, as for Round1000), q = floor(m / 125) = (m * 33555) >> 22 (exact
+// for m below 59074, as 33555 * 125 = 2^22 + 71), and a tie is (n & 7) == 0
+// with m == 125 q; an odd q at a tie steps down to the even value.
+
+#ifdef KORVANE_YUV_SSE41
+#define KV_SSE41 __attribute__((target("sse4.1")))
+
+KV_SSE41 inline __m128i RoundHalf(__m128i x0, __m128i x1) {
+  const __m128i seven = _mm_set1_epi32(7);
+  __m128i m = _mm_packs_epi32(_mm_srai_epi32(x0, 3), _mm_srai_epi32(x1, 3));
+  __m128i low = _mm_packs_epi32(_mm_and_si128(x0, seven), _mm_and_si128(x1, seven));
+  m = _mm_min_epi16(_mm_max_epi16(m, _mm_setzero_si128()), _mm_set1_epi16(31999));
+  __m128i q = _mm_srli_epi16(_mm_mulhi_epu16(m, _mm_set1_epi16(short(33555))), 6);
+  __m128i tie = _mm_and_si128(_mm_cmpeq_epi16(low, _mm_setzero_si128()),
+                              _mm_cmpeq_epi16(m, _mm_mullo_epi16(q, _mm_set1_epi16(125))));
+  return _mm_sub_epi16(q, _mm_and_si128(tie, _mm_and_si128(q, _mm_set1_epi16(1))));
+}
+
+// One channel of 16 pixels: luma terms l[4] (4 pixels each) plus the chroma
+// terms of 8 samples (c0: samples 0-3, c1: 4-7), each sample serving two
+// neighbouring pixels. Returns 16 bytes.
+KV_SSE41 inline __m128i Channel(const __m128i l[4], __m128i c0, __m128i c1) {
+  __m128i a = RoundHalf(_mm_add_epi32(l[0], _mm_unpacklo_epi32(c0, c0)),
+                        _mm_add_epi32(l[1], _mm_unpackhi_epi32(c0, c0)));
+  __m128i b = RoundHalf(_mm_add_epi32(l[2], _mm_unpacklo_epi32(c1, c1)),
+                        _mm_add_epi32(l[3], _mm_unpackhi_epi32(c1, c1)));
+  return _mm_packus_epi16(a, b);
+}
+
+KV_SSE41 inline __m128i Mix(__m128i b, __m128i g, __m128i r, __m128i mb, __m128i mg, __m128i mr) {
+  return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(b, mb), _mm_shuffle_epi8(g, mg)),
+                      _mm_shuffle_epi8(r, mr));
+}
+
+// Converts 16 pixels from 16 luma bytes and 8 U and 8 V bytes (low halves)
+// and stores them as 48 bytes blue, green, red.
+KV_SSE41 inline void Convert16(__m128i y, __m128i u, __m128i v, uint8_t* out) {
+  const __m128i k128 = _mm_set1_epi16(128);
+  __m128i u16 = _mm_sub_epi16(_mm_cvtepu8_epi16(u), k128);
+  __m128i v16 = _mm_sub_epi16(_mm_cvtepu8_epi16(v), k128);
+  __m128i uv0 = _mm_unpacklo_epi16(u16, v16), uv1 = _mm_unpackhi_epi16(u16, v16);
+  const __m128i kb = _mm_set1_epi32(2018 & 0xFFFF);  // (2018, 0)
+  const __m128i kg = _mm_set1_epi32(int((uint32_t(uint16_t(-813)) << 16) | uint16_t(-391)));
+  const __m128i kr = _mm_set1_epi32(int(uint32_t(1596) << 16));                       // (0, 1596)
+  const __m128i ky = _mm_set1_epi32(int((uint32_t(uint16_t(-18124)) << 16) | 1164));  // (1164, -18124)
+  const __m128i one = _mm_set1_epi16(1);
+  __m128i y0 = _mm_cvtepu8_epi16(y), y1 = _mm_unpackhi_epi8(y, _mm_setzero_si128());
+  __m128i l[4] = {
+      _mm_madd_epi16(_mm_unpacklo_epi16(y0, one), ky), _mm_madd_epi16(_mm_unpackhi_epi16(y0, one), ky),
+      _mm_madd_epi16(_mm_unpacklo_epi16(y1, one), ky), _mm_madd_epi16(_mm_unpackhi_epi16(y1, one), ky)};
+  __m128i b = Channel(l, _mm_madd_epi16(uv0, kb), _mm_madd_epi16(uv1, kb));
+  __m128i g = Channel(l, _mm_madd_epi16(uv0, kg), _mm_madd_epi16(uv1, kg));
+  __m128i r = Channel(l, _mm_madd_epi16(uv0, kr), _mm_madd_epi16(uv1, kr));
+  // Interleave: output byte 3i + c takes byte i of channel c.
+  const __m128i b0 = _mm_setr_epi8(0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1, -1, 5);
+  const __m128i g0 = _mm_setr_epi8(-1, 0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1, -1);
+  const __m128i r0 = _mm_setr_epi8(-1, -1, 0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1);
+  const __m128i b1 = _mm_setr_epi8(-1, -1, 6, -1, -1, 7, -1, -1, 8, -1, -1, 9, -1, -1, 10, -1);
+  const __m128i g1 = _mm_setr_epi8(5, -1, -1, 6, -1, -1, 7, -1, -1, 8, -1, -1, 9, -1, -1, 10);
+  const __m128i r1 = _mm_setr_epi8(-1, 5, -1, -1, 6, -1, -1, 7, -1, -1, 8, -1, -1, 9, -1, -1);
+  const __m128i b2 = _mm_setr_epi8(-1, 11, -1, -1, 12, -1, -1, 13, -1, -1, 14, -1, -1, 15, -1, -1);
+  const __m128i g2 = _mm_setr_epi8(-1, -1, 11, -1, -1, 12, -1, -1, 13, -1, -1, 14, -1, -1, 15, -1);
+  const __m128i r2 = _mm_setr_epi8(10, -1, -1, 11, -1, -1, 12, -1, -1, 13, -1, -1, 14, -1, -1, 15);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), Mix(b, g, r, b0, g0, r0));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), Mix(b, g, r, b1, g1, r1));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), Mix(b, g, r, b2, g2, r2));
+}
+
+// Shuffle mask that gathers 16 bytes from a 16-byte half (half 0 or 1) of a
+// 32-byte block, taking source byte first + step * i for output byte i (and
+// -1, a zero, where that source byte lies in the other half or past count).
+void GatherMask(int8_t* m, int first, int step, int count, int half) {
+  for (int i = 0; i < 16; ++i) {
+    int src = first + step * i - 16 * half;
+    m[i] = i < count && src >= 0 && src < 16 ? int8_t(src) : int8_t(-1);
+  }
+}
+
+KV_SSE41 inline __m128i Mask(const int8_t* m) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(m)); }
+
+// Blocks of 16 pixels of a packed 4:2:2 row (32 bytes each) whose groups of
+// four bytes hold luma at yo and yo + 2, U at uo and V at vo.
+KV_SSE41 void Packed422Blocks(const uint8_t* s, TRGB* d, int blocks, int yo, int uo, int vo) {
+  int8_t m[6][16];
+  GatherMask(m[0], yo, 2, 16, 0);
+  GatherMask(m[1], yo, 2, 16, 1);
+  GatherMask(m[2], uo, 4, 8, 0);
+  GatherMask(m[3], uo, 4, 8, 1);
+  GatherMask(m[4], vo, 4, 8, 0);
+  GatherMask(m[5], vo, 4, 8, 1);
+  const __m128i my0 = Mask(m[0]), my1 = Mask(m[1]), mu0 = Mask(m[2]), mu1 = Mask(m[3]), mv0 = Mask(m[4]),
+                mv1 = Mask(m[5]);
+  uint8_t* o = reinterpret_cast<uint8_t*>(d);
+  for (int k = 0; k < blocks; ++k, s += 32, o += 48) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
+    __m128i y = _mm_or_si128(_mm_shuffle_epi8(a, my0), _mm_shuffle_epi8(c, my1));
+    __m128i u = _mm_or_si128(_mm_shuffle_epi8(a, mu0), _mm_shuffle_epi8(c, mu1));
+    __m128i v = _mm_or_si128(_mm_shuffle_epi8(a, mv0), _mm_shuffle_epi8(c, mv1));
+    Convert16(y, u, v, o);
+  }
+}
+
+// Blocks of 16 pixels of a 4:2:0 row: 16 luma bytes, 8 U and 8 V bytes each.
+KV_SSE41 void Planar420Blocks(const uint8_t* y, const uint8_t* u, const uint8_t* v, TRGB* d, int blocks) {
+  uint8_t* o = reinterpret_cast<uint8_t*>(d);
+  for (int k = 0; k < blocks; ++k, y += 16, u += 8, v += 8, o += 48)
+    Convert16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)),
+              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(u)),
+              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v)), o);
+}
+
+bool HaveSSE41() {
+  static const bool have = __builtin_cpu_supports("sse4.1");
+  return have;
+}
+#else
+bool HaveSSE41() { return false; }
+void Packed422Blocks(const uint8_t*, TRGB*, int, int, int, int) {}
+void Planar420Blocks(const uint8_t*, const uint8_t*, const uint8_t*, TRGB*, int) {}
+#endif
+
 // A 24-bit target with its row addressing taken once.
 struct Target {
   uint8_t* row0 = nullptr;
@@ -67,8 +204,11 @@ struct Target {
 
 // Packed layouts: each converts up to kPixels pixels of one step at s into d;
 // count is kPixels except in the last, partial step of a row.
+// The 4:2:2 layouts also give the byte offsets of Y0, U and V in a group for
+// the SSE4.1 kernel.
 struct UYVY {
   static constexpr int kPixels = 2, kBytes = 4;
+  static constexpr int kY = 1, kU = 0, kV = 2;
   static void Step(const uint8_t* s, TRGB* d, int count) {
     Chroma c = ChromaOf(s[0], s[2]);
     Put(d, s[1], c);
@@ -77,6 +217,7 @@ struct UYVY {
 };
 struct YUY2 {
   static constexpr int kPixels = 2, kBytes = 4;
+  static constexpr int kY = 0, kU = 1, kV = 3;
   static void Step(const uint8_t* s, TRGB* d, int count) {
     Chroma c = ChromaOf(s[1], s[3]);
     Put(d, s[0], c);
@@ -85,6 +226,7 @@ struct YUY2 {
 };
 struct YVYU {
   static constexpr int kPixels = 2, kBytes = 4;
+  static constexpr int kY = 0, kU = 3, kV = 1;
   static void Step(const uint8_t* s, TRGB* d, int count) {
     Chroma c = ChromaOf(s[3], s[1]);
     Put(d, s[0], c);
@@ -138,10 +280,21 @@ bool Packed(const uint8_t* data, size_t size, TBitmap* bmp, bool topdown) {
   const int rest = t.w % L::kPixels;
   const size_t row_bytes = size_t(full + (rest ? 1 : 0)) * L::kBytes;
   const int rows = int(std::min<size_t>(size_t(t.h), size / row_bytes));
+  const bool simd = HaveSSE41();
   for (int i = 0; i < rows; ++i) {
     const uint8_t* s = data + size_t(i) * row_bytes;
     TRGB* d = t.Row(i, topdown);
-    for (int k = 0; k < full; ++k, s += L::kBytes, d += L::kPixels) L::Step(s, d, L::kPixels);
+    int k = 0;
+    if constexpr (requires { L::kY; }) {
+      if (simd && full >= 8) {
+        const int blocks = full / 8;  // 8 steps of 2 pixels
+        Packed422Blocks(s, d, blocks, L::kY, L::kU, L::kV);
+        k = blocks * 8;
+        s += size_t(blocks) * 32;
+        d += blocks * 16;
+      }
+    }
+    for (; k < full; ++k, s += L::kBytes, d += L::kPixels) L::Step(s, d, L::kPixels);
     if (rest) L::Step(s, d, rest);
   }
   return rows == t.h;
@@ -162,6 +315,7 @@ bool Planar(const uint8_t* data, size_t size, TBitmap* bmp, bool topdown, int su
   // Pixels with a chroma sample of their own, per row.
   const int paired = std::min(cw, t.w / sub) * sub;
   const Chroma neutral = ChromaOf(128, 128);
+  const bool simd = HaveSSE41();
   for (int i = 0; i < t.h; ++i) {
     const uint8_t* y = data + size_t(i) * size_t(t.w);
     TRGB* d = t.Row(i, topdown);
@@ -173,7 +327,15 @@ bool Planar(const uint8_t* data, size_t size, TBitmap* bmp, bool topdown, int su
     const uint8_t* u = uplane + crow;
     const uint8_t* v = vplane + crow;
     if (sub == 2) {
-      for (int x = 0; x < paired; x += 2, ++u, ++v) {
+      int x = 0;
+      if (simd && paired >= 16) {
+        const int blocks = paired / 16;
+        Planar420Blocks(y, u, v, d, blocks);
+        x = blocks * 16;
+        u += blocks * 8;
+        v += blocks * 8;
+      }
+      for (; x < paired; x += 2, ++u, ++v) {
         Chroma c = ChromaOf(*u, *v);
         Put(d + x, y[x], c);
         Put(d + x + 1, y[x + 1], c);
