@@ -9,9 +9,10 @@ PACKAGES=(
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
   googletest libgtest-dev libbenchmark-dev
   clang
-  xvfb xauth
+  fonts-dejavu-core
 )
-# Peers for the benchmark scripts and screenshots (not needed by make test).
+# Peers for the benchmark scripts, and Xvfb for screenshots of the demo (not
+# needed by make test).
 if [[ "${KORVANE_DEPS:-}" == "bench" ]]; then
   PACKAGES+=(python3-pil imagemagick ffmpeg xvfb xauth)
 fi
