@@ -19,10 +19,17 @@ void LoadStringFromStream(TStream* stream, std::string& text) {
     text.clear();
     return;
   }
-  // A hostile length must not allocate beyond what the stream can supply.
-  if (int64_t(n) > stream->Remaining()) throw EReadError();
-  text.resize(size_t(n));
-  stream->ReadBuffer(text.data(), n);
+  // A hostile length must not allocate beyond what the stream supplies. Not
+  // every stream knows its size (a decompression stream does not), so the
+  // text grows chunk by chunk as the bytes arrive; a short read raises.
+  constexpr int32_t kChunk = 1 << 16;
+  text.clear();
+  for (int32_t done = 0; done < n;) {
+    const int32_t step = n - done < kChunk ? n - done : kChunk;
+    text.resize(size_t(done) + size_t(step));
+    stream->ReadBuffer(text.data() + done, step);
+    done += step;
+  }
 }
 
 }  // namespace korvane

@@ -9,8 +9,9 @@ namespace korvane {
 
 void SaveStringToStream(TStream* stream, const std::string& text);
 // Reads a string written by SaveStringToStream. A negative length reads as
-// empty; a length past the end of the stream raises EReadError without
-// allocating more than the stream holds.
+// empty; a length past the end of the stream raises EReadError (or the
+// stream's own error) without allocating much more than the stream holds.
+// Works on streams that cannot report their size.
 void LoadStringFromStream(TStream* stream, std::string& text);
 
 }  // namespace korvane

@@ -639,6 +639,7 @@ int TCanvas::SurfaceHeight() const {
 }
 
 QPainter* TCanvas::Painter() {
+  if (OnDraw) OnDraw();
   if (painter_ && painter_->isActive()) return painter_.get();
   QImage* s = Surface();
   if (!s || s->isNull()) return nullptr;
@@ -655,6 +656,7 @@ void TCanvas::EndPaint() {
 }
 
 void TCanvas::AfterDraw() {
+  if (OnDraw) OnDraw();
   if (shadow_) shadow_dirty_ = true;
   if (bitmap_) bitmap_->modified_ = true;
 }

@@ -308,6 +308,10 @@ class TCanvas : public TObject {
   void EndPaint();
   void SetImage(QImage* image);
 
+  // Called whenever something is about to be drawn; a control's canvas uses it
+  // to show drawing done outside the control's paint cycle.
+  std::function<void()> OnDraw;
+
  private:
   friend class TBitmap;
   QImage* Surface();

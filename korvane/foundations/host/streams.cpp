@@ -1,5 +1,6 @@
 #include "korvane/foundations/host/streams.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -127,6 +128,13 @@ TFileStream::TFileStream(const std::string& name, TFileMode mode) : name_(name) 
     if (mode == fmCreate) throw EFCreateError("Cannot create file \"" + name + "\". " + why);
     throw EFOpenError("Cannot open file \"" + name + "\". " + why);
   }
+  // fopen accepts a folder for reading; it is not a file to read from.
+  struct stat st;
+  if (fstat(fileno(f_), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(f_);
+    f_ = nullptr;
+    throw EFOpenError("Cannot open file \"" + name + "\". Is a directory");
+  }
 }
 
 TFileStream::~TFileStream() {
@@ -162,21 +170,21 @@ void TFileStream::SetSize(int64_t n) {
 // TNulStream
 
 int64_t TNulStream::Read(void*, int64_t count) {
-  pos_ = int32_t(pos_ + count);
+  pos_ += count;
   if (pos_ > size_) size_ = pos_;
   return count;
 }
 
 int64_t TNulStream::Write(const void*, int64_t count) {
-  pos_ = int32_t(pos_ + count);
+  pos_ += count;
   if (pos_ > size_) size_ = pos_;
   return count;
 }
 
 int64_t TNulStream::Seek(int64_t offset, TSeekOrigin origin) {
   switch (origin) {
-    case soBeginning: pos_ = int32_t(offset); break;
-    case soCurrent: pos_ = int32_t(pos_ + offset); break;
+    case soBeginning: pos_ = offset; break;
+    case soCurrent: pos_ += offset; break;
     case soEnd: pos_ = size_; return pos_;
   }
   if (pos_ > size_) size_ = pos_;

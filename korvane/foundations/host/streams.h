@@ -83,18 +83,18 @@ class TFileStream : public TStream {
 };
 
 // Counts bytes without storing them (measuring an encoder's output size).
-// Position and size are signed 32-bit.
+// Position and size are 64-bit so that outputs past 2 GiB measure correctly.
 class TNulStream : public TStream {
  public:
   int64_t Read(void* buffer, int64_t count) override;
   int64_t Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   int64_t Size() override { return size_; }
-  void SetSize(int64_t n) override { size_ = int32_t(n); }
+  void SetSize(int64_t n) override { size_ = n; }
 
  private:
-  int32_t pos_ = 0;
-  int32_t size_ = 0;
+  int64_t pos_ = 0;
+  int64_t size_ = 0;
 };
 
 enum TCompressionLevel { clNoCompression, clFastest, clDefaultLevel, clMaxCompression };

@@ -1,0 +1,36 @@
+// TKVHint: a small floating window with one line of text, used for the
+// measurements the vector layer shows next to the pointer.
+#pragma once
+#include <string>
+
+#include "korvane/foundations/host/controls.h"
+
+namespace korvane {
+
+// A frameless tool window on light yellow with black text and a raised
+// one-pixel edge. The mouse passes through it to the window below and it
+// never takes the focus. Hidden when created; SetText sizes it to its text.
+class TKVHint : public TCustomControl {
+ public:
+  explicit TKVHint(TComponent* AOwner);
+
+  const std::string& Text() const { return text_; }
+  // Stores the text and sizes the window to the text's width + 4 by its
+  // height + 4 in the hint's font, then repaints.
+  void SetText(const std::string& text);
+  // Copies the font (Font() is the hint's own) and repaints.
+  void SetFont(const TFont* font);
+  // Keeps the hint a separate tool window on top of its parent.
+  void SetParent(QWidget* p) override;
+
+  void Paint() override;
+
+ protected:
+  int BorderExtent() const override { return 1; }
+  void PaintBorder(QPainter& p) override;
+
+ private:
+  std::string text_;
+};
+
+}  // namespace korvane
