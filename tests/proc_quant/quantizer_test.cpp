@@ -285,6 +285,17 @@ TEST(NeuralNet, SearchFindsTheNearestEntry) {
   }
 }
 
+// One color seen in 40000 samples: the frequency bias makes many neurons win
+// in turn, and the color is learnt exactly.
+TEST(NeuralNet, OneColorImageWithManySamples) {
+  TBitmap b(400, 100, pf24bit);
+  for (int y = 0; y < 100; ++y)
+    for (int x = 0; x < 400; ++x) *Px(b, x, y) = TRGB{30, 60, 90};
+  std::vector<TRGB> pal(300);
+  TKVQuantizer q(&b, pal.data(), 255, 300, 100, 0);
+  EXPECT_EQ(pal[size_t(q.GetRGBIndex(TRGB{30, 60, 90}))], (TRGB{30, 60, 90}));
+}
+
 TEST(NeuralNet, TinyAndEmptyImagesStillGiveAUsablePalette) {
   TBitmap one(1, 1, pf24bit);
   *Px(one, 0, 0) = TRGB{0, 255, 0};

@@ -220,6 +220,7 @@ std::vector<ConvCase> AllCases() {
   for (const Format& f : kFormats) {
     v.push_back({f, 16, 6});  // whole steps everywhere
     v.push_back({f, 70, 4});  // vector blocks, then whole steps, then a partial one
+    v.push_back({f, 54, 3});  // 32- and 16-pixel vector blocks and plain steps
     v.push_back({f, 13, 5});  // a partial last step, odd height
     v.push_back({f, 1, 3});
   }
@@ -228,8 +229,15 @@ std::vector<ConvCase> AllCases() {
 
 }  // namespace
 
+// Restores the default vector level after a test that changed it.
+struct LevelGuard {
+  ~LevelGuard() { SetYUVVectorLevel(2); }
+};
+
 class YUVConverter : public ::testing::TestWithParam<ConvCase> {};
 
+// Every vector level (plain, SSE4.1, AVX2, as far as the processor has
+// them) must give the reference pixels.
 TEST_P(YUVConverter, ConvertsEveryPixelInBothOrientations) {
   const ConvCase& c = GetParam();
   Samples s = MakeSamples(c.f, c.w, c.h, unsigned(c.w * 31 + c.h));
@@ -238,18 +246,23 @@ TEST_P(YUVConverter, ConvertsEveryPixelInBothOrientations) {
   bool reversed = false;
   TYUVConverter fn = FindYUVConverter(c.f.code, &reversed);
   ASSERT_NE(fn, nullptr);
-  for (bool topdown : {true, false}) {
-    TBitmap want, got;
-    Expected(s, topdown, want);
-    got.Allocate(c.w, c.h, pf24bit);
-    EXPECT_TRUE(fn(data.data(), data.size(), &got, topdown));
-    EXPECT_TRUE(test::SamePixels(got, want)) << (topdown ? "top-down" : "bottom-up");
-    // The dispatcher turns the orientation around for the reversed codes.
-    TBitmap via;
-    via.Allocate(c.w, c.h, pf24bit);
-    EXPECT_TRUE(
-        CopyYUVFrameToBitmap(c.f.code, data.data(), data.size(), &via, reversed ? !topdown : topdown));
-    EXPECT_TRUE(test::SamePixels(via, want));
+  LevelGuard guard;
+  for (int level : {0, 1, 2}) {
+    SetYUVVectorLevel(level);
+    for (bool topdown : {true, false}) {
+      SCOPED_TRACE(::testing::Message() << "level " << level << (topdown ? " top-down" : " bottom-up"));
+      TBitmap want, got;
+      Expected(s, topdown, want);
+      got.Allocate(c.w, c.h, pf24bit);
+      EXPECT_TRUE(fn(data.data(), data.size(), &got, topdown));
+      EXPECT_TRUE(test::SamePixels(got, want));
+      // The dispatcher turns the orientation around for the reversed codes.
+      TBitmap via;
+      via.Allocate(c.w, c.h, pf24bit);
+      EXPECT_TRUE(
+          CopyYUVFrameToBitmap(c.f.code, data.data(), data.size(), &via, reversed ? !topdown : topdown));
+      EXPECT_TRUE(test::SamePixels(via, want));
+    }
   }
 }
 
@@ -310,9 +323,10 @@ TEST(YUVFrames, I420ChromaRowsAreSharedByPairsOfDataRows) {
   }
 }
 
-// The vector path of the 4:2:0 rows against the exact formula for every
+// The vector kernels of the 4:2:0 rows against the exact formula for every
 // (Y, U, V): 64 frames of 512 x 512 whose 2 x 2 blocks carry every (U, V)
-// pair and, across the frames, every luma value.
+// pair and, across the frames, every luma value; each frame is converted at
+// both vector levels.
 TEST(YUVFrames, I420MatchesTheExactFormulaForEveryColor) {
   const int w = 512, h = 512;
   std::vector<uint8_t> frame(size_t(w) * h * 3 / 2);
@@ -324,18 +338,23 @@ TEST(YUVFrames, I420MatchesTheExactFormulaForEveryColor) {
       up[cy * (w / 2) + cx] = uint8_t(cx);
       vp[cy * (w / 2) + cx] = uint8_t(cy);
     }
-  TBitmap b;
-  b.Allocate(w, h, pf24bit);
+  TBitmap want, got;
+  want.Allocate(w, h, pf24bit);
+  got.Allocate(w, h, pf24bit);
+  LevelGuard guard;
   for (int pass = 0; pass < 64; ++pass) {
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) yp[y * w + x] = uint8_t(pass * 4 + (y & 1) * 2 + (x & 1));
-    ASSERT_TRUE(_CopyI420ToBitmap(frame.data(), frame.size(), &b, true));
     for (int y = 0; y < h; ++y) {
-      const TRGB* row = reinterpret_cast<const TRGB*>(b.Scanline(y));
+      TRGB* row = reinterpret_cast<TRGB*>(want.Scanline(y));
       for (int x = 0; x < w; ++x) {
-        TRGB want = RefYUV(yp[y * w + x], x / 2, y / 2);
-        if (!(row[x] == want)) FAIL() << "Y " << int(yp[y * w + x]) << " U " << x / 2 << " V " << y / 2;
+        yp[y * w + x] = uint8_t(pass * 4 + (y & 1) * 2 + (x & 1));
+        row[x] = RefYUV(yp[y * w + x], x / 2, y / 2);
       }
+    }
+    for (int level : {1, 2}) {
+      SetYUVVectorLevel(level);
+      ASSERT_TRUE(_CopyI420ToBitmap(frame.data(), frame.size(), &got, true));
+      ASSERT_TRUE(test::SamePixels(got, want))
+          << "luma " << pass * 4 << ".." << pass * 4 + 3 << " level " << level;
     }
   }
 }

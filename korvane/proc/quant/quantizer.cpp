@@ -273,7 +273,10 @@ constexpr int kAlphaRadBias = 1 << (kAlphaBiasShift + kRadBiasShift);
 struct Learner {
   int n;
   std::vector<int32_t> b, g, r;  // neuron colors x16
-  std::vector<int32_t> freq, bias;
+  std::vector<int32_t> freq;
+  // 64-bit: the nearest neuron loses 65536 per win, so 32768 wins of one
+  // neuron would overflow 32 bits.
+  std::vector<int64_t> bias;
   std::vector<int32_t> radpower;
 
   explicit Learner(int count) : n(count), b(n), g(n), r(n), freq(n), bias(n) {
@@ -296,7 +299,8 @@ struct Learner {
   // frequency bias, updates frequencies and biases, and returns the biased
   // winner. The bias lets rarely winning neurons take part.
   int Contest(int32_t sb, int32_t sg, int32_t sr) {
-    int32_t bestd = INT32_MAX, bestbiasd = INT32_MAX;
+    int32_t bestd = INT32_MAX;
+    int64_t bestbiasd = INT64_MAX;
     int bestpos = 0, bestbiaspos = 0;
     for (int i = 0; i < n; ++i) {
       int32_t dist = std::abs(b[i] - sb) + std::abs(g[i] - sg) + std::abs(r[i] - sr);
@@ -304,14 +308,14 @@ struct Learner {
         bestd = dist;
         bestpos = i;
       }
-      int32_t biasdist = dist - (bias[i] >> (kIntBiasShift - kNetBiasShift));
+      int64_t biasdist = dist - (bias[i] >> (kIntBiasShift - kNetBiasShift));
       if (biasdist < bestbiasd) {
         bestbiasd = biasdist;
         bestbiaspos = i;
       }
       int32_t betafreq = freq[i] >> kBetaShift;
       freq[i] -= betafreq;
-      bias[i] += betafreq << kGammaShift;
+      bias[i] += int64_t(betafreq) << kGammaShift;
     }
     freq[bestpos] += kBeta;
     bias[bestpos] -= kBetaGamma;

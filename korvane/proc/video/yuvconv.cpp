@@ -172,15 +172,149 @@ KV_SSE41 void Planar420Blocks(const uint8_t* y, const uint8_t* u, const uint8_t*
               _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v)), o);
 }
 
-bool HaveSSE41() {
-  static const bool have = __builtin_cpu_supports("sse4.1");
-  return have;
+// The same kernel on 256-bit registers: 32 pixels at a time, the low
+// 128-bit lane working on pixels 0-15 exactly as Convert16 does and the high
+// lane on pixels 16-31 (the byte shuffles and packs stay within lanes).
+#define KV_AVX2 __attribute__((target("avx2")))
+
+KV_AVX2 inline __m256i RoundHalf(__m256i x0, __m256i x1) {
+  const __m256i seven = _mm256_set1_epi32(7);
+  __m256i m = _mm256_packs_epi32(_mm256_srai_epi32(x0, 3), _mm256_srai_epi32(x1, 3));
+  __m256i low = _mm256_packs_epi32(_mm256_and_si256(x0, seven), _mm256_and_si256(x1, seven));
+  m = _mm256_min_epi16(_mm256_max_epi16(m, _mm256_setzero_si256()), _mm256_set1_epi16(31999));
+  __m256i q = _mm256_srli_epi16(_mm256_mulhi_epu16(m, _mm256_set1_epi16(short(33555))), 6);
+  __m256i tie = _mm256_and_si256(_mm256_cmpeq_epi16(low, _mm256_setzero_si256()),
+                                 _mm256_cmpeq_epi16(m, _mm256_mullo_epi16(q, _mm256_set1_epi16(125))));
+  return _mm256_sub_epi16(q, _mm256_and_si256(tie, _mm256_and_si256(q, _mm256_set1_epi16(1))));
+}
+
+KV_AVX2 inline __m256i Channel(const __m256i l[4], __m256i c0, __m256i c1) {
+  __m256i a = RoundHalf(_mm256_add_epi32(l[0], _mm256_unpacklo_epi32(c0, c0)),
+                        _mm256_add_epi32(l[1], _mm256_unpackhi_epi32(c0, c0)));
+  __m256i b = RoundHalf(_mm256_add_epi32(l[2], _mm256_unpacklo_epi32(c1, c1)),
+                        _mm256_add_epi32(l[3], _mm256_unpackhi_epi32(c1, c1)));
+  return _mm256_packus_epi16(a, b);
+}
+
+KV_AVX2 inline __m256i Mix(__m256i b, __m256i g, __m256i r, __m128i mb, __m128i mg, __m128i mr) {
+  return _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(b, _mm256_broadcastsi128_si256(mb)),
+                                         _mm256_shuffle_epi8(g, _mm256_broadcastsi128_si256(mg))),
+                         _mm256_shuffle_epi8(r, _mm256_broadcastsi128_si256(mr)));
+}
+
+// y: luma of pixels 0-15 (low lane) and 16-31 (high lane); u, v: the chroma
+// samples 0-7 (low lane) and 8-15 (high lane) as 16-bit values.
+KV_AVX2 inline void Convert32(__m256i y, __m256i u, __m256i v, uint8_t* out) {
+  const __m256i k128 = _mm256_set1_epi16(128);
+  __m256i u16 = _mm256_sub_epi16(u, k128), v16 = _mm256_sub_epi16(v, k128);
+  __m256i uv0 = _mm256_unpacklo_epi16(u16, v16), uv1 = _mm256_unpackhi_epi16(u16, v16);
+  const __m256i kb = _mm256_set1_epi32(2018 & 0xFFFF);
+  const __m256i kg = _mm256_set1_epi32(int((uint32_t(uint16_t(-813)) << 16) | uint16_t(-391)));
+  const __m256i kr = _mm256_set1_epi32(int(uint32_t(1596) << 16));
+  const __m256i ky = _mm256_set1_epi32(int((uint32_t(uint16_t(-18124)) << 16) | 1164));
+  const __m256i one = _mm256_set1_epi16(1);
+  __m256i y0 = _mm256_unpacklo_epi8(y, _mm256_setzero_si256());
+  __m256i y1 = _mm256_unpackhi_epi8(y, _mm256_setzero_si256());
+  __m256i l[4] = {_mm256_madd_epi16(_mm256_unpacklo_epi16(y0, one), ky),
+                  _mm256_madd_epi16(_mm256_unpackhi_epi16(y0, one), ky),
+                  _mm256_madd_epi16(_mm256_unpacklo_epi16(y1, one), ky),
+                  _mm256_madd_epi16(_mm256_unpackhi_epi16(y1, one), ky)};
+  __m256i b = Channel(l, _mm256_madd_epi16(uv0, kb), _mm256_madd_epi16(uv1, kb));
+  __m256i g = Channel(l, _mm256_madd_epi16(uv0, kg), _mm256_madd_epi16(uv1, kg));
+  __m256i r = Channel(l, _mm256_madd_epi16(uv0, kr), _mm256_madd_epi16(uv1, kr));
+  __m256i m0 = Mix(b, g, r, _mm_setr_epi8(0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1, -1, 5),
+                   _mm_setr_epi8(-1, 0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1, -1),
+                   _mm_setr_epi8(-1, -1, 0, -1, -1, 1, -1, -1, 2, -1, -1, 3, -1, -1, 4, -1));
+  __m256i m1 = Mix(b, g, r, _mm_setr_epi8(-1, -1, 6, -1, -1, 7, -1, -1, 8, -1, -1, 9, -1, -1, 10, -1),
+                   _mm_setr_epi8(5, -1, -1, 6, -1, -1, 7, -1, -1, 8, -1, -1, 9, -1, -1, 10),
+                   _mm_setr_epi8(-1, 5, -1, -1, 6, -1, -1, 7, -1, -1, 8, -1, -1, 9, -1, -1));
+  __m256i m2 = Mix(b, g, r, _mm_setr_epi8(-1, 11, -1, -1, 12, -1, -1, 13, -1, -1, 14, -1, -1, 15, -1, -1),
+                   _mm_setr_epi8(-1, -1, 11, -1, -1, 12, -1, -1, 13, -1, -1, 14, -1, -1, 15, -1),
+                   _mm_setr_epi8(10, -1, -1, 11, -1, -1, 12, -1, -1, 13, -1, -1, 14, -1, -1, 15));
+  // Low lanes hold output bytes 0-47, high lanes 48-95.
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(m0, m1, 0x20));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), _mm256_permute2x128_si256(m2, m0, 0x30));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 64), _mm256_permute2x128_si256(m1, m2, 0x31));
+}
+
+KV_AVX2 void Packed422Blocks32(const uint8_t* s, TRGB* d, int blocks, int yo, int uo, int vo) {
+  int8_t m[6][16];
+  GatherMask(m[0], yo, 2, 16, 0);
+  GatherMask(m[1], yo, 2, 16, 1);
+  GatherMask(m[2], uo, 4, 8, 0);
+  GatherMask(m[3], uo, 4, 8, 1);
+  GatherMask(m[4], vo, 4, 8, 0);
+  GatherMask(m[5], vo, 4, 8, 1);
+  __m256i mk[6];
+  for (int i = 0; i < 6; ++i)
+    mk[i] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m[i])));
+  uint8_t* o = reinterpret_cast<uint8_t*>(d);
+  for (int k = 0; k < blocks; ++k, s += 64, o += 96) {
+    __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+    __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 32));
+    // Lane 0 takes source bytes 0-15 and 16-31, lane 1 bytes 32-47 and 48-63.
+    __m256i a = _mm256_permute2x128_si256(p, q, 0x20), c = _mm256_permute2x128_si256(p, q, 0x31);
+    __m256i y = _mm256_or_si256(_mm256_shuffle_epi8(a, mk[0]), _mm256_shuffle_epi8(c, mk[1]));
+    __m256i u = _mm256_or_si256(_mm256_shuffle_epi8(a, mk[2]), _mm256_shuffle_epi8(c, mk[3]));
+    __m256i v = _mm256_or_si256(_mm256_shuffle_epi8(a, mk[4]), _mm256_shuffle_epi8(c, mk[5]));
+    Convert32(y, _mm256_unpacklo_epi8(u, _mm256_setzero_si256()),
+              _mm256_unpacklo_epi8(v, _mm256_setzero_si256()), o);
+  }
+}
+
+KV_AVX2 void Planar420Blocks32(const uint8_t* y, const uint8_t* u, const uint8_t* v, TRGB* d, int blocks) {
+  uint8_t* o = reinterpret_cast<uint8_t*>(d);
+  for (int k = 0; k < blocks; ++k, y += 32, u += 16, v += 16, o += 96)
+    Convert32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y)),
+              _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u))),
+              _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v))), o);
+}
+
+int DetectedLevel() {
+  static const int level = __builtin_cpu_supports("avx2") ? 2 : __builtin_cpu_supports("sse4.1") ? 1 : 0;
+  return level;
 }
 #else
-bool HaveSSE41() { return false; }
+int DetectedLevel() { return 0; }
 void Packed422Blocks(const uint8_t*, TRGB*, int, int, int, int) {}
+void Packed422Blocks32(const uint8_t*, TRGB*, int, int, int, int) {}
 void Planar420Blocks(const uint8_t*, const uint8_t*, const uint8_t*, TRGB*, int) {}
+void Planar420Blocks32(const uint8_t*, const uint8_t*, const uint8_t*, TRGB*, int) {}
 #endif
+
+int g_level_limit = 2;
+
+// Widest kernel allowed and available: 0 scalar, 1 SSE4.1, 2 AVX2.
+int VectorLevel() { return std::min(g_level_limit, DetectedLevel()); }
+
+// Converts the leading pixels of a packed 4:2:2 row with the vector kernels;
+// returns how many it converted (a multiple of 16, at most pixels).
+int Packed422Vector(const uint8_t* s, TRGB* d, int pixels, int yo, int uo, int vo, int level) {
+  int done = 0;
+  if (level >= 2 && pixels >= 32) {
+    Packed422Blocks32(s, d, pixels / 32, yo, uo, vo);
+    done = pixels / 32 * 32;
+  }
+  if (level >= 1 && pixels - done >= 16) {
+    Packed422Blocks(s + 2 * size_t(done), d + done, (pixels - done) / 16, yo, uo, vo);
+    done += (pixels - done) / 16 * 16;
+  }
+  return done;
+}
+
+// The same for a 4:2:0 row with its chroma rows.
+int Planar420Vector(const uint8_t* y, const uint8_t* u, const uint8_t* v, TRGB* d, int pixels, int level) {
+  int done = 0;
+  if (level >= 2 && pixels >= 32) {
+    Planar420Blocks32(y, u, v, d, pixels / 32);
+    done = pixels / 32 * 32;
+  }
+  if (level >= 1 && pixels - done >= 16) {
+    Planar420Blocks(y + done, u + done / 2, v + done / 2, d + done, (pixels - done) / 16);
+    done += (pixels - done) / 16 * 16;
+  }
+  return done;
+}
 
 // A 24-bit target with its row addressing taken once.
 struct Target {
@@ -280,19 +414,16 @@ bool Packed(const uint8_t* data, size_t size, TBitmap* bmp, bool topdown) {
   const int rest = t.w % L::kPixels;
   const size_t row_bytes = size_t(full + (rest ? 1 : 0)) * L::kBytes;
   const int rows = int(std::min<size_t>(size_t(t.h), size / row_bytes));
-  const bool simd = HaveSSE41();
+  const int level = VectorLevel();
   for (int i = 0; i < rows; ++i) {
     const uint8_t* s = data + size_t(i) * row_bytes;
     TRGB* d = t.Row(i, topdown);
     int k = 0;
     if constexpr (requires { L::kY; }) {
-      if (simd && full >= 8) {
-        const int blocks = full / 8;  // 8 steps of 2 pixels
-        Packed422Blocks(s, d, blocks, L::kY, L::kU, L::kV);
-        k = blocks * 8;
-        s += size_t(blocks) * 32;
-        d += blocks * 16;
-      }
+      const int done = level ? Packed422Vector(s, d, full * 2, L::kY, L::kU, L::kV, level) : 0;
+      k = done / 2;
+      s += size_t(done) * 2;
+      d += done;
     }
     for (; k < full; ++k, s += L::kBytes, d += L::kPixels) L::Step(s, d, L::kPixels);
     if (rest) L::Step(s, d, rest);
@@ -315,7 +446,7 @@ bool Planar(const uint8_t* data, size_t size, TBitmap* bmp, bool topdown, int su
   // Pixels with a chroma sample of their own, per row.
   const int paired = std::min(cw, t.w / sub) * sub;
   const Chroma neutral = ChromaOf(128, 128);
-  const bool simd = HaveSSE41();
+  const int level = VectorLevel();
   for (int i = 0; i < t.h; ++i) {
     const uint8_t* y = data + size_t(i) * size_t(t.w);
     TRGB* d = t.Row(i, topdown);
@@ -327,14 +458,9 @@ bool Planar(const uint8_t* data, size_t size, TBitmap* bmp, bool topdown, int su
     const uint8_t* u = uplane + crow;
     const uint8_t* v = vplane + crow;
     if (sub == 2) {
-      int x = 0;
-      if (simd && paired >= 16) {
-        const int blocks = paired / 16;
-        Planar420Blocks(y, u, v, d, blocks);
-        x = blocks * 16;
-        u += blocks * 8;
-        v += blocks * 8;
-      }
+      int x = level ? Planar420Vector(y, u, v, d, paired, level) : 0;
+      u += x / 2;
+      v += x / 2;
       for (; x < paired; x += 2, ++u, ++v) {
         Chroma c = ChromaOf(*u, *v);
         Put(d + x, y[x], c);
@@ -357,6 +483,8 @@ bool Planar(const uint8_t* data, size_t size, TBitmap* bmp, bool topdown, int su
 }
 
 }  // namespace
+
+void SetYUVVectorLevel(int Level) { g_level_limit = std::clamp(Level, 0, 2); }
 
 void YUV2RGB(int Y, int U, int V, TRGB& Pixel) { Put(&Pixel, Y, ChromaOf(U, V)); }
 

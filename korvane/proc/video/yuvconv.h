@@ -31,6 +31,12 @@ class TBitmap;
 // exactly, in thousandths) and limited to 0..255.
 void YUV2RGB(int Y, int U, int V, TRGB& Pixel);
 
+// The widest vector kernel the 4:2:2 and 4:2:0 converters may use: 0 plain
+// code, 1 SSE4.1, 2 AVX2 (the default; a level the processor lacks falls back
+// to the next one down). All levels give identical pixels; tests and
+// benchmarks use this to compare them.
+void SetYUVVectorLevel(int Level);
+
 bool _CopyUYVYToBitmap(const uint8_t* Data, size_t DataSize, TBitmap* Bitmap, bool TopDown);  // U0 Y0 V0 Y1
 bool _CopyYUY2ToBitmap(const uint8_t* Data, size_t DataSize, TBitmap* Bitmap, bool TopDown);  // Y0 U0 Y1 V0
 bool _CopyYVYUToBitmap(const uint8_t* Data, size_t DataSize, TBitmap* Bitmap, bool TopDown);  // Y0 V0 Y1 U0
