@@ -726,8 +726,10 @@ void TKorvaneView::AnimStep(bool fromTimer) {
 
 void TKorvaneView::WMTimer(int id) {
   if (id != kAnimTimer) return;
-  // A selection drag held outside the image keeps scrolling.
-  if (captured_ && (selecting_rect_ || drawing_poly_ || selecting_ellipse_)) AutoScroll();
+  // A selection drag held still outside the image keeps scrolling: replay
+  // the last mouse move.
+  if (captured_ && (selecting_rect_ || drawing_poly_ || selecting_ellipse_) && PointerOutsideImage())
+    MouseMove(last_shift_, pointer_.x, pointer_.y);
   AnimStep(true);
 }
 
@@ -759,8 +761,15 @@ void TKorvaneView::DrawRubberBand() {
   pen->SetMode(mode);
 }
 
+bool TKorvaneView::PointerOutsideImage() const {
+  return pointer_.x < geo_.OffsetX || pointer_.x > geo_.OffsetX + geo_.ExtentX - 1 || pointer_.y < geo_.OffsetY ||
+         pointer_.y > geo_.OffsetY + geo_.ExtentY - 1;
+}
+
 void TKorvaneView::AutoScroll() {
-  TPoint p = ScreenToClient(GetCursorPos());
+  // The pointer as the last mouse event saw it (client coordinates, not
+  // clamped to the image).
+  TPoint p = pointer_;
   int left = geo_.OffsetX, right = geo_.OffsetX + geo_.ExtentX - 1;
   int top = geo_.OffsetY, bottom = geo_.OffsetY + geo_.ExtentY - 1;
   int dx = p.x < left ? p.x - left : p.x > right ? p.x - right : 0;
@@ -784,6 +793,7 @@ void TKorvaneView::MouseDown(TMouseButton Button, TShiftState Shift, int X, int 
   zoom_filter_ = rfNone;
   TPoint p = ClampToImage(X, Y);
   down_ = last_ = p;
+  pointer_ = Point(X, Y);
   down_view_ = Point(geo_.ViewX, geo_.ViewY);
   if (mouse_interact_.Contains(miSelectPolygon)) {
     if (!drawing_poly_) DeSelect();
@@ -810,6 +820,8 @@ void TKorvaneView::MouseDown(TMouseButton Button, TShiftState Shift, int X, int 
 
 void TKorvaneView::MouseMove(TShiftState Shift, int X, int Y) {
   TKVView::MouseMove(Shift, X, Y);
+  pointer_ = Point(X, Y);
+  last_shift_ = Shift;
   TPoint p = ClampToImage(X, Y);
   bool held = captured_ && (Shift.Contains(ssLeft) || Shift.Contains(ssRight) || Shift.Contains(ssMiddle));
   if (held) {
@@ -818,6 +830,7 @@ void TKorvaneView::MouseMove(TShiftState Shift, int X, int Y) {
     }
     if (selecting_rect_) {
       AutoScroll();
+      p = ClampToImage(X, Y);
       TPoint a = ToBitmap(down_), b = ToBitmap(p);
       if (down_.x != p.x && down_.y != p.y) {
         if (has_sel_ && paint_lock_ == 0) Invalidate();

@@ -272,6 +272,7 @@ class TKorvaneView : public TKVView {
   TPoint ToBitmap(TPoint client) const { return Point(XScr2Bmp(client.x), YScr2Bmp(client.y)); }
   void SelectRect(TPoint a, TPoint b);  // bitmap coordinates
   void AutoScroll();
+  bool PointerOutsideImage() const;
   void DrawImageRect(TCanvas* canvas, int dx, int dy, int sx, int sy, int sw, int sh, bool filter);
 
   std::unique_ptr<TBitmap> bitmap_;
@@ -305,6 +306,8 @@ class TKorvaneView : public TKVView {
   TPoint down_;
   TPoint down_view_;
   TPoint last_;
+  TPoint pointer_;  // last mouse position, unclamped
+  TShiftState last_shift_;
   TResampleFilter saved_filter_ = rfNone;
   bool cursor_saved_ = false;
 };

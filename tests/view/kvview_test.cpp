@@ -310,3 +310,78 @@ TEST(ViewPaint, SelectionOutlineDashesMarch) {
   v->AnimStep(true);
   EXPECT_EQ(dashes(), "BBWWWBBBWWWB");
 }
+
+TEST(ViewMouse, DragPastTheEdgeScrollsAndKeepsTheDownPointOnTheBitmap) {
+  auto v = MakeView(100, 100, 400, 400);
+  v->SetMouseInteract({miSelect});
+  QTest::mousePress(v.get(), Qt::LeftButton, Qt::NoModifier, W(*v, 50, 50));
+  QTest::mouseMove(v.get(), W(*v, 120, 60));  // 21 pixels right of the image's last column
+  EXPECT_EQ(v->GetViewX(), 21);
+  // The anchor stays at bitmap (50, 50); the far corner follows the scroll.
+  EXPECT_EQ(v->GetSelX1(), 50);
+  EXPECT_EQ(v->GetSelX2(), 99 + 21);
+  // Held still outside, the animation timer keeps scrolling.
+  v->AnimStep(true);
+  struct Timer : TKorvaneView {
+    static void Tick(TKorvaneView* t) { (t->*(&Timer::WMTimer))(TKorvaneView::kAnimTimer); }
+  };
+  Timer::Tick(v.get());
+  EXPECT_EQ(v->GetViewX(), 42);
+  QTest::mouseRelease(v.get(), Qt::LeftButton, Qt::NoModifier, W(*v, 120, 60));
+  Timer::Tick(v.get());
+  EXPECT_EQ(v->GetViewX(), 42);  // released: no more scrolling
+}
+
+TEST(ViewSelection, AssignSelToCopiesThePolygonArea) {
+  auto v = MakeView(50, 50, 40, 40);
+  v->SetBackGround(RGB(1, 2, 3));
+  v->GetBitmap()->Canvas()->Brush()->SetColor(clRed);
+  v->GetBitmap()->Canvas()->FillRect(Rect(0, 0, 40, 40));
+  v->SetSelectionBase(kvsbBitmap);
+  v->AddSelPoint(10, 10);
+  v->AddSelPoint(30, 10);
+  v->AddSelPoint(10, 30);
+  TKorvaneView dest(nullptr);
+  v->AssignSelTo(&dest);
+  TBitmap* d = dest.GetBitmap();
+  ASSERT_EQ(d->Width(), 21);
+  ASSERT_EQ(d->Height(), 21);
+  EXPECT_EQ(d->GetPixel(1, 1), clRed);      // inside the triangle
+  EXPECT_EQ(d->GetPixel(19, 19), clWhite);  // outside: a new bitmap's fill
+  EXPECT_EQ(dest.GetBackground(), RGB(1, 2, 3));
+  // A rectangle selection copies the whole box.
+  v->Select(5, 5, 9, 8);
+  TBitmap b;
+  v->AssignSelTo(&b);
+  EXPECT_EQ(b.Width(), 5);
+  EXPECT_EQ(b.Height(), 4);
+  EXPECT_TRUE(b.Modified());
+}
+
+TEST(ViewSetup, CursorsPaletteAndListeners) {
+  auto v = MakeView(20, 20, 8, 8);
+  for (TCursor c = crKVZoomOut; c <= crKVCross2; ++c) EXPECT_TRUE(CursorRegistered(c)) << c;
+  EXPECT_EQ(v->Cursor(), crKVCross2);
+  // Two colors in the bitmap: both appear in the palette.
+  v->GetBitmap()->Canvas()->Brush()->SetColor(RGB(200, 0, 0));
+  v->GetBitmap()->Canvas()->FillRect(Rect(0, 0, 4, 8));
+  std::unique_ptr<TLogPalette> pal(v->_CreatePalette());
+  ASSERT_EQ(pal->palPalEntry.size(), 256u);
+  EXPECT_EQ(pal->palVersion, 0x300);
+  auto has = [&](int r, int g, int b) {
+    for (auto& e : pal->palPalEntry)
+      if (std::abs(e.peRed - r) <= 8 && std::abs(e.peGreen - g) <= 8 && std::abs(e.peBlue - b) <= 8) return true;
+    return false;
+  };
+  EXPECT_TRUE(has(200, 0, 0));
+  EXPECT_TRUE(has(255, 255, 255));
+  // Listeners are called in order and removed by owner.
+  std::string calls;
+  TObject a, b;
+  v->RegisterBitmapChangeEvent(&a, [&](TObject* s) { EXPECT_EQ(s, v.get()); calls += 'a'; });
+  v->RegisterBitmapChangeEvent(&b, [&](TObject*) { calls += 'b'; });
+  v->CallBitmapChangeEvents();
+  v->RemoveBitmapChangeEvent(&a);
+  v->CallBitmapChangeEvents();
+  EXPECT_EQ(calls, "abb");
+}
