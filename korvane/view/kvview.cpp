@@ -258,9 +258,9 @@ void TKorvaneView::SetBackgroundStyle(TKVBackgroundStyle s) {
 
 void TKorvaneView::SetScrollBars(TScrollStyle s) {
   bool h = s == ssHorizontal || s == ssBoth, v = s == ssVertical || s == ssBoth;
+  scroll_bars_ = s;  // before hiding: the resize that hiding causes runs Update
   if (!h) ShowScrollBar(SB_HORZ, false);
   if (!v) ShowScrollBar(SB_VERT, false);
-  scroll_bars_ = s;
   Update();
 }
 
