@@ -178,8 +178,8 @@ void TKorvaneView::ZoomAt(int x, int y, int z) {
   LockPaint();
   int bx = XScr2Bmp(x), by = YScr2Bmp(y);
   SetZoom(z);
-  int vx = int(std::trunc(bx * geo_.Zoom / 100.0 - ClientWidth() / 2));
-  int vy = int(std::trunc(by * geo_.Zoom / 100.0 - ClientHeight() / 2));
+  int vx = KVTrunc(bx * geo_.Zoom / 100.0 - ClientWidth() / 2);
+  int vy = KVTrunc(by * geo_.Zoom / 100.0 - ClientHeight() / 2);
   int mx, my;
   GetMaxViewXY(mx, my);
   SetViewXY(std::clamp(vx, 0, mx), std::clamp(vy, 0, my));
@@ -200,21 +200,21 @@ void TKorvaneView::ZoomSelection() {
   double zh = std::trunc(Height() / ((y2 - y1 + 1) / 100.0));
   SetZoom(int(std::min(zw, zh)));
   double z = geo_.Zoom / 100.0;
-  int vx = int(std::trunc(x1 * z)) - (ClientWidth() - int(std::trunc((x2 - x1 + 1) * z))) / 2;
-  int vy = int(std::trunc(y1 * z)) - (ClientHeight() - int(std::trunc((y2 - y1 + 1) * z))) / 2;
+  int vx = KVTrunc(x1 * z) - (ClientWidth() - KVTrunc((x2 - x1 + 1) * z)) / 2;
+  int vy = KVTrunc(y1 * z) - (ClientHeight() - KVTrunc((y2 - y1 + 1) * z)) / 2;
   SetViewXY(vx, vy);
   UnLockPaint();
 }
 
 int TKorvaneView::GetIdealComponentWidth() {
-  int w = int(std::trunc(bitmap_->Width() / 100.0 * geo_.Zoom)) + 1;
-  if (scroll_bars_ == ssHorizontal || scroll_bars_ == ssBoth) w += Width() - ClientWidth();
+  int w = KVTrunc(bitmap_->Width() / 100.0 * geo_.Zoom + 1);
+  if ((scroll_bars_ == ssHorizontal || scroll_bars_ == ssBoth) && w < INT32_MAX - Width()) w += Width() - ClientWidth();
   return w;
 }
 
 int TKorvaneView::GetIdealComponentHeight() {
-  int h = int(std::trunc(bitmap_->Height() / 100.0 * geo_.Zoom)) + 1;
-  if (scroll_bars_ == ssVertical || scroll_bars_ == ssBoth) h += Height() - ClientHeight();
+  int h = KVTrunc(bitmap_->Height() / 100.0 * geo_.Zoom + 1);
+  if ((scroll_bars_ == ssVertical || scroll_bars_ == ssBoth) && h < INT32_MAX - Height()) h += Height() - ClientHeight();
   return h;
 }
 

@@ -3,6 +3,7 @@
 // bitmap coordinate conversion, mouse-interaction rules, selection shapes.
 #pragma once
 #include <cmath>
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -13,8 +14,14 @@ namespace korvane {
 enum TKVMouseInteractItems { miZoom, miScroll, miSelect, miSelectPolygon, miSelectCircle, miSelectZoom };
 using TKVMouseInteract = TSet<TKVMouseInteractItems>;
 
-// Rounds to the nearest integer, halves to the even neighbour.
-inline int32_t KVRound(double v) { return int32_t(std::nearbyint(v)); }
+// Rounds to the nearest integer, halves to the even neighbour; values beyond
+// the 32-bit range saturate (a huge zoom must not wrap around).
+inline int32_t KVRound(double v) {
+  double r = std::nearbyint(v);
+  if (!(r > -2147483648.0)) return INT32_MIN;  // also NaN
+  if (r > 2147483647.0) return INT32_MAX;
+  return int32_t(r);
+}
 
 // Zoom, origin and layout of a view: the state Update derives and the
 // conversions between client (screen) pixels and bitmap pixels.
@@ -29,10 +36,10 @@ struct TViewGeometry {
   int ZoomedWidth = 0;
   int ZoomedHeight = 0;
 
-  int XScr2Bmp(int x) const { return KVRound(100.0 / Zoom * (x + ViewX - OffsetX)); }
-  int YScr2Bmp(int y) const { return KVRound(100.0 / Zoom * (y + ViewY - OffsetY)); }
-  int XBmp2Scr(int x) const { return KVRound(double(x) * Zoom / 100.0 + (OffsetX - ViewX)); }
-  int YBmp2Scr(int y) const { return KVRound(double(y) * Zoom / 100.0 + (OffsetY - ViewY)); }
+  int XScr2Bmp(int x) const { return KVRound(100.0 / Zoom * (double(x) + ViewX - OffsetX)); }
+  int YScr2Bmp(int y) const { return KVRound(100.0 / Zoom * (double(y) + ViewY - OffsetY)); }
+  int XBmp2Scr(int x) const { return KVRound(double(x) * Zoom / 100.0 + (double(OffsetX) - ViewX)); }
+  int YBmp2Scr(int y) const { return KVRound(double(y) * Zoom / 100.0 + (double(OffsetY) - ViewY)); }
 };
 
 // Largest view origin for a bitmap at a zoom in a client area; 0 on an axis
@@ -60,6 +67,14 @@ bool _IsRectangle(const TPoint* pts, int n);
 // Vertices of the ellipse drawn with the mouse around (cx, cy) with radii rx
 // and ry, in the coordinates given.
 std::vector<TPoint> EllipseOutline(int cx, int cy, int rx, int ry);
+
+// Truncates toward zero, saturating beyond the 32-bit range.
+inline int32_t KVTrunc(double v) {
+  double r = std::trunc(v);
+  if (!(r > -2147483648.0)) return INT32_MIN;
+  if (r > 2147483647.0) return INT32_MAX;
+  return int32_t(r);
+}
 
 // Snaps the point for a drag from the down point when the Ctrl key asks for a
 // circle: both radii become the larger one.

@@ -385,3 +385,17 @@ TEST(ViewSetup, CursorsPaletteAndListeners) {
   v->CallBitmapChangeEvents();
   EXPECT_EQ(calls, "abb");
 }
+
+TEST(ViewLayout, HugeZoomSaturatesInsteadOfWrapping) {
+  auto v = MakeView(200, 200, 1600, 1200);
+  v->SetScrollBars(ssBoth);
+  v->SetZoom(200000000);  // no upper limit: the zoomed size saturates
+  EXPECT_EQ(v->GetZoomedWidth(), INT32_MAX);
+  EXPECT_EQ(v->GetExtentX(), v->ClientWidth());
+  v->ZoomAt(100, 100, 400000000);
+  EXPECT_GE(v->GetViewX(), 0);
+  EXPECT_GT(v->GetIdealComponentWidth(), 0);
+  FillCoords(v->GetBitmap());
+  v->SetViewXY(0, 0);
+  EXPECT_EQ(ClientPixel(*v, 5, 5), CoordColor(0, 0));  // one pixel fills the client
+}
