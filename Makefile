@@ -31,6 +31,22 @@ bench: deps
 	cmake --build $(REL_DIR) -j $(JOBS)
 	bash bench/run.sh $(REL_DIR)
 
+# Optimised build of the demo, started when there is a display to show it on.
+DEMO_BIN := $(REL_DIR)/apps/korvane-demo/korvane-demo
+demo: deps
+	cmake -S . -B $(REL_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=OFF -DKORVANE_APPS=ON
+	cmake --build $(REL_DIR) -j $(JOBS) --target korvane-demo
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  echo "No display (DISPLAY and WAYLAND_DISPLAY are unset), so the demo was built but not started."; \
+	  echo "Run it on a virtual X server:"; \
+	  echo "  xvfb-run -a $(DEMO_BIN)"; \
+	  echo "or render its window to a PNG file (works without any display):"; \
+	  echo "  $(DEMO_BIN) --screenshot /tmp/demo.png --zoom 200 --select 100,100,400,300 --scrollbars"; \
+	  echo "Options: $(DEMO_BIN) --help"; \
+	else \
+	  $(DEMO_BIN); \
+	fi
+
 # libFuzzer targets built with clang; FUZZ_SECONDS per target.
 FUZZ_SECONDS ?= 60
 fuzz: deps

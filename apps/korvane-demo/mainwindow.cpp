@@ -1,0 +1,817 @@
+#include "apps/korvane-demo/mainwindow.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QColorDialog>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
+#include <QStatusBar>
+#include <QToolBar>
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "korvane/foundations/host/graphics.h"
+
+namespace korvane::demo {
+
+// ---------------------------------------------------------------------------
+// The sample picture
+
+namespace {
+
+constexpr int kPanelW = 800;
+constexpr int kPanelH = 400;
+
+// Row access with the stride measured from the bitmap, whatever its sign.
+class Rows {
+ public:
+  explicit Rows(TBitmap* b)
+      : row0_(b->Scanline(0)), stride_(b->Height() > 1 ? b->Scanline(1) - b->Scanline(0) : 0) {}
+  TRGB* operator[](int y) const { return reinterpret_cast<TRGB*>(row0_ + std::ptrdiff_t(y) * stride_); }
+
+ private:
+  uint8_t* row0_;
+  std::ptrdiff_t stride_;
+};
+
+constexpr TRGB Gray(uint8_t v) { return TRGB{v, v, v}; }
+
+// Top-left panel: a hue sweep fading from white at the top to black at the
+// bottom, then a smooth and a 16-step gray ramp.
+void DrawGradients(const Rows& rows, int x0, int y0) {
+  // One fully saturated color per column: six sectors of 256 steps.
+  std::array<TRGB, kPanelW> hue;
+  for (int i = 0; i < kPanelW; ++i) {
+    int h = i * 6 * 256 / kPanelW;
+    int f = h & 255, q = 255 - f;
+    switch (h >> 8) {
+      case 0:
+        hue[size_t(i)] = TRGB{0, uint8_t(f), 255};
+        break;
+      case 1:
+        hue[size_t(i)] = TRGB{0, 255, uint8_t(q)};
+        break;
+      case 2:
+        hue[size_t(i)] = TRGB{uint8_t(f), 255, 0};
+        break;
+      case 3:
+        hue[size_t(i)] = TRGB{255, uint8_t(q), 0};
+        break;
+      case 4:
+        hue[size_t(i)] = TRGB{255, 0, uint8_t(f)};
+        break;
+      default:
+        hue[size_t(i)] = TRGB{uint8_t(q), 0, 255};
+        break;
+    }
+  }
+  for (int y = 0; y < 300; ++y) {
+    TRGB* row = rows[y0 + y] + x0;
+    if (y < 150) {
+      // White to the pure hue: c = (255 (256 - k) + hue k) / 256.
+      int k = y * 256 / 150, w = 255 * (256 - k);
+      for (int x = 0; x < kPanelW; ++x) {
+        const TRGB h = hue[size_t(x)];
+        row[x] = TRGB{uint8_t((w + h.b * k) >> 8), uint8_t((w + h.g * k) >> 8), uint8_t((w + h.r * k) >> 8)};
+      }
+    } else {
+      // The pure hue to black.
+      int k = (299 - y) * 256 / 149;
+      for (int x = 0; x < kPanelW; ++x) {
+        const TRGB h = hue[size_t(x)];
+        row[x] = TRGB{uint8_t((h.b * k) >> 8), uint8_t((h.g * k) >> 8), uint8_t((h.r * k) >> 8)};
+      }
+    }
+  }
+  for (int y = 300; y < kPanelH; ++y) {
+    TRGB* row = rows[y0 + y] + x0;
+    bool stepped = y >= 350;
+    for (int x = 0; x < kPanelW; ++x)
+      row[x] = Gray(uint8_t(stepped ? (x * 16 / kPanelW) * 17 : x * 255 / (kPanelW - 1)));
+  }
+}
+
+// Top-right panel: a zone plate, cos(pi r^2 / 560) around the panel centre.
+// Its local frequency r / 560 cycles per pixel passes half a cycle at
+// r = 280, so rings alias in the corners even at 100 % and everywhere when
+// zoomed out.
+void DrawZonePlate(const Rows& rows, int x0, int y0) {
+  // The phase repeats every 1120 units of r^2; 1024 table steps span it.
+  std::array<uint8_t, 1024> wave;
+  for (int i = 0; i < 1024; ++i)
+    wave[size_t(i)] = uint8_t(std::lround(127.5 + 127.5 * std::cos(2 * M_PI * i / 1024.0)));
+  const int cx = kPanelW / 2, cy = kPanelH / 2;
+  for (int y = 0; y < kPanelH; ++y) {
+    TRGB* row = rows[y0 + y] + x0;
+    int dy2 = (y - cy) * (y - cy);
+    for (int x = 0; x < kPanelW; ++x) {
+      int r2 = (x - cx) * (x - cx) + dy2;
+      row[x] = Gray(wave[size_t((r2 * 64 / 70) & 1023)]);
+    }
+  }
+}
+
+// Bottom-right panel: checkers of 1, 2, 4 and 8 pixel cells, then vertical
+// and horizontal line pairs with periods from 2 to 12 pixels.
+void DrawPatterns(const Rows& rows, int x0, int y0) {
+  for (int y = 0; y < kPanelH; ++y) {
+    TRGB* row = rows[y0 + y] + x0;
+    for (int x = 0; x < kPanelW; ++x) row[x] = Gray(255);
+  }
+  for (int j = 0; j < 4; ++j) {
+    const int bx = 10 + j * 197, shift = j;  // cell size 1 << j
+    for (int y = 0; y < 140; ++y) {
+      TRGB* row = rows[y0 + 36 + y] + x0 + bx;
+      for (int x = 0; x < 185; ++x) row[x] = Gray((((x >> shift) + (y >> shift)) & 1) ? 255 : 0);
+    }
+  }
+  static constexpr int kPeriods[] = {2, 3, 4, 5, 6, 8, 10, 12};
+  for (int g = 0; g < 8; ++g) {
+    const int p = kPeriods[g], bx = 10 + g * 98;
+    for (int y = 0; y < 100; ++y) {
+      TRGB* vrow = rows[y0 + 188 + y] + x0 + bx;
+      for (int x = 0; x < 90; ++x) vrow[x] = Gray(x % p < p / 2 ? 0 : 255);
+    }
+    for (int y = 0; y < 90; ++y) {
+      TRGB* hrow = rows[y0 + 300 + y] + x0 + bx;
+      const TRGB v = Gray(y % p < p / 2 ? 0 : 255);
+      for (int x = 0; x < 90; ++x) hrow[x] = v;
+    }
+  }
+}
+
+void Fill(TCanvas* c, TColor color, int x1, int y1, int x2, int y2) {
+  c->Brush()->SetColor(color);
+  c->Brush()->SetStyle(bsSolid);
+  c->FillRect(Rect(x1, y1, x2, y2));
+}
+
+void SetPen(TCanvas* c, TColor color, int width, TPenStyle style = psSolid) {
+  c->Pen()->SetMode(pmCopy);
+  c->Pen()->SetColor(color);
+  c->Pen()->SetWidth(width);
+  c->Pen()->SetStyle(style);
+}
+
+void SetFont(TCanvas* c, int pixels, TColor color, TFontStyles style = {}, int escapement = 0) {
+  TFont* f = c->Font();
+  f->SetName("DejaVu Sans");
+  f->SetHeight(-pixels);
+  f->SetColor(color);
+  f->SetStyle(style);
+  f->SetEscapement(escapement);
+}
+
+// Text with a transparent background.
+void Label(TCanvas* c, int x, int y, const std::string& text) {
+  c->Brush()->SetStyle(bsClear);
+  c->TextOut(x, y, text);
+}
+
+// Middle-left panel: filled, hatched and outlined shapes, a star, an arc, and
+// the same circle drawn aliased and antialiased.
+void DrawShapes(TCanvas* c, int x0, int y0) {
+  Fill(c, clWhite, x0, y0, x0 + kPanelW, y0 + kPanelH);
+  SetPen(c, clBlack, 1);
+  c->Brush()->SetColor(clRed);
+  c->Rectangle(x0 + 30, y0 + 50, x0 + 200, y0 + 160);
+  SetPen(c, clNavy, 3);
+  c->Brush()->SetColor(clGreen);
+  c->Brush()->SetStyle(bsDiagCross);
+  c->Rectangle(x0 + 230, y0 + 50, x0 + 400, y0 + 160);
+  SetPen(c, clBlack, 5);
+  c->Brush()->SetColor(RGB(40, 90, 220));
+  c->Brush()->SetStyle(bsSolid);
+  c->Ellipse(x0 + 430, y0 + 45, x0 + 600, y0 + 175);
+  SetPen(c, clPurple, 1);
+  c->Brush()->SetStyle(bsClear);
+  c->Ellipse(x0 + 630, y0 + 40, x0 + 770, y0 + 180);
+  c->Ellipse(x0 + 660, y0 + 70, x0 + 740, y0 + 150);
+
+  // A five-pointed star, outer radius 90, inner 36.
+  TPoint star[10];
+  for (int i = 0; i < 10; ++i) {
+    double a = -M_PI / 2 + i * M_PI / 5, r = i % 2 ? 36 : 90;
+    star[i] =
+        Point(x0 + 120 + int(std::lround(r * std::cos(a))), y0 + 290 + int(std::lround(r * std::sin(a))));
+  }
+  SetPen(c, clBlack, 2);
+  c->Brush()->SetColor(clYellow);
+  c->Polygon(star, 10);
+
+  SetPen(c, clTeal, 2);
+  c->Brush()->SetColor(clAqua);
+  c->Ellipse(x0 + 250, y0 + 205, x0 + 400, y0 + 355);
+  // Drawing is aliased unless asked otherwise: this one asks.
+  if (QPainter* p = c->Painter()) p->setRenderHint(QPainter::Antialiasing, true);
+  c->Ellipse(x0 + 430, y0 + 205, x0 + 580, y0 + 355);
+  if (QPainter* p = c->Painter()) p->setRenderHint(QPainter::Antialiasing, false);
+  SetFont(c, 13, clBlack);
+  Label(c, x0 + 300, y0 + 362, "aliased");
+  Label(c, x0 + 470, y0 + 362, "antialiased");
+
+  SetPen(c, clMaroon, 3);
+  // Three quarters, counter-clockwise from twelve o'clock to three.
+  c->Arc(x0 + 620, y0 + 215, x0 + 770, y0 + 365, x0 + 695, y0 + 215, x0 + 770, y0 + 290);
+}
+
+// Middle-right panel: one line of text per size, and a slanted line.
+void DrawTextSizes(TCanvas* c, int x0, int y0) {
+  Fill(c, clWhite, x0, y0, x0 + kPanelW, y0 + kPanelH);
+  static constexpr int kSizes[] = {64, 40, 28, 20, 15, 12, 10, 8};
+  static constexpr TColor kColors[] = {clBlack, clNavy,  clMaroon, clBlack,
+                                       clGreen, clBlack, clPurple, clBlack};
+  int y = y0 + 34;
+  for (size_t i = 0; i < std::size(kSizes); ++i) {
+    int px = kSizes[i];
+    SetFont(c, px, kColors[i], i == 0 ? TFontStyles{fsBold} : i == 2 ? TFontStyles{fsItalic} : TFontStyles{});
+    Label(c, x0 + 20, y, "Korvane " + std::to_string(px) + " px");
+    y += c->TextHeight("Kg") + 4;
+  }
+  SetFont(c, 20, clMaroon, {fsBold}, 300);
+  Label(c, x0 + 520, y0 + 370, "slanted 30 degrees");
+}
+
+// Bottom-left panel: a star chart of 36 black wedges and a fan of one-pixel
+// lines every 3 degrees.
+void DrawLines(TCanvas* c, int x0, int y0) {
+  Fill(c, clWhite, x0, y0, x0 + kPanelW, y0 + kPanelH);
+  const int cx = x0 + 200, cy = y0 + 215, r = 170;
+  SetPen(c, clBlack, 1, psClear);
+  c->Brush()->SetColor(clBlack);
+  for (int i = 0; i < 36; ++i) {
+    double a1 = 2 * M_PI * (2 * i) / 72, a2 = 2 * M_PI * (2 * i + 1) / 72;
+    TPoint wedge[3] = {
+        Point(cx, cy),
+        Point(cx + int(std::lround(r * std::cos(a1))), cy + int(std::lround(r * std::sin(a1)))),
+        Point(cx + int(std::lround(r * std::cos(a2))), cy + int(std::lround(r * std::sin(a2))))};
+    c->Polygon(wedge, 3);
+  }
+  SetPen(c, clBlack, 1);
+  const int fx = x0 + 420, fy = y0 + 390, len = 370;
+  for (int deg = 0; deg <= 90; deg += 3) {
+    double a = deg * M_PI / 180;
+    c->MoveTo(fx, fy);
+    c->LineTo(fx + int(std::lround(len * std::cos(a))), fy - int(std::lround(len * std::sin(a))));
+  }
+}
+
+void Caption(TCanvas* c, int x0, int y0, const std::string& text) {
+  SetFont(c, 15, clBlack, {fsBold});
+  c->Brush()->SetColor(clWhite);
+  c->Brush()->SetStyle(bsSolid);
+  c->TextOut(x0 + 6, y0 + 5, " " + text + " ");
+}
+
+}  // namespace
+
+void DrawSamplePicture(TBitmap* bmp) {
+  bmp->Allocate(kSampleWidth, kSampleHeight, pf24bit);
+  {
+    Rows rows(bmp);
+    DrawGradients(rows, 0, 0);
+    DrawZonePlate(rows, kPanelW, 0);
+    DrawPatterns(rows, kPanelW, 2 * kPanelH);
+  }
+  TCanvas* c = bmp->Canvas();
+  DrawShapes(c, 0, kPanelH);
+  DrawTextSizes(c, kPanelW, kPanelH);
+  DrawLines(c, 0, 2 * kPanelH);
+  static const char* const kCaptions[6] = {"Gradients", "Zone plate", "Shapes",
+                                           "Text",      "Fine lines", "Checkers and line pairs"};
+  for (int i = 0; i < 6; ++i) {
+    int x0 = (i % 2) * kPanelW, y0 = (i / 2) * kPanelH;
+    Caption(c, x0, y0, kCaptions[i]);
+    SetPen(c, clGray, 1);
+    c->Brush()->SetStyle(bsClear);
+    c->Rectangle(x0, y0, x0 + kPanelW, y0 + kPanelH);
+  }
+  c->EndPaint();
+  bmp->Changed();
+}
+
+// ---------------------------------------------------------------------------
+// Command line
+
+namespace {
+
+struct FilterName {
+  const char* caption;
+  const char* key;
+  TResampleFilter value;
+};
+constexpr FilterName kFilters[] = {{"&None", "none", rfNone},
+                                   {"&Triangle", "triangle", rfTriangle},
+                                   {"&Hermite", "hermite", rfHermite},
+                                   {"&Bell", "bell", rfBell},
+                                   {"B-&Spline", "bspline", rfBSpline},
+                                   {"&Lanczos3", "lanczos3", rfLanczos3},
+                                   {"&Mitchell", "mitchell", rfMitchell}};
+
+struct BackgroundName {
+  const char* caption;
+  const char* key;
+  TKVBackgroundStyle value;
+};
+constexpr BackgroundName kBackgrounds[] = {{"&Solid", "solid", kvbsSolid},
+                                           {"&Horizontal lines", "horizontal", kvbsHorizontal},
+                                           {"&Vertical lines", "vertical", kvbsVertical},
+                                           {"&Forward diagonals", "fdiagonal", kvbsFDiagonal},
+                                           {"&Backward diagonals", "bdiagonal", kvbsBDiagonal},
+                                           {"&Cross", "cross", kvbsCross},
+                                           {"Diagonal c&ross", "diagcross", kvbsDiagCross},
+                                           {"C&hessboard", "chessboard", kvbsChessboard},
+                                           {"&Diagonals", "diagonals", kvbsDiagonals}};
+
+struct ScrollName {
+  const char* caption;
+  const char* key;
+  TScrollStyle value;
+};
+constexpr ScrollName kScrolls[] = {{"&None", "none", ssNone},
+                                   {"&Horizontal", "horizontal", ssHorizontal},
+                                   {"&Vertical", "vertical", ssVertical},
+                                   {"&Both", "both", ssBoth}};
+
+struct MouseName {
+  const char* caption;
+  const char* iconText;
+  const char* key;
+  TKVMouseInteractItems value;
+};
+constexpr MouseName kMouseModes[] = {{"&Zoom (left in, right out)", "Zoom", "zoom", miZoom},
+                                     {"&Scroll (drag)", "Scroll", "scroll", miScroll},
+                                     {"Select &rectangle", "Rect", "rect", miSelect},
+                                     {"Select &polygon", "Polygon", "polygon", miSelectPolygon},
+                                     {"Select &ellipse", "Ellipse", "ellipse", miSelectCircle},
+                                     {"Zoom to &dragged rectangle", "Zoom rect", "zoomrect", miSelectZoom}};
+
+// A whole-string decimal integer.
+bool ToInt(const QString& s, int& v) {
+  bool ok = false;
+  v = s.trimmed().toInt(&ok, 10);
+  return ok;
+}
+
+}  // namespace
+
+QString DemoUsage() {
+  QString filters, backgrounds;
+  for (const auto& f : kFilters) filters += QString(" ") + f.key;
+  for (const auto& b : kBackgrounds) backgrounds += QString(" ") + b.key;
+  return QString(
+             "Usage: korvane-demo [options]\n"
+             "Shows a sample picture in the image view.\n\n"
+             "  --screenshot FILE        render the window (%1 x %2) off screen to a PNG file and exit\n"
+             "  --zoom N                 zoom in percent (1 .. %3)\n"
+             "  --fit                    fit the picture into the view\n"
+             "  --origin X,Y             scroll picture pixel (X, Y) to the top-left corner of the view\n"
+             "  --select X1,Y1,X2,Y2     select a rectangle, in picture pixels\n"
+             "  --scrollbars             show the scroll bars in a screenshot (the window always has them)\n"
+             "  --center                 centre a picture smaller than the view\n"
+             "  --filter NAME            zoom filter:%4\n"
+             "  --background NAME        background style:%5\n"
+             "  --help                   this text\n")
+      .arg(kScreenshotWidth)
+      .arg(kScreenshotHeight)
+      .arg(kMaxZoom)
+      .arg(filters, backgrounds);
+}
+
+bool ParseDemoArgs(const QStringList& args, DemoOptions& opts, QString& error) {
+  opts = DemoOptions{};
+  bool zoomGiven = false;
+  for (qsizetype i = 0; i < args.size(); ++i) {
+    const QString& a = args[i];
+    auto value = [&](QString& out) {
+      if (i + 1 >= args.size()) {
+        error = a + " needs a value";
+        return false;
+      }
+      out = args[++i];
+      return true;
+    };
+    QString v;
+    if (a == "--help" || a == "-h") {
+      opts.help = true;
+    } else if (a == "--screenshot") {
+      if (!value(v)) return false;
+      if (v.isEmpty()) {
+        error = "--screenshot needs a file name";
+        return false;
+      }
+      opts.screenshot = v;
+    } else if (a == "--zoom") {
+      if (!value(v)) return false;
+      if (!ToInt(v, opts.zoom) || opts.zoom < 1 || opts.zoom > kMaxZoom) {
+        error = QString("--zoom takes a percentage from 1 to %1, not '%2'").arg(kMaxZoom).arg(v);
+        return false;
+      }
+      zoomGiven = true;
+    } else if (a == "--fit") {
+      opts.fit = true;
+    } else if (a == "--select") {
+      if (!value(v)) return false;
+      QStringList parts = v.split(',');
+      int c[4];
+      bool ok = parts.size() == 4;
+      for (int k = 0; ok && k < 4; ++k) ok = ToInt(parts[k], c[k]);
+      if (!ok) {
+        error = "--select takes X1,Y1,X2,Y2, not '" + v + "'";
+        return false;
+      }
+      if (c[0] == c[2] || c[1] == c[3]) {
+        error = "--select: the rectangle " + v + " is empty";
+        return false;
+      }
+      for (int k = 0; k < 4; ++k) {
+        int limit = (k % 2 ? kSampleHeight : kSampleWidth) - 1;
+        if (c[k] < 0 || c[k] > limit) {
+          error = QString("--select: %1 lies outside the %2 x %3 picture")
+                      .arg(v)
+                      .arg(kSampleWidth)
+                      .arg(kSampleHeight);
+          return false;
+        }
+      }
+      opts.hasSelection = true;
+      opts.selX1 = c[0], opts.selY1 = c[1], opts.selX2 = c[2], opts.selY2 = c[3];
+    } else if (a == "--origin") {
+      if (!value(v)) return false;
+      QStringList parts = v.split(',');
+      bool ok = parts.size() == 2 && ToInt(parts[0], opts.originX) && ToInt(parts[1], opts.originY) &&
+                opts.originX >= 0 && opts.originX < kSampleWidth && opts.originY >= 0 &&
+                opts.originY < kSampleHeight;
+      if (!ok) {
+        error = QString("--origin takes X,Y inside the %1 x %2 picture, not '%3'")
+                    .arg(kSampleWidth)
+                    .arg(kSampleHeight)
+                    .arg(v);
+        return false;
+      }
+      opts.hasOrigin = true;
+    } else if (a == "--scrollbars") {
+      opts.scrollBars = true;
+    } else if (a == "--center") {
+      opts.center = true;
+    } else if (a == "--filter") {
+      if (!value(v)) return false;
+      opts.hasFilter = false;
+      for (const auto& f : kFilters)
+        if (v.compare(f.key, Qt::CaseInsensitive) == 0) opts.filter = f.value, opts.hasFilter = true;
+      if (!opts.hasFilter) {
+        error = "unknown filter '" + v + "'";
+        return false;
+      }
+    } else if (a == "--background") {
+      if (!value(v)) return false;
+      opts.hasBackground = false;
+      for (const auto& b : kBackgrounds)
+        if (v.compare(b.key, Qt::CaseInsensitive) == 0) opts.background = b.value, opts.hasBackground = true;
+      if (!opts.hasBackground) {
+        error = "unknown background style '" + v + "'";
+        return false;
+      }
+    } else {
+      error = "unknown option '" + a + "'";
+      return false;
+    }
+  }
+  if (zoomGiven && opts.fit) {
+    error = "--zoom and --fit exclude each other";
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// The window
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+  setWindowTitle("Korvane demo");
+  view_ = new TKorvaneView(nullptr, this);
+  setCentralWidget(view_);
+  view_->SetScrollBars(ssBoth);
+  view_->SetMouseInteract({miZoom, miScroll});
+  DrawSamplePicture(view_->GetBitmap());
+  view_->Update();
+
+  BuildActions();
+  BuildMenusAndToolBar();
+  BuildStatusBar();
+  ConnectView();
+  SyncFromView();
+}
+
+MainWindow::~MainWindow() {
+  // The view's handlers reach into this window: drop them, then the view,
+  // while the window is still whole.
+  view_->OnViewChange = nullptr;
+  view_->OnSelectionChange = nullptr;
+  view_->OnMouseMove = nullptr;
+  delete view_;
+  view_ = nullptr;
+}
+
+QAction* MainWindow::NewAction(const QString& text, const QString& name, const QString& iconText) {
+  auto* a = new QAction(text, this);
+  a->setObjectName(name);
+  if (!iconText.isEmpty()) a->setIconText(iconText);
+  return a;
+}
+
+void MainWindow::BuildActions() {
+  quit_ = NewAction("&Quit", "quit");
+  quit_->setShortcut(QKeySequence::Quit);
+  connect(quit_, &QAction::triggered, this, &QWidget::close);
+
+  zoom_in_ = NewAction("Zoom &in", "zoomIn", "Zoom +");
+  zoom_in_->setShortcut(QKeySequence::ZoomIn);
+  connect(zoom_in_, &QAction::triggered, this, [this] { ZoomStep(true); });
+  zoom_out_ = NewAction("Zoom &out", "zoomOut", "Zoom -");
+  zoom_out_->setShortcut(QKeySequence::ZoomOut);
+  connect(zoom_out_, &QAction::triggered, this, [this] { ZoomStep(false); });
+  zoom_100_ = NewAction("&Actual size (100%)", "zoom100", "100%");
+  zoom_100_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+  connect(zoom_100_, &QAction::triggered, this, [this] {
+    view_->ZoomAt(view_->ClientWidth() / 2, view_->ClientHeight() / 2, 100);
+    SyncFromView();
+  });
+  fit_ = NewAction("&Fit", "fit", "Fit");
+  fit_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+  connect(fit_, &QAction::triggered, this, [this] {
+    view_->Fit();
+    SyncFromView();
+  });
+  zoom_selection_ = NewAction("Zoom to &selection", "zoomSelection", "Zoom sel");
+  connect(zoom_selection_, &QAction::triggered, this, [this] {
+    view_->ZoomSelection();
+    SyncFromView();
+  });
+
+  center_ = NewAction("&Center", "center", "Center");
+  center_->setCheckable(true);
+  connect(center_, &QAction::triggered, this, [this](bool on) { view_->SetCenter(on); });
+  double_buffer_ = NewAction("&Double buffer", "doubleBuffer");
+  double_buffer_->setCheckable(true);
+  connect(double_buffer_, &QAction::triggered, this, [this](bool on) { view_->SetDoubleBuffer(on); });
+
+  auto* filters = new QActionGroup(this);
+  for (const auto& f : kFilters) {
+    QAction* a = NewAction(f.caption, QString("filter.") + f.key);
+    a->setCheckable(true);
+    filters->addAction(a);
+    TResampleFilter value = f.value;
+    connect(a, &QAction::triggered, this, [this, value] { view_->SetZoomFilter(value); });
+    filter_actions_.emplace_back(a, value);
+  }
+  delay_filter_ = NewAction("D&elay filter", "delayFilter");
+  delay_filter_->setCheckable(true);
+  connect(delay_filter_, &QAction::triggered, this, [this](bool on) { view_->SetDelayZoomFilter(on); });
+
+  auto* backgrounds = new QActionGroup(this);
+  for (const auto& b : kBackgrounds) {
+    QAction* a = NewAction(b.caption, QString("background.") + b.key);
+    a->setCheckable(true);
+    backgrounds->addAction(a);
+    TKVBackgroundStyle value = b.value;
+    connect(a, &QAction::triggered, this, [this, value] { view_->SetBackgroundStyle(value); });
+    background_actions_.emplace_back(a, value);
+  }
+  background_color_ = NewAction("Background &color...", "backgroundColor");
+  connect(background_color_, &QAction::triggered, this, [this] {
+    TColor rgb = ColorToRGB(view_->GetBackground());
+    QColor c = QColorDialog::getColor(QColor(GetRValue(rgb), GetGValue(rgb), GetBValue(rgb)), this,
+                                      "Background color");
+    if (c.isValid()) SetBackgroundColor(c);
+  });
+
+  auto* scrolls = new QActionGroup(this);
+  for (const auto& s : kScrolls) {
+    QAction* a = NewAction(s.caption, QString("scrollBars.") + s.key);
+    a->setCheckable(true);
+    scrolls->addAction(a);
+    TScrollStyle value = s.value;
+    connect(a, &QAction::triggered, this, [this, value] {
+      view_->SetScrollBars(value);
+      SyncFromView();
+    });
+    scroll_actions_.emplace_back(a, value);
+  }
+
+  // Not an exclusive group: the view decides which modes may stay together,
+  // and the actions show what it kept.
+  for (const auto& m : kMouseModes) {
+    QAction* a = NewAction(m.caption, QString("mouse.") + m.key, m.iconText);
+    a->setCheckable(true);
+    TKVMouseInteractItems item = m.value;
+    connect(a, &QAction::triggered, this, [this, item](bool on) { ToggleMouseItem(item, on); });
+    mouse_actions_.emplace_back(a, item);
+  }
+  deselect_ = NewAction("&Deselect", "deselect", "Deselect");
+  deselect_->setShortcut(QKeySequence(Qt::Key_Escape));
+  connect(deselect_, &QAction::triggered, this, [this] {
+    view_->DeSelect();
+    SyncFromView();
+  });
+}
+
+void MainWindow::BuildMenusAndToolBar() {
+  QMenu* file = menuBar()->addMenu("&File");
+  file->addAction(quit_);
+
+  QMenu* view = menuBar()->addMenu("&View");
+  view->addActions({zoom_in_, zoom_out_, zoom_100_, fit_, zoom_selection_});
+  view->addSeparator();
+  view->addAction(center_);
+  view->addAction(double_buffer_);
+  QMenu* bars = view->addMenu("Scroll &bars");
+  for (auto& [a, s] : scroll_actions_) bars->addAction(a);
+
+  QMenu* filter = menuBar()->addMenu("F&ilter");
+  for (auto& [a, f] : filter_actions_) filter->addAction(a);
+  filter->addSeparator();
+  filter->addAction(delay_filter_);
+
+  QMenu* background = menuBar()->addMenu("&Background");
+  for (auto& [a, b] : background_actions_) background->addAction(a);
+  background->addSeparator();
+  background->addAction(background_color_);
+
+  QMenu* mouse = menuBar()->addMenu("&Mouse");
+  for (auto& [a, m] : mouse_actions_) mouse->addAction(a);
+  mouse->addSeparator();
+  mouse->addAction(deselect_);
+
+  QToolBar* tb = addToolBar("Main");
+  tb->setObjectName("mainToolBar");
+  tb->setMovable(false);
+  tb->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  tb->addActions({zoom_in_, zoom_out_, zoom_100_, fit_, zoom_selection_});
+  tb->addSeparator();
+  tb->addAction(center_);
+  tb->addSeparator();
+  for (auto& [a, m] : mouse_actions_) tb->addAction(a);
+  tb->addSeparator();
+  tb->addAction(deselect_);
+}
+
+void MainWindow::BuildStatusBar() {
+  auto label = [this](const QString& name, int minWidth) {
+    auto* l = new QLabel(this);
+    l->setObjectName(name);
+    l->setMinimumWidth(minWidth);
+    statusBar()->addWidget(l);
+    return l;
+  };
+  zoom_label_ = label("zoomLabel", 90);
+  origin_label_ = label("originLabel", 130);
+  pixel_label_ = label("pixelLabel", 130);
+  selection_label_ = label("selectionLabel", 260);
+  pixel_label_->setText("Pixel -");
+}
+
+void MainWindow::ConnectView() {
+  view_->OnViewChange = [this](TObject*, int) { ShowZoomAndOrigin(); };
+  view_->OnSelectionChange = [this](TObject*) { ShowSelection(); };
+  view_->OnMouseMove = [this](TObject*, TShiftState, int x, int y) { ShowPixel(x, y); };
+}
+
+void MainWindow::ZoomStep(bool in) {
+  int z = view_->GetZoom();
+  int next = in ? std::min(MouseZoomIn(z), kMaxZoom) : MouseZoomOut(z);
+  // The mouse steps end at 2 %: below that "out" would zoom in.
+  if (in ? next <= z : next >= z) return;
+  // Zoom about the centre of the view so that what is in the middle stays there.
+  view_->ZoomAt(view_->ClientWidth() / 2, view_->ClientHeight() / 2, next);
+  SyncFromView();
+}
+
+void MainWindow::ToggleMouseItem(TKVMouseInteractItems item, bool on) {
+  TKVMouseInteract s = view_->GetMouseInteract();
+  if (on)
+    s.Include(item);
+  else
+    s.Exclude(item);
+  view_->SetMouseInteract(s);
+  SyncFromView();
+}
+
+void MainWindow::SetBackgroundColor(const QColor& c) {
+  view_->SetBackGround(RGB(uint8_t(c.red()), uint8_t(c.green()), uint8_t(c.blue())));
+}
+
+void MainWindow::SyncFromView() {
+  for (auto& [a, f] : filter_actions_) a->setChecked(view_->GetZoomFilter() == f);
+  for (auto& [a, b] : background_actions_) a->setChecked(view_->GetBackgroundStyle() == b);
+  for (auto& [a, s] : scroll_actions_) a->setChecked(view_->GetScrollBars() == s);
+  TKVMouseInteract modes = view_->GetMouseInteract();
+  for (auto& [a, m] : mouse_actions_) a->setChecked(modes.Contains(m));
+  center_->setChecked(view_->GetCenter());
+  double_buffer_->setChecked(view_->GetDoubleBuffer());
+  delay_filter_->setChecked(view_->GetDelayZoomFilter());
+  ShowZoomAndOrigin();
+  ShowSelection();
+}
+
+void MainWindow::ShowZoomAndOrigin() {
+  if (!zoom_label_) return;
+  int z = view_->GetZoom();
+  zoom_label_->setText(QString("Zoom %1%").arg(z));
+  zoom_in_->setEnabled(z < kMaxZoom);
+  zoom_out_->setEnabled(MouseZoomOut(z) < z);
+  origin_label_->setText(QString("Origin %1, %2").arg(view_->GetViewX()).arg(view_->GetViewY()));
+}
+
+void MainWindow::ShowPixel(int clientX, int clientY) {
+  if (!pixel_label_) return;
+  TBitmap* b = view_->GetBitmap();
+  int bx = view_->XScr2Bmp(clientX), by = view_->YScr2Bmp(clientY);
+  // Outside the image (the background around a centred or small picture)
+  // there is no pixel to report.
+  bool inside = clientX >= view_->GetOffsetX() && clientX < view_->GetOffsetX() + view_->GetExtentX() &&
+                clientY >= view_->GetOffsetY() && clientY < view_->GetOffsetY() + view_->GetExtentY() &&
+                bx >= 0 && by >= 0 && bx < b->Width() && by < b->Height();
+  pixel_label_->setText(inside ? QString("Pixel %1, %2").arg(bx).arg(by) : QString("Pixel -"));
+}
+
+void MainWindow::ShowSelection() {
+  if (!selection_label_) return;
+  bool sel = view_->Selected() && view_->GetPolySelCount() >= 2;
+  zoom_selection_->setEnabled(sel);
+  deselect_->setEnabled(view_->Selected());
+  if (!sel) {
+    selection_label_->setText("No selection");
+    return;
+  }
+  int x1 = view_->GetSelX1(), y1 = view_->GetSelY1(), x2 = view_->GetSelX2(), y2 = view_->GetSelY2();
+  selection_label_->setText(QString("Selection %1, %2 - %3, %4 (%5 x %6)")
+                                .arg(x1)
+                                .arg(y1)
+                                .arg(x2)
+                                .arg(y2)
+                                .arg(x2 - x1 + 1)
+                                .arg(y2 - y1 + 1));
+}
+
+void MainWindow::ApplyOptions(const DemoOptions& o) {
+  if (o.center) view_->SetCenter(true);
+  if (o.hasFilter) view_->SetZoomFilter(o.filter);
+  if (o.hasBackground) view_->SetBackgroundStyle(o.background);
+  if (o.fit)
+    view_->Fit();
+  else if (o.zoom > 0)
+    view_->SetZoom(o.zoom);
+  if (o.hasOrigin) {
+    // Picture pixels to zoomed pixels; the view clamps to what it can show.
+    int64_t x = int64_t(o.originX) * view_->GetZoom() / 100, y = int64_t(o.originY) * view_->GetZoom() / 100;
+    view_->SetViewXY(int(x), int(y));
+  }
+  if (o.hasSelection) {
+    // The command line gives picture pixels, whatever the zoom.
+    TKVSelectionBase base = view_->GetSelectionBase();
+    view_->SetSelectionBase(kvsbBitmap);
+    view_->Select(o.selX1, o.selY1, o.selX2, o.selY2);
+    view_->SetSelectionBase(base);
+  }
+  SyncFromView();
+}
+
+QImage MainWindow::Render() {
+  // Settle pending layout and resize events, then run the view's pending
+  // paint so that the grab shows the current picture and selection outline.
+  QCoreApplication::processEvents();
+  view_->FlushPaint();
+  return grab().toImage();
+}
+
+bool SaveScreenshot(const DemoOptions& opts, QString& error) {
+  MainWindow w;
+  w.setAttribute(Qt::WA_DontShowOnScreen);
+  w.resize(kScreenshotWidth, kScreenshotHeight);
+  w.show();
+  QCoreApplication::processEvents();
+  w.View()->SetScrollBars(opts.scrollBars ? ssBoth : ssNone);
+  w.ApplyOptions(opts);
+  QImage img = w.Render();
+  if (img.isNull()) {
+    error = "the window could not be rendered";
+    return false;
+  }
+  if (!img.save(opts.screenshot, "PNG")) {
+    error = "cannot write " + opts.screenshot;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace korvane::demo

@@ -1,0 +1,121 @@
+// The demo application: a main window around one image view that shows a
+// sample picture made for judging zoom and zoom filters, with menus and a
+// toolbar for the view's display options and mouse modes, and a status bar
+// that follows zoom, origin, the pixel under the mouse and the selection.
+#pragma once
+#include <QColor>
+#include <QImage>
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+#include <utility>
+#include <vector>
+
+#include "korvane/view/kvview.h"
+
+class QAction;
+class QActionGroup;
+class QLabel;
+
+namespace korvane::demo {
+
+// Size of the sample picture.
+constexpr int kSampleWidth = 1600;
+constexpr int kSampleHeight = 1200;
+// Size of the window a screenshot is taken of.
+constexpr int kScreenshotWidth = 1000;
+constexpr int kScreenshotHeight = 700;
+// Largest zoom the command line and the zoom-in action go to (the zoomed
+// size of the sample picture stays far from integer limits).
+constexpr int kMaxZoom = 6400;
+
+// Draws the sample picture into bmp (made kSampleWidth x kSampleHeight,
+// 24-bit): colour and gray gradients, a zone plate, filled and outlined
+// shapes, text in several sizes, one-pixel lines, a star chart, checkers and
+// line pairs. Six panels of 800 x 400 pixels, each with a caption.
+void DrawSamplePicture(TBitmap* bmp);
+
+// What the command line asks for.
+struct DemoOptions {
+  QString screenshot;  // PNG to write; empty runs the window
+  int zoom = 0;        // percent; 0 leaves the zoom alone
+  bool fit = false;
+  bool hasOrigin = false;
+  int originX = 0, originY = 0;  // picture pixel shown at the view's top-left
+  bool hasSelection = false;
+  int selX1 = 0, selY1 = 0, selX2 = 0, selY2 = 0;  // bitmap pixels
+  bool scrollBars = false;  // screenshots: show both bars (the window always starts with them)
+  bool center = false;
+  bool hasFilter = false;
+  TResampleFilter filter = rfNone;
+  bool hasBackground = false;
+  TKVBackgroundStyle background = kvbsSolid;
+  bool help = false;
+};
+
+// Parses the arguments that follow the program name. False, with a one-line
+// reason in error, for an unknown option, a missing or malformed value, or a
+// value out of range.
+bool ParseDemoArgs(const QStringList& args, DemoOptions& opts, QString& error);
+// The --help text.
+QString DemoUsage();
+
+// The demo's main window. The view is its central widget, owned through Qt
+// parenting and deleted by the window's destructor before the window's own
+// members go (its event handlers point into the window).
+class MainWindow : public QMainWindow {
+ public:
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  TKorvaneView* View() const { return view_; }
+  // Applies the display options of a command line (not the screenshot ones).
+  void ApplyOptions(const DemoOptions& o);
+  // Sets the view's background to an RGB color.
+  void SetBackgroundColor(const QColor& c);
+  // The whole window as it looks now, after the view's pending paint.
+  QImage Render();
+  // Reads the view's state back into the checkable actions and the status bar.
+  void SyncFromView();
+
+ private:
+  void BuildActions();
+  void BuildMenusAndToolBar();
+  void BuildStatusBar();
+  void ConnectView();
+  QAction* NewAction(const QString& text, const QString& name, const QString& iconText = {});
+  void ZoomStep(bool in);
+  void ToggleMouseItem(TKVMouseInteractItems item, bool on);
+  void ShowPixel(int clientX, int clientY);
+  void ShowZoomAndOrigin();
+  void ShowSelection();
+
+  TKorvaneView* view_ = nullptr;
+  QLabel* zoom_label_ = nullptr;
+  QLabel* origin_label_ = nullptr;
+  QLabel* pixel_label_ = nullptr;
+  QLabel* selection_label_ = nullptr;
+
+  QAction* quit_ = nullptr;
+  QAction* zoom_in_ = nullptr;
+  QAction* zoom_out_ = nullptr;
+  QAction* zoom_100_ = nullptr;
+  QAction* fit_ = nullptr;
+  QAction* zoom_selection_ = nullptr;
+  QAction* center_ = nullptr;
+  QAction* double_buffer_ = nullptr;
+  QAction* delay_filter_ = nullptr;
+  QAction* background_color_ = nullptr;
+  QAction* deselect_ = nullptr;
+  std::vector<std::pair<QAction*, TResampleFilter>> filter_actions_;
+  std::vector<std::pair<QAction*, TKVBackgroundStyle>> background_actions_;
+  std::vector<std::pair<QAction*, TScrollStyle>> scroll_actions_;
+  std::vector<std::pair<QAction*, TKVMouseInteractItems>> mouse_actions_;
+};
+
+// Builds a window of kScreenshotWidth x kScreenshotHeight off screen, applies
+// the options (scroll bars only with opts.scrollBars), renders it and writes
+// it as PNG to opts.screenshot. False with a reason when it cannot.
+bool SaveScreenshot(const DemoOptions& opts, QString& error);
+
+}  // namespace korvane::demo

@@ -1,0 +1,83 @@
+// The arithmetic of the image view, kept apart from the widget so that it can
+// be checked without a window: zoom steps, origin limits, fitting, screen and
+// bitmap coordinate conversion, mouse-interaction rules, selection shapes.
+#pragma once
+#include <cmath>
+#include <climits>
+#include <cstdint>
+#include <vector>
+
+#include "korvane/foundations/host/graphics.h"
+
+namespace korvane {
+
+enum TKVMouseInteractItems { miZoom, miScroll, miSelect, miSelectPolygon, miSelectCircle, miSelectZoom };
+using TKVMouseInteract = TSet<TKVMouseInteractItems>;
+
+// Rounds to the nearest integer, halves to the even neighbour; values beyond
+// the 32-bit range saturate (a huge zoom must not wrap around).
+inline int32_t KVRound(double v) {
+  double r = std::nearbyint(v);
+  if (!(r > -2147483648.0)) return INT32_MIN;  // also NaN
+  if (r > 2147483647.0) return INT32_MAX;
+  return int32_t(r);
+}
+
+// Zoom, origin and layout of a view: the state Update derives and the
+// conversions between client (screen) pixels and bitmap pixels.
+struct TViewGeometry {
+  int Zoom = 100;        // percent
+  int ViewX = 0;         // origin in zoomed-image pixels
+  int ViewY = 0;
+  int OffsetX = 0;       // image top-left in the client area (centring)
+  int OffsetY = 0;
+  int ExtentX = 0;       // part of the zoomed image on screen
+  int ExtentY = 0;
+  int ZoomedWidth = 0;
+  int ZoomedHeight = 0;
+
+  int XScr2Bmp(int x) const { return KVRound(100.0 / Zoom * (double(x) + ViewX - OffsetX)); }
+  int YScr2Bmp(int y) const { return KVRound(100.0 / Zoom * (double(y) + ViewY - OffsetY)); }
+  int XBmp2Scr(int x) const { return KVRound(double(x) * Zoom / 100.0 + (double(OffsetX) - ViewX)); }
+  int YBmp2Scr(int y) const { return KVRound(double(y) * Zoom / 100.0 + (double(OffsetY) - ViewY)); }
+};
+
+// Largest view origin for a bitmap at a zoom in a client area; 0 on an axis
+// the image fits, and 0 on both when the control's outer size holds the whole
+// zoomed image.
+void ViewMaxXY(int bmpW, int bmpH, int zoom, int clientW, int clientH, int outerW, int outerH, int& mx,
+               int& my);
+
+// Zoom that fits a bitmap into an outer size (the smaller of the two ratios),
+// 0 when the bitmap is empty.
+int FitZoom(int outerW, int outerH, int bmpW, int bmpH);
+
+// The zoom a left click (in) or right click (out) leads to.
+int MouseZoomIn(int zoom);
+int MouseZoomOut(int zoom);
+
+// The set of mouse interactions kept when s is requested while cur is in
+// force: a newly added selection mode excludes the others.
+TKVMouseInteract ResolveMouseInteract(TKVMouseInteract cur, TKVMouseInteract s);
+
+// True for four vertices whose closed outline alternates strictly between
+// vertical and horizontal edges: an axis-aligned rectangle.
+bool _IsRectangle(const TPoint* pts, int n);
+
+// Vertices of the ellipse drawn with the mouse around (cx, cy) with radii rx
+// and ry, in the coordinates given.
+std::vector<TPoint> EllipseOutline(int cx, int cy, int rx, int ry);
+
+// Truncates toward zero, saturating beyond the 32-bit range.
+inline int32_t KVTrunc(double v) {
+  double r = std::trunc(v);
+  if (!(r > -2147483648.0)) return INT32_MIN;
+  if (r > 2147483647.0) return INT32_MAX;
+  return int32_t(r);
+}
+
+// Snaps the point for a drag from the down point when the Ctrl key asks for a
+// circle: both radii become the larger one.
+inline void CircleRadii(int& rx, int& ry) { rx = ry = rx > ry ? rx : ry; }
+
+}  // namespace korvane
