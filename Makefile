@@ -38,7 +38,7 @@ demo: deps
 	cmake --build $(REL_DIR) -j $(JOBS) --target korvane-demo
 	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
 	  echo "No display (DISPLAY and WAYLAND_DISPLAY are unset), so the demo was built but not started."; \
-	  echo "Run it on a virtual X server:"; \
+	  echo "Run it on a virtual X server (apt-get install xvfb xauth):"; \
 	  echo "  xvfb-run -a $(DEMO_BIN)"; \
 	  echo "or render its window to a PNG file (works without any display):"; \
 	  echo "  $(DEMO_BIN) --screenshot /tmp/demo.png --zoom 200 --select 100,100,400,300 --scrollbars"; \
