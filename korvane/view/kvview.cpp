@@ -470,55 +470,56 @@ void TKorvaneView::DrawImageRect(TCanvas* canvas, int dx, int dy, int sx, int sy
   canvas->Draw(dx, dy, &zoomed);
 }
 
-void TKorvaneView::PaintTo(TCanvas* canvas) {
-  if (Designing()) {
-    DrawBackground(canvas);
-    return;
-  }
+bool TKorvaneView::SourceRect(bool trimOverhang, TRect& r) const {
   int bw = bitmap_->Width(), bh = bitmap_->Height();
-  bool covers = geo_.ExtentX >= ClientWidth() && geo_.ExtentY >= ClientHeight();
-  if ((!covers && !center_) || bh == 0) {
-    bool hadClip = canvas->HasClip();
-    QRegion keep = canvas->ClipRegion();
-    canvas->ExcludeClipRect(0, 0, geo_.ExtentX, geo_.ExtentY);
-    DrawBackground(canvas);
-    if (hadClip) canvas->SetClipRegion(keep); else canvas->ResetClip();
-  }
-  if (bh == 0 || bw == 0 || geo_.ZoomedWidth == 0 || geo_.ZoomedHeight == 0) return;
+  if (bh == 0 || bw == 0 || geo_.ZoomedWidth == 0 || geo_.ZoomedHeight == 0) return false;
   int sx = KVRound(double(geo_.ViewX) * bw / geo_.ZoomedWidth);
   int sw = KVRound(double(geo_.ExtentX) * bw / geo_.ZoomedWidth);
-  if (sx + sw > bw) sw -= 1;
   int sy = KVRound(double(geo_.ViewY) * bh / geo_.ZoomedHeight);
   int sh = KVRound(double(geo_.ExtentY) * bh / geo_.ZoomedHeight);
-  if (sy + sh > bh) sh -= 1;
+  if (trimOverhang) {
+    if (sx + sw > bw) sw -= 1;
+    if (sy + sh > bh) sh -= 1;
+  }
   // Keep the rectangle inside the bitmap whatever the rounding did.
   sx = std::clamp(sx, 0, bw - 1);
   sy = std::clamp(sy, 0, bh - 1);
   sw = std::clamp(sw, 1, bw - sx);
   sh = std::clamp(sh, 1, bh - sy);
-  if (center_) {
-    bool hadClip = canvas->HasClip();
-    QRegion keep = canvas->ClipRegion();
-    canvas->ExcludeClipRect(geo_.OffsetX, geo_.OffsetY, geo_.OffsetX + geo_.ExtentX, geo_.OffsetY + geo_.ExtentY);
+  r = Rect(sx, sy, sx + sw, sy + sh);
+  return true;
+}
+
+void TKorvaneView::DrawBackgroundAround(TCanvas* canvas, const TRect& image) {
+  bool hadClip = canvas->HasClip();
+  QRegion keep = canvas->ClipRegion();
+  canvas->ExcludeClipRect(image.Left, image.Top, image.Right, image.Bottom);
+  DrawBackground(canvas);
+  if (hadClip) canvas->SetClipRegion(keep); else canvas->ResetClip();
+}
+
+void TKorvaneView::PaintTo(TCanvas* canvas) {
+  if (Designing()) {
     DrawBackground(canvas);
-    if (hadClip) canvas->SetClipRegion(keep); else canvas->ResetClip();
+    return;
   }
+  bool covers = geo_.ExtentX >= ClientWidth() && geo_.ExtentY >= ClientHeight();
+  if ((!covers && !center_) || bitmap_->Height() == 0)
+    DrawBackgroundAround(canvas, Rect(0, 0, geo_.ExtentX, geo_.ExtentY));
+  TRect src;
+  if (!SourceRect(true, src)) return;
+  if (center_)
+    DrawBackgroundAround(canvas, Rect(geo_.OffsetX, geo_.OffsetY, geo_.OffsetX + geo_.ExtentX,
+                                      geo_.OffsetY + geo_.ExtentY));
   bool filter = zoom_filter_ != rfNone && filter_delay_ == 0 && geo_.Zoom > 100;
-  DrawImageRect(canvas, geo_.OffsetX, geo_.OffsetY, sx, sy, sw, sh, filter);
+  DrawImageRect(canvas, geo_.OffsetX, geo_.OffsetY, src.Left, src.Top, src.Width(), src.Height(), filter);
 }
 
 void TKorvaneView::DrawTo(TCanvas* canvas) {
-  int bw = bitmap_->Width(), bh = bitmap_->Height();
-  if (bh == 0 || bw == 0 || geo_.ZoomedWidth == 0 || geo_.ZoomedHeight == 0) return;
-  int sx = KVRound(double(geo_.ViewX) * bw / geo_.ZoomedWidth);
-  int sw = KVRound(double(geo_.ExtentX) * bw / geo_.ZoomedWidth);
-  int sy = KVRound(double(geo_.ViewY) * bh / geo_.ZoomedHeight);
-  int sh = KVRound(double(geo_.ExtentY) * bh / geo_.ZoomedHeight);
-  sx = std::clamp(sx, 0, bw - 1);
-  sy = std::clamp(sy, 0, bh - 1);
-  sw = std::clamp(sw, 1, bw - sx);
-  sh = std::clamp(sh, 1, bh - sy);
-  DrawImageRect(canvas, 0, 0, sx, sy, sw, sh, zoom_filter_ != rfNone && geo_.Zoom != 100);
+  TRect src;
+  if (!SourceRect(false, src)) return;
+  DrawImageRect(canvas, 0, 0, src.Left, src.Top, src.Width(), src.Height(),
+                zoom_filter_ != rfNone && geo_.Zoom != 100);
 }
 
 TLogPalette* TKorvaneView::_CreatePalette() {

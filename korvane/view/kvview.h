@@ -273,6 +273,12 @@ class TKorvaneView : public TKVView {
   void SelectRect(TPoint a, TPoint b);  // bitmap coordinates
   void AutoScroll();
   bool PointerOutsideImage() const;
+  // The bitmap rectangle on screen at the current zoom and origin; false for
+  // an empty bitmap. trimOverhang drops the column or row that rounding
+  // pushed past the bitmap's edge.
+  bool SourceRect(bool trimOverhang, TRect& r) const;
+  // The background with the image's rectangle left out.
+  void DrawBackgroundAround(TCanvas* canvas, const TRect& image);
   void DrawImageRect(TCanvas* canvas, int dx, int dy, int sx, int sy, int sw, int sh, bool filter);
 
   std::unique_ptr<TBitmap> bitmap_;
