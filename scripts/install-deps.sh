@@ -10,11 +10,13 @@ PACKAGES=(
   googletest libgtest-dev libbenchmark-dev
   clang
   fonts-dejavu-core
+  # Peer programs the interoperability tests compare with.
+  python3-pil python3-numpy giflib-tools libtiff-tools libjpeg-turbo-progs ffmpeg
 )
 # Peers for the benchmark scripts, and Xvfb for screenshots of the demo (not
 # needed by make test).
 if [[ "${KORVANE_DEPS:-}" == "bench" ]]; then
-  PACKAGES+=(python3-pil imagemagick ffmpeg xvfb xauth)
+  PACKAGES+=(imagemagick python3-opencv xvfb xauth)
 fi
 
 missing=()
