@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "korvane/foundations/kvutils.h"
+#include "korvane/proc/kvproc.h"
 
 namespace korvane {
 
@@ -33,21 +34,13 @@ bool Clip(TBitmap* b, int x1, int y1, int x2, int y2, Area& a, TPixelFormat pf =
   return true;
 }
 
-// Percent done after a row of y1..y2: trunc((row - y1 + 1) * (100 / (y2 - y1
-// + 0.5))). The last row of a short range would pass 100 (105 with ten rows),
-// so it is clamped.
-inline int RowProgress(int row, int y1, int y2) {
-  const int per = int((row - y1 + 1) * (100.0 / (y2 - y1 + 0.5)));
-  return per > 100 ? 100 : per;
-}
-
 // Runs f(pixels, count) on the rectangle's part of every row, with progress.
 template <typename F>
 void ForRows(const Area& a, const TProgressEvent& OnProgress, TObject* Sender, F&& f) {
   const int n = a.x2 - a.x1 + 1;
   for (int y = a.y1; y <= a.y2; ++y) {
     f(a.Row(y) + a.x1, n);
-    if (OnProgress) OnProgress(Sender, RowProgress(y, a.y1, a.y2));
+    if (OnProgress) OnProgress(Sender, RowPercent(y, a.y1, a.y2));
   }
 }
 

@@ -5,7 +5,7 @@
 // a 24-bit bitmap (x2 and y2 clipped to the bitmap, x1 and y1 to 0; nothing
 // when it is empty) and change nothing for other formats (_Negative also
 // takes 1-bit bitmaps). They report progress through OnProgress after each
-// row: trunc((row - y1 + 1) * (100 / (y2 - y1 + 0.5))), never above 100.
+// row with RowPercent (kvproc.h), never above 100.
 // Each call precomputes its per-channel tables once.
 #pragma once
 #include <memory>
