@@ -355,10 +355,69 @@ namespace {
 // value is computed with the same operations, in the same order, as RGB2HSL
 // and HSL2RGB, so the pixels are identical to theirs.
 constexpr int kHSLChunk = 256;
+#ifdef KORVANE_COLOR_SIMD
+// The same computation on two pixels at a time (SSE2). Masks select where the
+// scalar code branches; max_pd and min_pd answer exactly dmax and dmin.
+inline __m128d Sel(__m128d m, __m128d a, __m128d b) {
+  return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b));
+}
+void HSLShiftPairs(const double* r, const double* g, const double* b, int n, double dh, double ds, double dl,
+                   int* outR, int* outG, int* outB) {
+  const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1), two = _mm_set1_pd(2), three = _mm_set1_pd(3),
+                four = _mm_set1_pd(4), six = _mm_set1_pd(6), half = _mm_set1_pd(0.5),
+                third = _mm_set1_pd(1.0 / 3.0), twoThirds = _mm_set1_pd(2.0 / 3.0), k255 = _mm_set1_pd(255),
+                vdh = _mm_set1_pd(dh), vds = _mm_set1_pd(ds), vdl = _mm_set1_pd(dl);
+  for (int i = 0; i < n; i += 2) {
+    const __m128d ri = _mm_loadu_pd(r + i), gi = _mm_loadu_pd(g + i), bi = _mm_loadu_pd(b + i);
+    const __m128d mx = _mm_max_pd(ri, _mm_max_pd(gi, bi)), mn = _mm_min_pd(ri, _mm_min_pd(gi, bi));
+    const __m128d sum = _mm_add_pd(mx, mn), L = _mm_mul_pd(sum, half), d = _mm_sub_pd(mx, mn);
+    const __m128d flat = _mm_cmpeq_pd(mx, mn);
+    const __m128d dd = Sel(flat, one, d);
+    const __m128d den = Sel(flat, one, Sel(_mm_cmplt_pd(L, half), sum, _mm_sub_pd(_mm_sub_pd(two, mx), mn)));
+    const __m128d S = Sel(flat, zero, _mm_div_pd(d, den));
+    const __m128d rmax = _mm_cmpeq_pd(ri, mx), gmax = _mm_cmpeq_pd(gi, mx);
+    const __m128d num = Sel(rmax, _mm_sub_pd(gi, bi), Sel(gmax, _mm_sub_pd(bi, ri), _mm_sub_pd(ri, gi)));
+    const __m128d base = Sel(rmax, zero, Sel(gmax, two, four));
+    __m128d H = _mm_div_pd(_mm_add_pd(base, _mm_div_pd(num, dd)), six);
+    H = Sel(_mm_cmplt_pd(H, zero), _mm_add_pd(H, one), H);
+    H = Sel(flat, zero, H);
+    const __m128d h2 = _mm_min_pd(_mm_max_pd(_mm_add_pd(H, vdh), zero), one);
+    const __m128d s2 = _mm_min_pd(_mm_max_pd(_mm_add_pd(S, vds), zero), one);
+    const __m128d l2 = _mm_min_pd(_mm_max_pd(_mm_add_pd(L, vdl), zero), one);
+    const __m128d m2 = Sel(_mm_cmple_pd(l2, half), _mm_mul_pd(l2, _mm_add_pd(one, s2)),
+                           _mm_sub_pd(_mm_add_pd(l2, s2), _mm_mul_pd(l2, s2)));
+    const __m128d m1 = _mm_sub_pd(_mm_mul_pd(two, l2), m2), span = _mm_sub_pd(m2, m1);
+    auto hue = [&](__m128d h) {
+      h = Sel(_mm_cmplt_pd(h, zero), _mm_add_pd(h, one), Sel(_mm_cmpgt_pd(h, one), _mm_sub_pd(h, one), h));
+      const __m128d rise = _mm_add_pd(m1, _mm_mul_pd(_mm_mul_pd(span, h), six));
+      const __m128d fall = _mm_add_pd(m1, _mm_mul_pd(_mm_mul_pd(span, _mm_sub_pd(twoThirds, h)), six));
+      return Sel(_mm_cmplt_pd(_mm_mul_pd(six, h), one), rise,
+                 Sel(_mm_cmplt_pd(_mm_mul_pd(two, h), one), m2,
+                     Sel(_mm_cmplt_pd(_mm_mul_pd(three, h), two), fall, m1)));
+    };
+    const __m128d gray = _mm_cmpeq_pd(s2, zero);
+    const __m128d vr = Sel(gray, l2, hue(_mm_add_pd(h2, third))), vg = Sel(gray, l2, hue(h2)),
+                  vb = Sel(gray, l2, hue(_mm_sub_pd(h2, third)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(outR + i), _mm_cvttpd_epi32(_mm_mul_pd(vr, k255)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(outG + i), _mm_cvttpd_epi32(_mm_mul_pd(vg, k255)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(outB + i), _mm_cvttpd_epi32(_mm_mul_pd(vb, k255)));
+  }
+}
+#endif
+
 void HSLShiftChunk(TRGB* p, int n, double dh, double ds, double dl) {
-  double r[kHSLChunk], g[kHSLChunk], b[kHSLChunk];
-  int outR[kHSLChunk], outG[kHSLChunk], outB[kHSLChunk];
+  // One spare slot so that the pair loop may run one pixel past an odd n.
+  double r[kHSLChunk + 1], g[kHSLChunk + 1], b[kHSLChunk + 1];
+  int outR[kHSLChunk + 1], outG[kHSLChunk + 1], outB[kHSLChunk + 1];
   for (int i = 0; i < n; ++i) r[i] = kUnit.v[p[i].r], g[i] = kUnit.v[p[i].g], b[i] = kUnit.v[p[i].b];
+  r[n] = g[n] = b[n] = 0;
+#ifdef KORVANE_COLOR_SIMD
+  if (UseSSE2()) {
+    HSLShiftPairs(r, g, b, n, dh, ds, dl, outR, outG, outB);
+    for (int i = 0; i < n; ++i) p[i] = TRGB{blimit(outB[i]), blimit(outG[i]), blimit(outR[i])};
+    return;
+  }
+#endif
   const double third = 1.0 / 3.0, twoThirds = 2.0 / 3.0;
   for (int i = 0; i < n; ++i) {
     const double ri = r[i], gi = g[i], bi = b[i];

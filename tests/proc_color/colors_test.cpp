@@ -285,6 +285,7 @@ INSTANTIATE_TEST_SUITE_P(Ops, VectorLoops,
                                           CreateRGB(250, 0, 99), CreateRGB(3, 255, 101));
                              },
                              +[](TBitmap* b) { _ConvertToGray(b, 2, 0, 156, 8); },
+                             +[](TBitmap* b) { _HSLvar(b, 1, 0, 155, 8, 50, -20, 15); },
                              +[](TBitmap* b) {
                                _CastColorRange(b, 0, 0, 140, 8, CreateRGB(60, 90, 20),
                                                CreateRGB(120, 160, 80), CreateRGB(255, 0, 255));
