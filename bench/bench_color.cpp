@@ -10,7 +10,7 @@
 //                                          IntensityRGBall, ConvertToGray,
 //                                          Threshold, CastColorRange, HSLvar,
 //                                          HSVvar, ConvertToBWOrdered,
-//                                          ConvertTo256)
+//                                          ConvertTo256, GetImageNumColors)
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -60,6 +60,8 @@ const std::map<std::string, std::function<void(TBitmap&, TBitmap&)>>& Ops() {
       {"HSVvar", [](TBitmap& b, TBitmap&) { _HSVvar(&b, 0, 0, kW - 1, kH - 1, 20, 30, 0); }},
       {"ConvertToBWOrdered", [](TBitmap& b, TBitmap&) { _ConvertToBWOrdered(&b, nullpr); }},
       {"ConvertTo256", [](TBitmap& b, TBitmap&) { _ConvertTo(&b, 256, nullptr, {}, nullptr); }},
+      {"GetImageNumColors",
+       [](TBitmap& b, TBitmap&) { benchmark::DoNotOptimize(_GetImageNumColors(&b, 0, 0, kW - 1, kH - 1)); }},
   };
   return ops;
 }
@@ -151,6 +153,7 @@ KV_COLOR_BENCH(HSLvar);
 KV_COLOR_BENCH(HSVvar);
 KV_COLOR_BENCH(ConvertToBWOrdered);
 KV_COLOR_BENCH(ConvertTo256);
+KV_COLOR_BENCH(GetImageNumColors);
 
 }  // namespace
 
