@@ -754,6 +754,7 @@ std::unique_ptr<TBitmap> _GetHSVChannel(const TBitmap* Bitmap, int Channel, cons
 }
 
 int _GetSimilColor(const TRGB* Palette, int Count, TRGB Color) {
+  if (!Palette) return 0;
   int best = 1000, index = 0;
   for (int i = 0; i < Count; ++i) {
     const int d = std::abs(Palette[i].r - Color.r) + std::abs(Palette[i].g - Color.g) +
