@@ -194,7 +194,7 @@ KV_SSSE3 int CastBlocks(TRGB* p, int n, TRGB lo, TRGB hi, const Pattern48& cast)
   return blocks * 16;
 }
 
-bool UseSSE2() { return gLoops == detail::ColorLoops::Fastest; }
+bool UseSSE2() { return gLoops != detail::ColorLoops::Scalar; }
 bool UseSSSE3() {
   static const bool has = __builtin_cpu_supports("ssse3");
   return has && gLoops == detail::ColorLoops::Fastest;
@@ -405,13 +405,75 @@ void HSLShiftPairs(const double* r, const double* g, const double* b, int n, dou
 }
 #endif
 
+#ifdef KORVANE_COLOR_SIMD
+// Four pixels at a time with AVX, written with vector types: a comparison
+// gives a lane mask and ?: selects per lane, exactly as the scalar selects.
+typedef double V4d __attribute__((vector_size(32)));
+typedef int32_t V4i __attribute__((vector_size(16)));
+#define KV_AVX __attribute__((target("avx"), always_inline)) inline
+KV_AVX V4d Max4(V4d a, V4d c) { return a > c ? a : c; }
+KV_AVX V4d Min4(V4d a, V4d c) { return a < c ? a : c; }
+KV_AVX V4d Hue4(V4d m1, V4d m2, V4d h) {
+  const V4d twoThirds = {2.0 / 3.0, 2.0 / 3.0, 2.0 / 3.0, 2.0 / 3.0};
+  h = h < 0 ? h + 1 : (h > 1 ? h - 1 : h);
+  const V4d rise = m1 + (m2 - m1) * h * 6, fall = m1 + (m2 - m1) * (twoThirds - h) * 6;
+  return 6 * h < 1 ? rise : (2 * h < 1 ? m2 : (3 * h < 2 ? fall : m1));
+}
+#undef KV_AVX
+__attribute__((target("avx"))) void HSLShiftQuads(const double* r, const double* g, const double* b, int n,
+                                                  double dh, double ds, double dl, int* outR, int* outG,
+                                                  int* outB) {
+  const V4d zero = {0, 0, 0, 0}, one = zero + 1, two = zero + 2, four = zero + 4, third = zero + 1.0 / 3.0;
+  for (int i = 0; i < n; i += 4) {
+    V4d ri, gi, bi;
+    std::memcpy(&ri, r + i, sizeof ri), std::memcpy(&gi, g + i, sizeof gi),
+        std::memcpy(&bi, b + i, sizeof bi);
+    const V4d mx = Max4(ri, Max4(gi, bi)), mn = Min4(ri, Min4(gi, bi));
+    const V4d L = (mx + mn) / 2, d = mx - mn;
+    const auto flat = mx == mn;
+    const V4d dd = flat ? one : d;
+    V4d den = L < 0.5 ? mx + mn : 2 - mx - mn;
+    den = flat ? one : den;
+    const V4d q = d / den;
+    const V4d S = flat ? zero : q;
+    const auto rmax = ri == mx, gmax = gi == mx;
+    const V4d num = rmax ? gi - bi : (gmax ? bi - ri : ri - gi);
+    const V4d base = rmax ? zero : (gmax ? two : four);
+    V4d H = (base + num / dd) / 6;
+    H = H < 0 ? H + 1 : H;
+    H = flat ? zero : H;
+    const V4d h2 = Min4(Max4(H + dh, zero), one), s2 = Min4(Max4(S + ds, zero), one),
+              l2 = Min4(Max4(L + dl, zero), one);
+    const V4d m2 = l2 <= 0.5 ? l2 * (1 + s2) : l2 + s2 - l2 * s2;
+    const V4d m1 = 2 * l2 - m2;
+    const auto gray = s2 == 0;
+    const V4d vr = gray ? l2 : Hue4(m1, m2, h2 + third), vg = gray ? l2 : Hue4(m1, m2, h2),
+              vb = gray ? l2 : Hue4(m1, m2, h2 - third);
+    const V4i ir = __builtin_convertvector(vr * 255, V4i), ig = __builtin_convertvector(vg * 255, V4i),
+              ib = __builtin_convertvector(vb * 255, V4i);
+    std::memcpy(outR + i, &ir, sizeof ir), std::memcpy(outG + i, &ig, sizeof ig);
+    std::memcpy(outB + i, &ib, sizeof ib);
+  }
+}
+
+bool UseAVX() {
+  static const bool has = __builtin_cpu_supports("avx");
+  return has && gLoops == detail::ColorLoops::Fastest;
+}
+#endif
+
 void HSLShiftChunk(TRGB* p, int n, double dh, double ds, double dl) {
   // One spare slot so that the pair loop may run one pixel past an odd n.
-  double r[kHSLChunk + 1], g[kHSLChunk + 1], b[kHSLChunk + 1];
-  int outR[kHSLChunk + 1], outG[kHSLChunk + 1], outB[kHSLChunk + 1];
+  double r[kHSLChunk + 3], g[kHSLChunk + 3], b[kHSLChunk + 3];
+  int outR[kHSLChunk + 3], outG[kHSLChunk + 3], outB[kHSLChunk + 3];
   for (int i = 0; i < n; ++i) r[i] = kUnit.v[p[i].r], g[i] = kUnit.v[p[i].g], b[i] = kUnit.v[p[i].b];
-  r[n] = g[n] = b[n] = 0;
+  for (int i = n; i < n + 3; ++i) r[i] = g[i] = b[i] = 0;
 #ifdef KORVANE_COLOR_SIMD
+  if (UseAVX()) {
+    HSLShiftQuads(r, g, b, n, dh, ds, dl, outR, outG, outB);
+    for (int i = 0; i < n; ++i) p[i] = TRGB{blimit(outB[i]), blimit(outG[i]), blimit(outR[i])};
+    return;
+  }
   if (UseSSE2()) {
     HSLShiftPairs(r, g, b, n, dh, ds, dl, outR, outG, outB);
     for (int i = 0; i < n; ++i) p[i] = TRGB{blimit(outB[i]), blimit(outG[i]), blimit(outR[i])};
