@@ -37,7 +37,10 @@ TKVView::TKVView(TComponent* AOwner, QWidget* parent) : TCustomControl(AOwner, p
   dpiy_ = gSystemDPIY;
 }
 
-TKVView::~TKVView() = default;
+TKVView::~TKVView() {
+  // Listeners unregister while the list still exists.
+  BeginDestroy();
+}
 
 void TKVView::RegisterBitmapChangeEvent(TObject* listener, TNotifyEvent m) {
   listeners_.emplace_back(listener, std::move(m));

@@ -62,6 +62,9 @@ class TKVView : public TCustomControl {
   // Tells the view its bitmap's contents changed (calls OnImageChange in
   // TKorvaneView).
   virtual void ImageChange() {}
+  // Recomputes what depends on the bitmap's size and repaints; components
+  // call it after changing the bitmap.
+  virtual void Update() { Invalidate(); }
 
   // Bitmap-change listeners, keyed by the listening object: registered when a
   // component attaches, removed when it detaches or is destroyed. Called in
@@ -165,7 +168,7 @@ class TKorvaneView : public TKVView {
   int PaintLockCount() const { return paint_lock_; }
   // Recomputes the zoomed size, extent, offsets, origin limits and scroll
   // bars, and invalidates the control.
-  virtual void Update();
+  void Update() override;
   void Paint() override;
   // Background and image with the screen layout.
   virtual void PaintTo(TCanvas* canvas);

@@ -1,0 +1,68 @@
+// The picture holder and the picture control of the host layer. TPicture
+// holds one graphic (a bitmap now; a metafile can take the slot later) and
+// reports every change of it; TImage is a small control that shows its
+// picture's bitmap, stretched or centred, and repaints when it changes.
+#pragma once
+#include <memory>
+
+#include "korvane/foundations/host/controls.h"
+#include "korvane/foundations/host/graphics.h"
+
+namespace korvane {
+
+// Holds one graphic object. Asking for the bitmap makes the picture hold one
+// (an empty 24-bit bitmap replaces any other graphic).
+class TPicture : public TObject {
+ public:
+  TPicture() = default;
+  ~TPicture() override;
+  TPicture(const TPicture&) = delete;
+  TPicture& operator=(const TPicture&) = delete;
+
+  // The graphic held (a TBitmap, or another graphic class); null when empty.
+  TObject* Graphic() const { return graphic_.get(); }
+  // Takes ownership of g (null empties the picture) and reports the change.
+  void SetGraphic(std::unique_ptr<TObject> g);
+  // The bitmap, created when the picture holds none.
+  TBitmap* Bitmap();
+  // Makes the picture hold a copy of a bitmap (null empties it).
+  void SetBitmap(const TBitmap* b);
+  // A picture, a bitmap or null (empties) are copied; other sources are ignored.
+  void Assign(TObject* Source);
+  int Width() const;
+  int Height() const;
+
+  // Called after the graphic changed or was replaced.
+  TNotifyEvent OnChange;
+
+ private:
+  void Hook();
+  void Changed() {
+    if (OnChange) OnChange(this);
+  }
+  std::unique_ptr<TObject> graphic_;
+};
+
+// A control showing a picture's bitmap: at its natural size from the top
+// left, centred in the client area, or stretched over it.
+class TImage : public TCustomControl {
+ public:
+  explicit TImage(TComponent* AOwner, QWidget* parent = nullptr);
+  ~TImage() override;
+
+  TPicture* Picture() { return &picture_; }
+  void SetPicture(TObject* Source) { picture_.Assign(Source); }
+  bool GetStretch() const { return stretch_; }
+  void SetStretch(bool on);
+  bool GetCenter() const { return center_; }
+  void SetCenter(bool on);
+
+  void Paint() override;
+
+ private:
+  TPicture picture_;
+  bool stretch_ = false;
+  bool center_ = false;
+};
+
+}  // namespace korvane

@@ -1,0 +1,235 @@
+// The processing component: TKorvaneProc works in place on one bitmap that it
+// borrows from an attached view, picture control or bare bitmap, limits its
+// operations to the current selection, keeps one level of undo and exchanges
+// packed DIBs with the clipboard. Beside it, the frame's plain procedures.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "korvane/foundations/host/graphics.h"
+#include "korvane/foundations/host/picture.h"
+#include "korvane/foundations/host/winsys.h"
+#include "korvane/foundations/kvdefs.h"
+#include "korvane/view/kvview.h"
+
+namespace korvane {
+
+// Effects the processing preview dialog can offer.
+enum TPreviewEffects {
+  peAll,
+  peContrast,
+  peHSV,
+  peHSL,
+  peRGB,
+  peUserFilt,
+  peEqualize,
+  peBumpMap,
+  peLens,
+  peWave
+};
+using TPreviewEffectsSet = TSet<TPreviewEffects>;
+// Options of the processing preview dialog.
+enum TPRPreviewsParamsItems { prppDefaultLockPreview };
+using TPRPreviewsParams = TSet<TPRPreviewsParamsItems>;
+
+// Progress of row `row` of the processed rows y1..y2:
+// trunc((row - y1 + 1) * (100 / (y2 - y1 + 0.5))), never above 100 (the bare
+// formula passes 100 on the last rows of short ranges).
+int RowPercent(int row, int y1, int y2);
+
+class TKorvaneProc : public TComponent {
+ public:
+  explicit TKorvaneProc(TComponent* AOwner = nullptr);
+  ~TKorvaneProc() override;
+
+  // --- Attachment
+  TKVView* GetAttachedKorvane() const { return view_; }
+  // Works on the view's bitmap (and follows the view when it replaces it).
+  void SetAttachedKorvane(TKVView* v);
+  TImage* GetAttachedTImage() const { return image_; }
+  // Works on the picture control's bitmap (the picture gets one if it has none).
+  void SetTImage(TImage* image);
+  // Works on a bare bitmap, in place. Null while a view or picture control is
+  // attached keeps that attachment.
+  void SetAttachedBitmap(TBitmap* bitmap);
+  // The working bitmap (null when none).
+  TBitmap* GetBitmap() const;
+  // Refreshes what shows the working bitmap: the view's Update and
+  // ImageChange, or the bitmap's change event.
+  void Update();
+
+  // --- Selection
+  // Sets the own selection and, with an image view attached, the view's
+  // (in bitmap coordinates).
+  void Select(int x1, int y1, int x2, int y2);
+  void SelectAll();
+  // The resolved selection: the inclusive bounding rectangle and the polygon
+  // (null, count 0 for a rectangle of the own selection). False when nothing
+  // is selected: the rectangle is then the whole working bitmap.
+  bool GetReSel(int& x1, int& y1, int& x2, int& y2, const TPoint*& Polygon, int& Count) const;
+  int GetSelX1() const;
+  int GetSelY1() const;
+  int GetSelX2() const;
+  int GetSelY2() const;
+
+  // --- Background
+  TColor GetReBackground() const;
+  void SetReBackground(TColor c);
+
+  // --- Undo
+  virtual void SaveUndo();
+  virtual void Undo();
+  void ClearUndo();
+  bool GetCanUndo() const;
+  bool GetAutoUndo() const { return auto_undo_; }
+  void SetAutoUndo(bool on) { auto_undo_ = on; }
+
+  // --- Clipboard
+  void CopyToClipboard();
+  void SelCopyToClip();
+  void SelCutToClip();
+  void PasteFromClipboard();
+  // Pastes at (x, y): client coordinates of an attached image view, else
+  // bitmap coordinates. The working bitmap keeps its size.
+  void PointPasteFromClip(int x, int y);
+  void SelPasteFromClipStretch();
+
+  // --- Clearing and cropping
+  void Clear();
+  void ClearSel();
+  // Crops to the selection: columns x1..x2-1 and rows y1..y2-1.
+  void CropSel();
+
+  // --- Operation protocol
+  // Runs one selection-limited operation: returns at once without a working bitmap or when its format is
+  // not 24-bit (nor 1-bit when Accept1Bit), saves undo when AutoUndo, resolves the selection and calls
+  // Work on the working bitmap's rectangle, or, for a true polygon, on a copy of the bounding rectangle
+  // pasted back through the polygon; then Update.
+  void RunSelOp(const std::function<void(TBitmap* Bitmap, int x1, int y1, int x2, int y2)>& Work,
+                bool Accept1Bit = false);
+  // Progress record reporting to OnProgress with this component as Sender.
+  TProgressRec ProgressRec();
+
+  // Color models and adjustments (24-bit; the selection limits them; undo,
+  // progress and Update as RunSelOp says)
+
+  // Adds Hue degrees, Sat and Lum percent in HSL; sums are clamped, not wrapped.
+  void HSLvar(int Hue, int Sat, int Lum);
+  // Adds Hue degrees and Sat, Val on the 0..99 scale in HSV; clamped, not wrapped.
+  void HSVvar(int Hue, int Sat, int Val);
+  // Contrast around the channel means of the whole bitmap (amount 0: none,
+  // -100: flat). Bitmaps smaller than 2 x 2 are left alone.
+  void Contrast(int Amount);
+  void IntensityRGBall(int r, int g, int b);
+  // 24-bit and 1-bit.
+  void Negative();
+  void ConvertToGray();
+  void CastColorRange(TRGB BeginColor, TRGB EndColor, TRGB CastColor);
+  void Threshold(TRGB DownLimit, TRGB UpLimit, TRGB DownVal, TRGB UpVal);
+  // A new gray image of one HSV component (0 = H, 1 = S, 2 = V, others H) of
+  // the whole bitmap; null without a 24-bit working bitmap. No undo.
+  std::unique_ptr<TBitmap> GetHSVChannel(int Channel);
+  // H, S and V become the three component images; nothing without a 24-bit
+  // working bitmap.
+  void GetHSVChannelAll(TBitmap* H, TBitmap* S, TBitmap* V);
+
+  // Color depth conversion (the whole bitmap, selection ignored except by
+  // CalcImageNumColors; a 24-bit working bitmap unless said)
+
+  // NCol > 2: reduces to NCol colors, staying 24-bit; NCol <= 2: ordered
+  // dithering to 1-bit.
+  void ConvertTo(int NCol);
+  // As ConvertTo, returning the palette in Palette (NCol entries, or none when
+  // null); for NCol <= 2 black and white, as far as NCol entries go.
+  void ConvertToPalette(int NCol, TRGB* Palette);
+  void ConvertToBWOrdered();
+  // Threshold -1 takes the gray level of the channel means.
+  void ConvertToBWThreshold(int Threshold = -1);
+  // A 1-bit working bitmap becomes 24-bit; others are left alone.
+  void ConvertTo24Bit();
+  // Fills Palette (MaxCol entries) with the quantizer's palette of the image,
+  // leaving the image as it is.
+  void CalcImagePalette(TRGB* Palette, int MaxCol);
+  // Distinct colors of the resolved selection rectangle of a 24-bit bitmap, 2
+  // for a 1-bit one, 0 otherwise.
+  int CalcImageNumColors();
+
+  // --- Other properties
+  TMsgLanguage GetMsgLanguage() const { return msg_language_; }
+  void SetMsgLanguage(TMsgLanguage l) { msg_language_ = l; }
+  TPRPreviewsParams GetPRPreviewParams() const { return previews_params_; }
+  void SetPRPreviewParams(TPRPreviewsParams p) { previews_params_ = p; }
+  TFont* GetPreviewFont() const { return preview_font_.get(); }
+  // Copies the font's attributes into the owned preview font.
+  void SetPreviewFont(const TFont* f);
+  // The undo snapshot (1 x 1 when empty).
+  const TBitmap* UndoBitmap() const { return undo_.get(); }
+
+  TProgressEvent OnProgress;
+
+  void Notification(TComponent* AComponent, TOperation Operation) override;
+
+ private:
+  void OnBitmapChange(TObject* Sender);
+  void DetachListener();
+  bool IsTrueRect(const TPoint* Polygon, int Count) const;
+  // The packed DIB block of the selected area (rectangle or polygon).
+  HGLOBAL SelectionDIB(TBitmap* bmp, int x1, int y1, int x2, int y2, const TPoint* Polygon, int Count);
+  // Fills the resolved selection with the background.
+  void FillSelection(TBitmap* bmp, int x1, int y1, int x2, int y2, const TPoint* Polygon, int Count);
+  // The clipboard's DIB in a bitmap; false when there is none or it is not valid.
+  bool ClipboardBitmap(TBitmap& out);
+
+  bool auto_undo_ = true;
+  TKVView* view_ = nullptr;
+  int sel_x1_ = -1, sel_y1_ = -1, sel_x2_ = -1, sel_y2_ = -1;
+  TColor background_ = 0;
+  TMsgLanguage msg_language_ = msSystem;
+  TPRPreviewsParams previews_params_;
+  std::unique_ptr<TFont> preview_font_;
+  TImage* image_ = nullptr;
+  std::unique_ptr<TBitmap> undo_;
+  TBitmap* bitmap_ = nullptr;  // view's or bare bitmap; the picture control's is read when asked
+};
+
+// ---------------------------------------------------------------------------
+// Plain procedures of the frame
+
+// A new packed DIB block of the inclusive rectangle x1..x2, y1..y2 (x2 = 0
+// means the last column, y2 = 0 the last row): 40-byte header with positive
+// height, a black/white table for a 1-bit bitmap, 24-bit pixels for any other
+// format, rows bottom-up padded to 4 bytes. Null for an empty bitmap or a
+// rectangle outside it. The caller (or the clipboard) owns the block.
+HGLOBAL _CopyBitmaptoDIB(TBitmap* Bitmap, int x1, int y1, int x2, int y2);
+
+// Fills the bitmap from a packed DIB of DibSize bytes, or, when PixelData is
+// given, from a header (with its masks and table) followed by separate pixel
+// rows of PixelDataSize bytes. 1-bit DIBs give a 1-bit bitmap (bit 1 white:
+// the bits are inverted when the table's first entry is the lighter), 4-, 8-,
+// 16-, 24- and 32-bit DIBs (bit fields applied) a 24-bit one, and the YUV
+// four-character codes go through the video converters. A DIB of another
+// compression leaves the bitmap sized, 24-bit and black. Raises
+// EInvalidGraphic on bad or short data; the bitmap is then untouched.
+void _CopyDIB2Bitmap(const void* Dib, size_t DibSize, TBitmap* Bitmap, const void* PixelData = nullptr,
+                     size_t PixelDataSize = 0);
+// The same from a movable block (locked for the copy).
+void _CopyDIB2Bitmap(HGLOBAL Dib, TBitmap* Bitmap);
+
+// True when both bitmaps have the same size and pixel format and the same
+// pixels (row padding and unused bits ignored).
+bool _BitmapCompareX(const TBitmap* a, const TBitmap* b);
+
+// Copies Count pixels from Source to Dest swapping red and blue.
+void _CopyBGR_RGB(TRGB* Dest, const TRGB* Source, int Count);
+// Swaps red and blue of Count pixels in place.
+void _RGB2BGR(TRGB* Row, int Count);
+
+// The mask becomes a 1-bit bitmap of the source's size with bit 1 (white) for
+// every pixel 4-connected to (x, y) through pixels whose red, green and blue
+// each differ from the seed pixel's by at most Tolerance; every other bit is
+// 0. A seed outside the source leaves the mask all 0. A source of another
+// format than 24-bit is converted first.
+void _MakeMagicWandBitmap(const TBitmap* Source, TBitmap* Mask, int x, int y, int Tolerance);
+
+}  // namespace korvane
