@@ -1,0 +1,391 @@
+// The GIF codec: the shared fixture corpus, reader behaviours and hostile
+// streams, the writer's header, multi-frame editing, and the public GIF test
+// suites.
+#include "korvane/io/codecs/gif/gif_codec.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "korvane/foundations/host/exceptions.h"
+#include "korvane/io/codecs/gif/gif_lzw.h"
+#include "tests/codec_gif/gif_test_util.h"
+#include "tests/fixture_manifest.h"
+#include "tests/test_support.h"
+
+namespace korvane {
+namespace {
+
+using namespace korvane::test;
+
+class GifFixture : public ::testing::TestWithParam<FixtureCase> {};
+
+TEST_P(GifFixture, LoadsAsTheManifestSays) {
+  const FixtureCase& c = GetParam();
+  if (c.path.empty()) GTEST_SKIP() << "../shared/fixtures not present";
+  TIOParamsVals p;
+  InstallGifCoders(p);
+  p.GIF_ImageIndex = c.index;
+  TBitmap bmp;
+  int32_t count = -1;
+  if (c.error) {
+    EXPECT_THROW(ReadGif(c.path, &bmp, count, p, nullpr), EInvalidGraphic);
+    return;
+  }
+  if (c.noCrash) {
+    try {
+      ReadGif(c.path, &bmp, count, p, nullpr);
+      TouchPixels(bmp);
+    } catch (const EInvalidGraphic&) {
+    }
+    return;
+  }
+  ReadGif(c.path, &bmp, count, p, nullpr);
+  if (c.frames >= 0) {
+    EXPECT_EQ(count, c.frames);
+  }
+  EXPECT_EQ(ParamMismatches(c, p), "");
+  if (c.pixelFormat >= 0) {
+    EXPECT_EQ(bmp.PixelFormat(), c.pixelFormat == 1 ? pf1bit : pf24bit);
+  }
+  if (c.reference.empty()) return;
+  int w, h;
+  std::vector<uint8_t> rgb;
+  ASSERT_TRUE(ReadPPM(c.reference, w, h, rgb));
+  int diff = MaxDiff(bmp, w, h, rgb);
+  EXPECT_GE(diff, 0);
+  EXPECT_LE(diff, c.tolerance);
+}
+
+std::vector<FixtureCase> GifCases() {
+  std::vector<FixtureCase> v = FixtureCases("gif");
+  for (const FixtureCase& c : FixtureCases("hostile"))
+    if (c.codec == "gif") v.push_back(c);
+  if (v.empty()) v.push_back(FixtureCase{});  // corpus absent: one skipped case
+  return v;
+}
+
+TEST_P(GifFixture, ParamsOnlyLeavesTheBitmap) {
+  const FixtureCase& c = GetParam();
+  if (c.path.empty() || c.error || c.noCrash) return;
+  TIOParamsVals p;
+  p.GIF_ImageIndex = c.index;  // no coders: they are not needed
+  TBitmap bmp(3, 2, pf24bit);
+  int32_t count = 0;
+  TFileStream f(c.path, fmOpenRead);
+  ReadGifStream(&f, &bmp, count, p, nullpr, true);
+  EXPECT_EQ(bmp.Width(), 3);
+  EXPECT_EQ(ParamMismatches(c, p), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Manifest, GifFixture, ::testing::ValuesIn(GifCases()), [](const auto& info) {
+  return info.param.file.empty() ? "none" : info.param.Name();
+});
+
+// A three-frame GIF whose frames are 8x6 of one gray (40, 80, 120) with
+// delays 10, 20, 30.
+std::string ThreeFrames(const std::string& dir) {
+  std::string name = dir + "/three.gif";
+  TIOParamsVals p;
+  InstallGifCoders(p);
+  for (int i = 0; i < 3; ++i) {
+    TBitmap b;
+    Solid(b, 8, 6, uint8_t(40 * (i + 1)));
+    p.GIF_DelayTime = 10 * (i + 1);
+    p.GIF_ImageIndex = i;
+    if (i == 0)
+      WriteGif(name, &b, p, nullpr);
+    else
+      EXPECT_EQ(_InsertGifIm(name, &b, p, nullpr), i + 1);
+  }
+  return name;
+}
+
+// Gray and delay of every frame, read back one by one.
+std::vector<std::pair<int, int>> Frames(const std::string& name) {
+  std::vector<std::pair<int, int>> v;
+  TIOParamsVals p;
+  InstallGifCoders(p);
+  int32_t count = 0;
+  for (int i = 0;; ++i) {
+    TBitmap b;
+    p.GIF_ImageIndex = i;
+    ReadGif(name, &b, count, p, nullpr);
+    if (i >= count) break;
+    v.push_back({b.Empty() ? -1 : int(b.Scanline(0)[0]), p.GIF_DelayTime});
+  }
+  return v;
+}
+
+class GifInsert : public ::testing::TestWithParam<int> {};
+
+TEST_P(GifInsert, PutsTheFrameAtItsPosition) {
+  TempDir dir;
+  std::string name = ThreeFrames(dir.path);
+  TIOParamsVals p;
+  InstallGifCoders(p);
+  p.GIF_ImageIndex = GetParam();
+  p.GIF_DelayTime = 77;
+  TBitmap b;
+  Solid(b, 8, 6, 200);
+  EXPECT_EQ(_InsertGifIm(name, &b, p, nullpr), 4);
+  std::vector<std::pair<int, int>> want = {{40, 10}, {80, 20}, {120, 30}};
+  want.insert(want.begin() + GetParam(), {200, 77});
+  EXPECT_EQ(Frames(name), want);
+  // Delete it again; counting with -1 does not touch the file.
+  EXPECT_EQ(_DeleteGifIm(name, GetParam(), true), 3);
+  EXPECT_EQ(_DeleteGifIm(name, -1, false), 3);
+  EXPECT_EQ(_DeleteGifIm(name, 0, false), 2);
+  EXPECT_EQ(Frames(name), (std::vector<std::pair<int, int>>{{40, 10}, {80, 20}, {120, 30}}));
+}
+INSTANTIATE_TEST_SUITE_P(FrontMiddleEnd, GifInsert, ::testing::Values(0, 1, 3));
+
+TEST(GifEdit, InsertBeyondTheEndAddsNothing) {
+  TempDir dir;
+  std::string name = ThreeFrames(dir.path);
+  TIOParamsVals p;
+  InstallGifCoders(p);
+  p.GIF_ImageIndex = 5;
+  TBitmap b;
+  Solid(b, 8, 6, 200);
+  EXPECT_EQ(_InsertGifIm(name, &b, p, nullpr), 3);
+  EXPECT_EQ(Frames(name).size(), 3u);
+}
+
+TEST(GifEdit, InsertAtFrontOfAFrameWithoutControlExtension) {
+  // A GIF87a-style file: one frame, no graphic control extension.
+  TempDir dir;
+  std::string name = dir.path + "/plain.gif";
+  WriteBytes(name, MinimalGif(false));
+  TIOParamsVals p;
+  InstallGifCoders(p);
+  p.GIF_ImageIndex = 0;
+  TBitmap b;
+  Solid(b, 8, 6, 200);
+  EXPECT_EQ(_InsertGifIm(name, &b, p, nullpr), 2);
+  std::vector<std::pair<int, int>> f = Frames(name);
+  ASSERT_EQ(f.size(), 2u);
+  EXPECT_EQ(f[0].first, 200);
+}
+
+TEST(GifEdit, LoopMarkingTwiceLeavesOneExtension) {
+  TempDir dir;
+  std::string name = ThreeFrames(dir.path);
+  EXPECT_FALSE(_CheckGifAnimate(name));
+  _GifMakeAnimate(name, 0, 8, 6);
+  _GifMakeAnimate(name, 3, 8, 6);
+  EXPECT_TRUE(_CheckGifAnimate(name));
+  std::string bytes = ReadText(name);
+  size_t first = bytes.find("NETSCAPE2.0");
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_EQ(bytes.find("NETSCAPE2.0", first + 1), std::string::npos);
+  EXPECT_EQ(uint8_t(bytes[first + 13]), 3);  // the second loop count
+  EXPECT_EQ(Frames(name).size(), 3u);
+  // Pillow plays it with the right frames, delays and loop count.
+  PillowResult r = RunPillow(
+      "im = Image.open(path)\n"
+      "d = []\n"
+      "for i in range(im.n_frames):\n"
+      "    im.seek(i); d.append(str(im.info.get('duration')))\n"
+      "print(im.n_frames, im.info.get('loop'), ' '.join(d))\n",
+      name);
+  if (!r.available) GTEST_SKIP() << r.output;
+  ASSERT_TRUE(r.ok) << r.output;
+  EXPECT_EQ(r.output, "3 3 100 200 300\n");
+}
+
+TEST(GifRead, IndexBeyondTheFramesLoadsNothing) {
+  TempDir dir;
+  std::string name = ThreeFrames(dir.path);
+  TIOParamsVals p;
+  InstallGifCoders(p);
+  TRGB pal[2] = {{1, 2, 3}, {4, 5, 6}};
+  p.SetColorMap(pal, 2);
+  p.GIF_ImageIndex = 5;
+  TBitmap b(3, 2, pf24bit);
+  int32_t count = 0;
+  ReadGif(name, &b, count, p, nullpr);
+  EXPECT_EQ(count, 3);
+  EXPECT_EQ(b.Width(), 3);
+  EXPECT_EQ(p.ColorMapCount, 2);
+}
+
+TEST(GifRead, MissingCodersAreReported) {
+  TempDir dir;
+  std::string name = ThreeFrames(dir.path);
+  TIOParamsVals p;
+  p.GIF_LZWDecompFunc = nullptr;
+  p.GIF_LZWCompFunc = nullptr;
+  TBitmap b(3, 2, pf24bit);
+  int32_t count = 0;
+  try {
+    ReadGif(name, &b, count, p, nullpr);
+    FAIL();
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_STREQ(e.what(), "LZW decompressor not found");
+  }
+  EXPECT_EQ(b.Width(), 3);
+  TMemoryStream out;
+  try {
+    WriteGifStream(&out, &b, p, nullpr);
+    FAIL();
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_STREQ(e.what(), "LZW compressor not found");
+  }
+  EXPECT_EQ(out.Size(), 0);
+}
+
+TEST(GifRead, TwoColorTableWithLighterFirstEntryIsInverted) {
+  // Entry 0 white, entry 1 black: index 1 pixels are the dark ones, bit 0.
+  std::vector<uint8_t> g = MinimalGif(false, {255, 255, 255, 0, 0, 0});
+  TMemoryStream s;
+  s.SetData(g.data(), g.size());
+  TIOParamsVals p;
+  InstallGifCoders(p);
+  TBitmap b;
+  int32_t count = 0;
+  ReadGifStream(&s, &b, count, p, nullpr, false);
+  ASSERT_EQ(b.PixelFormat(), pf1bit);
+  // MinimalGif's pixels: indices 0, 1, 0, 1 ... along each 8-pixel row.
+  EXPECT_EQ(b.Scanline(0)[0], 0xAA);
+}
+
+// Hostile streams end in EInvalidGraphic or a partial image, without
+// allocating what the data cannot fill.
+struct HostileCase {
+  const char* name;
+  std::vector<uint8_t> (*make)();
+  bool error;
+};
+
+class GifHostile : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(GifHostile, FailsCleanly) {
+  std::vector<uint8_t> g = GetParam().make();
+  TMemoryStream s;
+  s.SetData(g.data(), g.size());
+  TIOParamsVals p;
+  InstallGifCoders(p);
+  TBitmap b;
+  int32_t count = 0;
+  if (GetParam().error) {
+    EXPECT_THROW(ReadGifStream(&s, &b, count, p, nullpr, false), EInvalidGraphic);
+  } else {
+    EXPECT_NO_THROW(ReadGifStream(&s, &b, count, p, nullpr, false));
+    TouchPixels(b);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, GifHostile,
+    ::testing::Values(HostileCase{"frame_over_the_limit", [] { return HugeFrameGif(60000, 60000); }, true},
+                      HostileCase{"frame_larger_than_its_data", [] { return HugeFrameGif(16000, 16000); },
+                                  true},
+                      HostileCase{"truncated_header",
+                                  [] {
+                                    return std::vector<uint8_t>{'G', 'I', 'F', '8'};
+                                  },
+                                  true},
+                      HostileCase{"not_gif", [] { return std::vector<uint8_t>(20, 'x'); }, true},
+                      HostileCase{"endless_extensions", [] { return ExtensionChainGif(); }, false},
+                      HostileCase{"truncated_sub_block",
+                                  [] {
+                                    std::vector<uint8_t> g = MinimalGif(false);
+                                    g.resize(g.size() - 4);
+                                    return g;
+                                  },
+                                  false},
+                      HostileCase{"descriptor_cut",
+                                  [] {
+                                    std::vector<uint8_t> g = MinimalGif(false);
+                                    g.resize(26);
+                                    return g;
+                                  },
+                                  false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(GifWrite, FourBitHeader) {
+  TIOParamsVals p;
+  InstallGifCoders(p);
+  p.BitsPerSample = 4;
+  TBitmap b;
+  Solid(b, 5, 3, 90);
+  TMemoryStream s;
+  WriteGifStream(&s, &b, p, nullpr);
+  ASSERT_GT(s.Size(), 13 + 48);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(s.Memory()), 6), "GIF89a");
+  EXPECT_EQ(s.Memory()[10], 0xB3);
+  EXPECT_EQ(s.Memory()[13 + 48], 0x21);  // the control extension follows the 16-entry table
+  EXPECT_EQ(p.ColorMapCount, 16);
+}
+
+// Every GIF of the public suites loads or fails cleanly, and the first
+// frame's pixels agree with Pillow's wherever both decode it.
+TEST(GifSuites, FirstFramesMatchPillow) {
+  std::vector<std::string> files = SuiteGifs();
+  if (files.empty()) GTEST_SKIP() << "../shared/suites not present";
+  TempDir dir;
+  std::ofstream list(dir.path + "/list.txt");
+  std::vector<std::pair<std::string, std::string>> loaded;  // ppm, source
+  std::string rejected;
+  int n = 0;
+  for (const std::string& f : files) {
+    TIOParamsVals p;
+    InstallGifCoders(p);
+    TBitmap b;
+    int32_t count = 0;
+    try {
+      ReadGif(f, &b, count, p, nullpr);
+    } catch (const EInvalidGraphic& e) {
+      rejected += " " + std::filesystem::path(f).filename().string() + " (" + e.what() + ")";
+      continue;
+    }
+    TouchPixels(b);
+    if (b.Empty() || count < 1) continue;
+    std::string ppm = dir.path + "/" + std::to_string(n++) + ".ppm";
+    WritePPM(b, p, ppm + ".ours");
+    list << f << '\t' << p.GIF_XPos << ' ' << p.GIF_YPos << ' ' << b.Width() << ' ' << b.Height() << '\t'
+         << ppm << '\n';
+    loaded.push_back({ppm, f});
+  }
+  list.close();
+  std::cout << "[          ] rejected:" << rejected << "\n";
+  EXPECT_GT(loaded.size(), files.size() / 2);
+  PillowResult r = RunPillow(
+      "for line in open(path):\n"
+      "    f, box, out = line.rstrip('\\n').split('\\t')\n"
+      "    x, y, w, h = map(int, box.split())\n"
+      "    try:\n"
+      "        im = Image.open(f); im.load()\n"
+      "    except Exception:\n"
+      "        continue\n"
+      "    if x + w > im.size[0] or y + h > im.size[1]: continue\n"
+      "    if im.mode == 'P':\n"
+      "        pal = im.getpalette() or []\n"
+      "        idx = im.crop((x, y, x + w, y + h)).tobytes()\n"
+      "        if max(idx) * 3 >= len(pal): continue  # indices outside the table: no common answer\n"
+      "        rgb = bytes(b for i in idx for b in pal[3 * i:3 * i + 3])\n"
+      "    else:\n"
+      "        rgb = im.convert('RGB').crop((x, y, x + w, y + h)).tobytes()\n"
+      "    open(out, 'wb').write(b'P6\\n%d %d\\n255\\n' % (w, h) + rgb)\n",
+      dir.path + "/list.txt");
+  if (!r.available) GTEST_SKIP() << r.output;
+  ASSERT_TRUE(r.ok) << r.output;
+  int compared = 0;
+  for (const auto& [ppm, source] : loaded) {
+    int w, h, w2, h2;
+    std::vector<uint8_t> theirs, ours;
+    if (!ReadPPM(ppm, w, h, theirs)) continue;
+    ASSERT_TRUE(ReadPPM(ppm + ".ours", w2, h2, ours));
+    ASSERT_EQ(w, w2);
+    ASSERT_EQ(h, h2);
+    EXPECT_TRUE(theirs == ours) << source;
+    ++compared;
+  }
+  EXPECT_GT(compared, int(loaded.size()) / 2);
+}
+
+}  // namespace
+}  // namespace korvane
