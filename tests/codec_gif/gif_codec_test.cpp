@@ -306,6 +306,54 @@ INSTANTIATE_TEST_SUITE_P(
                                   false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Progress goes 0, 30, 70, 100; an abort at a step ends the work there
+// without an exception.
+TEST(GifProgress, StepsAndAbort) {
+  std::vector<int> seen;
+  bool abort = false;
+  int abortAt = -1;
+  TProgressRec pr;
+  pr.Aborting = &abort;
+  pr.OnProgress = [&](TObject*, int per) {
+    seen.push_back(per);
+    if (per == abortAt) abort = true;
+  };
+  TIOParamsVals p;
+  InstallGifCoders(p);
+  TBitmap src;
+  Solid(src, 9, 7, 60);
+  TMemoryStream gif;
+  WriteGifStream(&gif, &src, p, pr);
+  EXPECT_EQ(seen, (std::vector<int>{0, 30, 70, 100}));
+
+  seen.clear();
+  TBitmap b(3, 2, pf24bit);
+  int32_t count = 0;
+  gif.SetPosition(0);
+  ReadGifStream(&gif, &b, count, p, pr, false);
+  EXPECT_EQ(seen, (std::vector<int>{0, 30, 70, 100}));
+  EXPECT_EQ(b.Width(), 9);
+
+  for (int at : {30, 70}) {
+    seen.clear();
+    abort = false;
+    abortAt = at;
+    TBitmap c(3, 2, pf24bit);
+    gif.SetPosition(0);
+    ReadGifStream(&gif, &c, count, p, pr, false);
+    EXPECT_EQ(seen.back(), at);
+    EXPECT_EQ(c.Width(), 3);
+  }
+
+  // An aborted write leaves the header, table and descriptor, no image data.
+  abort = false;
+  abortAt = 70;
+  p.BitsPerSample = 2;
+  TMemoryStream cut;
+  WriteGifStream(&cut, &src, p, pr);
+  EXPECT_EQ(cut.Size(), 13 + 12 + 8 + 10);
+}
+
 TEST(GifWrite, FourBitHeader) {
   TIOParamsVals p;
   InstallGifCoders(p);

@@ -341,7 +341,8 @@ class RunLengthGifEncoder {
   }
 
   void Pixel(int c) {
-    if (count_ > 0 && c != pixel_) Flush();
+    // Runs are cut at 2^28 pixels so the cost arithmetic stays in int.
+    if (count_ > 0 && (c != pixel_ || count_ >= (1 << 28))) Flush();
     if (count_ > 0) {
       ++count_;
     } else {
