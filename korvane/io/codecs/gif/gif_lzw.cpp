@@ -244,13 +244,15 @@ void GIFLZWCompress(TStream* Stream, int32_t Height, int32_t Width, bool Interla
   const int initWidth = codeSize + 1;
   const uint8_t pixMask = uint8_t(clear - 1);
 
-  // Open hashing on (prefix, pixel): 5003 slots (a prime a little above
-  // 4096 x 1.2). The first probe is pixel << 4 xor prefix, 4 being 8 less the
-  // doublings (4) that take 5003 past 65536; collisions step backwards.
-  constexpr int kHashSize = 5003;
-  constexpr int kHashShift = 4;
-  std::vector<int32_t> htab(kHashSize, -1);
-  std::vector<uint16_t> codetab(kHashSize, 0);
+  // Open hashing of (prefix, pixel) pairs to codes with linear probing: 8192
+  // slots for at most 4096 codes, each slot one word holding the pair's key
+  // (pixel << 12 | prefix, 20 bits) above its code (12 bits). Codes are at
+  // least clear + 2, so a zero word marks an empty slot. The 32 KB table stays
+  // in the first-level cache.
+  constexpr int kHashBits = 13;
+  constexpr uint32_t kHashMask = (1u << kHashBits) - 1;
+  std::vector<uint32_t> htab(size_t(1) << kHashBits, 0);
+  auto slot = [](uint32_t key) { return (key * 2654435761u) >> (32 - kHashBits); };
 
   int width = initWidth;
   int maxcode = (1 << width) - 1;
@@ -279,35 +281,20 @@ void GIFLZWCompress(TStream* Stream, int32_t Height, int32_t Width, bool Interla
       if (ent < 0) ent = row[x++] & pixMask;
       for (; x < Width; ++x) {
         const int c = row[x] & pixMask;
-        const int32_t fcode = (int32_t(c) << 12) + ent;
-        int i = (c << kHashShift) ^ ent;
-        if (htab[i] == fcode) {
-          ent = codetab[i];
+        const uint32_t key = (uint32_t(c) << 12) | uint32_t(ent);
+        uint32_t i = slot(key);
+        uint32_t e;
+        while ((e = htab[i]) != 0 && (e >> 12) != key) i = (i + 1) & kHashMask;
+        if (e != 0) {
+          ent = int(e & 0xFFF);
           continue;
-        }
-        if (htab[i] >= 0) {
-          const int disp = i == 0 ? 1 : kHashSize - i;
-          bool found = false;
-          do {
-            i -= disp;
-            if (i < 0) i += kHashSize;
-            if (htab[i] == fcode) {
-              found = true;
-              break;
-            }
-          } while (htab[i] >= 0);
-          if (found) {
-            ent = codetab[i];
-            continue;
-          }
         }
         output(ent);
         ent = c;
         if (freeEnt < kMaxCode) {
-          codetab[i] = uint16_t(freeEnt++);
-          htab[i] = fcode;
+          htab[i] = key << 12 | uint32_t(freeEnt++);
         } else {
-          std::fill(htab.begin(), htab.end(), -1);
+          std::fill(htab.begin(), htab.end(), 0u);
           freeEnt = clear + 2;
           clearFlag = true;
           output(clear);
