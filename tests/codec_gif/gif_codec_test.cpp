@@ -369,6 +369,55 @@ TEST(GifWrite, FourBitHeader) {
   EXPECT_EQ(p.ColorMapCount, 16);
 }
 
+// A 1-bit request: two colors become a 1-bit frame with the darker color as
+// bit 0; more colors are dithered by a write and kept at 8 bits by an insert.
+TEST(GifWrite, OneBitRequests) {
+  TIOParamsVals p;
+  InstallGifCoders(p);
+  p.BitsPerSample = 1;
+  TBitmap two(16, 4, pf24bit), many;
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 16; ++x)
+      reinterpret_cast<TRGB*>(two.Scanline(y))[x] = x < 5 ? TRGB{0, 0, 255} : TRGB{255, 0, 0};  // red | blue
+  Solid(many, 16, 4, 250);
+  for (int y = 0; y < 4; ++y) reinterpret_cast<TRGB*>(many.Scanline(y))[0] = TRGB{0, 0, 1};
+  for (int y = 0; y < 4; ++y) std::fill_n(many.Scanline(y) + 3, 3 * 7, uint8_t(5));  // dark columns 1..7
+
+  auto load = [](TStream& s, int index, TBitmap& b, TIOParamsVals& q) {
+    InstallGifCoders(q);
+    q.GIF_ImageIndex = index;
+    int32_t count = 0;
+    s.SetPosition(0);
+    ReadGifStream(&s, &b, count, q, nullpr, false);
+    return count;
+  };
+  TMemoryStream s1, s2;
+  WriteGifStream(&s1, &two, p, nullpr);
+  TBitmap b1;
+  TIOParamsVals q1;
+  load(s1, 0, b1, q1);
+  ASSERT_EQ(b1.PixelFormat(), pf1bit);
+  EXPECT_EQ(b1.Scanline(3)[0], 0xF8);  // red is bit 1, blue (the darker) bit 0
+  EXPECT_EQ(b1.Scanline(3)[1], 0x00);
+
+  WriteGifStream(&s2, &many, p, nullpr);
+  TBitmap b2;
+  TIOParamsVals q2;
+  load(s2, 0, b2, q2);
+  ASSERT_EQ(b2.PixelFormat(), pf1bit);
+  EXPECT_EQ(b2.Scanline(2)[0], 0x00);  // dark columns 0..7 are black
+  EXPECT_EQ(b2.Scanline(2)[1], 0xFF);  // the light rest is white
+
+  p.GIF_ImageIndex = 1;
+  s1.SetPosition(0);
+  EXPECT_EQ(_InsertGifImStream(&s1, &many, p, nullpr), 2);
+  TBitmap b3;
+  TIOParamsVals q3;
+  EXPECT_EQ(load(s1, 1, b3, q3), 2);
+  EXPECT_EQ(q3.BitsPerSample, 8);
+  EXPECT_TRUE(SamePixels(b3, many));
+}
+
 // Every GIF of the public suites loads or fails cleanly, and the first
 // frame's pixels agree with Pillow's wherever both decode it.
 TEST(GifSuites, FirstFramesMatchPillow) {

@@ -8,10 +8,7 @@
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/proc/bitmap_procs.h"
-#if __has_include("korvane/proc/colordepth.h")
 #include "korvane/proc/colordepth.h"
-#define KV_HAVE_COLORDEPTH 1
-#endif
 #include "korvane/proc/quant/quantizer.h"
 
 namespace korvane {
@@ -343,7 +340,6 @@ GifFrame PrepareFrame(TBitmap* Bitmap, int bits, bool dither, std::unique_ptr<TK
       OneBitIndices(Bitmap, f);
       return f;
     }
-#ifdef KV_HAVE_COLORDEPTH
     TBitmap src24;
     const TBitmap* src = Bitmap;
     if (Bitmap->PixelFormat() != pf24bit) {
@@ -363,8 +359,6 @@ GifFrame PrepareFrame(TBitmap* Bitmap, int bits, bool dither, std::unique_ptr<TK
       OneBitIndices(&bw, f);
       return f;
     }
-#endif
-    (void)dither;
     f.bits = 8;
   }
   TBitmap tmp;
