@@ -290,22 +290,22 @@ void OneBitIndices(const TBitmap* b, GifFrame& f) {
 // 2^bits of them (no quantizer loss); false, leaving f unchanged, otherwise.
 bool ExactIndices(const TBitmap* src, GifFrame& f) {
   const int maxColors = 1 << f.bits;
-  // Open addressing on the 24-bit color; 0 marks an empty slot, so keys are
-  // the color + 1.
-  constexpr uint32_t kSlots = 1024;
-  uint32_t keys[kSlots] = {};
-  uint8_t vals[kSlots];
+  // Open addressing on the 24-bit color in 4096 slots (at most 256 colors,
+  // so the first probe nearly always decides); keys are the color + 1, 0
+  // marks an empty slot.
+  constexpr int kSlotBits = 12;
+  constexpr uint32_t kSlots = 1u << kSlotBits;
+  std::vector<uint32_t> keys(kSlots, 0);
+  std::vector<uint8_t> vals(kSlots, 0);
   std::vector<TRGB> pal;
   std::vector<uint8_t> idx(size_t(f.w) * size_t(f.h));
-  uint32_t lastKey = 0;
-  uint8_t lastVal = 0;
   for (int32_t y = 0; y < f.h; ++y) {
     const TRGB* row = reinterpret_cast<const TRGB*>(src->Scanline(y));
     uint8_t* o = idx.data() + size_t(y) * size_t(f.w);
     for (int32_t x = 0; x < f.w; ++x) {
       const uint32_t key = ((uint32_t(row[x].r) << 16) | (uint32_t(row[x].g) << 8) | row[x].b) + 1;
-      if (key != lastKey) {
-        uint32_t h = (key * 2654435761u) >> 22;
+      uint32_t h = (key * 2654435761u) >> (32 - kSlotBits);
+      if (keys[h] != key) {
         while (keys[h] != 0 && keys[h] != key) h = (h + 1) & (kSlots - 1);
         if (keys[h] == 0) {
           if (int(pal.size()) == maxColors) return false;
@@ -313,10 +313,8 @@ bool ExactIndices(const TBitmap* src, GifFrame& f) {
           vals[h] = uint8_t(pal.size());
           pal.push_back(row[x]);
         }
-        lastKey = key;
-        lastVal = vals[h];
       }
-      o[x] = lastVal;
+      o[x] = vals[h];
     }
   }
   pal.resize(size_t(maxColors), TRGB{0, 0, 0});
