@@ -48,7 +48,9 @@ inline uint64_t Load64(const uint8_t* p) {
 inline void CopyString(uint8_t* dst, const uint8_t* src, uint32_t len) {
   uint32_t i = 0;
   do {
-    std::memcpy(dst + i, src + i, 8);
+    // Through a register: when dst - src < 8 the two 8-byte spans overlap.
+    const uint64_t v = Load64(src + i);
+    std::memcpy(dst + i, &v, 8);
     i += 8;
   } while (i < len);
 }
