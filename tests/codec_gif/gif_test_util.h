@@ -11,12 +11,24 @@
 #include <string>
 #include <vector>
 
+#include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/io/codecs/gif/gif_lzw.h"
 #include "korvane/io/ioparams.h"
 #include "tests/test_support.h"
 
 namespace korvane::test {
+
+// The message of the EInvalidGraphic that f raises, "" when it raises none.
+template <typename F>
+std::string ErrorOf(F&& f) {
+  try {
+    f();
+  } catch (const EInvalidGraphic& e) {
+    return e.what();
+  }
+  return "";
+}
 
 inline void InstallGifCoders(TIOParamsVals& p, bool runLength = false) {
   p.GIF_LZWDecompFunc = GIFLZWDecompress;
