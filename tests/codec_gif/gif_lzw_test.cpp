@@ -143,7 +143,8 @@ TEST(GifLZW, CodeAboveTheTableIsRejected) {
 }
 
 // Codes of 0 from a clear until the 4096-entry table is full, then either a
-// clear and the end code (valid) or one more 0 (invalid).
+// clear and the end code, or (a deferred clear) one more code, the literal 5,
+// then the clear and the end code. The 3839 zeros come first.
 TMemoryStream FullTable(bool clearAfter) {
   CodeWriter w;
   int width = 9, next = 258;
@@ -154,19 +155,23 @@ TMemoryStream FullTable(bool clearAfter) {
     if (prev && ++next == (1 << width) && width < 12) ++width;
     prev = true;
   }
-  w.Put(clearAfter ? 256 : 0, width);
+  if (!clearAfter) w.Put(5, 12);
+  w.Put(256, width);
   w.Put(257, 9);
   return w.Stream(8);
 }
 
-TEST(GifLZW, FullTableMustBeFollowedByClear) {
+TEST(GifLZW, FullTableTakesAClearNowOrLater) {
   std::vector<uint8_t> buf(5000, 7);
   TMemoryStream ok = FullTable(true);
   EXPECT_NO_THROW(GIFLZWDecompress(&ok, 50, 100, false, buf.data()));
   EXPECT_EQ(buf[0], 0);
   EXPECT_EQ(buf[4999], 0);
-  TMemoryStream bad = FullTable(false);
-  EXPECT_THROW(GIFLZWDecompress(&bad, 50, 100, false, buf.data()), EInvalidGraphic);
+  std::vector<uint8_t> row(3840, 7);
+  TMemoryStream deferred = FullTable(false);
+  EXPECT_NO_THROW(GIFLZWDecompress(&deferred, 1, 3840, false, row.data()));
+  EXPECT_EQ(row[3838], 0);
+  EXPECT_EQ(row[3839], 5);
 }
 
 // Data that end early (cut inside a sub-block, no terminator, or no data at

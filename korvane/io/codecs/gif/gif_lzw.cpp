@@ -86,8 +86,8 @@ size_t DecodeLZW(const uint8_t* data, size_t size, int codeSize, uint8_t* out, s
       continue;
     }
     if (int(code) == eoi) break;
-    // A full table is only ever followed by a clear code.
-    if (next >= kMaxCode) Corrupted();
+    // An encoder may defer the clear once the table is full: the codes go on
+    // at 12 bits and add no entries until the clear comes.
     uint32_t len;
     const size_t start = pos;
     if (int(code) < clear) {
@@ -127,7 +127,7 @@ size_t DecodeLZW(const uint8_t* data, size_t size, int codeSize, uint8_t* out, s
       break;
     }
     pos += len;
-    if (prev >= 0) {
+    if (prev >= 0 && next < kMaxCode) {
       // New entry: the previous string followed by this string's first
       // character, which lies right after it in the output.
       table[next] = Entry{prevOff, prevLen + 1};
