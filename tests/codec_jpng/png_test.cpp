@@ -7,6 +7,7 @@
 
 #include <zlib.h>
 
+#include <bit>
 #include <csetjmp>
 #include <cstring>
 #include <filesystem>
@@ -166,6 +167,34 @@ INSTANTIATE_TEST_SUITE_P(
         // never handed to the encoder as RGB.
         PngWriteCase{"onebit_bits1_samples3", 3, 1, false, ioPNG_FILTER_SUB, 5, Source::OneBit, pf24bit}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PngWriterOptions, BilevelFromColorKeepsTwoColorsAndDithersOthers) {
+  // Two colors: blue is the darker, so it becomes black and red white.
+  TBitmap two;
+  two.Allocate(20, 6, pf24bit);
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 20; ++x)
+      reinterpret_cast<TRGB*>(two.Scanline(y))[x] = x < 7 ? CreateRGB(0, 0, 255) : CreateRGB(255, 0, 0);
+  TIOParamsVals p;
+  p.SamplesPerPixel = 1;
+  p.BitsPerSample = 1;
+  TBitmap back;
+  DecodeBytes(Codec::Png, EncodeBytes(Codec::Png, two, p), back, p);
+  ASSERT_EQ(back.PixelFormat(), pf1bit);
+  EXPECT_EQ(back.Scanline(3)[0], 0x01);  // pixels 0..6 black, 7 white
+  EXPECT_EQ(back.Scanline(3)[1], 0xFF);
+
+  // A mid-gray area of many colors is dithered: both levels appear.
+  TBitmap photo;
+  FillSource(photo, Source::Photo, 32, 32);
+  DecodeBytes(Codec::Png, EncodeBytes(Codec::Png, photo, p), back, p);
+  ASSERT_EQ(back.PixelFormat(), pf1bit);
+  int white = 0;
+  for (int y = 0; y < 32; ++y)
+    for (int i = 0; i < 4; ++i) white += std::popcount(unsigned(back.Scanline(y)[i]));
+  EXPECT_GT(white, 32 * 32 / 10);
+  EXPECT_LT(white, 32 * 32 * 9 / 10);
+}
 
 TEST(PngWriterOptions, LevelAndFilterChangeTheEncoding) {
   TBitmap src;

@@ -12,6 +12,7 @@
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/foundations/kvutils.h"
 #include "korvane/proc/bitmap_procs.h"
+#include "korvane/proc/colordepth.h"
 #include "korvane/proc/quant/quantizer.h"
 
 namespace korvane {
@@ -365,12 +366,18 @@ void WritePNGStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TPr
   };
   if (mode == kGray1 && src->PixelFormat() != pf1bit) {
     widen();
-    // Interim until the two-color conversion lands: black or white by gray level.
-    if (!temp) {
-      temp = std::make_unique<TBitmap>();
-      temp->Assign(src);
+    // Two colors map straight to two levels, the darker to 0; anything else
+    // is dithered to black and white.
+    TRGB c0, c1;
+    if (std::unique_ptr<TBitmap> two = _ConvertTo1bit(src, c0, c1)) {
+      temp = std::move(two);
+    } else {
+      if (!temp) {
+        temp = std::make_unique<TBitmap>();
+        temp->Assign(src);
+      }
+      _ConvertToBWOrdered(temp.get(), quiet);
     }
-    temp->SetPixelFormat(pf1bit);
     src = temp.get();
   } else if (mode != kGray1) {
     widen();
