@@ -73,8 +73,12 @@ std::vector<uint8_t> Encode(bool jpeg) {
 }
 
 const std::vector<uint8_t>& Encoded(bool jpeg) {
-  static std::vector<uint8_t> j = Encode(true), p = Encode(false);
-  return jpeg ? j : p;
+  if (jpeg) {
+    static std::vector<uint8_t> j = Encode(true);
+    return j;
+  }
+  static std::vector<uint8_t> p = Encode(false);
+  return p;
 }
 
 void Decode(benchmark::State& state, bool jpeg) {

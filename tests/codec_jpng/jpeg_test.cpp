@@ -176,20 +176,6 @@ TEST(JpegWriterOptions, QualityAndOptimalHuffmanChangeTheSize) {
   EXPECT_LT(size(60, true), size(60, false));
 }
 
-TEST(JpegWriterOptions, OneBitBitmapsAreWidened) {
-  TBitmap bw(37, 21, pf1bit);
-  for (int y = 0; y < 21; ++y)
-    for (int i = 0; i < bw.RowBytes(); ++i) bw.Scanline(y)[i] = (y / 4) % 2 ? 0xFF : 0x00;
-  TIOParamsVals p;
-  p.JPEG_Quality = 100;
-  const std::vector<uint8_t> file = EncodeBytes(Codec::Jpeg, bw, p);
-  TBitmap back;
-  DecodeBytes(Codec::Jpeg, file, back, p);
-  ASSERT_EQ(back.PixelFormat(), pf24bit);
-  EXPECT_GT(Pixel24(back, 10, 5) & 0xFF, 240u);  // row 5: white band
-  EXPECT_LT(Pixel24(back, 10, 1) & 0xFF, 15u);   // row 1: black band
-}
-
 TEST(JpegInterop, PillowDecodesEveryWrittenVariantLikeOurReader) {
   if (PillowPython().empty()) GTEST_SKIP() << "Pillow/numpy missing (apt-get install python3-pil python3-numpy)";
   const std::string dir = ScratchDir("jpeg_interop");
