@@ -429,6 +429,29 @@ TEST(PngHostile, DeclaredSizeBeyondTheDataIsRefusedBeforeAllocating) {
   EXPECT_EQ(q.Width, 30000);
 }
 
+TEST(PngHostile, HugeAncillaryChunkLengthIsNotAllocated) {
+  // Found by fuzzing: a suggested-palette chunk declaring 0x7F000000 bytes
+  // made libpng allocate and clear 2 GB before noticing the file had ended.
+  TBitmap src;
+  FillSource(src, Source::Photo, 4, 4);
+  TIOParamsVals p;
+  std::vector<uint8_t> file = EncodeBytes(Codec::Png, src, p);
+  const std::vector<uint8_t> chunk = {0x7F, 0, 0, 0, 's', 'P', 'L', 'T', 'p', 'a', 'l', 0, 8, 1, 2, 3};
+  for (const char* type : {"sPLT", "iCCP", "zTXt", "tEXt"}) {
+    std::vector<uint8_t> bad(file.begin(), file.begin() + 33);  // signature and IHDR
+    bad.insert(bad.end(), chunk.begin(), chunk.end());
+    std::memcpy(&bad[37], type, 4);
+    TBitmap bmp;
+    TIOParamsVals q;
+    try {
+      DecodeBytes(Codec::Png, bad, bmp, q);
+      ADD_FAILURE() << type << " accepted";
+    } catch (const EInvalidGraphic& e) {
+      EXPECT_TRUE(IsPngError(e)) << e.what();
+    }
+  }
+}
+
 TEST(PngHostile, TruncationsAndDamageLoadPartlyOrRaise) {
   std::vector<std::vector<uint8_t>> files;
   TBitmap src;

@@ -210,6 +210,13 @@ void ReadPNGStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
   png_set_user_limits(h.png, kMaxSide, kMaxSide);
   png_set_chunk_cache_max(h.png, 1000);
   png_set_chunk_malloc_max(h.png, 8u << 20);
+  // Only the chunks the reader uses are handled; the rest are skipped unread.
+  // libpng would otherwise allocate (and clear) a buffer of whatever length a
+  // text, profile or suggested-palette chunk declares before finding the data
+  // missing: 2 GB for a 78-byte file.
+  static const png_byte kUsed[] = "bKGD\0gAMA\0pHYs";
+  png_set_keep_unknown_chunks(h.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+  png_set_keep_unknown_chunks(h.png, PNG_HANDLE_CHUNK_AS_DEFAULT, kUsed, 3);
   if (!GuardedReadInfo(&h)) fail();
 
   const png_uint_32 width = png_get_image_width(h.png, h.info);
