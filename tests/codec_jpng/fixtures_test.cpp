@@ -89,8 +89,9 @@ TEST_P(JpngFixture, LoadsAsTheManifestSays) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Manifest, JpngFixture, ::testing::ValuesIn(JpngCases()),
-                         [](const auto& info) { return info.param.file.empty() ? "none" : info.param.Name(); });
+INSTANTIATE_TEST_SUITE_P(Manifest, JpngFixture, ::testing::ValuesIn(JpngCases()), [](const auto& info) {
+  return info.param.file.empty() ? "none" : info.param.Name();
+});
 
 TEST(PngSuite, CorruptFilesFailAndTheRestMatchPillow) {
   KORVANE_REQUIRE_SHARED(dir, "suites/pngsuite/png");
@@ -130,7 +131,8 @@ TEST(PngSuite, CorruptFilesFailAndTheRestMatchPillow) {
   }
   list.close();
   EXPECT_GT(good, 140);
-  if (PillowPython().empty()) GTEST_SKIP() << "Pillow/numpy missing (apt-get install python3-pil python3-numpy)";
+  if (PillowPython().empty())
+    GTEST_SKIP() << "Pillow/numpy missing (apt-get install python3-pil python3-numpy)";
   int status;
   const std::string out = RunPillowCheck("png " + scratch + "/list.txt", status);
   EXPECT_EQ(status, 0) << out;

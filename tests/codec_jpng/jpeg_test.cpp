@@ -58,12 +58,12 @@ TEST_P(JpegAutoScale, PicksTheClosestArea) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, JpegAutoScale,
-    ::testing::Values(AutoCase{1600, 1200, 400, 300, 4},   // A div 16 is exactly the asked area
-                      AutoCase{1600, 1200, 0, 0, 1},       // nothing asked
-                      AutoCase{1600, 1200, 800, 600, 2},   //
-                      AutoCase{1600, 1200, 100, 75, 8},    // smaller than the smallest scale
-                      AutoCase{1600, 1200, 3200, 2400, 1}, // larger than the image
-                      AutoCase{40, 40, 25, 40, 1},         // 1000: 600 from both 1600 and 400, smaller i wins
+    ::testing::Values(AutoCase{1600, 1200, 400, 300, 4},    // A div 16 is exactly the asked area
+                      AutoCase{1600, 1200, 0, 0, 1},        // nothing asked
+                      AutoCase{1600, 1200, 800, 600, 2},    //
+                      AutoCase{1600, 1200, 100, 75, 8},     // smaller than the smallest scale
+                      AutoCase{1600, 1200, 3200, 2400, 1},  // larger than the image
+                      AutoCase{40, 40, 25, 40, 1},  // 1000: 600 from both 1600 and 400, smaller i wins
                       AutoCase{60000, 60000, 60000, 60000, 1}));  // no 32-bit overflow
 
 TEST(JpegScale, AutoCalcAndFixedScalesGiveTheLibrarySizes) {
@@ -83,7 +83,8 @@ TEST(JpegScale, AutoCalcAndFixedScalesGiveTheLibrarySizes) {
 
   KORVANE_REQUIRE_SHARED(odd, "fixtures/jpg/odd_101x101_300dpi_pillow.jpg");
   const std::vector<uint8_t> bytes = FileBytes(odd);
-  const std::pair<TIOJPEGScale, int> scales[] = {{ioJPEG_HALF, 51}, {ioJPEG_QUARTER, 26}, {ioJPEG_EIGHTH, 13}};
+  const std::pair<TIOJPEGScale, int> scales[] = {
+      {ioJPEG_HALF, 51}, {ioJPEG_QUARTER, 26}, {ioJPEG_EIGHTH, 13}};
   for (auto [scale, side] : scales) {
     TIOParamsVals r;
     r.JPEG_Scale = scale;
@@ -177,7 +178,8 @@ TEST(JpegWriterOptions, QualityAndOptimalHuffmanChangeTheSize) {
 }
 
 TEST(JpegInterop, PillowDecodesEveryWrittenVariantLikeOurReader) {
-  if (PillowPython().empty()) GTEST_SKIP() << "Pillow/numpy missing (apt-get install python3-pil python3-numpy)";
+  if (PillowPython().empty())
+    GTEST_SKIP() << "Pillow/numpy missing (apt-get install python3-pil python3-numpy)";
   const std::string dir = ScratchDir("jpeg_interop");
   std::ofstream list(dir + "/list.txt");
   TBitmap src;
@@ -266,7 +268,8 @@ TEST(JpegHostile, TruncationsAndDamageLoadPartlyOrRaise) {
       for (int damaged = 0; damaged < 2; ++damaged) {
         std::vector<uint8_t> part(full.begin(), full.begin() + ptrdiff_t(cut));
         if (damaged)
-          for (size_t i = 20; i < part.size(); i += 17) part[i] ^= uint8_t(seed = seed * 1103515245u + 12345u);
+          for (size_t i = 20; i < part.size(); i += 17)
+            part[i] ^= uint8_t(seed = seed * 1103515245u + 12345u);
         TBitmap bmp;
         TIOParamsVals p;
         try {

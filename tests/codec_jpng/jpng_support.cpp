@@ -1,12 +1,12 @@
 #include "tests/codec_jpng/jpng_support.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-
-#include <unistd.h>
 
 #include "korvane/foundations/kvdefs.h"
 #include "korvane/io/codecs/jpeg/jpeg_codec.h"
@@ -78,8 +78,13 @@ std::string PillowPython() {
 }
 
 std::string RunPillowCheck(const std::string& args, int& status) {
-  // The checker sits beside this source file.
-  const std::string script = (std::filesystem::path(__FILE__).parent_path() / "pillow_check.py").string();
+  // The checker sits beside this source file, in the tests folder that
+  // KORVANE_SHARED_DIR ("<tests>/../../shared") is given relative to.
+  std::string tests = KORVANE_SHARED_DIR;
+  const std::string tail = "/../../shared";
+  if (tests.size() > tail.size() && tests.compare(tests.size() - tail.size(), tail.size(), tail) == 0)
+    tests.resize(tests.size() - tail.size());
+  const std::string script = tests + "/codec_jpng/pillow_check.py";
   std::string cmd = PillowPython() + " " + script + " " + args + " 2>&1";
   std::string out;
   status = -1;
@@ -93,8 +98,8 @@ std::string RunPillowCheck(const std::string& args, int& status) {
 }
 
 std::string ScratchDir(const std::string& name) {
-  auto dir = std::filesystem::temp_directory_path() /
-             ("korvane_jpng_" + name + "_" + std::to_string(::getpid()));
+  auto dir =
+      std::filesystem::temp_directory_path() / ("korvane_jpng_" + name + "_" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir.string();

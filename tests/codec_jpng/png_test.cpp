@@ -4,7 +4,6 @@
 // and hostile input.
 #include <gtest/gtest.h>
 #include <png.h>
-
 #include <zlib.h>
 
 #include <bit>
@@ -211,16 +210,18 @@ TEST(PngWriterOptions, LevelAndFilterChangeTheEncoding) {
 }
 
 TEST(PngInterop, PillowDecodesEveryWrittenVariantExactly) {
-  if (PillowPython().empty()) GTEST_SKIP() << "Pillow/numpy missing (apt-get install python3-pil python3-numpy)";
+  if (PillowPython().empty())
+    GTEST_SKIP() << "Pillow/numpy missing (apt-get install python3-pil python3-numpy)";
   const std::string dir = ScratchDir("png_interop");
   std::ofstream list(dir + "/list.txt");
   int n = 0;
-  for (const PngWriteCase& c : {PngWriteCase{"", 3, 8, false, ioPNG_FILTER_SUB, 9, Source::Photo, pf24bit},
-                                PngWriteCase{"", 3, 8, true, ioPNG_FILTER_PAETH, 1, Source::Photo, pf24bit},
-                                PngWriteCase{"", 1, 8, false, ioPNG_FILTER_NONE, 5, Source::Colors16, pf24bit},
-                                PngWriteCase{"", 1, 8, true, ioPNG_FILTER_PAETH, 5, Source::Photo, pf24bit},
-                                PngWriteCase{"", 1, 1, false, ioPNG_FILTER_SUB, 5, Source::OneBit, pf1bit},
-                                PngWriteCase{"", 1, 1, true, ioPNG_FILTER_NONE, 0, Source::OneBit, pf1bit}}) {
+  for (const PngWriteCase& c :
+       {PngWriteCase{"", 3, 8, false, ioPNG_FILTER_SUB, 9, Source::Photo, pf24bit},
+        PngWriteCase{"", 3, 8, true, ioPNG_FILTER_PAETH, 1, Source::Photo, pf24bit},
+        PngWriteCase{"", 1, 8, false, ioPNG_FILTER_NONE, 5, Source::Colors16, pf24bit},
+        PngWriteCase{"", 1, 8, true, ioPNG_FILTER_PAETH, 5, Source::Photo, pf24bit},
+        PngWriteCase{"", 1, 1, false, ioPNG_FILTER_SUB, 5, Source::OneBit, pf1bit},
+        PngWriteCase{"", 1, 1, true, ioPNG_FILTER_NONE, 0, Source::OneBit, pf1bit}}) {
     TBitmap src;
     FillSource(src, c.source, 61, 43);
     TIOParamsVals p;
@@ -459,8 +460,8 @@ TEST(PngHostile, TruncationsAndDamageLoadPartlyOrRaise) {
   TIOParamsVals p;
   p.PNG_Interlaced = true;
   files.push_back(EncodeBytes(Codec::Png, src, p));
-  for (const char* rel : {"fixtures/png/rgba8_bkgd_56x40_pnmtopng.png", "fixtures/png/palette1_33x20_pillow.png",
-                          "fixtures/png/gray16_50x40_pnmtopng.png"})
+  for (const char* rel : {"fixtures/png/rgba8_bkgd_56x40_pnmtopng.png",
+                          "fixtures/png/palette1_33x20_pillow.png", "fixtures/png/gray16_50x40_pnmtopng.png"})
     if (std::string path = SharedFile(rel); !path.empty()) files.push_back(FileBytes(path));
   unsigned seed = 3;
   for (const auto& full : files) {

@@ -71,8 +71,7 @@ std::string ErrorText(int code) { return "Unrecognized JPeg - JPEG error #" + st
 // Ends a file after too many scans (a hostile progressive file can make every
 // scan a full pass over the image).
 void ProgressMonitor(j_common_ptr cinfo) {
-  if (cinfo->is_decompressor &&
-      reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
+  if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
     ERREXIT(cinfo, JERR_BAD_PROGRESSION);
 }
 
@@ -110,9 +109,7 @@ struct SourceMgr {
   JOCTET buffer[kBufSize];
 };
 
-void InitSource(j_decompress_ptr cinfo) {
-  reinterpret_cast<SourceMgr*>(cinfo->src)->start_of_file = true;
-}
+void InitSource(j_decompress_ptr cinfo) { reinterpret_cast<SourceMgr*>(cinfo->src)->start_of_file = true; }
 
 boolean FillInput(j_decompress_ptr cinfo) {
   SourceMgr* s = reinterpret_cast<SourceMgr*>(cinfo->src);

@@ -55,7 +55,8 @@ void WarningFn(png_structp, png_const_charp) {}
 
 void ReadFn(png_structp png, png_bytep data, size_t length) {
   StreamIO* io = static_cast<StreamIO*>(png_get_io_ptr(png));
-  if (ReadSome(io->stream, data, int64_t(length), io->failure) != int64_t(length)) png_error(png, "Read Error");
+  if (ReadSome(io->stream, data, int64_t(length), io->failure) != int64_t(length))
+    png_error(png, "Read Error");
 }
 void WriteFn(png_structp png, png_bytep data, size_t length) {
   StreamIO* io = static_cast<StreamIO*>(png_get_io_ptr(png));
@@ -90,7 +91,8 @@ struct ReadPlan {
 bool GuardedSetupRead(PngHandles* h, ReadPlan* p) {
   if (setjmp(png_jmpbuf(h->png))) return false;
   png_structp png = h->png;
-  png_set_background(png, &p->background, p->from_file ? PNG_BACKGROUND_GAMMA_FILE : PNG_BACKGROUND_GAMMA_SCREEN,
+  png_set_background(png, &p->background,
+                     p->from_file ? PNG_BACKGROUND_GAMMA_FILE : PNG_BACKGROUND_GAMMA_SCREEN,
                      p->expand_background ? 1 : 0, 1.0);
   if (p->expand) png_set_expand(png);
   if (p->strip16) png_set_strip_16(png);
@@ -342,7 +344,8 @@ void ReadPNGStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
 
   // A two-color palette whose first entry is the lighter one is flipped, so
   // that bit 0 is always the darker color (bit 1 shows white).
-  if (one_bit && palette && plte_count >= 2 && _RGBToGray(Params.ColorMap[0]) > _RGBToGray(Params.ColorMap[1])) {
+  if (one_bit && palette && plte_count >= 2 &&
+      _RGBToGray(Params.ColorMap[0]) > _RGBToGray(Params.ColorMap[1])) {
     const int bytes = (w + 7) / 8;
     for (int y = 0; y < ht; ++y) {
       uint8_t* row = Bitmap->Scanline(y);
@@ -352,8 +355,13 @@ void ReadPNGStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
 }
 
 void WritePNGStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress) {
-  enum { kRGB, kGray1, kPalette } mode =
-      Params.SamplesPerPixel != 1 ? kRGB : Params.BitsPerSample == 1 ? kGray1 : kPalette;
+  enum {
+    kRGB,
+    kGray1,
+    kPalette
+  } mode = Params.SamplesPerPixel != 1 ? kRGB
+           : Params.BitsPerSample == 1 ? kGray1
+                                       : kPalette;
 
   // The rows to write: the bitmap itself when its format fits, else a copy.
   std::unique_ptr<TBitmap> temp;
@@ -435,7 +443,8 @@ void WritePNGStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TPr
       pal.assign(256, TRGB{0, 0, 0});
       if (!src->Empty()) quant = std::make_unique<TKVQuantizer>(src, pal.data(), 0, 256, -1, 0);
       plte.resize(256);
-      for (int i = 0; i < 256; ++i) plte[size_t(i)] = png_color{pal[size_t(i)].r, pal[size_t(i)].g, pal[size_t(i)].b};
+      for (int i = 0; i < 256; ++i)
+        plte[size_t(i)] = png_color{pal[size_t(i)].r, pal[size_t(i)].g, pal[size_t(i)].b};
       plan.palette = plte.data();
       plan.background.index = png_byte(quant ? quant->GetRGBIndex(bg) : 0);
       indices.resize(size_t(plan.width));
