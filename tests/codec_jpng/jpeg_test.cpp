@@ -177,6 +177,25 @@ TEST(JpegWriterOptions, QualityAndOptimalHuffmanChangeTheSize) {
   EXPECT_LT(size(60, true), size(60, false));
 }
 
+TEST(JpegStream, ReadStopsRightAfterTheImage) {
+  // Containers hold more after a JPEG; the source gives back what it read ahead.
+  TBitmap src;
+  FillPhoto(src, 40, 30);
+  TIOParamsVals p;
+  const std::vector<uint8_t> file = EncodeBytes(Codec::Jpeg, src, p);
+  TMemoryStream s;
+  s.Write("xy", 2);
+  s.Write(file.data(), int64_t(file.size()));
+  s.Write("trailing data", 13);
+  s.SetPosition(2);
+  bool abort = false;
+  TProgressRec pr;
+  pr.Aborting = &abort;
+  TBitmap bmp;
+  ReadJPegStream(&s, &bmp, p, false, pr);
+  EXPECT_EQ(s.Position(), int64_t(2 + file.size()));
+}
+
 TEST(JpegInterop, PillowDecodesEveryWrittenVariantLikeOurReader) {
   if (PillowPython().empty())
     GTEST_SKIP() << "Pillow/numpy missing (apt-get install python3-pil python3-numpy)";
