@@ -337,6 +337,8 @@ TEST(PngTwoColors, DarkerEntryIsAlwaysBitZero) {
     s.w = 10, s.h = 1, s.depth = 1, s.color = PNG_COLOR_TYPE_PALETTE;
     const png_color dark{0, 0, 128}, light{255, 255, 0};
     s.palette = lighter_first ? std::vector<png_color>{light, dark} : std::vector<png_color>{dark, light};
+    s.has_bkgd = lighter_first;  // a background changes nothing without transparency
+    s.bkgd.index = 1;
     // Pixels 0..9: dark, light, light, dark, ... (index depends on the order).
     const uint8_t dark_first_bits[2] = {0b01101101, 0b10000000};
     s.rows = {{uint8_t(lighter_first ? ~dark_first_bits[0] : dark_first_bits[0]),
