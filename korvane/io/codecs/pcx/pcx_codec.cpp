@@ -1,0 +1,269 @@
+// PCX reading and writing.
+#include "korvane/io/codecs/pcx/pcx_codec.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "korvane/foundations/host/exceptions.h"
+#include "korvane/foundations/host/winsys.h"
+#include "korvane/io/codecs/bilevel.h"
+#include "korvane/io/codecs/checked_reader.h"
+#include "korvane/proc/quant/quantizer.h"
+#include "korvane/view/kvview.h"
+
+namespace korvane {
+
+namespace {
+
+constexpr const char* kBadPCX = "unrecognized PCX";
+
+// A run code holds at most 63 bytes, so two stored bytes never decode to
+// more than 63; a header that needs more than 32 decoded bytes per stored
+// byte cannot be filled by its data.
+constexpr int64_t kMaxRLEExpansion = 32;
+
+// Run-length decoder over the data in memory. A run may cross the end of a
+// plane line and continues into the next one.
+class RunDecoder {
+ public:
+  RunDecoder(const uint8_t* d, size_t n, bool rle) : d_(d), n_(n), rle_(rle) {}
+  // Fills out with count bytes; false when the data end first.
+  bool Take(uint8_t* out, size_t count) {
+    if (!rle_) {
+      if (count > n_ - i_) return false;
+      std::memcpy(out, d_ + i_, count);
+      i_ += count;
+      return true;
+    }
+    size_t k = 0;
+    while (k < count) {
+      if (left_ == 0) {
+        if (i_ >= n_) return false;
+        const uint8_t c = d_[i_++];
+        if (c >= 192) {
+          if (i_ >= n_) return false;
+          left_ = c & 63;
+          value_ = d_[i_++];
+          continue;
+        }
+        out[k++] = c;
+        continue;
+      }
+      const size_t m = std::min(left_, count - k);
+      std::memset(out + k, value_, m);
+      k += m;
+      left_ -= m;
+    }
+    return true;
+  }
+
+ private:
+  const uint8_t* d_;
+  size_t n_;
+  bool rle_;
+  size_t i_ = 0;
+  size_t left_ = 0;
+  uint8_t value_ = 0;
+};
+
+}  // namespace
+
+void ReadPcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool ParamsOnly,
+                   TProgressRec& Progress, int64_t DataSize) {
+  const int64_t start = Stream->Position();
+  TCheckedReader in(Stream, kBadPCX, DataSize > 0 ? start + DataSize : -1);
+  uint8_t h[128];
+  in.Read(h, 128);
+  const int bpp = h[3], planes = h[65], enc = h[2];
+  if (h[0] != 10 || bpp > 8 || (planes != 1 && planes != 3) || enc > 1) in.Fail();
+  const int w = int(LE16(h + 8)) - int(LE16(h + 4)) + 1;
+  const int ht = int(LE16(h + 10)) - int(LE16(h + 6)) + 1;
+  if (w <= 0 || ht <= 0 || int64_t(w) * ht > kMaxPCXPixels) in.Fail();
+  const int bpl = LE16(h + 66);
+
+  int dpix = LE16(h + 12), dpiy = LE16(h + 14);
+  if (dpix == 0 || dpiy == 0) {
+    dpix = gSystemDPIX > 0 ? gSystemDPIX : GetScreenDPI();
+    dpiy = gSystemDPIY > 0 ? gSystemDPIY : GetScreenDPIY();
+  }
+  const int64_t dataLen = in.Remaining();
+  std::vector<TRGB> pal;
+  if (planes == 1 && bpp > 4) {
+    if (dataLen < 768) in.Fail();
+    uint8_t raw[768];
+    in.SeekTo(in.End() - 768);
+    in.Read(raw, 768);
+    in.SeekTo(start + 128);
+    pal.resize(256);
+    for (int i = 0; i < 256; ++i) pal[size_t(i)] = TRGB{raw[3 * i + 2], raw[3 * i + 1], raw[3 * i]};
+  } else if (planes == 1) {
+    pal.resize(size_t(1) << bpp);
+    for (size_t i = 0; i < pal.size(); ++i)
+      pal[i] = TRGB{h[16 + 3 * i + 2], h[16 + 3 * i + 1], h[16 + 3 * i]};
+  }
+
+  Params.BitsPerSample = bpp;
+  Params.SamplesPerPixel = planes;
+  Params.Width = w;
+  Params.Height = ht;
+  Params.DpiX = dpix;
+  Params.DpiY = dpiy;
+  Params.PCX_Version = h[1];
+  Params.SetColorMap(pal.data(), int32_t(pal.size()));
+  if (ParamsOnly) return;
+
+  const bool decodable = (planes == 1 && (bpp == 1 || bpp == 4 || bpp == 8)) || (planes == 3 && bpp == 8);
+  const int64_t total = int64_t(bpl) * planes * ht;
+  if (decodable) {
+    if (bpl < (int64_t(w) * bpp + 7) / 8) in.Fail();
+    if (total > (enc ? dataLen * kMaxRLEExpansion : dataLen)) in.Fail();
+  } else if (int64_t(w) * ht > std::max<int64_t>(dataLen, 1) * 1024) {
+    in.Fail();
+  }
+
+  std::vector<uint8_t> data(static_cast<size_t>(dataLen));
+  in.Read(data.data(), dataLen);
+  const bool mono = bpp == 1 && planes == 1;
+  Bitmap->Allocate(w, ht, mono ? pf1bit : pf24bit);
+  Progress.Scale = 100.0 / ht;
+  if (decodable) {
+    RunDecoder dec(data.data(), data.size(), enc == 1);
+    std::vector<uint8_t> line(size_t(bpl) * planes);
+    for (int y = 0; y < ht; ++y) {
+      Progress.Done = y;
+      ReportProgress(Progress, int(y * Progress.Scale));
+      if (AbortRequested(Progress)) break;
+      if (!dec.Take(line.data(), line.size())) in.Fail();
+      uint8_t* dst = Bitmap->Scanline(y);
+      TRGB* px = reinterpret_cast<TRGB*>(dst);
+      if (mono) {
+        std::memcpy(dst, line.data(), (size_t(w) + 7) / 8);
+      } else if (planes == 3) {
+        const uint8_t *r = line.data(), *g = r + bpl, *b = g + bpl;
+        for (int x = 0; x < w; ++x) px[x] = TRGB{b[x], g[x], r[x]};
+      } else if (bpp == 8) {
+        for (int x = 0; x < w; ++x) px[x] = pal[line[size_t(x)]];
+      } else {
+        for (int x = 0; x < w; ++x) {
+          const uint8_t b = line[size_t(x) / 2];
+          px[x] = pal[(x & 1) ? (b & 15) : (b >> 4)];
+        }
+      }
+    }
+  }
+  Bitmap->Changed();
+}
+
+void PcxEncodeLine(const uint8_t* Line, int Count, std::vector<uint8_t>& Out) {
+  int i = 0;
+  while (i < Count) {
+    const uint8_t v = Line[i];
+    int run = 1;
+    while (i + run < Count && run < 63 && Line[i + run] == v) ++run;
+    if (run > 1 || v >= 192) Out.push_back(uint8_t(192 | run));
+    Out.push_back(v);
+    i += run;
+  }
+}
+
+void WritePcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress) {
+  const int w = Bitmap->Width(), ht = Bitmap->Height();
+  if (w <= 0 || ht <= 0 || w > 65536 || ht > 65536) throw EInvalidGraphic(kBadPCX);
+  int depth = Params.BitsPerSample * Params.SamplesPerPixel;
+  if (depth != 1 && depth != 4 && depth != 8) depth = 24;
+
+  std::unique_ptr<TBitmap> keep;
+  const TBitmap* src = nullptr;
+  std::vector<TRGB> pal;
+  std::unique_ptr<TKVQuantizer> quant;
+  if (depth == 1) {
+    TRGB c0{0, 0, 0}, c1{255, 255, 255};
+    src = PrepareBilevel(Bitmap, keep, c0, c1);
+    pal = {c0, c1};
+  } else {
+    src = Prepare24(Bitmap, keep);
+    if (depth != 24) {
+      pal.assign(depth == 4 ? 16 : 256, TRGB{0, 0, 0});
+      quant =
+          std::make_unique<TKVQuantizer>(const_cast<TBitmap*>(src), pal.data(), 0, int(pal.size()), -1, 0);
+    }
+  }
+  const int bpp = depth == 24 ? 8 : depth, planes = depth == 24 ? 3 : 1;
+  int bpl = depth == 1 ? (w + 7) / 8 : depth == 4 ? (w + 1) / 2 : w;
+  bpl += bpl & 1;
+  const bool rle = Params.PCX_Compression == ioPCX_RLE;
+
+  uint8_t h[128] = {};
+  h[0] = 10;
+  h[1] = uint8_t(Params.PCX_Version);
+  h[2] = rle ? 1 : 0;
+  h[3] = uint8_t(bpp);
+  PutLE16(h + 8, uint32_t(w - 1));
+  PutLE16(h + 10, uint32_t(ht - 1));
+  PutLE16(h + 12, uint32_t(std::clamp(Params.DpiX, 0, 0xFFFF)));
+  PutLE16(h + 14, uint32_t(std::clamp(Params.DpiY, 0, 0xFFFF)));
+  if (depth <= 4)
+    for (size_t i = 0; i < pal.size(); ++i) {
+      h[16 + 3 * i] = pal[i].r;
+      h[16 + 3 * i + 1] = pal[i].g;
+      h[16 + 3 * i + 2] = pal[i].b;
+    }
+  h[65] = uint8_t(planes);
+  PutLE16(h + 66, uint32_t(bpl));
+  PutLE16(h + 68, depth == 24 ? 0 : 1);
+  Stream->WriteBuffer(h, 128);
+
+  std::vector<uint8_t> line(size_t(bpl) * planes, 0), out;
+  out.reserve(line.size() * 2);
+  Progress.Scale = 100.0 / ht;
+  for (int y = 0; y < ht; ++y) {
+    Progress.Done = y;
+    ReportProgress(Progress, int(y * Progress.Scale));
+    if (AbortRequested(Progress)) return;
+    const uint8_t* row = src->Scanline(y);
+    const TRGB* px = reinterpret_cast<const TRGB*>(row);
+    if (depth == 1) {
+      std::memcpy(line.data(), row, (size_t(w) + 7) / 8);
+    } else if (depth == 24) {
+      uint8_t *r = line.data(), *g = r + bpl, *b = g + bpl;
+      for (int x = 0; x < w; ++x) r[x] = px[x].r, g[x] = px[x].g, b[x] = px[x].b;
+    } else if (depth == 8) {
+      for (int x = 0; x < w; ++x) line[size_t(x)] = uint8_t(quant->GetRGBIndex(px[x]));
+    } else {
+      std::fill(line.begin(), line.end(), 0);
+      for (int x = 0; x < w; ++x)
+        line[size_t(x) / 2] |= uint8_t(quant->GetRGBIndex(px[x]) << ((x & 1) ? 0 : 4));
+    }
+    if (rle) {
+      out.clear();
+      for (int p = 0; p < planes; ++p) PcxEncodeLine(line.data() + size_t(p) * bpl, bpl, out);
+      Stream->WriteBuffer(out.data(), int64_t(out.size()));
+    } else {
+      Stream->WriteBuffer(line.data(), int64_t(line.size()));
+    }
+  }
+  Progress.Done = ht;
+  if (depth == 8) {
+    uint8_t raw[769];
+    raw[0] = 12;
+    for (int i = 0; i < 256; ++i) {
+      raw[1 + 3 * i] = pal[size_t(i)].r;
+      raw[2 + 3 * i] = pal[size_t(i)].g;
+      raw[3 + 3 * i] = pal[size_t(i)].b;
+    }
+    Stream->WriteBuffer(raw, 769);
+  }
+}
+
+void ReadPcx(const std::string& FileName, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress) {
+  TFileStream fs(FileName, fmOpenRead);
+  ReadPcxStream(&fs, Bitmap, Params, false, Progress, fs.Size());
+}
+
+void WritePcx(const std::string& FileName, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress) {
+  TFileStream fs(FileName, fmCreate);
+  WritePcxStream(&fs, Bitmap, Params, Progress);
+}
+
+}  // namespace korvane
