@@ -39,15 +39,13 @@ class RunDecoder {
     size_t k = 0;
     while (k < count) {
       if (left_ == 0) {
-        if (i_ >= n_) return false;
-        const uint8_t c = d_[i_++];
-        if (c >= 192) {
-          if (i_ >= n_) return false;
-          left_ = c & 63;
-          value_ = d_[i_++];
-          continue;
-        }
-        out[k++] = c;
+        // Literal bytes straight through, then one run code.
+        while (k < count && i_ < n_ && d_[i_] < 192) out[k++] = d_[i_++];
+        if (k == count) break;
+        if (i_ + 1 >= n_) return false;
+        left_ = d_[i_] & 63;
+        value_ = d_[i_ + 1];
+        i_ += 2;
         continue;
       }
       const size_t m = std::min(left_, count - k);
@@ -156,15 +154,22 @@ void ReadPcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
 }
 
 void PcxEncodeLine(const uint8_t* Line, int Count, std::vector<uint8_t>& Out) {
-  int i = 0;
-  while (i < Count) {
-    const uint8_t v = Line[i];
-    int run = 1;
-    while (i + run < Count && run < 63 && Line[i + run] == v) ++run;
-    if (run > 1 || v >= 192) Out.push_back(uint8_t(192 | run));
-    Out.push_back(v);
-    i += run;
+  // Worst case two bytes per input byte; the tail is trimmed after coding.
+  const size_t base = Out.size();
+  Out.resize(base + 2 * size_t(Count));
+  uint8_t* o = Out.data() + base;
+  const uint8_t *in = Line, *end = Line + Count;
+  while (in < end) {
+    const uint8_t v = *in;
+    const uint8_t* lim = end - in > 63 ? in + 63 : end;
+    const uint8_t* p = in + 1;
+    while (p < lim && *p == v) ++p;
+    const int run = int(p - in);
+    if (run > 1 || v >= 192) *o++ = uint8_t(192 | run);
+    *o++ = v;
+    in = p;
   }
+  Out.resize(size_t(o - Out.data()));
 }
 
 void WritePcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress) {
