@@ -1,6 +1,6 @@
 // Fuzz target for the BMP reader: any input either loads into a 1- or 24-bit
 // bitmap of the size the parameters report, or raises EInvalidGraphic.
-// Headers promising more than 4 million pixels are only parsed.
+// Headers promising more than a million pixels are only parsed.
 #include <cstdint>
 #include <cstdlib>
 
@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TIOParamsVals p;
   try {
     BMPReadStream(&ms, &bmp, 0, p, nullpr, true);
-    if (int64_t(p.Width) * p.Height > (int64_t(1) << 22)) return 0;
+    if (int64_t(p.Width) * p.Height > (int64_t(1) << 20)) return 0;
     ms.SetPosition(0);
     BMPReadStream(&ms, &bmp, int64_t(size), p, nullpr, false);
   } catch (const EInvalidGraphic&) {
