@@ -4,7 +4,9 @@
 #  - 24-bit BMP read against a plain read of the same file into memory;
 #  - 24-bit RLE PCX decode and encode against Pillow's (decode timed inside
 #    Python from an open file including load(); encode to an in-memory buffer).
-# Each side keeps its best of RUNS runs (default 3). Ratios are Korvane time /
+# Times are process CPU time (user + system), so that other work on a shared
+# machine does not land on either side; each side keeps its best of RUNS runs
+# (default 3). Ratios are Korvane time /
 # peer time: below 1.0 means Korvane is faster.
 set -uo pipefail
 build=${1:-build/release}
@@ -37,7 +39,7 @@ path, runs = sys.argv[1], int(sys.argv[2])
 def best(f):
     b = 1e30
     for _ in range(runs):
-        t = time.perf_counter(); f(); b = min(b, time.perf_counter() - t)
+        t = time.process_time(); f(); b = min(b, time.process_time() - t)
     return b
 def decode():
     with Image.open(path) as im:

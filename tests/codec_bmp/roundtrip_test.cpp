@@ -11,6 +11,7 @@
 #include "korvane/io/codecs/pcx/pcx_codec.h"
 #include "tests/codec_bmp/codec_test_util.h"
 #include "tests/fixture_manifest.h"
+#include "tests/test_support.h"
 
 using namespace korvane;
 using namespace korvane::test;
@@ -232,6 +233,23 @@ TEST(Writers, PcxHighBytesAndOddNibbleRows) {
   WritePcxStream(&ms, &src, p, nullpr);
   EXPECT_EQ(LE16(ms.Memory() + 66), 20);  // (37 + 1) div 2 = 19, rounded up to even
   EXPECT_EQ(ms.Size(), 128 + 20 * H);
+
+  // Wide rows mixing noise, high bytes and runs of every length (the block
+  // paths of the coder and decoder) come back exactly.
+  TBitmap wide;
+  FillPattern24(wide, 301, 5, 9);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 301; ++x)
+      if ((x / (y + 2)) % 3 == 0) wide.Scanline(y)[3 * x + y % 3] = uint8_t(190 + y);
+  p.BitsPerSample = 8;
+  p.SamplesPerPixel = 3;
+  p.PCX_Compression = ioPCX_RLE;
+  TMemoryStream wms;
+  WritePcxStream(&wms, &wide, p, nullpr);
+  TBitmap back;
+  TIOParamsVals q;
+  LoadWith("pcx", wms, back, q, 0);
+  EXPECT_TRUE(SamePixels(back, wide));
 }
 
 }  // namespace

@@ -2,8 +2,13 @@
 #include "korvane/io/codecs/pcx/pcx_codec.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/host/winsys.h"
@@ -39,7 +44,20 @@ class RunDecoder {
     size_t k = 0;
     while (k < count) {
       if (left_ == 0) {
-        // Literal bytes straight through, then one run code.
+        // Literal bytes straight through (sixteen at a time while no run
+        // code is among them), then one run code.
+#ifdef __SSE2__
+        const __m128i c0 = _mm_set1_epi8(char(0xC0));
+        while (count - k >= 16 && n_ - i_ >= 16) {
+          const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d_ + i_));
+          const unsigned high = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(a, c0), c0)));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), a);
+          const size_t m = high ? size_t(std::countr_zero(high)) : 16;
+          k += m;
+          i_ += m;
+          if (high) break;
+        }
+#endif
         while (k < count && i_ < n_ && d_[i_] < 192) out[k++] = d_[i_++];
         if (k == count) break;
         if (i_ + 1 >= n_) return false;
@@ -153,23 +171,61 @@ void ReadPcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
   Bitmap->Changed();
 }
 
-void PcxEncodeLine(const uint8_t* Line, int Count, std::vector<uint8_t>& Out) {
-  // Worst case two bytes per input byte; the tail is trimmed after coding.
-  const size_t base = Out.size();
-  Out.resize(base + 2 * size_t(Count));
-  uint8_t* o = Out.data() + base;
-  const uint8_t *in = Line, *end = Line + Count;
-  while (in < end) {
-    const uint8_t v = *in;
-    const uint8_t* lim = end - in > 63 ? in + 63 : end;
+namespace {
+
+// Codes the byte at in (a run when the next byte repeats it, else a
+// literal, prefixed by a run of 1 when it is 192 or more) and returns the
+// next input position.
+inline const uint8_t* EncodeCode(const uint8_t* in, const uint8_t* end, uint8_t*& o) {
+  const uint8_t v = *in++;
+  if (in < end && *in == v) {
+    const uint8_t* lim = end - in > 62 ? in + 62 : end;
     const uint8_t* p = in + 1;
     while (p < lim && *p == v) ++p;
-    const int run = int(p - in);
-    if (run > 1 || v >= 192) *o++ = uint8_t(192 | run);
+    *o++ = uint8_t(192 | (p - in + 1));
     *o++ = v;
-    in = p;
+    return p;
   }
-  Out.resize(size_t(o - Out.data()));
+  if (v >= 192) *o++ = 193;
+  *o++ = v;
+  return in;
+}
+
+// Codes one plane line at o (room for 2 x count + 16 bytes) and returns the
+// end. Sixteen bytes at a time are checked for a byte that equals its
+// successor or is 192 or more; the bytes before it are plain literals and
+// are stored as a block, so photographs, where most bytes differ from the
+// next, avoid a hard-to-predict branch per byte.
+uint8_t* EncodeLine(const uint8_t* in, int count, uint8_t* o) {
+  const uint8_t* end = in + count;
+#ifdef __SSE2__
+  const __m128i c0 = _mm_set1_epi8(char(0xC0));
+  while (end - in > 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 1));
+    const unsigned stop = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))) |
+                          unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(a, c0), c0)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), a);
+    if (stop == 0) {
+      o += 16;
+      in += 16;
+      continue;
+    }
+    const int n = std::countr_zero(stop);
+    o += n;
+    in = EncodeCode(in + n, end, o);
+  }
+#endif
+  while (in < end) in = EncodeCode(in, end, o);
+  return o;
+}
+
+}  // namespace
+
+void PcxEncodeLine(const uint8_t* Line, int Count, std::vector<uint8_t>& Out) {
+  const size_t base = Out.size();
+  Out.resize(base + 2 * size_t(Count) + 16);
+  Out.resize(size_t(EncodeLine(Line, Count, Out.data() + base) - Out.data()));
 }
 
 void WritePcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress) {
@@ -219,8 +275,7 @@ void WritePcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TPr
   PutLE16(h + 68, depth == 24 ? 0 : 1);
   Stream->WriteBuffer(h, 128);
 
-  std::vector<uint8_t> line(size_t(bpl) * planes, 0), out;
-  out.reserve(line.size() * 2);
+  std::vector<uint8_t> line(size_t(bpl) * planes, 0), out(2 * line.size() + 16);
   Progress.Scale = 100.0 / ht;
   for (int y = 0; y < ht; ++y) {
     Progress.Done = y;
@@ -241,9 +296,9 @@ void WritePcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TPr
         line[size_t(x) / 2] |= uint8_t(quant->GetRGBIndex(px[x]) << ((x & 1) ? 0 : 4));
     }
     if (rle) {
-      out.clear();
-      for (int p = 0; p < planes; ++p) PcxEncodeLine(line.data() + size_t(p) * bpl, bpl, out);
-      Stream->WriteBuffer(out.data(), int64_t(out.size()));
+      uint8_t* o = out.data();
+      for (int p = 0; p < planes; ++p) o = EncodeLine(line.data() + size_t(p) * bpl, bpl, o);
+      Stream->WriteBuffer(out.data(), int64_t(o - out.data()));
     } else {
       Stream->WriteBuffer(line.data(), int64_t(line.size()));
     }
