@@ -111,9 +111,49 @@ class TKorvaneProc : public TComponent {
   // Progress record reporting to OnProgress with this component as Sender.
   TProgressRec ProgressRec();
 
-  // Color models and adjustments
+  // Color models and adjustments (24-bit; the selection limits them; undo,
+  // progress and Update as RunSelOp says)
 
-  // Color depth conversion
+  // Adds Hue degrees, Sat and Lum percent in HSL; sums are clamped, not wrapped.
+  void HSLvar(int Hue, int Sat, int Lum);
+  // Adds Hue degrees and Sat, Val on the 0..99 scale in HSV; clamped, not wrapped.
+  void HSVvar(int Hue, int Sat, int Val);
+  // Contrast around the channel means of the whole bitmap (amount 0: none,
+  // -100: flat). Bitmaps smaller than 2 x 2 are left alone.
+  void Contrast(int Amount);
+  void IntensityRGBall(int r, int g, int b);
+  // 24-bit and 1-bit.
+  void Negative();
+  void ConvertToGray();
+  void CastColorRange(TRGB BeginColor, TRGB EndColor, TRGB CastColor);
+  void Threshold(TRGB DownLimit, TRGB UpLimit, TRGB DownVal, TRGB UpVal);
+  // A new gray image of one HSV component (0 = H, 1 = S, 2 = V, others H) of
+  // the whole bitmap; null without a 24-bit working bitmap. No undo.
+  std::unique_ptr<TBitmap> GetHSVChannel(int Channel);
+  // H, S and V become the three component images; nothing without a 24-bit
+  // working bitmap.
+  void GetHSVChannelAll(TBitmap* H, TBitmap* S, TBitmap* V);
+
+  // Color depth conversion (the whole bitmap, selection ignored except by
+  // CalcImageNumColors; a 24-bit working bitmap unless said)
+
+  // NCol > 2: reduces to NCol colors, staying 24-bit; NCol <= 2: ordered
+  // dithering to 1-bit.
+  void ConvertTo(int NCol);
+  // As ConvertTo, returning the palette in Palette (NCol entries, or none when
+  // null); for NCol <= 2 black and white, as far as NCol entries go.
+  void ConvertToPalette(int NCol, TRGB* Palette);
+  void ConvertToBWOrdered();
+  // Threshold -1 takes the gray level of the channel means.
+  void ConvertToBWThreshold(int Threshold = -1);
+  // A 1-bit working bitmap becomes 24-bit; others are left alone.
+  void ConvertTo24Bit();
+  // Fills Palette (MaxCol entries) with the quantizer's palette of the image,
+  // leaving the image as it is.
+  void CalcImagePalette(TRGB* Palette, int MaxCol);
+  // Distinct colors of the resolved selection rectangle of a 24-bit bitmap, 2
+  // for a 1-bit one, 0 otherwise.
+  int CalcImageNumColors();
 
   // --- Other properties
   TMsgLanguage GetMsgLanguage() const { return msg_language_; }
