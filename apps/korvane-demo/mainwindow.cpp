@@ -17,9 +17,12 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
 
 #include "korvane/foundations/host/graphics.h"
+#include "korvane/foundations/kvutils.h"
 
 namespace korvane::demo {
 
@@ -377,11 +380,39 @@ const ImageOp kImageOps[] = {{"&Undo", "undo", QKeySequence::Undo},
                              {"C&lear selection", "clear", QKeySequence::Delete},
                              {"Clear &all", "clearall", QKeySequence::UnknownKey}};
 
+// Color adjustments and depth conversions with fixed settings: caption,
+// --process name.
+struct ColorOp {
+  const char* caption;
+  const char* key;
+};
+const ColorOp kColorOps[] = {{"&Negative", "negative"},
+                             {"&Gray", "gray"},
+                             {"&Contrast +50%", "contrast"},
+                             {"&Hue +60 (HSV)", "hue"},
+                             {"&Saturation +30% (HSL)", "saturate"},
+                             {"&Lightness +15% (HSL)", "lighten"},
+                             {"&Threshold at 128", "threshold"}};
+const ColorOp kDepthOps[] = {{"Convert to &16 colors", "colors:16"},
+                             {"Convert to &256 colors", "colors:256"},
+                             {"Black and white, &ordered dither", "bw"},
+                             {"Black and white, &threshold", "bwthreshold"},
+                             {"Back to &24 bits", "rgb24"}};
+
 QStringList ProcessOpNames() {
   QStringList names;
   for (const auto& op : kImageOps) names << op.key;
+  for (const auto& op : kColorOps) names << op.key;
+  for (const auto& op : kDepthOps)
+    if (!QString(op.key).startsWith("colors:")) names << op.key;
   names << "deselect";
   return names;
+}
+
+// "colors:N" with N from 3 to 256.
+bool ParseColors(const QString& op, int& n) {
+  QStringList parts = op.split(':');
+  return parts.size() == 2 && parts[0] == "colors" && ToInt(parts[1], n) && n >= 3 && n <= 256;
 }
 
 // "wand:X:Y" with X, Y inside the sample picture.
@@ -395,7 +426,7 @@ bool ParseWand(const QString& op, int& x, int& y) {
 
 bool IsProcessOp(const QString& op) {
   int x, y;
-  return ProcessOpNames().contains(op) || ParseWand(op, x, y);
+  return ProcessOpNames().contains(op) || ParseWand(op, x, y) || ParseColors(op, x);
 }
 
 std::vector<TPoint> MaskOutline(TBitmap* mask) {
@@ -482,6 +513,7 @@ QString DemoUsage() {
              "  --background NAME        background style:%5\n"
              "  --process OP[,OP...]     run image operations after the options above, in order:\n"
              "                           %6,\n"
+             "                           colors:N (reduce to N colors, 3 .. 256),\n"
              "                           wand:X:Y (magic wand selection from picture pixel X, Y)\n"
              "  --help                   this text\n")
       .arg(kScreenshotWidth)
@@ -742,6 +774,16 @@ void MainWindow::BuildActions() {
     connect(a, &QAction::triggered, this, [this, key] { RunOp(key); });
     image_actions_.emplace_back(a, key);
   }
+  auto addOps = [this](const ColorOp* ops, size_t n) {
+    for (size_t k = 0; k < n; ++k) {
+      QAction* a = NewAction(ops[k].caption, QString("image.") + ops[k].key);
+      QString key = ops[k].key;
+      connect(a, &QAction::triggered, this, [this, key] { RunOp(key); });
+      color_actions_.emplace_back(a, key);
+    }
+  };
+  addOps(kColorOps, std::size(kColorOps));
+  addOps(kDepthOps, std::size(kDepthOps));
   deselect_ = NewAction("&Deselect", "deselect", "Deselect");
   deselect_->setShortcut(QKeySequence(Qt::Key_Escape));
   connect(deselect_, &QAction::triggered, this, [this] {
@@ -776,6 +818,13 @@ void MainWindow::BuildMenusAndToolBar() {
   for (auto& [a, key] : image_actions_) {
     image->addAction(a);
     if (key == "undo" || key == "pastesel") image->addSeparator();
+  }
+  image->addSeparator();
+  QMenu* colors = image->addMenu("C&olors");
+  QMenu* depth = image->addMenu("Color &depth");
+  for (auto& [a, key] : color_actions_) {
+    const bool isDepth = key.startsWith("colors:") || key.startsWith("bw") || key == "rgb24";
+    (isDepth ? depth : colors)->addAction(a);
   }
 
   QMenu* mouse = menuBar()->addMenu("&Mouse");
@@ -853,27 +902,39 @@ void MainWindow::WandSelect(int x, int y, int tolerance) {
 }
 
 bool MainWindow::RunOp(const QString& op) {
+  TKorvaneProc* p = proc_.get();
+  const std::map<QString, std::function<void()>> ops = {
+      {"undo", [p] { p->Undo(); }},
+      {"cut", [p] { p->SelCutToClip(); }},
+      {"copy", [p] { p->SelCopyToClip(); }},
+      {"paste", [p] { p->PasteFromClipboard(); }},
+      {"pastesel", [p] { p->SelPasteFromClipStretch(); }},
+      {"crop", [p] { p->CropSel(); }},
+      {"clear", [p] { p->ClearSel(); }},
+      {"clearall", [p] { p->Clear(); }},
+      {"deselect", [this] { view_->DeSelect(); }},
+      {"negative", [p] { p->Negative(); }},
+      {"gray", [p] { p->ConvertToGray(); }},
+      {"contrast", [p] { p->Contrast(5); }},
+      {"hue", [p] { p->HSVvar(60, 0, 0); }},
+      {"saturate", [p] { p->HSLvar(0, 30, 0); }},
+      {"lighten", [p] { p->HSLvar(0, 0, 15); }},
+      {"threshold",
+       [p] {
+         p->Threshold(CreateRGB(127, 127, 127), CreateRGB(127, 127, 127), CreateRGB(0, 0, 0),
+                      CreateRGB(255, 255, 255));
+       }},
+      {"bw", [p] { p->ConvertToBWOrdered(); }},
+      {"bwthreshold", [p] { p->ConvertToBWThreshold(); }},
+      {"rgb24", [p] { p->ConvertTo24Bit(); }},
+  };
   int x, y;
-  if (op == "undo")
-    proc_->Undo();
-  else if (op == "cut")
-    proc_->SelCutToClip();
-  else if (op == "copy")
-    proc_->SelCopyToClip();
-  else if (op == "paste")
-    proc_->PasteFromClipboard();
-  else if (op == "pastesel")
-    proc_->SelPasteFromClipStretch();
-  else if (op == "crop")
-    proc_->CropSel();
-  else if (op == "clear")
-    proc_->ClearSel();
-  else if (op == "clearall")
-    proc_->Clear();
-  else if (op == "deselect")
-    view_->DeSelect();
+  if (auto it = ops.find(op); it != ops.end())
+    it->second();
   else if (ParseWand(op, x, y))
     WandSelect(x, y);
+  else if (ParseColors(op, x))
+    p->ConvertTo(x);
   else
     return false;
   SyncFromView();

@@ -118,6 +118,7 @@ class MainWindow : public QMainWindow {
   bool wand_mode_ = false;
   QAction* wand_ = nullptr;
   std::vector<std::pair<QAction*, QString>> image_actions_;
+  std::vector<std::pair<QAction*, QString>> color_actions_;
   QLabel* zoom_label_ = nullptr;
   QLabel* origin_label_ = nullptr;
   QLabel* pixel_label_ = nullptr;

@@ -348,8 +348,28 @@ INSTANTIATE_TEST_SUITE_P(
         std::vector<const char*>{"--screenshot", ""}, std::vector<const char*>{"--zoom", "200", "--fit"},
         std::vector<const char*>{"--origin", "10"}, std::vector<const char*>{"--origin", "0,1200"},
         std::vector<const char*>{"--bogus"}, std::vector<const char*>{"--process", "crop,melt"},
-        std::vector<const char*>{"--process", "wand:5"},
-        std::vector<const char*>{"--process", "wand:1600:0"}));
+        std::vector<const char*>{"--process", "wand:5"}, std::vector<const char*>{"--process", "wand:1600:0"},
+        std::vector<const char*>{"--process", "colors:2"}));
+
+TEST(DemoImage, ColorOperationsFollowTheSelection) {
+  DemoOptions o;
+  QString err;
+  ASSERT_TRUE(
+      ParseDemoArgs({"--select", "10,10,19,19", "--process", "negative,gray,colors:16,bw,rgb24"}, o, err))
+      << err.toStdString();
+  auto w = MakeWindow();
+  TBitmap* b = w->View()->GetBitmap();
+  const TColor in = b->GetPixel(15, 15), out = b->GetPixel(25, 15);
+  o.process = {"negative"};
+  w->ApplyOptions(o);
+  EXPECT_EQ(b->GetPixel(15, 15), in ^ 0xFFFFFF);
+  EXPECT_EQ(b->GetPixel(25, 15), out);
+  o.process = {"bw"};
+  w->ApplyOptions(o);
+  EXPECT_EQ(b->PixelFormat(), pf1bit);
+  Act(*w, "image.undo")->trigger();
+  EXPECT_EQ(b->PixelFormat(), pf24bit);
+}
 
 TEST(DemoImage, ProcessCropsUndoesAndClearsTheSelection) {
   DemoOptions o;
