@@ -431,8 +431,13 @@ bool TCCITTDecoder::SkipEols() {
       pos_ += 12;
       any = true;
     } else if (p == 0) {
+      // Fill bits before an end of line: zeros up to its final one bit.
       pos_ += 11;
       while (pos_ < bits_ && Peek(1) == 0) ++pos_;
+      if (pos_ < bits_) {
+        ++pos_;
+        any = true;
+      }
     } else {
       break;
     }

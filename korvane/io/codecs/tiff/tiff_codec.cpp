@@ -291,7 +291,7 @@ bool Supported(int compression) {
 // Most decoded bytes one byte of the compression can stand for.
 int64_t Expansion(int compression) {
   switch (compression) {
-    case 1: return 1;
+    case 1: return 4;  // subsampled YCbCr holds fewer bytes than its pixels
     case 32773: return 64;
     case 5: return 3700;  // a 9-bit code can stand for a string of up to 4096 bytes
     default: return 1024;
@@ -303,7 +303,7 @@ class StripRows {
  public:
   StripRows(TiffIn& in, int64_t off, int64_t count, int compression, int64_t rowBytes, int64_t rows,
             TTIFFLZWDecompFunc lzw)
-      : comp_(compression), rowBytes_(rowBytes), rows_(rows), lzw_(lzw) {
+      : comp_(compression), rowBytes_(rowBytes), lzw_(lzw) {
     // Never read more than the rows can need (compressed data may grow a
     // little over the raw bytes), nor past the stream.
     const int64_t need = rowBytes * rows;
@@ -348,7 +348,7 @@ class StripRows {
 
  private:
   int comp_;
-  int64_t rowBytes_, rows_, row_ = 0;
+  int64_t rowBytes_, row_ = 0;
   TTIFFLZWDecompFunc lzw_;
   void* state_ = nullptr;
   std::vector<uint8_t> data_, zero_, unpacked_;
@@ -1002,7 +1002,8 @@ int32_t _DeleteTIFFImStream(TStream* Stream, int32_t Index) {
     std::vector<Entry> entries = ReadEntries(in, chain[size_t(i)]);
     // Strip or tile data, with their new offsets.
     std::vector<std::vector<uint32_t>> moved(entries.size());
-    for (const auto& [offTag, cntTag] : {std::pair<uint16_t, uint16_t>{273, 279}, {324, 325}}) {
+    for (const std::pair<uint16_t, uint16_t> tags : {std::pair<uint16_t, uint16_t>{273, 279}, {324, 325}}) {
+      const uint16_t offTag = tags.first, cntTag = tags.second;
       auto fo = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.tag == offTag; });
       if (fo == entries.end()) continue;
       auto fc = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.tag == cntTag; });

@@ -25,8 +25,13 @@ struct LzwDecoder {
   std::vector<uint8_t> out;  // decoded bytes not yet returned start at 0
   int64_t have = 0;          // decoded bytes held in out
   int64_t handed = 0;        // bytes returned by the last call
+  // Strips of early writers pack codes least significant bit first and widen
+  // without the early change; they start with the bytes 0x00 0x01 (a clear
+  // code so packed), which no current strip can.
+  bool compat = false;
 
   LzwDecoder(const uint8_t* d, int64_t n) : data(d), size(std::max<int64_t>(n, 0)) {
+    compat = size >= 2 && data[0] == 0 && (data[1] & 1);
     for (int i = 0; i < 256; ++i) {
       prefix[i] = 0;
       suffix[i] = uint8_t(i);
@@ -39,6 +44,14 @@ struct LzwDecoder {
   int Code() {
     if (bitPos + width > size * 8) return -1;
     const int64_t byte = bitPos >> 3;
+    if (compat) {
+      uint32_t w = data[byte];
+      if (byte + 1 < size) w |= uint32_t(data[byte + 1]) << 8;
+      if (byte + 2 < size) w |= uint32_t(data[byte + 2]) << 16;
+      const int shift = int(bitPos & 7);
+      bitPos += width;
+      return int((w >> shift) & ((1u << width) - 1));
+    }
     uint32_t w = uint32_t(data[byte]) << 16;
     if (byte + 1 < size) w |= uint32_t(data[byte + 1]) << 8;
     if (byte + 2 < size) w |= data[byte + 2];
@@ -72,7 +85,8 @@ struct LzwDecoder {
     first[next] = first[pre];
     length[next] = uint16_t(length[pre] + 1);
     ++next;
-    width = next >= 2047 ? 12 : next >= 1023 ? 11 : next >= 511 ? 10 : 9;
+    const int early = compat ? 0 : 1;
+    width = next >= 2048 - early ? 12 : next >= 1024 - early ? 11 : next >= 512 - early ? 10 : 9;
   }
 
   // Decodes until at least count bytes are held or the stream ends.
