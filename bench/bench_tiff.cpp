@@ -48,7 +48,8 @@ void Page(TBitmap& b) {
       for (int y = top; y < top + 30; ++y) {
         uint8_t* row = b.Scanline(y);
         for (int k = 0; k < gw; ++k) {
-          const bool ink = k < 3 || k >= gw - 3 || y < top + 3 || ((y - top) % 13 == 0) || ((seed >> (k % 16)) & 1 && y > top + 24);
+          const bool ink = k < 3 || k >= gw - 3 || y < top + 3 || ((y - top) % 13 == 0) ||
+                           ((seed >> (k % 16)) & 1 && y > top + 24);
           if (ink) row[(x + k) / 8] &= uint8_t(~(0x80 >> ((x + k) % 8)));
         }
       }
@@ -125,7 +126,9 @@ int Tool(int argc, char** argv) {
   }
   if (mode == "--convert" && argc >= 6) {
     const std::string comp = argv[4];
-    const TIOTIFFCompression c = comp == "lzw" ? ioTIFF_LZW : comp == "g4" ? ioTIFF_G4FAX : ioTIFF_UNCOMPRESSED;
+    const TIOTIFFCompression c = comp == "lzw"  ? ioTIFF_LZW
+                                 : comp == "g4" ? ioTIFF_G4FAX
+                                                : ioTIFF_UNCOMPRESSED;
     double best = 1e30;
     for (int i = 0, n = std::atoi(argv[5]); i < n; ++i) {
       const auto t0 = std::chrono::steady_clock::now();

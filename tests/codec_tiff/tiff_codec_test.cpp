@@ -66,8 +66,9 @@ TEST_P(TiffFixture, LoadsAsTheManifestSays) {
   EXPECT_LE(diff, c.tolerance);
 }
 
-INSTANTIATE_TEST_SUITE_P(Manifest, TiffFixture, ::testing::ValuesIn(TiffCases()),
-                         [](const auto& i) { return i.param.path.empty() ? std::string("absent") : i.param.Name(); });
+INSTANTIATE_TEST_SUITE_P(Manifest, TiffFixture, ::testing::ValuesIn(TiffCases()), [](const auto& i) {
+  return i.param.path.empty() ? std::string("absent") : i.param.Name();
+});
 
 TEST(TiffRead, LzwWithoutDecoderRaises) {
   KORVANE_REQUIRE_SHARED(path, "fixtures/tif/rgb8_lzw_tiffcp.tif");
@@ -118,11 +119,13 @@ TEST(TiffRead, SamplePicturesLoadAndMatchTiff2rgba) {
     }
     // Formats decoded exactly as a generic reader shows them: 8-bit RGB and
     // palette, 8-bit gray, bilevel; strips only.
-    const bool exact = (p.TIFF_PhotometInterpret == ioTIFF_RGB && p.BitsPerSample == 8 && p.SamplesPerPixel == 3) ||
-                       (p.TIFF_PhotometInterpret == ioTIFF_RGBPALETTE && p.BitsPerSample == 8) ||
-                       (p.TIFF_PhotometInterpret <= ioTIFF_BLACKISZERO && p.SamplesPerPixel == 1 &&
-                        (p.BitsPerSample == 8 || p.BitsPerSample == 1));
-    if (!peer || !exact || p.TIFF_Compression == ioTIFF_OLDJPEG || p.TIFF_Compression == ioTIFF_JPEG) continue;
+    const bool exact =
+        (p.TIFF_PhotometInterpret == ioTIFF_RGB && p.BitsPerSample == 8 && p.SamplesPerPixel == 3) ||
+        (p.TIFF_PhotometInterpret == ioTIFF_RGBPALETTE && p.BitsPerSample == 8) ||
+        (p.TIFF_PhotometInterpret <= ioTIFF_BLACKISZERO && p.SamplesPerPixel == 1 &&
+         (p.BitsPerSample == 8 || p.BitsPerSample == 1));
+    if (!peer || !exact || p.TIFF_Compression == ioTIFF_OLDJPEG || p.TIFF_Compression == ioTIFF_JPEG)
+      continue;
     if (RunCommand("tiffinfo '" + e.path().string() + "'").find("Tile Width") != std::string::npos) continue;
     // tiff2rgba without alpha writes uncompressed 8-bit RGB, which this
     // reader loads exactly (the fixtures check that path).
@@ -141,7 +144,7 @@ TEST(TiffRead, SamplePicturesLoadAndMatchTiff2rgba) {
       for (int x = 0; x < w; ++x) {
         const unsigned c = Pixel24(theirs, x, y);
         ref[(size_t(y) * w + x) * 3] = uint8_t(c >> 16), ref[(size_t(y) * w + x) * 3 + 1] = uint8_t(c >> 8),
-                                   ref[(size_t(y) * w + x) * 3 + 2] = uint8_t(c);
+                                  ref[(size_t(y) * w + x) * 3 + 2] = uint8_t(c);
       }
     ++compared;
     EXPECT_EQ(MaxDiff(bmp, w, h, ref), 0) << e.path();
@@ -213,7 +216,8 @@ TEST_P(TiffWrite, ReadsBackTheSamePixels) {
     for (int y = 0; y < src.Height(); ++y)
       for (int x = 0; x < src.Width(); ++x) {
         const unsigned a = Pixel24(src, x, y), b = Pixel24(back, x, y);
-        for (int s = 0; s < 24; s += 8) worst = std::max(worst, std::abs(int((a >> s) & 0xFF) - int((b >> s) & 0xFF)));
+        for (int s = 0; s < 24; s += 8)
+          worst = std::max(worst, std::abs(int((a >> s) & 0xFF) - int((b >> s) & 0xFF)));
       }
     EXPECT_LE(worst, 2);
     return;
@@ -221,14 +225,19 @@ TEST_P(TiffWrite, ReadsBackTheSamePixels) {
   EXPECT_TRUE(SamePixels(src, back));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Choices, TiffWrite,
-    ::testing::Values(WriteCase{ioTIFF_UNCOMPRESSED, 1, 1, ioTIFF_BLACKISZERO}, WriteCase{ioTIFF_CCITT1D, 1, 1, ioTIFF_BLACKISZERO},
-                      WriteCase{ioTIFF_G3FAX1D, 1, 1, ioTIFF_BLACKISZERO}, WriteCase{ioTIFF_G3FAX2D, 1, 1, ioTIFF_BLACKISZERO},
-                      WriteCase{ioTIFF_G4FAX, 1, 1, ioTIFF_BLACKISZERO}, WriteCase{ioTIFF_LZW, 1, 1, ioTIFF_BLACKISZERO},
-                      WriteCase{ioTIFF_PACKBITS, 1, 1, ioTIFF_BLACKISZERO}, WriteCase{ioTIFF_UNCOMPRESSED, 8, 3, ioTIFF_RGB},
-                      WriteCase{ioTIFF_LZW, 8, 3, ioTIFF_RGB}, WriteCase{ioTIFF_PACKBITS, 8, 3, ioTIFF_RGB},
-                      WriteCase{ioTIFF_UNCOMPRESSED, 8, 4, ioTIFF_CMYK}, WriteCase{ioTIFF_LZW, 8, 4, ioTIFF_CMYK}));
+INSTANTIATE_TEST_SUITE_P(Choices, TiffWrite,
+                         ::testing::Values(WriteCase{ioTIFF_UNCOMPRESSED, 1, 1, ioTIFF_BLACKISZERO},
+                                           WriteCase{ioTIFF_CCITT1D, 1, 1, ioTIFF_BLACKISZERO},
+                                           WriteCase{ioTIFF_G3FAX1D, 1, 1, ioTIFF_BLACKISZERO},
+                                           WriteCase{ioTIFF_G3FAX2D, 1, 1, ioTIFF_BLACKISZERO},
+                                           WriteCase{ioTIFF_G4FAX, 1, 1, ioTIFF_BLACKISZERO},
+                                           WriteCase{ioTIFF_LZW, 1, 1, ioTIFF_BLACKISZERO},
+                                           WriteCase{ioTIFF_PACKBITS, 1, 1, ioTIFF_BLACKISZERO},
+                                           WriteCase{ioTIFF_UNCOMPRESSED, 8, 3, ioTIFF_RGB},
+                                           WriteCase{ioTIFF_LZW, 8, 3, ioTIFF_RGB},
+                                           WriteCase{ioTIFF_PACKBITS, 8, 3, ioTIFF_RGB},
+                                           WriteCase{ioTIFF_UNCOMPRESSED, 8, 4, ioTIFF_CMYK},
+                                           WriteCase{ioTIFF_LZW, 8, 4, ioTIFF_CMYK}));
 
 TEST(TiffWriteOptions, LzwWithoutEncoderWritesUncompressedWithoutPredictor) {
   auto srcp = Source(false);
@@ -250,7 +259,8 @@ TEST(TiffWriteOptions, LzwWithoutEncoderWritesUncompressedWithoutPredictor) {
 TEST(TiffWriteOptions, ColorImageSavedAsBilevelIsThresholdedOrDithered) {
   TBitmap two(20, 10, pf24bit);
   for (int y = 0; y < 10; ++y)
-    for (int x = 0; x < 20; ++x) reinterpret_cast<TRGB*>(two.Scanline(y))[x] = x < 7 ? TRGB{0, 0, 200} : TRGB{0, 250, 0};
+    for (int x = 0; x < 20; ++x)
+      reinterpret_cast<TRGB*>(two.Scanline(y))[x] = x < 7 ? TRGB{0, 0, 200} : TRGB{0, 250, 0};
   TIOParamsVals p;
   p.BitsPerSample = 1;
   p.SamplesPerPixel = 1;
@@ -488,7 +498,11 @@ const Hostile kHostile[] = {
        return t.data;
      },
      true},
-    {"TruncatedHeader", [] { return std::vector<uint8_t>{'I', 'I', 42}; }, true},
+    {"TruncatedHeader",
+     [] {
+       return std::vector<uint8_t>{'I', 'I', 42};
+     },
+     true},
 };
 
 class TiffHostile : public ::testing::TestWithParam<Hostile> {};

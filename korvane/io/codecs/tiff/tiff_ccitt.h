@@ -58,8 +58,7 @@ int64_t _CCITTHuffmanGetLine(uint8_t* Row, const uint8_t* Data, int32_t DataSize
 // first) or Group 4 row (Group4 true) coded against ReferenceRow; answers the
 // new bit position.
 int64_t CCITT3_2D_GetLine(uint8_t* Row, const uint8_t* Data, int32_t DataSize, int32_t Width,
-                          int32_t FillOrder, int64_t BitPosition, const uint8_t* ReferenceRow,
-                          bool Group4);
+                          int32_t FillOrder, int64_t BitPosition, const uint8_t* ReferenceRow, bool Group4);
 
 // Encoders. Row null is the final call that flushes (and, for the
 // two-dimensional ones, ends the code stream).

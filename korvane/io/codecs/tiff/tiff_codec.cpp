@@ -23,7 +23,11 @@ constexpr char kNoLzw[] = "LZW Decompressor not found";
 constexpr char kIntelOnly[] = "Multi image TIFF limited to Intel format";
 
 enum : uint16_t {
-  tBYTE = 1, tASCII = 2, tSHORT = 3, tLONG = 4, tRATIONAL = 5,
+  tBYTE = 1,
+  tASCII = 2,
+  tSHORT = 3,
+  tLONG = 4,
+  tRATIONAL = 5,
 };
 
 int TypeSize(uint16_t type) {
@@ -47,7 +51,9 @@ class TiffIn {
     s_->Seek(base_ + off, soBeginning);
     return s_->Read(p, n) == n;
   }
-  uint16_t U16(const uint8_t* p) const { return big ? uint16_t(p[0] << 8 | p[1]) : uint16_t(p[1] << 8 | p[0]); }
+  uint16_t U16(const uint8_t* p) const {
+    return big ? uint16_t(p[0] << 8 | p[1]) : uint16_t(p[1] << 8 | p[0]);
+  }
   uint32_t U32(const uint8_t* p) const {
     return big ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]
                : uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
@@ -198,8 +204,12 @@ TTIFFVars Decode(TiffIn& in, const std::vector<Entry>& entries) {
   };
   for (const Entry& e : entries) {
     switch (e.tag) {
-      case 256: v.Width = first(e, 0); break;
-      case 257: v.Height = first(e, 0); break;
+      case 256:
+        v.Width = first(e, 0);
+        break;
+      case 257:
+        v.Height = first(e, 0);
+        break;
       case 258:
         if (Numbers(in, e, n) && !n.empty()) {
           for (uint32_t x : n)
@@ -207,47 +217,108 @@ TTIFFVars Decode(TiffIn& in, const std::vector<Entry>& entries) {
           v.BitsPerSample = int(std::min<uint32_t>(n[0], 64));
         }
         break;
-      case 259: v.Compression = int(first(e, 1)); break;
-      case 262: v.Photometric = int(first(e, 2)); break;
-      case 266: v.FillOrder = int(first(e, 1)); break;
-      case 269: v.DocumentName = Ascii(in, e); break;
-      case 270: v.ImageDescription = Ascii(in, e); break;
-      case 273: Numbers(in, e, v.StripOffsets); break;
-      case 274: v.Orientation = int(first(e, 1)); break;
-      case 277: v.SamplesPerPixel = int(std::min<int64_t>(first(e, 1), 64)); break;
+      case 259:
+        v.Compression = int(first(e, 1));
+        break;
+      case 262:
+        v.Photometric = int(first(e, 2));
+        break;
+      case 266:
+        v.FillOrder = int(first(e, 1));
+        break;
+      case 269:
+        v.DocumentName = Ascii(in, e);
+        break;
+      case 270:
+        v.ImageDescription = Ascii(in, e);
+        break;
+      case 273:
+        Numbers(in, e, v.StripOffsets);
+        break;
+      case 274:
+        v.Orientation = int(first(e, 1));
+        break;
+      case 277:
+        v.SamplesPerPixel = int(std::min<int64_t>(first(e, 1), 64));
+        break;
       case 278:
         v.RowsPerStrip = first(e, 0);
         rowsSet = true;
         break;
-      case 279: Numbers(in, e, v.StripByteCounts); break;
-      case 282: v.XResolution = Rational(in, e); break;
-      case 283: v.YResolution = Rational(in, e); break;
-      case 284: v.PlanarConf = int(first(e, 1)); break;
-      case 285: v.PageName = Ascii(in, e); break;
-      case 286: v.XPosition = Rational(in, e); break;
-      case 287: v.YPosition = Rational(in, e); break;
-      case 292: v.T4Options = uint32_t(first(e, 0)); break;
-      case 293: v.T6Options = uint32_t(first(e, 0)); break;
-      case 296: v.ResolutionUnit = int(first(e, 2)); break;
+      case 279:
+        Numbers(in, e, v.StripByteCounts);
+        break;
+      case 282:
+        v.XResolution = Rational(in, e);
+        break;
+      case 283:
+        v.YResolution = Rational(in, e);
+        break;
+      case 284:
+        v.PlanarConf = int(first(e, 1));
+        break;
+      case 285:
+        v.PageName = Ascii(in, e);
+        break;
+      case 286:
+        v.XPosition = Rational(in, e);
+        break;
+      case 287:
+        v.YPosition = Rational(in, e);
+        break;
+      case 292:
+        v.T4Options = uint32_t(first(e, 0));
+        break;
+      case 293:
+        v.T6Options = uint32_t(first(e, 0));
+        break;
+      case 296:
+        v.ResolutionUnit = int(first(e, 2));
+        break;
       case 297:
         if (Numbers(in, e, n) && n.size() >= 2) {
           v.PageNumber = int(n[0]);
           v.PageCount = int(n[1]);
         }
         break;
-      case 301: Numbers(in, e, v.TransferFunction); break;
-      case 305: v.Software = Ascii(in, e); break;
-      case 317: v.Predictor = int(first(e, 1)); break;
-      case 320: Numbers(in, e, v.ColorMap); break;
-      case 322: v.TileWidth = first(e, -1); break;
-      case 323: v.TileLength = first(e, -1); break;
-      case 324: Numbers(in, e, v.TileOffsets); break;
-      case 325: Numbers(in, e, v.TileByteCounts); break;
-      case 332: v.InkSet = int(first(e, 1)); break;
-      case 334: v.NumberOfInks = int(first(e, 4)); break;
-      case 336: Numbers(in, e, v.Tag336); break;
-      case 347: ValueBytes(in, e, v.JPEGTables); break;
-      default: break;
+      case 301:
+        Numbers(in, e, v.TransferFunction);
+        break;
+      case 305:
+        v.Software = Ascii(in, e);
+        break;
+      case 317:
+        v.Predictor = int(first(e, 1));
+        break;
+      case 320:
+        Numbers(in, e, v.ColorMap);
+        break;
+      case 322:
+        v.TileWidth = first(e, -1);
+        break;
+      case 323:
+        v.TileLength = first(e, -1);
+        break;
+      case 324:
+        Numbers(in, e, v.TileOffsets);
+        break;
+      case 325:
+        Numbers(in, e, v.TileByteCounts);
+        break;
+      case 332:
+        v.InkSet = int(first(e, 1));
+        break;
+      case 334:
+        v.NumberOfInks = int(first(e, 4));
+        break;
+      case 336:
+        Numbers(in, e, v.Tag336);
+        break;
+      case 347:
+        ValueBytes(in, e, v.JPEGTables);
+        break;
+      default:
+        break;
     }
   }
   if (!rowsSet || v.RowsPerStrip <= 0 || v.RowsPerStrip > v.Height) v.RowsPerStrip = v.Height;
@@ -256,14 +327,22 @@ TTIFFVars Decode(TiffIn& in, const std::vector<Entry>& entries) {
 
 TIOTIFFCompression CompressionOf(const TTIFFVars& v) {
   switch (v.Compression) {
-    case 2: return ioTIFF_CCITT1D;
-    case 3: return (v.T4Options & 1) ? ioTIFF_G3FAX2D : ioTIFF_G3FAX1D;
-    case 4: return ioTIFF_G4FAX;
-    case 5: return ioTIFF_LZW;
-    case 6: return ioTIFF_OLDJPEG;
-    case 7: return ioTIFF_JPEG;
-    case 32773: return ioTIFF_PACKBITS;
-    default: return ioTIFF_UNCOMPRESSED;
+    case 2:
+      return ioTIFF_CCITT1D;
+    case 3:
+      return (v.T4Options & 1) ? ioTIFF_G3FAX2D : ioTIFF_G3FAX1D;
+    case 4:
+      return ioTIFF_G4FAX;
+    case 5:
+      return ioTIFF_LZW;
+    case 6:
+      return ioTIFF_OLDJPEG;
+    case 7:
+      return ioTIFF_JPEG;
+    case 32773:
+      return ioTIFF_PACKBITS;
+    default:
+      return ioTIFF_UNCOMPRESSED;
   }
 }
 
@@ -291,10 +370,14 @@ bool Supported(int compression) {
 // Most decoded bytes one byte of the compression can stand for.
 int64_t Expansion(int compression) {
   switch (compression) {
-    case 1: return 4;  // subsampled YCbCr holds fewer bytes than its pixels
-    case 32773: return 64;
-    case 5: return 3700;  // a 9-bit code can stand for a string of up to 4096 bytes
-    default: return 1024;
+    case 1:
+      return 4;  // subsampled YCbCr holds fewer bytes than its pixels
+    case 32773:
+      return 64;
+    case 5:
+      return 3700;  // a 9-bit code can stand for a string of up to 4096 bytes
+    default:
+      return 1024;
   }
 }
 
@@ -339,7 +422,8 @@ class StripRows {
         return unpacked_.data() + r * rowBytes_;
       case 5: {
         if (data_.empty()) return zero_.data();
-        return lzw_(data_.data(), int32_t(std::min<size_t>(data_.size(), INT32_MAX)), int32_t(rowBytes_), state_);
+        return lzw_(data_.data(), int32_t(std::min<size_t>(data_.size(), INT32_MAX)), int32_t(rowBytes_),
+                    state_);
       }
       default:
         return zero_.data();
@@ -423,6 +507,22 @@ void SplitNibbles(const uint8_t* s, uint8_t* d, int64_t count) {
 }
 
 void Undifference(uint8_t* s, int64_t count, int spp) {
+  // Running sums in registers: a loop through memory would wait on each
+  // store before the next load.
+  if (spp == 3) {
+    uint8_t a = s[0], b = s[1], c = s[2];
+    for (int64_t i = 3; i + 2 < count; i += 3) {
+      s[i] = a = uint8_t(a + s[i]);
+      s[i + 1] = b = uint8_t(b + s[i + 1]);
+      s[i + 2] = c = uint8_t(c + s[i + 2]);
+    }
+    return;
+  }
+  if (spp == 1) {
+    uint8_t a = count > 0 ? s[0] : 0;
+    for (int64_t i = 1; i < count; ++i) s[i] = a = uint8_t(a + s[i]);
+    return;
+  }
   for (int64_t i = spp; i < count; ++i) s[i] = uint8_t(s[i] + s[i - spp]);
 }
 
@@ -481,7 +581,8 @@ void DecodePixels(TiffIn& in, const TTIFFVars& v, TBitmap* Bitmap, TProgressRec&
       }
       for (int64_t r = 0; r < rows; ++r) {
         TRGB* d = reinterpret_cast<TRGB*>(Bitmap->Scanline(int(y0 + r)));
-        const uint8_t *R = planes[0].data() + r * W, *G = planes[1].data() + r * W, *B = planes[2].data() + r * W;
+        const uint8_t *R = planes[0].data() + r * W, *G = planes[1].data() + r * W,
+                      *B = planes[2].data() + r * W;
         for (int64_t x = 0; x < W; ++x) d[x] = TRGB{B[x], G[x], R[x]};
         if (prog.Step()) return;
       }
@@ -733,7 +834,8 @@ class TagWriter {
     b.insert(b.end(), {uint8_t(tags.size()), uint8_t(tags.size() >> 8)});
     for (const Tag& t : tags) {
       b.insert(b.end(), {uint8_t(t.tag), uint8_t(t.tag >> 8), uint8_t(t.type), uint8_t(t.type >> 8)});
-      b.insert(b.end(), {uint8_t(t.count), uint8_t(t.count >> 8), uint8_t(t.count >> 16), uint8_t(t.count >> 24)});
+      b.insert(b.end(),
+               {uint8_t(t.count), uint8_t(t.count >> 8), uint8_t(t.count >> 16), uint8_t(t.count >> 24)});
       b.insert(b.end(), t.value, t.value + 4);
     }
     b.insert(b.end(), {uint8_t(next), uint8_t(next >> 8), uint8_t(next >> 16), uint8_t(next >> 24)});
@@ -801,13 +903,26 @@ int32_t TIFFWriteStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParams
   int compression = 1;
   bool twoD = false;
   switch (Params.TIFF_Compression) {
-    case ioTIFF_CCITT1D: compression = 2; break;
-    case ioTIFF_G3FAX1D: compression = 3; break;
-    case ioTIFF_G3FAX2D: compression = 3, twoD = true; break;
-    case ioTIFF_G4FAX: compression = 4; break;
-    case ioTIFF_LZW: compression = lzw ? 5 : 1; break;
-    case ioTIFF_PACKBITS: compression = 32773; break;
-    default: break;
+    case ioTIFF_CCITT1D:
+      compression = 2;
+      break;
+    case ioTIFF_G3FAX1D:
+      compression = 3;
+      break;
+    case ioTIFF_G3FAX2D:
+      compression = 3, twoD = true;
+      break;
+    case ioTIFF_G4FAX:
+      compression = 4;
+      break;
+    case ioTIFF_LZW:
+      compression = lzw ? 5 : 1;
+      break;
+    case ioTIFF_PACKBITS:
+      compression = 32773;
+      break;
+    default:
+      break;
   }
   if (compression >= 2 && compression <= 4 && !bilevel) compression = 1;
   const bool predictor = compression == 5 && !bilevel && !cmyk && Params.BitsPerSample == 8 &&
@@ -815,8 +930,8 @@ int32_t TIFFWriteStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParams
 
   // Where the page goes.
   int32_t pages = 0;
-  int64_t slot = 0;        // link that will point at the new directory
-  uint32_t nextLink = 0;   // what the new directory links to
+  int64_t slot = 0;       // link that will point at the new directory
+  uint32_t nextLink = 0;  // what the new directory links to
   if (Insert) {
     TiffIn in(Stream);
     uint8_t h[2] = {};
@@ -898,21 +1013,29 @@ int32_t TIFFWriteStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParams
       }
     }
     switch (compression) {
-      case 2: CCITTHuffmanPutLine(row.data(), W, Stream); break;
+      case 2:
+        CCITTHuffmanPutLine(row.data(), W, Stream);
+        break;
       case 3:
         if (twoD)
           CCITTHuffmanPutLineG32D(row.data(), W, Stream, ref, pendingBits, pendingByte);
         else
           CCITTHuffmanPutLineG3(row.data(), W, Stream, pendingBits, pendingByte);
         break;
-      case 4: CCITTHuffmanPutLineG4(row.data(), W, Stream, ref, pendingBits, pendingByte); break;
-      case 5: lzw(row.data(), int32_t(rowBytes), Stream, state); break;
+      case 4:
+        CCITTHuffmanPutLineG4(row.data(), W, Stream, ref, pendingBits, pendingByte);
+        break;
+      case 5:
+        lzw(row.data(), int32_t(rowBytes), Stream, state);
+        break;
       case 32773:
         packed.clear();
         PackBitsPack(row.data(), int32_t(rowBytes), packed);
         Stream->WriteBuffer(packed.data(), int64_t(packed.size()));
         break;
-      default: Stream->WriteBuffer(row.data(), rowBytes); break;
+      default:
+        Stream->WriteBuffer(row.data(), rowBytes);
+        break;
     }
     if (Progress.Aborting && *Progress.Aborting) {
       aborted = true;
@@ -950,7 +1073,8 @@ int32_t TIFFWriteStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParams
   if (Insert) {
     WriteU32At(Stream, base + slot, ifd);
   } else {
-    const uint8_t h[8] = {'I', 'I', 42, 0, uint8_t(ifd), uint8_t(ifd >> 8), uint8_t(ifd >> 16), uint8_t(ifd >> 24)};
+    const uint8_t h[8] = {
+        'I', 'I', 42, 0, uint8_t(ifd), uint8_t(ifd >> 8), uint8_t(ifd >> 16), uint8_t(ifd >> 24)};
     Stream->Seek(base, soBeginning);
     Stream->WriteBuffer(h, 8);
   }
@@ -1038,7 +1162,8 @@ int32_t _DeleteTIFFImStream(TStream* Stream, int32_t Index) {
         }
       } else if (e.Bytes() > 4) {
         const int64_t off = in.U32(e.raw);
-        if (TypeSize(e.type) == 0 || off + e.Bytes() > in.Size()) continue;  // value outside the file: dropped
+        if (TypeSize(e.type) == 0 || off + e.Bytes() > in.Size())
+          continue;  // value outside the file: dropped
         std::vector<uint8_t> r(4);
         put32(r, 0, copy(off, e.Bytes()));
         std::memcpy(e.raw, r.data(), 4);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace korvane {
@@ -18,9 +19,13 @@ struct LzwDecoder {
   int width = 9;
   int next = kFirstFree;
   int prev = -1;
-  uint16_t prefix[kMaxCodes];
-  uint8_t suffix[kMaxCodes];
-  uint8_t first[kMaxCodes];
+  // Each table string is kept whole in an arena (a new entry copies its
+  // prefix string and adds a byte), so emitting a code is one copy.
+  // Sixteen spare bytes past the used part let short strings move as one
+  // fixed-size copy.
+  std::unique_ptr<uint8_t[]> arena;
+  size_t arenaUsed = 0, arenaCap = 0;
+  uint32_t start[kMaxCodes];
   uint16_t length[kMaxCodes];
   std::vector<uint8_t> out;  // decoded bytes not yet returned start at 0
   int64_t have = 0;          // decoded bytes held in out
@@ -32,10 +37,12 @@ struct LzwDecoder {
 
   LzwDecoder(const uint8_t* d, int64_t n) : data(d), size(std::max<int64_t>(n, 0)) {
     compat = size >= 2 && data[0] == 0 && (data[1] & 1);
+    arenaCap = 1 << 16;
+    arena = std::make_unique<uint8_t[]>(arenaCap + 16);
+    arenaUsed = 256;
     for (int i = 0; i < 256; ++i) {
-      prefix[i] = 0;
-      suffix[i] = uint8_t(i);
-      first[i] = uint8_t(i);
+      arena[size_t(i)] = uint8_t(i);
+      start[i] = uint32_t(i);
       length[i] = 1;
     }
   }
@@ -44,6 +51,14 @@ struct LzwDecoder {
   int Code() {
     if (bitPos + width > size * 8) return -1;
     const int64_t byte = bitPos >> 3;
+    if (!compat && byte + 4 <= size) {
+      uint32_t w;
+      std::memcpy(&w, data + byte, 4);
+      w = __builtin_bswap32(w);
+      const int shift = 32 - int(bitPos & 7) - width;
+      bitPos += width;
+      return int((w >> shift) & ((1u << width) - 1));
+    }
     if (compat) {
       uint32_t w = data[byte];
       if (byte + 1 < size) w |= uint32_t(data[byte + 1]) << 8;
@@ -60,69 +75,97 @@ struct LzwDecoder {
     return int((w >> shift) & ((1u << width) - 1));
   }
 
-  void Reset() {
-    width = 9;
-    next = kFirstFree;
-    prev = -1;
-  }
 
-  // Writes the string of code at out[have...] (room is assured by the caller).
-  void Emit(int code) {
-    const int len = length[code];
-    uint8_t* p = out.data() + have + len - 1;
-    while (code >= 256) {
-      *p-- = suffix[code];
-      code = prefix[code];
-    }
-    *p = uint8_t(code);
-    have += len;
-  }
 
-  void Add(int pre, uint8_t byte) {
-    if (next >= kMaxCodes) return;
-    prefix[next] = uint16_t(pre);
-    suffix[next] = byte;
-    first[next] = first[pre];
-    length[next] = uint16_t(length[pre] + 1);
-    ++next;
-    const int early = compat ? 0 : 1;
-    width = next >= 2048 - early ? 12 : next >= 1024 - early ? 11 : next >= 512 - early ? 10 : 9;
-  }
 
-  // Decodes until at least count bytes are held or the stream ends.
+  // Decodes until at least count bytes are held or the stream ends. The
+  // state lives in locals while decoding: byte stores could otherwise alias
+  // every member and force it back to memory.
   void Fill(int64_t count) {
-    while (have < count && !ended) {
-      const int code = Code();
-      if (code < 0 || code == kEoi) {
+    int64_t bp = bitPos, hv = have;
+    int w = width, nx = next, pv = prev;
+    size_t used = arenaUsed;
+    uint8_t* o = out.data();
+    uint8_t* ar = arena.get();
+    const uint8_t* d = data;
+    const int64_t sz = size, bits = size * 8;
+    const int early = compat ? 0 : 1;
+    while (hv < count && !ended) {
+      if (bp + w > bits) {
+        ended = true;
+        break;
+      }
+      const int64_t byte = bp >> 3;
+      int code;
+      if (!compat && byte + 4 <= sz) {
+        uint32_t x;
+        std::memcpy(&x, d + byte, 4);
+        code = int((__builtin_bswap32(x) >> (32 - int(bp & 7) - w)) & ((1u << w) - 1));
+        bp += w;
+      } else {
+        bitPos = bp;
+        width = w;
+        code = Code();
+        bp = bitPos;
+      }
+      if (code == kEoi) {
         ended = true;
         break;
       }
       if (code == kClear) {
-        Reset();
+        w = 9, nx = kFirstFree, pv = -1, used = 256;
         continue;
       }
-      if (prev < 0) {
+      if (pv < 0) {
         // First code after a clear (or of the strip): a literal.
         if (code >= 256) {
           ended = true;
           break;
         }
-        out[have++] = uint8_t(code);
-        prev = code;
+        o[hv++] = uint8_t(code);
+        pv = code;
         continue;
       }
-      if (code < next) {
-        Emit(code);
-        Add(prev, first[code]);
-      } else if (code == next && next < kMaxCodes) {
-        Add(prev, first[prev]);
-        Emit(code);
-      } else {
+      const bool known = code < nx;
+      if (!known && !(code == nx && nx < kMaxCodes)) {
         ended = true;  // past the table
         break;
       }
-      prev = code;
+      if (nx < kMaxCodes) {
+        // New entry: the previous string and the first byte of this one.
+        const uint8_t first = known ? ar[start[code]] : ar[start[pv]];
+        const size_t plen = length[pv];
+        if (used + plen + 1 > arenaCap) {
+          arenaUsed = used;
+          ar = Grow(used + plen + 1);
+        }
+        std::memmove(ar + used, ar + start[pv], plen);
+        ar[used + plen] = first;
+        start[nx] = uint32_t(used);
+        length[nx] = uint16_t(plen + 1);
+        used += plen + 1;
+        ++nx;
+        w = nx >= 2048 - early ? 12 : nx >= 1024 - early ? 11 : nx >= 512 - early ? 10 : 9;
+      }
+      const int len = length[code];
+      const uint8_t* src = ar + start[code];
+      if (len <= 16)
+        std::memcpy(o + hv, src, 16);
+      else
+        std::memcpy(o + hv, src, size_t(len));
+      hv += len;
+      pv = code;
     }
+    bitPos = bp, have = hv, width = w, next = nx, prev = pv, arenaUsed = used;
+  }
+
+  uint8_t* Grow(size_t need) {
+    const size_t cap = std::max(arenaCap * 2, need);
+    auto grown = std::make_unique<uint8_t[]>(cap + 16);
+    std::memcpy(grown.get(), arena.get(), arenaUsed);
+    arena = std::move(grown);
+    arenaCap = cap;
+    return arena.get();
   }
 };
 
@@ -233,7 +276,7 @@ uint8_t* TIFFLZWDecompress(const uint8_t* Data, int32_t DataSize, int32_t Count,
     d->handed = 0;
   }
   // Room for Count bytes plus the longest string one code can add.
-  const size_t need = size_t(Count) + kMaxCodes + 1;
+  const size_t need = size_t(Count) + kMaxCodes + 16;
   if (d->out.size() < need) d->out.resize(need);
   d->Fill(Count);
   if (d->have < Count) {
