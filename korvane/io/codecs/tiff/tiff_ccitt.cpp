@@ -367,14 +367,25 @@ void TCCITTDecoder::SetReference(const uint8_t* Row) { Changes(Row, width_, ref_
 
 uint32_t TCCITTDecoder::Peek(int n) const {
   const int64_t byte = pos_ >> 3;
-  uint32_t w = 0;
-  const uint8_t* rev = T().reverse;
-  for (int i = 0; i < 3; ++i) {
-    const int64_t b = byte + i;
-    const uint8_t v = b < size_ ? (reverse_ ? rev[data_[b]] : data_[b]) : 0;
-    w = (w << 8) | v;
+  uint32_t w;
+  if (byte + 4 <= size_) {
+    std::memcpy(&w, data_ + byte, 4);
+    if (reverse_) {
+      const uint8_t* rev = T().reverse;
+      w = uint32_t(rev[w & 0xFF]) | uint32_t(rev[(w >> 8) & 0xFF]) << 8 |
+          uint32_t(rev[(w >> 16) & 0xFF]) << 16 | uint32_t(rev[w >> 24]) << 24;
+    }
+    w = __builtin_bswap32(w);
+  } else {
+    w = 0;
+    const uint8_t* rev = T().reverse;
+    for (int i = 0; i < 4; ++i) {
+      const int64_t b = byte + i;
+      const uint8_t v = b < size_ ? (reverse_ ? rev[data_[b]] : data_[b]) : 0;
+      w = (w << 8) | v;
+    }
   }
-  return (w >> (24 - int(pos_ & 7) - n)) & ((1u << n) - 1);
+  return (w >> (32 - int(pos_ & 7) - n)) & ((1u << n) - 1);
 }
 
 // One run of the color: make-up codes then a terminating code. -1 on a bad

@@ -75,9 +75,6 @@ struct LzwDecoder {
     return int((w >> shift) & ((1u << width) - 1));
   }
 
-
-
-
   // Decodes until at least count bytes are held or the stream ends. The
   // state lives in locals while decoding: byte stores could otherwise alias
   // every member and force it back to memory.
