@@ -1,0 +1,1192 @@
+#include "korvane/io/codecs/tiff/tiff_codec.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "korvane/foundations/host/exceptions.h"
+#include "korvane/foundations/host/winsys.h"
+#include "korvane/io/codecs/tiff/tiff_ccitt.h"
+#include "korvane/proc/bitmap_procs.h"
+#include "korvane/proc/colordepth.h"
+
+namespace korvane {
+
+namespace {
+
+constexpr char kUnrecognized[] = "unrecognized TIFF";
+constexpr char kInvalid[] = "Invalid TIFF stream";
+constexpr char kNoLzw[] = "LZW Decompressor not found";
+constexpr char kIntelOnly[] = "Multi image TIFF limited to Intel format";
+
+enum : uint16_t {
+  tBYTE = 1,
+  tASCII = 2,
+  tSHORT = 3,
+  tLONG = 4,
+  tRATIONAL = 5,
+};
+
+int TypeSize(uint16_t type) {
+  static const int sizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+  return type < 13 ? sizes[type] : 0;
+}
+
+// Random access to the TIFF that starts at the stream's position; offsets are
+// from that start. A read outside the stream answers false.
+class TiffIn {
+ public:
+  explicit TiffIn(TStream* s) : s_(s) {
+    base_ = s->Position();
+    size_ = std::max<int64_t>(s->Size() - base_, 0);
+  }
+  int64_t Size() const { return size_; }
+  bool big = false;
+  bool Read(int64_t off, void* p, int64_t n) {
+    if (off < 0 || n < 0 || off > size_ || n > size_ - off) return false;
+    if (n == 0) return true;
+    s_->Seek(base_ + off, soBeginning);
+    return s_->Read(p, n) == n;
+  }
+  uint16_t U16(const uint8_t* p) const {
+    return big ? uint16_t(p[0] << 8 | p[1]) : uint16_t(p[1] << 8 | p[0]);
+  }
+  uint32_t U32(const uint8_t* p) const {
+    return big ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]
+               : uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+  }
+
+ private:
+  TStream* s_;
+  int64_t base_ = 0, size_ = 0;
+};
+
+struct Entry {
+  uint16_t tag = 0, type = 0;
+  uint32_t count = 0;
+  uint8_t raw[4] = {};
+  int64_t Bytes() const { return int64_t(count) * TypeSize(type); }
+};
+
+struct Ifd {
+  uint32_t offset = 0;
+  int64_t linkPos = 0;  // position of the link to the next directory
+  uint32_t next = 0;
+};
+
+// Reads the header; answers the first directory's offset.
+uint32_t ReadHeader(TiffIn& in) {
+  uint8_t h[8];
+  if (!in.Read(0, h, 8)) throw EInvalidGraphic(kUnrecognized);
+  if (h[0] == 'I' && h[1] == 'I')
+    in.big = false;
+  else if (h[0] == 'M' && h[1] == 'M')
+    in.big = true;
+  else
+    throw EInvalidGraphic(kUnrecognized);
+  if (in.U16(h + 2) != 42) throw EInvalidGraphic(kUnrecognized);
+  return in.U32(h + 4);
+}
+
+// The chain of directories; a link outside the stream, to a directory that
+// does not fit, or back to any earlier directory ends it.
+std::vector<Ifd> WalkChain(TiffIn& in, uint32_t first) {
+  std::vector<Ifd> chain;
+  std::set<uint32_t> seen;
+  uint32_t off = first;
+  while (off != 0 && !seen.count(off)) {
+    uint8_t b[4];
+    if (!in.Read(off, b, 2)) break;
+    const int64_t n = in.U16(b);
+    Ifd d;
+    d.offset = off;
+    d.linkPos = int64_t(off) + 2 + 12 * n;
+    if (!in.Read(d.linkPos, b, 4)) break;
+    d.next = in.U32(b);
+    seen.insert(off);
+    chain.push_back(d);
+    off = d.next;
+  }
+  return chain;
+}
+
+std::vector<Entry> ReadEntries(TiffIn& in, const Ifd& d) {
+  uint8_t b[2];
+  in.Read(d.offset, b, 2);
+  const int n = in.U16(b);
+  std::vector<uint8_t> raw(size_t(n) * 12);
+  if (!in.Read(int64_t(d.offset) + 2, raw.data(), int64_t(raw.size()))) throw EInvalidGraphic(kInvalid);
+  std::vector<Entry> out(n);
+  for (int i = 0; i < n; ++i) {
+    const uint8_t* p = raw.data() + 12 * i;
+    out[i].tag = in.U16(p);
+    out[i].type = in.U16(p + 2);
+    out[i].count = in.U32(p + 4);
+    std::memcpy(out[i].raw, p + 8, 4);
+  }
+  return out;
+}
+
+// The bytes of an entry's value: in the entry when they fit in four bytes,
+// else at its offset. False when they lie outside the stream.
+bool ValueBytes(TiffIn& in, const Entry& e, std::vector<uint8_t>& out) {
+  const int64_t n = e.Bytes();
+  if (n <= 0) return false;
+  if (n <= 4) {
+    out.assign(e.raw, e.raw + n);
+    return true;
+  }
+  if (n > in.Size()) return false;
+  out.resize(size_t(n));
+  return in.Read(in.U32(e.raw), out.data(), n);
+}
+
+// Integer values of a BYTE, SHORT or LONG entry (signed kinds as stored).
+bool Numbers(TiffIn& in, const Entry& e, std::vector<uint32_t>& out) {
+  const int sz = TypeSize(e.type);
+  if (e.type == 5 || e.type == 10 || e.type == 11 || e.type == 12 || e.type == tASCII) return false;
+  std::vector<uint8_t> b;
+  if (!ValueBytes(in, e, b)) return false;
+  out.resize(e.count);
+  for (uint32_t i = 0; i < e.count; ++i) {
+    const uint8_t* p = b.data() + size_t(i) * sz;
+    out[i] = sz == 1 ? p[0] : sz == 2 ? in.U16(p) : in.U32(p);
+  }
+  return true;
+}
+
+double Rational(TiffIn& in, const Entry& e) {
+  std::vector<uint8_t> b;
+  if (e.type == tRATIONAL || e.type == 10) {
+    if (!ValueBytes(in, e, b)) return 0;
+    const uint32_t num = in.U32(b.data()), den = in.U32(b.data() + 4);
+    if (e.type == 10) return double(int32_t(num)) / (int32_t(den) ? int32_t(den) : 1);
+    return double(num) / (den ? den : 1);
+  }
+  std::vector<uint32_t> v;
+  return Numbers(in, e, v) && !v.empty() ? double(v[0]) : 0;
+}
+
+std::string Ascii(TiffIn& in, const Entry& e) {
+  std::vector<uint8_t> b;
+  if (e.type != tASCII || !ValueBytes(in, e, b)) return {};
+  const auto end = std::find(b.begin(), b.end(), 0);
+  return std::string(b.begin(), end);
+}
+
+// The decoded form of one directory.
+struct TTIFFVars {
+  int64_t Width = 0, Height = 0;
+  int SamplesPerPixel = 1, BitsPerSample = 1;
+  int64_t RowsPerStrip = 0;
+  int64_t TileWidth = -1, TileLength = -1;
+  int Photometric = 2, PlanarConf = 1, Orientation = 1, Compression = 1, Predictor = 1;
+  int ResolutionUnit = 2, FillOrder = 1, InkSet = 1, NumberOfInks = 4;
+  uint32_t T4Options = 0, T6Options = 0;
+  double XResolution = 0, YResolution = 0, XPosition = 0, YPosition = 0;
+  std::string DocumentName, ImageDescription, PageName, Software;
+  int PageNumber = 0, PageCount = 0;
+  std::vector<uint32_t> Tag336, StripOffsets, StripByteCounts, TileOffsets, TileByteCounts;
+  std::vector<uint8_t> JPEGTables;
+  std::vector<uint32_t> ColorMap, TransferFunction;
+  TTIFFLZWDecompFunc LZWDecomp = nullptr;
+};
+
+TTIFFVars Decode(TiffIn& in, const std::vector<Entry>& entries) {
+  TTIFFVars v;
+  bool rowsSet = false;
+  std::vector<uint32_t> n;
+  auto first = [&](const Entry& e, int64_t def) -> int64_t {
+    return Numbers(in, e, n) && !n.empty() ? int64_t(n[0]) : def;
+  };
+  for (const Entry& e : entries) {
+    switch (e.tag) {
+      case 256:
+        v.Width = first(e, 0);
+        break;
+      case 257:
+        v.Height = first(e, 0);
+        break;
+      case 258:
+        if (Numbers(in, e, n) && !n.empty()) {
+          for (uint32_t x : n)
+            if (x != n[0]) throw EInvalidGraphic(kInvalid);
+          v.BitsPerSample = int(std::min<uint32_t>(n[0], 64));
+        }
+        break;
+      case 259:
+        v.Compression = int(first(e, 1));
+        break;
+      case 262:
+        v.Photometric = int(first(e, 2));
+        break;
+      case 266:
+        v.FillOrder = int(first(e, 1));
+        break;
+      case 269:
+        v.DocumentName = Ascii(in, e);
+        break;
+      case 270:
+        v.ImageDescription = Ascii(in, e);
+        break;
+      case 273:
+        Numbers(in, e, v.StripOffsets);
+        break;
+      case 274:
+        v.Orientation = int(first(e, 1));
+        break;
+      case 277:
+        v.SamplesPerPixel = int(std::min<int64_t>(first(e, 1), 64));
+        break;
+      case 278:
+        v.RowsPerStrip = first(e, 0);
+        rowsSet = true;
+        break;
+      case 279:
+        Numbers(in, e, v.StripByteCounts);
+        break;
+      case 282:
+        v.XResolution = Rational(in, e);
+        break;
+      case 283:
+        v.YResolution = Rational(in, e);
+        break;
+      case 284:
+        v.PlanarConf = int(first(e, 1));
+        break;
+      case 285:
+        v.PageName = Ascii(in, e);
+        break;
+      case 286:
+        v.XPosition = Rational(in, e);
+        break;
+      case 287:
+        v.YPosition = Rational(in, e);
+        break;
+      case 292:
+        v.T4Options = uint32_t(first(e, 0));
+        break;
+      case 293:
+        v.T6Options = uint32_t(first(e, 0));
+        break;
+      case 296:
+        v.ResolutionUnit = int(first(e, 2));
+        break;
+      case 297:
+        if (Numbers(in, e, n) && n.size() >= 2) {
+          v.PageNumber = int(n[0]);
+          v.PageCount = int(n[1]);
+        }
+        break;
+      case 301:
+        Numbers(in, e, v.TransferFunction);
+        break;
+      case 305:
+        v.Software = Ascii(in, e);
+        break;
+      case 317:
+        v.Predictor = int(first(e, 1));
+        break;
+      case 320:
+        Numbers(in, e, v.ColorMap);
+        break;
+      case 322:
+        v.TileWidth = first(e, -1);
+        break;
+      case 323:
+        v.TileLength = first(e, -1);
+        break;
+      case 324:
+        Numbers(in, e, v.TileOffsets);
+        break;
+      case 325:
+        Numbers(in, e, v.TileByteCounts);
+        break;
+      case 332:
+        v.InkSet = int(first(e, 1));
+        break;
+      case 334:
+        v.NumberOfInks = int(first(e, 4));
+        break;
+      case 336:
+        Numbers(in, e, v.Tag336);
+        break;
+      case 347:
+        ValueBytes(in, e, v.JPEGTables);
+        break;
+      default:
+        break;
+    }
+  }
+  if (!rowsSet || v.RowsPerStrip <= 0 || v.RowsPerStrip > v.Height) v.RowsPerStrip = v.Height;
+  return v;
+}
+
+TIOTIFFCompression CompressionOf(const TTIFFVars& v) {
+  switch (v.Compression) {
+    case 2:
+      return ioTIFF_CCITT1D;
+    case 3:
+      return (v.T4Options & 1) ? ioTIFF_G3FAX2D : ioTIFF_G3FAX1D;
+    case 4:
+      return ioTIFF_G4FAX;
+    case 5:
+      return ioTIFF_LZW;
+    case 6:
+      return ioTIFF_OLDJPEG;
+    case 7:
+      return ioTIFF_JPEG;
+    case 32773:
+      return ioTIFF_PACKBITS;
+    default:
+      return ioTIFF_UNCOMPRESSED;
+  }
+}
+
+// How a decoded row becomes a bitmap row.
+enum class RowKind { None, Bilevel, Gray8, Palette8, Rgb8, Cmyk8, Gray16 };
+
+RowKind KindOf(const TTIFFVars& v) {
+  const int ph = v.Photometric, spp = v.SamplesPerPixel, bps = v.BitsPerSample;
+  const bool gray = ph == 0 || ph == 1;
+  if (v.PlanarConf == 2) return (ph == 2 && spp == 3 && bps == 8) ? RowKind::Rgb8 : RowKind::None;
+  if (gray && spp == 1 && bps == 1) return RowKind::Bilevel;
+  if (gray && spp == 1 && (bps == 4 || bps == 8)) return RowKind::Gray8;
+  if (ph == 3 && spp == 1 && (bps == 4 || bps == 8)) return RowKind::Palette8;
+  if (ph == 2 && spp == 3 && bps == 8) return RowKind::Rgb8;
+  if (ph == 5 && spp == 4 && bps == 8) return RowKind::Cmyk8;
+  if (gray && spp == 1 && bps == 16 && v.Compression == 1) return RowKind::Gray16;
+  return RowKind::None;
+}
+
+bool Supported(int compression) {
+  return compression == 1 || compression == 2 || compression == 3 || compression == 4 || compression == 5 ||
+         compression == 32773;
+}
+
+// Most decoded bytes one byte of the compression can stand for.
+int64_t Expansion(int compression) {
+  switch (compression) {
+    case 1:
+      return 4;  // subsampled YCbCr holds fewer bytes than its pixels
+    case 32773:
+      return 64;
+    case 5:
+      return 3700;  // a 9-bit code can stand for a string of up to 4096 bytes
+    default:
+      return 1024;
+  }
+}
+
+// Rows of one strip, decoded through the strip's compression.
+class StripRows {
+ public:
+  StripRows(TiffIn& in, int64_t off, int64_t count, int compression, int64_t rowBytes, int64_t rows,
+            TTIFFLZWDecompFunc lzw)
+      : comp_(compression), rowBytes_(rowBytes), lzw_(lzw) {
+    // Never read more than the rows can need (compressed data may grow a
+    // little over the raw bytes), nor past the stream.
+    const int64_t need = rowBytes * rows;
+    int64_t cap = compression == 1 ? need : need * 2 + 1024;
+    if (off < 0 || off >= in.Size()) count = 0;
+    if (count < 0) count = in.Size() - off;
+    count = std::min({count, in.Size() - std::max<int64_t>(off, 0), cap});
+    if (count > 0) {
+      data_.resize(size_t(count));
+      if (!in.Read(off, data_.data(), count)) data_.clear();
+    }
+    zero_.assign(size_t(rowBytes), 0);
+    if (comp_ == 32773) {
+      unpacked_.assign(size_t(need), 0);
+      PackBitsUnpack(data_.data(), int64_t(data_.size()), unpacked_.data(), need);
+    }
+  }
+  ~StripRows() {
+    if (state_) lzw_(nullptr, 0, 0, state_);
+  }
+  const std::vector<uint8_t>& Data() const { return data_; }
+  // The next row's bytes (zero where the data end).
+  const uint8_t* Next() {
+    const int64_t r = row_++;
+    switch (comp_) {
+      case 1:
+        if ((r + 1) * rowBytes_ <= int64_t(data_.size())) return data_.data() + r * rowBytes_;
+        if (r * rowBytes_ < int64_t(data_.size())) {
+          std::memcpy(zero_.data(), data_.data() + r * rowBytes_, data_.size() - size_t(r * rowBytes_));
+        }
+        return zero_.data();
+      case 32773:
+        return unpacked_.data() + r * rowBytes_;
+      case 5: {
+        if (data_.empty()) return zero_.data();
+        return lzw_(data_.data(), int32_t(std::min<size_t>(data_.size(), INT32_MAX)), int32_t(rowBytes_),
+                    state_);
+      }
+      default:
+        return zero_.data();
+    }
+  }
+
+ private:
+  int comp_;
+  int64_t rowBytes_, row_ = 0;
+  TTIFFLZWDecompFunc lzw_;
+  void* state_ = nullptr;
+  std::vector<uint8_t> data_, zero_, unpacked_;
+};
+
+struct Progressor {
+  TProgressRec& p;
+  bool Step() {
+    ++p.Done;
+    ReportProgress(p, int(p.Done * p.Scale));
+    return p.Aborting && *p.Aborting;
+  }
+};
+
+// Converts one row of samples (4-bit already split to bytes) into the bitmap.
+struct RowConverter {
+  RowKind kind = RowKind::None;
+  int64_t width = 0;
+  TRGB pal[256] = {};
+  uint8_t grayMap[256] = {};
+  bool invertBits = false;
+  bool big = false;
+  int shift16 = 8;
+  bool white16 = false;
+
+  void operator()(const uint8_t* s, uint8_t* dst) const {
+    TRGB* d = reinterpret_cast<TRGB*>(dst);
+    switch (kind) {
+      case RowKind::Rgb8:
+        for (int64_t x = 0; x < width; ++x, s += 3) d[x] = TRGB{s[2], s[1], s[0]};
+        break;
+      case RowKind::Gray8:
+        for (int64_t x = 0; x < width; ++x) {
+          const uint8_t g = grayMap[s[x]];
+          d[x] = TRGB{g, g, g};
+        }
+        break;
+      case RowKind::Palette8:
+        for (int64_t x = 0; x < width; ++x) d[x] = pal[s[x]];
+        break;
+      case RowKind::Cmyk8:
+        for (int64_t x = 0; x < width; ++x, s += 4) {
+          const int k2 = 255 - s[3];
+          d[x] = TRGB{uint8_t((255 - s[2]) * k2 / 255), uint8_t((255 - s[1]) * k2 / 255),
+                      uint8_t((255 - s[0]) * k2 / 255)};
+        }
+        break;
+      case RowKind::Gray16:
+        for (int64_t x = 0; x < width; ++x, s += 2) {
+          int v = big ? (s[0] << 8 | s[1]) : (s[1] << 8 | s[0]);
+          if (white16) v = 65535 - v;
+          const uint8_t g = uint8_t(std::min(v >> shift16, 255));
+          d[x] = TRGB{g, g, g};
+        }
+        break;
+      case RowKind::Bilevel: {
+        const int64_t n = (width + 7) / 8;
+        if (invertBits)
+          for (int64_t i = 0; i < n; ++i) dst[i] = uint8_t(~s[i]);
+        else
+          std::memcpy(dst, s, size_t(n));
+        break;
+      }
+      case RowKind::None:
+        break;
+    }
+  }
+};
+
+void SplitNibbles(const uint8_t* s, uint8_t* d, int64_t count) {
+  for (int64_t i = 0; i < count; ++i) d[i] = (i & 1) ? (s[i >> 1] & 0x0F) : (s[i >> 1] >> 4);
+}
+
+void Undifference(uint8_t* s, int64_t count, int spp) {
+  // Running sums in registers: a loop through memory would wait on each
+  // store before the next load.
+  if (spp == 3) {
+    uint8_t a = s[0], b = s[1], c = s[2];
+    for (int64_t i = 3; i + 2 < count; i += 3) {
+      s[i] = a = uint8_t(a + s[i]);
+      s[i + 1] = b = uint8_t(b + s[i + 1]);
+      s[i + 2] = c = uint8_t(c + s[i + 2]);
+    }
+    return;
+  }
+  if (spp == 1) {
+    uint8_t a = count > 0 ? s[0] : 0;
+    for (int64_t i = 1; i < count; ++i) s[i] = a = uint8_t(a + s[i]);
+    return;
+  }
+  for (int64_t i = spp; i < count; ++i) s[i] = uint8_t(s[i] + s[i - spp]);
+}
+
+void DecodePixels(TiffIn& in, const TTIFFVars& v, TBitmap* Bitmap, TProgressRec& Progress) {
+  const RowKind kind = KindOf(v);
+  const int64_t W = v.Width, H = v.Height, rps = v.RowsPerStrip;
+  if (kind == RowKind::None || !Supported(v.Compression) || v.StripOffsets.empty() || rps <= 0) return;
+  const bool ccitt = v.Compression >= 2 && v.Compression <= 4;
+  if (ccitt && kind != RowKind::Bilevel) return;
+
+  RowConverter conv;
+  conv.kind = kind;
+  conv.width = W;
+  conv.big = in.big;
+  for (int i = 0; i < 256; ++i) {
+    int g = v.BitsPerSample == 4 ? (i << 4) & 0xFF : i;
+    conv.grayMap[i] = uint8_t(v.Photometric == 0 ? 255 - g : g);
+  }
+  if (kind == RowKind::Palette8) {
+    const size_t n = size_t(1) << v.BitsPerSample;
+    for (size_t i = 0; i < n && i < 256; ++i) {
+      auto at = [&](size_t k) { return k < v.ColorMap.size() ? uint8_t(v.ColorMap[k] >> 8) : uint8_t(0); };
+      conv.pal[i] = TRGB{at(2 * n + i), at(n + i), at(i)};
+    }
+  }
+  const bool whiteIsZero = v.Photometric == 0;
+  conv.invertBits = (whiteIsZero && (v.Compression == 1 || v.Compression > 4)) || (!whiteIsZero && ccitt);
+  conv.white16 = whiteIsZero;
+  conv.shift16 = v.Software.rfind("Look@Molli v1.1", 0) == 0 ? 4 : 8;
+
+  Progress.Scale = 100.0 / double(H);
+  Progress.Done = 0;
+  Progressor prog{Progress};
+  const int64_t strips = (H + rps - 1) / rps;
+  auto countOf = [&](size_t i) -> int64_t {
+    return i < v.StripByteCounts.size() ? int64_t(v.StripByteCounts[i]) : -1;
+  };
+  auto offsetOf = [&](size_t i) -> int64_t {
+    return i < v.StripOffsets.size() ? int64_t(v.StripOffsets[i]) : -1;
+  };
+  const TTIFFLZWDecompFunc lzw = v.LZWDecomp;
+
+  if (v.PlanarConf == 2) {
+    std::vector<std::vector<uint8_t>> planes(3);
+    for (int64_t s = 0; s < strips; ++s) {
+      const int64_t y0 = s * rps, rows = std::min(rps, H - y0);
+      for (int p = 0; p < 3; ++p) {
+        planes[p].assign(size_t(rows * W), 0);
+        const size_t idx = size_t(p * strips + s);
+        StripRows sr(in, offsetOf(idx), countOf(idx), v.Compression, W, rows, lzw);
+        for (int64_t r = 0; r < rows; ++r) {
+          uint8_t* dst = planes[p].data() + r * W;
+          std::memcpy(dst, sr.Next(), size_t(W));
+          if (v.Predictor == 2) Undifference(dst, W, 1);
+        }
+      }
+      for (int64_t r = 0; r < rows; ++r) {
+        TRGB* d = reinterpret_cast<TRGB*>(Bitmap->Scanline(int(y0 + r)));
+        const uint8_t *R = planes[0].data() + r * W, *G = planes[1].data() + r * W,
+                      *B = planes[2].data() + r * W;
+        for (int64_t x = 0; x < W; ++x) d[x] = TRGB{B[x], G[x], R[x]};
+        if (prog.Step()) return;
+      }
+    }
+    return;
+  }
+
+  const int64_t samples = W * v.SamplesPerPixel;
+  const int64_t rowBytes = (samples * v.BitsPerSample + 7) / 8;
+  std::vector<uint8_t> work(size_t(std::max(samples, rowBytes)));
+  for (int64_t s = 0; s < strips; ++s) {
+    const int64_t y0 = s * rps, rows = std::min(rps, H - y0);
+    if (ccitt) {
+      // CCITT rows can be much longer than the raw bits: read what the rows
+      // can need at worst.
+      StripRows sr(in, offsetOf(size_t(s)), countOf(size_t(s)), 1, W * 4 + 64, rows, nullptr);
+      TCCITTDecoder dec(sr.Data().data(), int64_t(sr.Data().size()), int32_t(W), v.FillOrder);
+      for (int64_t r = 0; r < rows; ++r) {
+        uint8_t* row = Bitmap->Scanline(int(y0 + r));
+        if (dec.AtEnd()) break;
+        bool ok;
+        if (v.Compression == 2)
+          ok = dec.DecodeHuffman(row);
+        else if (v.Compression == 3)
+          ok = dec.DecodeG3(row, v.T4Options & 1);
+        else
+          ok = dec.DecodeG4(row);
+        if (conv.invertBits)
+          for (int64_t i = 0; i < (W + 7) / 8; ++i) row[i] = uint8_t(~row[i]);
+        if (prog.Step()) return;
+        if (!ok && v.Compression != 3) break;
+      }
+      Progress.Done = int32_t(y0 + rows);
+      continue;
+    }
+    StripRows sr(in, offsetOf(size_t(s)), countOf(size_t(s)), v.Compression, rowBytes, rows, lzw);
+    for (int64_t r = 0; r < rows; ++r) {
+      const uint8_t* raw = sr.Next();
+      const uint8_t* src = raw;
+      if (v.BitsPerSample == 4) {
+        SplitNibbles(raw, work.data(), samples);
+        src = work.data();
+      } else if (v.Predictor == 2 && v.BitsPerSample == 8) {
+        std::memcpy(work.data(), raw, size_t(rowBytes));
+        Undifference(work.data(), samples, v.SamplesPerPixel);
+        src = work.data();
+      }
+      conv(src, Bitmap->Scanline(int(y0 + r)));
+      if (prog.Step()) return;
+    }
+  }
+}
+
+}  // namespace
+
+void PackBitsPack(const uint8_t* Src, int32_t Count, std::string& Out) {
+  int32_t i = 0;
+  while (i < Count) {
+    // Length of the run of equal bytes at i.
+    int32_t run = 1;
+    while (i + run < Count && run < 128 && Src[i + run] == Src[i]) ++run;
+    if (run >= 4) {
+      Out.push_back(char(uint8_t(1 - run)));
+      Out.push_back(char(Src[i]));
+      i += run;
+      continue;
+    }
+    // Literal group up to the next run of 4 or 128 bytes.
+    int32_t j = i;
+    while (j < Count && j - i < 128) {
+      if (j + 3 < Count && Src[j] == Src[j + 1] && Src[j] == Src[j + 2] && Src[j] == Src[j + 3]) break;
+      ++j;
+    }
+    Out.push_back(char(uint8_t(j - i - 1)));
+    Out.append(reinterpret_cast<const char*>(Src + i), size_t(j - i));
+    i = j;
+  }
+}
+
+int64_t PackBitsUnpack(const uint8_t* Src, int64_t SrcSize, uint8_t* Dest, int64_t Count) {
+  int64_t s = 0, d = 0;
+  while (d < Count && s < SrcSize) {
+    const int8_t n = int8_t(Src[s++]);
+    if (n >= 0) {
+      const int64_t len = std::min<int64_t>({n + 1, SrcSize - s, Count - d});
+      std::memcpy(Dest + d, Src + s, size_t(len));
+      s += n + 1;
+      d += len;
+    } else if (n != -128) {
+      if (s >= SrcSize) break;
+      const int64_t len = std::min<int64_t>(1 - n, Count - d);
+      std::memset(Dest + d, Src[s++], size_t(len));
+      d += len;
+    }
+  }
+  return std::min(s, SrcSize);
+}
+
+void TIFFReadStream(TBitmap* Bitmap, TStream* Stream, int32_t& PageCount, bool ParamsOnly,
+                    TProgressRec& Progress, TIOParamsVals* Params) {
+  PageCount = 0;
+  TiffIn in(Stream);
+  const uint32_t first = ReadHeader(in);
+  const std::vector<Ifd> chain = WalkChain(in, first);
+  PageCount = int32_t(std::min<size_t>(chain.size(), INT32_MAX));
+  if (!Params) return;
+  const int32_t index = Params->TIFF_ImageIndex;
+  if (index < 0 || size_t(index) >= chain.size()) throw EInvalidGraphic(kInvalid);
+  TTIFFVars v = Decode(in, ReadEntries(in, chain[size_t(index)]));
+
+  TIOParamsVals& p = *Params;
+  p.Width = int32_t(std::min<int64_t>(v.Width, INT32_MAX));
+  p.Height = int32_t(std::min<int64_t>(v.Height, INT32_MAX));
+  p.BitsPerSample = v.BitsPerSample;
+  p.SamplesPerPixel = v.SamplesPerPixel;
+  p.TIFF_Compression = CompressionOf(v);
+  if (v.Photometric >= 0 && v.Photometric <= 6)
+    p.TIFF_PhotometInterpret = TIOTIFFPhotometInterpret(v.Photometric);
+  else if (v.Photometric == 8)
+    p.TIFF_PhotometInterpret = ioTIFF_CIELAB;
+  p.TIFF_PlanarConf = v.PlanarConf;
+  p.TIFF_DocumentName = v.DocumentName;
+  p.TIFF_ImageDescription = v.ImageDescription;
+  p.TIFF_PageName = v.PageName;
+  p.TIFF_PageNumber = v.PageNumber;
+  p.TIFF_PageCount = v.PageCount;
+  const double factor = v.ResolutionUnit == 3 ? 2.54 : 1.0;
+  auto trunc32 = [](double x) {
+    return int32_t(std::clamp(std::trunc(x), double(INT32_MIN), double(INT32_MAX)));
+  };
+  p.DpiX = trunc32(v.XResolution * factor);
+  p.DpiY = trunc32(v.YResolution * factor);
+  if (p.DpiX == 0) p.DpiX = GetScreenDPI();
+  if (p.DpiY == 0) p.DpiY = GetScreenDPIY();
+  p.TIFF_XPos = trunc32(v.XPosition * factor);
+  p.TIFF_YPos = trunc32(v.YPosition * factor);
+  p.FreeColorMap();
+  if (v.Photometric == 3 && !v.ColorMap.empty() && v.BitsPerSample <= 16) {
+    const size_t n = size_t(1) << v.BitsPerSample;
+    TRGB* pal = p.AllocColorMap(int32_t(n));
+    for (size_t i = 0; i < n; ++i) {
+      auto at = [&](size_t k) { return k < v.ColorMap.size() ? uint8_t(v.ColorMap[k] >> 8) : uint8_t(0); };
+      pal[i] = TRGB{at(2 * n + i), at(n + i), at(i)};
+    }
+  }
+  if (v.Compression == 5) {
+    v.LZWDecomp = p.TIFF_LZWDecompFunc ? p.TIFF_LZWDecompFunc : DefTIFF_LZWDECOMPFUNC;
+    if (!v.LZWDecomp) throw EInvalidGraphic(kNoLzw);
+  }
+  if (ParamsOnly || !Bitmap) return;
+
+  // Size checks before allocating: a fixed pixel limit, and no more decoded
+  // bytes than the strips (or tiles) present could stand for.
+  if (v.Width <= 0 || v.Height <= 0 || v.Width > kTiffMaxPixels || v.Height > kTiffMaxPixels ||
+      v.Width * v.Height > kTiffMaxPixels)
+    throw EInvalidGraphic(kInvalid);
+  const bool tiled = v.StripOffsets.empty();
+  const auto& offs = tiled ? v.TileOffsets : v.StripOffsets;
+  const auto& cnts = tiled ? v.TileByteCounts : v.StripByteCounts;
+  int64_t present = 0;
+  for (size_t i = 0; i < offs.size(); ++i) {
+    if (offs[i] >= in.Size()) continue;
+    const int64_t left = in.Size() - offs[i];
+    present += i < cnts.size() ? std::min<int64_t>(cnts[i], left) : left;
+    if (present > in.Size() * 64) break;  // strips may overlap; enough is enough
+  }
+  const int64_t bitsPerPixel = int64_t(std::max(v.SamplesPerPixel, 1)) * std::max(v.BitsPerSample, 1);
+  const int64_t rawBytes = (v.Width * bitsPerPixel + 7) / 8 * v.Height;
+  const bool ccitt = v.Compression >= 2 && v.Compression <= 4;
+  const bool fits = ccitt ? v.Height <= present * 8 + int64_t(offs.size())
+                          : rawBytes <= present * Expansion(v.Compression) + 4096;
+  if (!fits) throw EInvalidGraphic(kInvalid);
+
+  const bool bilevel = v.BitsPerSample == 1 && v.SamplesPerPixel == 1;
+  Bitmap->Allocate(int(v.Width), int(v.Height), bilevel ? pf1bit : pf24bit);
+  DecodePixels(in, v, Bitmap, Progress);
+}
+
+int32_t _EnumTIFFImStream(TStream* Stream) {
+  int32_t n = 0;
+  TBitmap* none = nullptr;
+  TIFFReadStream(none, Stream, n, true, nullpr, nullptr);
+  return n;
+}
+
+namespace {
+
+// Directory entries of a page being written (little-endian); values over four
+// bytes go to the stream at once.
+class TagWriter {
+ public:
+  TagWriter(TStream* s, int64_t base) : s_(s), base_(base) {}
+  struct Tag {
+    uint16_t tag, type;
+    uint32_t count;
+    uint8_t value[4];
+  };
+  std::vector<Tag> tags;
+
+  int64_t Offset() { return s_->Position() - base_; }
+  void Align() {
+    if (Offset() & 1) {
+      const uint8_t z = 0;
+      s_->WriteBuffer(&z, 1);
+    }
+  }
+  // Value bytes already in file order.
+  void Add(uint16_t tag, uint16_t type, uint32_t count, const std::vector<uint8_t>& bytes) {
+    Tag t{tag, type, count, {}};
+    if (bytes.size() <= 4) {
+      std::memcpy(t.value, bytes.data(), bytes.size());
+    } else {
+      Align();
+      Put32(t.value, uint32_t(Offset()));
+      s_->WriteBuffer(bytes.data(), int64_t(bytes.size()));
+    }
+    tags.push_back(t);
+  }
+  void Short(uint16_t tag, uint32_t v) { Shorts(tag, {v}); }
+  void Shorts(uint16_t tag, std::vector<uint32_t> v) {
+    std::vector<uint8_t> b;
+    for (uint32_t x : v) b.insert(b.end(), {uint8_t(x), uint8_t(x >> 8)});
+    Add(tag, tSHORT, uint32_t(v.size()), b);
+  }
+  void Long(uint16_t tag, uint32_t v) { Longs(tag, {v}); }
+  void Longs(uint16_t tag, std::vector<uint32_t> v) {
+    std::vector<uint8_t> b;
+    for (uint32_t x : v) b.insert(b.end(), {uint8_t(x), uint8_t(x >> 8), uint8_t(x >> 16), uint8_t(x >> 24)});
+    Add(tag, tLONG, uint32_t(v.size()), b);
+  }
+  void Rational(uint16_t tag, uint32_t num, uint32_t den) {
+    std::vector<uint8_t> b;
+    for (uint32_t x : {num, den})
+      b.insert(b.end(), {uint8_t(x), uint8_t(x >> 8), uint8_t(x >> 16), uint8_t(x >> 24)});
+    Add(tag, tRATIONAL, 1, b);
+  }
+  void Ascii(uint16_t tag, const std::string& s) {
+    if (s.empty()) return;
+    std::vector<uint8_t> b(s.begin(), s.end());
+    b.push_back(0);
+    Add(tag, tASCII, uint32_t(b.size()), b);
+  }
+  // Writes the directory; answers its offset.
+  uint32_t WriteIfd(uint32_t next) {
+    Align();
+    const uint32_t at = uint32_t(Offset());
+    std::stable_sort(tags.begin(), tags.end(), [](const Tag& a, const Tag& b) { return a.tag < b.tag; });
+    std::vector<uint8_t> b;
+    b.insert(b.end(), {uint8_t(tags.size()), uint8_t(tags.size() >> 8)});
+    for (const Tag& t : tags) {
+      b.insert(b.end(), {uint8_t(t.tag), uint8_t(t.tag >> 8), uint8_t(t.type), uint8_t(t.type >> 8)});
+      b.insert(b.end(),
+               {uint8_t(t.count), uint8_t(t.count >> 8), uint8_t(t.count >> 16), uint8_t(t.count >> 24)});
+      b.insert(b.end(), t.value, t.value + 4);
+    }
+    b.insert(b.end(), {uint8_t(next), uint8_t(next >> 8), uint8_t(next >> 16), uint8_t(next >> 24)});
+    s_->WriteBuffer(b.data(), int64_t(b.size()));
+    return at;
+  }
+  static void Put32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v), p[1] = uint8_t(v >> 8), p[2] = uint8_t(v >> 16), p[3] = uint8_t(v >> 24);
+  }
+
+ private:
+  TStream* s_;
+  int64_t base_;
+};
+
+void WriteU32At(TStream* s, int64_t pos, uint32_t v) {
+  uint8_t b[4];
+  TagWriter::Put32(b, v);
+  s->Seek(pos, soBeginning);
+  s->WriteBuffer(b, 4);
+}
+
+}  // namespace
+
+int32_t TIFFWriteStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParamsVals& Params,
+                        TProgressRec& Progress) {
+  const int64_t base = Stream->Position();
+  const bool bilevel = Params.BitsPerSample == 1 && Params.SamplesPerPixel == 1;
+
+  // The source pixels: a 1-bit or a 24-bit bitmap.
+  std::unique_ptr<TBitmap> owned;
+  const TBitmap* src = Bitmap;
+  if (bilevel && Bitmap->PixelFormat() != pf1bit) {
+    const TBitmap* b24 = Bitmap;
+    std::unique_ptr<TBitmap> wide;
+    if (Bitmap->PixelFormat() != pf24bit) {
+      wide = std::make_unique<TBitmap>(1, 1, pf24bit);
+      wide->Assign(Bitmap);
+      wide->SetPixelFormat(pf24bit);
+      b24 = wide.get();
+    }
+    TRGB c0, c1;
+    owned = _ConvertTo1bit(b24, c0, c1);
+    if (!owned) {
+      owned = std::make_unique<TBitmap>(1, 1, pf24bit);
+      owned->Assign(b24);
+      _ConvertToBWOrdered(owned.get(), nullpr);
+    }
+    src = owned.get();
+  } else if (!bilevel && Bitmap->PixelFormat() != pf24bit) {
+    owned = std::make_unique<TBitmap>(1, 1, pf24bit);
+    if (Bitmap->PixelFormat() == pf1bit) {
+      _Conv1to24(Bitmap, owned.get(), nullpr);
+    } else {
+      owned->Assign(Bitmap);
+      owned->SetPixelFormat(pf24bit);
+    }
+    src = owned.get();
+  }
+  const int32_t W = src->Width(), H = src->Height();
+  const bool cmyk = !bilevel && Params.TIFF_PhotometInterpret == ioTIFF_CMYK;
+
+  // Compression and predictor.
+  const TTIFFLZWCompFunc lzw = Params.TIFF_LZWCompFunc ? Params.TIFF_LZWCompFunc : DefTIFF_LZWCOMPFUNC;
+  int compression = 1;
+  bool twoD = false;
+  switch (Params.TIFF_Compression) {
+    case ioTIFF_CCITT1D:
+      compression = 2;
+      break;
+    case ioTIFF_G3FAX1D:
+      compression = 3;
+      break;
+    case ioTIFF_G3FAX2D:
+      compression = 3, twoD = true;
+      break;
+    case ioTIFF_G4FAX:
+      compression = 4;
+      break;
+    case ioTIFF_LZW:
+      compression = lzw ? 5 : 1;
+      break;
+    case ioTIFF_PACKBITS:
+      compression = 32773;
+      break;
+    default:
+      break;
+  }
+  if (compression >= 2 && compression <= 4 && !bilevel) compression = 1;
+  const bool predictor = compression == 5 && !bilevel && !cmyk && Params.BitsPerSample == 8 &&
+                         (Params.SamplesPerPixel == 1 || Params.SamplesPerPixel == 3);
+
+  // Where the page goes.
+  int32_t pages = 0;
+  int64_t slot = 0;       // link that will point at the new directory
+  uint32_t nextLink = 0;  // what the new directory links to
+  if (Insert) {
+    TiffIn in(Stream);
+    uint8_t h[2] = {};
+    in.Read(0, h, 2);
+    if (!(h[0] == 'I' && h[1] == 'I')) throw EInvalidGraphic(kIntelOnly);
+    const std::vector<Ifd> chain = WalkChain(in, ReadHeader(in));
+    pages = int32_t(chain.size());
+    const int32_t at = std::max(Params.TIFF_ImageIndex, 0);
+    if (chain.empty()) {
+      slot = 4;
+    } else if (at < pages) {
+      slot = at == 0 ? 4 : chain[size_t(at - 1)].linkPos;
+      nextLink = chain[size_t(at)].offset;
+    } else {
+      slot = chain.back().linkPos;
+    }
+    Stream->Seek(0, soEnd);
+  } else {
+    const uint8_t zeros[8] = {};
+    Stream->WriteBuffer(zeros, 8);
+  }
+
+  TagWriter tw(Stream, base);
+  tw.Long(256, uint32_t(W));
+  tw.Long(257, uint32_t(H));
+  if (bilevel)
+    tw.Short(258, 1);
+  else
+    tw.Longs(258, std::vector<uint32_t>(cmyk ? 4 : 3, 8));
+  tw.Short(259, uint32_t(compression));
+  // CCITT codes white runs as zero bits, so a coded bilevel page is
+  // WhiteIsZero; other bilevel pages store white as 1 (BlackIsZero).
+  const bool ccittOut = compression >= 2 && compression <= 4;
+  tw.Short(262, bilevel ? (ccittOut ? 0 : 1) : cmyk ? 5 : 2);
+  tw.Ascii(269, Params.TIFF_DocumentName);
+  tw.Ascii(270, Params.TIFF_ImageDescription);
+  tw.Align();
+  const int64_t dataStart = tw.Offset();
+  tw.Long(273, uint32_t(dataStart));
+
+  // Pixel rows, top first.
+  const int32_t spp = bilevel ? 1 : cmyk ? 4 : 3;
+  const int64_t rowBytes = bilevel ? (int64_t(W) + 7) / 8 : int64_t(W) * spp;
+  std::vector<uint8_t> row(size_t(rowBytes) + 1);
+  std::vector<uint8_t> ref;
+  std::string packed;
+  void* state = nullptr;
+  int32_t pendingBits = 0;
+  uint8_t pendingByte = 0;
+  bool aborted = false;
+  for (int32_t y = 0; y < H; ++y) {
+    ReportProgress(Progress, int(int64_t(y) * 100 / H));
+    const uint8_t* s = src->Scanline(y);
+    if (bilevel) {
+      std::memcpy(row.data(), s, size_t(rowBytes));
+    } else if (cmyk) {
+      const TRGB* p = reinterpret_cast<const TRGB*>(s);
+      uint8_t* d = row.data();
+      for (int32_t x = 0; x < W; ++x, d += 4) {
+        const int mx = std::max({p[x].r, p[x].g, p[x].b});
+        const int m = mx ? mx : 1;
+        d[0] = uint8_t(255 - p[x].r * 255 / m);
+        d[1] = uint8_t(255 - p[x].g * 255 / m);
+        d[2] = uint8_t(255 - p[x].b * 255 / m);
+        d[3] = uint8_t(255 - mx);
+      }
+    } else {
+      const TRGB* p = reinterpret_cast<const TRGB*>(s);
+      uint8_t* d = row.data();
+      if (predictor) {
+        d[0] = p[0].r, d[1] = p[0].g, d[2] = p[0].b;
+        for (int32_t x = 1; x < W; ++x) {
+          d[3 * x] = uint8_t(p[x].r - p[x - 1].r);
+          d[3 * x + 1] = uint8_t(p[x].g - p[x - 1].g);
+          d[3 * x + 2] = uint8_t(p[x].b - p[x - 1].b);
+        }
+      } else {
+        for (int32_t x = 0; x < W; ++x, d += 3) d[0] = p[x].r, d[1] = p[x].g, d[2] = p[x].b;
+      }
+    }
+    switch (compression) {
+      case 2:
+        CCITTHuffmanPutLine(row.data(), W, Stream);
+        break;
+      case 3:
+        if (twoD)
+          CCITTHuffmanPutLineG32D(row.data(), W, Stream, ref, pendingBits, pendingByte);
+        else
+          CCITTHuffmanPutLineG3(row.data(), W, Stream, pendingBits, pendingByte);
+        break;
+      case 4:
+        CCITTHuffmanPutLineG4(row.data(), W, Stream, ref, pendingBits, pendingByte);
+        break;
+      case 5:
+        lzw(row.data(), int32_t(rowBytes), Stream, state);
+        break;
+      case 32773:
+        packed.clear();
+        PackBitsPack(row.data(), int32_t(rowBytes), packed);
+        Stream->WriteBuffer(packed.data(), int64_t(packed.size()));
+        break;
+      default:
+        Stream->WriteBuffer(row.data(), rowBytes);
+        break;
+    }
+    if (Progress.Aborting && *Progress.Aborting) {
+      aborted = true;
+      break;
+    }
+  }
+  // Final calls end the code streams (and release the LZW state).
+  if (compression == 3)
+    (twoD ? CCITTHuffmanPutLineG32D(nullptr, W, Stream, ref, pendingBits, pendingByte)
+          : CCITTHuffmanPutLineG3(nullptr, W, Stream, pendingBits, pendingByte));
+  else if (compression == 4)
+    CCITTHuffmanPutLineG4(nullptr, W, Stream, ref, pendingBits, pendingByte);
+  else if (compression == 5 && state)
+    lzw(nullptr, 0, Stream, state);
+  if (aborted) return 0;
+  const int64_t dataBytes = tw.Offset() - dataStart;
+
+  tw.Short(277, uint32_t(spp));
+  tw.Long(278, uint32_t(H));
+  tw.Long(279, uint32_t(dataBytes));
+  if (predictor) tw.Short(317, 2);
+  tw.Rational(282, uint32_t(std::max(Params.DpiX, 0)), 1);
+  tw.Rational(283, uint32_t(std::max(Params.DpiY, 0)), 1);
+  tw.Ascii(285, Params.TIFF_PageName);
+  auto pos = [](int32_t v) { return uint32_t(std::clamp<int64_t>(int64_t(v) * 10000, 0, UINT32_MAX)); };
+  tw.Rational(286, pos(Params.TIFF_XPos), 10000);
+  tw.Rational(287, pos(Params.TIFF_YPos), 10000);
+  if (compression == 3) tw.Long(292, twoD ? 1 : 0);
+  tw.Short(296, 2);
+  if (Params.TIFF_PageNumber != 0 || Params.TIFF_PageCount != 0)
+    tw.Shorts(297, {uint32_t(uint16_t(Params.TIFF_PageNumber)), uint32_t(uint16_t(Params.TIFF_PageCount))});
+
+  const uint32_t ifd = tw.WriteIfd(nextLink);
+  const int64_t end = Stream->Position();
+  if (Insert) {
+    WriteU32At(Stream, base + slot, ifd);
+  } else {
+    const uint8_t h[8] = {
+        'I', 'I', 42, 0, uint8_t(ifd), uint8_t(ifd >> 8), uint8_t(ifd >> 16), uint8_t(ifd >> 24)};
+    Stream->Seek(base, soBeginning);
+    Stream->WriteBuffer(h, 8);
+  }
+  Stream->Seek(end, soBeginning);
+  return Insert ? pages + 1 : 1;
+}
+
+int32_t _DeleteTIFFImStream(TStream* Stream, int32_t Index) {
+  const int64_t base = Stream->Position();
+  TiffIn in(Stream);
+  const std::vector<Ifd> chain = WalkChain(in, ReadHeader(in));
+  const int32_t pages = int32_t(chain.size());
+  if (Index < 0 || Index >= pages) {
+    Stream->Seek(base, soBeginning);
+    return pages;
+  }
+  std::vector<uint8_t> out;
+  auto put16 = [&](std::vector<uint8_t>& v, size_t at, uint32_t x) {
+    if (in.big)
+      v[at] = uint8_t(x >> 8), v[at + 1] = uint8_t(x);
+    else
+      v[at] = uint8_t(x), v[at + 1] = uint8_t(x >> 8);
+  };
+  auto put32 = [&](std::vector<uint8_t>& v, size_t at, uint32_t x) {
+    if (in.big) {
+      put16(v, at, x >> 16), put16(v, at + 2, x & 0xFFFF);
+    } else {
+      put16(v, at, x & 0xFFFF), put16(v, at + 2, x >> 16);
+    }
+  };
+  auto align = [&] {
+    if (out.size() & 1) out.push_back(0);
+  };
+  // Copies len bytes from off to the end of out; answers their new offset.
+  auto copy = [&](int64_t off, int64_t len) -> uint32_t {
+    align();
+    const uint32_t at = uint32_t(out.size());
+    len = std::clamp<int64_t>(len, 0, std::max<int64_t>(in.Size() - off, 0));
+    out.resize(out.size() + size_t(len));
+    if (len > 0 && !in.Read(off, out.data() + at, len)) std::memset(out.data() + at, 0, size_t(len));
+    return at;
+  };
+  out.resize(8);
+  in.Read(0, out.data(), 4);
+  size_t link = 4;
+  put32(out, link, 0);
+  for (int32_t i = 0; i < pages; ++i) {
+    if (i == Index) continue;
+    std::vector<Entry> entries = ReadEntries(in, chain[size_t(i)]);
+    // Strip or tile data, with their new offsets.
+    std::vector<std::vector<uint32_t>> moved(entries.size());
+    for (const std::pair<uint16_t, uint16_t> tags : {std::pair<uint16_t, uint16_t>{273, 279}, {324, 325}}) {
+      const uint16_t offTag = tags.first, cntTag = tags.second;
+      auto fo = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.tag == offTag; });
+      if (fo == entries.end()) continue;
+      auto fc = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.tag == cntTag; });
+      std::vector<uint32_t> offs, cnts;
+      if (!Numbers(in, *fo, offs)) continue;
+      if (fc != entries.end()) Numbers(in, *fc, cnts);
+      auto& mv = moved[size_t(fo - entries.begin())];
+      for (size_t k = 0; k < offs.size(); ++k) {
+        const int64_t len = k < cnts.size() ? int64_t(cnts[k]) : in.Size() - int64_t(offs[k]);
+        mv.push_back(copy(offs[k], len));
+      }
+    }
+    std::vector<uint8_t> ifd(2 + 12 * entries.size() + 4);
+    size_t kept = 0;
+    for (size_t k = 0; k < entries.size(); ++k) {
+      Entry e = entries[k];
+      uint8_t* p = ifd.data() + 2 + 12 * kept;
+      if (!moved[k].empty()) {
+        e.type = tLONG;
+        e.count = uint32_t(moved[k].size());
+        std::vector<uint8_t> vals(moved[k].size() * 4);
+        for (size_t j = 0; j < moved[k].size(); ++j) put32(vals, 4 * j, moved[k][j]);
+        if (vals.size() <= 4) {
+          std::memcpy(e.raw, vals.data(), 4);
+        } else {
+          align();
+          const size_t at = out.size();
+          out.insert(out.end(), vals.begin(), vals.end());
+          std::vector<uint8_t> r(4);
+          put32(r, 0, uint32_t(at));
+          std::memcpy(e.raw, r.data(), 4);
+        }
+      } else if (e.Bytes() > 4) {
+        const int64_t off = in.U32(e.raw);
+        if (TypeSize(e.type) == 0 || off + e.Bytes() > in.Size())
+          continue;  // value outside the file: dropped
+        std::vector<uint8_t> r(4);
+        put32(r, 0, copy(off, e.Bytes()));
+        std::memcpy(e.raw, r.data(), 4);
+      }
+      put16(ifd, 2 + 12 * kept, e.tag);
+      put16(ifd, 2 + 12 * kept + 2, e.type);
+      put32(ifd, 2 + 12 * kept + 4, e.count);
+      std::memcpy(p + 8, e.raw, 4);
+      ++kept;
+    }
+    ifd.resize(2 + 12 * kept + 4);
+    put16(ifd, 0, uint32_t(kept));
+    put32(ifd, 2 + 12 * kept, 0);
+    align();
+    const uint32_t at = uint32_t(out.size());
+    put32(out, link, at);
+    out.insert(out.end(), ifd.begin(), ifd.end());
+    link = at + 2 + 12 * kept;
+  }
+  Stream->Seek(base, soBeginning);
+  Stream->SetSize(base);
+  Stream->WriteBuffer(out.data(), int64_t(out.size()));
+  return pages;
+}
+
+}  // namespace korvane

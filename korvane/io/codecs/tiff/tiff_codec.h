@@ -1,0 +1,63 @@
+// TIFF codec: reads one page (chosen by TIFF_ImageIndex) and counts the
+// pages, writes a one-page little-endian TIFF or inserts a page into an
+// existing one, deletes a page. Strips are decoded here for uncompressed and
+// PackBits data, through tiff_ccitt.h for the fax compressions, and through
+// the LZW hooks (the record's TIFF_LZWDecompFunc / TIFF_LZWCompFunc, else the
+// library-wide DefTIFF_LZWDECOMPFUNC / DefTIFF_LZWCOMPFUNC; tiff_lzw.h has
+// the coders the library offers).
+//
+// Values of four bytes or less sit in the directory entry itself, on read and
+// on write. Errors raise EInvalidGraphic: "unrecognized TIFF", "Invalid TIFF
+// stream", "LZW Decompressor not found", "Multi image TIFF limited to Intel
+// format". Unsupported combinations (tiles, JPEG, YCbCr, CIELab, depths and
+// sample counts not listed below) size the bitmap and leave it unfilled.
+//
+// Decoded: bilevel (1-bit bitmap), 4- and 8-bit gray and palette, 16-bit
+// uncompressed gray, 8-bit RGB (chunky or planar) and CMYK, with
+// uncompressed, PackBits, LZW (with horizontal differencing) and CCITT
+// Modified Huffman, Group 3 and Group 4 strips, either byte order.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "korvane/foundations/host/graphics.h"
+#include "korvane/foundations/host/streams.h"
+#include "korvane/foundations/kvdefs.h"
+#include "korvane/io/ioparams.h"
+
+namespace korvane {
+
+// Largest page (width x height) the reader decodes.
+constexpr int64_t kTiffMaxPixels = int64_t(1) << 28;
+
+// Reads page Params->TIFF_ImageIndex of the TIFF at the stream's position and
+// fills the TIFF fields of Params; PageCount receives the number of pages.
+// With Params null only the pages are counted; with ParamsOnly the bitmap is
+// left alone. Progress per row; a set abort flag ends decoding after a row.
+void TIFFReadStream(TBitmap* Bitmap, TStream* Stream, int32_t& PageCount, bool ParamsOnly,
+                    TProgressRec& Progress, TIOParamsVals* Params);
+
+// The number of pages of the TIFF at the stream's position.
+int32_t _EnumTIFFImStream(TStream* Stream);
+
+// Writes Bitmap as a new one-page TIFF at the stream's position (Insert
+// false; answers 1), or inserts it as page TIFF_ImageIndex (after the last
+// page when the index lies beyond) into the little-endian TIFF at the
+// stream's position (Insert true; answers the new page count). An abort
+// after a row leaves the page without a directory and answers 0.
+int32_t TIFFWriteStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParamsVals& Params,
+                        TProgressRec& Progress);
+
+// Removes page Index of the TIFF at the stream's position (either byte
+// order) by rebuilding the file; answers the page count before the
+// deletion. An index outside the pages leaves the stream unchanged.
+int32_t _DeleteTIFFImStream(TStream* Stream, int32_t Index);
+
+// PackBits: packs one row (runs of 4 or more equal bytes as runs, the rest as
+// literal groups of up to 128); unpacks up to Count bytes into Dest and
+// answers the bytes of Src consumed (Dest's unreached bytes are left as they
+// are).
+void PackBitsPack(const uint8_t* Src, int32_t Count, std::string& Out);
+int64_t PackBitsUnpack(const uint8_t* Src, int64_t SrcSize, uint8_t* Dest, int64_t Count);
+
+}  // namespace korvane
