@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "korvane/foundations/host/object.h"
 #include "korvane/foundations/host/streams.h"
@@ -135,6 +136,16 @@ class TIOParamsVals : public TObject {
   // The format's name with a suffix describing its options, or "" for
   // ioUnknown (and for values that name no format).
   std::string GetFileTypeStr() const;
+
+  // The published fields by name, as text: numbers in decimal, Booleans as
+  // "true"/"false", enumerations by enumerator name ("ioTIFF_G4FAX"), colors
+  // as "R,G,B" (red first), strings as they are. The palette itself and the
+  // coder hooks are not fields. SetField accepts the same forms (enumerations
+  // also by ordinal) and answers false, changing nothing, for an unknown name
+  // or a value of the wrong form.
+  static const std::vector<std::string>& FieldNames();
+  bool GetField(const std::string& name, std::string& value) const;
+  bool SetField(const std::string& name, const std::string& value);
 
   // Palette helpers that keep the ColorMap invariant.
   void FreeColorMap();

@@ -512,3 +512,38 @@ INSTANTIATE_TEST_SUITE_P(
                     "Portable Network Graphics (PNG) Interlaced"},
         TypeStrCase{ioWMF, nullptr, "Windows Metafile (WMF)"},
         TypeStrCase{ioEMF, nullptr, "Enhanced Windows Metafile (EMF)"}));
+
+// Field access by name: every field reads back what was set in text, and bad
+// names or values change nothing.
+TEST(IOParamsFields, TextRoundTripAndRejects) {
+  TIOParamsVals p;
+  p.SetDefaultParams();
+  for (const std::string& name : TIOParamsVals::FieldNames()) {
+    std::string v;
+    ASSERT_TRUE(p.GetField(name, v)) << name;
+    if (name != "ColorMapCount") EXPECT_TRUE(p.SetField(name, v)) << name << " = " << v;
+  }
+  EXPECT_TRUE(p.SetField("TIFF_Compression", "ioTIFF_G4FAX"));
+  EXPECT_EQ(p.TIFF_Compression, ioTIFF_G4FAX);
+  EXPECT_TRUE(p.SetField("JPEG_Scale", "2"));
+  EXPECT_EQ(p.JPEG_Scale, ioJPEG_HALF);
+  EXPECT_TRUE(p.SetField("PNG_Background", "10,20,30"));
+  EXPECT_EQ(p.PNG_Background, (TRGB{30, 20, 10}));
+  EXPECT_TRUE(p.SetField("JPEG_Quality", "-5"));
+  EXPECT_EQ(p.JPEG_Quality, -5);
+
+  EXPECT_FALSE(p.SetField("JPEG_Quality", "9x"));
+  EXPECT_FALSE(p.SetField("JPEG_Quality", "99999999999"));
+  EXPECT_FALSE(p.SetField("TIFF_Compression", "9"));
+  EXPECT_FALSE(p.SetField("PNG_Background", "1,2"));
+  EXPECT_FALSE(p.SetField("PNG_Background", "1,2,256"));
+  EXPECT_FALSE(p.SetField("GIF_Interlaced", "yes"));
+  EXPECT_FALSE(p.SetField("NoSuchField", "1"));
+  EXPECT_EQ(p.JPEG_Quality, -5);
+  EXPECT_EQ(p.PNG_Background, (TRGB{30, 20, 10}));
+
+  p.TIFF_Compression = TIOTIFFCompression(200);  // as a damaged stream may leave it
+  std::string v;
+  ASSERT_TRUE(p.GetField("TIFF_Compression", v));
+  EXPECT_EQ(v, "200");
+}
