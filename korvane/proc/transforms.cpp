@@ -1,0 +1,284 @@
+#include "korvane/proc/transforms.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "korvane/foundations/kvutils.h"
+#include "korvane/proc/bitmap_procs.h"
+
+namespace korvane {
+
+int _TruncSat(double v) {
+  if (!(v == v)) return 0;
+  if (v >= 2147483647.0) return INT_MAX;
+  if (v <= -2147483648.0) return INT_MIN;
+  return int(v);
+}
+
+int _Floor(double v) {
+  const int t = _TruncSat(v);
+  return (v < t && t > INT_MIN) ? t - 1 : t;
+}
+
+int _Ceil(double v) {
+  const int t = _TruncSat(v);
+  return (v > t && t < INT_MAX) ? t + 1 : t;
+}
+
+// ---------------------------------------------------------------------------
+// Quarter turns
+
+namespace {
+
+// Dest pixel (x, y) = Source pixel (sx(y), sy(x)). The destination is walked
+// in bands of source rows so that the rows being read stay in cache while
+// each destination row is written left to right.
+template <typename SX, typename SY>
+void QuarterTurn(const TBitmap* Source, TBitmap* Dest, SX sx, SY sy) {
+  const int w = Source->Width(), h = Source->Height();
+  Dest->Allocate(h, w, pf24bit);
+  if (Source->Empty()) return;
+  std::vector<const TRGB*> rows(static_cast<size_t>(h));
+  for (int y = 0; y < h; ++y) rows[size_t(y)] = reinterpret_cast<const TRGB*>(Source->Scanline(y));
+  constexpr int kBand = 32;
+  for (int x0 = 0; x0 < h; x0 += kBand) {
+    const int x1 = std::min(x0 + kBand, h);
+    for (int y = 0; y < w; ++y) {
+      TRGB* d = reinterpret_cast<TRGB*>(Dest->Scanline(y));
+      const int col = sx(y);
+      for (int x = x0; x < x1; ++x) d[x] = rows[size_t(sy(x))][col];
+    }
+  }
+}
+
+}  // namespace
+
+void _Rot90(const TBitmap* Source, TBitmap* Dest) {
+  if (!Source || !Dest || Source == Dest || Source->PixelFormat() != pf24bit) return;
+  const int w = Source->Width();
+  QuarterTurn(
+      Source, Dest, [w](int y) { return w - 1 - y; }, [](int x) { return x; });
+}
+
+void _Rot90o(const TBitmap* Source, TBitmap* Dest) {
+  if (!Source || !Dest || Source == Dest || Source->PixelFormat() != pf24bit) return;
+  const int h = Source->Height();
+  QuarterTurn(
+      Source, Dest, [](int y) { return y; }, [h](int x) { return h - 1 - x; });
+}
+
+// ---------------------------------------------------------------------------
+// 1-bit rotation
+
+void _rotate1bit(TBitmap* Bitmap, int FillBit, TProgressRec& Progress, int Angle) {
+  if (!Bitmap || Bitmap->PixelFormat() != pf1bit || Bitmap->Empty()) return;
+  const int w = Bitmap->Width(), h = Bitmap->Height();
+  const double th = -Angle / 57.29577951308232;
+  // Four decimals of the cosine and sine, so that quarter turns are exact.
+  const double c = std::trunc(std::cos(th) * 10000) / 10000;
+  const double s = std::trunc(std::sin(th) * 10000) / 10000;
+  const int nw = std::max(1, int(std::abs(w * c) + std::abs(h * s)));
+  const int nh = std::max(1, int(std::abs(w * s) + std::abs(h * c)));
+  const double scx = w / 2.0 - 0.5, scy = h / 2.0 - 0.5;
+  const double dcx = nw / 2.0 - 0.5, dcy = nh / 2.0 - 0.5;
+  TBitmap out;
+  out.Allocate(nw, nh, pf1bit);
+  const uint8_t fill = FillBit ? 1 : 0;
+  for (int y = 0; y < nh; ++y) {
+    const double dy = y - dcy;
+    const double bx = s * dy + scx, by = c * dy + scy;
+    uint8_t* d = out.Scanline(y);
+    uint8_t acc = 0;
+    for (int x = 0; x < nw; ++x) {
+      const double dx = x - dcx;
+      const double fx = c * dx + bx, fy = -s * dx + by;
+      // Truncation toward zero: (-1, 0) reads column or row 0.
+      int bit = fill;
+      if (fx > -1 && fx < w && fy > -1 && fy < h) bit = _GetPixelbw(Bitmap->Scanline(int(fy)), int(fx));
+      acc = uint8_t((acc << 1) | bit);
+      if ((x & 7) == 7) {
+        d[x >> 3] = acc;
+        acc = 0;
+      }
+    }
+    if (nw & 7) d[nw >> 3] = uint8_t(acc << (8 - (nw & 7)));
+    if (Progress.OnProgress) ReportProgress(Progress, int(y * 100.0 / nh));
+  }
+  _CopyBitmap(&out, Bitmap);
+}
+
+// ---------------------------------------------------------------------------
+// Rotation by three shears
+
+namespace {
+
+int Round(double v) { return _TruncSat(std::nearbyint(v)); }
+
+// One sheared line. The line moves by Exact pixels: the whole part r of the
+// offset places it, and with anti-aliasing the remainder becomes a 12-bit
+// weight f of the preceding pixel, so output pixel r + i is
+// (line[i - 1] * f + line[i] * (4096 - f) + 2048) >> 12, with the background
+// before the first pixel and after the last one. A negative remainder would
+// weigh the preceding pixel negatively (extrapolating); the line is then
+// placed one pixel further left with the complementary positive weight, which
+// is the same sub-pixel position.
+struct Shift {
+  int r;
+  int f;
+};
+
+Shift LineShift(double exact, bool aa, bool truncWeight) {
+  Shift sh{Round(exact), 0};
+  if (!aa) return sh;
+  const double rem = (exact - sh.r) * 4096;
+  sh.f = truncWeight ? _TruncSat(rem) : Round(rem);
+  if (sh.f < 0) {
+    sh.r -= 1;
+    sh.f += 4096;
+  }
+  return sh;
+}
+
+inline TRGB Blend(TRGB a, TRGB b, int f) {
+  const int g = 4096 - f;
+  return TRGB{uint8_t((a.b * f + b.b * g + 2048) >> 12), uint8_t((a.g * f + b.g * g + 2048) >> 12),
+              uint8_t((a.r * f + b.r * g + 2048) >> 12)};
+}
+
+// Horizontal shear of one row of n pixels into a row of len pixels.
+void ShearRow(const TRGB* src, int n, TRGB* dst, int len, Shift sh, TRGB bg) {
+  std::fill(dst, dst + len, bg);
+  if (sh.f == 0) {
+    const int from = std::max(0, -sh.r), to = std::min(n, len - sh.r);
+    if (from < to) std::memcpy(dst + sh.r + from, src + from, size_t(to - from) * sizeof(TRGB));
+    return;
+  }
+  // Output columns r .. r + n (the last one blends the final pixel out).
+  const int from = std::max(0, -sh.r), to = std::min(n, len - 1 - sh.r);
+  for (int i = from; i <= to; ++i) {
+    const TRGB a = i > 0 ? src[i - 1] : bg;
+    const TRGB b = i < n ? src[i] : bg;
+    dst[sh.r + i] = Blend(a, b, sh.f);
+  }
+}
+
+}  // namespace
+
+void _RotateShear(TBitmap* Bitmap, double Angle, bool Antialias, TRGB Background, TProgressRec& Progress) {
+  if (!Bitmap || Bitmap->PixelFormat() != pf24bit || Bitmap->Empty()) return;
+  if (Angle == 0) return;
+  const double th = Angle * M_PI / 180;
+  const bool pos = th > 0;
+  const int W = Bitmap->Width(), H = Bitmap->Height();
+  const double t = std::abs(std::tan(th / 2)), s = std::abs(std::sin(th));
+  const int W1 = std::max(1, Round(H * t + W + 1));
+  const int D1 = Round((W1 - W) * s);
+  const int tall = Round(W1 * s + H + 1);
+  const int H2 = std::max(1, Round(tall - 2.0 * D1));
+  const int D2 = Round((tall - H - D1) * t);
+  const int W3 = std::max(1, Round(H2 * t + W1 + 1 - 2.0 * D2));
+  const TRGB bg = Background;
+  const double total = H + W1 + H2 + 0.5;
+  int counter = 0;
+  auto progress = [&] {
+    if (Progress.OnProgress) ReportProgress(Progress, std::min(100, int(counter * 100 / total)));
+    ++counter;
+  };
+
+  // Pass 1: rows of the image into W1 x H.
+  std::vector<TRGB> buf1(size_t(W1) * size_t(H));
+  for (int k = 0; k < H; ++k) {
+    progress();
+    const int kk = pos ? k : H - k;
+    ShearRow(reinterpret_cast<const TRGB*>(Bitmap->Scanline(k)), W, &buf1[size_t(k) * W1], W1,
+             LineShift(kk * t, Antialias, true), bg);
+  }
+
+  // Pass 2: columns of buf1 into W1 x H2, moved down by their offsets. Done
+  // row by row of the output (each output pixel gathers its column's two
+  // source pixels) so that both buffers are read along their rows.
+  std::vector<Shift> col(static_cast<size_t>(W1));
+  for (int k = 0; k < W1; ++k) {
+    progress();
+    const int kk = pos ? W1 - k : k;
+    col[size_t(k)] = LineShift(kk * s - D1, Antialias, false);
+  }
+  std::vector<TRGB> buf2(size_t(W1) * size_t(H2));
+  for (int y = 0; y < H2; ++y) {
+    TRGB* d = &buf2[size_t(y) * W1];
+    for (int k = 0; k < W1; ++k) {
+      const Shift sh = col[size_t(k)];
+      const int i = y - sh.r;  // index in the column of the pixel landing here
+      if (sh.f == 0) {
+        d[k] = (i >= 0 && i < H) ? buf1[size_t(i) * W1 + k] : bg;
+      } else {
+        const TRGB a = (i > 0 && i <= H) ? buf1[size_t(i - 1) * W1 + k] : bg;
+        const TRGB b = (i >= 0 && i < H) ? buf1[size_t(i) * W1 + k] : bg;
+        d[k] = Blend(a, b, sh.f);
+      }
+    }
+  }
+  std::vector<TRGB>().swap(buf1);
+
+  // Pass 3: rows of buf2 into the bitmap, W3 x H2.
+  Bitmap->Allocate(W3, H2, pf24bit);
+  for (int k = 0; k < H2; ++k) {
+    progress();
+    const int kk = pos ? k : H2 - k;
+    ShearRow(&buf2[size_t(k) * W1], W1, reinterpret_cast<TRGB*>(Bitmap->Scanline(k)), W3,
+             LineShift(kk * t - D2, Antialias, false), bg);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Flip
+
+void _Flip(TBitmap* Bitmap, TFlipDir Dir) {
+  if (!Bitmap || Bitmap->Empty()) return;
+  const TPixelFormat pf = Bitmap->PixelFormat();
+  if (pf != pf24bit && pf != pf1bit) return;
+  const int w = Bitmap->Width(), h = Bitmap->Height();
+  if (Dir == fdVertical) {
+    const size_t n = pf == pf24bit ? size_t(w) * 3 : size_t(w + 7) / 8;
+    std::vector<uint8_t> tmp(n);
+    for (int y = 0; y < h / 2; ++y) {
+      uint8_t* a = Bitmap->Scanline(y);
+      uint8_t* b = Bitmap->Scanline(h - 1 - y);
+      std::memcpy(tmp.data(), a, n);
+      std::memcpy(a, b, n);
+      std::memcpy(b, tmp.data(), n);
+    }
+  } else if (Dir == fdHorizontal) {
+    if (pf == pf24bit) {
+      for (int y = 0; y < h; ++y) {
+        TRGB* r = reinterpret_cast<TRGB*>(Bitmap->Scanline(y));
+        std::reverse(r, r + w);
+      }
+    } else {
+      // Reverse the bytes and the bits in each, then shift the row left by
+      // the unused bits of the last byte.
+      static const std::array<uint8_t, 256> rev = [] {
+        std::array<uint8_t, 256> t{};
+        for (int v = 0; v < 256; ++v) {
+          uint8_t b = uint8_t(v);
+          ReverseBitsB(b);
+          t[size_t(v)] = b;
+        }
+        return t;
+      }();
+      const int n = (w + 7) / 8, pad = n * 8 - w;
+      std::vector<uint8_t> tmp(size_t(n) + 1);
+      for (int y = 0; y < h; ++y) {
+        uint8_t* r = Bitmap->Scanline(y);
+        for (int i = 0; i < n; ++i) tmp[size_t(i)] = rev[r[n - 1 - i]];
+        _CopyBits(r, tmp.data(), 0, w, pad);
+      }
+    }
+  }
+}
+
+}  // namespace korvane
