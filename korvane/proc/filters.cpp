@@ -44,6 +44,20 @@ void ConvolveRow(const uint8_t* a, const uint8_t* m, const uint8_t* b, uint8_t* 
   }
 }
 
+// The same for weights whose sums always fit 16 bits and a divisor of 1: the
+// sum is taken modulo 2^16 (exact here), which lets the compiler work on
+// eight 16-bit lanes with the plain SSE2 16-bit multiply.
+void ConvolveRow16(const uint8_t* a, const uint8_t* m, const uint8_t* b, uint8_t* out, int n, const int* k) {
+  const int16_t k0 = int16_t(k[0]), k1 = int16_t(k[1]), k2 = int16_t(k[2]), k3 = int16_t(k[3]),
+                k4 = int16_t(k[4]), k5 = int16_t(k[5]), k6 = int16_t(k[6]), k7 = int16_t(k[7]),
+                k8 = int16_t(k[8]);
+  for (int i = 0; i < n; ++i) {
+    const int16_t s = int16_t(k0 * a[i] + k1 * a[i + 3] + k2 * a[i + 6] + k3 * m[i] + k4 * m[i + 3] +
+                              k5 * m[i + 6] + k6 * b[i] + k7 * b[i + 3] + k8 * b[i + 6]);
+    out[i] = uint8_t(s < 0 ? 0 : s > 255 ? 255 : s);
+  }
+}
+
 // Copies row y of the bitmap into buf with the edge pixel repeated once on
 // each side (buf holds width + 2 pixels).
 void PaddedRow(const TBitmap* bmp, int y, uint8_t* buf) {
@@ -82,6 +96,7 @@ void _ApplyFilter(TBitmap* Bitmap, const TGraphFilter& Filter, int x1, int y1, i
   int64_t reach = 0;
   for (int v : k) reach += std::abs(int64_t(v)) * 255;
   const bool wide = reach > INT32_MAX;
+  const bool narrow = reach <= INT16_MAX && div == 1;
 
   // The rows above, at and below the current row, as they were before the
   // filter ran: rows are written back as soon as they are done, so the row
@@ -99,7 +114,9 @@ void _ApplyFilter(TBitmap* Bitmap, const TGraphFilter& Filter, int x1, int y1, i
   for (int y = y1; y <= y2; ++y) {
     PaddedRow(Bitmap, std::min(y + 1, h - 1), below);
     uint8_t* out = Bitmap->Scanline(y) + off;
-    if (wide)
+    if (narrow)
+      ConvolveRow16(above + off, cur + off, below + off, out, n, k);
+    else if (wide)
       ConvolveRow<int64_t, true>(above + off, cur + off, below + off, out, n, k, div);
     else if (div == 1)
       ConvolveRow<int, false>(above + off, cur + off, below + off, out, n, k, 1);

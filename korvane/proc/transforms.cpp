@@ -44,13 +44,18 @@ void QuarterTurn(const TBitmap* Source, TBitmap* Dest, SX sx, SY sy) {
   if (Source->Empty()) return;
   std::vector<const TRGB*> rows(static_cast<size_t>(h));
   for (int y = 0; y < h; ++y) rows[size_t(y)] = reinterpret_cast<const TRGB*>(Source->Scanline(y));
-  constexpr int kBand = 32;
-  for (int x0 = 0; x0 < h; x0 += kBand) {
-    const int x1 = std::min(x0 + kBand, h);
-    for (int y = 0; y < w; ++y) {
-      TRGB* d = reinterpret_cast<TRGB*>(Dest->Scanline(y));
-      const int col = sx(y);
-      for (int x = x0; x < x1; ++x) d[x] = rows[size_t(sy(x))][col];
+  // Square tiles: the source rows of a tile and the destination rows it
+  // writes both stay in cache while it is copied.
+  constexpr int kTile = 64;
+  for (int y0 = 0; y0 < w; y0 += kTile) {
+    const int y1 = std::min(y0 + kTile, w);
+    for (int x0 = 0; x0 < h; x0 += kTile) {
+      const int x1 = std::min(x0 + kTile, h);
+      for (int y = y0; y < y1; ++y) {
+        TRGB* d = reinterpret_cast<TRGB*>(Dest->Scanline(y));
+        const int col = sx(y);
+        for (int x = x0; x < x1; ++x) d[x] = rows[size_t(sy(x))][col];
+      }
     }
   }
 }
@@ -88,24 +93,49 @@ void _rotate1bit(TBitmap* Bitmap, int FillBit, TProgressRec& Progress, int Angle
   TBitmap out;
   out.Allocate(nw, nh, pf1bit);
   const uint8_t fill = FillBit ? 1 : 0;
+  std::vector<const uint8_t*> rows(static_cast<size_t>(h));
+  for (int r = 0; r < h; ++r) rows[size_t(r)] = Bitmap->Scanline(r);
   for (int y = 0; y < nh; ++y) {
     const double dy = y - dcy;
     const double bx = s * dy + scx, by = c * dy + scy;
-    uint8_t* d = out.Scanline(y);
-    uint8_t acc = 0;
-    for (int x = 0; x < nw; ++x) {
+    // Source point of destination column x; truncation toward zero, so
+    // (-1, 0) reads column or row 0.
+    auto inside = [&](int x) {
       const double dx = x - dcx;
       const double fx = c * dx + bx, fy = -s * dx + by;
-      // Truncation toward zero: (-1, 0) reads column or row 0.
-      int bit = fill;
-      if (fx > -1 && fx < w && fy > -1 && fy < h) bit = _GetPixelbw(Bitmap->Scanline(int(fy)), int(fx));
-      acc = uint8_t((acc << 1) | bit);
-      if ((x & 7) == 7) {
-        d[x >> 3] = acc;
-        acc = 0;
+      return fx > -1 && fx < w && fy > -1 && fy < h;
+    };
+    // The columns that read the source form one run (the row crosses a
+    // convex area): estimate its ends from the two lines, then settle them
+    // with the exact per-pixel test.
+    double lo = 0, hi = nw - 1;
+    auto limit = [&](double k0, double k1, double lim) {  // -1 < k0 + k1 * dx < lim
+      if (k1 == 0) {
+        if (!(k0 > -1 && k0 < lim)) hi = -1;
+        return;
       }
+      double e1 = (-1 - k0) / k1 + dcx, e2 = (lim - k0) / k1 + dcx;
+      if (e1 > e2) std::swap(e1, e2);
+      lo = std::max(lo, std::floor(e1));
+      hi = std::min(hi, std::ceil(e2));
+    };
+    limit(bx, c, w);
+    limit(by, -s, h);
+    int x0 = int(std::max(0.0, std::min(lo, double(nw)))), x1 = int(std::max(-1.0, std::min(hi, nw - 1.0)));
+    while (x0 <= x1 && !inside(x0)) ++x0;
+    while (x1 >= x0 && !inside(x1)) --x1;
+    if (x0 <= x1) {
+      while (x0 > 0 && inside(x0 - 1)) --x0;
+      while (x1 < nw - 1 && inside(x1 + 1)) ++x1;
     }
-    if (nw & 7) d[nw >> 3] = uint8_t(acc << (8 - (nw & 7)));
+    uint8_t* d = out.Scanline(y);
+    std::memset(d, fill ? 0xFF : 0, size_t(nw + 7) / 8);
+    for (int x = x0; x <= x1; ++x) {
+      const double dx = x - dcx;
+      const int sx = int(c * dx + bx), sy = int(-s * dx + by);
+      const int bit = _GetPixelbw(rows[size_t(sy)], sx);
+      if (bit != fill) d[x >> 3] ^= uint8_t(0x80 >> (x & 7));
+    }
     if (Progress.OnProgress) ReportProgress(Progress, int(y * 100.0 / nh));
   }
   _CopyBitmap(&out, Bitmap);

@@ -149,3 +149,42 @@ TEST(BumpMappingProc, RectangleTopHasNoFalseEdge) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every operation reports progress that climbs to 100 and never passes it
+// (the per-row formula alone reaches 105 on ten rows).
+TEST(OperationProgress, ClimbsToAtMost100) {
+  TBitmap bmp, other;
+  TKorvaneProc proc;
+  proc.SetAttachedBitmap(&bmp);
+  int last = -1, top = -1;
+  bool ordered = true;
+  proc.OnProgress = [&](TObject*, int per) {
+    ordered = ordered && per >= last;
+    last = per;
+    top = std::max(top, per);
+  };
+  test::FillPattern24(other, 3, 3, 1);
+  const std::vector<std::pair<const char*, std::function<void()>>> ops = {
+      {"filter", [&] { proc.ApplyFilterPreset(fpBlur); }},
+      {"rotate", [&] { proc.Rotate(20, true); }},
+      {"autoequalize", [&] { proc.HistAutoEqualize(); }},
+      {"equalize", [&] { proc.HistEqualize(CreateRGB(10, 10, 10), CreateRGB(200, 200, 200)); }},
+      {"merge", [&] { proc.Merge(&other, 40); }},
+      {"lens", [&] { proc.Lens(6, 5, 10, 8, 2); }},
+      {"wave", [&] { proc.Wave(3, 5, 0, false); }},
+      {"bump", [&] { proc.BumpMapping(3, 3, 5, 5, 50, CreateRGB(255, 255, 255)); }},
+  };
+  for (const auto& [name, op] : ops) {
+    test::FillPattern24(bmp, 12, 10, 2);
+    last = top = -1;
+    ordered = true;
+    op();
+    EXPECT_TRUE(ordered) << name;
+    EXPECT_GE(top, 89) << name;
+    EXPECT_LE(top, 100) << name;
+  }
+}
+
+}  // namespace

@@ -213,6 +213,31 @@ TEST(Rotate1Bit, QuarterTurnIsExact) {
       ASSERT_EQ(_GetPixelbw(b.Scanline(y), x), _GetPixelbw(orig.Scanline(x), 12 - y)) << x << "," << y;
 }
 
+// The 1-bit rotation against the per-pixel inverse mapping it stands for.
+TEST(Rotate1Bit, MatchesPerPixelInverseMapping) {
+  for (int angle : {3, -37, 61, 180, 200}) {
+    TBitmap b(53, 31, pf1bit);
+    for (int y = 0; y < 31; ++y)
+      for (int x = 0; x < 53; ++x) _SetPixelbw(b.Scanline(y), x, (x * 13 + y * 7 + x * y) % 11 < 5);
+    TBitmap orig;
+    orig.Assign(&b);
+    _rotate1bit(&b, 1, nullpr, angle);
+    const double th = -angle / 57.29577951308232;
+    const double c = std::trunc(std::cos(th) * 10000) / 10000, s = std::trunc(std::sin(th) * 10000) / 10000;
+    const int nw = int(std::abs(53 * c) + std::abs(31 * s)), nh = int(std::abs(53 * s) + std::abs(31 * c));
+    ASSERT_EQ(b.Width(), nw);
+    ASSERT_EQ(b.Height(), nh);
+    for (int y = 0; y < nh; ++y)
+      for (int x = 0; x < nw; ++x) {
+        const double dx = x - (nw / 2.0 - 0.5), dy = y - (nh / 2.0 - 0.5);
+        const double fx = c * dx + s * dy + 26, fy = -s * dx + c * dy + 15;
+        const int sx = int(std::trunc(fx)), sy = int(std::trunc(fy));
+        const int want = (sx >= 0 && sx < 53 && sy >= 0 && sy < 31) ? _GetPixelbw(orig.Scanline(sy), sx) : 1;
+        ASSERT_EQ(_GetPixelbw(b.Scanline(y), x), want) << angle << ": " << x << "," << y;
+      }
+  }
+}
+
 TEST_F(TransformOp, Rotate1BitFillsWithTheOwnBackground) {
   bmp.Allocate(40, 40, pf1bit);  // black
   proc.SetReBackground(clWhite);
