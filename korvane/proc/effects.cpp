@@ -205,9 +205,9 @@ void _BumpMapping(TBitmap* Bitmap, int LightX, int LightY, int LightWidth, int L
     for (int ch = 0; ch < 3; ++ch) lit[ch][v] = v * (100.0 - Percent) / 100 * col[ch] / 255;
   }
   std::vector<int> tx(static_cast<size_t>(rw));
-  for (int x = x1; x <= x2; ++x) tx[size_t(x - x1)] = _TruncSat(double(x - LightX) / LightWidth * 128);
+  for (int x = x1; x <= x2; ++x) tx[size_t(x - x1)] = _TruncSat((double(x) - LightX) / LightWidth * 128);
   for (int y = y1; y <= y2; ++y) {
-    const int ty = _TruncSat(double(y - LightY) / LightHeight * 128);
+    const int ty = _TruncSat((double(y) - LightY) / LightHeight * 128);
     const int r = y - y1;
     const uint8_t* h = &hm[size_t(r) * rw];
     // The row above inside the rectangle, as the columns are: the height map
@@ -222,9 +222,9 @@ void _BumpMapping(TBitmap* Bitmap, int LightX, int LightY, int LightWidth, int L
       const int v = blimit(int(std::clamp<int64_t>(int64_t(gy) - ty + 128, -1, 256)));
       const int s = spot[size_t(u) * 256 + size_t(v)];
       TRGB& c = p[x1 + i];
-      c = TRGB{blimit(int(std::nearbyint(keep[c.b] + lit[0][s]))),
-               blimit(int(std::nearbyint(keep[c.g] + lit[1][s]))),
-               blimit(int(std::nearbyint(keep[c.r] + lit[2][s])))};
+      c = TRGB{blimit(_TruncSat(std::nearbyint(keep[c.b] + lit[0][s]))),
+               blimit(_TruncSat(std::nearbyint(keep[c.g] + lit[1][s]))),
+               blimit(_TruncSat(std::nearbyint(keep[c.r] + lit[2][s])))};
     }
     if (Progress.OnProgress) ReportProgress(Progress, RowPercent(y, y1, y2));
   }

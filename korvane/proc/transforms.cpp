@@ -82,7 +82,7 @@ void _Rot90o(const TBitmap* Source, TBitmap* Dest) {
 void _rotate1bit(TBitmap* Bitmap, int FillBit, TProgressRec& Progress, int Angle) {
   if (!Bitmap || Bitmap->PixelFormat() != pf1bit || Bitmap->Empty()) return;
   const int w = Bitmap->Width(), h = Bitmap->Height();
-  const double th = -Angle / 57.29577951308232;
+  const double th = -double(Angle) / 57.29577951308232;
   // Four decimals of the cosine and sine, so that quarter turns are exact.
   const double c = std::trunc(std::cos(th) * 10000) / 10000;
   const double s = std::trunc(std::sin(th) * 10000) / 10000;

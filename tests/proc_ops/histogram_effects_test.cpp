@@ -133,6 +133,8 @@ TEST_F(EffectOp, BumpMappingAtFullPercentChangesNothing) {
   EXPECT_TRUE(test::SamePixels(bmp, orig));
   proc.BumpMapping(5, 5, 10, 10, 30, CreateRGB(255, 255, 0));
   EXPECT_FALSE(test::SamePixels(bmp, orig));
+  // Extreme arguments saturate instead of overflowing.
+  proc.BumpMapping(INT_MIN, INT_MAX, 1, -1, INT_MAX, CreateRGB(255, 255, 0));
 }
 
 // A flat area has no relief: the top row of a rectangle lower down is lit

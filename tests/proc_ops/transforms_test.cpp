@@ -246,6 +246,8 @@ TEST_F(TransformOp, Rotate1BitFillsWithTheOwnBackground) {
   EXPECT_EQ(bmp.Width(), 56);
   EXPECT_EQ(bmp.GetPixel(0, 0), clWhite);
   EXPECT_EQ(bmp.GetPixel(28, 28), clBlack);
+  proc.Rotate(INT_MIN, false);  // no overflow in the angle
+  EXPECT_EQ(bmp.PixelFormat(), pf1bit);
 }
 
 TEST_F(TransformOp, FlipsMirrorAndTwiceRestore) {
