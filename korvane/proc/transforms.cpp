@@ -187,13 +187,14 @@ void ShearRow(const TRGB* src, int n, TRGB* dst, int len, Shift sh, TRGB bg) {
     if (from < to) std::memcpy(dst + sh.r + from, src + from, size_t(to - from) * sizeof(TRGB));
     return;
   }
-  // Output columns r .. r + n (the last one blends the final pixel out).
+  // Output columns r .. r + n (the first blends in from the background, the
+  // last blends the final pixel out).
   const int from = std::max(0, -sh.r), to = std::min(n, len - 1 - sh.r);
-  for (int i = from; i <= to; ++i) {
-    const TRGB a = i > 0 ? src[i - 1] : bg;
-    const TRGB b = i < n ? src[i] : bg;
-    dst[sh.r + i] = Blend(a, b, sh.f);
-  }
+  const int r = sh.r;
+  if (from <= to && from == 0) dst[r] = Blend(bg, src[0], sh.f);
+  const int inner_to = std::min(to, n - 1);
+  for (int i = std::max(from, 1); i <= inner_to; ++i) dst[r + i] = Blend(src[i - 1], src[i], sh.f);
+  if (to == n && from <= n) dst[r + n] = Blend(src[n - 1], bg, sh.f);
 }
 
 }  // namespace
@@ -220,11 +221,11 @@ void _RotateShear(TBitmap* Bitmap, double Angle, bool Antialias, TRGB Background
   };
 
   // Pass 1: rows of the image into W1 x H.
-  std::vector<TRGB> buf1(size_t(W1) * size_t(H));
+  std::vector<TRGB> buf1(size_t(W1) * size_t(H + 2), bg);
   for (int k = 0; k < H; ++k) {
     progress();
     const int kk = pos ? k : H - k;
-    ShearRow(reinterpret_cast<const TRGB*>(Bitmap->Scanline(k)), W, &buf1[size_t(k) * W1], W1,
+    ShearRow(reinterpret_cast<const TRGB*>(Bitmap->Scanline(k)), W, &buf1[size_t(k + 1) * W1], W1,
              LineShift(kk * t, Antialias, true), bg);
   }
 
@@ -238,17 +239,20 @@ void _RotateShear(TBitmap* Bitmap, double Angle, bool Antialias, TRGB Background
     col[size_t(k)] = LineShift(kk * s - D1, Antialias, false);
   }
   std::vector<TRGB> buf2(size_t(W1) * size_t(H2));
+  // buf1 has a background row above and below its H rows, so that every
+  // column reads both of its pixels without tests for i in 0..H (a weight of
+  // 0 gives the second pixel exactly).
+  const TRGB* rows1 = buf1.data() + W1;  // row 0; row -1 and row H are background
   for (int y = 0; y < H2; ++y) {
     TRGB* d = &buf2[size_t(y) * W1];
     for (int k = 0; k < W1; ++k) {
       const Shift sh = col[size_t(k)];
       const int i = y - sh.r;  // index in the column of the pixel landing here
-      if (sh.f == 0) {
-        d[k] = (i >= 0 && i < H) ? buf1[size_t(i) * W1 + k] : bg;
+      if (unsigned(i) > unsigned(H)) {
+        d[k] = bg;
       } else {
-        const TRGB a = (i > 0 && i <= H) ? buf1[size_t(i - 1) * W1 + k] : bg;
-        const TRGB b = (i >= 0 && i < H) ? buf1[size_t(i) * W1 + k] : bg;
-        d[k] = Blend(a, b, sh.f);
+        const TRGB* p = rows1 + ptrdiff_t(i) * W1 + k;
+        d[k] = Blend(p[-W1], p[0], sh.f);
       }
     }
   }
