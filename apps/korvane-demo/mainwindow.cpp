@@ -17,9 +17,12 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
 
 #include "korvane/foundations/host/graphics.h"
+#include "korvane/foundations/kvutils.h"
 
 namespace korvane::demo {
 
@@ -362,7 +365,135 @@ bool ToInt(const QString& s, int& v) {
   return ok;
 }
 
+// The Image menu: caption, --process name, shortcut.
+struct ImageOp {
+  const char* caption;
+  const char* key;
+  QKeySequence::StandardKey shortcut;
+};
+const ImageOp kImageOps[] = {{"&Undo", "undo", QKeySequence::Undo},
+                             {"Cu&t", "cut", QKeySequence::Cut},
+                             {"&Copy", "copy", QKeySequence::Copy},
+                             {"&Paste", "paste", QKeySequence::Paste},
+                             {"Paste &into selection", "pastesel", QKeySequence::UnknownKey},
+                             {"C&rop to selection", "crop", QKeySequence::UnknownKey},
+                             {"C&lear selection", "clear", QKeySequence::Delete},
+                             {"Clear &all", "clearall", QKeySequence::UnknownKey}};
+
+// Color adjustments and depth conversions with fixed settings: caption,
+// --process name.
+struct ColorOp {
+  const char* caption;
+  const char* key;
+};
+const ColorOp kColorOps[] = {{"&Negative", "negative"},
+                             {"&Gray", "gray"},
+                             {"&Contrast +50%", "contrast"},
+                             {"&Hue +60 (HSV)", "hue"},
+                             {"&Saturation +30% (HSL)", "saturate"},
+                             {"&Lightness +15% (HSL)", "lighten"},
+                             {"&Threshold at 128", "threshold"}};
+const ColorOp kDepthOps[] = {{"Convert to &16 colors", "colors:16"},
+                             {"Convert to &256 colors", "colors:256"},
+                             {"Black and white, &ordered dither", "bw"},
+                             {"Black and white, &threshold", "bwthreshold"},
+                             {"Back to &24 bits", "rgb24"}};
+
+QStringList ProcessOpNames() {
+  QStringList names;
+  for (const auto& op : kImageOps) names << op.key;
+  for (const auto& op : kColorOps) names << op.key;
+  for (const auto& op : kDepthOps)
+    if (!QString(op.key).startsWith("colors:")) names << op.key;
+  names << "deselect";
+  return names;
+}
+
+// "colors:N" with N from 3 to 256.
+bool ParseColors(const QString& op, int& n) {
+  QStringList parts = op.split(':');
+  return parts.size() == 2 && parts[0] == "colors" && ToInt(parts[1], n) && n >= 3 && n <= 256;
+}
+
+// "wand:X:Y" with X, Y inside the sample picture.
+bool ParseWand(const QString& op, int& x, int& y) {
+  QStringList parts = op.split(':');
+  return parts.size() == 3 && parts[0] == "wand" && ToInt(parts[1], x) && ToInt(parts[2], y) && x >= 0 &&
+         y >= 0 && x < kSampleWidth && y < kSampleHeight;
+}
+
 }  // namespace
+
+bool IsProcessOp(const QString& op) {
+  int x, y;
+  return ProcessOpNames().contains(op) || ParseWand(op, x, y) || ParseColors(op, x);
+}
+
+std::vector<TPoint> MaskOutline(TBitmap* mask) {
+  const int w = mask->Width(), h = mask->Height();
+  if (w <= 0 || h <= 0 || mask->PixelFormat() != pf1bit) return {};
+  std::vector<const uint8_t*> rows(static_cast<size_t>(h));
+  for (int y = 0; y < h; ++y) rows[size_t(y)] = mask->Scanline(y);
+  auto in = [&](int x, int y) {
+    return x >= 0 && y >= 0 && x < w && y < h && ((rows[size_t(y)][x >> 3] >> (7 - (x & 7))) & 1);
+  };
+  // Boundary edges between pixel corners, walked with the inside on the
+  // right: bits E, S, W, N of each corner's outgoing edges.
+  enum : uint8_t { E = 1, S = 2, W = 4, N = 8 };
+  const int cw = w + 1;
+  std::vector<uint8_t> out(size_t(cw) * size_t(h + 1), 0);
+  auto at = [&](int x, int y) -> uint8_t& { return out[size_t(y) * size_t(cw) + size_t(x)]; };
+  for (int y = 0; y <= h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const bool above = in(x, y - 1), below = in(x, y);
+      if (!above && below)
+        at(x, y) |= E;
+      else if (above && !below)
+        at(x + 1, y) |= W;
+    }
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x <= w; ++x) {
+      const bool left = in(x - 1, y), right = in(x, y);
+      if (!left && right)
+        at(x, y + 1) |= N;
+      else if (left && !right)
+        at(x, y) |= S;
+    }
+  auto rightOf = [](uint8_t d) { return uint8_t(d == N ? E : d << 1); };
+  auto leftOf = [](uint8_t d) { return uint8_t(d == E ? N : d >> 1); };
+  std::vector<std::vector<TPoint>> loops;
+  for (int sy = 0; sy <= h; ++sy)
+    for (int sx = 0; sx <= w; ++sx) {
+      if (!at(sx, sy)) continue;
+      std::vector<TPoint> loop{Point(sx, sy)};
+      int x = sx, y = sy;
+      uint8_t d = at(x, y) & -at(x, y);  // lowest outgoing edge
+      while (true) {
+        at(x, y) &= uint8_t(~d);
+        x += d == E ? 1 : d == W ? -1 : 0;
+        y += d == S ? 1 : d == N ? -1 : 0;
+        const uint8_t opts = at(x, y);
+        if (!opts) break;
+        // Where two edges leave one corner, hug the current pixel: this keeps
+        // pixels that touch only diagonally apart.
+        uint8_t nd = opts & rightOf(d) ? rightOf(d) : opts & d ? d : opts & leftOf(d) ? leftOf(d) : opts;
+        if (nd != d) loop.push_back(Point(x, y));
+        d = nd;
+      }
+      if (loop.size() > 1 && loop.back() == loop.front()) loop.pop_back();
+      loops.push_back(std::move(loop));
+    }
+  if (loops.empty()) return {};
+  std::vector<TPoint> poly = loops[0];
+  const TPoint base = poly[0];
+  for (size_t i = 1; i < loops.size(); ++i) {
+    poly.push_back(base);
+    poly.insert(poly.end(), loops[i].begin(), loops[i].end());
+    poly.push_back(loops[i][0]);
+  }
+  if (loops.size() > 1) poly.push_back(base);
+  return poly;
+}
 
 QString DemoUsage() {
   QString filters, backgrounds;
@@ -380,11 +511,15 @@ QString DemoUsage() {
              "  --center                 centre a picture smaller than the view\n"
              "  --filter NAME            zoom filter:%4\n"
              "  --background NAME        background style:%5\n"
+             "  --process OP[,OP...]     run image operations after the options above, in order:\n"
+             "                           %6,\n"
+             "                           colors:N (reduce to N colors, 3 .. 256),\n"
+             "                           wand:X:Y (magic wand selection from picture pixel X, Y)\n"
              "  --help                   this text\n")
       .arg(kScreenshotWidth)
       .arg(kScreenshotHeight)
       .arg(kMaxZoom)
-      .arg(filters, backgrounds);
+      .arg(filters, backgrounds, ProcessOpNames().join(", "));
 }
 
 bool ParseDemoArgs(const QStringList& args, DemoOptions& opts, QString& error) {
@@ -481,6 +616,15 @@ bool ParseDemoArgs(const QStringList& args, DemoOptions& opts, QString& error) {
         error = "unknown background style '" + v + "'";
         return false;
       }
+    } else if (a == "--process") {
+      if (!value(v)) return false;
+      for (const QString& op : v.split(',')) {
+        if (!IsProcessOp(op.trimmed())) {
+          error = "--process: unknown operation '" + op + "'";
+          return false;
+        }
+        opts.process << op.trimmed();
+      }
     } else {
       error = "unknown option '" + a + "'";
       return false;
@@ -504,6 +648,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   view_->SetMouseInteract({miZoom, miScroll});
   DrawSamplePicture(view_->GetBitmap());
   view_->Update();
+  proc_ = std::make_unique<TKorvaneProc>();
+  proc_->SetAttachedKorvane(view_);
 
   BuildActions();
   BuildMenusAndToolBar();
@@ -518,6 +664,7 @@ MainWindow::~MainWindow() {
   view_->OnViewChange = nullptr;
   view_->OnSelectionChange = nullptr;
   view_->OnMouseMove = nullptr;
+  view_->OnMouseDown = nullptr;
   delete view_;
   view_ = nullptr;
 }
@@ -617,6 +764,26 @@ void MainWindow::BuildActions() {
     connect(a, &QAction::triggered, this, [this, item](bool on) { ToggleMouseItem(item, on); });
     mouse_actions_.emplace_back(a, item);
   }
+  wand_ = NewAction("&Magic wand", "mouse.wand", "Wand");
+  wand_->setCheckable(true);
+  connect(wand_, &QAction::triggered, this, [this](bool on) { SetWandMode(on); });
+  for (const auto& op : kImageOps) {
+    QAction* a = NewAction(op.caption, QString("image.") + op.key);
+    if (op.shortcut != QKeySequence::UnknownKey) a->setShortcut(op.shortcut);
+    QString key = op.key;
+    connect(a, &QAction::triggered, this, [this, key] { RunOp(key); });
+    image_actions_.emplace_back(a, key);
+  }
+  auto addOps = [this](const ColorOp* ops, size_t n) {
+    for (size_t k = 0; k < n; ++k) {
+      QAction* a = NewAction(ops[k].caption, QString("image.") + ops[k].key);
+      QString key = ops[k].key;
+      connect(a, &QAction::triggered, this, [this, key] { RunOp(key); });
+      color_actions_.emplace_back(a, key);
+    }
+  };
+  addOps(kColorOps, std::size(kColorOps));
+  addOps(kDepthOps, std::size(kDepthOps));
   deselect_ = NewAction("&Deselect", "deselect", "Deselect");
   deselect_->setShortcut(QKeySequence(Qt::Key_Escape));
   connect(deselect_, &QAction::triggered, this, [this] {
@@ -647,8 +814,22 @@ void MainWindow::BuildMenusAndToolBar() {
   background->addSeparator();
   background->addAction(background_color_);
 
+  QMenu* image = menuBar()->addMenu("&Image");
+  for (auto& [a, key] : image_actions_) {
+    image->addAction(a);
+    if (key == "undo" || key == "pastesel") image->addSeparator();
+  }
+  image->addSeparator();
+  QMenu* colors = image->addMenu("C&olors");
+  QMenu* depth = image->addMenu("Color &depth");
+  for (auto& [a, key] : color_actions_) {
+    const bool isDepth = key.startsWith("colors:") || key.startsWith("bw") || key == "rgb24";
+    (isDepth ? depth : colors)->addAction(a);
+  }
+
   QMenu* mouse = menuBar()->addMenu("&Mouse");
   for (auto& [a, m] : mouse_actions_) mouse->addAction(a);
+  mouse->addAction(wand_);
   mouse->addSeparator();
   mouse->addAction(deselect_);
 
@@ -661,6 +842,7 @@ void MainWindow::BuildMenusAndToolBar() {
   tb->addAction(center_);
   tb->addSeparator();
   for (auto& [a, m] : mouse_actions_) tb->addAction(a);
+  tb->addAction(wand_);
   tb->addSeparator();
   tb->addAction(deselect_);
 }
@@ -684,6 +866,79 @@ void MainWindow::ConnectView() {
   view_->OnViewChange = [this](TObject*, int) { ShowZoomAndOrigin(); };
   view_->OnSelectionChange = [this](TObject*) { ShowSelection(); };
   view_->OnMouseMove = [this](TObject*, TShiftState, int x, int y) { ShowPixel(x, y); };
+  view_->OnMouseDown = [this](TObject*, TMouseButton b, TShiftState, int x, int y) {
+    if (wand_mode_ && b == mbLeft) WandSelect(view_->XScr2Bmp(x), view_->YScr2Bmp(y));
+  };
+}
+
+void MainWindow::SetWandMode(bool on) {
+  wand_mode_ = on;
+  // The wand takes the left button: the view's own modes step aside.
+  if (on) view_->SetMouseInteract({});
+  SyncFromView();
+}
+
+void MainWindow::WandSelect(int x, int y, int tolerance) {
+  TBitmap* b = view_->GetBitmap();
+  if (x < 0 || y < 0 || x >= b->Width() || y >= b->Height()) return;
+  TBitmap mask;
+  _MakeMagicWandBitmap(b, &mask, x, y, tolerance);
+  std::vector<TPoint> pts = MaskOutline(&mask);
+  view_->DeSelect();
+  const TKVSelectionBase base = view_->GetSelectionBase();
+  view_->SetSelectionBase(kvsbBitmap);
+  if (pts.size() == 4 && _IsRectangle(pts.data(), 4) && pts[2].x - pts[0].x > 1 && pts[2].y - pts[0].y > 1) {
+    // A rectangular region: the view's rectangle selection is inclusive.
+    view_->Select(pts[0].x, pts[0].y, pts[2].x - 1, pts[2].y - 1);
+  } else if (pts.size() >= 3) {
+    view_->LockPaint();
+    for (const TPoint& p : pts) view_->AddSelPoint(p.x, p.y);
+    view_->UnLockPaint();
+    view_->ShowSelectionEx(true);
+  }
+  view_->SetSelectionBase(base);
+  view_->DoSelectionChange();
+  ShowSelection();
+}
+
+bool MainWindow::RunOp(const QString& op) {
+  TKorvaneProc* p = proc_.get();
+  const std::map<QString, std::function<void()>> ops = {
+      {"undo", [p] { p->Undo(); }},
+      {"cut", [p] { p->SelCutToClip(); }},
+      {"copy", [p] { p->SelCopyToClip(); }},
+      {"paste", [p] { p->PasteFromClipboard(); }},
+      {"pastesel", [p] { p->SelPasteFromClipStretch(); }},
+      {"crop", [p] { p->CropSel(); }},
+      {"clear", [p] { p->ClearSel(); }},
+      {"clearall", [p] { p->Clear(); }},
+      {"deselect", [this] { view_->DeSelect(); }},
+      {"negative", [p] { p->Negative(); }},
+      {"gray", [p] { p->ConvertToGray(); }},
+      {"contrast", [p] { p->Contrast(5); }},
+      {"hue", [p] { p->HSVvar(60, 0, 0); }},
+      {"saturate", [p] { p->HSLvar(0, 30, 0); }},
+      {"lighten", [p] { p->HSLvar(0, 0, 15); }},
+      {"threshold",
+       [p] {
+         p->Threshold(CreateRGB(127, 127, 127), CreateRGB(127, 127, 127), CreateRGB(0, 0, 0),
+                      CreateRGB(255, 255, 255));
+       }},
+      {"bw", [p] { p->ConvertToBWOrdered(); }},
+      {"bwthreshold", [p] { p->ConvertToBWThreshold(); }},
+      {"rgb24", [p] { p->ConvertTo24Bit(); }},
+  };
+  int x, y;
+  if (auto it = ops.find(op); it != ops.end())
+    it->second();
+  else if (ParseWand(op, x, y))
+    WandSelect(x, y);
+  else if (ParseColors(op, x))
+    p->ConvertTo(x);
+  else
+    return false;
+  SyncFromView();
+  return true;
 }
 
 void MainWindow::ZoomStep(bool in) {
@@ -697,6 +952,7 @@ void MainWindow::ZoomStep(bool in) {
 }
 
 void MainWindow::ToggleMouseItem(TKVMouseInteractItems item, bool on) {
+  if (on) wand_mode_ = false;
   TKVMouseInteract s = view_->GetMouseInteract();
   if (on)
     s.Include(item);
@@ -716,6 +972,11 @@ void MainWindow::SyncFromView() {
   for (auto& [a, s] : scroll_actions_) a->setChecked(view_->GetScrollBars() == s);
   TKVMouseInteract modes = view_->GetMouseInteract();
   for (auto& [a, m] : mouse_actions_) a->setChecked(modes.Contains(m));
+  wand_->setChecked(wand_mode_);
+  for (auto& [a, key] : image_actions_) {
+    if (key == "undo") a->setEnabled(proc_->GetCanUndo());
+    if (key == "cut" || key == "crop" || key == "pastesel") a->setEnabled(view_->Selected());
+  }
   center_->setChecked(view_->GetCenter());
   double_buffer_->setChecked(view_->GetDoubleBuffer());
   delay_filter_->setChecked(view_->GetDelayZoomFilter());
@@ -783,6 +1044,7 @@ void MainWindow::ApplyOptions(const DemoOptions& o) {
     view_->Select(o.selX1, o.selY1, o.selX2, o.selY2);
     view_->SetSelectionBase(base);
   }
+  for (const QString& op : o.process) RunOp(op);
   SyncFromView();
 }
 

@@ -8,9 +8,11 @@
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <utility>
 #include <vector>
 
+#include "korvane/proc/kvproc.h"
 #include "korvane/view/kvview.h"
 
 class QAction;
@@ -51,6 +53,8 @@ struct DemoOptions {
   bool hasBackground = false;
   TKVBackgroundStyle background = kvbsSolid;
   bool help = false;
+  // Image operations run after the options above, in order (--process).
+  QStringList process;
 };
 
 // Parses the arguments that follow the program name. False, with a one-line
@@ -59,6 +63,19 @@ struct DemoOptions {
 bool ParseDemoArgs(const QStringList& args, DemoOptions& opts, QString& error);
 // The --help text.
 QString DemoUsage();
+
+// Tolerance of the magic wand (per channel).
+constexpr int kWandTolerance = 24;
+
+// The outline of the set bits of a 1-bit mask as one polygon through pixel
+// corners: every boundary loop (the outer one and those of holes), each
+// closed, the later ones reached from the first loop's start point and left
+// back to it, so that the connecting edges cancel under the even-odd rule.
+// Collinear corners are dropped. Empty for an empty mask.
+std::vector<TPoint> MaskOutline(TBitmap* mask);
+
+// True when the name is an operation --process knows ("wand:X:Y" included).
+bool IsProcessOp(const QString& op);
 
 // The demo's main window. The view is its central widget, owned through Qt
 // parenting and deleted by the window's destructor before the window's own
@@ -77,6 +94,11 @@ class MainWindow : public QMainWindow {
   QImage Render();
   // Reads the view's state back into the checkable actions and the status bar.
   void SyncFromView();
+  TKorvaneProc* Proc() const { return proc_.get(); }
+  // Runs one image operation by its --process name; false for an unknown one.
+  bool RunOp(const QString& op);
+  // Selects the outline of the magic wand's region from bitmap pixel (x, y).
+  void WandSelect(int x, int y, int tolerance = kWandTolerance);
 
  private:
   void BuildActions();
@@ -89,8 +111,14 @@ class MainWindow : public QMainWindow {
   void ShowPixel(int clientX, int clientY);
   void ShowZoomAndOrigin();
   void ShowSelection();
+  void SetWandMode(bool on);
 
   TKorvaneView* view_ = nullptr;
+  std::unique_ptr<TKorvaneProc> proc_;
+  bool wand_mode_ = false;
+  QAction* wand_ = nullptr;
+  std::vector<std::pair<QAction*, QString>> image_actions_;
+  std::vector<std::pair<QAction*, QString>> color_actions_;
   QLabel* zoom_label_ = nullptr;
   QLabel* origin_label_ = nullptr;
   QLabel* pixel_label_ = nullptr;

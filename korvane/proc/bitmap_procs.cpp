@@ -286,18 +286,23 @@ void _CopyBitmap(const TBitmap* Source, TBitmap* Dest) {
 
 void _CopyBitmapRect(const TBitmap* Source, TBitmap* Dest, int x1, int y1, int x2, int y2) {
   if (!Source || !Dest) return;
+  const int w = Source->Width(), h = Source->Height();
+  if (x2 == 0 || x2 >= w) x2 = w - 1;
+  if (y2 == 0 || y2 >= h) y2 = h - 1;
+  CopyBitmapArea(Source, Dest, Rect(x1, y1, x2 >= x1 ? x2 + 1 : x1, y2 >= y1 ? y2 + 1 : y1));
+}
+
+void CopyBitmapArea(const TBitmap* Source, TBitmap* Dest, const TRect& Area) {
+  if (!Source || !Dest) return;
   TBitmap copy;
   if (Source == Dest) {
     copy.Assign(Source);
     Source = &copy;
   }
   const TPixelFormat pf = Source->PixelFormat();
-  const int w = Source->Width(), h = Source->Height();
-  if (x2 == 0 || x2 >= w) x2 = w - 1;
-  if (y2 == 0 || y2 >= h) y2 = h - 1;
-  x1 = std::max(x1, 0);
-  y1 = std::max(y1, 0);
-  int nw = x2 >= x1 ? x2 - x1 + 1 : 0, nh = y2 >= y1 ? y2 - y1 + 1 : 0;
+  const int x1 = std::max(Area.Left, 0), y1 = std::max(Area.Top, 0);
+  const int x2 = std::min(Area.Right, Source->Width()), y2 = std::min(Area.Bottom, Source->Height());
+  int nw = x2 > x1 ? x2 - x1 : 0, nh = y2 > y1 ? y2 - y1 : 0;
   if (nw == 0 || nh == 0) nw = nh = 0;
   Dest->Allocate(nw, nh, pf);
   if (IsPaletteFormat(pf)) Dest->SetPalette(Source->Palette());

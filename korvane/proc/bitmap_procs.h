@@ -30,6 +30,11 @@ void _CopyBitmap(const TBitmap* Source, TBitmap* Dest);
 // 0x0.
 void _CopyBitmapRect(const TBitmap* Source, TBitmap* Dest, int x1, int y1, int x2, int y2);
 
+// Dest becomes the part of Source inside Area (right and bottom edges
+// excluded), in Source's pixel format; unlike _CopyBitmapRect no coordinate
+// has a special meaning. An area with nothing inside Source gives 0x0.
+void CopyBitmapArea(const TBitmap* Source, TBitmap* Dest, const TRect& Area);
+
 // Copies Count bits, most significant bit first within each byte, from bit
 // SourceBit of the Source row to bit DestBit of the Dest row. Bits of Dest
 // outside the range are left unchanged and no byte outside the two ranges is

@@ -37,6 +37,7 @@ void _ConvertToBWThreshold(TBitmap* Bitmap, int Threshold, TProgressRec& Progres
 
 // Number of distinct colors in the inclusive rectangle of a 24-bit bitmap
 // (x2, y2 clipped to the bitmap); 0 for other formats or an empty rectangle.
+// Linear in the pixels whatever the number of colors.
 int _GetImageNumColors(const TBitmap* Bitmap, int x1, int y1, int x2, int y2);
 
 // A new 1-bit bitmap when the image has exactly two colors (Color0 the darker), else null.

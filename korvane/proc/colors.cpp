@@ -7,6 +7,11 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KORVANE_COLOR_SIMD 1
+#endif
+
 #include "korvane/foundations/kvutils.h"
 #include "korvane/proc/kvproc.h"
 
@@ -44,14 +49,160 @@ void ForRows(const Area& a, const TProgressEvent& OnProgress, TObject* Sender, F
   }
 }
 
-// Applies one byte table per channel to the rectangle.
+// Applies one byte table per channel to the rectangle. Vector(p, n) may do a
+// first part of each row run and answers how many pixels it did.
+template <typename Vector>
 void ApplyTables(TBitmap* Bitmap, const Area& a, const uint8_t* tr, const uint8_t* tg, const uint8_t* tb,
-                 const TProgressEvent& OnProgress, TObject* Sender) {
+                 const TProgressEvent& OnProgress, TObject* Sender, Vector&& vector) {
   ForRows(a, OnProgress, Sender, [&](TRGB* p, int n) {
-    for (int i = 0; i < n; ++i) p[i] = TRGB{tb[p[i].b], tg[p[i].g], tr[p[i].r]};
+    for (int i = vector(p, n); i < n; ++i) p[i] = TRGB{tb[p[i].b], tg[p[i].g], tr[p[i].r]};
   });
   Bitmap->Changed();
 }
+void ApplyTables(TBitmap* Bitmap, const Area& a, const uint8_t* tr, const uint8_t* tg, const uint8_t* tb,
+                 const TProgressEvent& OnProgress, TObject* Sender) {
+  ApplyTables(Bitmap, a, tr, tg, tb, OnProgress, Sender, [](TRGB*, int) { return 0; });
+}
+
+// ---------------------------------------------------------------------------
+// Vector kernels. Each handles the first 16 * (n / 16) pixels of a row run and
+// answers how many it did; the scalar loops finish the row. A run starts at a
+// pixel, so a 48-byte block (16 pixels) always holds blue, green, red in
+// bytes 0, 1, 2 mod 3.
+
+detail::ColorLoops gLoops = detail::ColorLoops::Fastest;
+
+#ifdef KORVANE_COLOR_SIMD
+// Three 16-byte vectors repeating (b, g, r) over 48 bytes.
+struct Pattern48 {
+  __m128i v[3];
+  Pattern48(uint8_t b, uint8_t g, uint8_t r) {
+    alignas(16) uint8_t bytes[48];
+    for (int j = 0; j < 48; ++j) bytes[j] = j % 3 == 0 ? b : j % 3 == 1 ? g : r;
+    for (int i = 0; i < 3; ++i) v[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes + 16 * i));
+  }
+};
+
+// Saturating add of non-negative `up` and subtraction of non-negative
+// `down`, one of them 0 per channel (SSE2).
+int IntensityBlocks(TRGB* p, int n, const Pattern48& up, const Pattern48& down) {
+  uint8_t* b = reinterpret_cast<uint8_t*>(p);
+  const int blocks = n / 16;
+  for (int k = 0; k < blocks; ++k, b += 48)
+    for (int i = 0; i < 3; ++i) {
+      __m128i* q = reinterpret_cast<__m128i*>(b + 16 * i);
+      _mm_storeu_si128(q, _mm_subs_epu8(_mm_adds_epu8(_mm_loadu_si128(q), up.v[i]), down.v[i]));
+    }
+  return blocks * 16;
+}
+
+// c <= dl ? dv : c, then > ul ? uv (SSE2; unsigned c <= l is max(c, l) == l).
+int ThresholdBlocks(TRGB* p, int n, const Pattern48& dl, const Pattern48& ul, const Pattern48& dv,
+                    const Pattern48& uv) {
+  uint8_t* b = reinterpret_cast<uint8_t*>(p);
+  const int blocks = n / 16;
+  for (int k = 0; k < blocks; ++k, b += 48)
+    for (int i = 0; i < 3; ++i) {
+      __m128i* q = reinterpret_cast<__m128i*>(b + 16 * i);
+      __m128i c = _mm_loadu_si128(q);
+      __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(c, dl.v[i]), dl.v[i]);
+      c = _mm_or_si128(_mm_and_si128(low, dv.v[i]), _mm_andnot_si128(low, c));
+      __m128i keep = _mm_cmpeq_epi8(_mm_max_epu8(c, ul.v[i]), ul.v[i]);
+      _mm_storeu_si128(q, _mm_or_si128(_mm_and_si128(keep, c), _mm_andnot_si128(keep, uv.v[i])));
+    }
+  return blocks * 16;
+}
+
+#define KV_SSSE3 __attribute__((target("ssse3")))
+
+// Shuffle masks: kSplit[c][i] gathers channel c (0 blue, 1 green, 2 red) of
+// 16 pixels from the i-th vector of a block; kSpread[i] spreads one byte per
+// pixel over the three channel bytes of the i-th vector.
+struct ShuffleMasks {
+  alignas(16) uint8_t split[3][3][16];
+  alignas(16) uint8_t spread[3][16];
+  ShuffleMasks() {
+    for (int c = 0; c < 3; ++c)
+      for (int i = 0; i < 3; ++i)
+        for (int k = 0; k < 16; ++k) {
+          const int at = 3 * k + c - 16 * i;
+          split[c][i][k] = at >= 0 && at < 16 ? uint8_t(at) : 0x80;
+        }
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 16; ++j) spread[i][j] = uint8_t((16 * i + j) / 3);
+  }
+};
+const ShuffleMasks kMasks;
+
+KV_SSSE3 inline __m128i Mask(const uint8_t* m) { return _mm_load_si128(reinterpret_cast<const __m128i*>(m)); }
+KV_SSSE3 inline __m128i Channel(const __m128i* v, int c) {
+  return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v[0], Mask(kMasks.split[c][0])),
+                                   _mm_shuffle_epi8(v[1], Mask(kMasks.split[c][1]))),
+                      _mm_shuffle_epi8(v[2], Mask(kMasks.split[c][2])));
+}
+
+// Gray (21 r + 71 g + 7 b) div 100 in 16-bit lanes; x div 100 is
+// (x * 41944) >> 22 for every x up to 99 * 255 (checked exhaustively).
+KV_SSSE3 int GrayBlocks(TRGB* p, int n) {
+  uint8_t* b = reinterpret_cast<uint8_t*>(p);
+  const int blocks = n / 16;
+  const __m128i zero = _mm_setzero_si128(), w21 = _mm_set1_epi16(21), w71 = _mm_set1_epi16(71),
+                w7 = _mm_set1_epi16(7), div = _mm_set1_epi16(short(41944));
+  for (int k = 0; k < blocks; ++k, b += 48) {
+    __m128i v[3];
+    for (int i = 0; i < 3; ++i) v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16 * i));
+    const __m128i bl = Channel(v, 0), gr = Channel(v, 1), rd = Channel(v, 2);
+    // Eight pixels at a time in 16-bit lanes.
+    __m128i halves[2];
+    for (int h = 0; h < 2; ++h) {
+      const __m128i r16 = h ? _mm_unpackhi_epi8(rd, zero) : _mm_unpacklo_epi8(rd, zero);
+      const __m128i g16 = h ? _mm_unpackhi_epi8(gr, zero) : _mm_unpacklo_epi8(gr, zero);
+      const __m128i b16 = h ? _mm_unpackhi_epi8(bl, zero) : _mm_unpacklo_epi8(bl, zero);
+      const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(r16, w21), _mm_mullo_epi16(g16, w71)),
+                                        _mm_mullo_epi16(b16, w7));
+      halves[h] = _mm_srli_epi16(_mm_mulhi_epu16(sum, div), 6);
+    }
+    const __m128i gray = _mm_packus_epi16(halves[0], halves[1]);
+    for (int i = 0; i < 3; ++i)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(b + 16 * i),
+                       _mm_shuffle_epi8(gray, Mask(kMasks.spread[i])));
+  }
+  return blocks * 16;
+}
+
+// Pixels inside the per-channel ranges lo..hi become the cast color.
+KV_SSSE3 int CastBlocks(TRGB* p, int n, TRGB lo, TRGB hi, const Pattern48& cast) {
+  uint8_t* b = reinterpret_cast<uint8_t*>(p);
+  const int blocks = n / 16;
+  const __m128i los[3] = {_mm_set1_epi8(char(lo.b)), _mm_set1_epi8(char(lo.g)), _mm_set1_epi8(char(lo.r))};
+  const __m128i his[3] = {_mm_set1_epi8(char(hi.b)), _mm_set1_epi8(char(hi.g)), _mm_set1_epi8(char(hi.r))};
+  for (int k = 0; k < blocks; ++k, b += 48) {
+    __m128i v[3];
+    for (int i = 0; i < 3; ++i) v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16 * i));
+    __m128i in = _mm_set1_epi8(-1);
+    for (int c = 0; c < 3; ++c) {
+      const __m128i x = Channel(v, c);
+      in = _mm_and_si128(in, _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(x, los[c]), x),
+                                           _mm_cmpeq_epi8(_mm_min_epu8(x, his[c]), x)));
+    }
+    for (int i = 0; i < 3; ++i) {
+      const __m128i m = _mm_shuffle_epi8(in, Mask(kMasks.spread[i]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(b + 16 * i),
+                       _mm_or_si128(_mm_and_si128(m, cast.v[i]), _mm_andnot_si128(m, v[i])));
+    }
+  }
+  return blocks * 16;
+}
+
+bool UseSSE2() { return gLoops != detail::ColorLoops::Scalar; }
+bool UseSSSE3() {
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return has && gLoops == detail::ColorLoops::Fastest;
+}
+#else
+bool UseSSE2() { return false; }
+bool UseSSSE3() { return false; }
+#endif
 
 // Byte scaled to 0..99 with rounding: round(v / 255 * 99). Exact halves
 // cannot occur (v * 198 is never an odd multiple of 255), so the integer
@@ -196,30 +347,193 @@ void HSV2RGB(TRGB& c, int H, int S, int V) {
 // ---------------------------------------------------------------------------
 // HSL and HSV shifts
 
+namespace {
+
+// The HSL shift of n <= kHSLChunk pixels, written as straight-line selects over
+// arrays so that the compiler keeps it free of branches (and vectorises it):
+// hue-dependent branches would be mispredicted on nearly every pixel. Every
+// value is computed with the same operations, in the same order, as RGB2HSL
+// and HSL2RGB, so the pixels are identical to theirs.
+constexpr int kHSLChunk = 256;
+#ifdef KORVANE_COLOR_SIMD
+// The same computation on two pixels at a time (SSE2). Masks select where the
+// scalar code branches; max_pd and min_pd answer exactly dmax and dmin.
+inline __m128d Sel(__m128d m, __m128d a, __m128d b) {
+  return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b));
+}
+void HSLShiftPairs(const double* r, const double* g, const double* b, int n, double dh, double ds, double dl,
+                   int* outR, int* outG, int* outB) {
+  const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1), two = _mm_set1_pd(2), three = _mm_set1_pd(3),
+                four = _mm_set1_pd(4), six = _mm_set1_pd(6), half = _mm_set1_pd(0.5),
+                third = _mm_set1_pd(1.0 / 3.0), twoThirds = _mm_set1_pd(2.0 / 3.0), k255 = _mm_set1_pd(255),
+                vdh = _mm_set1_pd(dh), vds = _mm_set1_pd(ds), vdl = _mm_set1_pd(dl);
+  for (int i = 0; i < n; i += 2) {
+    const __m128d ri = _mm_loadu_pd(r + i), gi = _mm_loadu_pd(g + i), bi = _mm_loadu_pd(b + i);
+    const __m128d mx = _mm_max_pd(ri, _mm_max_pd(gi, bi)), mn = _mm_min_pd(ri, _mm_min_pd(gi, bi));
+    const __m128d sum = _mm_add_pd(mx, mn), L = _mm_mul_pd(sum, half), d = _mm_sub_pd(mx, mn);
+    const __m128d flat = _mm_cmpeq_pd(mx, mn);
+    const __m128d dd = Sel(flat, one, d);
+    const __m128d den = Sel(flat, one, Sel(_mm_cmplt_pd(L, half), sum, _mm_sub_pd(_mm_sub_pd(two, mx), mn)));
+    const __m128d S = Sel(flat, zero, _mm_div_pd(d, den));
+    const __m128d rmax = _mm_cmpeq_pd(ri, mx), gmax = _mm_cmpeq_pd(gi, mx);
+    const __m128d num = Sel(rmax, _mm_sub_pd(gi, bi), Sel(gmax, _mm_sub_pd(bi, ri), _mm_sub_pd(ri, gi)));
+    const __m128d base = Sel(rmax, zero, Sel(gmax, two, four));
+    __m128d H = _mm_div_pd(_mm_add_pd(base, _mm_div_pd(num, dd)), six);
+    H = Sel(_mm_cmplt_pd(H, zero), _mm_add_pd(H, one), H);
+    H = Sel(flat, zero, H);
+    const __m128d h2 = _mm_min_pd(_mm_max_pd(_mm_add_pd(H, vdh), zero), one);
+    const __m128d s2 = _mm_min_pd(_mm_max_pd(_mm_add_pd(S, vds), zero), one);
+    const __m128d l2 = _mm_min_pd(_mm_max_pd(_mm_add_pd(L, vdl), zero), one);
+    const __m128d m2 = Sel(_mm_cmple_pd(l2, half), _mm_mul_pd(l2, _mm_add_pd(one, s2)),
+                           _mm_sub_pd(_mm_add_pd(l2, s2), _mm_mul_pd(l2, s2)));
+    const __m128d m1 = _mm_sub_pd(_mm_mul_pd(two, l2), m2), span = _mm_sub_pd(m2, m1);
+    auto hue = [&](__m128d h) {
+      h = Sel(_mm_cmplt_pd(h, zero), _mm_add_pd(h, one), Sel(_mm_cmpgt_pd(h, one), _mm_sub_pd(h, one), h));
+      const __m128d rise = _mm_add_pd(m1, _mm_mul_pd(_mm_mul_pd(span, h), six));
+      const __m128d fall = _mm_add_pd(m1, _mm_mul_pd(_mm_mul_pd(span, _mm_sub_pd(twoThirds, h)), six));
+      return Sel(_mm_cmplt_pd(_mm_mul_pd(six, h), one), rise,
+                 Sel(_mm_cmplt_pd(_mm_mul_pd(two, h), one), m2,
+                     Sel(_mm_cmplt_pd(_mm_mul_pd(three, h), two), fall, m1)));
+    };
+    const __m128d gray = _mm_cmpeq_pd(s2, zero);
+    const __m128d vr = Sel(gray, l2, hue(_mm_add_pd(h2, third))), vg = Sel(gray, l2, hue(h2)),
+                  vb = Sel(gray, l2, hue(_mm_sub_pd(h2, third)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(outR + i), _mm_cvttpd_epi32(_mm_mul_pd(vr, k255)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(outG + i), _mm_cvttpd_epi32(_mm_mul_pd(vg, k255)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(outB + i), _mm_cvttpd_epi32(_mm_mul_pd(vb, k255)));
+  }
+}
+#endif
+
+#ifdef KORVANE_COLOR_SIMD
+// Four pixels at a time with AVX, written with vector types: a comparison
+// gives a lane mask and ?: selects per lane, exactly as the scalar selects.
+typedef double V4d __attribute__((vector_size(32)));
+typedef int32_t V4i __attribute__((vector_size(16)));
+#define KV_AVX __attribute__((target("avx"), always_inline)) inline
+KV_AVX V4d Max4(V4d a, V4d c) { return a > c ? a : c; }
+KV_AVX V4d Min4(V4d a, V4d c) { return a < c ? a : c; }
+KV_AVX V4d Hue4(V4d m1, V4d m2, V4d h) {
+  const V4d twoThirds = {2.0 / 3.0, 2.0 / 3.0, 2.0 / 3.0, 2.0 / 3.0};
+  h = h < 0 ? h + 1 : (h > 1 ? h - 1 : h);
+  const V4d rise = m1 + (m2 - m1) * h * 6, fall = m1 + (m2 - m1) * (twoThirds - h) * 6;
+  return 6 * h < 1 ? rise : (2 * h < 1 ? m2 : (3 * h < 2 ? fall : m1));
+}
+#undef KV_AVX
+__attribute__((target("avx"))) void HSLShiftQuads(const double* r, const double* g, const double* b, int n,
+                                                  double dh, double ds, double dl, int* outR, int* outG,
+                                                  int* outB) {
+  const V4d zero = {0, 0, 0, 0}, one = zero + 1, two = zero + 2, four = zero + 4, third = zero + 1.0 / 3.0;
+  for (int i = 0; i < n; i += 4) {
+    V4d ri, gi, bi;
+    std::memcpy(&ri, r + i, sizeof ri), std::memcpy(&gi, g + i, sizeof gi),
+        std::memcpy(&bi, b + i, sizeof bi);
+    const V4d mx = Max4(ri, Max4(gi, bi)), mn = Min4(ri, Min4(gi, bi));
+    const V4d L = (mx + mn) / 2, d = mx - mn;
+    const auto flat = mx == mn;
+    const V4d dd = flat ? one : d;
+    V4d den = L < 0.5 ? mx + mn : 2 - mx - mn;
+    den = flat ? one : den;
+    const V4d q = d / den;
+    const V4d S = flat ? zero : q;
+    const auto rmax = ri == mx, gmax = gi == mx;
+    const V4d num = rmax ? gi - bi : (gmax ? bi - ri : ri - gi);
+    const V4d base = rmax ? zero : (gmax ? two : four);
+    V4d H = (base + num / dd) / 6;
+    H = H < 0 ? H + 1 : H;
+    H = flat ? zero : H;
+    const V4d h2 = Min4(Max4(H + dh, zero), one), s2 = Min4(Max4(S + ds, zero), one),
+              l2 = Min4(Max4(L + dl, zero), one);
+    const V4d m2 = l2 <= 0.5 ? l2 * (1 + s2) : l2 + s2 - l2 * s2;
+    const V4d m1 = 2 * l2 - m2;
+    const auto gray = s2 == 0;
+    const V4d vr = gray ? l2 : Hue4(m1, m2, h2 + third), vg = gray ? l2 : Hue4(m1, m2, h2),
+              vb = gray ? l2 : Hue4(m1, m2, h2 - third);
+    const V4i ir = __builtin_convertvector(vr * 255, V4i), ig = __builtin_convertvector(vg * 255, V4i),
+              ib = __builtin_convertvector(vb * 255, V4i);
+    std::memcpy(outR + i, &ir, sizeof ir), std::memcpy(outG + i, &ig, sizeof ig);
+    std::memcpy(outB + i, &ib, sizeof ib);
+  }
+}
+
+bool UseAVX() {
+  static const bool has = __builtin_cpu_supports("avx");
+  return has && gLoops == detail::ColorLoops::Fastest;
+}
+#endif
+
+void HSLShiftChunk(TRGB* p, int n, double dh, double ds, double dl) {
+  // One spare slot so that the pair loop may run one pixel past an odd n.
+  double r[kHSLChunk + 3], g[kHSLChunk + 3], b[kHSLChunk + 3];
+  int outR[kHSLChunk + 3], outG[kHSLChunk + 3], outB[kHSLChunk + 3];
+  for (int i = 0; i < n; ++i) r[i] = kUnit.v[p[i].r], g[i] = kUnit.v[p[i].g], b[i] = kUnit.v[p[i].b];
+  for (int i = n; i < n + 3; ++i) r[i] = g[i] = b[i] = 0;
+#ifdef KORVANE_COLOR_SIMD
+  if (UseAVX()) {
+    HSLShiftQuads(r, g, b, n, dh, ds, dl, outR, outG, outB);
+    for (int i = 0; i < n; ++i) p[i] = TRGB{blimit(outB[i]), blimit(outG[i]), blimit(outR[i])};
+    return;
+  }
+  if (UseSSE2()) {
+    HSLShiftPairs(r, g, b, n, dh, ds, dl, outR, outG, outB);
+    for (int i = 0; i < n; ++i) p[i] = TRGB{blimit(outB[i]), blimit(outG[i]), blimit(outR[i])};
+    return;
+  }
+#endif
+  const double third = 1.0 / 3.0, twoThirds = 2.0 / 3.0;
+  for (int i = 0; i < n; ++i) {
+    const double ri = r[i], gi = g[i], bi = b[i];
+    const double mx = dmax(ri, dmax(gi, bi)), mn = dmin(ri, dmin(gi, bi));
+    const double L = (mx + mn) / 2, d = mx - mn;
+    const bool flat = mx == mn;
+    const double dd = flat ? 1.0 : d;
+    double den = L < 0.5 ? mx + mn : 2 - mx - mn;
+    den = flat ? 1.0 : den;
+    const double q = d / den;
+    const double S = flat ? 0.0 : q;
+    // One division for whichever channel is the largest (adding 0 changes no
+    // value, so red's case matches the plain quotient).
+    const double num = ri == mx ? gi - bi : gi == mx ? bi - ri : ri - gi;
+    const double base = ri == mx ? 0.0 : gi == mx ? 2.0 : 4.0;
+    double H = base + num / dd;
+    H /= 6;
+    const double wrapped = H + 1;
+    H = H < 0 ? wrapped : H;
+    H = flat ? 0.0 : H;
+    // HSL2RGB of the shifted values.
+    const double h2 = dmin(dmax(H + dh, 0), 1), s2 = dmin(dmax(S + ds, 0), 1), l2 = dmin(dmax(L + dl, 0), 1);
+    const double m2 = l2 <= 0.5 ? l2 * (1 + s2) : l2 + s2 - l2 * s2;
+    const double m1 = 2 * l2 - m2;
+    auto hue = [m1, m2, twoThirds](double h) {
+      const double up = h + 1, down = h - 1;
+      h = h < 0 ? up : h > 1 ? down : h;
+      const double rise = m1 + (m2 - m1) * h * 6, fall = m1 + (m2 - m1) * (twoThirds - h) * 6;
+      const double h6 = 6 * h, h2 = 2 * h, h3 = 3 * h;
+      return h6 < 1 ? rise : h2 < 1 ? m2 : h3 < 2 ? fall : m1;
+    };
+    const bool gray = s2 == 0;
+    const double vr = gray ? l2 : hue(h2 + third), vg = gray ? l2 : hue(h2), vb = gray ? l2 : hue(h2 - third);
+    outR[i] = int(vr * 255), outG[i] = int(vg * 255), outB[i] = int(vb * 255);
+  }
+  for (int i = 0; i < n; ++i) p[i] = TRGB{blimit(outB[i]), blimit(outG[i]), blimit(outR[i])};
+}
+
+}  // namespace
+
 void _HSLvar(TBitmap* Bitmap, int x1, int y1, int x2, int y2, int Hue, int Sat, int Lum,
              const TProgressEvent& OnProgress, TObject* Sender) {
   Area a;
   if (!Clip(Bitmap, x1, y1, x2, y2, a)) return;
   const double dh = Hue / 360.0, ds = Sat / 100.0, dl = Lum / 100.0;
   ForRows(a, OnProgress, Sender, [&](TRGB* p, int n) {
-    auto shift = [&](const TRGB& c) {
-      double H, S, L;
-      HSLOf(c, H, S, L);
-      TRGB out;
-      HSL2RGB(out, H + dh, S + ds, L + dl);
-      return out;
-    };
-    // Runs of one color (flat areas) are converted once.
-    TRGB last = p[0], mapped = shift(last);
-    for (int i = 0; i < n; ++i) {
-      if (!(p[i] == last)) last = p[i], mapped = shift(last);
-      p[i] = mapped;
-    }
+    for (int i = 0; i < n; i += kHSLChunk) HSLShiftChunk(p + i, imin(kHSLChunk, n - i), dh, ds, dl);
   });
   Bitmap->Changed();
 }
 
 namespace detail {
+
+void SetColorLoops(ColorLoops Loops) { gLoops = Loops; }
 
 void HSVvarWith(TBitmap* Bitmap, int x1, int y1, int x2, int y2, int Hue, int Sat, int Val, bool CubeTable,
                 const TProgressEvent& OnProgress, TObject* Sender) {
@@ -326,14 +640,20 @@ void _IntensityRGBall(TBitmap* Bitmap, int x1, int y1, int x2, int y2, int r, in
                       const TProgressEvent& OnProgress, TObject* Sender) {
   Area a;
   if (!Clip(Bitmap, x1, y1, x2, y2, a)) return;
+  // Offsets beyond +-255 act as +-255: blimit is reached either way and the
+  // sums cannot overflow.
+  r = ilimit(r, -255, 255), g = ilimit(g, -255, 255), b = ilimit(b, -255, 255);
   uint8_t tr[256], tg[256], tb[256];
-  for (int c = 0; c < 256; ++c) {
-    // Offsets beyond +-255 act as +-255: blimit is reached either way and the
-    // sum cannot overflow.
-    tr[c] = blimit(c + ilimit(r, -255, 255));
-    tg[c] = blimit(c + ilimit(g, -255, 255));
-    tb[c] = blimit(c + ilimit(b, -255, 255));
+  for (int c = 0; c < 256; ++c) tr[c] = blimit(c + r), tg[c] = blimit(c + g), tb[c] = blimit(c + b);
+#ifdef KORVANE_COLOR_SIMD
+  if (UseSSE2()) {
+    const Pattern48 up(uint8_t(imax(b, 0)), uint8_t(imax(g, 0)), uint8_t(imax(r, 0)));
+    const Pattern48 down(uint8_t(imax(-b, 0)), uint8_t(imax(-g, 0)), uint8_t(imax(-r, 0)));
+    ApplyTables(Bitmap, a, tr, tg, tb, OnProgress, Sender,
+                [&](TRGB* p, int n) { return IntensityBlocks(p, n, up, down); });
+    return;
   }
+#endif
   ApplyTables(Bitmap, a, tr, tg, tb, OnProgress, Sender);
 }
 
@@ -389,8 +709,13 @@ void _ConvertToGray(TBitmap* Bitmap, int x1, int y1, int x2, int y2, const TProg
     return t;
   }();
   const uint8_t* div = kDiv100.data();
+  const bool vec = UseSSSE3();
   ForRows(a, OnProgress, Sender, [&](TRGB* p, int n) {
-    for (int i = 0; i < n; ++i) {
+    int i = 0;
+#ifdef KORVANE_COLOR_SIMD
+    if (vec) i = GrayBlocks(p, n);
+#endif
+    for (; i < n; ++i) {
       const uint8_t v = div[wr[p[i].r] + wg[p[i].g] + wb[p[i].b]];
       p[i] = TRGB{v, v, v};
     }
@@ -408,8 +733,16 @@ void _CastColorRange(TBitmap* Bitmap, int x1, int y1, int x2, int y2, TRGB Begin
     in[c] = uint8_t((c >= BeginColor.r && c <= EndColor.r ? 1 : 0) |
                     (c >= BeginColor.g && c <= EndColor.g ? 2 : 0) |
                     (c >= BeginColor.b && c <= EndColor.b ? 4 : 0));
+  const bool vec = UseSSSE3();
+#ifdef KORVANE_COLOR_SIMD
+  const Pattern48 cast(CastColor.b, CastColor.g, CastColor.r);
+#endif
   ForRows(a, OnProgress, Sender, [&](TRGB* p, int n) {
-    for (int i = 0; i < n; ++i)
+    int i = 0;
+#ifdef KORVANE_COLOR_SIMD
+    if (vec) i = CastBlocks(p, n, BeginColor, EndColor, cast);
+#endif
+    for (; i < n; ++i)
       if ((in[p[i].r] & 1) & (in[p[i].g] >> 1) & (in[p[i].b] >> 2)) p[i] = CastColor;
   });
   Bitmap->Changed();
@@ -430,6 +763,15 @@ void _Threshold(TBitmap* Bitmap, int x1, int y1, int x2, int y2, TRGB DownLimit,
   table(tr, DownLimit.r, UpLimit.r, DownVal.r, UpVal.r);
   table(tg, DownLimit.g, UpLimit.g, DownVal.g, UpVal.g);
   table(tb, DownLimit.b, UpLimit.b, DownVal.b, UpVal.b);
+#ifdef KORVANE_COLOR_SIMD
+  if (UseSSE2()) {
+    const Pattern48 dl(DownLimit.b, DownLimit.g, DownLimit.r), ul(UpLimit.b, UpLimit.g, UpLimit.r),
+        dv(DownVal.b, DownVal.g, DownVal.r), uv(UpVal.b, UpVal.g, UpVal.r);
+    ApplyTables(Bitmap, a, tr, tg, tb, OnProgress, Sender,
+                [&](TRGB* p, int n) { return ThresholdBlocks(p, n, dl, ul, dv, uv); });
+    return;
+  }
+#endif
   ApplyTables(Bitmap, a, tr, tg, tb, OnProgress, Sender);
 }
 
@@ -474,6 +816,7 @@ std::unique_ptr<TBitmap> _GetHSVChannel(const TBitmap* Bitmap, int Channel, cons
 }
 
 int _GetSimilColor(const TRGB* Palette, int Count, TRGB Color) {
+  if (!Palette) return 0;
   int best = 1000, index = 0;
   for (int i = 0; i < Count; ++i) {
     const int d = std::abs(Palette[i].r - Color.r) + std::abs(Palette[i].g - Color.g) +

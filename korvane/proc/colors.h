@@ -101,6 +101,11 @@ void _GetHSVChannelAll(const TBitmap* Bitmap, TBitmap* H, TBitmap* S, TBitmap* V
 int _GetSimilColor(const TRGB* Palette, int Count, TRGB Color);
 
 namespace detail {
+// Which inner loops the point operations run: the fastest vector loops the
+// machine has (chosen at run time), only the SSE2 loops every x86-64 has, or
+// only the plain scalar loops. The tests check that all give identical pixels.
+enum class ColorLoops { Fastest, Baseline, Scalar };
+void SetColorLoops(ColorLoops Loops);
 // _HSVvar either through a table over every color of the 0..99 HSV input
 // cube (the path large rectangles take) or pixel by pixel; both give the same
 // pixels.

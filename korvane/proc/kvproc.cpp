@@ -472,27 +472,24 @@ void _CopyDIB2Bitmap(const void* Dib, size_t DibSize, TBitmap* Bitmap, const voi
   const int64_t ah = h < 0 ? -int64_t(h) : int64_t(h);
   if (w > kMaxDIBSide || ah > kMaxDIBSide || int64_t(w) * ah > kMaxDIBPixels)
     throw EInvalidGraphic("unrecognized DIB");
-  bool reversed = false;
-  if (FindYUVConverter(comp, &reversed)) {
-    const uint8_t* data;
-    size_t n;
-    if (PixelData) {
-      data = static_cast<const uint8_t*>(PixelData);
-      n = PixelDataSize;
-    } else {
-      const uint64_t off = uint64_t(hsize) + uint64_t(clrUsed) * 4;
-      if (off > DibSize) throw EInvalidGraphic("truncated DIB");
-      data = p + off;
-      n = DibSize - size_t(off);
-    }
-    Bitmap->Allocate(w, int(ah), pf24bit);
-    // Frames with a positive height run from the top; the converter reverses
-    // the codes stored the other way round.
-    CopyYUVFrameToBitmap(comp, data, n, Bitmap, h > 0);
-    return;
+  // Only a complete frame is converted: a header alone must not make a big bitmap.
+  if (!FindYUVConverter(comp)) throw EInvalidGraphic("unsupported DIB compression");
+  const uint8_t* data;
+  size_t n;
+  if (PixelData) {
+    data = static_cast<const uint8_t*>(PixelData);
+    n = PixelDataSize;
+  } else {
+    const uint64_t off = uint64_t(hsize) + uint64_t(clrUsed) * 4;
+    if (off > DibSize) throw EInvalidGraphic("truncated DIB");
+    data = p + off;
+    n = DibSize - size_t(off);
   }
-  // A compression we don't decode: sized, black.
+  if (!data || n < YUVFrameSize(comp, w, int(ah))) throw EInvalidGraphic("truncated DIB");
   Bitmap->Allocate(w, int(ah), pf24bit);
+  // Frames with a positive height run from the top; the converter reverses
+  // the codes stored the other way round.
+  CopyYUVFrameToBitmap(comp, data, n, Bitmap, h > 0);
 }
 
 void _CopyDIB2Bitmap(HGLOBAL Dib, TBitmap* Bitmap) {

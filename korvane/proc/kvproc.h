@@ -270,9 +270,9 @@ HGLOBAL _CopyBitmaptoDIB(TBitmap* Bitmap, int x1, int y1, int x2, int y2);
 // rows of PixelDataSize bytes. 1-bit DIBs give a 1-bit bitmap (bit 1 white:
 // the bits are inverted when the table's first entry is the lighter), 4-, 8-,
 // 16-, 24- and 32-bit DIBs (bit fields applied) a 24-bit one, and the YUV
-// four-character codes go through the video converters. A DIB of another
-// compression leaves the bitmap sized, 24-bit and black. Raises
-// EInvalidGraphic on bad or short data; the bitmap is then untouched.
+// four-character codes go through the video converters (a complete frame
+// only). Raises EInvalidGraphic on bad or short data and on a compression it
+// does not decode (RLE, other codes); the bitmap is then untouched.
 void _CopyDIB2Bitmap(const void* Dib, size_t DibSize, TBitmap* Bitmap, const void* PixelData = nullptr,
                      size_t PixelDataSize = 0);
 // The same from a movable block (locked for the copy).

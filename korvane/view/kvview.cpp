@@ -181,8 +181,9 @@ void TKorvaneView::ZoomAt(int x, int y, int z) {
   LockPaint();
   int bx = XScr2Bmp(x), by = YScr2Bmp(y);
   SetZoom(z);
-  int vx = KVTrunc(bx * geo_.Zoom / 100.0 - ClientWidth() / 2);
-  int vy = KVTrunc(by * geo_.Zoom / 100.0 - ClientHeight() / 2);
+  // trunc(b x Zoom / 100 - client div 2), exactly and without overflow.
+  int vx = KVTruncDiv(int64_t(bx) * geo_.Zoom - 100 * int64_t(ClientWidth() / 2), 100);
+  int vy = KVTruncDiv(int64_t(by) * geo_.Zoom - 100 * int64_t(ClientHeight() / 2), 100);
   int mx, my;
   GetMaxViewXY(mx, my);
   SetViewXY(std::clamp(vx, 0, mx), std::clamp(vy, 0, my));
@@ -199,24 +200,23 @@ void TKorvaneView::ZoomSelection() {
   int x1 = sel_->X1, y1 = sel_->Y1, x2 = sel_->X2, y2 = sel_->Y2;
   LockPaint();
   DeSelect();
-  double zw = std::trunc(Width() / ((x2 - x1 + 1) / 100.0));
-  double zh = std::trunc(Height() / ((y2 - y1 + 1) / 100.0));
-  SetZoom(int(std::min(zw, zh)));
-  double z = geo_.Zoom / 100.0;
-  int vx = KVTrunc(x1 * z) - (ClientWidth() - KVTrunc((x2 - x1 + 1) * z)) / 2;
-  int vy = KVTrunc(y1 * z) - (ClientHeight() - KVTrunc((y2 - y1 + 1) * z)) / 2;
-  SetViewXY(vx, vy);
+  const int64_t bw = int64_t(x2) - x1 + 1, bh = int64_t(y2) - y1 + 1;
+  SetZoom(std::min(KVTruncDiv(int64_t(Width()) * 100, bw), KVTruncDiv(int64_t(Height()) * 100, bh)));
+  const int64_t z = geo_.Zoom;
+  int64_t vx = KVTruncDiv(x1 * z, 100) - (ClientWidth() - int64_t(KVTruncDiv(bw * z, 100))) / 2;
+  int64_t vy = KVTruncDiv(y1 * z, 100) - (ClientHeight() - int64_t(KVTruncDiv(bh * z, 100))) / 2;
+  SetViewXY(KVSat(vx), KVSat(vy));
   UnLockPaint();
 }
 
 int TKorvaneView::GetIdealComponentWidth() {
-  int w = KVTrunc(bitmap_->Width() / 100.0 * geo_.Zoom + 1);
+  int w = KVSat(int64_t(KVTruncDiv(int64_t(bitmap_->Width()) * geo_.Zoom, 100)) + 1);
   if ((scroll_bars_ == ssHorizontal || scroll_bars_ == ssBoth) && w < INT32_MAX - Width()) w += Width() - ClientWidth();
   return w;
 }
 
 int TKorvaneView::GetIdealComponentHeight() {
-  int h = KVTrunc(bitmap_->Height() / 100.0 * geo_.Zoom + 1);
+  int h = KVSat(int64_t(KVTruncDiv(int64_t(bitmap_->Height()) * geo_.Zoom, 100)) + 1);
   if ((scroll_bars_ == ssVertical || scroll_bars_ == ssBoth) && h < INT32_MAX - Height()) h += Height() - ClientHeight();
   return h;
 }
@@ -348,8 +348,8 @@ void TKorvaneView::UpdateOnce(bool& clientChanged) {
     }
     if (has_sel_) sel_->Visible = true;
   }
-  geo_.ZoomedWidth = KVRound(bw / 100.0 * geo_.Zoom);
-  geo_.ZoomedHeight = KVRound(bh / 100.0 * geo_.Zoom);
+  geo_.ZoomedWidth = ZoomedSize(bw, geo_.Zoom);
+  geo_.ZoomedHeight = ZoomedSize(bh, geo_.Zoom);
   geo_.OffsetX = geo_.OffsetY = 0;
   int availW = Designing() ? Width() : cw, availH = Designing() ? Height() : ch;
   geo_.ExtentX = std::min(geo_.ZoomedWidth, availW);
@@ -462,7 +462,7 @@ void TKorvaneView::DrawImageRect(TCanvas* canvas, int dx, int dy, int sx, int sy
   // Filtered: copy the visible source rectangle, widen 1-bit images, resample
   // to the extent and draw 1:1.
   TBitmap part;
-  _CopyBitmapRect(bitmap_.get(), &part, sx, sy, sx + sw - 1, sy + sh - 1);
+  CopyBitmapArea(bitmap_.get(), &part, Rect(sx, sy, sx + sw, sy + sh));
   if (part.PixelFormat() == pf1bit) {
     TBitmap wide;
     _Conv1to24(&part, &wide, nullpr);
@@ -476,10 +476,10 @@ void TKorvaneView::DrawImageRect(TCanvas* canvas, int dx, int dy, int sx, int sy
 bool TKorvaneView::SourceRect(bool trimOverhang, TRect& r) const {
   int bw = bitmap_->Width(), bh = bitmap_->Height();
   if (bh == 0 || bw == 0 || geo_.ZoomedWidth == 0 || geo_.ZoomedHeight == 0) return false;
-  int sx = KVRound(double(geo_.ViewX) * bw / geo_.ZoomedWidth);
-  int sw = KVRound(double(geo_.ExtentX) * bw / geo_.ZoomedWidth);
-  int sy = KVRound(double(geo_.ViewY) * bh / geo_.ZoomedHeight);
-  int sh = KVRound(double(geo_.ExtentY) * bh / geo_.ZoomedHeight);
+  int sx = KVRoundDiv(int64_t(geo_.ViewX) * bw, geo_.ZoomedWidth);
+  int sw = KVRoundDiv(int64_t(geo_.ExtentX) * bw, geo_.ZoomedWidth);
+  int sy = KVRoundDiv(int64_t(geo_.ViewY) * bh, geo_.ZoomedHeight);
+  int sh = KVRoundDiv(int64_t(geo_.ExtentY) * bh, geo_.ZoomedHeight);
   if (trimOverhang) {
     if (sx + sw > bw) sw -= 1;
     if (sy + sh > bh) sh -= 1;
@@ -603,6 +603,23 @@ void TKorvaneView::Select(int x1, int y1, int x2, int y2) {
   // A repaint clears the old outline before the new one is drawn.
   if (has_sel_ && paint_lock_ == 0) Invalidate();
   SelectRect(a, b);
+}
+
+// The mouse works in client coordinates whatever SelectionBase says; it
+// selects through the virtual members so that a descendant sees (and may
+// refuse) every selection.
+void TKorvaneView::MouseSelect(TPoint a, TPoint b) {
+  TKVSelectionBase keep = selection_base_;
+  selection_base_ = kvsbClientArea;
+  Select(a.x, a.y, b.x, b.y);
+  selection_base_ = keep;
+}
+
+void TKorvaneView::MouseAddSelPoint(TPoint p) {
+  TKVSelectionBase keep = selection_base_;
+  selection_base_ = kvsbClientArea;
+  AddSelPoint(p.x, p.y);
+  selection_base_ = keep;
 }
 
 void TKorvaneView::AddSelPoint(int x, int y) {
@@ -792,7 +809,11 @@ void TKorvaneView::AutoScroll() {
 
 void TKorvaneView::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
   TKVView::MouseDown(Button, Shift, X, Y);
+  // Another button pressed during a drag belongs to that drag: only the first
+  // press suspends the filter and only its release restores it.
+  if (captured_) return;
   captured_ = true;
+  drag_button_ = Button;
   saved_filter_ = zoom_filter_;
   zoom_filter_ = rfNone;
   TPoint p = ClampToImage(X, Y);
@@ -806,9 +827,7 @@ void TKorvaneView::MouseDown(TMouseButton Button, TShiftState Shift, int X, int 
       _CastPolySelCC(XBmp2Scr(v.x), YBmp2Scr(v.y), p.x, p.y);
       last_ = p;
     }
-    TPoint b = ToBitmap(p);
-    AnimPolygonAddPt(sel_, b.x, b.y);
-    ShowSelectionEx(true);
+    MouseAddSelPoint(p);
     drawing_poly_ = true;
   } else if (mouse_interact_.Contains(miSelect) || mouse_interact_.Contains(miSelectZoom)) {
     selecting_rect_ = true;
@@ -835,11 +854,7 @@ void TKorvaneView::MouseMove(TShiftState Shift, int X, int Y) {
     if (selecting_rect_) {
       AutoScroll();
       p = ClampToImage(X, Y);
-      TPoint a = ToBitmap(down_), b = ToBitmap(p);
-      if (down_.x != p.x && down_.y != p.y) {
-        if (has_sel_ && paint_lock_ == 0) Invalidate();
-        SelectRect(a, b);
-      }
+      MouseSelect(down_, p);
       DoSelectionChange();
     } else if (drawing_poly_) {
       AutoScroll();
@@ -878,7 +893,7 @@ void TKorvaneView::MouseMove(TShiftState Shift, int X, int Y) {
 
 void TKorvaneView::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
   TKVView::MouseUp(Button, Shift, X, Y);
-  if (!captured_) return;
+  if (!captured_ || Button != drag_button_) return;
   captured_ = false;
   TPoint p = ClampToImage(X, Y);
   TResampleFilter restore = saved_filter_;

@@ -274,6 +274,8 @@ class TKorvaneView : public TKVView {
   TPoint ClampToImage(int x, int y) const;
   TPoint ToBitmap(TPoint client) const { return Point(XScr2Bmp(client.x), YScr2Bmp(client.y)); }
   void SelectRect(TPoint a, TPoint b);  // bitmap coordinates
+  void MouseSelect(TPoint a, TPoint b);  // client coordinates, through Select
+  void MouseAddSelPoint(TPoint p);      // client coordinates, through AddSelPoint
   void AutoScroll();
   bool PointerOutsideImage() const;
   // The bitmap rectangle on screen at the current zoom and origin; false for
@@ -312,6 +314,7 @@ class TKorvaneView : public TKVView {
 
   // Mouse state.
   bool captured_ = false;
+  TMouseButton drag_button_ = mbLeft;  // the press that started the drag
   TPoint down_;
   TPoint down_view_;
   TPoint last_;

@@ -11,8 +11,8 @@ constexpr int kZoomSteps[] = {2, 5, 10, 25, 33, 50, 75, 100};
 
 void ViewMaxXY(int bmpW, int bmpH, int zoom, int clientW, int clientH, int outerW, int outerH, int& mx,
                int& my) {
-  int zw = KVRound(double(bmpW) * zoom / 100.0);
-  int zh = KVRound(double(bmpH) * zoom / 100.0);
+  int zw = ZoomedSize(bmpW, zoom);
+  int zh = ZoomedSize(bmpH, zoom);
   mx = my = 0;
   if (zw < 1 || zh < 1) return;
   if (outerW >= zw && outerH >= zh) return;
@@ -22,9 +22,7 @@ void ViewMaxXY(int bmpW, int bmpH, int zoom, int clientW, int clientH, int outer
 
 int FitZoom(int outerW, int outerH, int bmpW, int bmpH) {
   if (bmpW <= 0 || bmpH <= 0) return 0;
-  double zx = std::trunc(outerW / (bmpW / 100.0));
-  double zy = std::trunc(outerH / (bmpH / 100.0));
-  return int(std::min(zx, zy));
+  return std::min(KVTruncDiv(int64_t(outerW) * 100, bmpW), KVTruncDiv(int64_t(outerH) * 100, bmpH));
 }
 
 int MouseZoomIn(int zoom) {

@@ -23,6 +23,25 @@ inline int32_t KVRound(double v) {
   return int32_t(r);
 }
 
+// Saturates a 64-bit value to the 32-bit range.
+inline int32_t KVSat(int64_t v) { return v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : int32_t(v); }
+
+// n / d (d > 0) rounded to the nearest integer, halves to the even neighbour,
+// computed exactly and saturated to 32 bits.
+inline int32_t KVRoundDiv(int64_t n, int64_t d) {
+  int64_t q = n / d, r = n % d;
+  if (r < 0) r += d, q -= 1;  // floor division: 0 <= r < d
+  if (2 * r > d || (2 * r == d && (q & 1))) ++q;
+  return KVSat(q);
+}
+
+// n / d (d > 0) truncated toward zero, saturated to 32 bits.
+inline int32_t KVTruncDiv(int64_t n, int64_t d) { return KVSat(n / d); }
+
+// A bitmap dimension shown at a zoom: nearest(size x zoom / 100). Every place
+// that needs the zoomed size of a bitmap uses this.
+inline int32_t ZoomedSize(int size, int zoom) { return KVRoundDiv(int64_t(size) * zoom, 100); }
+
 // Zoom, origin and layout of a view: the state Update derives and the
 // conversions between client (screen) pixels and bitmap pixels.
 struct TViewGeometry {
@@ -36,10 +55,10 @@ struct TViewGeometry {
   int ZoomedWidth = 0;
   int ZoomedHeight = 0;
 
-  int XScr2Bmp(int x) const { return KVRound(100.0 / Zoom * (double(x) + ViewX - OffsetX)); }
-  int YScr2Bmp(int y) const { return KVRound(100.0 / Zoom * (double(y) + ViewY - OffsetY)); }
-  int XBmp2Scr(int x) const { return KVRound(double(x) * Zoom / 100.0 + (double(OffsetX) - ViewX)); }
-  int YBmp2Scr(int y) const { return KVRound(double(y) * Zoom / 100.0 + (double(OffsetY) - ViewY)); }
+  int XScr2Bmp(int x) const { return KVRoundDiv(100 * (int64_t(x) + ViewX - OffsetX), Zoom); }
+  int YScr2Bmp(int y) const { return KVRoundDiv(100 * (int64_t(y) + ViewY - OffsetY), Zoom); }
+  int XBmp2Scr(int x) const { return KVRoundDiv(int64_t(x) * Zoom + 100 * (int64_t(OffsetX) - ViewX), 100); }
+  int YBmp2Scr(int y) const { return KVRoundDiv(int64_t(y) * Zoom + 100 * (int64_t(OffsetY) - ViewY), 100); }
 };
 
 // Largest view origin for a bitmap at a zoom in a client area; 0 on an axis
@@ -48,8 +67,8 @@ struct TViewGeometry {
 void ViewMaxXY(int bmpW, int bmpH, int zoom, int clientW, int clientH, int outerW, int outerH, int& mx,
                int& my);
 
-// Zoom that fits a bitmap into an outer size (the smaller of the two ratios),
-// 0 when the bitmap is empty.
+// Zoom that fits a bitmap into an outer size (the smaller of the two ratios
+// trunc(outer / (bitmap / 100)), exact), 0 when the bitmap is empty.
 int FitZoom(int outerW, int outerH, int bmpW, int bmpH);
 
 // The zoom a left click (in) or right click (out) leads to.

@@ -347,7 +347,93 @@ INSTANTIATE_TEST_SUITE_P(
         std::vector<const char*>{"--background", "plaid"}, std::vector<const char*>{"--screenshot"},
         std::vector<const char*>{"--screenshot", ""}, std::vector<const char*>{"--zoom", "200", "--fit"},
         std::vector<const char*>{"--origin", "10"}, std::vector<const char*>{"--origin", "0,1200"},
-        std::vector<const char*>{"--bogus"}));
+        std::vector<const char*>{"--bogus"}, std::vector<const char*>{"--process", "crop,melt"},
+        std::vector<const char*>{"--process", "wand:5"}, std::vector<const char*>{"--process", "wand:1600:0"},
+        std::vector<const char*>{"--process", "colors:2"}));
+
+TEST(DemoImage, ColorOperationsFollowTheSelection) {
+  DemoOptions o;
+  QString err;
+  ASSERT_TRUE(
+      ParseDemoArgs({"--select", "10,10,19,19", "--process", "negative,gray,colors:16,bw,rgb24"}, o, err))
+      << err.toStdString();
+  auto w = MakeWindow();
+  TBitmap* b = w->View()->GetBitmap();
+  const TColor in = b->GetPixel(15, 15), out = b->GetPixel(25, 15);
+  o.process = {"negative"};
+  w->ApplyOptions(o);
+  EXPECT_EQ(b->GetPixel(15, 15), in ^ 0xFFFFFF);
+  EXPECT_EQ(b->GetPixel(25, 15), out);
+  o.process = {"bw"};
+  w->ApplyOptions(o);
+  EXPECT_EQ(b->PixelFormat(), pf1bit);
+  Act(*w, "image.undo")->trigger();
+  EXPECT_EQ(b->PixelFormat(), pf24bit);
+}
+
+TEST(DemoImage, ProcessCropsUndoesAndClearsTheSelection) {
+  DemoOptions o;
+  QString err;
+  ASSERT_TRUE(ParseDemoArgs({"--select", "100,100,199,149", "--process", "crop,undo, clear"}, o, err))
+      << err.toStdString();
+  auto w = MakeWindow();
+  TBitmap* b = w->View()->GetBitmap();
+  const TColor before = b->GetPixel(150, 120);
+  o.process = {"crop"};
+  w->ApplyOptions(o);
+  EXPECT_EQ(b->Width(), 99);
+  EXPECT_EQ(b->Height(), 49);
+  EXPECT_TRUE(Act(*w, "image.undo")->isEnabled());
+  Act(*w, "image.undo")->trigger();
+  EXPECT_EQ(b->Width(), kSampleWidth);
+  EXPECT_EQ(b->GetPixel(150, 120), before);
+  o.process = {"clear"};
+  w->ApplyOptions(o);
+  const TColor bg = ColorToRGB(w->View()->GetBackground());
+  EXPECT_EQ(b->GetPixel(150, 120), bg);
+  EXPECT_NE(b->GetPixel(200, 120), bg);
+}
+
+TEST(DemoImage, MaskOutlineSelectsExactlyTheMask) {
+  // A ring with a hole and a pixel touching it only at a corner.
+  TBitmap mask;
+  mask.Allocate(12, 10, pf1bit);
+  auto set = [&](int x, int y) { mask.Scanline(y)[x >> 3] |= uint8_t(0x80 >> (x & 7)); };
+  for (int y = 1; y < 7; ++y)
+    for (int x = 1; x < 8; ++x)
+      if (!(x >= 3 && x < 5 && y >= 3 && y < 5)) set(x, y);
+  set(8, 7);
+  std::vector<TPoint> pts = MaskOutline(&mask);
+  ASSERT_GE(pts.size(), 8u);
+  // Filled through the even-odd region, the outline gives the mask back.
+  TBitmap back;
+  back.Allocate(12, 10, pf1bit);
+  back.Canvas()->Brush()->SetColor(clWhite);
+  back.Canvas()->SetClipPolygon(pts.data(), int(pts.size()));
+  back.Canvas()->FillRect(Rect(0, 0, 12, 10));
+  back.Canvas()->EndPaint();
+  EXPECT_TRUE(_BitmapCompareX(&back, &mask));
+}
+
+TEST(DemoImage, WandModeSelectsTheRegionUnderTheClick) {
+  auto w = MakeWindow();
+  TKorvaneView* v = w->View();
+  TBitmap* b = v->GetBitmap();
+  b->Canvas()->Brush()->SetColor(RGB(255, 0, 255));  // a border the fill stops at
+  b->Canvas()->FillRect(Rect(0, 0, 42, 32));
+  b->Canvas()->Brush()->SetColor(RGB(10, 200, 30));
+  b->Canvas()->FillRect(Rect(0, 0, 40, 30));
+  b->Canvas()->EndPaint();
+  v->Update();
+  Act(*w, "mouse.wand")->trigger();
+  EXPECT_TRUE(v->GetMouseInteract().Empty());
+  QTest::mouseClick(v, Qt::LeftButton, Qt::NoModifier, ClientPos(v, v->XBmp2Scr(5), v->YBmp2Scr(5)));
+  ASSERT_TRUE(v->Selected());
+  EXPECT_EQ(v->GetSelX1(), 0);
+  EXPECT_EQ(v->GetSelY1(), 0);
+  EXPECT_EQ(v->GetSelX2(), 39);
+  EXPECT_EQ(v->GetSelY2(), 29);
+}
 
 #else
 

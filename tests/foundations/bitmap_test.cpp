@@ -153,3 +153,38 @@ TEST_P(CanvasGeometry, XorPenTwiceRestores) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, CanvasGeometry, ::testing::Values(pf24bit, pf1bit, pf32bit, pf8bit));
+
+// A palette bitmap is drawn through a working copy. Direct writes between
+// canvas uses must survive, and pixels the canvas did not touch keep their
+// index even when another palette entry has the same color.
+TEST(CanvasPalette, DirectWritesSurviveAndDuplicateEntriesKeepTheirIndex) {
+  for (TPixelFormat pf : {pf8bit, pf4bit}) {
+    TBitmap b(8, 8, pf);
+    std::vector<TRGB> pal = b.Palette();
+    pal[1] = pal[2] = TRGB{10, 20, 30};
+    pal[3] = TRGB{200, 100, 50};
+    b.SetPalette(pal);
+    auto index = [&](int x, int y) {
+      const uint8_t* r = b.Scanline(y);
+      return pf == pf8bit ? r[x] : (x & 1) ? r[x >> 1] & 15 : r[x >> 1] >> 4;
+    };
+    auto setIndex = [&](int x, int y, int i) {
+      uint8_t* r = b.Scanline(y);
+      if (pf == pf8bit) r[x] = uint8_t(i);
+      else r[x >> 1] = (x & 1) ? uint8_t((r[x >> 1] & 0xF0) | i) : uint8_t((r[x >> 1] & 0x0F) | (i << 4));
+    };
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 8; ++x) setIndex(x, y, 2);
+    // Reading through the canvas makes its working copy without drawing.
+    TBitmap dst(8, 8, pf24bit);
+    dst.Canvas()->CopyRect(Rect(0, 0, 8, 8), b.Canvas(), Rect(0, 0, 8, 8));
+    setIndex(0, 0, 3);
+    EXPECT_EQ(b.Canvas()->Pixels(0, 0), RGB(50, 100, 200)) << pf;
+    b.Canvas()->Brush()->SetColor(RGB(50, 100, 200));
+    b.Canvas()->FillRect(Rect(5, 5, 7, 7));
+    EXPECT_EQ(index(0, 0), 3) << pf;
+    EXPECT_EQ(index(5, 5), 3) << pf;
+    EXPECT_EQ(index(4, 4), 2) << pf;
+    EXPECT_EQ(index(7, 7), 2) << pf;
+  }
+}

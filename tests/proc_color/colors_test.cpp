@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "korvane/foundations/kvutils.h"
@@ -117,6 +118,29 @@ TEST(HSLvar, HueIsClampedAndLuminanceSaturates) {
   _HSLvar(&b, 2, 0, 3, 0, 0, 0, 100);
   EXPECT_EQ(At(b, 3, 0), CreateRGB(255, 255, 255));
 }
+
+// The row kernel matches the two conversions pixel for pixel, over more than
+// one chunk of a row and with offsets that push every component past its ends.
+class HSLvarOffsets : public testing::TestWithParam<std::tuple<int, int, int>> {};
+TEST_P(HSLvarOffsets, SameAsTheConversions) {
+  const auto [hue, sat, lum] = GetParam();
+  TBitmap b, ref;
+  test::FillPattern24(b, 600, 3, unsigned(hue + 400));
+  for (int x = 0; x < 600; x += 7) At(b, x, 1) = CreateRGB(uint8_t(x), uint8_t(x), uint8_t(x));  // grays
+  ref.Assign(&b);
+  _HSLvar(&b, 0, 0, 599, 2, hue, sat, lum);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 600; ++x) {
+      double h, s, l;
+      TRGB want;
+      RGB2HSL(At(ref, x, y), h, s, l);
+      HSL2RGB(want, h + hue / 360.0, s + sat / 100.0, l + lum / 100.0);
+      ASSERT_EQ(At(b, x, y), want) << x << "," << y;
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Shifts, HSLvarOffsets,
+                         testing::Values(std::make_tuple(0, 0, 0), std::make_tuple(45, 20, -10),
+                                         std::make_tuple(-200, -50, 30), std::make_tuple(400, 150, 0)));
 
 // ---------------------------------------------------------------------------
 // Contrast
@@ -237,6 +261,39 @@ TEST(Progress, NeverAboveOneHundred) {
     for (size_t i = 1; i < got.size(); ++i) EXPECT_GE(got[i], got[i - 1]);
   }
 }
+
+// The vector loops and the scalar loops give identical pixels, on runs whose
+// length is not a multiple of the vector block and that start mid-row.
+using PointOp = void (*)(TBitmap*);
+class VectorLoops : public testing::TestWithParam<std::tuple<PointOp, detail::ColorLoops>> {};
+TEST_P(VectorLoops, MatchScalarLoops) {
+  const auto [op, loops] = GetParam();
+  TBitmap vec, scalar;
+  test::FillPattern24(vec, 157, 9, 11);
+  for (int x = 0; x < 157; x += 3) At(vec, x, 4) = CreateRGB(70, 120, 60);  // inside the cast box
+  scalar.Assign(&vec);
+  detail::SetColorLoops(loops);
+  op(&vec);
+  detail::SetColorLoops(detail::ColorLoops::Scalar);
+  op(&scalar);
+  detail::SetColorLoops(detail::ColorLoops::Fastest);
+  EXPECT_TRUE(test::SamePixels(vec, scalar));
+}
+INSTANTIATE_TEST_SUITE_P(
+    Ops, VectorLoops,
+    testing::Combine(testing::Values(
+                         +[](TBitmap* b) { _IntensityRGBall(b, 5, 1, 150, 8, 40, -70, 300); },
+                         +[](TBitmap* b) {
+                           _Threshold(b, 1, 0, 156, 8, CreateRGB(60, 10, 100), CreateRGB(200, 90, 100),
+                                      CreateRGB(250, 0, 99), CreateRGB(3, 255, 101));
+                         },
+                         +[](TBitmap* b) { _ConvertToGray(b, 2, 0, 156, 8); },
+                         +[](TBitmap* b) { _HSLvar(b, 1, 0, 155, 8, 50, -20, 15); },
+                         +[](TBitmap* b) {
+                           _CastColorRange(b, 0, 0, 140, 8, CreateRGB(60, 90, 20), CreateRGB(120, 160, 80),
+                                           CreateRGB(255, 0, 255));
+                         }),
+                     testing::Values(detail::ColorLoops::Fastest, detail::ColorLoops::Baseline)));
 
 // ---------------------------------------------------------------------------
 // HSV channels and palette search

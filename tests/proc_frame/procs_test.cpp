@@ -108,6 +108,11 @@ TEST(DibProcs, BadDataRaisesAndLeavesTheBitmap) {
   auto d = Dib(100, 100, 24, 0, {}, {1, 2, 3});  // rows missing
   EXPECT_THROW(_CopyDIB2Bitmap(d.data(), d.size(), &b), EInvalidGraphic);
   EXPECT_THROW(_CopyDIB2Bitmap(d.data(), 20, &b), EInvalidGraphic);
+  // A huge frame of an unknown code, or a YUV frame without its data.
+  auto unknown = Dib(20000, 10000, 16, MakeFourCC('X', 'Y', 'Z', 'W'), {}, {0, 0, 0, 0});
+  EXPECT_THROW(_CopyDIB2Bitmap(unknown.data(), unknown.size(), &b), EInvalidGraphic);
+  auto shortYuv = Dib(20000, 10000, 16, MakeFourCC('U', 'Y', 'V', 'Y'), {}, {128, 16, 128, 16});
+  EXPECT_THROW(_CopyDIB2Bitmap(shortYuv.data(), shortYuv.size(), &b), EInvalidGraphic);
   EXPECT_EQ(b.Width(), 3);
 }
 

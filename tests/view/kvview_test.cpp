@@ -399,3 +399,135 @@ TEST(ViewLayout, HugeZoomSaturatesInsteadOfWrapping) {
   v->SetViewXY(0, 0);
   EXPECT_EQ(ClientPixel(*v, 5, 5), CoordColor(0, 0));  // one pixel fills the client
 }
+
+TEST(ViewPaint, FilteredEdgeColumnIsCopiedAlone) {
+  // At zoom 5000 a 60-pixel client shows one source column: the filtered path
+  // must copy that column, not read x2 = 0 as "the last column".
+  auto v = MakeView(60, 60, 100, 100);
+  TBitmap* b = v->GetBitmap();
+  b->Canvas()->Brush()->SetColor(clBlue);
+  b->Canvas()->FillRect(Rect(0, 0, 100, 100));
+  b->Canvas()->Brush()->SetColor(clRed);
+  b->Canvas()->FillRect(Rect(0, 0, 1, 100));
+  v->SetZoomFilter(rfTriangle);
+  v->SetZoom(5000);
+  v->SetViewXY(0, 0);
+  for (int x = 0; x < 60; x += 7) ASSERT_EQ(ClientPixel(*v, x, 30), 0xFF0000u) << x;
+}
+
+TEST(ViewLayout, IntegerZoomFormulasAtTheView) {
+  auto v = MakeView(110, 110, 110, 110);
+  v->Fit();
+  EXPECT_EQ(v->GetZoom(), 100);
+  v->GetBitmap()->SetSize(113, 113);
+  v->SetZoom(100);
+  EXPECT_EQ(v->GetIdealComponentWidth(), 114);
+  EXPECT_EQ(v->GetIdealComponentHeight(), 114);
+  // 7 x 150 / 100 = 10.5: the zoomed size and the origin limit agree on 10.
+  v->GetBitmap()->SetSize(7, 7);
+  v->SetBounds(0, 0, 5, 5);
+  v->SetZoom(150);
+  EXPECT_EQ(v->GetZoomedWidth(), 10);
+  int mx, my;
+  v->GetMaxViewXY(mx, my);
+  EXPECT_EQ(mx, 10 - v->ClientWidth());
+  // Zooming to a selection as wide as the control gives exactly 100.
+  v->SetBounds(0, 0, 110, 110);
+  v->GetBitmap()->SetSize(400, 400);
+  v->SetZoom(100);
+  v->SetSelectionBase(kvsbBitmap);
+  v->Select(0, 0, 109, 109);
+  v->ZoomSelection();
+  EXPECT_EQ(v->GetZoom(), 100);
+}
+
+TEST(ViewLayout, ZoomAtFarFromTheOriginSaturates) {
+  auto v = MakeView(200, 200, 1600, 1200);
+  v->SetViewXY(1400, 0);
+  ASSERT_EQ(v->GetViewX(), 1400);
+  v->ZoomAt(150, 100, 200000000);  // bitmap x 1550 times the zoom overflows 32 bits
+  int mx, my;
+  v->GetMaxViewXY(mx, my);
+  EXPECT_EQ(v->GetViewX(), mx);
+  EXPECT_EQ(mx, INT32_MAX - v->ClientWidth());
+}
+
+// A descendant that sees, and may refuse, every selection.
+struct GuardedView : TKorvaneView {
+  using TKorvaneView::TKorvaneView;
+  bool refuse = false;
+  std::vector<std::string> calls;
+  void Select(int x1, int y1, int x2, int y2) override {
+    calls.push_back("Select " + std::to_string(x1) + "," + std::to_string(y1) + "," + std::to_string(x2) + "," +
+                    std::to_string(y2));
+    if (!refuse) TKorvaneView::Select(x1, y1, x2, y2);
+  }
+  void AddSelPoint(int x, int y) override {
+    calls.push_back("AddSelPoint " + std::to_string(x) + "," + std::to_string(y));
+    if (!refuse) TKorvaneView::AddSelPoint(x, y);
+  }
+};
+
+TEST(ViewMouse, MouseSelectionsGoThroughTheVirtualMembers) {
+  GuardedView v(nullptr);
+  v.SetBorderStyle(bsNone);
+  v.SetBounds(0, 0, 100, 100);
+  v.GetBitmap()->SetSize(100, 100);
+  v.SetZoom(200);
+  v.SetSelectionBase(kvsbBitmap);  // the mouse still works in client coordinates
+  v.SetMouseInteract({miSelect});
+  QTest::mousePress(&v, Qt::LeftButton, Qt::NoModifier, W(v, 10, 20));
+  QTest::mouseMove(&v, W(v, 40, 60));
+  QTest::mouseRelease(&v, Qt::LeftButton, Qt::NoModifier, W(v, 40, 60));
+  ASSERT_FALSE(v.calls.empty());
+  EXPECT_EQ(v.calls.back(), "Select 10,20,40,60");
+  EXPECT_EQ(v.GetSelX1(), 5);
+  EXPECT_EQ(v.GetSelY2(), 30);
+  EXPECT_EQ(v.GetSelectionBase(), kvsbBitmap);
+
+  v.DeSelect();
+  v.calls.clear();
+  v.refuse = true;
+  QTest::mousePress(&v, Qt::LeftButton, Qt::NoModifier, W(v, 10, 20));
+  QTest::mouseMove(&v, W(v, 40, 60));
+  QTest::mouseRelease(&v, Qt::LeftButton, Qt::NoModifier, W(v, 40, 60));
+  EXPECT_FALSE(v.Selected());
+
+  v.refuse = false;
+  v.calls.clear();
+  v.SetMouseInteract({miSelectPolygon});
+  QTest::mouseClick(&v, Qt::LeftButton, Qt::NoModifier, W(v, 30, 30));
+  ASSERT_EQ(v.calls.size(), 1u);
+  EXPECT_EQ(v.calls[0], "AddSelPoint 30,30");
+  EXPECT_EQ(v.GetPolySelArray()[0], Point(15, 15));
+}
+
+TEST(ViewMouse, SecondButtonDuringADragKeepsTheZoomFilter) {
+  auto v = MakeView(100, 100, 100, 100);
+  v->SetZoomFilter(rfTriangle);
+  v->SetMouseInteract({miSelect});
+  QTest::mousePress(v.get(), Qt::LeftButton, Qt::NoModifier, W(*v, 10, 10));
+  EXPECT_EQ(v->GetZoomFilter(), rfNone);  // suspended while the button is held
+  QTest::mousePress(v.get(), Qt::RightButton, Qt::NoModifier, W(*v, 20, 20));
+  QTest::mouseRelease(v.get(), Qt::RightButton, Qt::NoModifier, W(*v, 20, 20));
+  EXPECT_EQ(v->GetZoomFilter(), rfNone);  // the drag goes on
+  QTest::mouseRelease(v.get(), Qt::LeftButton, Qt::NoModifier, W(*v, 30, 30));
+  EXPECT_EQ(v->GetZoomFilter(), rfTriangle);
+}
+
+TEST(ViewSetup, ParentCtl3DFollowsTheParentControl) {
+  TKorvaneView parent(nullptr);
+  parent.SetCtl3D(false);
+  TKorvaneView child(nullptr, &parent);
+  EXPECT_TRUE(child.ParentCtl3D());
+  EXPECT_FALSE(child.Ctl3D());
+  parent.SetCtl3D(true);
+  EXPECT_TRUE(child.Ctl3D());
+  child.SetCtl3D(false);  // an explicit value stops following
+  EXPECT_FALSE(child.ParentCtl3D());
+  parent.SetCtl3D(false);
+  parent.SetCtl3D(true);
+  EXPECT_FALSE(child.Ctl3D());
+  child.SetParentCtl3D(true);
+  EXPECT_TRUE(child.Ctl3D());
+}

@@ -122,3 +122,22 @@ TEST(AnimPolygon, DashesAreThreeAndThreeAndMarchOnePixelPerStep) {
   for (int i = 0; i < 5; ++i) p.Step();
   EXPECT_EQ(p.Phase, 0);
 }
+
+// The integer formulas, written out: fit = trunc(outer / (w / 100)) =
+// outer * 100 div w; zoomed = nearest(w * zoom / 100), halves to even;
+// ideal = trunc(w / 100 * zoom) + 1.
+TEST(ViewGeometry, IntegerFormulasOverEveryWidth) {
+  auto nearest = [](int64_t n) {
+    int64_t q = n / 100, r = n % 100;
+    return r > 50 || (r == 50 && (q & 1)) ? q + 1 : q;
+  };
+  for (int w = 1; w <= 4000; ++w) {
+    ASSERT_EQ(FitZoom(110, 110, w, w), 110 * 100 / w) << w;
+    ASSERT_EQ(FitZoom(1234, 4000, w, 1), 1234 * 100 / w) << w;
+    for (int zoom : {1, 33, 50, 150, 250, 333, 1000})
+      ASSERT_EQ(ZoomedSize(w, zoom), nearest(int64_t(w) * zoom)) << w << " at " << zoom;
+  }
+  EXPECT_EQ(ZoomedSize(INT32_MAX, INT32_MAX), INT32_MAX);
+  EXPECT_EQ(KVRoundDiv(-150, 100), -2);  // -1.5 to the even neighbour
+  EXPECT_EQ(KVRoundDiv(-250, 100), -2);
+}

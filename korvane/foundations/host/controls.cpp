@@ -173,6 +173,7 @@ TCustomControl::TCustomControl(TComponent* AOwner, QWidget* parent) : QWidget(pa
   setMouseTracking(true);
   setFocusPolicy(Qt::ClickFocus);
   canvas_ = std::make_unique<TCanvas>(&store_);
+  if (auto* pc = dynamic_cast<TCustomControl*>(parent)) ctl3d_ = pc->Ctl3D();
   canvas_->Brush()->SetColor(color_);
   canvas_->Font()->Assign(font_);
   canvas_->OnDraw = [this] {
@@ -202,6 +203,7 @@ TCustomControl::~TCustomControl() {
 
 void TCustomControl::SetParent(QWidget* p) {
   setParent(p);
+  FollowParentCtl3D();
   if (p && visible_) show();
 }
 
@@ -248,10 +250,28 @@ void TCustomControl::SetBorderStyle(TBorderStyle s) {
 }
 
 void TCustomControl::SetCtl3D(bool on) {
+  parent_ctl3d_ = false;
+  ApplyCtl3D(on);
+}
+
+void TCustomControl::SetParentCtl3D(bool on) {
+  parent_ctl3d_ = on;
+  if (on) FollowParentCtl3D();
+}
+
+void TCustomControl::FollowParentCtl3D() {
+  if (!parent_ctl3d_) return;
+  auto* parent = dynamic_cast<TCustomControl*>(parentWidget());
+  ApplyCtl3D(parent ? parent->Ctl3D() : true);
+}
+
+void TCustomControl::ApplyCtl3D(bool on) {
   if (on == ctl3d_) return;
   ctl3d_ = on;
   SyncGeometry();
   update();
+  for (QObject* child : children())
+    if (auto* c = dynamic_cast<TCustomControl*>(child)) c->FollowParentCtl3D();
 }
 
 void TCustomControl::SetColor(TColor c) {

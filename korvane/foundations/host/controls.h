@@ -158,7 +158,12 @@ class TCustomControl : public QWidget, public TComponent {
   TBorderStyle BorderStyle() const { return border_style_; }
   void SetBorderStyle(TBorderStyle s);
   bool Ctl3D() const { return ctl3d_; }
+  // Setting Ctl3D explicitly stops following the parent.
   void SetCtl3D(bool on);
+  // While true, Ctl3D follows the parent control's Ctl3D (a parent that is
+  // not a control counts as true).
+  bool ParentCtl3D() const { return parent_ctl3d_; }
+  void SetParentCtl3D(bool on);
   TColor Color() const { return color_; }
   void SetColor(TColor c);
   TCursor Cursor() const { return cursor_; }
@@ -307,6 +312,9 @@ class TCustomControl : public QWidget, public TComponent {
 
   TBorderStyle border_style_ = bsNone;
   bool ctl3d_ = true;
+  bool parent_ctl3d_ = true;
+  void ApplyCtl3D(bool on);
+  void FollowParentCtl3D();
   TColor color_ = clBtnFace;
   TCursor cursor_ = crDefault;
   TFont font_;

@@ -244,7 +244,13 @@ const uint8_t* TBitmap::Scanline(int y) const {
 }
 
 void TBitmap::FlushCanvas() const {
-  if (canvas_ && canvas_->shadow_dirty_) canvas_->FlushShadow();
+  // The pixels are about to be read or written directly: write back what the
+  // canvas drew on its working copy of a palette bitmap and drop the copy, so
+  // the next drawing starts from the pixels as they are then.
+  if (!canvas_ || !canvas_->shadow_ || !canvas_->wrap_valid_) return;
+  canvas_->FlushShadow();
+  canvas_->EndPaint();
+  canvas_->wrap_valid_ = false;
 }
 
 void TBitmap::SetPalette(const std::vector<TRGB>& pal) {
@@ -617,12 +623,26 @@ void TCanvas::FlushShadow() {
   EndPaint();
   TBitmap* b = bitmap_;
   NearestIndex near(b->palette_);
-  std::vector<TRGB> row(static_cast<size_t>(b->width_));
+  const bool four = b->format_ == pf4bit;
+  auto palAt = [&](unsigned i) { return i < b->palette_.size() ? b->palette_[i] : TRGB{0, 0, 0}; };
   for (int y = 0; y < b->height_ && y < wrap_.height(); ++y) {
     const QRgb* s = reinterpret_cast<const QRgb*>(wrap_.constScanLine(y));
-    for (int x = 0; x < b->width_; ++x)
-      row[size_t(x)] = TRGB{uint8_t(qBlue(s[x])), uint8_t(qGreen(s[x])), uint8_t(qRed(s[x]))};
-    EncodeRow(b->format_, row.data(), b->width_, b->data_ + ptrdiff_t(y) * b->stride_, &near);
+    uint8_t* dst = b->data_ + ptrdiff_t(y) * b->stride_;
+    for (int x = 0; x < b->width_; ++x) {
+      TRGB c{uint8_t(qBlue(s[x])), uint8_t(qGreen(s[x])), uint8_t(qRed(s[x]))};
+      // A pixel that still shows its entry's color keeps its index, so pixels
+      // the canvas did not touch never move to a duplicate entry.
+      if (four) {
+        uint8_t& byte = dst[x >> 1];
+        unsigned cur = (x & 1) ? byte & 15 : byte >> 4;
+        if (palAt(cur) == c) continue;
+        unsigned i = near(c) & 15;
+        byte = (x & 1) ? uint8_t((byte & 0xF0) | i) : uint8_t((byte & 0x0F) | (i << 4));
+      } else {
+        if (palAt(dst[x]) == c) continue;
+        dst[x] = uint8_t(near(c));
+      }
+    }
   }
   // Direct writes may follow: take a fresh shadow next time.
   wrap_valid_ = false;

@@ -135,85 +135,68 @@ void WrU32(uint8_t* p, uint32_t v) {
 
 // A channel mask must be one run of set bits within the pixel.
 void CheckMask(uint32_t mask, int bits) {
-  if (mask == 0) return;
-  if (bits == 16 && mask > 0xFFFF) BadDIB();
-  uint32_t run = mask >> std::countr_zero(mask);
-  if ((run & (run + 1)) != 0) BadDIB();
+  if (!DIBMaskValid(mask, bits)) BadDIB();
 }
 
-// Turns stored rows into TRGB pixels. Channel scaling for the bit-field
-// formats is tabled once: a channel of n < 8 bits maps v to round(v * 255 /
-// (2^n - 1)), wider channels keep their top 8 bits.
-class RowDecoder {
- public:
-  explicit RowDecoder(const TDIBInfo& info) : info_(info) {
-    if (info.BitCount == 16 || info.BitCount == 32) {
-      SetupChannel(0, info.RedMask);
-      SetupChannel(1, info.GreenMask);
-      SetupChannel(2, info.BlueMask);
-    }
+}  // namespace
+
+bool DIBMaskValid(uint32_t mask, int bits) {
+  if (mask == 0) return true;
+  if (bits == 16 && mask > 0xFFFF) return false;
+  uint32_t run = mask >> std::countr_zero(mask);
+  return (run & (run + 1)) == 0;
+}
+
+TDIBRowDecoder::TDIBRowDecoder(const TDIBInfo& info, TDIBChannelScale scale) : info_(info) {
+  if (info.BitCount == 16 || info.BitCount == 32) {
+    SetupChannel(0, info.RedMask, scale);
+    SetupChannel(1, info.GreenMask, scale);
+    SetupChannel(2, info.BlueMask, scale);
   }
+}
 
-  // Decodes n pixels from pixel x0 of a stored row.
-  void Decode(const uint8_t* row, int x0, int n, TRGB* out) const {
-    const std::vector<TRGB>& pal = info_.Palette;
-    switch (info_.BitCount) {
-      case 1:
-        for (int i = 0; i < n; ++i) {
-          int x = x0 + i;
-          out[i] = pal[(row[x >> 3] >> (7 - (x & 7))) & 1];
-        }
-        break;
-      case 4:
-        for (int i = 0; i < n; ++i) {
-          int x = x0 + i;
-          out[i] = pal[(x & 1) ? (row[x >> 1] & 15) : (row[x >> 1] >> 4)];
-        }
-        break;
-      case 8:
-        for (int i = 0; i < n; ++i) out[i] = pal[row[x0 + i]];
-        break;
-      case 16:
-        for (int i = 0; i < n; ++i) out[i] = Bitfields(RdU16(row + 2 * size_t(x0 + i)));
-        break;
-      case 24: std::memcpy(out, row + 3 * size_t(x0), 3 * size_t(n)); break;
-      default:
-        for (int i = 0; i < n; ++i) out[i] = Bitfields(RdU32(row + 4 * size_t(x0 + i)));
-        break;
-    }
+void TDIBRowDecoder::Decode(const uint8_t* row, int x0, int n, TRGB* out) const {
+  const std::vector<TRGB>& pal = info_.Palette;
+  switch (info_.BitCount) {
+    case 1:
+      for (int i = 0; i < n; ++i) {
+        int x = x0 + i;
+        out[i] = pal[(row[x >> 3] >> (7 - (x & 7))) & 1];
+      }
+      break;
+    case 4:
+      for (int i = 0; i < n; ++i) {
+        int x = x0 + i;
+        out[i] = pal[(x & 1) ? (row[x >> 1] & 15) : (row[x >> 1] >> 4)];
+      }
+      break;
+    case 8:
+      for (int i = 0; i < n; ++i) out[i] = pal[row[x0 + i]];
+      break;
+    case 16:
+      for (int i = 0; i < n; ++i) out[i] = Bitfields(RdU16(row + 2 * size_t(x0 + i)));
+      break;
+    case 24: std::memcpy(out, row + 3 * size_t(x0), 3 * size_t(n)); break;
+    default:
+      for (int i = 0; i < n; ++i) out[i] = Bitfields(RdU32(row + 4 * size_t(x0 + i)));
+      break;
   }
+}
 
- private:
-  struct Channel {
-    uint32_t mask = 0;
-    int shift = 0;
-    int width = 0;
-    uint8_t lut[256] = {};
-  };
-
-  void SetupChannel(int c, uint32_t mask) {
-    Channel& ch = ch_[c];
-    ch.mask = mask;
-    if (!mask) return;
-    ch.shift = std::countr_zero(mask);
-    ch.width = std::popcount(mask);
-    if (ch.width < 8) {
-      unsigned max = (1u << ch.width) - 1;
-      for (unsigned v = 0; v <= max; ++v) ch.lut[v] = uint8_t((v * 255 + max / 2) / max);
-    }
+void TDIBRowDecoder::SetupChannel(int c, uint32_t mask, TDIBChannelScale scale) {
+  Channel& ch = ch_[c];
+  ch.mask = mask;
+  if (!mask) return;
+  ch.shift = std::countr_zero(mask);
+  ch.width = std::popcount(mask);
+  if (ch.width < 8) {
+    unsigned max = (1u << ch.width) - 1;
+    for (unsigned v = 0; v <= max; ++v)
+      ch.lut[v] = scale == dcsRound ? uint8_t((v * 255 + max / 2) / max) : uint8_t(v << (8 - ch.width));
   }
+}
 
-  uint8_t Take(const Channel& ch, uint32_t px) const {
-    if (!ch.mask) return 0;
-    uint32_t v = (px & ch.mask) >> ch.shift;
-    return ch.width >= 8 ? uint8_t(v >> (ch.width - 8)) : ch.lut[v];
-  }
-
-  TRGB Bitfields(uint32_t px) const { return TRGB{Take(ch_[2], px), Take(ch_[1], px), Take(ch_[0], px)}; }
-
-  const TDIBInfo& info_;
-  Channel ch_[3];
-};
+namespace {
 
 // Copies a DIB whose header has been checked, and whose rows are known to lie
 // in bits, into the bitmap.
@@ -237,7 +220,7 @@ void FillBitmap(const TDIBInfo& info, const uint8_t* bits, TBitmap* bmp) {
   bmp->Allocate(w, h, pf24bit);
   uint8_t* row0 = bmp->Scanline(0);
   const ptrdiff_t stride = h > 1 ? bmp->Scanline(1) - row0 : 0;
-  RowDecoder dec(info);
+  TDIBRowDecoder dec(info);
   for (int i = 0; i < h; ++i) {
     const uint8_t* src = bits + size_t(i) * info.RowBytes;
     TRGB* dst = reinterpret_cast<TRGB*>(row0 + ptrdiff_t(info.TopDown ? i : h - 1 - i) * stride);
@@ -498,7 +481,7 @@ bool DrawDib(TCanvas* canvas, int xd, int yd, int dxd, int dyd, const TDIBInfo& 
     if (bc == 8) part.setColorTable(ColorTable(info.Palette));
   } else {
     part = QImage(dxs, dys, QImage::Format_RGB32);
-    RowDecoder dec(info);
+    TDIBRowDecoder dec(info);
     std::vector<TRGB> row(static_cast<size_t>(dxs));
     for (int y = 0; y < dys; ++y) {
       dec.Decode(stored(ys + y), xs, dxs, row.data());

@@ -114,6 +114,44 @@ struct TDIBInfo {
 constexpr int64_t kMaxDIBPixels = int64_t(1) << 28;
 constexpr int kMaxDIBSide = 1 << 20;
 
+// How channels narrower than 8 bits widen to 8: dcsRound maps v to
+// round(v * 255 / (2^n - 1)) (full range), dcsShift to v << (8 - n) (the top
+// bits only, as bitmap files are commonly read).
+enum TDIBChannelScale { dcsRound, dcsShift };
+
+// Turns stored DIB rows of a checked header into TRGB pixels: 1/4/8-bit
+// through the color table (which must hold 2^BitCount entries), 16/32-bit
+// through the channel masks (contiguous, within the pixel), 24-bit copied.
+// The masks' scaling is tabled once.
+class TDIBRowDecoder {
+ public:
+  explicit TDIBRowDecoder(const TDIBInfo& info, TDIBChannelScale scale = dcsRound);
+  // Decodes n pixels from pixel x0 of a stored row.
+  void Decode(const uint8_t* row, int x0, int n, TRGB* out) const;
+
+ private:
+  struct Channel {
+    uint32_t mask = 0;
+    int shift = 0;
+    int width = 0;
+    uint8_t lut[256] = {};
+  };
+  void SetupChannel(int c, uint32_t mask, TDIBChannelScale scale);
+  uint8_t Take(const Channel& ch, uint32_t px) const {
+    if (!ch.mask) return 0;
+    uint32_t v = (px & ch.mask) >> ch.shift;
+    return ch.width >= 8 ? uint8_t(v >> (ch.width - 8)) : ch.lut[v];
+  }
+  TRGB Bitfields(uint32_t px) const { return TRGB{Take(ch_[2], px), Take(ch_[1], px), Take(ch_[0], px)}; }
+
+  const TDIBInfo& info_;
+  Channel ch_[3];
+};
+
+// True when a channel mask is one run of set bits that fits in a pixel of
+// the given bit count (16 or 32); an empty mask passes.
+bool DIBMaskValid(uint32_t mask, int bits);
+
 // Reads and checks a DIB header with its masks and color table from the
 // first `size` bytes at p. Accepts headers of 40 bytes or more (the larger
 // versions are read as their first 40 bytes plus masks), bit counts 1, 4, 8,

@@ -1,0 +1,63 @@
+// GIF codec: reads one frame of a GIF (chosen by GIF_ImageIndex) and counts
+// the frames, writes a one-frame GIF, inserts and deletes frames of an
+// existing GIF, tests for and adds the looping-animation extension. Image
+// data go through the LZW hooks: the record's GIF_LZWDecompFunc /
+// GIF_LZWCompFunc, else the library-wide DefGIF_LZWDECOMPFUNC /
+// DefGIF_LZWCOMPFUNC (see gif_lzw.h for the coders the library offers).
+//
+// Progress is reported with the fixed values 0, 30, 70 and 100; a set abort
+// flag ends the work at those steps without an exception. Errors raise
+// EInvalidGraphic: "unrecognized GIF", "Corrupted GIF", "LZW decompressor not
+// found", "LZW compressor not found".
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "korvane/foundations/host/graphics.h"
+#include "korvane/foundations/host/streams.h"
+#include "korvane/foundations/kvdefs.h"
+#include "korvane/io/ioparams.h"
+
+namespace korvane {
+
+// Largest frame (width x height) the reader decodes.
+constexpr int64_t kGifMaxPixels = int64_t(1) << 28;
+
+// Reads frame GIF_ImageIndex into Bitmap (1-bit for a 2-entry table, the
+// darker color as bit 0; 24-bit otherwise) and fills the GIF fields of
+// Params; ImageCount receives the number of frames in the stream. With
+// ParamsOnly the bitmap is left alone. Pixels beyond the frame's data are
+// palette index 0.
+void ReadGifStream(TStream* Stream, TBitmap* Bitmap, int32_t& ImageCount, TIOParamsVals& Params,
+                   TProgressRec& Progress, bool ParamsOnly);
+void ReadGif(const std::string& FileName, TBitmap* Bitmap, int32_t& ImageCount, TIOParamsVals& Params,
+             TProgressRec& Progress);
+
+// Writes Bitmap as a one-frame GIF of BitsPerSample bits (1..8; other values
+// write 8) and stores the palette it made in Params.ColorMap.
+void WriteGifStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress);
+void WriteGif(const std::string& FileName, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress);
+
+// Inserts Bitmap as frame GIF_ImageIndex of the GIF that starts at the
+// stream's position (read-write), with its own color table, and returns the
+// new frame count (0 when aborted). A position beyond the last frame inserts
+// nothing and returns the old count.
+int32_t _InsertGifImStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress);
+int32_t _InsertGifIm(const std::string& FileName, TBitmap* Bitmap, TIOParamsVals& Params,
+                     TProgressRec& Progress);
+
+// Removes frame Index (with its graphic control extension) and returns the
+// number of frames left; the file is rewritten only when Save is true, so
+// Index -1 with Save false counts the frames.
+int32_t _DeleteGifIm(const std::string& FileName, int32_t Index, bool Save);
+
+// True when the block right after the global color table is a "NETSCAPE2.0"
+// application extension.
+bool _CheckGifAnimate(const std::string& FileName);
+
+// Rewrites the file as version 89a with the given logical screen size and one
+// loop-count extension right after the global color table (any loop-count
+// extension already in the file is dropped).
+void _GifMakeAnimate(const std::string& FileName, uint16_t LoopCount, int32_t Width, int32_t Height);
+
+}  // namespace korvane
