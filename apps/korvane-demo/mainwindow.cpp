@@ -399,10 +399,32 @@ const ColorOp kDepthOps[] = {{"Convert to &16 colors", "colors:16"},
                              {"Black and white, &threshold", "bwthreshold"},
                              {"Back to &24 bits", "rgb24"}};
 
+// Filters, transforms, histogram and effects with fixed settings: caption,
+// --process name.
+const ColorOp kFilterOps[] = {{"&Blur", "blur"},
+                              {"&Edges", "edge"},
+                              {"E&mboss", "emboss"},
+                              {"&High pass", "highpass"},
+                              {"&Low pass", "lowpass"}};
+const ColorOp kTransformOps[] = {{"Rotate &90 left", "rotate90"},
+                                 {"Rotate 90 &right", "rotate270"},
+                                 {"Rotate &30, anti-aliased", "rotate30"},
+                                 {"Flip &horizontally", "fliph"},
+                                 {"Flip &vertically", "flipv"},
+                                 {"&Half size (Lanczos)", "half"}};
+const ColorOp kEffectOps[] = {{"&Equalize automatically", "autoequalize"},
+                              {"E&qualize 64..192", "equalize"},
+                              {"&Wave", "wave"},
+                              {"&Lens at the centre", "lens"},
+                              {"&Bump mapping", "bump"}};
+
 QStringList ProcessOpNames() {
   QStringList names;
   for (const auto& op : kImageOps) names << op.key;
   for (const auto& op : kColorOps) names << op.key;
+  for (const auto& op : kFilterOps) names << op.key;
+  for (const auto& op : kTransformOps) names << op.key;
+  for (const auto& op : kEffectOps) names << op.key;
   for (const auto& op : kDepthOps)
     if (!QString(op.key).startsWith("colors:")) names << op.key;
   names << "deselect";
@@ -784,6 +806,17 @@ void MainWindow::BuildActions() {
   };
   addOps(kColorOps, std::size(kColorOps));
   addOps(kDepthOps, std::size(kDepthOps));
+  auto addSubmenuOps = [this](const ColorOp* ops, size_t n, std::vector<QAction*>& list) {
+    for (size_t k = 0; k < n; ++k) {
+      QAction* a = NewAction(ops[k].caption, QString("image.") + ops[k].key);
+      QString key = ops[k].key;
+      connect(a, &QAction::triggered, this, [this, key] { RunOp(key); });
+      list.push_back(a);
+    }
+  };
+  addSubmenuOps(kFilterOps, std::size(kFilterOps), filter_op_actions_);
+  addSubmenuOps(kTransformOps, std::size(kTransformOps), transform_actions_);
+  addSubmenuOps(kEffectOps, std::size(kEffectOps), effect_actions_);
   deselect_ = NewAction("&Deselect", "deselect", "Deselect");
   deselect_->setShortcut(QKeySequence(Qt::Key_Escape));
   connect(deselect_, &QAction::triggered, this, [this] {
@@ -826,6 +859,9 @@ void MainWindow::BuildMenusAndToolBar() {
     const bool isDepth = key.startsWith("colors:") || key.startsWith("bw") || key == "rgb24";
     (isDepth ? depth : colors)->addAction(a);
   }
+  image->addMenu("&Filters")->addActions({filter_op_actions_.begin(), filter_op_actions_.end()});
+  image->addMenu("&Transform")->addActions({transform_actions_.begin(), transform_actions_.end()});
+  image->addMenu("&Histogram and effects")->addActions({effect_actions_.begin(), effect_actions_.end()});
 
   QMenu* mouse = menuBar()->addMenu("&Mouse");
   for (auto& [a, m] : mouse_actions_) mouse->addAction(a);
@@ -927,6 +963,34 @@ bool MainWindow::RunOp(const QString& op) {
       {"bw", [p] { p->ConvertToBWOrdered(); }},
       {"bwthreshold", [p] { p->ConvertToBWThreshold(); }},
       {"rgb24", [p] { p->ConvertTo24Bit(); }},
+      {"blur", [p] { p->ApplyFilterPreset(fpBlur); }},
+      {"edge", [p] { p->ApplyFilterPreset(fpEdge); }},
+      {"emboss", [p] { p->ApplyFilterPreset(fpEmboss); }},
+      {"highpass", [p] { p->ApplyFilterPreset(fpHighPass1); }},
+      {"lowpass", [p] { p->ApplyFilterPreset(LowPass1); }},
+      {"rotate90", [p] { p->Rotate(90, false); }},
+      {"rotate270", [p] { p->Rotate(-90, false); }},
+      {"rotate30", [p] { p->Rotate(30, true); }},
+      {"fliph", [p] { p->Flip(fdHorizontal); }},
+      {"flipv", [p] { p->Flip(fdVertical); }},
+      {"half",
+       [p] {
+         if (TBitmap* b = p->GetBitmap()) p->Resample(std::max(1, b->Width() / 2), -1, rfLanczos3);
+       }},
+      {"autoequalize", [p] { p->HistAutoEqualize(); }},
+      {"equalize", [p] { p->HistEqualize(CreateRGB(64, 64, 64), CreateRGB(192, 192, 192)); }},
+      {"wave", [p] { p->Wave(8, 40, 0, true); }},
+      {"lens",
+       [p] {
+         if (TBitmap* b = p->GetBitmap())
+           p->Lens(b->Width() / 2, b->Height() / 2, b->Width() / 3, b->Height() / 3, 2.5);
+       }},
+      {"bump",
+       [p] {
+         if (TBitmap* b = p->GetBitmap())
+           p->BumpMapping(b->Width() / 3, b->Height() / 3, b->Width() / 2, b->Height() / 2, 60,
+                          CreateRGB(255, 255, 255));
+       }},
   };
   int x, y;
   if (auto it = ops.find(op); it != ops.end())

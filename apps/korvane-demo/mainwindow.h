@@ -119,6 +119,7 @@ class MainWindow : public QMainWindow {
   QAction* wand_ = nullptr;
   std::vector<std::pair<QAction*, QString>> image_actions_;
   std::vector<std::pair<QAction*, QString>> color_actions_;
+  std::vector<QAction*> filter_op_actions_, transform_actions_, effect_actions_;
   QLabel* zoom_label_ = nullptr;
   QLabel* origin_label_ = nullptr;
   QLabel* pixel_label_ = nullptr;

@@ -6,11 +6,17 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/host/picture.h"
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/foundations/kvdefs.h"
+#include "korvane/proc/effects.h"
+#include "korvane/proc/filters.h"
+#include "korvane/proc/hidden.h"
+#include "korvane/proc/histogram.h"
+#include "korvane/proc/transforms.h"
 #include "korvane/view/kvview.h"
 
 namespace korvane {
@@ -155,6 +161,58 @@ class TKorvaneProc : public TComponent {
   // for a 1-bit one, 0 otherwise.
   int CalcImageNumColors();
 
+  // Convolution filters (24-bit; the selection limits them)
+
+  void ApplyFilter(const TGraphFilter& Filter);
+  void ApplyFilterPreset(TKVFilterPresets Preset);
+
+  // Geometric transforms (the whole bitmap; the selection is ignored)
+
+  // Scales to Width x Height with Filter (rfNone, and any 1-bit image: the
+  // host's halftone stretch). One negative size keeps the aspect ratio; both
+  // negative change nothing.
+  void Resample(int Width, int Height, TResampleFilter Filter);
+  // Changes the canvas size, keeping the pixels at the top left and filling
+  // new area with the background. Sizes below 1 change nothing.
+  void ImageResize(int Width, int Height);
+  // Turns the image counter-clockwise by Angle degrees (the image grows to hold
+  // it, uncovered corners take the background). 24-bit: quarter turns exactly,
+  // the rest by three shears, blended when Antialias. 1-bit: inverse mapping
+  // to the nearest pixel, filled with white when the own background is not 0.
+  void Rotate(int Angle, bool Antialias);
+  // 24-bit and 1-bit.
+  void Flip(TFlipDir Dir);
+
+  // Histogram and equalization (24-bit; the selection limits them)
+
+  // Counts the resolved selection's bounding rectangle; the array is left
+  // untouched without a 24-bit working bitmap.
+  void GetHistogram(THistogramItem* Hist);
+  void HistAutoEqualize();
+  void HistEqualize(TRGB LoThresh, TRGB HiThresh);
+
+  // Effects (24-bit). Merge follows the selection like the other operations;
+  // Lens, Wave and BumpMapping run on the bounding rectangle of the view's
+  // selection pasted back through it, or on the whole image when the view
+  // has none (the own rectangle is not used).
+
+  void Merge(TBitmap* Other, int Percent);
+  void Lens(int x, int y, int Width, int Height, double Refraction);
+  void Wave(int Amplitude, int WaveLength, int Phase, bool Reflective);
+  void BumpMapping(int LightX, int LightY, int LightWidth, int LightHeight, int Percent, TRGB Color);
+
+  // Hidden data (the whole 24-bit bitmap; all return 0 and do nothing for
+  // other formats)
+
+  // Hides min(Length, GetHiddenDataSpace()) bytes and returns that count.
+  int WriteHiddenData(const void* Buffer, int Length);
+  int WriteHiddenText(const std::string& Text);
+  // Copies up to Max stored bytes into Buffer (none when null) and returns
+  // the stored length, at most GetHiddenDataSpace().
+  int ReadHiddenData(void* Buffer, int Max);
+  std::string ReadHiddenText();
+  int GetHiddenDataSpace();
+
   // --- Other properties
   TMsgLanguage GetMsgLanguage() const { return msg_language_; }
   void SetMsgLanguage(TMsgLanguage l) { msg_language_ = l; }
@@ -174,6 +232,10 @@ class TKorvaneProc : public TComponent {
   void OnBitmapChange(TObject* Sender);
   void DetachListener();
   bool IsTrueRect(const TPoint* Polygon, int Count) const;
+  // Runs an effect on the bounding rectangle of the view's selection, pasted
+  // back through it, or on the whole bitmap without one; undo and Update as
+  // RunSelOp.
+  void RunEffectOp(const std::function<void(TBitmap* Bitmap, int x1, int y1, int x2, int y2)>& Work);
   // The packed DIB block of the selected area (rectangle or polygon).
   HGLOBAL SelectionDIB(TBitmap* bmp, int x1, int y1, int x2, int y2, const TPoint* Polygon, int Count);
   // Fills the resolved selection with the background.

@@ -394,6 +394,26 @@ TEST(DemoImage, ProcessCropsUndoesAndClearsTheSelection) {
   EXPECT_NE(b->GetPixel(200, 120), bg);
 }
 
+// Transforms reach the view (its size follows) and the menu runs them too.
+TEST(DemoImage, TransformsAndFiltersFromTheMenuAndProcess) {
+  DemoOptions o;
+  QString err;
+  ASSERT_TRUE(ParseDemoArgs({"--process", "rotate90,half,blur,wave,autoequalize"}, o, err)) << err.toStdString();
+  auto w = MakeWindow();
+  TBitmap* b = w->View()->GetBitmap();
+  o.process = {"rotate90"};
+  w->ApplyOptions(o);
+  EXPECT_EQ(b->Width(), kSampleHeight);
+  EXPECT_EQ(b->Height(), kSampleWidth);
+  Act(*w, "image.half")->trigger();
+  EXPECT_EQ(b->Width(), kSampleHeight / 2);
+  EXPECT_EQ(w->View()->GetZoomedWidth(), ZoomedSize(kSampleHeight / 2, w->View()->GetZoom()));
+  const TColor before = b->GetPixel(10, 10);
+  Act(*w, "image.fliph")->trigger();
+  Act(*w, "image.fliph")->trigger();
+  EXPECT_EQ(b->GetPixel(10, 10), before);
+}
+
 TEST(DemoImage, MaskOutlineSelectsExactlyTheMask) {
   // A ring with a hole and a pixel touching it only at a corner.
   TBitmap mask;

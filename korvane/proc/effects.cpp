@@ -1,0 +1,233 @@
+#include "korvane/proc/effects.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "korvane/foundations/kvutils.h"
+#include "korvane/proc/bitmap_procs.h"
+#include "korvane/proc/kvproc.h"
+#include "korvane/proc/transforms.h"
+
+namespace korvane {
+
+namespace {
+
+bool ClipRect(const TBitmap* bmp, int& x1, int& y1, int& x2, int& y2) {
+  if (!bmp || bmp->PixelFormat() != pf24bit || bmp->Empty()) return false;
+  x1 = std::max(x1, 0);
+  y1 = std::max(y1, 0);
+  x2 = std::min(x2, bmp->Width() - 1);
+  y2 = std::min(y2, bmp->Height() - 1);
+  return x1 <= x2 && y1 <= y2;
+}
+
+// Rounds a non-negative s / 100 to nearest, ties to even.
+int RoundDiv100(int s) {
+  int q = s / 100;
+  const int r = s % 100;
+  if (r > 50 || (r == 50 && (q & 1))) ++q;
+  return q;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Merge
+
+void _Merge(TBitmap* Bitmap, TBitmap* Other, int Percent, int x1, int y1, int x2, int y2,
+            const TProgressEvent& OnProgress, TObject* Sender) {
+  if (!Other || Other->Empty() || !ClipRect(Bitmap, x1, y1, x2, y2)) return;
+  const int p = std::clamp(Percent, 0, 100);
+  TBitmap other(x2 - x1 + 1, y2 - y1 + 1, pf24bit);
+  other.Canvas()->StretchDraw(Rect(0, 0, other.Width(), other.Height()), Other);
+  // c * p / 100 + o * (100 - p) / 100 = (c * p + o * (100 - p)) / 100: the
+  // numerator is at most 25500, so the rounding is one table.
+  std::vector<uint8_t> quot(25501);
+  for (int s = 0; s <= 25500; ++s) quot[size_t(s)] = uint8_t(RoundDiv100(s));
+  int wc[256], wo[256];
+  for (int v = 0; v < 256; ++v) {
+    wc[v] = v * p;
+    wo[v] = v * (100 - p);
+  }
+  const int n = (x2 - x1 + 1) * 3;
+  for (int y = y1; y <= y2; ++y) {
+    uint8_t* d = Bitmap->Scanline(y) + size_t(x1) * 3;
+    const uint8_t* o = other.Scanline(y - y1);
+    for (int i = 0; i < n; ++i) d[i] = quot[size_t(wc[d[i]] + wo[o[i]])];
+    if (OnProgress) OnProgress(Sender, RowPercent(y, y1, y2));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Lens
+
+void _lens(TBitmap* Bitmap, int x, int y, int Width, int Height, double Refraction, TProgressRec& Progress) {
+  if (!Bitmap || Bitmap->PixelFormat() != pf24bit || Bitmap->Empty()) return;
+  const int W = Bitmap->Width(), H = Bitmap->Height();
+  const int64_t hw2 = Width / 2, hh2 = Height / 2;
+  const int L = int(std::clamp<int64_t>(int64_t(x) - hw2, 0, W - 1));
+  const int T = int(std::clamp<int64_t>(int64_t(y) - hh2, 0, H - 1));
+  const int R = int(std::clamp<int64_t>(int64_t(x) + hw2, 0, W - 1));
+  const int B = int(std::clamp<int64_t>(int64_t(y) + hh2, 0, H - 1));
+  const int bw = R - L, bh = B - T;
+  if (bw <= 0 || bh <= 0) return;
+  const double hw = bw / 2.0, hh = bh / 2.0;
+  const double n = (Refraction >= 1) ? Refraction : 1;  // also catches NaN
+  const double m2 = std::min(hw, hh) * std::min(hw, hh);
+  TBitmap out(bw, bh, pf24bit);
+  std::vector<const TRGB*> src(static_cast<size_t>(H));
+  for (int r = 0; r < H; ++r) src[size_t(r)] = reinterpret_cast<const TRGB*>(Bitmap->Scanline(r));
+  std::vector<TRGB*> dst(static_cast<size_t>(bh));
+  for (int r = 0; r < bh; ++r) dst[size_t(r)] = reinterpret_cast<TRGB*>(out.Scanline(r));
+  // The displacement of one axis, d being the offset from the centre along it.
+  auto bend = [&](double d, double z, double phi) {
+    const double alpha = M_PI / 2 - phi;
+    const double beta = std::acos(std::sin(alpha) / n);
+    return d - z * std::tan(M_PI / 2 - phi - beta);
+  };
+  for (int c = 0; c < bw; ++c) {
+    const double dx = c - hw + 0.5;
+    for (int r = 0; r < bh; ++r) {
+      const double dy = hh - r - 0.5;
+      const double e = dx * dx / (hw * hw) + dy * dy / (hh * hh);
+      int sx = L + c, sy = T + r;
+      if (e < 1) {
+        const double z = std::sqrt((1 - e) * m2);
+        const double ddx = bend(dx, z, std::cos(dx / std::sqrt(dx * dx + z * z)));
+        const double ddy = bend(dy, z, std::asin(dy / std::sqrt(dy * dy + z * z)));
+        // The tangent grows without bound near the axes at low refraction:
+        // the conversions saturate before the clamps.
+        sx = std::clamp(L + std::clamp(_TruncSat(ddx + hw), 0, W - 1), 0, W - 1);
+        sy = std::clamp(T + std::clamp(_TruncSat(hh - ddy), 0, H - 1), 0, H - 1);
+      }
+      dst[size_t(r)][c] = src[size_t(sy)][sx];
+    }
+    if (Progress.OnProgress) ReportProgress(Progress, RowPercent(c, 0, bw - 1));
+  }
+  for (int r = 0; r < bh; ++r)
+    std::memcpy(Bitmap->Scanline(T + r) + size_t(L) * 3, out.Scanline(r), size_t(bw) * 3);
+}
+
+// ---------------------------------------------------------------------------
+// Wave
+
+void _wave(TBitmap* Bitmap, int Amplitude, int WaveLength, int Phase, bool Reflective,
+           TProgressRec& Progress) {
+  if (!Bitmap || Bitmap->PixelFormat() != pf24bit || Amplitude == 0 || WaveLength == 0) return;
+  const int W = Bitmap->Width(), H = Bitmap->Height();
+  // The bilinear step reads 2 x 2 pixels.
+  if (W < 2 || H < 2) return;
+  TBitmap copy;
+  _CopyBitmap(Bitmap, &copy);
+  const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
+  double sx = 1, sy = 1;
+  if (W > H)
+    sy = double(W) / H;
+  else if (H > W)
+    sx = double(H) / W;
+  const double k = 2 * M_PI / (2.0 * WaveLength), ph = Phase * M_PI / 180;
+  std::vector<const TRGB*> rows(static_cast<size_t>(H));
+  for (int r = 0; r < H; ++r) rows[size_t(r)] = reinterpret_cast<const TRGB*>(copy.Scanline(r));
+  for (int y = 0; y < H; ++y) {
+    TRGB* d = reinterpret_cast<TRGB*>(Bitmap->Scanline(y));
+    const double dy = (y - cy) * sy;
+    for (int x = 0; x < W; ++x) {
+      const double dx = (x - cx) * sx;
+      const double a = std::sqrt(dx * dx + dy * dy) * k + ph;
+      double px, py;
+      if (Reflective) {
+        const double w = std::abs(std::sin(a)) * Amplitude;
+        px = cx + dx * w / sx;
+        py = cy + dy * w / sy;
+      } else {
+        const double w = std::sin(a) * Amplitude;
+        px = cx + (dx + w) / sx;
+        py = cy + (dy + w) / sy;
+      }
+      const int ix0 = _TruncSat(px), iy0 = _TruncSat(py);
+      double fx = px - std::trunc(px), fy = py - std::trunc(py);
+      if (!(fx == fx)) fx = 0;
+      if (!(fy == fy)) fy = 0;
+      if (fx < 0) fx += 1;
+      if (fy < 0) fy += 1;
+      const int ix = std::clamp(ix0, 0, W - 2), iy = std::clamp(iy0, 0, H - 2);
+      const TRGB* r0 = rows[size_t(iy)] + ix;
+      const TRGB* r1 = rows[size_t(iy) + 1] + ix;
+      // Bilinear weights in 1/256, so that the four weights sum to exactly 1
+      // and a flat area keeps its level (summed in doubles, the truncation
+      // can drop a level).
+      const int ax = int(fx * 256), ay = int(fy * 256);
+      const int w00 = (256 - ax) * (256 - ay), w01 = (256 - ax) * ay, w10 = ax * (256 - ay), w11 = ax * ay;
+      auto mix = [&](uint8_t p00, uint8_t p01, uint8_t p10, uint8_t p11) {
+        return uint8_t((w00 * p00 + w01 * p01 + w10 * p10 + w11 * p11) >> 16);
+      };
+      d[x] = TRGB{mix(r0[0].b, r1[0].b, r0[1].b, r1[1].b), mix(r0[0].g, r1[0].g, r0[1].g, r1[1].g),
+                  mix(r0[0].r, r1[0].r, r0[1].r, r1[1].r)};
+    }
+    if (Progress.OnProgress) ReportProgress(Progress, int(y * 100.0 / H));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Bump mapping
+
+void _BumpMapping(TBitmap* Bitmap, int LightX, int LightY, int LightWidth, int LightHeight, int Percent,
+                  TRGB Color, int x1, int y1, int x2, int y2, TProgressRec& Progress) {
+  if (LightWidth == 0 || LightHeight == 0 || !ClipRect(Bitmap, x1, y1, x2, y2)) return;
+  // The light spot: 1 - distance from the centre of a 256 x 256 square, in
+  // 1/256 (the exact centre wraps to 0).
+  static const std::vector<uint8_t> spot = [] {
+    std::vector<uint8_t> m(256 * 256);
+    for (int u = 0; u < 256; ++u)
+      for (int v = 0; v < 256; ++v) {
+        const double nx = (u - 128) / 128.0, ny = (v - 128) / 128.0;
+        const double l = std::max(0.0, 1 - std::sqrt(nx * nx + ny * ny));
+        m[size_t(u) * 256 + size_t(v)] = uint8_t(int(l * 256) & 0xFF);
+      }
+    return m;
+  }();
+  const int rw = x2 - x1 + 1, rh = y2 - y1 + 1;
+  // Height map of the rectangle: gray levels.
+  std::vector<uint8_t> hm(size_t(rw) * size_t(rh));
+  for (int y = y1; y <= y2; ++y) {
+    const TRGB* p = reinterpret_cast<const TRGB*>(Bitmap->Scanline(y));
+    uint8_t* h = &hm[size_t(y - y1) * rw];
+    for (int x = x1; x <= x2; ++x) h[x - x1] = uint8_t(_RGBToGray(p[x]));
+  }
+  // c' = round(c * p / 100 + spot * (100 - p) / 100 * color / 255): the two
+  // terms tabulated, one per channel value and one per spot value and channel.
+  double keep[256], lit[3][256];
+  const int col[3] = {Color.b, Color.g, Color.r};
+  for (int v = 0; v < 256; ++v) {
+    keep[v] = v * double(Percent) / 100;
+    for (int ch = 0; ch < 3; ++ch) lit[ch][v] = v * (100.0 - Percent) / 100 * col[ch] / 255;
+  }
+  std::vector<int> tx(static_cast<size_t>(rw));
+  for (int x = x1; x <= x2; ++x) tx[size_t(x - x1)] = _TruncSat((double(x) - LightX) / LightWidth * 128);
+  for (int y = y1; y <= y2; ++y) {
+    const int ty = _TruncSat((double(y) - LightY) / LightHeight * 128);
+    const int r = y - y1;
+    const uint8_t* h = &hm[size_t(r) * rw];
+    // The row above inside the rectangle, as the columns are: the height map
+    // holds nothing above it.
+    const uint8_t* up = &hm[size_t(std::max(r - 1, 0)) * rw];
+    const uint8_t* dn = &hm[size_t(std::min(r + 1, rh - 1)) * rw];
+    TRGB* p = reinterpret_cast<TRGB*>(Bitmap->Scanline(y));
+    for (int i = 0; i < rw; ++i) {
+      const int gx = h[std::min(i + 1, rw - 1)] - h[std::max(i - 1, 0)];
+      const int gy = dn[i] - up[i];
+      const int u = blimit(int(std::clamp<int64_t>(int64_t(gx) - tx[size_t(i)] + 128, -1, 256)));
+      const int v = blimit(int(std::clamp<int64_t>(int64_t(gy) - ty + 128, -1, 256)));
+      const int s = spot[size_t(u) * 256 + size_t(v)];
+      TRGB& c = p[x1 + i];
+      c = TRGB{blimit(_TruncSat(std::nearbyint(keep[c.b] + lit[0][s]))),
+               blimit(_TruncSat(std::nearbyint(keep[c.g] + lit[1][s]))),
+               blimit(_TruncSat(std::nearbyint(keep[c.r] + lit[2][s])))};
+    }
+    if (Progress.OnProgress) ReportProgress(Progress, RowPercent(y, y1, y2));
+  }
+}
+
+}  // namespace korvane

@@ -1,0 +1,192 @@
+// Histograms, equalization and the image effects.
+#include <gtest/gtest.h>
+
+#include "korvane/foundations/kvutils.h"
+#include "korvane/proc/kvproc.h"
+#include "tests/test_support.h"
+
+using namespace korvane;
+
+namespace {
+
+TRGB& At(TBitmap& b, int x, int y) { return reinterpret_cast<TRGB*>(b.Scanline(y))[x]; }
+
+void Fill(TBitmap& b, int w, int h, TRGB c) {
+  b.Allocate(w, h, pf24bit);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) At(b, x, y) = c;
+}
+
+struct EffectOp : testing::Test {
+  void SetUp() override { proc.SetAttachedBitmap(&bmp); }
+  TBitmap bmp;
+  TKorvaneProc proc;
+};
+
+TEST_F(EffectOp, HistogramCountsLevelsAndGray) {
+  Fill(bmp, 10, 6, CreateRGB(0, 0, 0));
+  for (int x = 0; x < 4; ++x) At(bmp, x, 5) = CreateRGB(255, 255, 255);
+  At(bmp, 9, 0) = CreateRGB(100, 50, 200);
+  THistogramItem h[256];
+  proc.GetHistogram(h);
+  EXPECT_EQ(h[0].R, 55u);
+  EXPECT_EQ(h[0].Gray, 55u);
+  EXPECT_EQ(h[255].R, 4u);
+  EXPECT_EQ(h[252].Gray, 4u);  // white
+  EXPECT_EQ(h[255].Gray, 0u);
+  EXPECT_EQ(h[100].R, 1u);
+  EXPECT_EQ(h[50].G, 1u);
+  EXPECT_EQ(h[200].B, 1u);
+  EXPECT_EQ(h[(21 * 100 + 71 * 50 + 7 * 200) / 100].Gray, 1u);
+  proc.Select(0, 0, 3, 4);  // no white in it
+  proc.GetHistogram(h);
+  EXPECT_EQ(h[0].B, 20u);
+  EXPECT_EQ(h[252].Gray, 0u);
+}
+
+TEST_F(EffectOp, HistEqualizeStretchesToTheThresholds) {
+  bmp.Allocate(256, 1, pf24bit);
+  for (int x = 0; x < 256; ++x) At(bmp, x, 0) = CreateRGB(uint8_t(x), uint8_t(x), uint8_t(x));
+  TBitmap orig;
+  orig.Assign(&bmp);
+  proc.HistEqualize(CreateRGB(0, 0, 0), CreateRGB(255, 255, 255));
+  EXPECT_TRUE(test::SamePixels(bmp, orig));
+  proc.HistEqualize(CreateRGB(0, 0, 0), CreateRGB(128, 128, 128));
+  EXPECT_EQ(At(bmp, 64, 0), CreateRGB(128, 128, 128));
+  EXPECT_EQ(At(bmp, 1, 0), CreateRGB(2, 2, 2));
+  for (int x = 128; x < 256; ++x) ASSERT_EQ(At(bmp, x, 0), CreateRGB(255, 255, 255)) << x;
+}
+
+TEST_F(EffectOp, HistAutoEqualizeOnSmallAndFlatImages) {
+  // Fewer than 256 pixels: still finishes, and a flat image stays flat.
+  Fill(bmp, 5, 5, CreateRGB(90, 90, 90));
+  proc.HistAutoEqualize();
+  const TRGB c = At(bmp, 0, 0);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 5; ++x) ASSERT_EQ(At(bmp, x, y), c);
+  // Levels already spread evenly barely move.
+  bmp.Allocate(256, 16, pf24bit);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 256; ++x) At(bmp, x, y) = CreateRGB(uint8_t(x), uint8_t(x), uint8_t(x));
+  proc.HistAutoEqualize();
+  for (int x = 0; x < 256; ++x) ASSERT_NEAR(At(bmp, x, 8).g, x, 4) << x;
+}
+
+TEST_F(EffectOp, MergeAtBothEnds) {
+  test::FillPattern24(bmp, 8, 6, 1);
+  TBitmap other, orig;
+  test::FillPattern24(other, 8, 6, 2);
+  orig.Assign(&bmp);
+  proc.Merge(&other, 100);
+  EXPECT_TRUE(test::SamePixels(bmp, orig));
+  proc.Merge(&other, 0);
+  EXPECT_TRUE(test::SamePixels(bmp, other));
+  proc.Undo();
+  proc.Merge(&other, 50);
+  const TRGB a = At(orig, 3, 3), b = At(other, 3, 3);
+  EXPECT_NEAR(At(bmp, 3, 3).r, (a.r + b.r) / 2.0, 0.51);
+}
+
+TEST_F(EffectOp, WaveWithoutAmplitudeOrOnTinyImagesChangesNothing) {
+  test::FillPattern24(bmp, 9, 7, 3);
+  TBitmap orig;
+  orig.Assign(&bmp);
+  proc.Wave(0, 10, 30, false);
+  EXPECT_TRUE(test::SamePixels(bmp, orig));
+  test::FillPattern24(bmp, 1, 7, 3);
+  orig.Assign(&bmp);
+  proc.Wave(5, 10, 30, true);
+  EXPECT_TRUE(test::SamePixels(bmp, orig));
+}
+
+TEST_F(EffectOp, WaveKeepsAFlatImageFlat) {
+  for (bool reflective : {false, true}) {
+    Fill(bmp, 31, 17, CreateRGB(77, 150, 255));
+    proc.Wave(6, 9, 40, reflective);
+    for (int y = 0; y < 17; ++y)
+      for (int x = 0; x < 31; ++x) ASSERT_EQ(At(bmp, x, y), CreateRGB(77, 150, 255)) << x << "," << y;
+  }
+}
+
+TEST_F(EffectOp, LensBelowOneRefractsAsOneAndStaysInside) {
+  test::FillPattern24(bmp, 40, 30, 4);
+  TBitmap orig, one;
+  orig.Assign(&bmp);
+  proc.Lens(20, 15, 30, 20, 1.0);
+  one.Assign(&bmp);
+  proc.Undo();
+  proc.Lens(20, 15, 30, 20, 0.2);
+  EXPECT_TRUE(test::SamePixels(bmp, one));
+  proc.Undo();
+  proc.Lens(20, 15, 30, 20, 2.5);
+  EXPECT_FALSE(test::SamePixels(bmp, orig));
+  EXPECT_EQ(At(bmp, 0, 0), At(orig, 0, 0));  // outside the box
+  proc.Undo();
+  proc.Lens(-1000000000, 2000000000, 2000000000, 2000000000, 3);  // clamped to the image
+}
+
+TEST_F(EffectOp, BumpMappingAtFullPercentChangesNothing) {
+  test::FillPattern24(bmp, 20, 12, 6);
+  TBitmap orig;
+  orig.Assign(&bmp);
+  proc.BumpMapping(5, 5, 10, 10, 100, CreateRGB(255, 255, 0));
+  EXPECT_TRUE(test::SamePixels(bmp, orig));
+  proc.BumpMapping(5, 5, 10, 10, 30, CreateRGB(255, 255, 0));
+  EXPECT_FALSE(test::SamePixels(bmp, orig));
+  // Extreme arguments saturate instead of overflowing.
+  proc.BumpMapping(INT_MIN, INT_MAX, 1, -1, INT_MAX, CreateRGB(255, 255, 0));
+}
+
+// A flat area has no relief: the top row of a rectangle lower down is lit
+// like the rows under it, exactly as the same area on its own would be.
+TEST(BumpMappingProc, RectangleTopHasNoFalseEdge) {
+  TBitmap whole, part;
+  Fill(whole, 12, 10, CreateRGB(200, 120, 40));
+  Fill(part, 12, 5, CreateRGB(200, 120, 40));
+  _BumpMapping(&whole, 6, 7, 8, 8, 40, CreateRGB(255, 255, 255), 0, 5, 11, 9);
+  _BumpMapping(&part, 6, 2, 8, 8, 40, CreateRGB(255, 255, 255), 0, 0, 11, 4);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 12; ++x) ASSERT_EQ(At(whole, x, y + 5), At(part, x, y)) << x << "," << y;
+  EXPECT_EQ(At(whole, 3, 2), CreateRGB(200, 120, 40));  // above the rectangle
+}
+
+}  // namespace
+
+namespace {
+
+// Every operation reports progress that climbs to 100 and never passes it
+// (the per-row formula alone reaches 105 on ten rows).
+TEST(OperationProgress, ClimbsToAtMost100) {
+  TBitmap bmp, other;
+  TKorvaneProc proc;
+  proc.SetAttachedBitmap(&bmp);
+  int last = -1, top = -1;
+  bool ordered = true;
+  proc.OnProgress = [&](TObject*, int per) {
+    ordered = ordered && per >= last;
+    last = per;
+    top = std::max(top, per);
+  };
+  test::FillPattern24(other, 3, 3, 1);
+  const std::vector<std::pair<const char*, std::function<void()>>> ops = {
+      {"filter", [&] { proc.ApplyFilterPreset(fpBlur); }},
+      {"rotate", [&] { proc.Rotate(20, true); }},
+      {"autoequalize", [&] { proc.HistAutoEqualize(); }},
+      {"equalize", [&] { proc.HistEqualize(CreateRGB(10, 10, 10), CreateRGB(200, 200, 200)); }},
+      {"merge", [&] { proc.Merge(&other, 40); }},
+      {"lens", [&] { proc.Lens(6, 5, 10, 8, 2); }},
+      {"wave", [&] { proc.Wave(3, 5, 0, false); }},
+      {"bump", [&] { proc.BumpMapping(3, 3, 5, 5, 50, CreateRGB(255, 255, 255)); }},
+  };
+  for (const auto& [name, op] : ops) {
+    test::FillPattern24(bmp, 12, 10, 2);
+    last = top = -1;
+    ordered = true;
+    op();
+    EXPECT_TRUE(ordered) << name;
+    EXPECT_GE(top, 89) << name;
+    EXPECT_LE(top, 100) << name;
+  }
+}
+
+}  // namespace
