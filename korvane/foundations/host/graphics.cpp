@@ -10,6 +10,8 @@
 #include <cstring>
 #include <unordered_map>
 
+#include <sys/mman.h>
+
 #include "korvane/foundations/host/exceptions.h"
 
 namespace korvane {
@@ -202,6 +204,64 @@ constexpr uint64_t kMaxBitmapBytes = uint64_t(8) << 30;
 // ---------------------------------------------------------------------------
 // TBitmap
 
+namespace {
+
+// Pixel memory. Large blocks are mapped directly and asked for transparent
+// huge pages: a fresh 36 MB bitmap then costs a few dozen page faults instead
+// of thousands, which is most of the time a decoder spends beyond decoding.
+// Every block carries a small header saying how to free it.
+struct PixelBlock {
+  void* base;  // what to free or unmap
+  size_t mapped;  // mapping length, 0 for a heap block
+};
+constexpr size_t kHugePage = size_t(2) << 20;
+// Under AddressSanitizer every block stays on the heap, where overruns are
+// caught.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMapLargeBlocks = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kMapLargeBlocks = false;
+#else
+constexpr bool kMapLargeBlocks = true;
+#endif
+#else
+constexpr bool kMapLargeBlocks = true;
+#endif
+constexpr size_t kMapThreshold = size_t(4) << 20;
+
+uint8_t* AllocPixels(size_t bytes) {
+  if (kMapLargeBlocks && bytes >= kMapThreshold) {
+    const size_t len = bytes + kHugePage + sizeof(PixelBlock);
+    void* m = mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (m != MAP_FAILED) {
+      uintptr_t start = reinterpret_cast<uintptr_t>(m) + sizeof(PixelBlock);
+      auto* data = reinterpret_cast<uint8_t*>((start + kHugePage - 1) & ~uintptr_t(kHugePage - 1));
+#ifdef MADV_HUGEPAGE
+      madvise(data, bytes, MADV_HUGEPAGE);
+#endif
+      reinterpret_cast<PixelBlock*>(data)[-1] = PixelBlock{m, len};
+      return data;  // anonymous mappings are zeroed
+    }
+  }
+  auto* base = static_cast<uint8_t*>(std::calloc(bytes + sizeof(PixelBlock), 1));
+  if (!base) return nullptr;
+  uint8_t* data = base + sizeof(PixelBlock);
+  reinterpret_cast<PixelBlock*>(data)[-1] = PixelBlock{base, 0};
+  return data;
+}
+
+void FreePixels(uint8_t* data) {
+  if (!data) return;
+  PixelBlock b = reinterpret_cast<PixelBlock*>(data)[-1];
+  if (b.mapped)
+    munmap(b.base, b.mapped);
+  else
+    std::free(b.base);
+}
+
+}  // namespace
+
 TBitmap::TBitmap() : palette_(DefaultPalette(pf24bit)) {}
 
 TBitmap::TBitmap(int w, int h, TPixelFormat pf) : TBitmap() {
@@ -212,7 +272,7 @@ TBitmap::TBitmap(int w, int h, TPixelFormat pf) : TBitmap() {
 
 TBitmap::~TBitmap() {
   canvas_.reset();
-  std::free(data_);
+  FreePixels(data_);
 }
 
 std::vector<TRGB> TBitmap::DefaultPalette(TPixelFormat pf) {
@@ -314,7 +374,7 @@ void TBitmap::Reallocate(int w, int h, TPixelFormat pf, bool keep, bool fill) {
 
   uint8_t* nd = nullptr;
   if (bytes) {
-    nd = static_cast<uint8_t*>(std::calloc(size_t(bytes), 1));
+    nd = AllocPixels(size_t(bytes));
     if (!nd) throw EOutOfResources("Out of memory for bitmap");
   }
   int oldw = width_, oldh = height_;
@@ -326,7 +386,7 @@ void TBitmap::Reallocate(int w, int h, TPixelFormat pf, bool keep, bool fill) {
   } else {
     oldw = oldh = 0;
   }
-  std::free(data_);
+  FreePixels(data_);
   data_ = nd;
   width_ = w;
   height_ = h;
