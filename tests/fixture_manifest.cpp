@@ -102,6 +102,21 @@ int MaxDiff(TBitmap& bmp, int w, int h, const std::vector<uint8_t>& rgb) {
   return worst;
 }
 
+std::string BitmapMismatch(const FixtureCase& c, TBitmap& bmp) {
+  if (c.pixelFormat >= 0 && bmp.PixelFormat() != (c.pixelFormat == 1 ? pf1bit : pf24bit))
+    return "pixel format " + std::to_string(bmp.BitsPerPixel()) + ", want " + std::to_string(c.pixelFormat);
+  if (c.reference.empty()) return {};
+  int w, h;
+  std::vector<uint8_t> rgb;
+  if (!ReadPPM(c.reference, w, h, rgb)) return "unreadable reference " + c.reference;
+  const int diff = MaxDiff(bmp, w, h, rgb);
+  if (diff < 0)
+    return "size " + std::to_string(bmp.Width()) + "x" + std::to_string(bmp.Height()) + ", want " +
+           std::to_string(w) + "x" + std::to_string(h);
+  if (diff > c.tolerance) return "pixels differ by " + std::to_string(diff);
+  return {};
+}
+
 std::string ParamMismatches(const FixtureCase& c, const TIOParamsVals& p) {
   std::string out;
   for (const auto& [name, want] : c.params) {

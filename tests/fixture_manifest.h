@@ -36,6 +36,11 @@ bool ReadPPM(const std::string& path, int& w, int& h, std::vector<uint8_t>& rgb)
 // the format is neither.
 int MaxDiff(TBitmap& bmp, int w, int h, const std::vector<uint8_t>& rgb);
 
+// Text describing how the loaded bitmap differs from the case's expected
+// pixel format and reference pixels (beyond the tolerance); "" when it
+// matches or the case fixes neither.
+std::string BitmapMismatch(const FixtureCase& c, TBitmap& bmp);
+
 // Text listing the expected fields whose value differs ("" when all match).
 std::string ParamMismatches(const FixtureCase& c, const TIOParamsVals& p);
 

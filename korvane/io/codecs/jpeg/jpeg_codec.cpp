@@ -17,6 +17,7 @@
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/foundations/kvutils.h"
+#include "korvane/io/codecs/guarded_stream.h"
 #include "korvane/proc/bitmap_procs.h"
 
 namespace korvane {
@@ -78,22 +79,8 @@ void ProgressMonitor(j_common_ptr cinfo) {
 // Stream transfers for the managers: exceptions of the stream are kept for
 // the caller and reported as -1 / false, so that no exception crosses the
 // library's frames.
-int64_t ReadSome(TStream* s, void* buf, int64_t n, std::exception_ptr* failure) noexcept {
-  try {
-    return s->Read(buf, n);
-  } catch (...) {
-    *failure = std::current_exception();
-    return -1;
-  }
-}
-bool WriteAll(TStream* s, const void* buf, int64_t n, std::exception_ptr* failure) noexcept {
-  try {
-    return s->Write(buf, n) == n;
-  } catch (...) {
-    *failure = std::current_exception();
-    return false;
-  }
-}
+using codecs::ReadSome;
+using codecs::WriteAll;
 
 // ---------------------------------------------------------------------------
 // Source manager over a TStream, behaving like the library's file source:

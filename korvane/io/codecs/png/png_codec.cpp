@@ -11,6 +11,7 @@
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/foundations/kvutils.h"
+#include "korvane/io/codecs/guarded_stream.h"
 #include "korvane/proc/bitmap_procs.h"
 #include "korvane/proc/colordepth.h"
 #include "korvane/proc/quant/quantizer.h"
@@ -30,22 +31,8 @@ struct StreamIO {
   std::exception_ptr* failure;
 };
 
-int64_t ReadSome(TStream* s, void* buf, int64_t n, std::exception_ptr* failure) noexcept {
-  try {
-    return s->Read(buf, n);
-  } catch (...) {
-    *failure = std::current_exception();
-    return -1;
-  }
-}
-bool WriteAll(TStream* s, const void* buf, int64_t n, std::exception_ptr* failure) noexcept {
-  try {
-    return s->Write(buf, n) == n;
-  } catch (...) {
-    *failure = std::current_exception();
-    return false;
-  }
-}
+using codecs::ReadSome;
+using codecs::WriteAll;
 
 // libpng errors leave through png_longjmp to the setjmp of the guarded call
 // that entered the library. The frames in between are libpng's and these
