@@ -66,23 +66,6 @@ const std::map<std::string, std::function<void(TBitmap&, TBitmap&)>>& Ops() {
   return ops;
 }
 
-bool WritePPM(TBitmap& b, const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  std::fprintf(f, "P6\n%d %d\n255\n", b.Width(), b.Height());
-  std::vector<uint8_t> line(size_t(b.Width()) * 3);
-  for (int y = 0; y < b.Height(); ++y) {
-    const TRGB* p = reinterpret_cast<const TRGB*>(b.Scanline(y));
-    for (int x = 0; x < b.Width(); ++x) {
-      line[size_t(x) * 3] = p[x].r;
-      line[size_t(x) * 3 + 1] = p[x].g;
-      line[size_t(x) * 3 + 2] = p[x].b;
-    }
-    std::fwrite(line.data(), 1, line.size(), f);
-  }
-  return std::fclose(f) == 0;
-}
-
 bool ReadPPM(const std::string& path, TBitmap& b) {
   std::ifstream f(path, std::ios::binary);
   std::string magic;
@@ -159,7 +142,7 @@ KV_COLOR_BENCH(GetImageNumColors);
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--write-image") == 0) {
-    return WritePPM(SceneImage(), argv[2]) ? 0 : 1;
+    return bench::WritePPM(SceneImage(), argv[2]) ? 0 : 1;
   }
   if (argc == 5 && std::strcmp(argv[1], "--time") == 0) {
     TBitmap image;

@@ -94,23 +94,6 @@ void QuantizeAndMap(TBitmap& b, std::vector<uint8_t>& indices, TRGB* pal) {
   }
 }
 
-bool WritePPM(TBitmap& b, const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  std::fprintf(f, "P6\n%d %d\n255\n", b.Width(), b.Height());
-  std::vector<uint8_t> line(size_t(b.Width()) * 3);
-  for (int y = 0; y < b.Height(); ++y) {
-    const TRGB* p = reinterpret_cast<const TRGB*>(b.Scanline(y));
-    for (int x = 0; x < b.Width(); ++x) {
-      line[size_t(x) * 3] = p[x].r;
-      line[size_t(x) * 3 + 1] = p[x].g;
-      line[size_t(x) * 3 + 2] = p[x].b;
-    }
-    std::fwrite(line.data(), 1, line.size(), f);
-  }
-  return std::fclose(f) == 0;
-}
-
 bool ReadPPM(const std::string& path, TBitmap& b) {
   std::ifstream f(path, std::ios::binary);
   std::string magic;
@@ -145,7 +128,7 @@ int Tool(int argc, char** argv) {
   if (mode == "--write-image" && argc == 3) {
     TBitmap b;
     Scene(b, kImageW, kImageH);
-    return WritePPM(b, argv[2]) ? 0 : 1;
+    return bench::WritePPM(b, argv[2]) ? 0 : 1;
   }
   if (mode == "--write-frames" && argc == 5) {
     std::vector<uint8_t> frame = MakeFrame(argv[2]);

@@ -3,6 +3,9 @@
 #pragma once
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
 #include <random>
 
 #include "korvane/foundations/host/graphics.h"
@@ -46,6 +49,24 @@ inline void Scene(TBitmap& b, int w, int h) {
       row[x] = TRGB{c(bl), c(g), c(r)};
     }
   }
+}
+
+// Writes a 24-bit bitmap as a binary P6 PPM for the peer scripts.
+inline bool WritePPM(TBitmap& b, const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  std::fprintf(f, "P6\n%d %d\n255\n", b.Width(), b.Height());
+  std::vector<uint8_t> line(size_t(b.Width()) * 3);
+  for (int y = 0; y < b.Height(); ++y) {
+    const TRGB* p = reinterpret_cast<const TRGB*>(b.Scanline(y));
+    for (int x = 0; x < b.Width(); ++x) {
+      line[size_t(x) * 3] = p[x].r;
+      line[size_t(x) * 3 + 1] = p[x].g;
+      line[size_t(x) * 3 + 2] = p[x].b;
+    }
+    std::fwrite(line.data(), 1, line.size(), f);
+  }
+  return std::fclose(f) == 0;
 }
 
 }  // namespace korvane::bench

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 
 namespace korvane::test {
 
@@ -17,6 +18,21 @@ std::string SharedFile(const std::string& rel) {
   if (dir.empty()) return {};
   std::string p = dir + "/" + rel;
   return std::filesystem::exists(p) ? p : std::string();
+}
+
+std::string PythonWith(const std::string& modules) {
+  static std::map<std::string, std::string> found;
+  auto it = found.find(modules);
+  if (it != found.end()) return it->second;
+  std::string py;
+  for (const char* cand : {"/usr/bin/python3", "python3"}) {
+    std::string cmd = std::string(cand) + " -c 'import " + modules + "' >/dev/null 2>&1";
+    if (std::system(cmd.c_str()) == 0) {
+      py = cand;
+      break;
+    }
+  }
+  return found[modules] = py;
 }
 
 void FillPattern24(TBitmap& bmp, int w, int h, unsigned seed) {

@@ -14,6 +14,11 @@ std::string SharedDir();
 // Full path of a file below the shared folder, or "" when it is absent.
 std::string SharedFile(const std::string& rel);
 
+// A Python interpreter that imports the given modules ("PIL" or "PIL,
+// numpy"), preferring the system's /usr/bin/python3 where Debian's packages
+// live; "" when there is none. Probed once per module list.
+std::string PythonWith(const std::string& modules);
+
 // A 24-bit bitmap filled with a deterministic pattern of the given seed.
 void FillPattern24(TBitmap& bmp, int w, int h, unsigned seed);
 

@@ -97,11 +97,7 @@ void Write(const Variant& v, TBitmap& src, TMemoryStream& out) {
   }
 }
 
-std::string Python() {
-  for (const char* py : {"/usr/bin/python3", "python3"})
-    if (std::system((std::string(py) + " -c 'import PIL' 2>/dev/null").c_str()) == 0) return py;
-  return "";
-}
+std::string Python() { return test::PythonWith("PIL"); }
 
 TEST(Writers, EveryDepthAndOptionReloadsAndPillowAgrees) {
   const std::filesystem::path dir = std::filesystem::temp_directory_path() / "korvane_codec_bmp_rt";

@@ -140,12 +140,7 @@ struct PillowResult {
 // Runs a Python snippet with Image imported and `path` set to arg.
 inline PillowResult RunPillow(const std::string& body, const std::string& arg) {
   PillowResult r;
-  std::string py;
-  for (const char* cand : {"/usr/bin/python3", "python3"})
-    if (std::system((std::string(cand) + " -c 'import PIL' 2>/dev/null").c_str()) == 0) {
-      py = cand;
-      break;
-    }
+  const std::string py = test::PythonWith("PIL");
   if (py.empty()) {
     r.output = "Pillow (python3-pil) is not installed";
     return r;

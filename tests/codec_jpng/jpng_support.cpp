@@ -1,4 +1,5 @@
 #include "tests/codec_jpng/jpng_support.h"
+#include "tests/test_support.h"
 
 #include <unistd.h>
 
@@ -69,13 +70,7 @@ void WriteBytes(const std::vector<uint8_t>& b, const std::string& path) {
   f.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
 }
 
-std::string PillowPython() {
-  for (const char* py : {"/usr/bin/python3", "python3"}) {
-    std::string cmd = std::string(py) + " -c 'import PIL, numpy' >/dev/null 2>&1";
-    if (std::system(cmd.c_str()) == 0) return py;
-  }
-  return {};
-}
+std::string PillowPython() { return test::PythonWith("PIL, numpy"); }
 
 std::string RunPillowCheck(const std::string& args, int& status) {
   // The checker sits beside this source file, in the tests folder that
