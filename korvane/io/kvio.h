@@ -27,6 +27,9 @@ using TPreviewParams = TSet<TPreviewParamsItem>;
 enum TIOPreviewsParamsItems { ioppDefaultLockPreview };
 using TIOPreviewsParams = TSet<TIOPreviewsParamsItems>;
 
+// Largest bitmap (width x height) a metafile is imported into.
+constexpr int64_t kMaxMetafilePixels = int64_t(1) << 28;
+
 // Size of the stream header written before JPEG, PCX and TIFF data.
 constexpr int kIOStreamHeaderSize = 12;
 
@@ -141,13 +144,14 @@ class TKorvaneIO : public TComponent, private TIOParamsOwner {
                       void (*writer)(TStream*, TBitmap*, TIOParamsVals&, TProgressRec&));
   void ApplyGifBackground();
 
-  TIOParamsVals params_{this};
   TKVView* view_ = nullptr;
   TImage* image_ = nullptr;
   TBitmap* bitmap_ = nullptr;
   TColor background_ = clBlack;
   TFont preview_font_;
   TIOPreviewsParams previews_params_;
+  // Last: its constructor asks this component for the target bitmap.
+  TIOParamsVals params_{this};
 };
 
 // Multi-image files without a component. The GIF delete raises
