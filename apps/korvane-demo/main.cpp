@@ -17,6 +17,8 @@ int main(int argc, char** argv) {
   if (noDisplay) setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
   QApplication app(argc, argv);
+  // GIF and LZW-compressed TIFF files need the library's LZW coders.
+  korvane::InstallKorvaneLZWCoders();
   QApplication::setApplicationName("korvane-demo");
 
   DemoOptions opts;
@@ -51,6 +53,6 @@ int main(int argc, char** argv) {
   window.show();
   // Fitting and centring need the view's final size.
   QCoreApplication::processEvents();
-  window.ApplyOptions(opts);
+  if (!window.ApplyOptions(opts, &error)) std::fprintf(stderr, "korvane-demo: %s\n", qPrintable(error));
   return app.exec();
 }

@@ -4,6 +4,10 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QColorDialog>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QMessageBox>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
@@ -537,6 +541,9 @@ QString DemoUsage() {
              "                           %6,\n"
              "                           colors:N (reduce to N colors, 3 .. 256),\n"
              "                           wand:X:Y (magic wand selection from picture pixel X, Y)\n"
+             "  --open FILE              show an image file instead of the sample picture (BMP, GIF, JPEG,\n"
+             "                           PCX, PNG, TIFF, ICO, CUR, WMF, EMF; chosen by extension)\n"
+             "  --index N                page, frame or icon image N of a multi-image file (from 0)\n"
              "  --help                   this text\n")
       .arg(kScreenshotWidth)
       .arg(kScreenshotHeight)
@@ -591,8 +598,9 @@ bool ParseDemoArgs(const QStringList& args, DemoOptions& opts, QString& error) {
         return false;
       }
       for (int k = 0; k < 4; ++k) {
+        // Checked against the sample picture; an opened file's view clamps.
         int limit = (k % 2 ? kSampleHeight : kSampleWidth) - 1;
-        if (c[k] < 0 || c[k] > limit) {
+        if (c[k] < 0 || (c[k] > limit && !args.contains("--open"))) {
           error = QString("--select: %1 lies outside the %2 x %3 picture")
                       .arg(v)
                       .arg(kSampleWidth)
@@ -647,6 +655,14 @@ bool ParseDemoArgs(const QStringList& args, DemoOptions& opts, QString& error) {
         }
         opts.process << op.trimmed();
       }
+    } else if (a == "--open") {
+      if (!value(opts.open)) return false;
+    } else if (a == "--index") {
+      if (!value(v)) return false;
+      if (!ToInt(v, opts.index) || opts.index < 0) {
+        error = "--index takes a number from 0, not '" + v + "'";
+        return false;
+      }
     } else {
       error = "unknown option '" + a + "'";
       return false;
@@ -672,6 +688,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   view_->Update();
   proc_ = std::make_unique<TKorvaneProc>();
   proc_->SetAttachedKorvane(view_);
+  io_ = std::make_unique<TKorvaneIO>();
+  io_->SetAttachedKorvane(view_);
 
   BuildActions();
   BuildMenusAndToolBar();
@@ -699,6 +717,33 @@ QAction* MainWindow::NewAction(const QString& text, const QString& name, const Q
 }
 
 void MainWindow::BuildActions() {
+  open_ = NewAction("&Open...", "open", "Open");
+  open_->setShortcut(QKeySequence::Open);
+  connect(open_, &QAction::triggered, this, [this] {
+    const QString name = QFileDialog::getOpenFileName(
+        this, "Open image", QFileInfo(file_).path(),
+        "Images (*.bmp *.gif *.jpg *.jpeg *.pcx *.png *.tif *.tiff *.ico *.cur *.wmf *.emf);;All files (*)");
+    QString error;
+    if (!name.isEmpty() && !OpenFile(name, 0, error)) QMessageBox::warning(this, "Open image", error);
+  });
+  save_as_ = NewAction("Save &As...", "saveAs");
+  save_as_->setShortcut(QKeySequence::SaveAs);
+  connect(save_as_, &QAction::triggered, this, [this] {
+    const QString name = QFileDialog::getSaveFileName(
+        this, "Save image as", file_,
+        "By extension (*.bmp *.gif *.jpg *.jpeg *.pcx *.png *.tif *.tiff);;All files (*)");
+    QString error;
+    if (!name.isEmpty() && !SaveFileAs(name, error)) QMessageBox::warning(this, "Save image", error);
+  });
+  choose_image_ = NewAction("&Page or frame...", "chooseImage");
+  choose_image_->setEnabled(false);
+  connect(choose_image_, &QAction::triggered, this, [this] {
+    bool ok = false;
+    const int i = QInputDialog::getInt(this, "Page or frame", QString("Show image (0 .. %1):").arg(image_count_ - 1),
+                                       image_index_, 0, image_count_ - 1, 1, &ok);
+    QString error;
+    if (ok && !OpenFile(file_, i, error)) QMessageBox::warning(this, "Open image", error);
+  });
   quit_ = NewAction("&Quit", "quit");
   quit_->setShortcut(QKeySequence::Quit);
   connect(quit_, &QAction::triggered, this, &QWidget::close);
@@ -827,6 +872,8 @@ void MainWindow::BuildActions() {
 
 void MainWindow::BuildMenusAndToolBar() {
   QMenu* file = menuBar()->addMenu("&File");
+  file->addActions({open_, save_as_, choose_image_});
+  file->addSeparator();
   file->addAction(quit_);
 
   QMenu* view = menuBar()->addMenu("&View");
@@ -1088,7 +1135,69 @@ void MainWindow::ShowSelection() {
                                 .arg(y2 - y1 + 1));
 }
 
-void MainWindow::ApplyOptions(const DemoOptions& o) {
+bool MainWindow::OpenFile(const QString& name, int index, QString& error) {
+  TIOParamsVals* p = io_->Params();
+  p->TIFF_ImageIndex = p->GIF_ImageIndex = p->ICO_ImageIndex = p->CUR_ImageIndex = index;
+  const std::string path = name.toStdString();
+  const QString ext = QFileInfo(name).suffix().toLower();
+  try {
+    // The multi-image loads answer how many images the file holds.
+    if (ext == "gif")
+      image_count_ = io_->LoadFromFileGif(path);
+    else if (ext == "tif" || ext == "tiff")
+      image_count_ = io_->LoadFromFileTIFF(path);
+    else
+      io_->LoadFromFile(path), image_count_ = 1;
+  } catch (const std::exception& e) {
+    error = QString("%1: %2").arg(name, e.what());
+    return false;
+  }
+  if (p->FileType == ioUnknown) {
+    error = name + ": not a file type the demo reads";
+    return false;
+  }
+  image_count_ = std::max(image_count_, 1);
+  file_ = name;
+  image_index_ = std::clamp(index, 0, image_count_ - 1);
+  view_->DeSelect();
+  proc_->ClearUndo();
+  ShowFileState();
+  SyncFromView();
+  return true;
+}
+
+bool MainWindow::SaveFileAs(const QString& name, QString& error) {
+  try {
+    io_->SaveToFile(name.toStdString());
+  } catch (const std::exception& e) {
+    error = QString("%1: %2").arg(name, e.what());
+    return false;
+  }
+  file_ = name;
+  image_count_ = 1;
+  image_index_ = 0;
+  ShowFileState();
+  return true;
+}
+
+void MainWindow::ShowFileState() {
+  QString title = "Korvane demo";
+  if (!file_.isEmpty()) {
+    title = QFileInfo(file_).fileName() + " - " + QString::fromStdString(io_->Params()->GetFileTypeStr());
+    if (image_count_ > 1) title += QString(" - image %1 of %2").arg(image_index_ + 1).arg(image_count_);
+    title += " - Korvane demo";
+  }
+  setWindowTitle(title);
+  choose_image_->setEnabled(image_count_ > 1);
+}
+
+bool MainWindow::ApplyOptions(const DemoOptions& o, QString* error) {
+  bool opened = true;
+  if (!o.open.isEmpty()) {
+    QString why;
+    opened = OpenFile(o.open, o.index, why);
+    if (!opened && error) *error = why;
+  }
   if (o.center) view_->SetCenter(true);
   if (o.hasFilter) view_->SetZoomFilter(o.filter);
   if (o.hasBackground) view_->SetBackgroundStyle(o.background);
@@ -1110,6 +1219,7 @@ void MainWindow::ApplyOptions(const DemoOptions& o) {
   }
   for (const QString& op : o.process) RunOp(op);
   SyncFromView();
+  return opened;
 }
 
 QImage MainWindow::Render() {
@@ -1127,7 +1237,7 @@ bool SaveScreenshot(const DemoOptions& opts, QString& error) {
   w.show();
   QCoreApplication::processEvents();
   w.View()->SetScrollBars(opts.scrollBars ? ssBoth : ssNone);
-  w.ApplyOptions(opts);
+  if (!w.ApplyOptions(opts, &error)) return false;
   QImage img = w.Render();
   if (img.isNull()) {
     error = "the window could not be rendered";

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "korvane/io/kvio.h"
 #include "korvane/proc/kvproc.h"
 #include "korvane/view/kvview.h"
 
@@ -55,6 +56,10 @@ struct DemoOptions {
   bool help = false;
   // Image operations run after the options above, in order (--process).
   QStringList process;
+  // A file shown instead of the sample picture (--open), and its page,
+  // frame or icon image (--index).
+  QString open;
+  int index = 0;
 };
 
 // Parses the arguments that follow the program name. False, with a one-line
@@ -86,8 +91,10 @@ class MainWindow : public QMainWindow {
   ~MainWindow() override;
 
   TKorvaneView* View() const { return view_; }
-  // Applies the display options of a command line (not the screenshot ones).
-  void ApplyOptions(const DemoOptions& o);
+  // Applies the display options of a command line (not the screenshot ones),
+  // opening --open's file first. False, with the reason in error when given,
+  // when that file cannot be read (the other options are still applied).
+  bool ApplyOptions(const DemoOptions& o, QString* error = nullptr);
   // Sets the view's background to an RGB color.
   void SetBackgroundColor(const QColor& c);
   // The whole window as it looks now, after the view's pending paint.
@@ -99,6 +106,14 @@ class MainWindow : public QMainWindow {
   bool RunOp(const QString& op);
   // Selects the outline of the magic wand's region from bitmap pixel (x, y).
   void WandSelect(int x, int y, int tolerance = kWandTolerance);
+  TKorvaneIO* IO() const { return io_.get(); }
+  // Loads a file by its extension (page, frame or icon image `index` of a
+  // multi-image file) into the view; false with the reason in error.
+  bool OpenFile(const QString& name, int index, QString& error);
+  // Saves the view's picture in the format of the name's extension.
+  bool SaveFileAs(const QString& name, QString& error);
+  // Pages or frames of the file shown (1 for single images and the sample).
+  int ImageCount() const { return image_count_; }
 
  private:
   void BuildActions();
@@ -115,6 +130,14 @@ class MainWindow : public QMainWindow {
 
   TKorvaneView* view_ = nullptr;
   std::unique_ptr<TKorvaneProc> proc_;
+  std::unique_ptr<TKorvaneIO> io_;
+  QString file_;          // the file shown; empty for the sample picture
+  int image_count_ = 1;   // its pages or frames
+  int image_index_ = 0;
+  QAction* open_ = nullptr;
+  QAction* save_as_ = nullptr;
+  QAction* choose_image_ = nullptr;
+  void ShowFileState();
   bool wand_mode_ = false;
   QAction* wand_ = nullptr;
   std::vector<std::pair<QAction*, QString>> image_actions_;

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMouseEvent>
@@ -453,6 +454,44 @@ TEST(DemoImage, WandModeSelectsTheRegionUnderTheClick) {
   EXPECT_EQ(v->GetSelY1(), 0);
   EXPECT_EQ(v->GetSelX2(), 39);
   EXPECT_EQ(v->GetSelY2(), 29);
+}
+
+TEST(DemoWindow, OpensSavesAndChoosesPagesOfFiles) {
+  InstallKorvaneLZWCoders();
+  auto w = MakeWindow();
+  QTemporaryDir dir;
+  const QString tif = dir.filePath("two.TIF");
+  QString err;
+  ASSERT_TRUE(w->SaveFileAs(tif, err)) << err.toStdString();
+  TBitmap small(40, 30);
+  w->IO()->SetAttachedBitmap(&small);
+  w->IO()->Params()->TIFF_ImageIndex = 5;  // after the last page
+  ASSERT_EQ(w->IO()->InsertToFileTIFF(tif.toStdString()), 2);
+  w->IO()->SetAttachedKorvane(w->View());
+
+  DemoOptions o;
+  ASSERT_TRUE(ParseDemoArgs({"--open", tif, "--index", "1", "--select", "2000,10,2100,20"}, o, err))
+      << err.toStdString();
+  ASSERT_TRUE(w->ApplyOptions(o, &err)) << err.toStdString();
+  EXPECT_EQ(w->View()->GetBitmap()->Width(), 40);
+  EXPECT_EQ(w->ImageCount(), 2);
+  EXPECT_TRUE(Act(*w, "chooseImage")->isEnabled());
+  EXPECT_TRUE(w->windowTitle().contains("image 2 of 2")) << w->windowTitle().toStdString();
+
+  const QString junk = dir.filePath("junk.png");
+  QFile f(junk);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("not a png");
+  f.close();
+  EXPECT_FALSE(w->OpenFile(junk, 0, err));
+  EXPECT_TRUE(err.contains("unrecognized PNG")) << err.toStdString();
+  EXPECT_FALSE(w->OpenFile(dir.filePath("x.unknown"), 0, err));
+  EXPECT_EQ(w->View()->GetBitmap()->Width(), 40);  // the shown picture stays
+  EXPECT_FALSE(ParseDemoArgs({"--index", "-1"}, o, err));
+  DefGIF_LZWDECOMPFUNC = nullptr;
+  DefGIF_LZWCOMPFUNC = nullptr;
+  DefTIFF_LZWDECOMPFUNC = nullptr;
+  DefTIFF_LZWCOMPFUNC = nullptr;
 }
 
 #else
