@@ -1,5 +1,7 @@
 #include "apps/korvane-demo/mainwindow.h"
 
+#include "apps/korvane-demo/controls_panel.h"
+
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -537,6 +539,7 @@ QString DemoUsage() {
              "                           %6,\n"
              "                           colors:N (reduce to N colors, 3 .. 256),\n"
              "                           wand:X:Y (magic wand selection from picture pixel X, Y)\n"
+             "  --panel                  show the panel of small controls (histogram, HSV box, ruler)\n"
              "  --help                   this text\n")
       .arg(kScreenshotWidth)
       .arg(kScreenshotHeight)
@@ -574,6 +577,8 @@ bool ParseDemoArgs(const QStringList& args, DemoOptions& opts, QString& error) {
         return false;
       }
       zoomGiven = true;
+    } else if (a == "--panel") {
+      opts.panel = true;
     } else if (a == "--fit") {
       opts.fit = true;
     } else if (a == "--select") {
@@ -672,6 +677,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   view_->Update();
   proc_ = std::make_unique<TKorvaneProc>();
   proc_->SetAttachedKorvane(view_);
+  panel_ = new ControlsPanel(view_, proc_.get(), this);
+  addDockWidget(Qt::RightDockWidgetArea, panel_);
+  panel_->hide();
 
   BuildActions();
   BuildMenusAndToolBar();
@@ -834,6 +842,7 @@ void MainWindow::BuildMenusAndToolBar() {
   view->addSeparator();
   view->addAction(center_);
   view->addAction(double_buffer_);
+  view->addAction(panel_->toggleViewAction());
   QMenu* bars = view->addMenu("Scroll &bars");
   for (auto& [a, s] : scroll_actions_) bars->addAction(a);
 
@@ -1089,6 +1098,10 @@ void MainWindow::ShowSelection() {
 }
 
 void MainWindow::ApplyOptions(const DemoOptions& o) {
+  if (o.panel && !panel_->isVisible()) {
+    panel_->show();
+    QCoreApplication::processEvents();  // the view's final size, for fitting
+  }
   if (o.center) view_->SetCenter(true);
   if (o.hasFilter) view_->SetZoomFilter(o.filter);
   if (o.hasBackground) view_->SetBackgroundStyle(o.background);
