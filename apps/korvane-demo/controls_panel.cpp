@@ -72,7 +72,8 @@ ControlsPanel::ControlsPanel(TKorvaneView* view, TKorvaneProc* proc, QWidget* pa
   hsv_->OnChange = [this](TObject*) {
     view_->SetBackGround(hsv_->GetColor());
     gradient_->SetEndColor(hsv_->GetColor());
-    hsv_label_->setText(QString("H %1  S %2  V %3").arg(hsv_->GetHue()).arg(hsv_->GetSat()).arg(hsv_->GetVal()));
+    hsv_label_->setText(
+        QString("H %1  S %2  V %3").arg(hsv_->GetHue()).arg(hsv_->GetSat()).arg(hsv_->GetVal()));
     ShowGradientPick();
   };
   hsvRow->addWidget(hsv_);
@@ -133,11 +134,16 @@ void ControlsPanel::UpdateHistogramKind() {
   histogram_->SetHistogramKind(k);
 }
 
-int ControlsPanel::LowThreshold() const { return std::clamp(int(std::lround(levels_->GetGripsPos(0))), 0, 255); }
-int ControlsPanel::HighThreshold() const { return std::clamp(int(std::lround(levels_->GetGripsPos(1))), 0, 255); }
+int ControlsPanel::LowThreshold() const {
+  return std::clamp(int(std::lround(levels_->GetGripsPos(0))), 0, 255);
+}
+int ControlsPanel::HighThreshold() const {
+  return std::clamp(int(std::lround(levels_->GetGripsPos(1))), 0, 255);
+}
 
 void ControlsPanel::ShowLevels() {
-  if (levels_label_) levels_label_->setText(QString("Low %1  High %2").arg(LowThreshold()).arg(HighThreshold()));
+  if (levels_label_)
+    levels_label_->setText(QString("Low %1  High %2").arg(LowThreshold()).arg(HighThreshold()));
 }
 
 void ControlsPanel::ShowGradientPick() {

@@ -100,7 +100,8 @@ void THistogramBox::Update() {
   std::vector<THistogramItem> hist(256, THistogramItem{0, 0, 0, 0});
   if (designing) {
     QRandomGenerator* rnd = QRandomGenerator::global();
-    for (auto& it : hist) it = {rnd->bounded(256u), rnd->bounded(256u), rnd->bounded(256u), rnd->bounded(256u)};
+    for (auto& it : hist)
+      it = {rnd->bounded(256u), rnd->bounded(256u), rnd->bounded(256u), rnd->bounded(256u)};
   } else if (proc_ && proc_->GetBitmap()) {
     proc_->GetHistogram(hist.data());
   }

@@ -255,9 +255,15 @@ std::vector<TPoint> TRulerBox::GetGripPoly(int i) const {
   const int h = grip_base_ / 2, q = grip_base_ / 4;
   std::vector<TPoint> pts;
   switch (grips_[i].Kind) {
-    case gkTriangle: pts = {{p - h, e}, {p + h, e}, {p, t}}; break;
-    case gkLeftTriangle: pts = {{p - h, e}, {p, e}, {p, t}}; break;
-    case gkRightTriangle: pts = {{p, e}, {p + h, e}, {p, t}}; break;
+    case gkTriangle:
+      pts = {{p - h, e}, {p + h, e}, {p, t}};
+      break;
+    case gkLeftTriangle:
+      pts = {{p - h, e}, {p, e}, {p, t}};
+      break;
+    case gkRightTriangle:
+      pts = {{p, e}, {p + h, e}, {p, t}};
+      break;
     case gkArrow: {
       // The head takes the third of the length next to the tip.
       const int m = up ? t + (e - t) / 3 : e + (t - e) / 3 * 2;

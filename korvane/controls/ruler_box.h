@@ -164,10 +164,10 @@ class TRulerBox : public TCustomControl {
   bool fit_ = false;
   bool hex_ = false;
 
-  int pressed_ = -1;      // grip held by the left button
-  int grip_pixel_ = 0;    // its pixel position at the press
-  int down_ = 0;          // press position along the ruler
-  int pointer_ = 0;       // last pointer position along the ruler
+  int pressed_ = -1;    // grip held by the left button
+  int grip_pixel_ = 0;  // its pixel position at the press
+  int down_ = 0;        // press position along the ruler
+  int pointer_ = 0;     // last pointer position along the ruler
   bool moved_ = false;
 };
 

@@ -1,16 +1,18 @@
 // The gradient bar: its ramp, the painted bar against the picked index, and
 // the mouse with and without grip interaction.
+#include "korvane/controls/gradient_bar.h"
+
 #include <gtest/gtest.h>
 
 #include <QTest>
-
-#include "korvane/controls/gradient_bar.h"
 
 using namespace korvane;
 
 namespace {
 unsigned Shown(TKVGradientBar& g, int x, int y) { return g.ClientImage().pixel(x, y) & 0xFFFFFF; }
-unsigned Rgb(TColor c) { return (unsigned(GetRValue(c)) << 16) | (unsigned(GetGValue(c)) << 8) | GetBValue(c); }
+unsigned Rgb(TColor c) {
+  return (unsigned(GetRValue(c)) << 16) | (unsigned(GetGValue(c)) << 8) | GetBValue(c);
+}
 }  // namespace
 
 TEST(GradientBar, RampRunsExactlyFromBeginToEnd) {

@@ -1,8 +1,9 @@
 // The histogram box drawn headless: what an image's histogram looks like on
 // the rendered pixels, where the labels and the graph go, and when it redraws.
+#include "korvane/controls/histogram_box.h"
+
 #include <gtest/gtest.h>
 
-#include "korvane/controls/histogram_box.h"
 #include "korvane/proc/kvproc.h"
 
 using namespace korvane;

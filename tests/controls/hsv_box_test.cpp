@@ -1,10 +1,11 @@
 // The HSV box: its setters and clamps, and the colors picked with the mouse
 // on the hue bar, in the area and in the gap between them.
+#include "korvane/controls/hsv_box.h"
+
 #include <gtest/gtest.h>
 
 #include <QTest>
 
-#include "korvane/controls/hsv_box.h"
 #include "korvane/proc/colors.h"
 
 using namespace korvane;
@@ -14,7 +15,9 @@ namespace {
 struct Box {
   THSVBox box{nullptr};
   int changes = 0;
-  Box() { box.OnChange = [this](TObject*) { ++changes; }; }
+  Box() {
+    box.OnChange = [this](TObject*) { ++changes; };
+  }
   void Click(int x, int y) { QTest::mouseClick(&box, Qt::LeftButton, Qt::NoModifier, QPoint(x, y)); }
   unsigned Shown(int x, int y) { return box.ClientImage().pixel(x, y) & 0xFFFFFF; }
 };

@@ -1,12 +1,12 @@
 // The ruler box: fitting and view limits, grip limits and their events, the
 // painted scale, label texts, and grips driven with the mouse, including a
 // drag held beyond the end that keeps scrolling.
+#include "korvane/controls/ruler_box.h"
+
 #include <gtest/gtest.h>
 
 #include <QTest>
 #include <vector>
-
-#include "korvane/controls/ruler_box.h"
 
 using namespace korvane;
 
