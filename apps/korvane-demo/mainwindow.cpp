@@ -1,5 +1,7 @@
 #include "apps/korvane-demo/mainwindow.h"
 
+#include "apps/korvane-demo/controls_panel.h"
+
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -544,6 +546,7 @@ QString DemoUsage() {
              "  --open FILE              show an image file instead of the sample picture (BMP, GIF, JPEG,\n"
              "                           PCX, PNG, TIFF, ICO, CUR, WMF, EMF; chosen by extension)\n"
              "  --index N                page, frame or icon image N of a multi-image file (from 0)\n"
+             "  --panel                  show the panel of small controls (histogram, HSV box, ruler)\n"
              "  --help                   this text\n")
       .arg(kScreenshotWidth)
       .arg(kScreenshotHeight)
@@ -581,6 +584,8 @@ bool ParseDemoArgs(const QStringList& args, DemoOptions& opts, QString& error) {
         return false;
       }
       zoomGiven = true;
+    } else if (a == "--panel") {
+      opts.panel = true;
     } else if (a == "--fit") {
       opts.fit = true;
     } else if (a == "--select") {
@@ -690,6 +695,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   proc_->SetAttachedKorvane(view_);
   io_ = std::make_unique<TKorvaneIO>();
   io_->SetAttachedKorvane(view_);
+  panel_ = new ControlsPanel(view_, proc_.get(), this);
+  addDockWidget(Qt::RightDockWidgetArea, panel_);
+  panel_->hide();
 
   BuildActions();
   BuildMenusAndToolBar();
@@ -881,6 +889,7 @@ void MainWindow::BuildMenusAndToolBar() {
   view->addSeparator();
   view->addAction(center_);
   view->addAction(double_buffer_);
+  view->addAction(panel_->toggleViewAction());
   QMenu* bars = view->addMenu("Scroll &bars");
   for (auto& [a, s] : scroll_actions_) bars->addAction(a);
 
@@ -1197,6 +1206,10 @@ bool MainWindow::ApplyOptions(const DemoOptions& o, QString* error) {
     QString why;
     opened = OpenFile(o.open, o.index, why);
     if (!opened && error) *error = why;
+  }
+  if (o.panel && !panel_->isVisible()) {
+    panel_->show();
+    QCoreApplication::processEvents();  // the view's final size, for fitting
   }
   if (o.center) view_->SetCenter(true);
   if (o.hasFilter) view_->SetZoomFilter(o.filter);

@@ -22,6 +22,8 @@ class QLabel;
 
 namespace korvane::demo {
 
+class ControlsPanel;
+
 // Size of the sample picture.
 constexpr int kSampleWidth = 1600;
 constexpr int kSampleHeight = 1200;
@@ -54,6 +56,7 @@ struct DemoOptions {
   bool hasBackground = false;
   TKVBackgroundStyle background = kvbsSolid;
   bool help = false;
+  bool panel = false;  // show the panel of small controls
   // Image operations run after the options above, in order (--process).
   QStringList process;
   // A file shown instead of the sample picture (--open), and its page,
@@ -102,6 +105,8 @@ class MainWindow : public QMainWindow {
   // Reads the view's state back into the checkable actions and the status bar.
   void SyncFromView();
   TKorvaneProc* Proc() const { return proc_.get(); }
+  // The docked panel of small controls (hidden until asked for).
+  ControlsPanel* Panel() const { return panel_; }
   // Runs one image operation by its --process name; false for an unknown one.
   bool RunOp(const QString& op);
   // Selects the outline of the magic wand's region from bitmap pixel (x, y).
@@ -138,6 +143,7 @@ class MainWindow : public QMainWindow {
   QAction* save_as_ = nullptr;
   QAction* choose_image_ = nullptr;
   void ShowFileState();
+  ControlsPanel* panel_ = nullptr;
   bool wand_mode_ = false;
   QAction* wand_ = nullptr;
   std::vector<std::pair<QAction*, QString>> image_actions_;
