@@ -8,6 +8,8 @@
 
 #include "apps/korvane/tool.h"
 #include "korvane/io/codecs/jpeg/jpeg_codec.h"
+#include "korvane/io/metafile/metafile.h"
+#include "korvane/view/kvview.h"
 
 namespace korvane::cli {
 namespace {
@@ -45,22 +47,38 @@ int IconDirectoryCount(const std::string& name) {
   return h[4] | (h[5] << 8);
 }
 
-// Format detection by content knows a JPEG only by its JFIF marker; a JPEG
-// that starts with another application marker (Exif, Adobe) is read here
-// with the JPEG reader when its name says JPEG. False when that fails too.
-bool JpegParamsByExtension(const std::string& name, TIOParamsVals& p) {
+// Content detection does not know metafiles, nor a JPEG that starts with
+// another application marker than JFIF (Exif, Adobe). Those are read here by
+// their extension: the JPEG reader's parameters, or the metafile's header
+// and the parameters its import would give. False when that fails too.
+bool ParamsByExtension(const std::string& name, TIOParamsVals& p) {
   const size_t dot = name.rfind('.');
   std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
   for (char& ch : ext) ch = char(std::tolower(static_cast<unsigned char>(ch)));
-  if (ext != "jpg" && ext != "jpeg") return false;
   try {
-    TFileStream fs(name, fmOpenRead);
-    TBitmap unused;
-    ReadJPegStream(&fs, &unused, p, true, nullpr);
+    if (ext == "jpg" || ext == "jpeg") {
+      TFileStream fs(name, fmOpenRead);
+      TBitmap unused;
+      ReadJPegStream(&fs, &unused, p, true, nullpr);
+      p.FileType = ioJPEG;
+    } else if (ext == "wmf" || ext == "emf") {
+      TMetafile mf;
+      mf.LoadFromFile(name);
+      p.FileType = mf.Enhanced() ? ioEMF : ioWMF;
+      // Imported one pixel smaller than the picture each way.
+      p.Width = mf.Width() - 1;
+      p.Height = mf.Height() - 1;
+      p.BitsPerSample = 8;
+      p.SamplesPerPixel = 3;
+      p.DpiX = gSystemDPIX;
+      p.DpiY = gSystemDPIY;
+      p.FreeColorMap();
+    } else {
+      return false;
+    }
   } catch (const std::exception&) {
     return false;
   }
-  p.FileType = ioJPEG;
   p.FileName = name;
   return true;
 }
@@ -73,7 +91,7 @@ void Describe(const std::string& name, int index) {
   TIOParamsVals* p = io.Params();
   if (index >= 0) p->TIFF_ImageIndex = p->GIF_ImageIndex = p->ICO_ImageIndex = p->CUR_ImageIndex = index;
   io.ParamsFromFile(name);
-  if (p->FileType == ioUnknown && !JpegParamsByExtension(name, *p))
+  if (p->FileType == ioUnknown && !ParamsByExtension(name, *p))
     throw std::runtime_error(name + ": unrecognized or damaged image file");
 
   std::printf("Type: %s\n", p->GetFileTypeStr().c_str());

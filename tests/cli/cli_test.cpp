@@ -376,6 +376,45 @@ TEST(CommandLine, SetNamesAndValuesAreChecked) {
   EXPECT_EQ(InfoLines(RunTool({"info", tif}).out)["TIFF_Compression"], "ioTIFF_PACKBITS");
 }
 
+TEST(Convert, MetafilesImportAtTheirOwnSize) {
+  // A placeable WMF of 400 x 100 pixels at the screen resolution, with only
+  // its header and end record; the import is one pixel smaller each way.
+  std::vector<uint8_t> d;
+  auto w16 = [&](int v) {
+    d.push_back(uint8_t(v));
+    d.push_back(uint8_t(v >> 8));
+  };
+  auto w32 = [&](uint32_t v) {
+    w16(int(v & 0xFFFF));
+    w16(int(v >> 16));
+  };
+  w32(0x9AC6CDD7u);
+  w16(0);
+  w16(0), w16(0), w16(400), w16(100);
+  w16(GetScreenDPI());
+  w32(0);
+  w16(0);
+  w16(1), w16(9), w16(0x300), w32(12), w16(0), w32(3), w16(0);
+  w32(3), w16(0);
+  if (GetScreenDPI() != GetScreenDPIY()) GTEST_SKIP() << "non-square screen resolution";
+  QTemporaryDir dir;
+  const std::string wmf = dir.filePath("m.WMF").toStdString(), bmp = dir.filePath("m.bmp").toStdString();
+  {
+    TFileStream f(wmf, fmCreate);
+    f.WriteBuffer(d.data(), int64_t(d.size()));
+  }
+  RunResult r = RunTool({"convert", wmf, bmp});
+  ASSERT_EQ(r.code, 0) << Describe(r);
+  TBitmap out;
+  ASSERT_TRUE(ReadBMP(bmp, out));
+  EXPECT_EQ(out.Width(), 399);
+  EXPECT_EQ(out.Height(), 99);
+  // Content detection does not know metafiles; info reads them by extension.
+  auto lines = InfoLines(RunTool({"info", wmf}).out);
+  EXPECT_EQ(lines["Type"], "Windows Metafile (WMF)");
+  EXPECT_EQ(lines["Size"], "399 x 99");
+}
+
 TEST(CommandLine, UnknownInputExtensionFails) {
   QTemporaryDir dir;
   const std::string odd = dir.filePath("image.xyz").toStdString();
