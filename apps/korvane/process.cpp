@@ -28,7 +28,7 @@ struct OpContext {
 using Step = std::function<void(OpContext&)>;
 using Args = std::vector<std::string>;
 
-struct OpSpec {
+struct OpEntry {
   const char* option;
   int argc;
   const char* argHelp;
@@ -100,8 +100,8 @@ std::shared_ptr<TBitmap> LoadOther(const std::string& name, OpContext& c) {
   return other;
 }
 
-const std::vector<OpSpec>& Ops() {
-  static const std::vector<OpSpec> kOps = {
+const std::vector<OpEntry>& Ops() {
+  static const std::vector<OpEntry> kOps = {
       // Selection and background
       {"--select", 1, "X1,Y1,X2,Y2", "limit the following operations to a rectangle (corners included)",
        [](const Args& a) -> Step {
@@ -386,8 +386,8 @@ const std::vector<OpSpec>& Ops() {
   return kOps;
 }
 
-const OpSpec* FindOp(const std::string& option) {
-  for (const OpSpec& op : Ops())
+const OpEntry* FindOp(const std::string& option) {
+  for (const OpEntry& op : Ops())
     if (option == op.option) return &op;
   return nullptr;
 }
@@ -407,7 +407,7 @@ std::string ProcessUsage() {
       "geometry operations always work on the whole image.\n"
       "\n"
       "Operations:\n";
-  for (const OpSpec& op : Ops()) {
+  for (const OpEntry& op : Ops()) {
     std::string head = std::string("  ") + op.option + (op.argc ? std::string(" ") + op.argHelp : "");
     if (head.size() < 30) {
       head.resize(30, ' ');
@@ -432,7 +432,7 @@ int RunProcess(const std::vector<std::string>& args) {
       return 0;
     }
     if (TakeLoadSaveOption(args, i, opts)) continue;
-    if (const OpSpec* op = FindOp(a)) {
+    if (const OpEntry* op = FindOp(a)) {
       if (i + op->argc >= args.size())
         throw UsageError(a + " takes " + std::to_string(op->argc) + " argument(s): " + op->argHelp);
       Args opArgs(args.begin() + long(i) + 1, args.begin() + long(i) + 1 + op->argc);

@@ -249,6 +249,11 @@ TEST(Info, SeveralFilesGetHeadersAndAFailureDoesNotStopTheOthers) {
   EXPECT_EQ(r.err, "korvane: /nonexistent/x.png: cannot open the file\n");
 }
 
+TEST(Info, CountsTheImagesOfAnIcon) {
+  KORVANE_REQUIRE_SHARED(ico, "fixtures/ico/im_three_sizes.ico");
+  EXPECT_EQ(InfoLines(RunTool({"info", ico}).out)["Images"], "3");
+}
+
 // ---------------------------------------------------------------------------
 // process
 
