@@ -403,8 +403,9 @@ std::string ProcessUsage() {
       "parameters (compression, depth...), except that a black and white input\n"
       "that became 24-bit is saved as 24-bit; --set changes them. Operations that\n"
       "need 24 bits widen a black and white image first. --select limits the\n"
-      "color, filter, histogram and effect operations that follow it; the\n"
-      "geometry operations always work on the whole image.\n"
+      "color, filter and histogram operations, --merge, --clear, --crop and\n"
+      "--num-colors that follow it; the geometry operations, --lens, --wave and\n"
+      "--bump always work on the whole image.\n"
       "\n"
       "Operations:\n";
   for (const OpEntry& op : Ops()) {

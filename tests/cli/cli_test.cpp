@@ -330,6 +330,22 @@ TEST_F(Process, HiddenTextRoundTripsAndTooLongATextFails) {
   EXPECT_NE(r.err.find("holds 8"), std::string::npos) << r.err;
 }
 
+// A bilevel input is widened for a color operation, and its bilevel save
+// parameters do not turn the result back into black and white.
+TEST_F(Process, ColorOperationsOnABilevelImageKeepTheirColors) {
+  KORVANE_REQUIRE_SHARED(in, "fixtures/bmp/1bit_33x20_im.bmp");
+  int w, h;
+  std::vector<uint8_t> rgb;
+  ASSERT_TRUE(ReadPPM(in.substr(0, in.size() - 4) + ".ref.ppm", w, h, rgb));
+  RunResult r = RunTool({"process", in, out_, "--intensity", "0,0,60"});
+  ASSERT_EQ(r.code, 0) << Describe(r);
+  TBitmap out;
+  ASSERT_TRUE(ReadBMP(out_, out));
+  ASSERT_EQ(out.PixelFormat(), pf24bit);
+  for (size_t i = 2; i < rgb.size(); i += 3) rgb[i] = uint8_t(std::min(255, rgb[i] + 60));
+  EXPECT_EQ(MaxDiff(out, w, h, rgb), 0);
+}
+
 TEST_F(Process, BadOperationsAreRefusedBeforeLoading) {
   for (const std::vector<std::string>& ops :
        std::vector<std::vector<std::string>>{{"--contrast"},
