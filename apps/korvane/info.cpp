@@ -7,7 +7,6 @@
 #include <fstream>
 
 #include "apps/korvane/tool.h"
-#include "korvane/io/codecs/jpeg/jpeg_codec.h"
 #include "korvane/io/metafile/metafile.h"
 #include "korvane/view/kvview.h"
 
@@ -47,21 +46,15 @@ int IconDirectoryCount(const std::string& name) {
   return h[4] | (h[5] << 8);
 }
 
-// Content detection does not know metafiles, nor a JPEG that starts with
-// another application marker than JFIF (Exif, Adobe). Those are read here by
-// their extension: the JPEG reader's parameters, or the metafile's header
-// and the parameters its import would give. False when that fails too.
+// Content detection does not know metafiles: they are read here by their
+// extension, giving the parameters their import would give. False when that
+// fails too.
 bool ParamsByExtension(const std::string& name, TIOParamsVals& p) {
   const size_t dot = name.rfind('.');
   std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
   for (char& ch : ext) ch = char(std::tolower(static_cast<unsigned char>(ch)));
   try {
-    if (ext == "jpg" || ext == "jpeg") {
-      TFileStream fs(name, fmOpenRead);
-      TBitmap unused;
-      ReadJPegStream(&fs, &unused, p, true, nullpr);
-      p.FileType = ioJPEG;
-    } else if (ext == "wmf" || ext == "emf") {
+    if (ext == "wmf" || ext == "emf") {
       TMetafile mf;
       mf.LoadFromFile(name);
       p.FileType = mf.Enhanced() ? ioEMF : ioWMF;

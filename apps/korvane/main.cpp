@@ -28,12 +28,6 @@ int main(int argc, char** argv) {
   qInstallMessageHandler(QtMessages);
   QGuiApplication app(argc, argv);
   korvane::InstallKorvaneLZWCoders();
-  // The screen resolution globals are otherwise first read by an image view,
-  // and the tool creates none: metafiles are sized with them.
-  if (!korvane::gSystemDPIX) {
-    korvane::gSystemDPIX = korvane::GetScreenDPI();
-    korvane::gSystemDPIY = korvane::GetScreenDPIY();
-  }
 
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {

@@ -182,8 +182,8 @@ void SaveImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& o
     io.SaveToFile(name);
   } catch (const std::exception& e) {
     bar.Done();
-    // No half-written file is left behind to pass for a result.
-    std::remove(name.c_str());
+    // The library writes beside the file and replaces it only on success, so
+    // a failed save leaves no half-written file and keeps an older one.
     throw std::runtime_error(name + ": " + e.what());
   }
   bar.Done();

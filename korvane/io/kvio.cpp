@@ -108,7 +108,7 @@ void SaveFile(const std::string& name, W&& write) {
 
 }  // namespace
 
-TKorvaneIO::TKorvaneIO(TComponent* AOwner) : TComponent(AOwner) {}
+TKorvaneIO::TKorvaneIO(TComponent* AOwner) : TComponent(AOwner) { InitScreenGlobals(); }
 
 TKorvaneIO::~TKorvaneIO() {
   BeginDestroy();
