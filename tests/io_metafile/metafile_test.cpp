@@ -209,6 +209,34 @@ TEST_F(Metafile, EmfShapesStockObjectsAndTextMatchTheCanvas) {
   EXPECT_TRUE(Same(got, ref));
 }
 
+TEST_F(Metafile, EmfPathsAreFilledOrStrokedNotDrawnWhileBuilt) {
+  EmfWriter e;
+  e.Select(0x80000004);  // BLACK_BRUSH
+  e.Pen(1, 0, 1, kRed);
+  e.Select(1);
+  e.Rec(59, {});  // BEGINPATH
+  e.Rectangle(10, 10, 40, 40);
+  e.Rec(60, {});  // ENDPATH
+  e.Rec(62, {0, 0, 0, 0});  // FILLPATH
+  e.Rec(59, {});
+  e.Rec(27, {60, 10});
+  e.Poly16(89, {90, 10, 90, 40});  // POLYLINETO16
+  e.Rec(61, {});  // CLOSEFIGURE
+  e.Rec(60, {});
+  e.Rec(64, {0, 0, 0, 0});  // STROKEPATH
+  e.Rec(59, {});
+  e.Rectangle(10, 60, 40, 90);  // never ended: not drawn
+  TBitmap got;
+  Play(Emf(e), got);
+  EXPECT_EQ(Pixel24(got, 25, 25), 0x000000u);
+  EXPECT_EQ(Pixel24(got, 10, 25), 0x000000u);  // no outline on a filled path
+  EXPECT_EQ(Pixel24(got, 75, 10), 0xFF0000u);  // the stroked figure, closed
+  EXPECT_EQ(Pixel24(got, 75, 25), 0xFF0000u);
+  EXPECT_EQ(Pixel24(got, 85, 15), 0xFFFFFFu);
+  EXPECT_EQ(Pixel24(got, 25, 75), 0xFFFFFFu);
+  EXPECT_EQ(Pixel24(got, 10, 60), 0xFFFFFFu);
+}
+
 TEST_F(Metafile, ArcsRoundRectsAndPies) {
   WmfWriter w;
   w.Pen(0, 1, kRed);

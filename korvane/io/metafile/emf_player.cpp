@@ -55,6 +55,14 @@ enum : uint32_t {
   kPIE = 47,
   kCREATEPALETTE = 49,
   kLINETO = 54,
+  kBEGINPATH = 59,
+  kENDPATH = 60,
+  kCLOSEFIGURE = 61,
+  kFILLPATH = 62,
+  kSTROKEANDFILLPATH = 63,
+  kSTROKEPATH = 64,
+  kSELECTCLIPPATH = 67,
+  kABORTPATH = 68,
   kBITBLT = 76,
   kSTRETCHBLT = 77,
   kSTRETCHDIBITS = 81,
@@ -379,6 +387,24 @@ void PlayRecord(TMetaPlayer& pl, uint32_t type, const TRecordView& r) {
                    r.S32(36));
       break;
     }
+    case kBEGINPATH:
+      pl.BeginPath();
+      break;
+    case kENDPATH:
+      pl.EndPath();
+      break;
+    case kCLOSEFIGURE:
+      pl.CloseFigure();
+      break;
+    case kFILLPATH:
+    case kSTROKEANDFILLPATH:
+    case kSTROKEPATH:
+      pl.DrawPath(type != kFILLPATH, type != kSTROKEPATH);
+      break;
+    case kSELECTCLIPPATH:  // clipping to a path is not kept: the path is used up
+    case kABORTPATH:
+      pl.AbortPath();
+      break;
     case kEXTTEXTOUTW:
     case kEXTTEXTOUTA:
       Text(pl, r, type == kEXTTEXTOUTW);

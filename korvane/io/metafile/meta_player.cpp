@@ -407,6 +407,12 @@ void TMetaPlayer::StrokeSegment(QPointF a, QPointF b) {
 }
 
 void TMetaPlayer::LineTo(double x, double y) {
+  if (inPath_) {
+    PathFrom();
+    path_.lineTo(Map(x, y));
+    dc_.pos = QPointF(x, y);
+    return;
+  }
   const QPointF from = dc_.pos;
   dc_.pos = QPointF(x, y);
   if (!valid_) return;
@@ -415,6 +421,19 @@ void TMetaPlayer::LineTo(double x, double y) {
 }
 
 void TMetaPlayer::Polyline(const std::vector<QPointF>& in, bool fromPos) {
+  if (inPath_) {
+    if (in.empty()) return;
+    if (fromPos) {
+      PathFrom();
+      path_.lineTo(Map(in[0].x(), in[0].y()));
+      dc_.pos = in.back();
+    } else {
+      path_.moveTo(Map(in[0].x(), in[0].y()));
+    }
+    for (size_t i = 1; i < in.size(); ++i) path_.lineTo(Map(in[i].x(), in[i].y()));
+    figureOpen_ = fromPos;
+    return;
+  }
   std::vector<QPointF> pts;
   pts.reserve(in.size() + 1);
   if (fromPos) pts.push_back(dc_.pos);
@@ -438,6 +457,10 @@ void TMetaPlayer::DrawPolygonDevice(std::vector<QPointF> pts) {
 }
 
 void TMetaPlayer::Polygon(const std::vector<QPointF>& in) {
+  if (inPath_) {
+    PolyPolygon({in});
+    return;
+  }
   if (!valid_ || in.size() < 2) return;
   Sync();
   std::vector<QPointF> pts(in.size());
@@ -446,6 +469,16 @@ void TMetaPlayer::Polygon(const std::vector<QPointF>& in) {
 }
 
 void TMetaPlayer::PolyPolygon(const std::vector<std::vector<QPointF>>& polys) {
+  if (inPath_) {
+    for (const auto& poly : polys) {
+      if (poly.empty()) continue;
+      path_.moveTo(Map(poly[0].x(), poly[0].y()));
+      for (size_t i = 1; i < poly.size(); ++i) path_.lineTo(Map(poly[i].x(), poly[i].y()));
+      path_.closeSubpath();
+    }
+    figureOpen_ = false;
+    return;
+  }
   if (!valid_) return;
   const QRectF box(-kClipMargin, -kClipMargin, canvas_->SurfaceWidth() + 2 * kClipMargin,
                    canvas_->SurfaceHeight() + 2 * kClipMargin);
@@ -482,31 +515,83 @@ void TMetaPlayer::PolyBezier(const std::vector<QPointF>& in, bool fromPos) {
   const size_t n = pts.size() < 4 ? 0 : 1 + (pts.size() - 1) / 3 * 3;
   if (fromPos && n > 1) dc_.pos = pts[n - 1];
   if (!valid_ || n < 4) return;
+  if (inPath_) {
+    if (fromPos)
+      PathFrom();
+    else
+      path_.moveTo(Map(pts[0].x(), pts[0].y()));
+    for (size_t i = 1; i + 2 < n; i += 3)
+      path_.cubicTo(Map(pts[i].x(), pts[i].y()), Map(pts[i + 1].x(), pts[i + 1].y()),
+                    Map(pts[i + 2].x(), pts[i + 2].y()));
+    figureOpen_ = fromPos;
+    return;
+  }
   QPainterPath path(Map(pts[0].x(), pts[0].y()));
   for (size_t i = 1; i + 2 < n; i += 3)
     path.cubicTo(Map(pts[i].x(), pts[i].y()), Map(pts[i + 1].x(), pts[i + 1].y()),
                  Map(pts[i + 2].x(), pts[i + 2].y()));
-  DrawPathDevice(path, false);
+  DrawPathDevice(path, true, false);
 }
 
-void TMetaPlayer::DrawPathDevice(const QPainterPath& path, bool fill) {
+void TMetaPlayer::AddOrDraw(const QPainterPath& path) {
+  if (inPath_) {
+    path_.addPath(path);
+    figureOpen_ = false;
+  } else {
+    DrawPathDevice(path, true, true);
+  }
+}
+
+void TMetaPlayer::DrawPathDevice(const QPainterPath& path, bool stroke, bool fill) {
   const QRectF r = path.boundingRect();
   if (!std::isfinite(r.left()) || !std::isfinite(r.right()) || !std::isfinite(r.top()) ||
       !std::isfinite(r.bottom()) || r.left() < -kCoordLimit || r.top() < -kCoordLimit ||
       r.right() > kCoordLimit || r.bottom() > kCoordLimit)
     return;
-  if (QPainter* p = BeginDirect(true, fill)) {
+  if (QPainter* p = BeginDirect(stroke, fill)) {
     p->drawPath(path);
     EndDirect();
   }
 }
 
+void TMetaPlayer::PathFrom() {
+  if (!figureOpen_) {
+    path_.moveTo(Map(dc_.pos.x(), dc_.pos.y()));
+    figureOpen_ = true;
+  }
+}
+
+void TMetaPlayer::BeginPath() {
+  path_ = QPainterPath();
+  inPath_ = true;
+  figureOpen_ = false;
+}
+
+void TMetaPlayer::CloseFigure() {
+  if (inPath_) path_.closeSubpath();
+  figureOpen_ = false;
+}
+
+void TMetaPlayer::AbortPath() {
+  path_ = QPainterPath();
+  inPath_ = false;
+}
+
+void TMetaPlayer::DrawPath(bool stroke, bool fill) {
+  if (inPath_) return;
+  QPainterPath path;
+  path.swap(path_);
+  if (!valid_ || path.isEmpty()) return;
+  path.setFillRule(dc_.polyFillMode == WINDING ? Qt::WindingFill : Qt::OddEvenFill);
+  DrawPathDevice(path, stroke, fill);
+}
+
 void TMetaPlayer::Rectangle(double l, double t, double r, double b) {
   if (!valid_) return;
-  if (!AxisAligned()) {
+  if (inPath_ || !AxisAligned()) {
     QPainterPath path;
     path.addRect(QRectF(QPointF(l, t), QPointF(r, b)));
-    DrawPathDevice(xf_.map(path), true);
+    AddOrDraw(xf_.map(path));
     return;
   }
   Sync();
@@ -521,10 +606,10 @@ void TMetaPlayer::Rectangle(double l, double t, double r, double b) {
 
 void TMetaPlayer::Ellipse(double l, double t, double r, double b) {
   if (!valid_) return;
-  if (!AxisAligned()) {
+  if (inPath_ || !AxisAligned()) {
     QPainterPath path;
     path.addEllipse(QRectF(QPointF(l, t), QPointF(r, b)));
-    DrawPathDevice(xf_.map(path), true);
+    AddOrDraw(xf_.map(path));
     return;
   }
   Sync();
@@ -534,10 +619,10 @@ void TMetaPlayer::Ellipse(double l, double t, double r, double b) {
 
 void TMetaPlayer::RoundRect(double l, double t, double r, double b, double w, double h) {
   if (!valid_) return;
-  if (!AxisAligned()) {
+  if (inPath_ || !AxisAligned()) {
     QPainterPath path;
     path.addRoundedRect(QRectF(QPointF(l, t), QPointF(r, b)).normalized(), std::abs(w) / 2, std::abs(h) / 2);
-    DrawPathDevice(xf_.map(path), true);
+    AddOrDraw(xf_.map(path));
     return;
   }
   const QRect box = DeviceBox(l, t, r, b);
@@ -553,7 +638,7 @@ void TMetaPlayer::RoundRect(double l, double t, double r, double b, double w, do
 
 void TMetaPlayer::ArcFamily(TArcKind kind, double l, double t, double r, double b, double xs, double ys,
                             double xe, double ye) {
-  if (!valid_) return;
+  if (!valid_ || inPath_) return;
   // Under a rotating world transform the arc is drawn in the bounds of the
   // mapped box: close enough for the rare recordings that do this.
   const QRectF mapped = xf_.mapRect(QRectF(QPointF(l, t), QPointF(r, b)).normalized());
@@ -580,7 +665,7 @@ void TMetaPlayer::ArcFamily(TArcKind kind, double l, double t, double r, double 
 }
 
 void TMetaPlayer::SetPixel(double x, double y, TColor c) {
-  if (!valid_) return;
+  if (!valid_ || inPath_) return;
   const TPoint p = Clamped(Map(x, y));
   canvas_->SetPixels(p.x, p.y, c);
 }
@@ -588,7 +673,7 @@ void TMetaPlayer::SetPixel(double x, double y, TColor c) {
 void TMetaPlayer::Text(double x, double y, const QString& text, unsigned options, const QRectF* rect) {
   const bool updateCP = dc_.textAlign & kTA_UPDATECP;
   const QPointF at = updateCP ? dc_.pos : QPointF(x, y);
-  if (!valid_) return;
+  if (!valid_ || inPath_) return;
   const QString t = text.left(kMaxTextChars);
   TFont* font = canvas_->Font();
   font->Assign(savedFont_);
@@ -640,7 +725,7 @@ void TMetaPlayer::Text(double x, double y, const QString& text, unsigned options
 }
 
 void TMetaPlayer::Blit(double x, double y, double w, double h, TBitmap* src, int xs, int ys, int ws, int hs) {
-  if (!valid_ || !src || src->Empty() || ws <= 0 || hs <= 0) return;
+  if (!valid_ || inPath_ || !src || src->Empty() || ws <= 0 || hs <= 0) return;
   // A source rectangle reaching outside the image keeps its inside part, and
   // the destination shrinks with it.
   const int64_t sx0 = std::max<int64_t>(xs, 0), sy0 = std::max<int64_t>(ys, 0);
@@ -657,7 +742,7 @@ void TMetaPlayer::Blit(double x, double y, double w, double h, TBitmap* src, int
 }
 
 void TMetaPlayer::PatBlt(double x, double y, double w, double h, uint32_t rop) {
-  if (!valid_) return;
+  if (!valid_ || inPath_) return;
   QRect box = DeviceBox(x, y, x + w, y + h);
   const int m = int(kClipMargin);
   box = box.intersected(QRect(-m, -m, canvas_->SurfaceWidth() + 2 * m, canvas_->SurfaceHeight() + 2 * m));

@@ -148,8 +148,20 @@ class TMetaPlayer {
   void IntersectClip(double l, double t, double r, double b);
   void ExcludeClip(double l, double t, double r, double b);
 
+  // Path brackets: between BeginPath and EndPath lines, curves, polygons,
+  // rectangles and ellipses build the path instead of drawing (other drawing
+  // is left out); the path is then filled, stroked or dropped.
+  void BeginPath();
+  void EndPath() { inPath_ = false; }
+  void CloseFigure();
+  void AbortPath();
+  void DrawPath(bool stroke, bool fill);
+
   // Drawing, logical coordinates.
-  void MoveTo(double x, double y) { dc_.pos = QPointF(x, y); }
+  void MoveTo(double x, double y) {
+    dc_.pos = QPointF(x, y);
+    figureOpen_ = false;
+  }
   void LineTo(double x, double y);
   void Polyline(const std::vector<QPointF>& pts, bool fromPos = false);
   void Polygon(const std::vector<QPointF>& pts);
@@ -183,7 +195,11 @@ class TMetaPlayer {
   void EndDirect();
   void StrokeSegment(QPointF a, QPointF b);
   void DrawPolygonDevice(std::vector<QPointF> pts);
-  void DrawPathDevice(const QPainterPath& path, bool fill);
+  void DrawPathDevice(const QPainterPath& path, bool stroke, bool fill);
+  // Starts a path figure at the current position unless one ends there.
+  void PathFrom();
+  // Adds a closed shape (canvas coordinates) to the path, or draws it.
+  void AddOrDraw(const QPainterPath& path);
   QRect DeviceBox(double l, double t, double r, double b) const;
   void SetClip(const QRegion& rgn, bool has);
 
@@ -195,6 +211,9 @@ class TMetaPlayer {
   TDCState dc_;
   std::vector<TGdiObject> table_;
   std::vector<TDCState> stack_;
+  bool inPath_ = false;
+  bool figureOpen_ = false;  // the path's last figure ends at the current position
+  QPainterPath path_;        // canvas coordinates
   // The canvas state on entry.
   TPen savedPen_;
   TBrush savedBrush_;
