@@ -264,6 +264,30 @@ TEST_F(Metafile, ArcsRoundRectsAndPies) {
   EXPECT_EQ(Pixel24(got, 5, 75), 0xFF0000u);
 }
 
+TEST_F(Metafile, RasterOperations) {
+  WmfWriter w;
+  w.Pen(5, 0, 0);  // PS_NULL
+  w.Brush(0, kRed);
+  w.Select(0);
+  w.Select(1);
+  w.Rec(0x0104, {7});  // R2_XORPEN
+  w.Rectangle(0, 0, 20, 20);
+  w.Rectangle(0, 0, 20, 20);  // twice: back to white
+  w.Rectangle(30, 0, 50, 20);
+  w.Rec(0x0104, {6});  // R2_NOT
+  w.Rectangle(60, 0, 80, 20);
+  w.Rec(0x0104, {13});  // R2_COPYPEN
+  w.Rec(0x061D, {0x0062, 0x00FF, 10, 20, 10, 30});  // PatBlt WHITENESS: 30,10 20 x 10
+  w.Rec(0x061D, {0x0009, 0x0055, 10, 10, 30, 0});   // DSTINVERT: 0,30 10 x 10
+  TBitmap got;
+  Play(Wmf(w), got);
+  EXPECT_EQ(Pixel24(got, 10, 10), 0xFFFFFFu);
+  EXPECT_EQ(Pixel24(got, 40, 5), 0x00FFFFu);  // red xor white
+  EXPECT_EQ(Pixel24(got, 40, 15), 0xFFFFFFu);
+  EXPECT_EQ(Pixel24(got, 70, 10), 0x000000u);  // white inverted
+  EXPECT_EQ(Pixel24(got, 5, 35), 0x000000u);
+}
+
 TEST_F(Metafile, DibsAreStretchedOntoTheirRectangle) {
   const Bytes dib = PackedDib24(2, 2, {0xFF0000, 0x00FF00, 0x0000FF, 0x808080});
   WmfWriter w;

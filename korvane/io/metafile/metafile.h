@@ -52,7 +52,8 @@ class TMetafile : public TGraphic {
   int width_ = 0;
   int height_ = 0;
   // WMF: the logical bounds from the placeable header or the window
-  // origin/extent; EMF: rclBounds/rclFrame in device units.
+  // origin/extent; EMF: rclBounds (device units, inclusive), used when the
+  // header gives no device size to convert the frame with.
   TRect logical_;
 };
 
