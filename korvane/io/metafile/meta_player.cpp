@@ -23,6 +23,11 @@ constexpr int kMaxPenWidth = 1024;
 constexpr int kMaxFontPixels = 1024;
 constexpr int kMaxTextChars = 8192;
 constexpr size_t kMaxSaveDepth = 4096;
+// Dashing costs time in proportion to the outline's length, visible or not:
+// curves wider or taller than this are outlined solid.
+constexpr double kMaxDashedExtent = 1 << 16;
+
+bool TooLongToDash(const QRectF& r) { return r.width() > kMaxDashedExtent || r.height() > kMaxDashedExtent; }
 
 QColor ToQ(TColor c) {
   c = ColorToRGB(c);
@@ -359,10 +364,11 @@ void TMetaPlayer::ExcludeClip(double l, double t, double r, double b) {
 // ---------------------------------------------------------------------------
 // Drawing
 
-void TMetaPlayer::Sync() {
+void TMetaPlayer::Sync(bool solid) {
   TPen* pen = canvas_->Pen();
   pen->SetColor(dc_.pen.color);
-  pen->SetStyle(PenStyle(dc_.pen.style));
+  const TPenStyle style = PenStyle(dc_.pen.style);
+  pen->SetStyle(solid && style != psClear ? psSolid : style);
   const double w = std::abs(dc_.pen.width) * (ScaleX() + ScaleY()) / 2;
   pen->SetWidth(std::isfinite(w) ? int(std::clamp(std::lround(std::min(w, 1e9)), 1L, long(kMaxPenWidth))) : 1);
   pen->SetMode(RopMode(dc_.rop2));
@@ -372,8 +378,8 @@ void TMetaPlayer::Sync() {
   canvas_->SetPolyFillMode(dc_.polyFillMode == WINDING ? WINDING : ALTERNATE);
 }
 
-QPainter* TMetaPlayer::BeginDirect(bool pen, bool brush) {
-  Sync();
+QPainter* TMetaPlayer::BeginDirect(bool pen, bool brush, bool solid) {
+  Sync(solid);
   QPainter* p = canvas_->Painter();
   if (!p) return nullptr;
   const TPen& tp = *canvas_->Pen();
@@ -548,7 +554,7 @@ void TMetaPlayer::DrawPathDevice(const QPainterPath& path, bool stroke, bool fil
       !std::isfinite(r.bottom()) || r.left() < -kCoordLimit || r.top() < -kCoordLimit ||
       r.right() > kCoordLimit || r.bottom() > kCoordLimit)
     return;
-  if (QPainter* p = BeginDirect(stroke, fill)) {
+  if (QPainter* p = BeginDirect(stroke, fill, TooLongToDash(r))) {
     p->drawPath(path);
     EndDirect();
   }
@@ -612,8 +618,8 @@ void TMetaPlayer::Ellipse(double l, double t, double r, double b) {
     AddOrDraw(xf_.map(path));
     return;
   }
-  Sync();
   const QRect box = DeviceBox(l, t, r, b);
+  Sync(TooLongToDash(box));
   canvas_->Ellipse(box.left(), box.top(), box.right(), box.bottom());
 }
 
@@ -629,7 +635,7 @@ void TMetaPlayer::RoundRect(double l, double t, double r, double b, double w, do
   if (box.width() < 1 || box.height() < 1) return;
   const double rx = std::min(std::abs(w * ScaleX()) / 2, box.width() / 2.0);
   const double ry = std::min(std::abs(h * ScaleY()) / 2, box.height() / 2.0);
-  if (QPainter* p = BeginDirect(true, true)) {
+  if (QPainter* p = BeginDirect(true, true, TooLongToDash(box))) {
     // The classic geometry: like Ellipse, right and bottom edges excluded.
     p->drawRoundedRect(QRectF(box.left(), box.top(), box.width() - 1, box.height() - 1), rx, ry);
     EndDirect();
@@ -647,13 +653,13 @@ void TMetaPlayer::ArcFamily(TArcKind kind, double l, double t, double r, double 
   if (box.width() < 1 || box.height() < 1) return;
   const TPoint s = Clamped(Map(xs, ys)), e = Clamped(Map(xe, ye));
   if (kind == kArc) {
-    Sync();
+    Sync(TooLongToDash(box));
     canvas_->Arc(box.left(), box.top(), box.right(), box.bottom(), s.x, s.y, e.x, e.y);
     return;
   }
   double start, span;
   ArcAngles(QRect(box.left(), box.top(), box.width(), box.height()), s, e, start, span);
-  if (QPainter* p = BeginDirect(true, true)) {
+  if (QPainter* p = BeginDirect(true, true, TooLongToDash(box))) {
     const QRect qr(box.left(), box.top(), box.width() - 1, box.height() - 1);
     const int a = int(std::lround(start * 16)), sp = int(std::lround(span * 16));
     if (kind == kChord)

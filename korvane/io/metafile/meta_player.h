@@ -189,9 +189,10 @@ class TMetaPlayer {
   bool AxisAligned() const;
   double ScaleX() const;
   double ScaleY() const;
-  // Pushes the DC's pen, brush, mode and fill rule into the canvas.
-  void Sync();
-  QPainter* BeginDirect(bool pen, bool brush);
+  // Pushes the DC's pen, brush, mode and fill rule into the canvas; a
+  // dashed pen is made solid when solid is set (shapes too large to dash).
+  void Sync(bool solid = false);
+  QPainter* BeginDirect(bool pen, bool brush, bool solid = false);
   void EndDirect();
   void StrokeSegment(QPointF a, QPointF b);
   void DrawPolygonDevice(std::vector<QPointF> pts);
