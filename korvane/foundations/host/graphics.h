@@ -121,6 +121,14 @@ class TFont : public TGraphicsObject {
 
 class TCanvas;
 
+// A graphic other than a bitmap that a picture can hold (metafiles): it has a
+// size of its own.
+class TGraphic : public TObject {
+ public:
+  virtual int Width() const = 0;
+  virtual int Height() const = 0;
+};
+
 // Pixel memory in a classic pixel format, rows top-down and padded to 4 bytes.
 class TBitmap : public TObject {
  public:
@@ -306,6 +314,9 @@ class TCanvas : public TObject {
   QPainter* Painter();
   // Ends the painter (before the surface reallocates or is read directly).
   void EndPaint();
+  // Records drawing done through Painter() directly: the bitmap is marked
+  // modified and a palette bitmap's working copy is mapped back later.
+  void Drawn() { AfterDraw(); }
   void SetImage(QImage* image);
 
   // Called whenever something is about to be drawn; a control's canvas uses it

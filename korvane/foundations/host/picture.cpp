@@ -52,13 +52,15 @@ void TPicture::Assign(TObject* Source) {
 }
 
 int TPicture::Width() const {
-  auto* b = dynamic_cast<TBitmap*>(graphic_.get());
-  return b ? b->Width() : 0;
+  if (auto* b = dynamic_cast<TBitmap*>(graphic_.get())) return b->Width();
+  if (auto* g = dynamic_cast<TGraphic*>(graphic_.get())) return g->Width();
+  return 0;
 }
 
 int TPicture::Height() const {
-  auto* b = dynamic_cast<TBitmap*>(graphic_.get());
-  return b ? b->Height() : 0;
+  if (auto* b = dynamic_cast<TBitmap*>(graphic_.get())) return b->Height();
+  if (auto* g = dynamic_cast<TGraphic*>(graphic_.get())) return g->Height();
+  return 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -1,5 +1,5 @@
 // The picture holder and the picture control of the host layer. TPicture
-// holds one graphic (a bitmap now; a metafile can take the slot later) and
+// holds one graphic (a bitmap, or a TGraphic such as a metafile) and
 // reports every change of it; TImage is a small control that shows its
 // picture's bitmap, stretched or centred, and repaints when it changes.
 #pragma once
@@ -29,6 +29,7 @@ class TPicture : public TObject {
   void SetBitmap(const TBitmap* b);
   // A picture, a bitmap or null (empties) are copied; other sources are ignored.
   void Assign(TObject* Source);
+  // Size of the bitmap or other TGraphic held; 0 when empty.
   int Width() const;
   int Height() const;
 

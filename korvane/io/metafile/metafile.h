@@ -14,7 +14,7 @@ namespace korvane {
 // Largest metafile read into memory.
 constexpr int64_t kMaxMetafileBytes = int64_t(256) << 20;
 
-class TMetafile : public TObject {
+class TMetafile : public TGraphic {
  public:
   TMetafile() = default;
 
@@ -33,8 +33,8 @@ class TMetafile : public TObject {
   // Size in pixels at the screen resolution (gSystemDPIX/Y): from the
   // placeable header's bounds and units per inch, the EMF frame, or, for a
   // bare WMF, the window extent it sets.
-  int Width() const { return width_; }
-  int Height() const { return height_; }
+  int Width() const override { return width_; }
+  int Height() const override { return height_; }
   // Overrides the size the metafile is drawn at by Draw(canvas, x, y).
   void SetWidth(int w) { width_ = w; }
   void SetHeight(int h) { height_ = h; }
@@ -52,7 +52,8 @@ class TMetafile : public TObject {
   int width_ = 0;
   int height_ = 0;
   // WMF: the logical bounds from the placeable header or the window
-  // origin/extent; EMF: rclBounds/rclFrame in device units.
+  // origin/extent; EMF: rclBounds (device units, inclusive), used when the
+  // header gives no device size to convert the frame with.
   TRect logical_;
 };
 
