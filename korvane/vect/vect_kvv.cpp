@@ -21,6 +21,9 @@ constexpr int32_t kMaxString = 16 << 20;
 constexpr int64_t kMaxObjects = 1 << 22;
 // The smallest object record of versions 3 and 4 (a box without a name).
 constexpr int64_t kMinRecord = 39;
+// Frames nested deeper than this are refused: drawing, hit testing and
+// removal walk the tree recursively.
+constexpr size_t kMaxDepth = 256;
 // Deflate expands at most about 1032 to 1.
 constexpr int64_t kMaxInflate = 1032;
 
@@ -236,10 +239,23 @@ void TKorvaneVect::LoadKVV(TStream* s) {
     TKorvaneIO io;
     io.StreamHeaders = false;
     io.SetAttachedBitmap(slot.Bitmap.get());
-    if (version <= 2)
-      io.LoadFromStreamBMP(s);
-    else
-      io.LoadFromStreamPNG(s);
+    try {
+      if (version <= 2) {
+        // The reader may stop before the end of the image's data (unused
+        // palette entries, row padding): the file header says where it ends.
+        const int64_t start = s->Position();
+        uint8_t fh[6] = {};
+        s->Read(fh, 6);
+        s->SetPosition(start);
+        const int64_t size = int64_t(fh[2]) | int64_t(fh[3]) << 8 | int64_t(fh[4]) << 16 | int64_t(fh[5]) << 24;
+        io.LoadFromStreamBMP(s);
+        if (size >= 14 && size <= s->Size() - start) s->SetPosition(start + size);
+      } else {
+        io.LoadFromStreamPNG(s);
+      }
+    } catch (const std::exception&) {
+      throw EInvalidGraphic(kBadKVV);
+    }
   }
   bitmaps_ = std::move(table);
 
@@ -337,7 +353,10 @@ void TKorvaneVect::LoadKVV(TStream* s) {
     }
     if (r.Kind != kvkFRAME) children = 0;
     const int idx = AddVObject(stack.back().parent, r);
-    if (children > 0) stack.push_back({idx, children});
+    if (children > 0) {
+      if (stack.size() >= kMaxDepth) throw EInvalidGraphic(kBadKVV);
+      stack.push_back({idx, children});
+    }
   }
 }
 
