@@ -18,15 +18,20 @@ QColor QColorOf(TColor c) {
 // trunc(v * zoom / 100), saturated.
 int Zoomed(int v, int zoom) { return KVSat(int64_t(v) * zoom / 100); }
 
+// Drawing coordinates are kept within 2^28 of the origin: far beyond any
+// surface, and room for the +1 of inclusive corners and for the painter.
+constexpr int kFar = 1 << 28;
+int Near(int64_t v) { return int(std::clamp<int64_t>(v, -kFar, kFar)); }
+
 }  // namespace
 
 void TKorvaneVect::ScreenCorners(const TKVVObject& o, int& x1, int& y1, int& x2, int& y2) const {
   const TViewGeometry& g = Geometry();
   const int dx = g.OffsetX - g.ViewX, dy = g.OffsetY - g.ViewY;
-  x1 = KVSat(int64_t(Zoomed(o.x1, g.Zoom)) + dx);
-  y1 = KVSat(int64_t(Zoomed(o.y1, g.Zoom)) + dy);
-  x2 = KVSat(int64_t(Zoomed(o.x2, g.Zoom)) + dx);
-  y2 = KVSat(int64_t(Zoomed(o.y2, g.Zoom)) + dy);
+  x1 = Near(int64_t(Zoomed(o.x1, g.Zoom)) + dx);
+  y1 = Near(int64_t(Zoomed(o.y1, g.Zoom)) + dy);
+  x2 = Near(int64_t(Zoomed(o.x2, g.Zoom)) + dx);
+  y2 = Near(int64_t(Zoomed(o.y2, g.Zoom)) + dy);
 }
 
 bool TKorvaneVect::MeetsImage(int x1, int y1, int x2, int y2) const {
@@ -38,7 +43,7 @@ bool TKorvaneVect::MeetsImage(int x1, int y1, int x2, int y2) const {
 
 void TKorvaneVect::DrawObject(TCanvas* canvas, PKVVObject o, bool ToBitmap) {
   if (!o) return;
-  int x1 = o->x1, y1 = o->y1, x2 = o->x2, y2 = o->y2;
+  int x1 = Near(o->x1), y1 = Near(o->y1), x2 = Near(o->x2), y2 = Near(o->y2);
   double s = 1;
   if (!ToBitmap) {
     ScreenCorners(*o, x1, y1, x2, y2);

@@ -132,9 +132,11 @@ void TKorvaneVect::ImportDXFText(const char* data, size_t size) {
       }
       const double ex = m[10] - minX + 1, ey = m[20] - minY + 1;
       const double sc = std::min(H / ey, W / ex);
-      // An empty or inverted extent keeps the drawing at one unit a pixel.
+      // An empty or inverted extent (writers put +1e20 / -1e20 in drawings
+      // whose extent was never computed) is no extent: the drawing maps one
+      // unit to a pixel from the origin, as without $EXTMAX.
       if (ex <= 0 || ey <= 0 || !std::isfinite(sc) || sc <= 0) {
-        s = 1, yo = 0;
+        s = 1, yo = 0, minX = minY = 0;
       } else {
         s = sc;
         yo = KVSat(int64_t(H) - Sat((m[20] - minY) * s));
