@@ -1,0 +1,52 @@
+// A vector view for the fuzz targets: one offscreen widget application and
+// one view for the whole run, emptied before every input.
+#pragma once
+#include <QApplication>
+#include <cstdlib>
+
+#include "korvane/vect/kvvect.h"
+
+namespace korvane {
+
+inline TKorvaneVect* FuzzVect() {
+  // Freed by an exit handler registered after Qt's own statics exist, so
+  // they go before Qt is torn down.
+  static QApplication* app = nullptr;
+  static TKorvaneVect* v = nullptr;
+  if (!v) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static int argc = 1;
+    static char name[] = "fuzz";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) app = new QApplication(argc, argv);
+    v = new TKorvaneVect(nullptr);
+    v->SetBounds(0, 0, 64, 48);
+    v->GetBitmap()->Allocate(64, 48, pf24bit);
+    v->Update();
+    std::atexit([] {
+      delete v;
+      delete app;
+    });
+  }
+  v->RemoveAllObjects();
+  return v;
+}
+
+// Draws the layer into a bitmap and walks the objects, so sanitizers see
+// every field a load filled.
+inline unsigned FuzzTouch(TKorvaneVect* v) {
+  TBitmap shot(64, 48, pf24bit);
+  v->PaintTo(shot.Canvas());
+  shot.Canvas()->EndPaint();
+  unsigned sum = 0;
+  for (int i = 0; i < v->ObjectArraySize(); ++i) {
+    PKVVObject o = v->GetObj(i);
+    sum += unsigned(o->x1 ^ o->y2) + o->Kind + unsigned(o->Text.size() + o->Name.size());
+    if (TBitmap* b = v->GetObjBitmap(i)) sum += unsigned(b->Width());
+  }
+  double d;
+  sum += unsigned(v->FindNearObj(TKorvaneVect::kRoot, 10, 10, d));
+  return sum;
+}
+
+}  // namespace korvane
