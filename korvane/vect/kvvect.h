@@ -214,6 +214,8 @@ class TKorvaneVect : public TKorvaneView {
   void SetDPIY(int v) override;
   void SetDPI(int x, int y) override;
   void SetMouseInteract(TKVMouseInteract s) override;
+  // The view scrolled under a drag: the remembered points follow.
+  void SubMouseMoveScroll(int dx, int dy) override;
 
   // --- Interaction
   TKVMouseInteractVt GetMouseInteractVt() const { return interact_vt_; }

@@ -23,6 +23,39 @@ int Zoomed(int v, int zoom) { return KVSat(int64_t(v) * zoom / 100); }
 constexpr int kFar = 1 << 28;
 int Near(int64_t v) { return int(std::clamp<int64_t>(v, -kFar, kFar)); }
 
+// A line drawn only where it can touch the surface: the canvas steps
+// one-pixel lines point by point, so a line from far outside would cost time
+// and memory in proportion to its length. The segment is clipped
+// (Liang-Barsky) to the surface grown by a margin that covers any pen.
+void ClippedLine(TCanvas* c, int x1, int y1, int x2, int y2) {
+  const double m = 64.0 + c->Pen()->Width();
+  const double lo_x = -m, lo_y = -m, hi_x = c->SurfaceWidth() + m, hi_y = c->SurfaceHeight() + m;
+  if (x1 >= lo_x && x1 <= hi_x && y1 >= lo_y && y1 <= hi_y && x2 >= lo_x && x2 <= hi_x && y2 >= lo_y &&
+      y2 <= hi_y) {
+    c->MoveTo(x1, y1);
+    c->LineTo(x2, y2);
+    return;
+  }
+  const double dx = double(x2) - x1, dy = double(y2) - y1;
+  double t0 = 0, t1 = 1;
+  const double p[4] = {-dx, dx, -dy, dy};
+  const double q[4] = {x1 - lo_x, hi_x - x1, y1 - lo_y, hi_y - y1};
+  for (int i = 0; i < 4; ++i) {
+    if (p[i] == 0) {
+      if (q[i] < 0) return;
+      continue;
+    }
+    const double t = q[i] / p[i];
+    if (p[i] < 0)
+      t0 = std::max(t0, t);
+    else
+      t1 = std::min(t1, t);
+    if (t0 > t1) return;
+  }
+  c->MoveTo(int(std::lround(x1 + t0 * dx)), int(std::lround(y1 + t0 * dy)));
+  c->LineTo(int(std::lround(x1 + t1 * dx)), int(std::lround(y1 + t1 * dy)));
+}
+
 }  // namespace
 
 void TKorvaneVect::ScreenCorners(const TKVVObject& o, int& x1, int& y1, int& x2, int& y2) const {
@@ -52,7 +85,8 @@ void TKorvaneVect::DrawObject(TCanvas* canvas, PKVVObject o, bool ToBitmap) {
   TPen* pen = canvas->Pen();
   pen->SetColor(o->PenColor);
   pen->SetStyle(o->PenStyle);
-  pen->SetWidth(o->PenWidth);
+  // Widths beyond any surface only cost time.
+  pen->SetWidth(std::clamp(o->PenWidth, 1, 4096));
   pen->SetMode(pmCopy);
   canvas->Brush()->SetColor(o->BrushColor);
   canvas->Brush()->SetStyle(o->BrushStyle);
@@ -67,8 +101,7 @@ void TKorvaneVect::DrawObject(TCanvas* canvas, PKVVObject o, bool ToBitmap) {
       return;
     }
     case kvkLINE: {
-      canvas->MoveTo(x1, y1);
-      canvas->LineTo(x2, y2);
+      ClippedLine(canvas, x1, y1, x2, y2);
       const int w = KVTrunc(o->ShapeWidth * s), h = KVTrunc(o->ShapeHeight * s);
       DrawLineShape(canvas, x1, y1, x2, y2, o->BeginShape, w, h);
       DrawLineShape(canvas, x2, y2, x1, y1, o->EndShape, w, h);
@@ -78,13 +111,16 @@ void TKorvaneVect::DrawObject(TCanvas* canvas, PKVVObject o, bool ToBitmap) {
     case kvkELLIPSE: canvas->Ellipse(x1, y1, x2 + 1, y2 + 1); break;
     case kvkARC: {
       const double rx = (x2 - x1) / 2.0, ry = (y2 - y1) / 2.0;
-      const int sx = x1 + KVTrunc(rx + std::cos(o->AngleStart) * rx);
-      const int sy = y1 + KVTrunc(ry + std::sin(o->AngleStart) * ry);
-      int ex = x1 + KVTrunc(rx + std::cos(o->AngleEnd) * rx);
-      int ey = y1 + KVTrunc(ry + std::sin(o->AngleEnd) * ry);
+      // Angles that are not numbers count as 0.
+      const double a0 = std::isfinite(o->AngleStart) ? o->AngleStart : 0;
+      const double a1 = std::isfinite(o->AngleEnd) ? o->AngleEnd : 0;
+      const int sx = Near(int64_t(x1) + KVTrunc(rx + std::cos(a0) * rx));
+      const int sy = Near(int64_t(y1) + KVTrunc(ry + std::sin(a0) * ry));
+      int ex = Near(int64_t(x1) + KVTrunc(rx + std::cos(a1) * rx));
+      int ey = Near(int64_t(y1) + KVTrunc(ry + std::sin(a1) * ry));
       // A sweep of whole turns is the full outline: sin(2 pi) is not quite 0,
       // and truncation would otherwise turn it into a one-degree sliver.
-      const double turns = (o->AngleEnd - o->AngleStart) / (2 * M_PI);
+      const double turns = (a1 - a0) / (2 * M_PI);
       if (std::abs(turns - std::round(turns)) < 1e-9) ex = sx, ey = sy;
       canvas->Arc(x1, y1, x2 + 1, y2 + 1, sx, sy, ex, ey);
       break;
@@ -92,10 +128,8 @@ void TKorvaneVect::DrawObject(TCanvas* canvas, PKVVObject o, bool ToBitmap) {
     case kvkBITMAP: {
       TBitmap* b = GetBitmap(o->BitmapIdx);
       if (!b || b->Empty()) {
-        canvas->MoveTo(x1, y1);
-        canvas->LineTo(x2, y2);
-        canvas->MoveTo(x2, y1);
-        canvas->LineTo(x1, y2);
+        ClippedLine(canvas, x1, y1, x2, y2);
+        ClippedLine(canvas, x2, y1, x1, y2);
         canvas->Rectangle(x1, y1, x2 + 1, y2 + 1);
         break;
       }
@@ -123,16 +157,16 @@ void TKorvaneVect::DrawLineShape(TCanvas* canvas, int X, int Y, int X2, int Y2, 
   }
   const double nx = -uy, ny = ux;
   const double half = W / 2.0;
-  const int bx = X + KVTrunc(H * ux), by = Y + KVTrunc(H * uy);
-  const int hx = KVTrunc(half * nx), hy = KVTrunc(half * ny);
+  const int64_t bx = int64_t(X) + KVTrunc(H * ux), by = int64_t(Y) + KVTrunc(H * uy);
+  const int64_t hx = KVTrunc(half * nx), hy = KVTrunc(half * ny);
   TPoint pts[3];
   if (shape == kvsINARROW) {
-    pts[0] = Point(X + hx, Y + hy);
-    pts[1] = Point(X - hx, Y - hy);
-    pts[2] = Point(bx, by);
+    pts[0] = Point(Near(X + hx), Near(Y + hy));
+    pts[1] = Point(Near(X - hx), Near(Y - hy));
+    pts[2] = Point(Near(bx), Near(by));
   } else {
-    pts[0] = Point(bx + hx, by + hy);
-    pts[1] = Point(bx - hx, by - hy);
+    pts[0] = Point(Near(bx + hx), Near(by + hy));
+    pts[1] = Point(Near(bx - hx), Near(by - hy));
     pts[2] = Point(X, Y);
   }
   canvas->Polygon(pts, 3);
@@ -148,6 +182,9 @@ void TKorvaneVect::DrawObjectText(TCanvas* canvas, int x1, int y1, int x2, int y
   }
   TLogFont lf = o->Font ? *o->Font : TLogFont{};
   lf.lfHeight = lf.lfHeight == 0 ? y2 - y1 : KVTrunc(lf.lfHeight * scale);
+  // Glyphs taller than this are never readable and cost the font engine
+  // memory in proportion to their size.
+  lf.lfHeight = std::clamp(lf.lfHeight, -4096, 4096);
   TFont* cf = canvas->Font();
   TFont saved;
   saved.Assign(*cf);

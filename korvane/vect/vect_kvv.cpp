@@ -164,10 +164,14 @@ void TKorvaneVect::SaveToStreamKVV(TStream* s) {
     io.SaveToStreamPNG(s);
   }
   {
-    TCompressionStream z(clDefaultLevel, s);
+    // The records are gathered first and deflated in one piece: a deflate
+    // call per four-byte field costs more than the whole encoding.
+    TMemoryStream records;
     const std::vector<int32_t> top = root_.Children;
-    PutI32(&z, int32_t(top.size()));
-    for (int c : top) SaveObj(&z, c);
+    PutI32(&records, int32_t(top.size()));
+    for (int c : top) SaveObj(&records, c);
+    TCompressionStream z(clDefaultLevel, s);
+    z.WriteBuffer(records.Memory(), records.Size());
     z.Finish();
   }
   const int64_t end = s->Position();

@@ -17,7 +17,8 @@ double SegmentDist(double px, double py, double ax, double ay, double bx, double
   const double l2 = vx * vx + vy * vy;
   double t = l2 > 0 ? ((px - ax) * vx + (py - ay) * vy) / l2 : 0;
   t = std::clamp(t, 0.0, 1.0);
-  return std::hypot(px - (ax + t * vx), py - (ay + t * vy));
+  const double dx = px - (ax + t * vx), dy = py - (ay + t * vy);
+  return std::sqrt(dx * dx + dy * dy);
 }
 
 bool OnGrip(int x, int y, int gx, int gy) { return x >= gx - 4 && x < gx + 4 && y >= gy - 4 && y < gy + 4; }
@@ -123,16 +124,16 @@ double TKorvaneVect::CalcDistPtObj(PKVVObject o, int x, int y) {
     case kvkLINE: return SegmentDist(x, y, o->x1, o->y1, o->x2, o->y2);
     case kvkELLIPSE:
     case kvkARC: {
-      const int rx = (o->x2 - o->x1) / 2, ry = (o->y2 - o->y1) / 2;
-      const int cx = o->x1 + rx, cy = o->y1 + ry;
+      const int64_t rx = (int64_t(o->x2) - o->x1) / 2, ry = (int64_t(o->y2) - o->y1) / 2;
+      const double cx = double(o->x1 + rx), cy = double(o->y1 + ry);
       // Small ellipses still get a closed outline of at least 8 vertices.
-      int n = KVTrunc(2 * M_PI * std::min(std::abs(rx), std::abs(ry))) / 8;
+      int n = KVTrunc(2 * M_PI * double(std::min(std::abs(rx), std::abs(ry)))) / 8;
       n = std::clamp(n, 8, 4096);
       double best = 10000000.0;
-      double px = cx + KVTrunc(rx), py = cy;
+      double px = cx + double(rx), py = cy;
       for (int k = 1; k <= n; ++k) {
         const double a = (k % n) * 2 * M_PI / n;
-        const double qx = cx + KVTrunc(std::cos(a) * rx), qy = cy + KVTrunc(std::sin(a) * ry);
+        const double qx = cx + std::trunc(std::cos(a) * double(rx)), qy = cy + std::trunc(std::sin(a) * double(ry));
         best = std::min(best, SegmentDist(x, y, px, py, qx, qy));
         px = qx, py = qy;
       }
@@ -159,7 +160,8 @@ int TKorvaneVect::FindNearObj(int parent, int x, int y, double& dist) {
   const int vx2 = KVSat((int64_t(g.ViewX) + g.ExtentX) * 100 / g.Zoom);
   const int vy2 = KVSat((int64_t(g.ViewY) + g.ExtentY) * 100 / g.Zoom);
   int best = parent;
-  const std::vector<int32_t> kids = p->Children;
+  // Hit testing never edits the tree, so the list is walked in place.
+  const std::vector<int32_t>& kids = p->Children;
   for (auto it = kids.rbegin(); it != kids.rend(); ++it) {
     PKVVObject o = GetObj(*it);
     if (!o || !o->Style.Contains(kvvsSelectable)) continue;
@@ -168,6 +170,14 @@ int TKorvaneVect::FindNearObj(int parent, int x, int y, double& dist) {
     if (l > vx2 || r < vx1 || t > vy2 || b < vy1) continue;
     double d;
     int cand = *it;
+    // Every outline lies in its rectangle, so the distance to the rectangle
+    // bounds the distance from below: objects that cannot win are skipped
+    // before their outline is computed. Children may lie outside a frame.
+    if (o->Kind != kvkFRAME) {
+      const double ox = x < l ? double(l) - x : x > r ? double(x) - r : 0;
+      const double oy = y < t ? double(t) - y : y > b ? double(y) - b : 0;
+      if (ox * ox + oy * oy >= dist * dist) continue;
+    }
     if (o->Kind == kvkFRAME) {
       cand = FindNearObj(*it, x, y, d);
       if (cand == *it) continue;
@@ -260,6 +270,12 @@ void TKorvaneVect::RemoveTextEdit() {
   edit_ = nullptr;
   e->hide();
   e->deleteLater();
+}
+
+void TKorvaneVect::SubMouseMoveScroll(int dx, int dy) {
+  TKorvaneView::SubMouseMoveScroll(dx, dy);
+  cur_pt_.x += dx;
+  cur_pt_.y += dy;
 }
 
 void TKorvaneVect::ViewChange(int change) {
@@ -379,8 +395,8 @@ void TKorvaneVect::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y)
   if (inserting_ >= 0) {
     const int bx1 = XScr2Bmp(down_pt_.x), by1 = YScr2Bmp(down_pt_.y);
     if (!moved_) {
-      templ_.x2 += bx1 - templ_.x1;
-      templ_.y2 += by1 - templ_.y1;
+      templ_.x2 = KVSat(int64_t(templ_.x2) + bx1 - templ_.x1);
+      templ_.y2 = KVSat(int64_t(templ_.y2) + by1 - templ_.y1);
       templ_.x1 = bx1;
       templ_.y1 = by1;
     } else {

@@ -112,7 +112,8 @@ static std::vector<int32_t>* ChildList(PKVVObject o) {
 int TKorvaneVect::AddVObject(int parent, const TKVVObject& src) {
   if (parent == kLast) parent = int(objs_.size()) - 1;
   PKVVObject p = GetObj(parent);
-  if (!ChildList(p) || parent == kTemplate) return -1;
+  // Only live frames (the root included) take children.
+  if (!ChildList(p) || parent == kTemplate || (parent >= 0 && p->Parent == kNone)) return -1;
   TKVVObject o = src;  // src may live in the array that grows below
   const int idx = int(objs_.size());
   o.Parent = parent;
@@ -358,35 +359,35 @@ int TKorvaneVect::GetObjTop(int idx) {
 void TKorvaneVect::SetObjLeft(int idx, int v) {
   PKVVObject o = GetObj(idx);
   if (!o) return;
-  o->x2 += v - o->x1;
+  o->x2 = KVSat(int64_t(o->x2) + v - o->x1);
   o->x1 = v;
   Update();
 }
 void TKorvaneVect::SetObjTop(int idx, int v) {
   PKVVObject o = GetObj(idx);
   if (!o) return;
-  o->y2 += v - o->y1;
+  o->y2 = KVSat(int64_t(o->y2) + v - o->y1);
   o->y1 = v;
   Update();
 }
 int TKorvaneVect::GetObjWidth(int idx) {
   PKVVObject o = GetObj(idx);
-  return o ? o->x2 - o->x1 + 1 : 0;
+  return o ? KVSat(int64_t(o->x2) - o->x1 + 1) : 0;
 }
 int TKorvaneVect::GetObjHeight(int idx) {
   PKVVObject o = GetObj(idx);
-  return o ? o->y2 - o->y1 + 1 : 0;
+  return o ? KVSat(int64_t(o->y2) - o->y1 + 1) : 0;
 }
 void TKorvaneVect::SetObjWidth(int idx, int w) {
   PKVVObject o = GetObj(idx);
   if (!o) return;
-  o->x2 = o->x1 + w - 1;
+  o->x2 = KVSat(int64_t(o->x1) + w - 1);
   Update();
 }
 void TKorvaneVect::SetObjHeight(int idx, int h) {
   PKVVObject o = GetObj(idx);
   if (!o) return;
-  o->y2 = o->y1 + h - 1;
+  o->y2 = KVSat(int64_t(o->y1) + h - 1);
   Update();
 }
 

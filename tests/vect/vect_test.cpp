@@ -234,6 +234,18 @@ TEST(VectDraw, ArrowHeadsPointOutOrIn) {
   EXPECT_FALSE(InkNear(in, 162, 46, 0xFFFFFF, 1));
 }
 
+TEST(VectDraw, LinesFromFarAwayDrawOnlyTheirVisiblePart) {
+  auto v = MakeVect(200, 100, 200, 100);
+  // Steps of one pixel over 2^28 would take gigabytes; the part on screen
+  // is the same as that of a short line.
+  AddKind(*v, kvkLINE, -200000000, 50, 200000000, 50);
+  AddKind(*v, kvkLINE, -100000000, -100000000, 100000000, 100000000);
+  TBitmap shot;
+  Render(*v, shot);
+  for (int x = 0; x < 200; x += 37) EXPECT_EQ(test::Pixel24(shot, x, 50), 0xFFFFFFu) << x;
+  for (int i = 0; i < 100; i += 23) EXPECT_TRUE(InkNear(shot, i, i, 0xFFFFFF, 1)) << i;
+}
+
 // ---------------------------------------------------------------------------
 // Mouse
 
