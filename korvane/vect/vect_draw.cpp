@@ -191,7 +191,10 @@ void TKorvaneVect::DrawObjectText(TCanvas* canvas, int x1, int y1, int x2, int y
   FontFromLog(lf, *cf);
   cf->SetColor(o->PenColor);
   const double a = lf.lfEscapement / 10.0 * M_PI / 180.0;
-  const int tw = canvas->TextWidth(o->Text), th = canvas->TextHeight(o->Text);
+  // One font and one set of metrics serve the measuring (and rotated text).
+  const QFont qf = cf->ToQFont();
+  const QFontMetrics fm(qf);
+  const int tw = fm.horizontalAdvance(QString::fromStdString(o->Text)), th = fm.height();
   const int dy = KVTrunc((y2 - y1) - std::cos(a) * th + std::sin(a) * tw) / 2;
   int dx;
   switch (o->TextAlign) {
@@ -204,8 +207,6 @@ void TKorvaneVect::DrawObjectText(TCanvas* canvas, int x1, int y1, int x2, int y
   } else if (QPainter* p = canvas->Painter()) {
     // The canvas's TextRect writes level text; rotated text is drawn here with
     // the same clip, fill and baseline.
-    QFont qf = cf->ToQFont();
-    QFontMetrics fm(qf);
     p->save();
     p->setCompositionMode(QPainter::CompositionMode_SourceOver);
     QRect qr(x1, y1, x2 - x1, y2 - y1);
