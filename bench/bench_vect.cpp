@@ -89,10 +89,18 @@ void BM_BarePaintObjects(benchmark::State& st) {
           p.drawPolygon(tri, 3);
           break;
         }
-        case kvkBOX: p.drawRect(r); break;
-        case kvkELLIPSE: p.drawEllipse(r); break;
-        case kvkARC: p.drawArc(r, 0, 200 * 16); break;
-        case kvkBITMAP: p.drawImage(QRect(o.x1, o.y1, o.x2 - o.x1 + 1, o.y2 - o.y1 + 1), stamp); break;
+        case kvkBOX:
+          p.drawRect(r);
+          break;
+        case kvkELLIPSE:
+          p.drawEllipse(r);
+          break;
+        case kvkARC:
+          p.drawArc(r, 0, 200 * 16);
+          break;
+        case kvkBITMAP:
+          p.drawImage(QRect(o.x1, o.y1, o.x2 - o.x1 + 1, o.y2 - o.y1 + 1), stamp);
+          break;
         case kvkTEXT:
           p.save();
           p.setClipRect(r);
@@ -100,7 +108,8 @@ void BM_BarePaintObjects(benchmark::State& st) {
           p.drawText(o.x1, o.y1 + 12, QString::fromStdString(o.Text));
           p.restore();
           break;
-        default: break;
+        default:
+          break;
       }
     }
     benchmark::DoNotOptimize(target.constBits());

@@ -61,10 +61,14 @@ void BuildAnnotateMenu(QMainWindow* w, TKorvaneVect* v) {
     const char* text;
     TKVMouseInteractVtItems item;
   };
-  const Mode list[] = {{"&Select objects", miObjectSelect}, {"&Line with arrow", miPutLine},
-                       {"&Box", miPutBox},                  {"&Ellipse", miPutEllipse},
-                       {"&Text", miPutText},                {"Picture &stamp", miPutBitmap},
-                       {"Measure l&ength", miLineLen},      {"Measure &area", miArea}};
+  const Mode list[] = {{"&Select objects", miObjectSelect},
+                       {"&Line with arrow", miPutLine},
+                       {"&Box", miPutBox},
+                       {"&Ellipse", miPutEllipse},
+                       {"&Text", miPutText},
+                       {"Picture &stamp", miPutBitmap},
+                       {"Measure l&ength", miLineLen},
+                       {"Measure &area", miArea}};
   for (const Mode& mode : list) {
     QAction* a = m->addAction(mode.text);
     a->setCheckable(true);

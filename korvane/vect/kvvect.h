@@ -26,7 +26,14 @@ using TKVVStyle = TSet<TKVVStyleItem>;
 enum TAlignment : uint8_t { taLeftJustify, taRightJustify, taCenter };
 
 enum TKVMouseInteractVtItems {
-  miArea, miLineLen, miPutLine, miPutBox, miPutEllipse, miPutBitmap, miPutText, miObjectSelect
+  miArea,
+  miLineLen,
+  miPutLine,
+  miPutBox,
+  miPutEllipse,
+  miPutBitmap,
+  miPutText,
+  miObjectSelect
 };
 using TKVMouseInteractVt = TSet<TKVMouseInteractVtItems>;
 enum TKVUnits { kvuPIXELS, kvuINCHES, kvuKM, kvuMETERS, kvuCENTIMETERS, kvuMILLIMETERS };
@@ -64,7 +71,7 @@ struct TKVVObject {
   int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
   TKVVObjectKind Kind = kvkFRAME;
   int32_t Parent = -4;
-  int32_t ChildCount = 0;        // frames: size of Children
+  int32_t ChildCount = 0;         // frames: size of Children
   std::vector<int32_t> Children;  // frames
   TKVShape BeginShape = kvsNONE;
   TKVShape EndShape = kvsNONE;

@@ -107,8 +107,12 @@ void TKorvaneVect::DrawObject(TCanvas* canvas, PKVVObject o, bool ToBitmap) {
       DrawLineShape(canvas, x2, y2, x1, y1, o->EndShape, w, h);
       break;
     }
-    case kvkBOX: canvas->Rectangle(x1, y1, x2 + 1, y2 + 1); break;
-    case kvkELLIPSE: canvas->Ellipse(x1, y1, x2 + 1, y2 + 1); break;
+    case kvkBOX:
+      canvas->Rectangle(x1, y1, x2 + 1, y2 + 1);
+      break;
+    case kvkELLIPSE:
+      canvas->Ellipse(x1, y1, x2 + 1, y2 + 1);
+      break;
     case kvkARC: {
       const double rx = (x2 - x1) / 2.0, ry = (y2 - y1) / 2.0;
       // Angles that are not numbers count as 0.
@@ -140,7 +144,9 @@ void TKorvaneVect::DrawObject(TCanvas* canvas, PKVVObject o, bool ToBitmap) {
       canvas->DrawImage(Rect(x1, y1, x2 + 1, y2 + 1), img, Rect(0, 0, b->Width(), b->Height()));
       break;
     }
-    case kvkTEXT: DrawObjectText(canvas, x1, y1, x2, y2, o, s); break;
+    case kvkTEXT:
+      DrawObjectText(canvas, x1, y1, x2, y2, o, s);
+      break;
   }
   ++drawn_;
 }
@@ -198,9 +204,15 @@ void TKorvaneVect::DrawObjectText(TCanvas* canvas, int x1, int y1, int x2, int y
   const int dy = KVTrunc((y2 - y1) - std::cos(a) * th + std::sin(a) * tw) / 2;
   int dx;
   switch (o->TextAlign) {
-    case taRightJustify: dx = KVTrunc((x2 - x1) - std::cos(a) * tw); break;
-    case taCenter: dx = KVTrunc((x2 - x1) - std::cos(a) * tw - std::sin(a) * th) / 2; break;
-    default: dx = std::abs(KVTrunc(std::sin(a) * th)); break;
+    case taRightJustify:
+      dx = KVTrunc((x2 - x1) - std::cos(a) * tw);
+      break;
+    case taCenter:
+      dx = KVTrunc((x2 - x1) - std::cos(a) * tw - std::sin(a) * th) / 2;
+      break;
+    default:
+      dx = std::abs(KVTrunc(std::sin(a) * th));
+      break;
   }
   if (lf.lfEscapement == 0) {
     canvas->TextRect(Rect(x1, y1, x2, y2), x1 + dx, y1 + dy, o->Text);

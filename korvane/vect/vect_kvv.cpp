@@ -129,14 +129,17 @@ void TKorvaneVect::SaveObj(TStream* s, int idx) {
       PutF64(s, o->AngleStart);
       PutF64(s, o->AngleEnd);
       break;
-    case kvkBITMAP: PutI32(s, o->BitmapIdx); break;
+    case kvkBITMAP:
+      PutI32(s, o->BitmapIdx);
+      break;
     case kvkTEXT:
       PutU8(s, o->TextAlign);
       PutStr(s, o->Text);
       PutU8(s, o->Font ? 1 : 0);
       if (o->Font) s->WriteBuffer(&*o->Font, sizeof(TLogFont));
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -251,7 +254,8 @@ void TKorvaneVect::LoadKVV(TStream* s) {
         uint8_t fh[6] = {};
         s->Read(fh, 6);
         s->SetPosition(start);
-        const int64_t size = int64_t(fh[2]) | int64_t(fh[3]) << 8 | int64_t(fh[4]) << 16 | int64_t(fh[5]) << 24;
+        const int64_t size =
+            int64_t(fh[2]) | int64_t(fh[3]) << 8 | int64_t(fh[4]) << 16 | int64_t(fh[5]) << 24;
         io.LoadFromStreamBMP(s);
         if (size >= 14 && size <= s->Size() - start) s->SetPosition(start + size);
       } else {
@@ -309,7 +313,9 @@ void TKorvaneVect::LoadKVV(TStream* s) {
       r.BrushStyle = Checked(GetU8(in), bsDiagCross);
       r.Style = TKVVStyle::FromMask(GetU8(in) & 15);
       switch (r.Kind) {
-        case kvkFRAME: children = GetI32(in); break;
+        case kvkFRAME:
+          children = GetI32(in);
+          break;
         case kvkLINE:
           r.BeginShape = Checked(GetU8(in), kvsOUTARROW);
           r.EndShape = Checked(GetU8(in), kvsOUTARROW);
@@ -320,13 +326,16 @@ void TKorvaneVect::LoadKVV(TStream* s) {
           r.AngleStart = GetF64(in);
           r.AngleEnd = GetF64(in);
           break;
-        case kvkBITMAP: r.BitmapIdx = GetI32(in); break;
+        case kvkBITMAP:
+          r.BitmapIdx = GetI32(in);
+          break;
         case kvkTEXT:
           if (version == 4) r.TextAlign = Checked(GetU8(in), taCenter);
           r.Text = GetStr(in, GetI32(in));
           if (GetU8(in) == 1) r.Font = GetLogFont(in);
           break;
-        default: break;
+        default:
+          break;
       }
     } else {
       uint8_t raw[96];

@@ -24,11 +24,20 @@ void TKorvaneVect::CalcCoef() {
     cy_ = 1.0 / dy;
     double f = 1;  // inches
     switch (munit_) {
-      case kvuKM: f = 2.54 / 100000; break;
-      case kvuMETERS: f = 2.54 / 100; break;
-      case kvuCENTIMETERS: f = 2.54; break;
-      case kvuMILLIMETERS: f = 25.4; break;
-      default: break;
+      case kvuKM:
+        f = 2.54 / 100000;
+        break;
+      case kvuMETERS:
+        f = 2.54 / 100;
+        break;
+      case kvuCENTIMETERS:
+        f = 2.54;
+        break;
+      case kvuMILLIMETERS:
+        f = 25.4;
+        break;
+      default:
+        break;
     }
     cx_ *= f;
     cy_ *= f;

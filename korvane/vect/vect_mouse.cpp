@@ -121,7 +121,8 @@ void TKorvaneVect::SelInRect(int parent, int x1, int y1, int x2, int y2) {
 double TKorvaneVect::CalcDistPtObj(PKVVObject o, int x, int y) {
   if (!o) return 10000000.0;
   switch (o->Kind) {
-    case kvkLINE: return SegmentDist(x, y, o->x1, o->y1, o->x2, o->y2);
+    case kvkLINE:
+      return SegmentDist(x, y, o->x1, o->y1, o->x2, o->y2);
     case kvkELLIPSE:
     case kvkARC: {
       const int64_t rx = (int64_t(o->x2) - o->x1) / 2, ry = (int64_t(o->y2) - o->y1) / 2;
@@ -133,7 +134,8 @@ double TKorvaneVect::CalcDistPtObj(PKVVObject o, int x, int y) {
       double px = cx + double(rx), py = cy;
       for (int k = 1; k <= n; ++k) {
         const double a = (k % n) * 2 * M_PI / n;
-        const double qx = cx + std::trunc(std::cos(a) * double(rx)), qy = cy + std::trunc(std::sin(a) * double(ry));
+        const double qx = cx + std::trunc(std::cos(a) * double(rx)),
+                     qy = cy + std::trunc(std::sin(a) * double(ry));
         best = std::min(best, SegmentDist(x, y, px, py, qx, qy));
         px = qx, py = qy;
       }

@@ -50,11 +50,21 @@ void DrawSystemIcon(TBitmap& b, int resource, int w, int h) {
   if (!app) return;
   QStyle::StandardPixmap sp;
   switch (resource) {
-    case 32513: sp = QStyle::SP_MessageBoxCritical; break;
-    case 32514: sp = QStyle::SP_MessageBoxQuestion; break;
-    case 32515: sp = QStyle::SP_MessageBoxWarning; break;
-    case 32516: sp = QStyle::SP_MessageBoxInformation; break;
-    default: sp = QStyle::SP_DesktopIcon; break;
+    case 32513:
+      sp = QStyle::SP_MessageBoxCritical;
+      break;
+    case 32514:
+      sp = QStyle::SP_MessageBoxQuestion;
+      break;
+    case 32515:
+      sp = QStyle::SP_MessageBoxWarning;
+      break;
+    case 32516:
+      sp = QStyle::SP_MessageBoxInformation;
+      break;
+    default:
+      sp = QStyle::SP_DesktopIcon;
+      break;
   }
   QPixmap pm = QApplication::style()->standardIcon(sp).pixmap(b.Width(), b.Height());
   QPainter* p = b.Canvas()->Painter();
@@ -97,10 +107,14 @@ TKorvaneVect::~TKorvaneVect() {
 
 PKVVObject TKorvaneVect::GetObj(int idx) {
   switch (idx) {
-    case kTemplate: return &templ_;
-    case kRoot: return &root_;
-    case kLast: return objs_.empty() ? nullptr : &objs_.back();
-    default: return idx >= 0 && idx < int(objs_.size()) ? &objs_[idx] : nullptr;
+    case kTemplate:
+      return &templ_;
+    case kRoot:
+      return &root_;
+    case kLast:
+      return objs_.empty() ? nullptr : &objs_.back();
+    default:
+      return idx >= 0 && idx < int(objs_.size()) ? &objs_[idx] : nullptr;
   }
 }
 
@@ -289,16 +303,16 @@ void TKorvaneVect::SetObjBackTo(int idx, int other) {
 // ---------------------------------------------------------------------------
 // Properties
 
-#define KV_GETSET(Name, Field, Type, Neutral)                   \
-  Type TKorvaneVect::GetObj##Name(int idx) {                    \
-    PKVVObject o = GetObj(idx);                                 \
-    return o ? o->Field : Neutral;                              \
-  }                                                             \
-  void TKorvaneVect::SetObj##Name(int idx, Type v) {            \
-    PKVVObject o = GetObj(idx);                                 \
-    if (!o) return;                                             \
-    o->Field = v;                                               \
-    Repaint(idx);                                               \
+#define KV_GETSET(Name, Field, Type, Neutral)        \
+  Type TKorvaneVect::GetObj##Name(int idx) {         \
+    PKVVObject o = GetObj(idx);                      \
+    return o ? o->Field : Neutral;                   \
+  }                                                  \
+  void TKorvaneVect::SetObj##Name(int idx, Type v) { \
+    PKVVObject o = GetObj(idx);                      \
+    if (!o) return;                                  \
+    o->Field = v;                                    \
+    Repaint(idx);                                    \
   }
 
 KV_GETSET(Kind, Kind, TKVVObjectKind, kvkFRAME)

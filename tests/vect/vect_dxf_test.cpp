@@ -93,14 +93,13 @@ TEST_P(DXFExtents, EzdxfDrawingLandsWhereTheExtentMapsIt) {
   EXPECT_EQ(v->GetObjBeginShape(1), kvsNONE);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Extents, DXFExtents,
-    ::testing::Values(Extent{"fits", true, 0, 0, 400, 300, 200, 150},
-                      Extent{"offset", true, -50, -20, 950, 480, 300, 300},
-                      Extent{"tall", true, 10, 10, 110, 510, 640, 480},
-                      // ezdxf's never-computed extent (+1e20 .. -1e20).
-                      Extent{"unset", false, 0, 0, 0, 0, 400, 300}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Extents, DXFExtents,
+                         ::testing::Values(Extent{"fits", true, 0, 0, 400, 300, 200, 150},
+                                           Extent{"offset", true, -50, -20, 950, 480, 300, 300},
+                                           Extent{"tall", true, 10, 10, 110, 510, 640, 480},
+                                           // ezdxf's never-computed extent (+1e20 .. -1e20).
+                                           Extent{"unset", false, 0, 0, 0, 0, 400, 300}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 const char kSmall[] =
     "0\nSECTION\n2\nHEADER\n9\n$EXTMIN\n10\n0.0\n20\n0.0\n9\n$EXTMAX\n10\n99.0\n20\n49.0\n0\nENDSEC\n"
@@ -150,9 +149,11 @@ TEST(DXFImport, HostileTextImportsWhatItCan) {
       {"code without a value", ent + line + "0", 1},
       {"line missing its end", ent + "0\nLINE\n10\n1\n20\n1\n11\n5\n" + line, 1},
       {"zero-size extent",
-       "0\nSECTION\n2\nHEADER\n9\n$EXTMIN\n10\n5\n20\n5\n9\n$EXTMAX\n10\n4\n20\n4\n0\nENDSEC\n" + ent + line, 1},
-      {"huge numbers", ent + "0\nLINE\n10\n1e308\n20\n-1e308\n11\n1e400\n21\n5\n" + line +
-                           "0\nCIRCLE\n10\n1e300\n20\n1e300\n40\n1e300\n",
+       "0\nSECTION\n2\nHEADER\n9\n$EXTMIN\n10\n5\n20\n5\n9\n$EXTMAX\n10\n4\n20\n4\n0\nENDSEC\n" + ent + line,
+       1},
+      {"huge numbers",
+       ent + "0\nLINE\n10\n1e308\n20\n-1e308\n11\n1e400\n21\n5\n" + line +
+           "0\nCIRCLE\n10\n1e300\n20\n1e300\n40\n1e300\n",
        2},
       {"not numbers", ent + "0\nLINE\n10\nabc\n20\n1,5\n11\nnan\n21\ninf\nxx\nLINE\n" + line, 1},
       {"no section", line + line, 0},

@@ -1,10 +1,10 @@
 // KVV files: round trips of a full layer, older versions written byte by
 // byte, and hostile streams.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cmath>
 #include <cstring>
-#include <zlib.h>
 
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/host/streams.h"
@@ -295,8 +295,20 @@ Bytes V4(const Bytes& objs, int32_t nslots = 0) {
 
 Bytes Frame4(int32_t children) {
   Bytes b;
-  return b.i32(0).i32(0).i32(10).i32(10).u8(kvkFRAME).str("").i32(0).i32(0).u8(0).i32(1).i32(0).u8(1).u8(15).i32(
-      children);
+  return b.i32(0)
+      .i32(0)
+      .i32(10)
+      .i32(10)
+      .u8(kvkFRAME)
+      .str("")
+      .i32(0)
+      .i32(0)
+      .u8(0)
+      .i32(1)
+      .i32(0)
+      .u8(1)
+      .u8(15)
+      .i32(children);
 }
 
 std::vector<Hostile> HostileCases() {
@@ -304,7 +316,8 @@ std::vector<Hostile> HostileCases() {
   v.push_back({"bad signature", Bytes().raw("KVV5", 4).i32(0).f64(1).i32(0), 0});
   v.push_back({"slot count of two billion", Bytes().raw("KVV4", 4).i32(0).f64(1).i32(0x7FFFFFFF), 0});
   v.push_back({"negative slot count", Bytes().raw("KVV4", 4).i32(0).f64(1).i32(-5), 0});
-  v.push_back({"millions of objects, no records", Bytes().raw("KVV2", 4).i32(0).f64(1).i32(0).i32(3000000), 0});
+  v.push_back(
+      {"millions of objects, no records", Bytes().raw("KVV2", 4).i32(0).f64(1).i32(0).i32(3000000), 0});
   {
     Bytes objs;
     objs.i32(1).add(Frame4(1000000000)).add(Frame4(0));

@@ -73,7 +73,8 @@ void Drag(TKorvaneVect& v, std::pair<int, int> from, std::initializer_list<std::
   std::pair<int, int> last = from;
   for (auto p : path) {
     const QPoint w = W(v, p.first, p.second);
-    QMouseEvent e(QEvent::MouseMove, QPointF(w), QPointF(v.mapToGlobal(w)), Qt::NoButton, Qt::LeftButton, mods);
+    QMouseEvent e(QEvent::MouseMove, QPointF(w), QPointF(v.mapToGlobal(w)), Qt::NoButton, Qt::LeftButton,
+                  mods);
     QApplication::sendEvent(&v, &e);
     last = p;
   }
