@@ -11,7 +11,7 @@ PACKAGES=(
   clang
   fonts-dejavu-core
   # Peer programs the interoperability tests compare with.
-  python3-pil python3-numpy giflib-tools libtiff-tools libjpeg-turbo-progs ffmpeg
+  python3-pil python3-numpy python3-ezdxf giflib-tools libtiff-tools libjpeg-turbo-progs ffmpeg
 )
 # Peers for the benchmark scripts, and Xvfb for screenshots of the demo (not
 # needed by make test).

@@ -27,6 +27,7 @@
 #include <map>
 #include <string>
 
+#include "apps/korvane-demo/annotate.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/kvutils.h"
 
@@ -685,7 +686,8 @@ bool ParseDemoArgs(const QStringList& args, DemoOptions& opts, QString& error) {
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle("Korvane demo");
-  view_ = new TKorvaneView(nullptr, this);
+  auto* vect = new TKorvaneVect(nullptr, this);  // a view with the annotation layer
+  view_ = vect;
   setCentralWidget(view_);
   view_->SetScrollBars(ssBoth);
   view_->SetMouseInteract({miZoom, miScroll});
@@ -701,6 +703,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
   BuildActions();
   BuildMenusAndToolBar();
+  BuildAnnotateMenu(this, vect);
   BuildStatusBar();
   ConnectView();
   SyncFromView();
