@@ -350,7 +350,9 @@ TEST_P(FakeTransfer, DeliversTheSourcesPixels) {
     EXPECT_EQ(progress.back(), 100);
     for (size_t i = 1; i < progress.size(); ++i) EXPECT_GE(progress[i], progress[i - 1]);
   }
-  if (!c.callback) EXPECT_GT(Log().processEvents, 0);
+  if (!c.callback) {
+    EXPECT_GT(Log().processEvents, 0);
+  }
   ExpectClosed();
 }
 
@@ -477,8 +479,9 @@ TEST_P(FakeFailure, EndsInStateOneWithNoImage) {
   TBitmap bmp;
   EXPECT_FALSE(Acquire(bmp, tp));
   ExpectClosed();
-  if (GetParam() == kFailOpen || GetParam() == kFailEnable)
+  if (GetParam() == kFailOpen || GetParam() == kFailEnable) {
     EXPECT_EQ(KVTW_LastCallInfo().ConditionCode, TWCC_OPERATIONERROR);
+  }
   // Multi-page mode stops at the failed page as well.
   Fake().Reset();
   Add(s);
