@@ -110,90 +110,38 @@ void SaveFile(const std::string& name, W&& write) {
 }  // namespace
 
 TKorvaneIO::TKorvaneIO(TComponent* AOwner)
-    : TComponent(AOwner), twain_params_(std::make_unique<TKVTWainParams>(this)) {}
-
-TKorvaneIO::~TKorvaneIO() {
-  BeginDestroy();
-  DetachListener();
+    : TComponent(AOwner), twain_params_(std::make_unique<TKVTWainParams>(this)) {
+  InitScreenGlobals();
 }
+
+TKorvaneIO::~TKorvaneIO() { BeginDestroy(); }
 
 // --- Attachment
 
-void TKorvaneIO::DetachListener() {
-  if (view_) view_->RemoveBitmapChangeEvent(this);
-}
-
 void TKorvaneIO::SetAttachedKorvane(TKVView* v) {
-  DetachListener();
-  view_ = v;
-  if (!v) {
-    bitmap_ = nullptr;
-    return;
-  }
-  bitmap_ = v->GetFBitmap();
-  FreeNotification(v);
-  image_ = nullptr;
-  v->RegisterBitmapChangeEvent(this, [this](TObject* Sender) { OnBitmapChange(Sender); });
+  // Without a view there is no target at all.
+  if (v)
+    target_.AttachView(v);
+  else
+    target_.Clear();
 }
 
-void TKorvaneIO::SetAttachedBitmap(TBitmap* b) {
-  if (!b && (view_ || image_)) return;
-  DetachListener();
-  bitmap_ = b;
-  view_ = nullptr;
-  image_ = nullptr;
-}
-
-void TKorvaneIO::SetTImage(TImage* c) {
-  DetachListener();
-  view_ = nullptr;
-  image_ = c;
-  bitmap_ = nullptr;
-  if (c) {
-    c->Picture()->Bitmap();
-    FreeNotification(c);
-  }
-}
-
-TBitmap* TKorvaneIO::GetBitmap() const {
-  // The picture may have been given another bitmap since the attachment.
-  if (image_) return image_->Picture()->Bitmap();
-  return bitmap_;
-}
-
-void TKorvaneIO::OnBitmapChange(TObject*) {
-  if (view_) bitmap_ = view_->GetFBitmap();
-}
+void TKorvaneIO::SetTImage(TImage* c) { target_.AttachImage(c); }
 
 void TKorvaneIO::Notification(TComponent* AComponent, TOperation Operation) {
   TComponent::Notification(AComponent, Operation);
-  if (Operation != opRemove) return;
-  if (view_ && AComponent == static_cast<TComponent*>(view_)) {
-    view_->RemoveBitmapChangeEvent(this);
-    view_ = nullptr;
-    bitmap_ = nullptr;
-  }
-  if (image_ && AComponent == static_cast<TComponent*>(image_)) {
-    image_ = nullptr;
-    bitmap_ = nullptr;
-  }
+  if (Operation == opRemove) target_.Removed(AComponent);
 }
 
 bool TKorvaneIO::IOParamsViewDPI(int32_t& DpiX, int32_t& DpiY) {
-  if (!view_) return false;
-  DpiX = view_->GetDPIX();
-  DpiY = view_->GetDPIY();
+  TKVView* v = target_.View();
+  if (!v) return false;
+  DpiX = v->GetDPIX();
+  DpiY = v->GetDPIY();
   return true;
 }
 
-void TKorvaneIO::Update() {
-  if (view_) {
-    view_->Update();
-    view_->ImageChange();
-  } else if (TBitmap* b = GetBitmap()) {
-    b->Changed();
-  }
-}
+void TKorvaneIO::Update() { target_.Refresh(); }
 
 void TKorvaneIO::Clear() {
   TBitmap* b = GetBitmap();
@@ -205,11 +153,11 @@ void TKorvaneIO::Clear() {
   c->EndPaint();
 }
 
-TColor TKorvaneIO::GetBackground() const { return view_ ? view_->GetBackground() : background_; }
+TColor TKorvaneIO::GetBackground() const { return target_.View() ? target_.View()->GetBackground() : background_; }
 
 void TKorvaneIO::SetBackground(TColor c) {
-  if (view_)
-    view_->SetBackGround(c);
+  if (TKVView* v = target_.View())
+    v->SetBackGround(c);
   else
     background_ = c;
 }
@@ -243,7 +191,7 @@ TBitmap* TKorvaneIO::Begin() {
 void TKorvaneIO::Loaded(TIOFileType type, const std::string& name, bool dpiToView) {
   params_.FileType = type;
   params_.FileName = name;
-  if (dpiToView && view_) view_->SetDPI(params_.DpiX, params_.DpiY);
+  if (TKVView* v = target_.View(); v && dpiToView) v->SetDPI(params_.DpiX, params_.DpiY);
   Update();
 }
 
@@ -707,7 +655,7 @@ void TKorvaneIO::ImportMetafile(const std::string& name, int width, int height) 
     params_.DpiX = gSystemDPIX;
     params_.DpiY = gSystemDPIY;
     params_.FreeColorMap();
-    if (view_) view_->SetDPI(params_.DpiX, params_.DpiY);
+    if (TKVView* v = target_.View()) v->SetDPI(params_.DpiX, params_.DpiY);
     Clear();
     TCanvas* c = b->Canvas();
     mf.Draw(c, Rect(0, 0, int(w), int(h)));

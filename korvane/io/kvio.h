@@ -15,10 +15,10 @@
 #include "korvane/foundations/host/streams.h"
 #include "korvane/foundations/kvdefs.h"
 #include "korvane/io/ioparams.h"
+#include "korvane/view/attached_target.h"
 
 namespace korvane {
 
-class TKVView;
 class TKVTWainParams;
 
 // Pages of the save parameters dialog.
@@ -40,15 +40,15 @@ class TKorvaneIO : public TComponent, private TIOParamsOwner {
   ~TKorvaneIO() override;
 
   // --- Attachment
-  TKVView* GetAttachedKorvane() const { return view_; }
+  TKVView* GetAttachedKorvane() const { return target_.View(); }
   void SetAttachedKorvane(TKVView* v);
-  TImage* GetAttachedTImage() const { return image_; }
+  TImage* GetAttachedTImage() const { return target_.Image(); }
   void SetTImage(TImage* c);
   // A bare bitmap, written in place. Null while a view or picture control is
   // attached changes nothing.
-  void SetAttachedBitmap(TBitmap* b);
+  void SetAttachedBitmap(TBitmap* b) { target_.AttachBitmap(b); }
   // The target bitmap (null when there is none).
-  TBitmap* GetBitmap() const;
+  TBitmap* GetBitmap() const { return target_.Bitmap(); }
   // The view's Update and ImageChange, or the bitmap marked modified.
   void Update();
   // Fills the target with Background.
@@ -136,14 +136,11 @@ class TKorvaneIO : public TComponent, private TIOParamsOwner {
   // selected one. True when one was chosen.
   bool SelectAcquireSource();
 
-  // Follows the attached view when it puts another bitmap in place.
-  void OnBitmapChange(TObject* Sender);
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
  private:
   TBitmap* IOParamsBitmap() override { return GetBitmap(); }
   bool IOParamsViewDPI(int32_t& DpiX, int32_t& DpiY) override;
-  void DetachListener();
   TProgressRec MakeProgress();
   // Starts an operation: clears Aborting; the target or null.
   TBitmap* Begin();
@@ -155,9 +152,7 @@ class TKorvaneIO : public TComponent, private TIOParamsOwner {
                       void (*writer)(TStream*, TBitmap*, TIOParamsVals&, TProgressRec&));
   void ApplyGifBackground();
 
-  TKVView* view_ = nullptr;
-  TImage* image_ = nullptr;
-  TBitmap* bitmap_ = nullptr;
+  TAttachedTarget target_{this};
   TColor background_ = clBlack;
   TFont preview_font_;
   TIOPreviewsParams previews_params_;

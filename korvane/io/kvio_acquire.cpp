@@ -12,7 +12,7 @@ bool TKorvaneIO::Acquire() {
   HWND window = KVFindHandle(this);
   TProgressRec pr = MakeProgress();
   const bool ok = KVTW_Acquire(window, b, false, pr, &params_, twain_params_.get());
-  if (ok && view_) view_->SetDPI(params_.DpiX, params_.DpiY);
+  if (ok && target_.View()) target_.View()->SetDPI(params_.DpiX, params_.DpiY);
   if (window) window->activateWindow(), window->setFocus();
   Update();
   return ok;

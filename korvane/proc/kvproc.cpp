@@ -24,88 +24,28 @@ int RowPercent(int row, int y1, int y2) {
 TKorvaneProc::TKorvaneProc(TComponent* AOwner)
     : TComponent(AOwner), preview_font_(std::make_unique<TFont>()), undo_(std::make_unique<TBitmap>(1, 1)) {}
 
-TKorvaneProc::~TKorvaneProc() {
-  BeginDestroy();
-  DetachListener();
-}
+TKorvaneProc::~TKorvaneProc() { BeginDestroy(); }
 
-void TKorvaneProc::DetachListener() {
-  if (view_) view_->RemoveBitmapChangeEvent(this);
-}
-
-void TKorvaneProc::SetAttachedKorvane(TKVView* v) {
-  DetachListener();
-  const bool hadView = view_ != nullptr;
-  view_ = v;
-  if (!v) {
-    // Detached from a view: its bitmap is not ours to keep working on.
-    if (hadView) bitmap_ = nullptr;
-    return;
-  }
-  bitmap_ = v->GetFBitmap();
-  FreeNotification(v);
-  image_ = nullptr;
-  v->RegisterBitmapChangeEvent(this, [this](TObject* Sender) { OnBitmapChange(Sender); });
-}
+void TKorvaneProc::SetAttachedKorvane(TKVView* v) { target_.AttachView(v); }
 
 void TKorvaneProc::SetTImage(TImage* image) {
-  if (!image) {
-    // Only a picture control is forgotten; an attached view stays.
-    image_ = nullptr;
-    return;
-  }
-  DetachListener();
-  view_ = nullptr;
-  bitmap_ = nullptr;
-  image_ = image;
-  image->Picture()->Bitmap();  // the picture holds a bitmap from now on
-  FreeNotification(image);
+  // Null forgets only a picture control; an attached view stays.
+  if (image)
+    target_.AttachImage(image);
+  else
+    target_.DropImage();
 }
 
-void TKorvaneProc::SetAttachedBitmap(TBitmap* bitmap) {
-  // A null bitmap while a view or picture control is attached changes
-  // nothing: the view keeps being followed.
-  if (!bitmap && (view_ || image_)) return;
-  DetachListener();
-  bitmap_ = bitmap;
-  view_ = nullptr;
-  image_ = nullptr;
-}
+void TKorvaneProc::SetAttachedBitmap(TBitmap* bitmap) { target_.AttachBitmap(bitmap); }
 
-TBitmap* TKorvaneProc::GetBitmap() const {
-  // The picture's bitmap is read at each use: the picture may have been given
-  // another one since the attachment.
-  if (image_) return image_->Picture()->Bitmap();
-  return bitmap_;
-}
-
-void TKorvaneProc::OnBitmapChange(TObject*) {
-  if (view_) bitmap_ = view_->GetFBitmap();
-}
+TBitmap* TKorvaneProc::GetBitmap() const { return target_.Bitmap(); }
 
 void TKorvaneProc::Notification(TComponent* AComponent, TOperation Operation) {
   TComponent::Notification(AComponent, Operation);
-  if (Operation != opRemove) return;
-  // The destroyed view or picture control took its bitmap with it.
-  if (view_ && AComponent == static_cast<TComponent*>(view_)) {
-    view_->RemoveBitmapChangeEvent(this);
-    view_ = nullptr;
-    bitmap_ = nullptr;
-  }
-  if (image_ && AComponent == static_cast<TComponent*>(image_)) {
-    image_ = nullptr;
-    bitmap_ = nullptr;
-  }
+  if (Operation == opRemove) target_.Removed(AComponent);
 }
 
-void TKorvaneProc::Update() {
-  if (view_) {
-    view_->Update();
-    view_->ImageChange();
-  } else if (TBitmap* b = GetBitmap()) {
-    b->SetModified(true);
-  }
-}
+void TKorvaneProc::Update() { target_.Refresh(); }
 
 // ---------------------------------------------------------------------------
 // Selection
@@ -115,7 +55,7 @@ void TKorvaneProc::Select(int x1, int y1, int x2, int y2) {
   sel_y1_ = y1;
   sel_x2_ = x2;
   sel_y2_ = y2;
-  if (auto* kv = dynamic_cast<TKorvaneView*>(view_)) {
+  if (auto* kv = dynamic_cast<TKorvaneView*>(target_.View())) {
     const TKVSelectionBase base = kv->GetSelectionBase();
     kv->SetSelectionBase(kvsbBitmap);
     kv->Select(x1, y1, x2, y2);
@@ -125,13 +65,13 @@ void TKorvaneProc::Select(int x1, int y1, int x2, int y2) {
 
 void TKorvaneProc::SelectAll() {
   sel_x1_ = sel_y1_ = sel_x2_ = sel_y2_ = -1;
-  if (auto* kv = dynamic_cast<TKorvaneView*>(view_)) kv->DeSelect();
+  if (auto* kv = dynamic_cast<TKorvaneView*>(target_.View())) kv->DeSelect();
 }
 
 bool TKorvaneProc::GetReSel(int& x1, int& y1, int& x2, int& y2, const TPoint*& Polygon, int& Count) const {
   Polygon = nullptr;
   Count = 0;
-  if (auto* kv = dynamic_cast<TKorvaneView*>(view_)) {
+  if (auto* kv = dynamic_cast<TKorvaneView*>(target_.View())) {
     if (kv->Selected() && kv->GetPolySelCount() > 0) {
       x1 = kv->GetSelX1();
       y1 = kv->GetSelY1();
@@ -194,11 +134,11 @@ bool TKorvaneProc::IsTrueRect(const TPoint* Polygon, int Count) const {
 // ---------------------------------------------------------------------------
 // Background
 
-TColor TKorvaneProc::GetReBackground() const { return view_ ? view_->GetBackground() : background_; }
+TColor TKorvaneProc::GetReBackground() const { return target_.View() ? target_.View()->GetBackground() : background_; }
 
 void TKorvaneProc::SetReBackground(TColor c) {
-  if (view_)
-    view_->SetBackGround(c);
+  if (TKVView* v = target_.View())
+    v->SetBackGround(c);
   else
     background_ = c;
 }
@@ -313,7 +253,7 @@ void TKorvaneProc::PointPasteFromClip(int x, int y) {
   TBitmap tmp;
   if (!ClipboardBitmap(tmp)) return;
   if (auto_undo_) SaveUndo();
-  if (auto* kv = dynamic_cast<TKorvaneView*>(view_)) {
+  if (auto* kv = dynamic_cast<TKorvaneView*>(target_.View())) {
     x = kv->XScr2Bmp(x);
     y = kv->YScr2Bmp(y);
   }

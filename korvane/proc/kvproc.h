@@ -17,6 +17,7 @@
 #include "korvane/proc/hidden.h"
 #include "korvane/proc/histogram.h"
 #include "korvane/proc/transforms.h"
+#include "korvane/view/attached_target.h"
 #include "korvane/view/kvview.h"
 
 namespace korvane {
@@ -50,10 +51,10 @@ class TKorvaneProc : public TComponent {
   ~TKorvaneProc() override;
 
   // --- Attachment
-  TKVView* GetAttachedKorvane() const { return view_; }
+  TKVView* GetAttachedKorvane() const { return target_.View(); }
   // Works on the view's bitmap (and follows the view when it replaces it).
   void SetAttachedKorvane(TKVView* v);
-  TImage* GetAttachedTImage() const { return image_; }
+  TImage* GetAttachedTImage() const { return target_.Image(); }
   // Works on the picture control's bitmap (the picture gets one if it has none).
   void SetTImage(TImage* image);
   // Works on a bare bitmap, in place. Null while a view or picture control is
@@ -229,8 +230,6 @@ class TKorvaneProc : public TComponent {
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
  private:
-  void OnBitmapChange(TObject* Sender);
-  void DetachListener();
   bool IsTrueRect(const TPoint* Polygon, int Count) const;
   // Runs an effect on the bounding rectangle of the view's selection, pasted
   // back through it, or on the whole bitmap without one; undo and Update as
@@ -244,15 +243,13 @@ class TKorvaneProc : public TComponent {
   bool ClipboardBitmap(TBitmap& out);
 
   bool auto_undo_ = true;
-  TKVView* view_ = nullptr;
   int sel_x1_ = -1, sel_y1_ = -1, sel_x2_ = -1, sel_y2_ = -1;
   TColor background_ = 0;
   TMsgLanguage msg_language_ = msSystem;
   TPRPreviewsParams previews_params_;
   std::unique_ptr<TFont> preview_font_;
-  TImage* image_ = nullptr;
   std::unique_ptr<TBitmap> undo_;
-  TBitmap* bitmap_ = nullptr;  // view's or bare bitmap; the picture control's is read when asked
+  TAttachedTarget target_{this};
 };
 
 // ---------------------------------------------------------------------------

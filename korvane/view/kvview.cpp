@@ -17,15 +17,12 @@ int gSystemDPIY = 0;
 int gSystemColors = 0;
 int gAnimDim = 7;
 
-namespace {
-// The screen globals are read by the first view, when a screen exists.
 void InitScreenGlobals() {
   if (gSystemDPIX) return;
   gSystemDPIX = GetScreenDPI();
   gSystemDPIY = GetScreenDPIY();
   gSystemColors = GetScreenBitsPerPixel();
 }
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // TKVView

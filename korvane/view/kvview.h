@@ -37,6 +37,9 @@ using TViewChangeEvent = std::function<void(TObject* Sender, int Change)>;
 extern int gSystemDPIX;
 extern int gSystemDPIY;
 extern int gSystemColors;
+// Reads the screen globals when they are not read yet (the first view, I/O
+// component or metafile does; a GUI application must exist).
+void InitScreenGlobals();
 extern int gAnimDim;
 
 // The base of the views: what attached components need from a view.

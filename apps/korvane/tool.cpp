@@ -1,0 +1,262 @@
+// Shared pieces of the korvane commands, and the convert command.
+#include "apps/korvane/tool.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace korvane::cli {
+
+// ---------------------------------------------------------------------------
+// Progress bar
+
+namespace {
+constexpr int kBarWidth = 30;
+}
+
+void ProgressBar::Start(const std::string& label) {
+  Done();
+  label_ = label;
+  last_ = -1;
+}
+
+void ProgressBar::Report(int percent) {
+  if (!enabled_) return;
+  percent = std::clamp(percent, 0, 100);
+  if (percent == last_) return;
+  last_ = percent;
+  drawn_ = true;
+  const int full = percent * kBarWidth / 100;
+  std::string bar(size_t(full), '#');
+  bar.append(size_t(kBarWidth - full), '.');
+  std::fprintf(stderr, "\r%-14.14s [%s] %3d%%", label_.c_str(), bar.c_str(), percent);
+  std::fflush(stderr);
+}
+
+void ProgressBar::Done() {
+  if (drawn_) std::fputc('\n', stderr);
+  drawn_ = false;
+  last_ = -1;
+}
+
+TProgressEvent ProgressBar::Event() {
+  return [this](TObject*, int per) { Report(per); };
+}
+
+// ---------------------------------------------------------------------------
+// Arguments
+
+int ParseInt(const std::string& text, const std::string& what, int lo, int hi) {
+  int v = 0;
+  const char* end = text.data() + text.size();
+  auto r = std::from_chars(text.data() + (!text.empty() && text[0] == '+'), end, v);
+  if (text.empty() || r.ec != std::errc() || r.ptr != end)
+    throw UsageError(what + ": '" + text + "' is not a whole number");
+  if (v < lo || v > hi)
+    throw UsageError(what + ": " + text + " is outside " + std::to_string(lo) + ".." + std::to_string(hi));
+  return v;
+}
+
+std::vector<int> ParseInts(const std::string& text, size_t n, const std::string& what, int lo, int hi) {
+  std::vector<int> out;
+  size_t start = 0;
+  while (true) {
+    size_t comma = text.find(',', start);
+    out.push_back(ParseInt(text.substr(start, comma - start), what, lo, hi));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (out.size() != n)
+    throw UsageError(what + ": expected " + std::to_string(n) + " comma-separated numbers, got '" + text +
+                     "'");
+  return out;
+}
+
+TRGB ParseRGB(const std::string& text, const std::string& what) {
+  std::vector<int> v = ParseInts(text, 3, what + " (R,G,B)", 0, 255);
+  return TRGB{uint8_t(v[2]), uint8_t(v[1]), uint8_t(v[0])};
+}
+
+double ParseReal(const std::string& text, const std::string& what) {
+  char* end = nullptr;
+  double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(v))
+    throw UsageError(what + ": '" + text + "' is not a number");
+  return v;
+}
+
+const std::string& OptionArg(const std::vector<std::string>& args, size_t& i) {
+  if (i + 1 >= args.size()) throw UsageError(args[i] + " needs an argument");
+  return args[++i];
+}
+
+bool TakeLoadSaveOption(const std::vector<std::string>& args, size_t& i, LoadSaveOptions& opts) {
+  const std::string& a = args[i];
+  if (a == "--quiet" || a == "-q") {
+    opts.quiet = true;
+  } else if (a == "--index") {
+    opts.index = ParseInt(OptionArg(args, i), "--index", 0, 1 << 20);
+  } else if (a == "--set") {
+    const std::string& nv = OptionArg(args, i);
+    size_t eq = nv.find('=');
+    if (eq == std::string::npos || eq == 0) throw UsageError("--set: expected Name=Value, got '" + nv + "'");
+    std::string name = nv.substr(0, eq), value = nv.substr(eq + 1);
+    // Checked on a scratch record now, so that a typo fails before a long load.
+    const auto& names = TIOParamsVals::FieldNames();
+    if (std::find(names.begin(), names.end(), name) == names.end())
+      throw std::runtime_error("--set: unknown parameter '" + name + "' (korvane info --fields lists them)");
+    TIOParamsVals scratch;
+    if (!scratch.SetField(name, value))
+      throw std::runtime_error("--set: '" + value + "' is not a valid value for " + name);
+    opts.sets.emplace_back(std::move(name), std::move(value));
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool WantProgress(const LoadSaveOptions& opts) { return !opts.quiet && isatty(STDERR_FILENO); }
+
+// ---------------------------------------------------------------------------
+// Loading and saving
+
+namespace {
+
+std::string LowerExtension(const std::string& name) {
+  size_t dot = name.rfind('.');
+  size_t slash = name.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  std::string ext = name.substr(dot + 1);
+  for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+bool LoadableExtension(const std::string& ext) {
+  static const char* const kExt[] = {"bmp", "ico", "cur", "gif",  "jpg", "jpeg",
+                                     "pcx", "png", "tif", "tiff", "wmf", "emf"};
+  return std::any_of(std::begin(kExt), std::end(kExt), [&](const char* e) { return ext == e; });
+}
+
+}  // namespace
+
+void LoadImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& opts, ProgressBar& bar) {
+  if (!LoadableExtension(LowerExtension(name)))
+    throw std::runtime_error(name +
+                             ": cannot tell the format from the extension (bmp, ico, cur, gif, jpg, jpeg, "
+                             "pcx, png, tif, tiff, wmf, emf)");
+  if (access(name.c_str(), R_OK) != 0) throw std::runtime_error(name + ": cannot open the file");
+  TIOParamsVals* p = io.Params();
+  if (opts.index >= 0) {
+    p->TIFF_ImageIndex = p->GIF_ImageIndex = p->ICO_ImageIndex = p->CUR_ImageIndex = opts.index;
+  }
+  bar.Start("loading");
+  io.OnProgress = bar.Event();
+  try {
+    io.LoadFromFile(name);
+  } catch (const std::exception& e) {
+    bar.Done();
+    throw std::runtime_error(name + ": " + e.what());
+  }
+  bar.Done();
+  // An icon index past the directory loads nothing and raises nothing.
+  if (io.GetBitmap()->Empty() || p->FileType == ioUnknown)
+    throw std::runtime_error(name + ": no image was loaded" +
+                             (opts.index >= 0
+                                  ? " (is there an image at index " + std::to_string(opts.index) + "?)"
+                                  : std::string()));
+}
+
+void SaveImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& opts, ProgressBar& bar) {
+  for (const auto& [field, value] : opts.sets) {
+    if (!io.Params()->SetField(field, value))
+      throw std::runtime_error("--set: '" + value + "' is not a valid value for " + field);
+  }
+  bar.Start("saving");
+  io.OnProgress = bar.Event();
+  try {
+    io.SaveToFile(name);
+  } catch (const std::exception& e) {
+    bar.Done();
+    // The library writes beside the file and replaces it only on success, so
+    // a failed save leaves no half-written file and keeps an older one.
+    throw std::runtime_error(name + ": " + e.what());
+  }
+  bar.Done();
+}
+
+// ---------------------------------------------------------------------------
+// convert
+
+int RunConvert(const std::vector<std::string>& args) {
+  LoadSaveOptions opts;
+  std::vector<std::string> files;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--help" || args[i] == "-h") {
+      std::fputs(ConvertUsage().c_str(), stdout);
+      return 0;
+    }
+    if (TakeLoadSaveOption(args, i, opts)) continue;
+    if (args[i].size() > 1 && args[i][0] == '-') throw UsageError("convert: unknown option " + args[i]);
+    files.push_back(args[i]);
+  }
+  if (files.size() != 2) throw UsageError("convert takes an input and an output file");
+
+  TBitmap bmp;
+  TKorvaneIO io;
+  io.SetAttachedBitmap(&bmp);
+  ProgressBar bar(WantProgress(opts));
+  LoadImage(io, files[0], opts, bar);
+  SaveImage(io, files[1], opts, bar);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Help
+
+std::string ToolUsage() {
+  return "Usage: korvane COMMAND [ARGS...]\n"
+         "\n"
+         "Commands:\n"
+         "  info FILE...               describe image files without decoding them\n"
+         "  convert IN OUT [OPTIONS]   load IN and save it as OUT (format by extension)\n"
+         "  process IN OUT OP...       load IN, apply operations in order, save OUT\n"
+         "\n"
+         "korvane COMMAND --help describes a command. Exit status: 0 success,\n"
+         "1 failure (the message starts with 'korvane: '), 2 unreadable command line.\n";
+}
+
+std::string InfoUsage() {
+  return "Usage: korvane info [--index N] FILE...\n"
+         "       korvane info --fields\n"
+         "\n"
+         "Prints, per file, the format, size, bits per sample, samples per pixel,\n"
+         "resolution, the number of frames (GIF), pages (TIFF) or images (ICO, CUR),\n"
+         "and the format's own parameters as 'Name: value' lines. The format is\n"
+         "found from the file's content (metafiles, and JPEGs that do not start\n"
+         "with a JFIF marker, by extension). With several files each description\n"
+         "starts with a 'File: NAME' line, and a blank line separates them.\n"
+         "\n"
+         "  --index N   describe frame, page or icon image N (default 0)\n"
+         "  --fields    list every parameter name that --set accepts\n";
+}
+
+std::string ConvertUsage() {
+  return "Usage: korvane convert IN OUT [--index N] [--set Name=Value]... [--quiet]\n"
+         "\n"
+         "Loads IN (format by extension: bmp ico cur gif jpg jpeg pcx png tif tiff,\n"
+         "and wmf emf at their own size) and saves OUT by its extension (jpg jpeg\n"
+         "pcx gif tif tiff png; any other extension writes BMP).\n"
+         "\n"
+         "  --index N          load frame, page or icon image N (GIF, TIFF, ICO, CUR)\n"
+         "  --set Name=Value   set a save parameter after the load, e.g.\n"
+         "                     --set JPEG_Quality=90 --set TIFF_Compression=ioTIFF_LZW\n"
+         "                     (korvane info --fields lists the names)\n"
+         "  --quiet            no progress bar\n";
+}
+
+}  // namespace korvane::cli

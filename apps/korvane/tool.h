@@ -1,0 +1,90 @@
+// The korvane command-line tool: shared pieces of its commands (argument
+// reading, the progress bar, loading and saving through TKorvaneIO).
+#pragma once
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "korvane/foundations/host/graphics.h"
+#include "korvane/io/kvio.h"
+
+namespace korvane::cli {
+
+// Exit statuses: 0 success, 1 a failure (unreadable file, bad data, a field
+// that does not exist...), 2 a command line the tool cannot read.
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// A command line the tool cannot read; main prints it with a hint to --help.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A one-line progress bar on standard error, drawn only when enabled (the
+// caller enables it when standard error is a terminal and --quiet is absent).
+class ProgressBar {
+ public:
+  explicit ProgressBar(bool enabled) : enabled_(enabled) {}
+  ~ProgressBar() { Done(); }
+  // Starts a stage: nothing is drawn until its first report.
+  void Start(const std::string& label);
+  void Report(int percent);
+  // Ends the line of the current stage, when one was drawn.
+  void Done();
+  // An event that reports to this bar.
+  TProgressEvent Event();
+
+ private:
+  bool enabled_;
+  bool drawn_ = false;
+  int last_ = -1;
+  std::string label_;
+};
+
+// Options shared by the commands that load and save.
+struct LoadSaveOptions {
+  int index = -1;                                         // --index: frame, page or icon image
+  std::vector<std::pair<std::string, std::string>> sets;  // --set Name=Value, in order
+  bool quiet = false;
+};
+
+// Reads an integer in lo..hi; UsageError naming what on anything else.
+int ParseInt(const std::string& text, const std::string& what, int lo, int hi);
+// Reads exactly n integers separated by commas ("10,-5,3").
+std::vector<int> ParseInts(const std::string& text, size_t n, const std::string& what, int lo, int hi);
+// Reads a color "R,G,B" (0..255 each).
+TRGB ParseRGB(const std::string& text, const std::string& what);
+// Reads a real number.
+double ParseReal(const std::string& text, const std::string& what);
+
+// Takes one of the shared options (--index, --set, --quiet) at args[i],
+// advancing i past its arguments; false when args[i] is none of them.
+bool TakeLoadSaveOption(const std::vector<std::string>& args, size_t& i, LoadSaveOptions& opts);
+// The argument after an option (args[i] names it), i advanced; UsageError
+// when it is missing.
+const std::string& OptionArg(const std::vector<std::string>& args, size_t& i);
+
+// True when the progress bar should be drawn.
+bool WantProgress(const LoadSaveOptions& opts);
+
+// Loads a file by its extension into the I/O component's bitmap, with the
+// image index of --index. Raises on an unknown extension and on bad data.
+void LoadImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& opts, ProgressBar& bar);
+// Applies --set to the parameters and saves by the output extension.
+void SaveImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& opts, ProgressBar& bar);
+
+// The commands; each answers the exit status.
+int RunInfo(const std::vector<std::string>& args);
+int RunConvert(const std::vector<std::string>& args);
+int RunProcess(const std::vector<std::string>& args);
+
+// Help texts.
+std::string ToolUsage();
+std::string InfoUsage();
+std::string ConvertUsage();
+std::string ProcessUsage();
+
+}  // namespace korvane::cli

@@ -1,0 +1,451 @@
+// The korvane program run end to end: every fixture converts to a 24-bit BMP
+// with the reference's pixels, hostile files fail with a message and never
+// crash, info reports what the manifest expects, process runs its operations
+// on the selection, and the command line is checked.
+#include <gtest/gtest.h>
+
+#ifdef KORVANE_CLI
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <map>
+#include <sstream>
+
+#include "korvane/foundations/host/streams.h"
+#include "korvane/foundations/host/winsys.h"
+#include "korvane/io/codecs/bmp/bmp_codec.h"
+#include "tests/fixture_manifest.h"
+#include "tests/test_support.h"
+
+using namespace korvane;
+using namespace korvane::test;
+
+namespace {
+
+struct RunResult {
+  int code = -1;
+  bool crashed = false;
+  std::string out, err;
+};
+
+// Runs the program; sanitizer reports get exit codes of their own so that
+// they cannot pass for the tool's own failure status.
+RunResult RunTool(const std::vector<std::string>& args) {
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("ASAN_OPTIONS", "detect_leaks=1:exitcode=86");
+  env.insert("UBSAN_OPTIONS", "print_stacktrace=1:exitcode=87");
+  p.setProcessEnvironment(env);
+  QStringList qargs;
+  for (const std::string& a : args) qargs << QString::fromStdString(a);
+  p.start(KORVANE_CLI, qargs);
+  RunResult r;
+  if (!p.waitForFinished(120000)) {
+    p.kill();
+    p.waitForFinished();
+    r.crashed = true;
+  }
+  r.out = p.readAllStandardOutput().toStdString();
+  r.err = p.readAllStandardError().toStdString();
+  r.crashed = r.crashed || p.exitStatus() != QProcess::NormalExit || p.exitCode() == 86 ||
+              p.exitCode() == 87 || r.err.find("Sanitizer") != std::string::npos ||
+              r.err.find("runtime error:") != std::string::npos;
+  r.code = r.crashed ? -1 : p.exitCode();
+  return r;
+}
+
+std::string Describe(const RunResult& r) {
+  return "exit " + std::to_string(r.code) + (r.crashed ? " (crashed)" : "") + "\nstdout: " + r.out +
+         "\nstderr: " + r.err;
+}
+
+bool IsToolError(const RunResult& r) { return r.code == 1 && r.err.rfind("korvane: ", 0) == 0; }
+
+// The "Name: value" lines of info output.
+std::map<std::string, std::string> InfoLines(const std::string& out) {
+  std::map<std::string, std::string> m;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    size_t colon = line.find(": ");
+    if (colon != std::string::npos) m[line.substr(0, colon)] = line.substr(colon + 2);
+  }
+  return m;
+}
+
+bool ReadBMP(const std::string& path, TBitmap& bmp) {
+  try {
+    TFileStream fs(path, fmOpenRead);
+    TIOParamsVals p;
+    BMPReadStream(&fs, &bmp, 0, p, nullpr, false);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+void WriteBMP(const std::string& path, TBitmap& bmp) {
+  TFileStream fs(path, fmCreate);
+  TIOParamsVals p;
+  BMPWriteStream(&fs, &bmp, p, nullpr);
+}
+
+bool Readable(const FixtureCase& c) { return c.format != "hostile" && c.format != "avi" && !c.error; }
+bool Hostile(const FixtureCase& c) { return c.format == "hostile" || c.error; }
+
+std::vector<FixtureCase> Cases(bool (*pick)(const FixtureCase&)) {
+  std::vector<FixtureCase> out;
+  for (const FixtureCase& c : FixtureCases(""))
+    if (pick(c)) out.push_back(c);
+  return out;
+}
+
+// The manifest's parameters with the library's two documented departures:
+// a JPEG without a JFIF density in dots (unit 0, or no JFIF marker) has the
+// system's resolution, and icon images deeper than 8 bits report the 24-bit
+// pixels they load as.
+FixtureCase AsTheLibraryReports(FixtureCase c) {
+  if (c.format == "jpg") {
+    QFile f(QString::fromStdString(c.path));
+    QByteArray head = f.open(QIODevice::ReadOnly) ? f.read(64) : QByteArray();
+    const qsizetype at = head.indexOf(QByteArray("JFIF\0", 5));
+    const int unit = at >= 0 && at + 7 < head.size() ? head[at + 7] : 0;
+    if (unit == 0) {
+      for (auto& [name, want] : c.params) {
+        if (name == "DpiX") want = std::to_string(GetScreenDPI());
+        if (name == "DpiY") want = std::to_string(GetScreenDPIY());
+      }
+    }
+  }
+  if ((c.format == "ico" || c.format == "cur") && c.reference.empty()) {
+    for (auto& [name, want] : c.params) {
+      if (name == "BitsPerSample") want = "8";
+      if (name == "SamplesPerPixel") want = "3";
+    }
+  }
+  return c;
+}
+
+std::string CaseName(const testing::TestParamInfo<FixtureCase>& i) { return i.param.Name(); }
+
+class CliFixture : public testing::TestWithParam<FixtureCase> {
+ protected:
+  QTemporaryDir dir_;
+  std::string Out(const char* name) { return dir_.filePath(name).toStdString(); }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// convert over the corpus
+
+using ConvertFixture = CliFixture;
+
+TEST_P(ConvertFixture, To24BitBMPWithTheReferencePixels) {
+  const FixtureCase& c = GetParam();
+  const std::string out = Out("out.bmp");
+  RunResult r = RunTool({"convert", c.path, out, "--index", std::to_string(c.index), "--set",
+                         "BitsPerSample=8", "--set", "SamplesPerPixel=3", "--quiet"});
+  ASSERT_EQ(r.code, 0) << Describe(r);
+  EXPECT_EQ(r.err, "");
+  TBitmap bmp;
+  ASSERT_TRUE(ReadBMP(out, bmp)) << "the output is not a BMP the library reads";
+  ASSERT_EQ(bmp.PixelFormat(), pf24bit);
+  if (c.width >= 0) {
+    EXPECT_EQ(bmp.Width(), c.width);
+  }
+  if (c.height >= 0) {
+    EXPECT_EQ(bmp.Height(), c.height);
+  }
+  if (c.reference.empty()) return;
+  int w, h;
+  std::vector<uint8_t> rgb;
+  ASSERT_TRUE(ReadPPM(c.reference, w, h, rgb)) << c.reference;
+  const int diff = MaxDiff(bmp, w, h, rgb);
+  EXPECT_GE(diff, 0) << "size differs from the reference";
+  EXPECT_LE(diff, c.tolerance);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, ConvertFixture, testing::ValuesIn(Cases(Readable)), CaseName);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ConvertFixture);
+
+TEST(ConvertFixtureAvi, SkippedUntilAviFilesLoad) {
+  const size_t n = Cases([](const FixtureCase& c) { return c.format == "avi"; }).size();
+  if (n == 0) GTEST_SKIP() << "no AVI cases (is the corpus present?)";
+  GTEST_SKIP() << n << " AVI cases skipped: the tool does not load AVI files yet";
+}
+
+using HostileFixture = CliFixture;
+
+TEST_P(HostileFixture, FailsWithAMessageOrLoadsWithoutCrashing) {
+  const FixtureCase& c = GetParam();
+  const std::string out = Out("out.bmp");
+  RunResult r = RunTool({"convert", c.path, out, "--index", std::to_string(c.index), "--quiet"});
+  ASSERT_FALSE(r.crashed) << Describe(r);
+  if (c.error) {
+    EXPECT_TRUE(IsToolError(r)) << Describe(r);
+  } else {
+    EXPECT_TRUE(r.code == 0 || IsToolError(r)) << Describe(r);
+  }
+  // A failed conversion leaves no output behind.
+  if (r.code != 0) {
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(out)));
+  }
+  RunResult info = RunTool({"info", c.path});
+  EXPECT_FALSE(info.crashed) << Describe(info);
+  EXPECT_TRUE(info.code == 0 || IsToolError(info)) << Describe(info);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, HostileFixture, testing::ValuesIn(Cases(Hostile)), CaseName);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(HostileFixture);
+
+// ---------------------------------------------------------------------------
+// info
+
+using InfoFixture = CliFixture;
+
+// The size, the counts and every expected field that info shows (common
+// depth fields and the format's own) have the manifest's values.
+TEST_P(InfoFixture, ReportsTheManifestsParameters) {
+  const FixtureCase c = AsTheLibraryReports(GetParam());
+  RunResult r = RunTool({"info", "--index", std::to_string(c.index), c.path});
+  ASSERT_EQ(r.code, 0) << Describe(r);
+  auto lines = InfoLines(r.out);
+  EXPECT_FALSE(lines["Type"].empty());
+  if (c.width >= 0 && c.height >= 0) {
+    EXPECT_EQ(lines["Size"], std::to_string(c.width) + " x " + std::to_string(c.height));
+  }
+  if (c.frames >= 0) {
+    const char* count = c.format == "gif" ? "Frames" : "Pages";
+    EXPECT_EQ(lines[count], std::to_string(c.frames)) << count;
+  }
+  std::map<std::string, std::string> expected(c.params.begin(), c.params.end());
+  if (expected.count("DpiX") && expected.count("DpiY")) {
+    EXPECT_EQ(lines["DPI"], expected["DpiX"] + " x " + expected["DpiY"]);
+  }
+  for (const auto& [field, value] : c.params) {
+    if (!lines.count(field)) {
+      // Every field of the input's format is listed.
+      EXPECT_EQ(field.find('_'), std::string::npos) << field << " missing";
+      continue;
+    }
+    EXPECT_EQ(lines[field], value) << field;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, InfoFixture, testing::ValuesIn(Cases(Readable)), CaseName);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(InfoFixture);
+
+TEST(Info, SeveralFilesGetHeadersAndAFailureDoesNotStopTheOthers) {
+  KORVANE_REQUIRE_SHARED(bmp, "fixtures/bmp/24bit_200x150_pillow.bmp");
+  KORVANE_REQUIRE_SHARED(gif, "fixtures/gif/anim_4frames_delay20_loop_im.gif");
+  RunResult r = RunTool({"info", bmp, "/nonexistent/x.png", gif});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("File: " + bmp + "\nType: Windows Bitmap (BMP)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n\nFile: /nonexistent/x.png\n\nFile: " + gif + "\nType: CompuServe Bitmap (GIF)"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.err, "korvane: /nonexistent/x.png: cannot open the file\n");
+}
+
+TEST(Info, CountsTheImagesOfAnIcon) {
+  KORVANE_REQUIRE_SHARED(ico, "fixtures/ico/im_three_sizes.ico");
+  EXPECT_EQ(InfoLines(RunTool({"info", ico}).out)["Images"], "3");
+}
+
+// ---------------------------------------------------------------------------
+// process
+
+namespace {
+
+class Process : public testing::Test {
+ protected:
+  void SetUp() override {
+    FillPattern24(src_, 8, 6, 7);
+    in_ = dir_.filePath("in.bmp").toStdString();
+    out_ = dir_.filePath("out.bmp").toStdString();
+    WriteBMP(in_, src_);
+  }
+  // Runs process on in.bmp and reads out.bmp back.
+  RunResult Apply(std::vector<std::string> ops, TBitmap& result) {
+    std::vector<std::string> args = {"process", in_, out_};
+    args.insert(args.end(), ops.begin(), ops.end());
+    RunResult r = RunTool(args);
+    if (r.code == 0) {
+      EXPECT_TRUE(ReadBMP(out_, result));
+    }
+    return r;
+  }
+  QTemporaryDir dir_;
+  TBitmap src_;
+  std::string in_, out_;
+};
+
+}  // namespace
+
+TEST_F(Process, NegativeInvertsOnlyTheSelection) {
+  TBitmap all, part;
+  RunResult r = Apply({"--negative"}, all);
+  ASSERT_EQ(r.code, 0) << Describe(r);
+  r = Apply({"--select", "2,1,4,3", "--negative", "--select-all", "--flip", "h"}, part);
+  ASSERT_EQ(r.code, 0) << Describe(r);
+  ASSERT_EQ(all.Width(), 8);
+  ASSERT_EQ(part.Width(), 8);
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 8; ++x) {
+      const unsigned p = Pixel24(src_, x, y);
+      EXPECT_EQ(Pixel24(all, x, y), p ^ 0xFFFFFF) << x << "," << y;
+      // The flip after --select-all covers the whole image.
+      const bool inside = x >= 2 && x <= 4 && y >= 1 && y <= 3;
+      EXPECT_EQ(Pixel24(part, 7 - x, y), inside ? p ^ 0xFFFFFF : p) << x << "," << y;
+    }
+}
+
+TEST_F(Process, CropKeepsTheSelectionWithBothCorners) {
+  TBitmap out;
+  RunResult r = Apply({"--select", "1,2,3,5", "--crop", "--resample", "6", "-1", "lanczos3"}, out);
+  ASSERT_EQ(r.code, 0) << Describe(r);
+  // 3 x 4 cropped, then resampled to 6 wide keeping the aspect ratio.
+  EXPECT_EQ(out.Width(), 6);
+  EXPECT_EQ(out.Height(), 8);
+  TBitmap cropped;
+  ASSERT_EQ(Apply({"--select", "1,2,3,5", "--crop"}, cropped).code, 0);
+  ASSERT_EQ(cropped.Width(), 3);
+  ASSERT_EQ(cropped.Height(), 4);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(Pixel24(cropped, x, y), Pixel24(src_, x + 1, y + 2));
+}
+
+TEST_F(Process, HiddenTextRoundTripsAndTooLongATextFails) {
+  const std::string mid = dir_.filePath("mid.bmp").toStdString();
+  RunResult r = RunTool({"process", in_, mid, "--hide-text", "hi"});
+  ASSERT_EQ(r.code, 0) << Describe(r);
+  r = RunTool({"process", mid, "-", "--read-text"});
+  ASSERT_EQ(r.code, 0) << Describe(r);
+  EXPECT_EQ(r.out, "hi\n");
+  // 8 x 6 pixels carry ((3 * 8 - 2) * 6) div 8 - 8 = 8 bytes.
+  r = RunTool({"process", in_, mid, "--hide-text", "nine byte"});
+  EXPECT_TRUE(IsToolError(r)) << Describe(r);
+  EXPECT_NE(r.err.find("holds 8"), std::string::npos) << r.err;
+}
+
+// A bilevel input is widened for a color operation, and its bilevel save
+// parameters do not turn the result back into black and white.
+TEST_F(Process, ColorOperationsOnABilevelImageKeepTheirColors) {
+  KORVANE_REQUIRE_SHARED(in, "fixtures/bmp/1bit_33x20_im.bmp");
+  int w, h;
+  std::vector<uint8_t> rgb;
+  ASSERT_TRUE(ReadPPM(in.substr(0, in.size() - 4) + ".ref.ppm", w, h, rgb));
+  RunResult r = RunTool({"process", in, out_, "--intensity", "0,0,60"});
+  ASSERT_EQ(r.code, 0) << Describe(r);
+  TBitmap out;
+  ASSERT_TRUE(ReadBMP(out_, out));
+  ASSERT_EQ(out.PixelFormat(), pf24bit);
+  for (size_t i = 2; i < rgb.size(); i += 3) rgb[i] = uint8_t(std::min(255, rgb[i] + 60));
+  EXPECT_EQ(MaxDiff(out, w, h, rgb), 0);
+}
+
+TEST_F(Process, BadOperationsAreRefusedBeforeLoading) {
+  for (const std::vector<std::string>& ops :
+       std::vector<std::vector<std::string>>{{"--contrast"},
+                                             {"--contrast", "x"},
+                                             {"--hsl", "1,2"},
+                                             {"--resample", "4", "4", "rfBogus"},
+                                             {"--flip", "d"},
+                                             {"--select", "5,5,1,1", "--negative"},
+                                             {"--sharpen-a-lot"},
+                                             {}}) {
+    std::vector<std::string> args = {"process", "/nonexistent.bmp", out_};
+    args.insert(args.end(), ops.begin(), ops.end());
+    RunResult r = RunTool(args);
+    EXPECT_EQ(r.code, 2) << (ops.empty() ? "" : ops[0]) << "\n" << Describe(r);
+    EXPECT_EQ(r.err.find("cannot open"), std::string::npos) << r.err;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The command line
+
+TEST(CommandLine, HelpSucceedsForTheToolAndEachCommand) {
+  for (const char* cmd : {"", "info", "convert", "process"}) {
+    std::vector<std::string> args;
+    if (*cmd) args.push_back(cmd);
+    args.push_back("--help");
+    RunResult r = RunTool(args);
+    EXPECT_EQ(r.code, 0) << cmd;
+    EXPECT_EQ(r.out.rfind("Usage: korvane", 0), 0u) << r.out;
+  }
+  EXPECT_NE(RunTool({"process", "--help"}).out.find("--resample W H FILTER"), std::string::npos);
+  EXPECT_EQ(RunTool({}).code, 2);
+  EXPECT_EQ(RunTool({"frobnicate"}).code, 2);
+}
+
+TEST(CommandLine, SetNamesAndValuesAreChecked) {
+  KORVANE_REQUIRE_SHARED(in, "fixtures/bmp/24bit_200x150_pillow.bmp");
+  QTemporaryDir dir;
+  const std::string tif = dir.filePath("out.tif").toStdString();
+  RunResult r = RunTool({"convert", in, tif, "--set", "NoSuchField=1"});
+  EXPECT_TRUE(IsToolError(r)) << Describe(r);
+  EXPECT_NE(r.err.find("NoSuchField"), std::string::npos);
+  r = RunTool({"convert", in, tif, "--set", "TIFF_Compression=ioTIFF_ZIP"});
+  EXPECT_TRUE(IsToolError(r)) << Describe(r);
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(tif)));
+  // A valid --set reaches the saved file.
+  r = RunTool({"convert", in, tif, "--set", "TIFF_Compression=ioTIFF_PACKBITS"});
+  ASSERT_EQ(r.code, 0) << Describe(r);
+  EXPECT_EQ(InfoLines(RunTool({"info", tif}).out)["TIFF_Compression"], "ioTIFF_PACKBITS");
+}
+
+TEST(Convert, MetafilesImportAtTheirOwnSize) {
+  // A placeable WMF of 400 x 100 pixels at the screen resolution, with only
+  // its header and end record; the import is one pixel smaller each way.
+  std::vector<uint8_t> d;
+  auto w16 = [&](int v) {
+    d.push_back(uint8_t(v));
+    d.push_back(uint8_t(v >> 8));
+  };
+  auto w32 = [&](uint32_t v) {
+    w16(int(v & 0xFFFF));
+    w16(int(v >> 16));
+  };
+  w32(0x9AC6CDD7u);
+  w16(0);
+  w16(0), w16(0), w16(400), w16(100);
+  w16(GetScreenDPI());
+  w32(0);
+  w16(0);
+  w16(1), w16(9), w16(0x300), w32(12), w16(0), w32(3), w16(0);
+  w32(3), w16(0);
+  if (GetScreenDPI() != GetScreenDPIY()) GTEST_SKIP() << "non-square screen resolution";
+  QTemporaryDir dir;
+  const std::string wmf = dir.filePath("m.WMF").toStdString(), bmp = dir.filePath("m.bmp").toStdString();
+  {
+    TFileStream f(wmf, fmCreate);
+    f.WriteBuffer(d.data(), int64_t(d.size()));
+  }
+  RunResult r = RunTool({"convert", wmf, bmp});
+  ASSERT_EQ(r.code, 0) << Describe(r);
+  TBitmap out;
+  ASSERT_TRUE(ReadBMP(bmp, out));
+  EXPECT_EQ(out.Width(), 399);
+  EXPECT_EQ(out.Height(), 99);
+  // Content detection does not know metafiles; info reads them by extension.
+  auto lines = InfoLines(RunTool({"info", wmf}).out);
+  EXPECT_EQ(lines["Type"], "Windows Metafile (WMF)");
+  EXPECT_EQ(lines["Size"], "399 x 99");
+}
+
+TEST(CommandLine, UnknownInputExtensionFails) {
+  QTemporaryDir dir;
+  const std::string odd = dir.filePath("image.xyz").toStdString();
+  QFile f(QString::fromStdString(odd));
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("BM");
+  f.close();
+  RunResult r = RunTool({"convert", odd, dir.filePath("o.bmp").toStdString()});
+  EXPECT_TRUE(IsToolError(r)) << Describe(r);
+  EXPECT_NE(r.err.find("extension"), std::string::npos);
+}
+
+#endif  // KORVANE_CLI
