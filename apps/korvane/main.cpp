@@ -2,6 +2,7 @@
 //   korvane info FILE...            what a file holds
 //   korvane convert IN OUT ...      load and save in another format
 //   korvane process IN OUT OP...    load, process, save
+//   korvane sources / scan OUT ...  scanner sources, a scan to a file
 #include <QGuiApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -44,11 +45,15 @@ int main(int argc, char** argv) {
     if (command == "info") return RunInfo(args);
     if (command == "convert") return RunConvert(args);
     if (command == "process") return RunProcess(args);
+    if (command == "sources") return RunSources(args);
+    if (command == "scan") return RunScan(args);
     throw UsageError("unknown command '" + command + "'");
   } catch (const UsageError& e) {
-    std::fprintf(
-        stderr, "korvane: %s\nTry 'korvane %s--help'.\n", e.what(),
-        command == "info" || command == "convert" || command == "process" ? (command + " ").c_str() : "");
+    std::fprintf(stderr, "korvane: %s\nTry 'korvane %s--help'.\n", e.what(),
+                 command == "info" || command == "convert" || command == "process" || command == "sources" ||
+                         command == "scan"
+                     ? (command + " ").c_str()
+                     : "");
     return kExitUsage;
   } catch (const std::exception& e) {
     std::fflush(stdout);
