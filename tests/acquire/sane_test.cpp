@@ -249,8 +249,4 @@ TEST_F(SaneTwain, SelectionDialogListsTheDevices) {
   EXPECT_EQ(name, "kept");
 }
 
-// libsane and its test backend keep a few configuration strings from
-// sane_init until the process ends; they are not this library's.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:sane_init\nleak:sane_get_devices\nleak:sane_open\nleak:libsane\n";
-}
+KORVANE_SANE_LEAK_SUPPRESSIONS()
