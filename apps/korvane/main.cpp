@@ -6,7 +6,9 @@
 #include <QGuiApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <memory>
 
 #include "apps/korvane/tool.h"
 #include "korvane/foundations/host/winsys.h"
@@ -27,7 +29,11 @@ int main(int argc, char** argv) {
   // tool run without a display.
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   qInstallMessageHandler(QtMessages);
-  QGuiApplication app(argc, argv);
+  // Scanning draws nothing: a core application starts without a platform.
+  const bool scanning =
+      argc > 1 && (std::strcmp(argv[1], "scan") == 0 || std::strcmp(argv[1], "sources") == 0);
+  std::unique_ptr<QCoreApplication> app = scanning ? std::make_unique<QCoreApplication>(argc, argv)
+                                                   : std::make_unique<QGuiApplication>(argc, argv);
   korvane::InstallKorvaneLZWCoders();
 
   std::vector<std::string> args(argv + 1, argv + argc);

@@ -148,8 +148,13 @@ struct TPage {
   int width = 0, height = 0, bpp = 0;
   double xres = 0, yres = 0;
   size_t rowBytes = 0;
-  std::vector<uint8_t> data;
+  std::vector<uint8_t> data;  // the whole page, unless streamed
   int nextRow = 0;
+  // Streamed pages are read from the device strip by strip, straight into
+  // the application's buffer: 8-bit gray or RGB and 1-bit gray whose SANE
+  // rows are already the transfer rows.
+  bool stream = false;
+  bool invert = false;  // 1-bit: SANE's 1 is black
 };
 
 // The open source: its SANE handle, what the application negotiated, and the
@@ -414,6 +419,24 @@ std::unique_ptr<TPage> ReadPage(TSource& s) {
   }
 
   auto page = std::make_unique<TPage>();
+  page->xres = xres;
+  page->yres = yres;
+  SANE_Parameters first{};
+  if (g.sane.get_parameters(h, &first) == SANE_STATUS_GOOD && first.lines > 0 && first.pixels_per_line > 0 &&
+      first.last_frame && (first.format == SANE_FRAME_RGB || first.format == SANE_FRAME_GRAY) &&
+      (first.depth == 8 || (first.depth == 1 && first.format == SANE_FRAME_GRAY))) {
+    const int bpp = first.depth == 1 ? 1 : first.format == SANE_FRAME_RGB ? 24 : 8;
+    const size_t row = (size_t(first.pixels_per_line) * size_t(bpp) + 7) / 8;
+    if (size_t(first.bytes_per_line) == row && row * size_t(first.lines) <= kMaxPageBytes) {
+      page->width = first.pixels_per_line;
+      page->height = first.lines;
+      page->bpp = bpp;
+      page->rowBytes = row;
+      page->stream = true;
+      page->invert = bpp == 1;
+      return page;
+    }
+  }
   std::vector<uint8_t> raw;     // the frame as SANE sends it
   std::vector<uint8_t> planes;  // three-pass colour, interleaved here
   int width = 0, lines = 0, depth = 0, format = SANE_FRAME_GRAY;
@@ -508,9 +531,44 @@ std::unique_ptr<TPage> ReadPage(TSource& s) {
     break;
   }
   if (page->width <= 0 || page->height <= 0) return nullptr;
-  page->xres = xres;
-  page->yres = yres;
   return page;
+}
+
+// Reads the next `bytes` of a streamed page into dst. What the device does
+// not deliver (an early end, an error) stays zero: black in gray and colour,
+// white in line art once inverted.
+void ReadStream(TSource& s, TPage& p, uint8_t* dst, size_t bytes) {
+  size_t got = 0;
+  while (got < bytes && s.scanning) {
+    SANE_Int n = 0;
+    const size_t want = std::min<size_t>(bytes - got, size_t(1) << 30);
+    const SANE_Status st = g.sane.read(s.h, dst + got, SANE_Int(want), &n);
+    if (st != SANE_STATUS_GOOD) break;
+    got += std::min<size_t>(size_t(std::max(n, 0)), want);
+  }
+  std::memset(dst + got, 0, bytes - got);
+  if (p.invert)
+    for (size_t i = 0; i < bytes; ++i) dst[i] = uint8_t(~dst[i]);
+}
+
+// A streamed page read to its end into its own buffer (for a native
+// transfer).
+void ReadRest(TSource& s, TPage& p) {
+  if (!p.stream) return;
+  p.data.assign(p.rowBytes * size_t(p.height), 0);
+  const size_t at = p.rowBytes * size_t(p.nextRow);
+  ReadStream(s, p, p.data.data() + at, p.data.size() - at);
+  p.stream = false;
+}
+
+// Reads what the device still sends of the current frame, up to its end, so
+// that the next page can start.
+void Drain(TSource& s) {
+  std::vector<uint8_t> chunk(64 * 1024);
+  for (int guard = 0; guard < (1 << 20) && s.scanning; ++guard) {
+    SANE_Int n = 0;
+    if (g.sane.read(s.h, chunk.data(), SANE_Int(chunk.size()), &n) != SANE_STATUS_GOOD) break;
+  }
 }
 
 void EndScan(TSource& s) {
@@ -747,7 +805,10 @@ TW_UINT16 MemoryStrip(TSource& s, TW_IMAGEMEMXFER& x) {
   const size_t fit = x.Memory.Length / p.rowBytes;
   if (fit == 0) return Fail(TWCC_BADVALUE);
   const int rows = int(std::min<size_t>(fit, size_t(p.height - p.nextRow)));
-  std::memcpy(dst, p.data.data() + size_t(p.nextRow) * p.rowBytes, size_t(rows) * p.rowBytes);
+  if (p.stream)
+    ReadStream(s, p, dst, size_t(rows) * p.rowBytes);
+  else
+    std::memcpy(dst, p.data.data() + size_t(p.nextRow) * p.rowBytes, size_t(rows) * p.rowBytes);
   x.Compression = TWCP_NONE;
   x.BytesPerRow = TW_UINT32(p.rowBytes);
   x.Columns = TW_UINT32(p.width);
@@ -766,6 +827,7 @@ TW_UINT16 NativeImage(TSource& s, TW_HANDLE* out) {
   if (!EnsurePage(s)) return TWRC_FAILURE;
   TPage& p = *s.page;
   s.started = true;
+  ReadRest(s, p);
   const int colors = p.bpp == 1 ? 2 : p.bpp == 8 ? 256 : 0;
   const size_t stride = ((size_t(p.width) * p.bpp + 31) / 32) * 4;
   const size_t head = 40 + size_t(colors) * 4;
@@ -801,6 +863,16 @@ TW_UINT16 NativeImage(TSource& s, TW_HANDLE* out) {
 }
 
 TW_UINT16 EndTransfer(TSource& s, TW_PENDINGXFERS& px) {
+  if (s.page && s.page->stream && s.scanning) {
+    // A page transferred to its last row ends at the device's end of frame;
+    // one left unfinished is cancelled with the scan.
+    if (s.page->nextRow >= s.page->height) {
+      Drain(s);
+    } else {
+      g.sane.cancel(s.h);
+      s.scanning = false;
+    }
+  }
   s.page.reset();
   s.started = false;
   px.Count = 0;
