@@ -519,7 +519,8 @@ void TTWainSession::RunLoop() {
     tick = std::make_unique<QTimer>();
     tick->start(20);
   }
-  QEventLoop loop;
+  std::unique_ptr<QEventLoop> loop;
+  if (filter) loop = std::make_unique<QEventLoop>();
   while (State > 4 && !Done && !(Progress && AbortRequested(*Progress))) {
     if (PostedMessage) {
       const TW_UINT16 msg = PostedMessage;
@@ -527,8 +528,9 @@ void TTWainSession::RunLoop() {
       HandleMessage(msg);
       continue;
     }
-    if (!filter) break;
-    loop.processEvents(QEventLoop::WaitForMoreEvents);
+    // Without an application nothing else can arrive.
+    if (!loop) break;
+    loop->processEvents(QEventLoop::WaitForMoreEvents);
   }
   tick.reset();
   filter.reset();
