@@ -155,6 +155,7 @@ struct TPage {
   // rows are already the transfer rows.
   bool stream = false;
   bool invert = false;  // 1-bit: SANE's 1 is black
+  bool ended = false;   // the device ended the frame (or failed)
 };
 
 // The open source: its SANE handle, what the application negotiated, and the
@@ -539,11 +540,14 @@ std::unique_ptr<TPage> ReadPage(TSource& s) {
 // white in line art once inverted.
 void ReadStream(TSource& s, TPage& p, uint8_t* dst, size_t bytes) {
   size_t got = 0;
-  while (got < bytes && s.scanning) {
+  while (got < bytes && s.scanning && !p.ended) {
     SANE_Int n = 0;
     const size_t want = std::min<size_t>(bytes - got, size_t(1) << 30);
     const SANE_Status st = g.sane.read(s.h, dst + got, SANE_Int(want), &n);
-    if (st != SANE_STATUS_GOOD) break;
+    if (st != SANE_STATUS_GOOD) {
+      p.ended = true;
+      break;
+    }
     got += std::min<size_t>(size_t(std::max(n, 0)), want);
   }
   std::memset(dst + got, 0, bytes - got);
@@ -867,7 +871,7 @@ TW_UINT16 EndTransfer(TSource& s, TW_PENDINGXFERS& px) {
     // A page transferred to its last row ends at the device's end of frame;
     // one left unfinished is cancelled with the scan.
     if (s.page->nextRow >= s.page->height) {
-      Drain(s);
+      if (!s.page->ended) Drain(s);
     } else {
       g.sane.cancel(s.h);
       s.scanning = false;
