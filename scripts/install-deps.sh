@@ -12,6 +12,9 @@ PACKAGES=(
   fonts-dejavu-core
   # Peer programs the interoperability tests compare with.
   python3-pil python3-numpy python3-ezdxf giflib-tools libtiff-tools libjpeg-turbo-progs ffmpeg
+  # SANE: libsane1 (opened at run time) with its `test` backend for the
+  # acquisition tests, scanimage to compare with, and the headers.
+  libsane1 sane-utils libsane-dev
 )
 # Peers for the benchmark scripts, and Xvfb for screenshots of the demo (not
 # needed by make test).

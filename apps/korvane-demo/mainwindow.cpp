@@ -1,5 +1,6 @@
 #include "apps/korvane-demo/mainwindow.h"
 
+#include "apps/korvane-demo/acquire_menu.h"
 #include "apps/korvane-demo/controls_panel.h"
 
 #include <QAction>
@@ -884,6 +885,8 @@ void MainWindow::BuildActions() {
 void MainWindow::BuildMenusAndToolBar() {
   QMenu* file = menuBar()->addMenu("&File");
   file->addActions({open_, save_as_, choose_image_});
+  file->addSeparator();
+  AddAcquireActions(file, this);
   file->addSeparator();
   file->addAction(quit_);
 

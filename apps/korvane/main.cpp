@@ -2,10 +2,13 @@
 //   korvane info FILE...            what a file holds
 //   korvane convert IN OUT ...      load and save in another format
 //   korvane process IN OUT OP...    load, process, save
+//   korvane sources / scan OUT ...  scanner sources, a scan to a file
 #include <QGuiApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <memory>
 
 #include "apps/korvane/tool.h"
 #include "korvane/foundations/host/winsys.h"
@@ -26,7 +29,11 @@ int main(int argc, char** argv) {
   // tool run without a display.
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   qInstallMessageHandler(QtMessages);
-  QGuiApplication app(argc, argv);
+  // Scanning draws nothing: a core application starts without a platform.
+  const bool scanning =
+      argc > 1 && (std::strcmp(argv[1], "scan") == 0 || std::strcmp(argv[1], "sources") == 0);
+  std::unique_ptr<QCoreApplication> app = scanning ? std::make_unique<QCoreApplication>(argc, argv)
+                                                   : std::make_unique<QGuiApplication>(argc, argv);
   korvane::InstallKorvaneLZWCoders();
 
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -44,11 +51,15 @@ int main(int argc, char** argv) {
     if (command == "info") return RunInfo(args);
     if (command == "convert") return RunConvert(args);
     if (command == "process") return RunProcess(args);
+    if (command == "sources") return RunSources(args);
+    if (command == "scan") return RunScan(args);
     throw UsageError("unknown command '" + command + "'");
   } catch (const UsageError& e) {
-    std::fprintf(
-        stderr, "korvane: %s\nTry 'korvane %s--help'.\n", e.what(),
-        command == "info" || command == "convert" || command == "process" ? (command + " ").c_str() : "");
+    std::fprintf(stderr, "korvane: %s\nTry 'korvane %s--help'.\n", e.what(),
+                 command == "info" || command == "convert" || command == "process" || command == "sources" ||
+                         command == "scan"
+                     ? (command + " ").c_str()
+                     : "");
     return kExitUsage;
   } catch (const std::exception& e) {
     std::fflush(stdout);

@@ -80,11 +80,15 @@ void SaveImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& o
 int RunInfo(const std::vector<std::string>& args);
 int RunConvert(const std::vector<std::string>& args);
 int RunProcess(const std::vector<std::string>& args);
+int RunSources(const std::vector<std::string>& args);
+int RunScan(const std::vector<std::string>& args);
 
 // Help texts.
 std::string ToolUsage();
 std::string InfoUsage();
 std::string ConvertUsage();
 std::string ProcessUsage();
+std::string SourcesUsage();
+std::string ScanUsage();
 
 }  // namespace korvane::cli

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "korvane/acquire/twain.h"
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/kvutils.h"
 #include "korvane/io/codecs/bmp/bmp_codec.h"
@@ -108,7 +109,10 @@ void SaveFile(const std::string& name, W&& write) {
 
 }  // namespace
 
-TKorvaneIO::TKorvaneIO(TComponent* AOwner) : TComponent(AOwner) { InitScreenGlobals(); }
+TKorvaneIO::TKorvaneIO(TComponent* AOwner)
+    : TComponent(AOwner), twain_params_(std::make_unique<TKVTWainParams>(this)) {
+  InitScreenGlobals();
+}
 
 TKorvaneIO::~TKorvaneIO() { BeginDestroy(); }
 

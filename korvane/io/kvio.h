@@ -19,6 +19,8 @@
 
 namespace korvane {
 
+class TKVTWainParams;
+
 // Pages of the save parameters dialog.
 enum TPreviewParamsItem { ppALL, ppAUTO, ppJPEG, ppTIFF, ppGIF, ppBMP, ppPCX, ppPNG };
 using TPreviewParams = TSet<TPreviewParamsItem>;
@@ -124,6 +126,16 @@ class TKorvaneIO : public TComponent, private TIOParamsOwner {
   int32_t InsertToFileGif(const std::string& name);
   int32_t InsertToFileTIFF(const std::string& name);
 
+  // --- Scanner acquisition (kvio_acquire.cpp)
+  // The TWAIN source choice and capabilities, owned.
+  TKVTWainParams* TWainParams() { return twain_params_.get(); }
+  // Acquires one image from the selected source into the target; on success
+  // the view takes the image's resolution. True when an image arrived.
+  bool Acquire();
+  // The source manager's selection dialog; the chosen source becomes the
+  // selected one. True when one was chosen.
+  bool SelectAcquireSource();
+
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
  private:
@@ -144,6 +156,7 @@ class TKorvaneIO : public TComponent, private TIOParamsOwner {
   TColor background_ = clBlack;
   TFont preview_font_;
   TIOPreviewsParams previews_params_;
+  std::unique_ptr<TKVTWainParams> twain_params_;
   // Last: its constructor asks this component for the target bitmap.
   TIOParamsVals params_{this};
 };

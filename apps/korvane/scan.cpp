@@ -1,0 +1,186 @@
+// korvane sources / korvane scan: the TWAIN sources (SANE devices through the
+// built-in source manager when no TWAIN manager is installed) and a scan to
+// a file, one file per page from a document feeder.
+#include <cstdio>
+#include <memory>
+#include <sstream>
+
+#include "apps/korvane/tool.h"
+#include "korvane/acquire/twain.h"
+
+namespace korvane::cli {
+
+namespace {
+
+// OUT with a page number before the extension: scan.png -> scan3.png.
+std::string PageName(const std::string& out, int page) {
+  const size_t slash = out.find_last_of('/');
+  size_t dot = out.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == 0 ||
+      (slash != std::string::npos && dot == slash + 1))
+    dot = out.size();
+  return out.substr(0, dot) + std::to_string(page) + out.substr(dot);
+}
+
+std::string Why() {
+  const TKVTWainCallInfo info = KVTW_LastCallInfo();
+  if (info.ConditionCode) return " (TWAIN condition code " + std::to_string(info.ConditionCode) + ")";
+  return "";
+}
+
+}  // namespace
+
+int RunSources(const std::vector<std::string>& args) {
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") {
+      std::fputs(SourcesUsage().c_str(), stdout);
+      return 0;
+    }
+    throw UsageError("sources: unexpected argument " + a);
+  }
+  TKVTWainParams tp;
+  const int n = tp.GetSourceCount();
+  for (int i = 0; i < n; ++i) {
+    const TW_IDENTITY* id = tp.GetSourceIdentity(i);
+    std::printf("%s\t%s\t%s\n", TWStr(id->ProductName).c_str(), TWStr(id->Manufacturer).c_str(),
+                TWStr(id->ProductFamily).c_str());
+  }
+  if (n == 0) std::fputs("korvane: no scanner sources found\n", stderr);
+  return 0;
+}
+
+int RunScan(const std::vector<std::string>& args) {
+  LoadSaveOptions opts;
+  std::string out, source;
+  int dpi = 0, mode = -1;
+  bool adf = false, haveArea = false;
+  double area[4] = {0, 0, 0, 0};
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(ScanUsage().c_str(), stdout);
+      return 0;
+    }
+    if (TakeLoadSaveOption(args, i, opts)) continue;
+    if (a == "--source") {
+      source = OptionArg(args, i);
+    } else if (a == "--dpi") {
+      dpi = ParseInt(OptionArg(args, i), "--dpi", 1, 19200);
+    } else if (a == "--mode") {
+      const std::string& m = OptionArg(args, i);
+      mode = m == "bw" ? TWPT_BW : m == "gray" ? TWPT_GRAY : m == "color" ? TWPT_RGB : -1;
+      if (mode < 0) throw UsageError("--mode takes bw, gray or color");
+    } else if (a == "--adf") {
+      adf = true;
+    } else if (a == "--area") {
+      std::stringstream in(OptionArg(args, i));
+      std::string part;
+      int n = 0;
+      while (std::getline(in, part, ',')) {
+        if (n == 4) throw UsageError("--area takes four numbers L,T,R,B (inches)");
+        area[n++] = ParseReal(part, "--area");
+      }
+      if (n != 4 || area[2] <= area[0] || area[3] <= area[1] || area[0] < 0 || area[1] < 0)
+        throw UsageError("--area takes L,T,R,B in inches, right of left and below top");
+      haveArea = true;
+    } else if (a.size() > 1 && a[0] == '-') {
+      throw UsageError("scan: unknown option " + a);
+    } else if (out.empty()) {
+      out = a;
+    } else {
+      throw UsageError("scan takes one output file");
+    }
+  }
+  if (out.empty()) throw UsageError("scan takes an output file");
+
+  TBitmap bmp;
+  TKorvaneIO io;
+  io.SetAttachedBitmap(&bmp);
+  TKVTWainParams& tp = *io.TWainParams();
+  if (tp.GetSourceCount() == 0) throw std::runtime_error("no scanner sources found");
+  if (!source.empty() && !tp.SelectSourceByName(source))
+    throw std::runtime_error("no source named '" + source + "' (korvane sources lists them)");
+  tp.SetVisibleDialog(false);
+  if (mode >= 0) tp.GetPixelType()->SetCurrentValue(mode);
+  if (dpi) {
+    tp.GetXResolution()->SetCurrentValue(dpi);
+    tp.GetYResolution()->SetCurrentValue(dpi);
+  }
+  tp.SetFeederEnabled(adf);
+  if (haveArea)
+    for (int k = 0; k < 4; ++k) tp.SetAcquireFrame(k, area[k]);
+
+  ProgressBar bar(WantProgress(opts));
+  if (!adf) {
+    bar.Start("scanning");
+    io.OnProgress = bar.Event();
+    const bool ok = io.Acquire();
+    bar.Done();
+    if (!ok) throw std::runtime_error("the scanner delivered no image" + Why());
+    SaveImage(io, out, opts, bar);
+    return 0;
+  }
+
+  // Feeder: each page is saved once the next one arrives (its record is
+  // filled after the callback), the last one after the run.
+  std::unique_ptr<TBitmap> held;
+  std::unique_ptr<TIOParamsVals> heldParams;
+  int saved = 0;
+  auto flush = [&] {
+    if (!held) return;
+    TKorvaneIO pageIO;
+    pageIO.SetAttachedBitmap(held.get());
+    pageIO.Params()->Assign(heldParams.get());
+    SaveImage(pageIO, PageName(out, ++saved), opts, bar);
+    held.reset();
+  };
+  bool aborting = false;
+  TProgressRec pr;
+  pr.Aborting = &aborting;
+  pr.OnProgress = bar.Event();
+  pr.Sender = &io;
+  bar.Start("scanning");
+  const bool ok =
+      KVTW_Acquire(nullptr, nullptr, true, pr, nullptr, &tp, [&](TBitmap* page, TIOParamsVals*& rec) {
+        flush();
+        held = std::make_unique<TBitmap>();
+        held->Assign(page);
+        heldParams = std::make_unique<TIOParamsVals>();
+        heldParams->SetDefaultParams();
+        rec = heldParams.get();
+      });
+  bar.Done();
+  flush();
+  if (!ok) throw std::runtime_error("the scanner delivered no image" + Why());
+  if (!opts.quiet) std::fprintf(stderr, "korvane: %d page%s scanned\n", saved, saved == 1 ? "" : "s");
+  return 0;
+}
+
+std::string SourcesUsage() {
+  return "Usage: korvane sources\n"
+         "\n"
+         "Lists the scanner sources, one per line: name, manufacturer and model,\n"
+         "separated by tabs. Without an installed TWAIN source manager (or with\n"
+         "KORVANE_TWAIN_DSM=sane) the sources are the SANE devices, named as SANE\n"
+         "names them (test:0, ...). KORVANE_TWAIN_DSM=PATH loads that manager.\n";
+}
+
+std::string ScanUsage() {
+  return "Usage: korvane scan OUT [--source NAME] [--dpi N] [--mode bw|gray|color]\n"
+         "                  [--adf] [--area L,T,R,B] [--set Name=Value]... [--quiet]\n"
+         "\n"
+         "Scans one image into OUT (format by extension). The scanner's own\n"
+         "window is not shown.\n"
+         "\n"
+         "  --source NAME  the first source whose name begins with NAME, any case\n"
+         "                 (default: the first source)\n"
+         "  --dpi N        resolution in dots per inch\n"
+         "  --mode M       bw (1 bit), gray or color\n"
+         "  --adf          scan every page of the document feeder, one file each:\n"
+         "                 OUT with the page number before the extension (out1.png...)\n"
+         "  --area L,T,R,B the scan area in inches from the top left corner\n"
+         "  --set N=V      a save parameter (see korvane info --fields)\n"
+         "  --quiet        no progress bar\n";
+}
+
+}  // namespace korvane::cli

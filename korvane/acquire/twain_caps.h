@@ -1,0 +1,59 @@
+// Capability containers: building the containers an application sends with
+// MSG_SET and reading the ones a source answers to MSG_GET, over the handle
+// functions of the open source manager. Containers from a source are hostile
+// data: item counts and indexes are checked against the bytes the handle
+// holds.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "korvane/acquire/twain_types.h"
+#include "korvane/foundations/containers.h"
+
+namespace korvane {
+
+// The handle functions of a source manager: its DAT_ENTRYPOINT functions
+// when it offers them, otherwise malloc/free with a handle being the address
+// of its memory.
+struct TTWainMemory {
+  DSM_MEMALLOCATE alloc = nullptr;
+  DSM_MEMFREE free = nullptr;
+  DSM_MEMLOCK lock = nullptr;
+  DSM_MEMUNLOCK unlock = nullptr;
+
+  // A zeroed block, null when out of memory.
+  TW_HANDLE Alloc(size_t bytes) const;
+  void Free(TW_HANDLE h) const;
+  uint8_t* Lock(TW_HANDLE h) const;
+  void Unlock(TW_HANDLE h) const;
+  // Bytes known to be readable behind a handle a source handed over: the
+  // allocation's size for malloc blocks, Limit for a manager's own blocks
+  // (whose size cannot be asked).
+  size_t Size(TW_HANDLE h, size_t limit) const;
+};
+
+// Largest item count read from a container.
+constexpr uint32_t kMaxCapItems = 4096;
+
+// Bytes of one item of a container item type; 0 for types lists do not hold.
+size_t TWItemSize(TW_UINT16 type);
+
+// Containers for MSG_SET (null when out of memory). The caller frees them.
+TW_HANDLE MakeOneValue(const TTWainMemory& mem, TW_UINT16 itemType, TW_UINT32 item);
+// Items as TWTY_UINT16; CurrentIndex the position of the current value (0
+// when it is not among the items). Values above maxValue are sent as it.
+TW_HANDLE MakeIntegerEnumeration(const TTWainMemory& mem, const TKVIntegerList& list,
+                                 int32_t maxValue = 0xFFFF);
+TW_HANDLE MakeDoubleEnumeration(const TTWainMemory& mem, const TKVDoubleList& list);
+TW_HANDLE MakeDoubleRange(const TTWainMemory& mem, const TKVDoubleList& list);
+
+// Fills a list from a container: arrays give items, enumerations items and
+// the current value (the item at CurrentIndex), one-values one item that is
+// also current, ranges the range and the current value. False (the list
+// cleared) for other containers or damaged data.
+bool ReadIntegerContainer(const TTWainMemory& mem, const TW_CAPABILITY& cap, TKVIntegerList& list);
+bool ReadDoubleContainer(const TTWainMemory& mem, const TW_CAPABILITY& cap, TKVDoubleList& list);
+// The current value of any container as a double (FIX32 items converted).
+bool ReadCurrentValue(const TTWainMemory& mem, const TW_CAPABILITY& cap, double& value);
+
+}  // namespace korvane

@@ -1,0 +1,28 @@
+// TKorvaneIO's scanner acquisition: one image from the selected TWAIN source
+// into the target bitmap.
+#include "korvane/acquire/twain.h"
+#include "korvane/io/kvio.h"
+#include "korvane/view/kvview.h"
+
+namespace korvane {
+
+bool TKorvaneIO::Acquire() {
+  TBitmap* b = Begin();
+  if (!b) return false;
+  HWND window = KVFindHandle(this);
+  TProgressRec pr = MakeProgress();
+  const bool ok = KVTW_Acquire(window, b, false, pr, &params_, twain_params_.get());
+  if (ok && target_.View()) target_.View()->SetDPI(params_.DpiX, params_.DpiY);
+  if (window) window->activateWindow(), window->setFocus();
+  Update();
+  return ok;
+}
+
+bool TKorvaneIO::SelectAcquireSource() {
+  std::string name;
+  if (!KVTW_SelectImageSource(KVFindHandle(this), name)) return false;
+  twain_params_->SelectSourceByName(name);
+  return true;
+}
+
+}  // namespace korvane
