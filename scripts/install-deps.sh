@@ -7,6 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   googletest libgtest-dev libbenchmark-dev
   clang
   fonts-dejavu-core
