@@ -17,7 +17,7 @@ PACKAGES=(
 # Peers for the benchmark scripts, and Xvfb for screenshots of the demo (not
 # needed by make test).
 if [[ "${KORVANE_DEPS:-}" == "bench" ]]; then
-  PACKAGES+=(imagemagick python3-opencv xvfb xauth)
+  PACKAGES+=(imagemagick python3-opencv xvfb xauth libvips-tools)
 fi
 
 missing=()
