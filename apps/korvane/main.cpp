@@ -2,7 +2,7 @@
 //   korvane info FILE...            what a file holds
 //   korvane convert IN OUT ...      load and save in another format
 //   korvane process IN OUT OP...    load, process, save
-#include <QGuiApplication>
+#include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
   // tool run without a display.
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   qInstallMessageHandler(QtMessages);
-  QGuiApplication app(argc, argv);
+  // A full application: the multi-image commands use a (never shown) view.
+  QApplication app(argc, argv);
   korvane::InstallKorvaneLZWCoders();
 
   std::vector<std::string> args(argv + 1, argv + argc);
