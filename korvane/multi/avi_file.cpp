@@ -204,7 +204,17 @@ int TKVAVIReader::DelayMs() const {
   return int(std::trunc(1.0 / (double(rate_) / double(scale_)) * 1000.0));
 }
 
-bool TKVAVIReader::NextFrame(TBitmap* bmp, int& BitCount) {
+bool TKVAVIReader::NextFrame(TBitmap* bmp, int& BitCount) { return Next(bmp, nullptr, BitCount); }
+
+bool TKVAVIReader::NextFrameDIB(HGLOBAL& Dib, int& BitCount) {
+  Dib = nullptr;
+  TBitmap scratch;
+  if (!Next(&scratch, &Dib, BitCount)) return false;
+  if (!Dib) Dib = BitmapToPackedDIB(&scratch);
+  return Dib != nullptr;
+}
+
+bool TKVAVIReader::Next(TBitmap* bmp, HGLOBAL* dib, int& BitCount) {
   for (;;) {
     if (d_->dec) {
       // A frame the decoder already holds comes first.
@@ -223,10 +233,32 @@ bool TKVAVIReader::NextFrame(TBitmap* bmp, int& BitCount) {
           ++skipped_;
           continue;
         }
-        bmp->Allocate(width_, height_, pf24bit);
-        uint8_t* dst[4] = {bmp->Scanline(0), nullptr, nullptr, nullptr};
-        int stride[4] = {int(height_ > 1 ? bmp->Scanline(1) - bmp->Scanline(0) : ((width_ * 3 + 3) & ~3)), 0, 0, 0};
+        uint8_t* dst[4] = {nullptr, nullptr, nullptr, nullptr};
+        int stride[4] = {0, 0, 0, 0};
+        HGLOBAL block = nullptr;
+        if (dib) {
+          // Straight into a packed DIB: bottom-up rows, written from the last.
+          const int row = (width_ * 3 + 3) & ~3;
+          block = GlobalAlloc(GMEM_MOVEABLE, PackedDIBSize(width_, height_, 24));
+          uint8_t* p = block ? static_cast<uint8_t*>(GlobalLock(block)) : nullptr;
+          if (!p) {
+            if (block) GlobalFree(block);
+            av_frame_unref(f);
+            throw EInvalidGraphic("unable to open AVI stream");
+          }
+          PutHeader(p, width_, height_, 24, 0, uint32_t(size_t(row) * height_));
+          dst[0] = p + sizeof(TBitmapInfoHeader) + size_t(row) * (height_ - 1);
+          stride[0] = -row;
+        } else {
+          bmp->Allocate(width_, height_, pf24bit);
+          dst[0] = bmp->Scanline(0);
+          stride[0] = int(height_ > 1 ? bmp->Scanline(1) - bmp->Scanline(0) : ((width_ * 3 + 3) & ~3));
+        }
         sws_scale(d_->sws, f->data, f->linesize, 0, f->height, dst, stride);
+        if (block) {
+          GlobalUnlock(block);
+          *dib = block;
+        }
         av_frame_unref(f);
         BitCount = 24;
         return true;

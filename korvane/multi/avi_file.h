@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "korvane/foundations/host/graphics.h"
+#include "korvane/foundations/host/winsys.h"
 
 namespace korvane {
 
@@ -59,12 +60,17 @@ class TKVAVIReader {
   // DIB); BitCount receives the frame's bit count. False at the end of the
   // stream. A frame that cannot be decoded is skipped.
   bool NextFrame(TBitmap* bmp, int& BitCount);
+  // The same as a new packed DIB block (24-bit, or 1-bit from a 1-bit DIB;
+  // bottom-up) that the caller owns: decoded frames are converted straight
+  // into it.
+  bool NextFrameDIB(HGLOBAL& Dib, int& BitCount);
   // Frames skipped because they could not be decoded.
   int Skipped() const { return skipped_; }
 
  private:
   struct Impl;
   void Open(const char* name);
+  bool Next(TBitmap* bmp, HGLOBAL* dib, int& BitCount);
   std::unique_ptr<Impl> d_;
   int64_t length_ = 0;
   int scale_ = 1, rate_ = 0;

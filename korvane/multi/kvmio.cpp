@@ -257,16 +257,24 @@ void TKorvaneMIO::LoadFromFileAVI(const std::string& name) {
   const int delay = avi.DelayMs();
   const int64_t n = avi.Length();
   int index = std::max(view_->GetSelectedItem(), 0);
+  const int first = index;
   view_->LockPaint();
   struct Unlock {
     TKorvaneMView* v;
-    ~Unlock() { v->NPUnLockPaint(); }
+    ~Unlock() {
+      if (v) v->NPUnLockPaint();
+    }
   } unlock{view_};
-  TBitmap bmp;
+  HGLOBAL dib = nullptr;
   int bits = 24;
-  for (int64_t i = 0; avi.NextFrame(&bmp, bits); ++i, ++index) {
+  for (int64_t i = 0; avi.NextFrameDIB(dib, bits); ++i, ++index) {
     view_->InsertImage(index);
-    view_->SetImage(index, &bmp);
+    // The frame goes straight into the compact store without being lent out
+    // (a lent frame would be copied back and forth for every frame that
+    // follows); the last one is selected again at the end, as an insert
+    // leaves it.
+    view_->DeselectNU();
+    view_->SetImageDIBNU(index, dib);
     view_->SetImageDelayTime(index, delay);
     if (TIOParamsVals* rec = GetParams(index)) {
       rec->GIF_DelayTime = delay;
@@ -281,8 +289,8 @@ void TKorvaneMIO::LoadFromFileAVI(const std::string& name) {
       InitScreenGlobals();
       rec->DpiX = gSystemDPIX;
       rec->DpiY = gSystemDPIY;
-      rec->Width = bmp.Width();
-      rec->Height = bmp.Height();
+      rec->Width = view_->GetImageWidth(index);
+      rec->Height = view_->GetImageHeight(index);
       rec->FileName = name;
       rec->FileType = ioUnknown;
       rec->FreeColorMap();
@@ -290,6 +298,9 @@ void TKorvaneMIO::LoadFromFileAVI(const std::string& name) {
     ImageDone(int(i), int(std::max<int64_t>(n, i + 1)));
     if (Aborting) break;
   }
+  view_->NPUnLockPaint();
+  unlock.v = nullptr;
+  if (index > first) view_->SetSelectedItemNU(index - 1);
   Update();
 }
 

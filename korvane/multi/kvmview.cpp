@@ -152,6 +152,32 @@ void TKorvaneMView::SetImageRect(int idx, TBitmap* Bitmap, int x1, int y1, int x
   Update();
 }
 
+void TKorvaneMView::SetImageDIBNU(int idx, HGLOBAL Dib) {
+  if (!Dib) return;
+  if (!InRange(idx)) {
+    GlobalFree(Dib);
+    return;
+  }
+  try {
+    TDIBInfo info;
+    {
+      TGlobalLock lock(Dib);
+      info = ParsePackedDIB(lock.Data(), lock.Size());
+    }
+    if (info.Compression != 0 || (info.BitCount != 24 && info.BitCount != 1) || info.TopDown) {
+      TBitmap b;
+      _CopyDIB2Bitmap(Dib, &b);
+      GlobalFree(Dib);
+      Dib = _CopyBitmaptoDIB(&b, 0, 0, 0, 0);
+    }
+  } catch (...) {
+    GlobalFree(Dib);
+    throw;
+  }
+  StoreCompact(idx, Dib);
+  if (idx == selected_) GetBitmap(idx);
+}
+
 void TKorvaneMView::SetImageFileName(int idx, const std::string& name) {
   if (!InRange(idx)) return;
   infos_[idx]->FileName = name;

@@ -64,6 +64,10 @@ class TKorvaneMView : public TKVView {
   void SetImage(int idx, TBitmap* Bitmap);
   void SetImageNU(int idx, TBitmap* Bitmap);
   void SetImageRect(int idx, TBitmap* Bitmap, int x1, int y1, int x2, int y2);
+  // Stores a packed DIB block as the picture, without repainting: the view
+  // takes the block. Blocks that are not 24- or 1-bit DIBs are converted
+  // (and freed); a block that is no DIB raises EInvalidGraphic and is freed.
+  void SetImageDIBNU(int idx, HGLOBAL Dib);
   void SetImageFileName(int idx, const std::string& name);
   std::string GetImageFileName(int idx) const;
   void SetImageID(int idx, int id);
