@@ -44,7 +44,8 @@ std::vector<std::string> Jpegs(const std::string& dir) {
 
 int Held(TKorvaneMView& v) {
   int n = 0;
-  for (int i = 0; i < v.GetImageCount(); ++i) n += v.GetBitmapInfo(i) != nullptr || v.GetImageInfo(i)->BmpCount > 0;
+  for (int i = 0; i < v.GetImageCount(); ++i)
+    n += v.GetBitmapInfo(i) != nullptr || v.GetImageInfo(i)->BmpCount > 0;
   return n;
 }
 
@@ -129,9 +130,10 @@ int Memory(const std::string& dir, int n) {
     if (y == my) break;
   }
   double t = CpuSeconds() - t0;
-  std::printf("memory_images %d count\nmemory_visible_max %d count\nmemory_held_max %d count\n"
-              "memory_peak_rss %.1f MiB\nmemory_cpu %.3f s\n",
-              n, maxVisible, maxHeld, PeakRssKiB() / 1024.0, t);
+  std::printf(
+      "memory_images %d count\nmemory_visible_max %d count\nmemory_held_max %d count\n"
+      "memory_peak_rss %.1f MiB\nmemory_cpu %.3f s\n",
+      n, maxVisible, maxHeld, PeakRssKiB() / 1024.0, t);
   return 0;
 }
 

@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int n = 0; n < 32 && avi.NextFrame(&bmp, bits); ++n) {
       if (bmp.PixelFormat() != pf1bit && bmp.PixelFormat() != pf24bit) std::abort();
       if (bmp.Width() != avi.Width() || bmp.Height() != avi.Height()) std::abort();
-      const size_t row = bmp.PixelFormat() == pf1bit ? (size_t(bmp.Width()) + 7) / 8 : size_t(bmp.Width()) * 3;
+      const size_t row =
+          bmp.PixelFormat() == pf1bit ? (size_t(bmp.Width()) + 7) / 8 : size_t(bmp.Width()) * 3;
       for (int y = 0; y < bmp.Height(); ++y)
         for (size_t i = 0; i < row; ++i) sum += bmp.Scanline(y)[i];
     }

@@ -26,10 +26,8 @@ ThumbBrowser::ThumbBrowser(OpenCell open, QWidget* parent) : QMainWindow(parent)
   view_->OnDblClick = [this](TObject*) { OpenSelected(); };
   view_->OnImageSelect = [this](TObject*, int idx) {
     std::string name = view_->GetImageFileName(idx);
-    statusBar()->showMessage(QString("%1 of %2 %3")
-                                 .arg(idx + 1)
-                                 .arg(view_->GetImageCount())
-                                 .arg(QString::fromStdString(name)));
+    statusBar()->showMessage(
+        QString("%1 of %2 %3").arg(idx + 1).arg(view_->GetImageCount()).arg(QString::fromStdString(name)));
   };
 
   QMenu* file = menuBar()->addMenu("&File");
@@ -59,7 +57,8 @@ ThumbBrowser::ThumbBrowser(OpenCell open, QWidget* parent) : QMainWindow(parent)
   connect(play_, &QAction::toggled, this, [this](bool on) { view_->SetPlaying(on); });
   QAction* single = new QAction("&One at a time", this);
   single->setCheckable(true);
-  connect(single, &QAction::toggled, this, [this](bool on) { view_->SetDisplayMode(on ? mdSingle : mdGrid); });
+  connect(single, &QAction::toggled, this,
+          [this](bool on) { view_->SetDisplayMode(on ? mdSingle : mdGrid); });
   QAction* openCell = new QAction("Open in &image view", this);
   connect(openCell, &QAction::triggered, this, [this] { OpenSelected(); });
   QMenu* viewMenu = menuBar()->addMenu("&View");
@@ -78,8 +77,8 @@ ThumbBrowser::~ThumbBrowser() {
 
 bool ThumbBrowser::OpenFolder(const QString& dir, QString& error) {
   const QStringList names = QDir(dir).entryList(
-      {"*.bmp", "*.jpg", "*.jpeg", "*.png", "*.gif", "*.tif", "*.tiff", "*.pcx", "*.ico", "*.cur"}, QDir::Files,
-      QDir::Name | QDir::IgnoreCase);
+      {"*.bmp", "*.jpg", "*.jpeg", "*.png", "*.gif", "*.tif", "*.tiff", "*.pcx", "*.ico", "*.cur"},
+      QDir::Files, QDir::Name | QDir::IgnoreCase);
   if (names.isEmpty()) {
     error = dir + ": no images";
     return false;

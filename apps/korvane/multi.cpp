@@ -43,14 +43,16 @@ bool DescribeAVI(const std::string& name, int index) {
   std::printf("Rate: %d/%d frames per second\n", avi.Rate(), avi.Scale());
   std::printf("Delay: %d ms\n", avi.DelayMs());
   if (avi.Skipped() > 0) std::printf("Undecodable frames: %d\n", avi.Skipped());
-  if (index >= 0 && pick.Empty()) throw std::runtime_error(name + ": no frame at index " + std::to_string(index));
+  if (index >= 0 && pick.Empty())
+    throw std::runtime_error(name + ": no frame at index " + std::to_string(index));
   if (!pick.Empty()) std::printf("Frame %d bits: %d\n", std::max(index, 0), pickBits);
   return true;
 }
 
 bool WantsMultiConvert(const std::vector<std::string>& args) {
   for (const std::string& a : args)
-    if (a == "--frames" || a == "--avi-codec" || (a.size() > 1 && a[0] != '-' && Ext(a) == ".avi")) return true;
+    if (a == "--frames" || a == "--avi-codec" || (a.size() > 1 && a[0] != '-' && Ext(a) == ".avi"))
+      return true;
   return false;
 }
 
@@ -107,8 +109,8 @@ int RunConvertMulti(const std::vector<std::string>& args) {
     // One frame of the video into any format the I/O component saves.
     const int index = std::max(opts.index, 0);
     if (index >= view.GetImageCount())
-      throw std::runtime_error(in + ": no image was loaded (is there an image at index " + std::to_string(index) +
-                               "?)");
+      throw std::runtime_error(in + ": no image was loaded (is there an image at index " +
+                               std::to_string(index) + "?)");
     TBitmap bmp;
     bmp.Assign(view.GetBitmap(index));
     view.ReleaseBitmap(index);

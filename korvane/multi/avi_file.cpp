@@ -104,7 +104,9 @@ struct TKVAVIReader::Impl {
   static int64_t SeekMem(void* opaque, int64_t off, int whence) {
     Impl* d = static_cast<Impl*>(opaque);
     if (whence == AVSEEK_SIZE) return int64_t(d->memSize);
-    int64_t base = (whence & 3) == SEEK_CUR ? int64_t(d->memPos) : (whence & 3) == SEEK_END ? int64_t(d->memSize) : 0;
+    int64_t base = (whence & 3) == SEEK_CUR   ? int64_t(d->memPos)
+                   : (whence & 3) == SEEK_END ? int64_t(d->memSize)
+                                              : 0;
     int64_t p = base + off;
     if (p < 0 || p > int64_t(d->memSize)) return AVERROR(EINVAL);
     d->memPos = size_t(p);
@@ -175,8 +177,8 @@ void TKVAVIReader::Open(const char* name) {
   const int bits = par->bits_per_coded_sample;
   if (par->codec_id == AV_CODEC_ID_RAWVIDEO && tag == 0 && (bits == 24 || bits == 32)) {
     // Uncompressed DIB rows; the demuxer marks bottom-up frames.
-    bool bottomUp = par->extradata_size >= 9 &&
-                    std::memcmp(par->extradata + par->extradata_size - 9, "BottomUp", 9) == 0;
+    bool bottomUp =
+        par->extradata_size >= 9 && std::memcmp(par->extradata + par->extradata_size - 9, "BottomUp", 9) == 0;
     size_t row = (size_t(width_) * bits / 8 + 3) & ~size_t(3);
     d_->frameBytes = row * size_t(height_);
     d_->header.resize(sizeof(TBitmapInfoHeader));
@@ -191,7 +193,8 @@ void TKVAVIReader::Open(const char* name) {
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     if (!codec) throw EInvalidGraphic("unable to open AVI stream");
     d_->dec = avcodec_alloc_context3(codec);
-    if (!d_->dec || avcodec_parameters_to_context(d_->dec, par) < 0) throw EInvalidGraphic("unable to open AVI stream");
+    if (!d_->dec || avcodec_parameters_to_context(d_->dec, par) < 0)
+      throw EInvalidGraphic("unable to open AVI stream");
     d_->dec->thread_count = 1;
     if (avcodec_open2(d_->dec, codec, nullptr) < 0) throw EInvalidGraphic("unable to open AVI stream");
   }
@@ -226,8 +229,8 @@ bool TKVAVIReader::Next(TBitmap* bmp, HGLOBAL* dib, int& BitCount) {
           ++skipped_;
           continue;
         }
-        d_->sws = sws_getCachedContext(d_->sws, f->width, f->height, AVPixelFormat(f->format), width_, height_,
-                                       AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr, nullptr);
+        d_->sws = sws_getCachedContext(d_->sws, f->width, f->height, AVPixelFormat(f->format), width_,
+                                       height_, AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr, nullptr);
         if (!d_->sws) {
           av_frame_unref(f);
           ++skipped_;
@@ -428,7 +431,8 @@ void TKVAVIWriter::WriteDIB(const uint8_t* dib, size_t size) {
   } else {
     PackedDIBToBitmap(dib, size, &bmp);
     if (bmp.PixelFormat() != pf24bit) bmp.SetPixelFormat(pf24bit);
-    if (bmp.Width() != d_->width || bmp.Height() != d_->height) throw EInvalidGraphic("unable to create AVI file");
+    if (bmp.Width() != d_->width || bmp.Height() != d_->height)
+      throw EInvalidGraphic("unable to create AVI file");
     const int stride = int(d_->height > 1 ? bmp.Scanline(1) - bmp.Scanline(0) : ((d_->width * 3 + 3) & ~3));
     if (!d_->enc) {
       // Bottom-up rows padded to 4 bytes.
@@ -436,7 +440,8 @@ void TKVAVIWriter::WriteDIB(const uint8_t* dib, size_t size) {
       if (av_new_packet(d_->pkt, row * d_->height) < 0) throw EInvalidGraphic("unable to create AVI file");
       std::memset(d_->pkt->data, 0, size_t(row) * d_->height);
       for (int y = 0; y < d_->height; ++y)
-        std::memcpy(d_->pkt->data + size_t(row) * (d_->height - 1 - y), bmp.Scanline(y), size_t(d_->width) * 3);
+        std::memcpy(d_->pkt->data + size_t(row) * (d_->height - 1 - y), bmp.Scanline(y),
+                    size_t(d_->width) * 3);
     } else {
       if (av_frame_make_writable(d_->frame) < 0) throw EInvalidGraphic("unable to create AVI file");
       const uint8_t* src[4] = {bmp.Scanline(0), nullptr, nullptr, nullptr};

@@ -66,7 +66,8 @@ void TKorvaneMIO::OnBitmapChange(TObject*) {
 }
 
 void TKorvaneMIO::Renumber() {
-  for (size_t i = 0; i < params_.size(); ++i) params_[i]->TIFF_ImageIndex = params_[i]->GIF_ImageIndex = int32_t(i);
+  for (size_t i = 0; i < params_.size(); ++i)
+    params_[i]->TIFF_ImageIndex = params_[i]->GIF_ImageIndex = int32_t(i);
 }
 
 void TKorvaneMIO::InsertIOParam(int idx) {
@@ -185,7 +186,8 @@ void TKorvaneMIO::SaveMulti(TStream* stream, Multi kind) {
         int32_t saved;
         ~DelayFix() { r->GIF_DelayTime = saved; }
       } fix{rec, rec->GIF_DelayTime};
-      if (rec->FileType == ioUnknown && LowerExt(rec->FileName) == ".avi") rec->GIF_DelayTime = (rec->GIF_DelayTime + 5) / 10;
+      if (rec->FileType == ioUnknown && LowerExt(rec->FileName) == ".avi")
+        rec->GIF_DelayTime = (rec->GIF_DelayTime + 5) / 10;
       if (i == 0)
         WriteGifStream(stream, bmp, *rec, pr);
       else
@@ -279,11 +281,21 @@ void TKorvaneMIO::LoadFromFileAVI(const std::string& name) {
     if (TIOParamsVals* rec = GetParams(index)) {
       rec->GIF_DelayTime = delay;
       switch (bits) {
-        case 1: rec->BitsPerSample = 1, rec->SamplesPerPixel = 1; break;
-        case 4: rec->BitsPerSample = 4, rec->SamplesPerPixel = 1; break;
-        case 8: rec->BitsPerSample = 8, rec->SamplesPerPixel = 1; break;
-        case 15: rec->BitsPerSample = 5, rec->SamplesPerPixel = 3; break;
-        default: rec->BitsPerSample = 8, rec->SamplesPerPixel = 3; break;
+        case 1:
+          rec->BitsPerSample = 1, rec->SamplesPerPixel = 1;
+          break;
+        case 4:
+          rec->BitsPerSample = 4, rec->SamplesPerPixel = 1;
+          break;
+        case 8:
+          rec->BitsPerSample = 8, rec->SamplesPerPixel = 1;
+          break;
+        case 15:
+          rec->BitsPerSample = 5, rec->SamplesPerPixel = 3;
+          break;
+        default:
+          rec->BitsPerSample = 8, rec->SamplesPerPixel = 3;
+          break;
       }
       rec->GIF_ImageIndex = rec->TIFF_ImageIndex = index;
       InitScreenGlobals();

@@ -184,7 +184,9 @@ void TKorvaneMView::SetImageFileName(int idx, const std::string& name) {
   infos_[idx]->ID = -1;
 }
 
-std::string TKorvaneMView::GetImageFileName(int idx) const { return InRange(idx) ? infos_[idx]->FileName : std::string(); }
+std::string TKorvaneMView::GetImageFileName(int idx) const {
+  return InRange(idx) ? infos_[idx]->FileName : std::string();
+}
 
 void TKorvaneMView::SetImageID(int idx, int id) {
   if (!InRange(idx)) return;
@@ -228,7 +230,9 @@ int TKorvaneMView::GetImageX(int idx) const { return InRange(idx) ? infos_[idx]-
 int TKorvaneMView::GetImageY(int idx) const { return InRange(idx) ? infos_[idx]->Y : 0; }
 int TKorvaneMView::GetImageRow(int idx) const { return InRange(idx) ? infos_[idx]->Row : 0; }
 int TKorvaneMView::GetImageCol(int idx) const { return InRange(idx) ? infos_[idx]->Col : 0; }
-HGLOBAL TKorvaneMView::GetBitmapInfo(int idx) const { return InRange(idx) ? infos_[idx]->DIBHandle : nullptr; }
+HGLOBAL TKorvaneMView::GetBitmapInfo(int idx) const {
+  return InRange(idx) ? infos_[idx]->DIBHandle : nullptr;
+}
 
 // ---------------------------------------------------------------------------
 // Loans

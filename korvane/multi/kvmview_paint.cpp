@@ -161,14 +161,29 @@ void TKorvaneMView::ScrollBy(int bar, int code, int pos) {
   GetMaxViewXY(mx, my);
   int v = cur;
   switch (code) {
-    case SB_LINEUP: v = cur - 1; break;
-    case SB_LINEDOWN: v = cur + 1; break;
-    case SB_PAGEUP: v = cur - page; break;
-    case SB_PAGEDOWN: v = cur + page; break;
-    case SB_THUMBTRACK: v = pos & 0xFFFF; break;
-    case SB_TOP: v = 0; break;
-    case SB_BOTTOM: v = bar == SB_HORZ ? mx : my; break;
-    default: break;
+    case SB_LINEUP:
+      v = cur - 1;
+      break;
+    case SB_LINEDOWN:
+      v = cur + 1;
+      break;
+    case SB_PAGEUP:
+      v = cur - page;
+      break;
+    case SB_PAGEDOWN:
+      v = cur + page;
+      break;
+    case SB_THUMBTRACK:
+      v = pos & 0xFFFF;
+      break;
+    case SB_TOP:
+      v = 0;
+      break;
+    case SB_BOTTOM:
+      v = bar == SB_HORZ ? mx : my;
+      break;
+    default:
+      break;
   }
   if (bar == SB_HORZ)
     SetViewX(v);
@@ -289,7 +304,8 @@ void TKorvaneMView::PaintTo(TCanvas* canvas) {
     if (!visible) {
       // Pictures that can be had again are dropped when their cell leaves
       // the window: memory follows the visible cells.
-      if (idx != selected_ && info.DIBHandle && (info.ID != -1 || !info.FileName.empty()) && info.BmpCount == 0)
+      if (idx != selected_ && info.DIBHandle && (info.ID != -1 || !info.FileName.empty()) &&
+          info.BmpCount == 0)
         FreeImage(idx);
       continue;
     }
@@ -392,7 +408,9 @@ void TKorvaneMView::SelectSeek(TKVSeek kind) {
   int rows = step > 0 ? (ClientHeight() - vborder_) / step : 0;
   int s = selected_;
   auto visible = [this] { return GetImageVisibility(selected_) == 2; };
-  auto sel = [this]() -> const TKVImageInfo* { return InRange(selected_) ? infos_[selected_].get() : nullptr; };
+  auto sel = [this]() -> const TKVImageInfo* {
+    return InRange(selected_) ? infos_[selected_].get() : nullptr;
+  };
   auto scrollDown = [&] {
     if (visible() || !sel()) return;
     SetViewY(sel()->Y + thumb_h_ + vborder_ - ClientHeight());
@@ -413,7 +431,8 @@ void TKorvaneMView::SelectSeek(TKVSeek kind) {
       if (s < 0) return;
       SetSelectedItem(s + 1);
       if (!visible() && sel())
-        SetViewXY(sel()->X + thumb_w_ + hborder_ - ClientWidth(), sel()->Y + thumb_h_ + vborder_ - ClientHeight());
+        SetViewXY(sel()->X + thumb_w_ + hborder_ - ClientWidth(),
+                  sel()->Y + thumb_h_ + vborder_ - ClientHeight());
       break;
     case iskUp:
       if (s < 0) return;
@@ -461,7 +480,8 @@ void TKorvaneMView::MouseDown(TMouseButton Button, TShiftState Shift, int X, int
 
 void TKorvaneMView::MouseMove(TShiftState Shift, int X, int Y) {
   TKVView::MouseMove(Shift, X, Y);
-  if (captured_ && mouse_interact_.Contains(mmiScroll)) SetViewXY(down_vx_ + down_x_ - X, down_vy_ + down_y_ - Y);
+  if (captured_ && mouse_interact_.Contains(mmiScroll))
+    SetViewXY(down_vx_ + down_x_ - X, down_vy_ + down_y_ - Y);
 }
 
 void TKorvaneMView::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
@@ -478,7 +498,8 @@ void TKorvaneMView::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y
       CallBitmapChangeEvents();
     }
   }
-  if (wasCaptured && mouse_interact_.Contains(mmiScroll)) SetViewXY(down_vx_ + down_x_ - X, down_vy_ + down_y_ - Y);
+  if (wasCaptured && mouse_interact_.Contains(mmiScroll))
+    SetViewXY(down_vx_ + down_x_ - X, down_vy_ + down_y_ - Y);
 }
 
 void TKorvaneMView::KeyDown(Word& Key, TShiftState Shift) {
@@ -486,15 +507,32 @@ void TKorvaneMView::KeyDown(Word& Key, TShiftState Shift) {
   TKVView::KeyDown(Key, Shift);
   if (playing_ || Key == 0) return;
   switch (Key) {
-    case VK_PRIOR: SelectSeek(iskPagUp); break;
-    case VK_NEXT: SelectSeek(iskPagDown); break;
-    case VK_END: SelectSeek(iskLast); break;
-    case VK_HOME: SelectSeek(iskFirst); break;
-    case VK_LEFT: SelectSeek(iskLeft); break;
-    case VK_UP: SelectSeek(iskUp); break;
-    case VK_RIGHT: SelectSeek(iskRight); break;
-    case VK_DOWN: SelectSeek(iskDown); break;
-    default: break;
+    case VK_PRIOR:
+      SelectSeek(iskPagUp);
+      break;
+    case VK_NEXT:
+      SelectSeek(iskPagDown);
+      break;
+    case VK_END:
+      SelectSeek(iskLast);
+      break;
+    case VK_HOME:
+      SelectSeek(iskFirst);
+      break;
+    case VK_LEFT:
+      SelectSeek(iskLeft);
+      break;
+    case VK_UP:
+      SelectSeek(iskUp);
+      break;
+    case VK_RIGHT:
+      SelectSeek(iskRight);
+      break;
+    case VK_DOWN:
+      SelectSeek(iskDown);
+      break;
+    default:
+      break;
   }
   Update();
 }

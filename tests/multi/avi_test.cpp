@@ -63,7 +63,9 @@ std::string RunCmd(const std::string& cmd) {
   return out;
 }
 
-bool HaveTool(const char* name) { return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0; }
+bool HaveTool(const char* name) {
+  return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 // Largest channel difference between a 24-bit bitmap and top-down BGR bytes.
 int MaxDiffBGR(TBitmap& b, const std::string& bgr) {
@@ -71,7 +73,8 @@ int MaxDiffBGR(TBitmap& b, const std::string& bgr) {
   int worst = 0;
   for (int y = 0; y < b.Height(); ++y)
     for (int x = 0; x < b.Width() * 3; ++x)
-      worst = std::max(worst, std::abs(int(b.Scanline(y)[x]) - int(uint8_t(bgr[size_t(y) * b.Width() * 3 + x]))));
+      worst =
+          std::max(worst, std::abs(int(b.Scanline(y)[x]) - int(uint8_t(bgr[size_t(y) * b.Width() * 3 + x]))));
   return worst;
 }
 
@@ -175,8 +178,10 @@ TEST(MIOAvi, WrittenFilesReadByFFmpeg) {
     r.mio->AVICompressor.Quality = 95;
     const std::string f = (dir / "out.avi").string();
     r.mio->SaveToFileAVI(f);
-    std::string probe = RunCmd("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                            "stream=nb_read_frames,r_frame_rate,width,height -of csv=p=0 '" + f + "'");
+    std::string probe = RunCmd(
+        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+        "stream=nb_read_frames,r_frame_rate,width,height -of csv=p=0 '" +
+        f + "'");
     EXPECT_NE(probe.find("30,14,25/1,3"), std::string::npos) << probe;
     std::string raw = RunCmd("ffmpeg -v error -i '" + f + "' -f rawvideo -pix_fmt bgr24 -");
     ASSERT_EQ(raw.size(), size_t(30 * 14 * 3 * 3));
@@ -236,9 +241,11 @@ TEST(MIOAvi, VideoFramesSavedAsGifKeepTheirDelay) {
 TEST(MIOAvi, HostileFilesRaiseOrLoadPartly) {
   auto dir = TempDir();
   Rig r;
-  EXPECT_EQ(Message([&] { r.mio->LoadFromFileAVI((dir / "missing.avi").string()); }), "unable to open AVI file");
+  EXPECT_EQ(Message([&] { r.mio->LoadFromFileAVI((dir / "missing.avi").string()); }),
+            "unable to open AVI file");
   {
-    std::ofstream(dir / "junk.avi") << "RIFF\x10\x00\x00\x00" "AVI LIST nonsense";
+    std::ofstream(dir / "junk.avi") << "RIFF\x10\x00\x00\x00"
+                                       "AVI LIST nonsense";
   }
   std::string m = Message([&] { r.mio->LoadFromFileAVI((dir / "junk.avi").string()); });
   EXPECT_TRUE(m == "unable to open AVI file" || m == "unable to open AVI stream") << m;
@@ -265,9 +272,11 @@ TEST(MIOAvi, HostileFilesRaiseOrLoadPartly) {
     // A huge declared length and a stream header of another type.
     std::string big = data, audio = data;
     size_t avih = big.find("avih");
-    if (avih != std::string::npos && avih + 8 + 20 <= big.size()) big.replace(avih + 8 + 16, 4, "\xff\xff\xff\x7f", 4);
+    if (avih != std::string::npos && avih + 8 + 20 <= big.size())
+      big.replace(avih + 8 + 16, 4, "\xff\xff\xff\x7f", 4);
     size_t strh = big.find("strh");
-    if (strh != std::string::npos && strh + 8 + 36 <= big.size()) big.replace(strh + 8 + 32, 4, "\xff\xff\xff\x7f", 4);
+    if (strh != std::string::npos && strh + 8 + 36 <= big.size())
+      big.replace(strh + 8 + 32, 4, "\xff\xff\xff\x7f", 4);
     if (strh != std::string::npos) audio.replace(strh + 8, 4, "auds");
     for (const std::string* v : {&big, &audio}) {
       const fs::path f = dir / "hdr.avi";

@@ -119,11 +119,11 @@ TEST(MViewPaint, PictureFittedCentredWithBackgroundAndFrame) {
   v->SetImageBackground(0, 0x0000FF);
   v->SetSelectionColor(0xFFFFFF);
   // The 40 x 20 picture fits the 20 x 20 cell as 20 x 10 at rows 5..14.
-  EXPECT_EQ(Px(*v, 12, 10), 0x0000FFu);   // picture (blue as 0xRRGGBB)
-  EXPECT_EQ(Px(*v, 12, 4), 0xFF0000u);    // cell background above it (red)
-  EXPECT_EQ(Px(*v, 12, 18), 0xFF0000u);   // and below
-  EXPECT_EQ(Px(*v, 1, 1), 0xFFFFFFu);     // the selection frame, 1 pixel without focus
-  EXPECT_EQ(Px(*v, 0, 0), 0x00FF00u);     // gap
+  EXPECT_EQ(Px(*v, 12, 10), 0x0000FFu);  // picture (blue as 0xRRGGBB)
+  EXPECT_EQ(Px(*v, 12, 4), 0xFF0000u);   // cell background above it (red)
+  EXPECT_EQ(Px(*v, 12, 18), 0xFF0000u);  // and below
+  EXPECT_EQ(Px(*v, 1, 1), 0xFFFFFFu);    // the selection frame, 1 pixel without focus
+  EXPECT_EQ(Px(*v, 0, 0), 0x00FF00u);    // gap
   EXPECT_EQ(Px(*v, 50, 30), 0x00FF00u);
   // Gaps above and below narrow the picture's area.
   v->SetUpperGap(10);
