@@ -7,6 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   googletest libgtest-dev libbenchmark-dev
   clang
   fonts-dejavu-core
@@ -19,7 +20,7 @@ PACKAGES=(
 # Peers for the benchmark scripts, and Xvfb for screenshots of the demo (not
 # needed by make test).
 if [[ "${KORVANE_DEPS:-}" == "bench" ]]; then
-  PACKAGES+=(imagemagick python3-opencv xvfb xauth)
+  PACKAGES+=(imagemagick python3-opencv xvfb xauth libvips-tools)
 fi
 
 missing=()

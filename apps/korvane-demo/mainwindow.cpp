@@ -2,6 +2,7 @@
 
 #include "apps/korvane-demo/acquire_menu.h"
 #include "apps/korvane-demo/controls_panel.h"
+#include "apps/korvane-demo/thumb_browser.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -885,6 +886,22 @@ void MainWindow::BuildActions() {
 void MainWindow::BuildMenusAndToolBar() {
   QMenu* file = menuBar()->addMenu("&File");
   file->addActions({open_, save_as_, choose_image_});
+  // The thumbnail browser hands a double-clicked cell to this view: a
+  // folder's image from its file, a frame of a multi-image file as it is.
+  file->addAction("&Thumbnail browser...", this, [this] {
+    auto* browser = new ThumbBrowser([this](TBitmap* bmp, const QString& name) {
+      QString error;
+      if (!name.isEmpty() ? OpenFile(name, 0, error) : false) return;
+      if (bmp) {
+        view_->GetBitmap()->Assign(bmp);
+        view_->Update();
+        view_->ImageChange();
+      }
+    }, this);
+    browser->setWindowFlag(Qt::Window);
+    browser->setAttribute(Qt::WA_DeleteOnClose);
+    browser->show();
+  });
   file->addSeparator();
   AddAcquireActions(file, this);
   file->addSeparator();

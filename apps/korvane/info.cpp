@@ -147,7 +147,7 @@ int RunInfo(const std::vector<std::string>& args) {
     if (files.size() > 1) std::printf("%sFile: %s\n", k ? "\n" : "", files[k].c_str());
     std::fflush(stdout);
     try {
-      Describe(files[k], index);
+      if (!DescribeAVI(files[k], index)) Describe(files[k], index);
     } catch (const std::exception& e) {
       std::fflush(stdout);
       std::fprintf(stderr, "korvane: %s\n", e.what());

@@ -3,7 +3,7 @@
 //   korvane convert IN OUT ...      load and save in another format
 //   korvane process IN OUT OP...    load, process, save
 //   korvane sources / scan OUT ...  scanner sources, a scan to a file
-#include <QGuiApplication>
+#include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,10 +30,12 @@ int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   qInstallMessageHandler(QtMessages);
   // Scanning draws nothing: a core application starts without a platform.
+  // The rest use a full application: the multi-image commands build a
+  // (never shown) view.
   const bool scanning =
       argc > 1 && (std::strcmp(argv[1], "scan") == 0 || std::strcmp(argv[1], "sources") == 0);
   std::unique_ptr<QCoreApplication> app = scanning ? std::make_unique<QCoreApplication>(argc, argv)
-                                                   : std::make_unique<QGuiApplication>(argc, argv);
+                                                   : std::make_unique<QApplication>(argc, argv);
   korvane::InstallKorvaneLZWCoders();
 
   std::vector<std::string> args(argv + 1, argv + argc);

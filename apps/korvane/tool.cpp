@@ -193,6 +193,7 @@ void SaveImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& o
 // convert
 
 int RunConvert(const std::vector<std::string>& args) {
+  if (WantsMultiConvert(args)) return RunConvertMulti(args);
   LoadSaveOptions opts;
   std::vector<std::string> files;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -258,7 +259,13 @@ std::string ConvertUsage() {
          "  --set Name=Value   set a save parameter after the load, e.g.\n"
          "                     --set JPEG_Quality=90 --set TIFF_Compression=ioTIFF_LZW\n"
          "                     (korvane info --fields lists the names)\n"
-         "  --quiet            no progress bar\n";
+         "  --quiet            no progress bar\n"
+         "\n"
+         "AVI inputs give frame N (--index) to any output. With --frames all, every\n"
+         "frame of a GIF, TIFF or AVI input goes to a GIF, TIFF or AVI output.\n"
+         "  --frames all       keep every frame\n"
+         "  --avi-codec NAME   AVI output compressor: rawvideo (default), mjpeg, ffv1, ...\n"
+         "  --avi-quality Q    MJPEG quality 1..100 (default 90)\n";
 }
 
 }  // namespace korvane::cli

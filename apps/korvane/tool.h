@@ -82,6 +82,11 @@ int RunConvert(const std::vector<std::string>& args);
 int RunProcess(const std::vector<std::string>& args);
 int RunSources(const std::vector<std::string>& args);
 int RunScan(const std::vector<std::string>& args);
+// Multi-image pieces (multi.cpp): AVI files in info (false for other files),
+// and convert of AVI frames or, with --frames all, of every frame.
+bool DescribeAVI(const std::string& name, int index);
+bool WantsMultiConvert(const std::vector<std::string>& args);
+int RunConvertMulti(const std::vector<std::string>& args);
 
 // Help texts.
 std::string ToolUsage();

@@ -170,10 +170,43 @@ TEST_P(ConvertFixture, To24BitBMPWithTheReferencePixels) {
 INSTANTIATE_TEST_SUITE_P(Fixtures, ConvertFixture, testing::ValuesIn(Cases(Readable)), CaseName);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ConvertFixture);
 
-TEST(ConvertFixtureAvi, SkippedUntilAviFilesLoad) {
-  const size_t n = Cases([](const FixtureCase& c) { return c.format == "avi"; }).size();
-  if (n == 0) GTEST_SKIP() << "no AVI cases (is the corpus present?)";
-  GTEST_SKIP() << n << " AVI cases skipped: the tool does not load AVI files yet";
+TEST(ConvertAvi, FramesByIndexInfoAndEveryFrameAcrossFormats) {
+  const auto cases = Cases([](const FixtureCase& c) { return c.format == "avi"; });
+  if (cases.empty()) GTEST_SKIP() << "no AVI cases (is the corpus present?)";
+  QTemporaryDir dir;
+  auto out = [&](const char* name) { return dir.filePath(name).toStdString(); };
+  for (const FixtureCase& c : cases) {
+    SCOPED_TRACE(c.file);
+    RunResult r = RunTool({"convert", c.path, out("f.bmp"), "--index", std::to_string(c.index), "--quiet"});
+    ASSERT_EQ(r.code, 0) << Describe(r);
+    TBitmap bmp;
+    ASSERT_TRUE(ReadBMP(out("f.bmp"), bmp));
+    int w, h;
+    std::vector<uint8_t> rgb;
+    ASSERT_TRUE(ReadPPM(c.reference, w, h, rgb));
+    const int diff = MaxDiff(bmp, w, h, rgb);
+    EXPECT_GE(diff, 0);
+    EXPECT_LE(diff, c.tolerance);
+    RunResult info = RunTool({"info", c.path});
+    ASSERT_EQ(info.code, 0) << Describe(info);
+    EXPECT_NE(info.out.find("Frames: " + std::to_string(c.frames) + "\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("Delay: 40 ms"), std::string::npos) << info.out;
+  }
+  // Every frame: AVI to GIF to TIFF to AVI.
+  const std::string src = cases.front().path;
+  ASSERT_EQ(RunTool({"convert", src, out("a.gif"), "--frames", "all", "--quiet"}).code, 0);
+  ASSERT_EQ(RunTool({"convert", out("a.gif"), out("a.tif"), "--frames", "all", "--quiet"}).code, 0);
+  RunResult r = RunTool({"convert", out("a.tif"), out("a.avi"), "--frames", "all", "--avi-codec", "mjpeg", "--quiet"});
+  ASSERT_EQ(r.code, 0) << Describe(r);
+  RunResult info = RunTool({"info", out("a.avi")});
+  EXPECT_NE(info.out.find("Frames: " + std::to_string(cases.front().frames) + "\n"), std::string::npos) << info.out;
+  RunResult gif = RunTool({"info", out("a.gif")});
+  EXPECT_NE(gif.out.find(std::to_string(cases.front().frames)), std::string::npos) << gif.out;
+  // A frame past the end is a failure that leaves no output.
+  r = RunTool({"convert", src, out("none.bmp"), "--index", "99", "--quiet"});
+  EXPECT_EQ(r.code, 1) << Describe(r);
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(out("none.bmp"))));
+  EXPECT_EQ(RunTool({"convert", src, out("x.png"), "--frames", "all"}).code, 2);
 }
 
 using HostileFixture = CliFixture;

@@ -1,0 +1,475 @@
+// The AVI file layer over libavformat and libavcodec.
+#include "korvane/multi/avi_file.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "korvane/foundations/host/exceptions.h"
+#include "korvane/foundations/host/winsys.h"
+#include "korvane/proc/kvproc.h"
+#include "korvane/proc/video/yuvconv.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+namespace korvane {
+
+namespace {
+
+// FFmpeg logs to standard error by default; the library stays quiet and
+// reports through its exceptions.
+void QuietFFmpeg() {
+  static bool done = false;
+  if (!done) {
+    av_log_set_level(AV_LOG_QUIET);
+    done = true;
+  }
+}
+
+void PutHeader(uint8_t* p, int w, int h, int bits, uint32_t comp, uint32_t imageSize) {
+  TBitmapInfoHeader hdr;
+  hdr.biWidth = w;
+  hdr.biHeight = h;
+  hdr.biBitCount = uint16_t(bits);
+  hdr.biCompression = comp;
+  hdr.biSizeImage = imageSize;
+  std::memcpy(p, &hdr, sizeof hdr);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Encoders
+
+std::vector<TKVAVIEncoder> KVAVIEncoders() {
+  QuietFFmpeg();
+  std::vector<TKVAVIEncoder> out = {{"rawvideo", "Uncompressed DIB"}};
+  std::vector<TKVAVIEncoder> rest;
+  const AVOutputFormat* ofmt = av_guess_format("avi", nullptr, nullptr);
+  bool mjpeg = false, ffv1 = false;
+  void* it = nullptr;
+  while (const AVCodec* c = av_codec_iterate(&it)) {
+    if (!av_codec_is_encoder(c) || c->type != AVMEDIA_TYPE_VIDEO || c->id == AV_CODEC_ID_RAWVIDEO) continue;
+    if (c->capabilities & AV_CODEC_CAP_EXPERIMENTAL) continue;
+    if (!ofmt || avformat_query_codec(ofmt, c->id, FF_COMPLIANCE_NORMAL) != 1) continue;
+    std::string name = c->name;
+    if (name == "mjpeg")
+      mjpeg = true;
+    else if (name == "ffv1")
+      ffv1 = true;
+    else
+      rest.push_back({name, c->long_name ? c->long_name : name});
+  }
+  if (mjpeg) out.push_back({"mjpeg", "Motion JPEG"});
+  if (ffv1) out.push_back({"ffv1", "FFV1 lossless"});
+  out.insert(out.end(), rest.begin(), rest.end());
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Reader
+
+struct TKVAVIReader::Impl {
+  AVFormatContext* fmt = nullptr;
+  AVCodecContext* dec = nullptr;
+  SwsContext* sws = nullptr;
+  AVPacket* pkt = nullptr;
+  AVFrame* frame = nullptr;
+  int stream = -1;
+  // Frames handed on as DIBs: the header to put in front of each packet.
+  bool asDIB = false;
+  std::vector<uint8_t> header;
+  size_t frameBytes = 0;  // a complete uncompressed frame
+  bool draining = false;
+  // Reading from memory.
+  AVIOContext* io = nullptr;
+  const uint8_t* mem = nullptr;
+  size_t memSize = 0, memPos = 0;
+
+  static int ReadMem(void* opaque, uint8_t* buf, int n) {
+    Impl* d = static_cast<Impl*>(opaque);
+    size_t left = d->memSize - d->memPos;
+    if (left == 0) return AVERROR_EOF;
+    size_t k = std::min(left, size_t(n));
+    std::memcpy(buf, d->mem + d->memPos, k);
+    d->memPos += k;
+    return int(k);
+  }
+  static int64_t SeekMem(void* opaque, int64_t off, int whence) {
+    Impl* d = static_cast<Impl*>(opaque);
+    if (whence == AVSEEK_SIZE) return int64_t(d->memSize);
+    int64_t base = (whence & 3) == SEEK_CUR   ? int64_t(d->memPos)
+                   : (whence & 3) == SEEK_END ? int64_t(d->memSize)
+                                              : 0;
+    int64_t p = base + off;
+    if (p < 0 || p > int64_t(d->memSize)) return AVERROR(EINVAL);
+    d->memPos = size_t(p);
+    return p;
+  }
+
+  ~Impl() {
+    sws_freeContext(sws);
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&dec);
+    avformat_close_input(&fmt);
+    if (io) {
+      av_freep(&io->buffer);
+      avio_context_free(&io);
+    }
+  }
+};
+
+TKVAVIReader::TKVAVIReader(const std::string& name) : d_(std::make_unique<Impl>()) { Open(name.c_str()); }
+
+TKVAVIReader::TKVAVIReader(const uint8_t* data, size_t size) : d_(std::make_unique<Impl>()) {
+  d_->mem = data;
+  d_->memSize = size;
+  const int bufSize = 4096;
+  uint8_t* buf = static_cast<uint8_t*>(av_malloc(bufSize));
+  if (buf) d_->io = avio_alloc_context(buf, bufSize, 0, d_.get(), &Impl::ReadMem, nullptr, &Impl::SeekMem);
+  if (!d_->io) {
+    av_free(buf);
+    throw EInvalidGraphic("unable to open AVI file");
+  }
+  d_->fmt = avformat_alloc_context();
+  if (!d_->fmt) throw EInvalidGraphic("unable to open AVI file");
+  d_->fmt->pb = d_->io;
+  d_->fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
+  Open(nullptr);
+}
+
+void TKVAVIReader::Open(const char* name) {
+  QuietFFmpeg();
+  const AVInputFormat* avi = av_find_input_format("avi");
+  // On failure avformat_open_input frees the context (not a custom I/O).
+  if (!avi || avformat_open_input(&d_->fmt, name ? name : "", avi, nullptr) < 0)
+    throw EInvalidGraphic("unable to open AVI file");
+  int s = -1;
+  for (unsigned i = 0; i < d_->fmt->nb_streams; ++i)
+    if (d_->fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+      s = int(i);
+      break;
+    }
+  if (s < 0) throw EInvalidGraphic("unable to open AVI stream");
+  d_->stream = s;
+  AVStream* st = d_->fmt->streams[s];
+  AVCodecParameters* par = st->codecpar;
+  width_ = par->width;
+  height_ = par->height;
+  if (width_ <= 0 || height_ <= 0 || int64_t(width_) * height_ > kAVIMaxPixels)
+    throw EInvalidGraphic("unable to open AVI stream");
+  length_ = std::max<int64_t>(st->nb_frames, 0);
+  // The demuxer keeps the header's scale and rate as the time base.
+  scale_ = st->time_base.num;
+  rate_ = st->time_base.den;
+  d_->pkt = av_packet_alloc();
+  d_->frame = av_frame_alloc();
+  if (!d_->pkt || !d_->frame) throw EInvalidGraphic("unable to open AVI stream");
+
+  const uint32_t tag = par->codec_tag;
+  const int bits = par->bits_per_coded_sample;
+  if (par->codec_id == AV_CODEC_ID_RAWVIDEO && tag == 0 && (bits == 24 || bits == 32)) {
+    // Uncompressed DIB rows; the demuxer marks bottom-up frames.
+    bool bottomUp =
+        par->extradata_size >= 9 && std::memcmp(par->extradata + par->extradata_size - 9, "BottomUp", 9) == 0;
+    size_t row = (size_t(width_) * bits / 8 + 3) & ~size_t(3);
+    d_->frameBytes = row * size_t(height_);
+    d_->header.resize(sizeof(TBitmapInfoHeader));
+    PutHeader(d_->header.data(), width_, bottomUp ? height_ : -height_, bits, 0, uint32_t(d_->frameBytes));
+    d_->asDIB = true;
+  } else if (par->codec_id == AV_CODEC_ID_RAWVIDEO && tag != 0 && FindYUVConverter(tag)) {
+    d_->frameBytes = YUVFrameSize(tag, width_, height_);
+    d_->header.resize(sizeof(TBitmapInfoHeader));
+    PutHeader(d_->header.data(), width_, height_, bits > 0 ? bits : 16, tag, uint32_t(d_->frameBytes));
+    d_->asDIB = true;
+  } else {
+    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+    if (!codec) throw EInvalidGraphic("unable to open AVI stream");
+    d_->dec = avcodec_alloc_context3(codec);
+    if (!d_->dec || avcodec_parameters_to_context(d_->dec, par) < 0)
+      throw EInvalidGraphic("unable to open AVI stream");
+    d_->dec->thread_count = 1;
+    if (avcodec_open2(d_->dec, codec, nullptr) < 0) throw EInvalidGraphic("unable to open AVI stream");
+  }
+}
+
+TKVAVIReader::~TKVAVIReader() = default;
+
+int TKVAVIReader::DelayMs() const {
+  if (rate_ <= 0 || scale_ <= 0) return 0;
+  return int(std::trunc(1.0 / (double(rate_) / double(scale_)) * 1000.0));
+}
+
+bool TKVAVIReader::NextFrame(TBitmap* bmp, int& BitCount) { return Next(bmp, nullptr, BitCount); }
+
+bool TKVAVIReader::NextFrameDIB(HGLOBAL& Dib, int& BitCount) {
+  Dib = nullptr;
+  TBitmap scratch;
+  if (!Next(&scratch, &Dib, BitCount)) return false;
+  if (!Dib) Dib = BitmapToPackedDIB(&scratch);
+  return Dib != nullptr;
+}
+
+bool TKVAVIReader::Next(TBitmap* bmp, HGLOBAL* dib, int& BitCount) {
+  for (;;) {
+    if (d_->dec) {
+      // A frame the decoder already holds comes first.
+      int r = avcodec_receive_frame(d_->dec, d_->frame);
+      if (r == 0) {
+        AVFrame* f = d_->frame;
+        if (f->width != width_ || f->height != height_ || f->format < 0) {
+          av_frame_unref(f);
+          ++skipped_;
+          continue;
+        }
+        d_->sws = sws_getCachedContext(d_->sws, f->width, f->height, AVPixelFormat(f->format), width_,
+                                       height_, AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr, nullptr);
+        if (!d_->sws) {
+          av_frame_unref(f);
+          ++skipped_;
+          continue;
+        }
+        uint8_t* dst[4] = {nullptr, nullptr, nullptr, nullptr};
+        int stride[4] = {0, 0, 0, 0};
+        HGLOBAL block = nullptr;
+        if (dib) {
+          // Straight into a packed DIB: bottom-up rows, written from the last.
+          const int row = (width_ * 3 + 3) & ~3;
+          block = GlobalAlloc(GMEM_MOVEABLE, PackedDIBSize(width_, height_, 24));
+          uint8_t* p = block ? static_cast<uint8_t*>(GlobalLock(block)) : nullptr;
+          if (!p) {
+            if (block) GlobalFree(block);
+            av_frame_unref(f);
+            throw EInvalidGraphic("unable to open AVI stream");
+          }
+          PutHeader(p, width_, height_, 24, 0, uint32_t(size_t(row) * height_));
+          dst[0] = p + sizeof(TBitmapInfoHeader) + size_t(row) * (height_ - 1);
+          stride[0] = -row;
+        } else {
+          bmp->Allocate(width_, height_, pf24bit);
+          dst[0] = bmp->Scanline(0);
+          stride[0] = int(height_ > 1 ? bmp->Scanline(1) - bmp->Scanline(0) : ((width_ * 3 + 3) & ~3));
+        }
+        sws_scale(d_->sws, f->data, f->linesize, 0, f->height, dst, stride);
+        if (block) {
+          GlobalUnlock(block);
+          *dib = block;
+        }
+        av_frame_unref(f);
+        BitCount = 24;
+        return true;
+      }
+      if (r == AVERROR_EOF) return false;
+      if (d_->draining) return false;
+    }
+    int r = av_read_frame(d_->fmt, d_->pkt);
+    if (r < 0) {
+      if (!d_->dec) return false;
+      d_->draining = true;
+      avcodec_send_packet(d_->dec, nullptr);
+      continue;
+    }
+    if (d_->pkt->stream_index != d_->stream || d_->pkt->size <= 0) {
+      av_packet_unref(d_->pkt);
+      continue;
+    }
+    if (d_->asDIB) {
+      // Short frames are skipped rather than shown half empty.
+      bool ok = size_t(d_->pkt->size) >= d_->frameBytes;
+      if (ok) {
+        try {
+          _CopyDIB2Bitmap(d_->header.data(), d_->header.size(), bmp, d_->pkt->data, size_t(d_->pkt->size));
+          TBitmapInfoHeader h;
+          std::memcpy(&h, d_->header.data(), sizeof h);
+          BitCount = h.biBitCount;
+        } catch (const EInvalidGraphic&) {
+          ok = false;
+        }
+      }
+      av_packet_unref(d_->pkt);
+      if (ok) return true;
+      ++skipped_;
+      continue;
+    }
+    if (avcodec_send_packet(d_->dec, d_->pkt) < 0) ++skipped_;
+    av_packet_unref(d_->pkt);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Writer
+
+struct TKVAVIWriter::Impl {
+  AVFormatContext* fmt = nullptr;
+  AVStream* st = nullptr;
+  AVCodecContext* enc = nullptr;  // none for uncompressed rows
+  SwsContext* sws = nullptr;
+  AVFrame* frame = nullptr;
+  AVPacket* pkt = nullptr;
+  int width = 0, height = 0, rate = 1;
+  int64_t pts = 0;
+  bool headerWritten = false;
+  bool closed = false;
+
+  void Drain() {
+    while (avcodec_receive_packet(enc, pkt) == 0) {
+      av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
+      pkt->stream_index = st->index;
+      av_interleaved_write_frame(fmt, pkt);
+    }
+  }
+  ~Impl() {
+    sws_freeContext(sws);
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&enc);
+    if (fmt) {
+      if (fmt->pb) avio_closep(&fmt->pb);
+      avformat_free_context(fmt);
+    }
+  }
+};
+
+TKVAVIWriter::TKVAVIWriter(const std::string& name, int width, int height, int rate,
+                           const TKVAVICompressOptions& opts)
+    : d_(std::make_unique<Impl>()) {
+  QuietFFmpeg();
+  auto fail = [] { throw EInvalidGraphic("unable to create AVI file"); };
+  if (width <= 0 || height <= 0 || rate <= 0) fail();
+  d_->width = width;
+  d_->height = height;
+  d_->rate = rate;
+  if (avformat_alloc_output_context2(&d_->fmt, nullptr, "avi", name.c_str()) < 0 || !d_->fmt) fail();
+  d_->st = avformat_new_stream(d_->fmt, nullptr);
+  d_->pkt = av_packet_alloc();
+  if (!d_->st || !d_->pkt) fail();
+  d_->st->time_base = AVRational{1, rate};
+  d_->st->avg_frame_rate = AVRational{rate, 1};
+  AVCodecParameters* par = d_->st->codecpar;
+  const std::string enc = opts.Encoder.empty() ? "rawvideo" : opts.Encoder;
+  if (enc == "rawvideo") {
+    par->codec_type = AVMEDIA_TYPE_VIDEO;
+    par->codec_id = AV_CODEC_ID_RAWVIDEO;
+    par->codec_tag = 0;
+    par->format = AV_PIX_FMT_BGR24;
+    par->bits_per_coded_sample = 24;
+    par->width = width;
+    par->height = height;
+    // The DIB's own bottom-up rows, with a positive height in the header.
+    av_opt_set_int(d_->fmt->priv_data, "flipped_raw_rgb", 1, 0);
+  } else {
+    const AVCodec* codec = avcodec_find_encoder_by_name(enc.c_str());
+    if (!codec || codec->type != AVMEDIA_TYPE_VIDEO) fail();
+    d_->enc = avcodec_alloc_context3(codec);
+    if (!d_->enc) fail();
+    AVCodecContext* c = d_->enc;
+    c->width = width;
+    c->height = height;
+    c->time_base = AVRational{1, rate};
+    c->framerate = AVRational{rate, 1};
+    c->thread_count = 1;
+    c->gop_size = 1;
+    AVPixelFormat want = AV_PIX_FMT_YUV420P;
+    if (codec->id == AV_CODEC_ID_MJPEG) want = AV_PIX_FMT_YUVJ420P;
+    if (codec->id == AV_CODEC_ID_FFV1) want = AV_PIX_FMT_0RGB32;
+    if (codec->pix_fmts) {
+      bool found = false;
+      for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p) found |= *p == want;
+      if (!found) want = codec->pix_fmts[0];
+    }
+    c->pix_fmt = want;
+    if (codec->id == AV_CODEC_ID_MJPEG) {
+      // Quality 100 .. 1 maps to the quantiser scale 1 .. 31.
+      int q = std::clamp(opts.Quality, 1, 100);
+      int qscale = 1 + (100 - q) * 30 / 99;
+      c->flags |= AV_CODEC_FLAG_QSCALE;
+      c->global_quality = FF_QP2LAMBDA * qscale;
+      c->color_range = AVCOL_RANGE_JPEG;
+    }
+    if (d_->fmt->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (avcodec_open2(c, codec, nullptr) < 0) fail();
+    if (avcodec_parameters_from_context(par, c) < 0) fail();
+    d_->frame = av_frame_alloc();
+    if (!d_->frame) fail();
+    d_->frame->format = c->pix_fmt;
+    d_->frame->width = width;
+    d_->frame->height = height;
+    if (av_frame_get_buffer(d_->frame, 0) < 0) fail();
+    d_->sws = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, c->pix_fmt, SWS_BICUBIC, nullptr,
+                             nullptr, nullptr);
+    if (!d_->sws) fail();
+  }
+  if (avio_open(&d_->fmt->pb, name.c_str(), AVIO_FLAG_WRITE) < 0) fail();
+  if (avformat_write_header(d_->fmt, nullptr) < 0) fail();
+  d_->headerWritten = true;
+}
+
+TKVAVIWriter::~TKVAVIWriter() {
+  try {
+    Close();
+  } catch (...) {
+  }
+}
+
+void TKVAVIWriter::WriteDIB(const uint8_t* dib, size_t size) {
+  if (d_->closed) return;
+  TBitmap bmp;
+  const TDIBInfo info = ParsePackedDIB(dib, size);
+  const bool straight = info.BitCount == 24 && !info.TopDown && info.Compression == 0 &&
+                        info.Width == d_->width && info.Height == d_->height;
+  if (!d_->enc && straight) {
+    // Uncompressed: the stored rows as they are.
+    if (av_new_packet(d_->pkt, int(info.ImageBytes)) < 0) throw EInvalidGraphic("unable to create AVI file");
+    std::memcpy(d_->pkt->data, dib + info.HeaderBytes, info.ImageBytes);
+  } else {
+    PackedDIBToBitmap(dib, size, &bmp);
+    if (bmp.PixelFormat() != pf24bit) bmp.SetPixelFormat(pf24bit);
+    if (bmp.Width() != d_->width || bmp.Height() != d_->height)
+      throw EInvalidGraphic("unable to create AVI file");
+    const int stride = int(d_->height > 1 ? bmp.Scanline(1) - bmp.Scanline(0) : ((d_->width * 3 + 3) & ~3));
+    if (!d_->enc) {
+      // Bottom-up rows padded to 4 bytes.
+      const int row = (d_->width * 3 + 3) & ~3;
+      if (av_new_packet(d_->pkt, row * d_->height) < 0) throw EInvalidGraphic("unable to create AVI file");
+      std::memset(d_->pkt->data, 0, size_t(row) * d_->height);
+      for (int y = 0; y < d_->height; ++y)
+        std::memcpy(d_->pkt->data + size_t(row) * (d_->height - 1 - y), bmp.Scanline(y),
+                    size_t(d_->width) * 3);
+    } else {
+      if (av_frame_make_writable(d_->frame) < 0) throw EInvalidGraphic("unable to create AVI file");
+      const uint8_t* src[4] = {bmp.Scanline(0), nullptr, nullptr, nullptr};
+      int srcStride[4] = {stride, 0, 0, 0};
+      sws_scale(d_->sws, src, srcStride, 0, d_->height, d_->frame->data, d_->frame->linesize);
+      d_->frame->pts = d_->pts++;
+      if (avcodec_send_frame(d_->enc, d_->frame) < 0) throw EInvalidGraphic("unable to create AVI file");
+      d_->Drain();
+      return;
+    }
+  }
+  d_->pkt->pts = d_->pkt->dts = d_->pts++;
+  d_->pkt->duration = 1;
+  d_->pkt->flags |= AV_PKT_FLAG_KEY;
+  d_->pkt->stream_index = d_->st->index;
+  av_packet_rescale_ts(d_->pkt, AVRational{1, d_->rate}, d_->st->time_base);
+  av_interleaved_write_frame(d_->fmt, d_->pkt);
+}
+
+void TKVAVIWriter::Close() {
+  if (d_->closed) return;
+  d_->closed = true;
+  if (d_->enc) {
+    avcodec_send_frame(d_->enc, nullptr);
+    d_->Drain();
+  }
+  if (d_->headerWritten) av_write_trailer(d_->fmt);
+  if (d_->fmt && d_->fmt->pb) avio_closep(&d_->fmt->pb);
+}
+
+}  // namespace korvane

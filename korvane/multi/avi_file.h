@@ -1,0 +1,101 @@
+// The AVI file layer under the multi-image I/O component, over FFmpeg:
+// libavformat for the container, libavcodec for compressed frames.
+// Uncompressed DIB and YUV four-character-code frames are handed on as
+// packed DIB pieces (header and pixel rows) for _CopyDIB2Bitmap; other
+// frames are decoded to 24-bit bitmaps.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "korvane/foundations/host/graphics.h"
+#include "korvane/foundations/host/winsys.h"
+
+namespace korvane {
+
+// Largest frame (width x height) the reader decodes.
+constexpr int64_t kAVIMaxPixels = int64_t(1) << 26;
+
+// The compressor an AVI is saved with. Encoder names FFmpeg's encoder:
+// "rawvideo" writes uncompressed bottom-up DIB rows, "mjpeg" JPEG frames of
+// Quality (1..100), "ffv1" lossless frames; others as the installed FFmpeg
+// offers them.
+struct TKVAVICompressOptions {
+  std::string Encoder;
+  int Quality = 90;
+};
+
+// An encoder the AVI writer can use: FFmpeg's name and its description.
+struct TKVAVIEncoder {
+  std::string Name;
+  std::string Description;
+};
+// The video encoders of the installed FFmpeg that can be stored in AVI,
+// uncompressed DIB, MJPEG and FFV1 first.
+std::vector<TKVAVIEncoder> KVAVIEncoders();
+
+// Reads the first video stream of an AVI file frame by frame.
+class TKVAVIReader {
+ public:
+  // Raises EInvalidGraphic "unable to open AVI file" when the file cannot be
+  // opened as AVI, "unable to open AVI stream" without a usable video stream.
+  explicit TKVAVIReader(const std::string& name);
+  // The same over AVI data in memory (kept by the caller while reading).
+  TKVAVIReader(const uint8_t* data, size_t size);
+  ~TKVAVIReader();
+  TKVAVIReader(const TKVAVIReader&) = delete;
+  TKVAVIReader& operator=(const TKVAVIReader&) = delete;
+
+  // The stream header's length (frames), scale and rate.
+  int64_t Length() const { return length_; }
+  int Scale() const { return scale_; }
+  int Rate() const { return rate_; }
+  // trunc(1000 * Scale / Rate) milliseconds (0 for a zero rate).
+  int DelayMs() const;
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+
+  // The next frame into bmp (24-bit, or what _CopyDIB2Bitmap makes of the
+  // DIB); BitCount receives the frame's bit count. False at the end of the
+  // stream. A frame that cannot be decoded is skipped.
+  bool NextFrame(TBitmap* bmp, int& BitCount);
+  // The same as a new packed DIB block (24-bit, or 1-bit from a 1-bit DIB;
+  // bottom-up) that the caller owns: decoded frames are converted straight
+  // into it.
+  bool NextFrameDIB(HGLOBAL& Dib, int& BitCount);
+  // Frames skipped because they could not be decoded.
+  int Skipped() const { return skipped_; }
+
+ private:
+  struct Impl;
+  void Open(const char* name);
+  bool Next(TBitmap* bmp, HGLOBAL* dib, int& BitCount);
+  std::unique_ptr<Impl> d_;
+  int64_t length_ = 0;
+  int scale_ = 1, rate_ = 0;
+  int width_ = 0, height_ = 0;
+  int skipped_ = 0;
+};
+
+// Writes one video stream of frames of one size.
+class TKVAVIWriter {
+ public:
+  // Raises EInvalidGraphic "unable to create AVI file" when the file cannot
+  // be created or the encoder cannot be opened for the size.
+  TKVAVIWriter(const std::string& name, int width, int height, int rate, const TKVAVICompressOptions& opts);
+  ~TKVAVIWriter();
+  TKVAVIWriter(const TKVAVIWriter&) = delete;
+  TKVAVIWriter& operator=(const TKVAVIWriter&) = delete;
+
+  // Appends a frame given as a packed DIB (24-bit or 1-bit, bottom-up).
+  void WriteDIB(const uint8_t* dib, size_t size);
+  // Flushes the encoder and writes the index. Called by the destructor too.
+  void Close();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> d_;
+};
+
+}  // namespace korvane

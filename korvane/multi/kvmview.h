@@ -1,0 +1,248 @@
+// The multi-image view: TKorvaneMView holds an ordered list of images and
+// shows them as a scrolling grid of equal cells, one at a time, or plays them
+// as an animation. Pictures are kept compact (packed DIBs in movable blocks)
+// and become TBitmaps only while borrowed; images may instead name a file or
+// an ID and are then loaded when their cell shows and dropped when it leaves.
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "korvane/foundations/host/winsys.h"
+#include "korvane/foundations/kvdefs.h"
+#include "korvane/view/kvview.h"
+
+namespace korvane {
+
+class TKorvaneIO;
+
+enum TKVStoreType { kvtNormal, kvtThumb };
+enum TKVMDisplayMode { mdGrid, mdSingle };
+enum TKVMMouseInteractItems { mmiScroll, mmiSelect };
+using TKVMMouseInteract = TSet<TKVMMouseInteractItems>;
+enum TKVMKeyInteractItems { mkiMoveSelected };
+using TKVMKeyInteract = TSet<TKVMKeyInteractItems>;
+enum TKVSeek { iskLeft, iskRight, iskUp, iskDown, iskFirst, iskLast, iskPagDown, iskPagUp };
+
+using TKVImageIDRequestEvent = std::function<void(TObject* Sender, int ID, TBitmap*& Bitmap)>;
+using TKVImageDrawEvent = std::function<void(TObject* Sender, int idx, int Left, int Top, TCanvas* Canvas)>;
+using TKVImageSelectEvent = std::function<void(TObject* Sender, int idx)>;
+using TKVMProgressEvent = std::function<void(TObject* Sender, int per, int idx)>;
+
+// One image of the view. FileName and ID exclude each other: an empty name is
+// none, ID -1 is none.
+struct TKVImageInfo {
+  HGLOBAL DIBHandle = nullptr;  // compact store (packed DIB), or none
+  int BmpCount = 0;             // outstanding GetBitmap loans
+  int X = 0, Y = 0;             // cell's top left in view coordinates
+  int Row = 0, Col = 0;
+  TColor Background = clBlack;
+  std::string FileName;
+  int ID = -1;
+  int DelayTime = 0;  // milliseconds on screen while playing
+};
+using PKVImageInfo = TKVImageInfo*;
+
+// Fits a w x h picture into a W x H box keeping its aspect ratio (smaller
+// pictures are enlarged). Leaves ow, oh untouched when w or h is 0.
+void KVFitSize(int w, int h, int W, int H, int& ow, int& oh);
+
+class TKorvaneMView : public TKVView {
+ public:
+  explicit TKorvaneMView(TComponent* AOwner, QWidget* parent = nullptr);
+  ~TKorvaneMView() override;
+
+  virtual void Assign(TObject*) {}
+
+  // --- List and content
+  void InsertImage(int idx);
+  int AppendImage();
+  bool DeleteImageNU(int idx);
+  void DeleteImage(int idx);
+  void Clear();
+  void SetImage(int idx, TBitmap* Bitmap);
+  void SetImageNU(int idx, TBitmap* Bitmap);
+  void SetImageRect(int idx, TBitmap* Bitmap, int x1, int y1, int x2, int y2);
+  // Stores a packed DIB block as the picture, without repainting: the view
+  // takes the block. Blocks that are not 24- or 1-bit DIBs are converted
+  // (and freed); a block that is no DIB raises EInvalidGraphic and is freed.
+  void SetImageDIBNU(int idx, HGLOBAL Dib);
+  void SetImageFileName(int idx, const std::string& name);
+  std::string GetImageFileName(int idx) const;
+  void SetImageID(int idx, int id);
+  int GetImageID(int idx) const;
+  void SetImageBackground(int idx, TColor c);
+  TColor GetImageBackground(int idx) const;
+  void SetImageDelayTime(int idx, int ms);
+  int GetImageDelayTime(int idx) const;
+  int GetImageWidth(int idx) const;
+  int GetImageHeight(int idx) const;
+  int GetImageX(int idx) const;
+  int GetImageY(int idx) const;
+  int GetImageRow(int idx) const;
+  int GetImageCol(int idx) const;
+  HGLOBAL GetBitmapInfo(int idx) const;
+  int GetImageCount() const { return int(infos_.size()); }
+  // The record of an image (null out of range).
+  PKVImageInfo GetImageInfo(int idx) const;
+
+  using TKVView::GetBitmap;
+  // The loan protocol: every GetBitmap that answers a bitmap is matched by one
+  // ReleaseBitmap; changes made meanwhile are kept.
+  TBitmap* GetBitmap(int idx);
+  void ReleaseBitmap(int idx) { DecBmpCount(idx); }
+  void DecBmpCount(int idx);
+  void FreeImage(int idx);
+  void ObtainImage(int idx);
+  void UpdateImage(int idx);
+
+  // --- Selection and navigation
+  int GetSelectedItem() const { return selected_; }
+  void SetSelectedItem(int idx);
+  void SetSelectedItemNU(int idx);
+  void Deselect();
+  void DeselectNU();
+  TBitmap* GetFBitmap() override;
+  bool GetVisibleSelection() const { return visible_selection_; }
+  void SetVisibleSelection(bool v);
+  int GetSelectionWidth() const { return selection_width_; }
+  void SetSelectionWidth(int w);
+  TColor GetSelectionColor() const { return selection_color_; }
+  void SetSelectionColor(TColor c);
+  void SelectSeek(TKVSeek kind);
+  void CenterSelected();
+  void CenterFrame();
+  int ImageAtPos(int x, int y) const;
+  int GetImageVisibility(int idx) const;
+
+  // --- Layout, scrolling, painting
+  int GetThumbWidth() const { return thumb_w_; }
+  void SetThumbWidth(int v) { SetAndUpdate(thumb_w_, v); }
+  int GetThumbHeight() const { return thumb_h_; }
+  void SetThumbHeight(int v) { SetAndUpdate(thumb_h_, v); }
+  int GetHorizBorder() const { return hborder_; }
+  void SetHorizBorder(int v) { SetAndUpdate(hborder_, v); }
+  int GetVertBorder() const { return vborder_; }
+  void SetVertBorder(int v) { SetAndUpdate(vborder_, v); }
+  int GetUpperGap() const { return upper_gap_; }
+  void SetUpperGap(int v) { SetAndUpdate(upper_gap_, v); }
+  int GetBottomGap() const { return bottom_gap_; }
+  void SetBottomGap(int v) { SetAndUpdate(bottom_gap_, v); }
+  int GetGridWidth() const { return grid_width_; }
+  void SetGridWidth(int v) { SetAndUpdate(grid_width_, v); }
+  TKVStoreType GetStoreType() const { return store_type_; }
+  void SetStoreType(TKVStoreType t) { store_type_ = t; }
+  TKVMDisplayMode GetDisplayMode() const { return display_mode_; }
+  void SetDisplayMode(TKVMDisplayMode m);
+  void SetBackGround(TColor c) override;
+  TScrollStyle GetScrollBars() const { return scroll_bars_; }
+  virtual void SetScrollBars(TScrollStyle s);
+  int GetViewX() const { return view_x_; }
+  int GetViewY() const { return view_y_; }
+  void SetViewX(int x) { SetViewXY(x, view_y_); }
+  void SetViewY(int y) { SetViewXY(view_x_, y); }
+  void SetViewXY(int x, int y);
+  void GetMaxViewXY(int& mx, int& my) const;
+  int GetExtentX() const { return extent_x_; }
+  int GetExtentY() const { return extent_y_; }
+  void UpdateCoords();
+  void Update() override;
+  void Paint() override;
+  virtual void PaintTo(TCanvas* canvas);
+  void LockPaint() { ++paint_lock_; }
+  int UnLockPaint();
+  int NPUnLockPaint();
+  TKVMMouseInteract GetMouseInteract() const { return mouse_interact_; }
+  virtual void SetMouseInteract(TKVMMouseInteract s) { mouse_interact_ = s; }
+  TKVMKeyInteract GetKeyInteract() const { return key_interact_; }
+  virtual void SetKeyInteract(TKVMKeyInteract s) { key_interact_ = s; }
+  virtual void ViewChange(int change);
+
+  // --- Playing
+  bool GetPlaying() const { return playing_; }
+  void SetPlaying(bool on);
+  bool GetPlayLoop() const { return play_loop_; }
+  void SetPlayLoop(bool on) { play_loop_ = on; }
+  int GetVisibleFrame() const { return visible_frame_; }
+  void SetVisibleFrame(int idx);
+  void PlayFrame();
+  // Interval of the running playback timer in milliseconds; 0 when none runs.
+  int PlayTimerInterval() const { return timer_ms_; }
+
+  // What the last list change was (0 none, 1 insert, 2 delete); reading it
+  // resets it to 0.
+  int GetLastOp();
+  int GetLastOpIdx() const { return last_op_idx_; }
+
+  // The component that loads on-demand files (owned by the view).
+  TKorvaneIO* Loader() const { return loader_; }
+
+  TViewChangeEvent OnViewChange;
+  TKVImageIDRequestEvent OnImageIDRequest;
+  TKVImageDrawEvent OnImageDraw;
+  TKVImageSelectEvent OnImageSelect;
+  TProgressEvent OnIOProgress;
+  TKVMProgressEvent OnDrawProgress;
+
+  static constexpr int kPlayTimer = 0;
+
+ protected:
+  void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+  void MouseMove(TShiftState Shift, int X, int Y) override;
+  void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+  void KeyDown(Word& Key, TShiftState Shift) override;
+  void WMSize() override;
+  void WMTimer(int id) override;
+  void WMHScroll(int code, int pos) override;
+  void WMVScroll(int code, int pos) override;
+  void DoEnter() override;
+  void DoExit() override;
+
+ private:
+  bool InRange(int idx) const { return idx >= 0 && idx < GetImageCount(); }
+  void SetAndUpdate(int& field, int v) {
+    field = v;
+    Update();
+  }
+  // Columns of the grid for layout and seeking (GridWidth, or what fits).
+  int Columns() const;
+  bool UpdateOnce();
+  void SyncScrollPos();
+  void ScrollBy(int bar, int code, int pos);
+  // Stores a compact copy of the inclusive rectangle (as _CopyBitmaptoDIB).
+  void StoreCompact(int idx, HGLOBAL h);
+  void PaintCell(TCanvas* canvas, int idx, int x, int y);
+
+  std::vector<std::unique_ptr<TBitmap>> bitmaps_;
+  std::vector<std::unique_ptr<TKVImageInfo>> infos_;
+  TScrollStyle scroll_bars_ = ssNone;
+  int view_x_ = 0, view_y_ = 0;
+  TKVStoreType store_type_ = kvtNormal;
+  int thumb_w_ = 100, thumb_h_ = 100;
+  int hborder_ = 4, vborder_ = 4;
+  int upper_gap_ = 0, bottom_gap_ = 0;
+  int grid_width_ = 0;
+  TKVMDisplayMode display_mode_ = mdGrid;
+  int extent_x_ = 0, extent_y_ = 0;
+  int selected_ = -1;
+  bool visible_selection_ = true;
+  int selection_width_ = 3;
+  TColor selection_color_ = clRed;
+  TKVMMouseInteract mouse_interact_;
+  TKVMKeyInteract key_interact_;
+  bool playing_ = false;
+  bool play_loop_ = true;
+  int visible_frame_ = 0;
+  TKVMDisplayMode saved_mode_ = mdGrid;
+  int saved_selected_ = -1;
+  int timer_ms_ = 0;
+  bool play_guard_ = false;
+  int paint_lock_ = 0;
+  int last_op_ = 0, last_op_idx_ = 0;
+  bool captured_ = false;
+  int down_x_ = 0, down_y_ = 0, down_vx_ = 0, down_vy_ = 0;
+  TKorvaneIO* loader_ = nullptr;
+};
+
+}  // namespace korvane

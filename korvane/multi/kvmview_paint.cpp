@@ -1,0 +1,550 @@
+// TKorvaneMView: layout, scrolling, painting, playing, mouse and keys.
+#include <algorithm>
+#include <cstring>
+
+#include "korvane/multi/kvmview.h"
+
+namespace korvane {
+
+// ---------------------------------------------------------------------------
+// Layout and scrolling
+
+int TKorvaneMView::Columns() const {
+  if (grid_width_ != -1) return grid_width_;
+  int step = hborder_ + thumb_w_;
+  return step > 0 ? (ClientWidth() - hborder_) / step : 0;
+}
+
+void TKorvaneMView::UpdateCoords() {
+  int cols = Columns();
+  int c = 0, r = 0, maxX = 0, maxY = 0;
+  bool any = false;
+  for (auto& info : infos_) {
+    info->X = hborder_ + c * (thumb_w_ + hborder_);
+    info->Y = vborder_ + r * (thumb_h_ + vborder_);
+    info->Row = r;
+    info->Col = c;
+    if (!any || info->X > maxX) maxX = info->X;
+    if (!any || info->Y > maxY) maxY = info->Y;
+    any = true;
+    ++c;
+    if (display_mode_ == mdSingle) {
+      c = r = 0;
+    } else if (c == cols) {
+      c = 0;
+      ++r;
+    }
+  }
+  if (any) {
+    extent_x_ = maxX + thumb_w_ + hborder_;
+    extent_y_ = maxY + thumb_h_ + vborder_;
+  } else {
+    extent_x_ = thumb_w_ + hborder_;
+    extent_y_ = thumb_h_ + vborder_;
+  }
+}
+
+void TKorvaneMView::GetMaxViewXY(int& mx, int& my) const {
+  mx = std::max(extent_x_ - ClientWidth(), 0);
+  my = std::max(extent_y_ - ClientHeight(), 0);
+}
+
+// One layout pass; true when the client area changed (a bar came or went).
+bool TKorvaneMView::UpdateOnce() {
+  UpdateCoords();
+  int cw = ClientWidth(), ch = ClientHeight();
+  int mx, my;
+  GetMaxViewXY(mx, my);
+  bool changed = false;
+  if (view_x_ > mx) view_x_ = mx, changed = true;
+  if (view_y_ > my) view_y_ = my, changed = true;
+  if (changed) ViewChange(0);
+  auto sync = [&](int bar, bool enabled, int max, int client, int pos) {
+    if (!enabled) return;
+    if (max <= 0) {
+      ShowScrollBar(bar, false);
+      return;
+    }
+    TScrollInfo si;
+    si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+    si.nMin = 0;
+    si.nMax = client + max - 1;
+    si.nPage = unsigned(std::max(client, 0));
+    si.nPos = pos;
+    SetScrollInfo(bar, si, true);
+    ShowScrollBar(bar, true);
+  };
+  try {
+    sync(SB_HORZ, scroll_bars_ == ssHorizontal || scroll_bars_ == ssBoth, mx, cw, view_x_);
+    sync(SB_VERT, scroll_bars_ == ssVertical || scroll_bars_ == ssBoth, my, ch, view_y_);
+  } catch (...) {
+  }
+  return ClientWidth() != cw || ClientHeight() != ch;
+}
+
+void TKorvaneMView::Update() {
+  TComponentState st = ComponentState();
+  if (st.Contains(csLoading) || st.Contains(csReading) || st.Contains(csWriting) || st.Contains(csDestroying))
+    return;
+  if (st.Contains(csDesigning)) {
+    Invalidate();
+    return;
+  }
+  // A bar appearing or vanishing changes the client area, and so the layout
+  // (GridWidth -1): a few rounds settle it.
+  for (int round = 0; round < 4 && UpdateOnce(); ++round) {
+  }
+  CallBitmapChangeEvents();
+  Invalidate();
+}
+
+void TKorvaneMView::ViewChange(int change) {
+  if (OnViewChange) OnViewChange(this, change);
+}
+
+void TKorvaneMView::SetViewXY(int x, int y) {
+  if (x == view_x_ && y == view_y_) return;
+  int mx, my;
+  GetMaxViewXY(mx, my);
+  view_x_ = std::clamp(x, 0, mx);
+  view_y_ = std::clamp(y, 0, my);
+  Invalidate();
+  SyncScrollPos();
+}
+
+void TKorvaneMView::SyncScrollPos() {
+  if (ScrollBarVisible(SB_HORZ)) SetScrollPos(SB_HORZ, view_x_, true);
+  if (ScrollBarVisible(SB_VERT)) SetScrollPos(SB_VERT, view_y_, true);
+}
+
+void TKorvaneMView::SetScrollBars(TScrollStyle s) {
+  scroll_bars_ = s;
+  if (s == ssHorizontal || s == ssBoth) ShowScrollBar(SB_HORZ, false);
+  if (s == ssVertical || s == ssBoth) ShowScrollBar(SB_VERT, false);
+  Update();
+}
+
+void TKorvaneMView::SetDisplayMode(TKVMDisplayMode m) {
+  if (playing_) {
+    saved_mode_ = m;
+    return;
+  }
+  display_mode_ = m;
+  Update();
+}
+
+void TKorvaneMView::SetBackGround(TColor c) {
+  TKVView::SetBackGround(c);
+  Update();
+}
+
+int TKorvaneMView::UnLockPaint() {
+  if (paint_lock_ > 0) --paint_lock_;
+  if (paint_lock_ == 0) Update();
+  return paint_lock_;
+}
+
+int TKorvaneMView::NPUnLockPaint() {
+  if (paint_lock_ > 0) --paint_lock_;
+  return paint_lock_;
+}
+
+void TKorvaneMView::WMSize() {
+  TKVView::WMSize();
+  Update();
+}
+
+void TKorvaneMView::ScrollBy(int bar, int code, int pos) {
+  int cur = bar == SB_HORZ ? view_x_ : view_y_;
+  int page = bar == SB_HORZ ? thumb_w_ : thumb_h_;
+  int mx, my;
+  GetMaxViewXY(mx, my);
+  int v = cur;
+  switch (code) {
+    case SB_LINEUP:
+      v = cur - 1;
+      break;
+    case SB_LINEDOWN:
+      v = cur + 1;
+      break;
+    case SB_PAGEUP:
+      v = cur - page;
+      break;
+    case SB_PAGEDOWN:
+      v = cur + page;
+      break;
+    case SB_THUMBTRACK:
+      v = pos & 0xFFFF;
+      break;
+    case SB_TOP:
+      v = 0;
+      break;
+    case SB_BOTTOM:
+      v = bar == SB_HORZ ? mx : my;
+      break;
+    default:
+      break;
+  }
+  if (bar == SB_HORZ)
+    SetViewX(v);
+  else
+    SetViewY(v);
+}
+
+void TKorvaneMView::WMHScroll(int code, int pos) { ScrollBy(SB_HORZ, code, pos); }
+void TKorvaneMView::WMVScroll(int code, int pos) { ScrollBy(SB_VERT, code, pos); }
+
+// ---------------------------------------------------------------------------
+// Hit tests
+
+int TKorvaneMView::ImageAtPos(int x, int y) const {
+  int n = GetImageCount();
+  if (display_mode_ == mdSingle || playing_) {
+    if (n == 0) return -1;
+    int i = std::clamp(visible_frame_, 0, n - 1);
+    const TKVImageInfo& r = *infos_[i];
+    int cx = r.X - view_x_, cy = r.Y - view_y_;
+    return x >= cx && x < cx + thumb_w_ && y >= cy && y < cy + thumb_h_ ? i : -1;
+  }
+  for (int i = 0; i < n; ++i) {
+    const TKVImageInfo& r = *infos_[i];
+    int cx = r.X - view_x_, cy = r.Y - view_y_;
+    if (x >= cx && x < cx + thumb_w_ && y >= cy && y < cy + thumb_h_) return i;
+  }
+  return -1;
+}
+
+int TKorvaneMView::GetImageVisibility(int idx) const {
+  if (!InRange(idx)) return 0;
+  const TKVImageInfo& r = *infos_[idx];
+  int left = r.X - view_x_, right = r.X + thumb_w_ - 1 - view_x_;
+  int top = r.Y - view_y_, bottom = r.Y + thumb_h_ - 1 - view_y_;
+  int cw = ClientWidth(), ch = ClientHeight();
+  bool L = left >= 0 && left < cw, R = right >= 0 && right < cw;
+  bool T = top >= 0 && top < ch, B = bottom >= 0 && bottom < ch;
+  if (L && R && T && B) return 2;
+  if ((L != R && (T || B)) || ((L || R) && T != B)) return 1;
+  return 0;
+}
+
+void TKorvaneMView::CenterSelected() {
+  if (!InRange(selected_)) return;
+  const TKVImageInfo& r = *infos_[selected_];
+  SetViewXY(r.X - (ClientWidth() - thumb_w_) / 2, r.Y - (ClientHeight() - thumb_h_) / 2);
+}
+
+void TKorvaneMView::CenterFrame() {
+  if (!InRange(visible_frame_)) return;
+  const TKVImageInfo& r = *infos_[visible_frame_];
+  SetViewXY(r.X - (ClientWidth() - thumb_w_) / 2, r.Y - (ClientHeight() - thumb_h_) / 2);
+}
+
+// ---------------------------------------------------------------------------
+// Painting
+
+void TKorvaneMView::Paint() {
+  if (paint_lock_ > 0) return;
+  PaintTo(Canvas());
+}
+
+void TKorvaneMView::PaintCell(TCanvas* canvas, int idx, int x, int y) {
+  TKVImageInfo& info = *infos_[idx];
+  if (!bitmaps_[idx] && !info.DIBHandle) ObtainImage(idx);
+  int avail = thumb_h_ - bottom_gap_ - upper_gap_;
+  TBrush* brush = canvas->Brush();
+  brush->SetStyle(bsSolid);
+  brush->SetColor(info.Background);
+  HGLOBAL block = info.DIBHandle;
+  HGLOBAL temp = nullptr;
+  if (bitmaps_[idx]) block = temp = BitmapToPackedDIB(bitmaps_[idx].get());
+  bool drawn = false;
+  if (block) {
+    TGlobalLock lock(block);
+    int w = 0, h = 0;
+    if (lock.Data() && lock.Size() >= sizeof(TBitmapInfoHeader)) {
+      TBitmapInfoHeader hdr;
+      std::memcpy(&hdr, lock.Data(), sizeof hdr);
+      w = hdr.biWidth;
+      h = hdr.biHeight < 0 ? -hdr.biHeight : hdr.biHeight;
+    }
+    if (w > 0 && h > 0) {
+      int fw = 0, fh = 0;
+      KVFitSize(w, h, thumb_w_, avail, fw, fh);
+      int dx = x + (thumb_w_ - fw) / 2;
+      int dy = y + upper_gap_ + (avail - fh) / 2;
+      if (fw > 0 && fh > 0) DrawPackedDib(canvas, dx, dy, fw, fh, lock.Data(), lock.Size(), 0, 0, w, h);
+      canvas->FillRect(Rect(x, y, dx, y + thumb_h_));
+      canvas->FillRect(Rect(dx + fw, y, x + thumb_w_, y + thumb_h_));
+      canvas->FillRect(Rect(dx, y, dx + fw, dy));
+      canvas->FillRect(Rect(dx, dy + fh, dx + fw, y + thumb_h_));
+      drawn = true;
+    }
+  }
+  if (temp) GlobalFree(temp);
+  if (!drawn) canvas->FillRect(Rect(x, y, x + thumb_w_, y + thumb_h_));
+}
+
+void TKorvaneMView::PaintTo(TCanvas* canvas) {
+  if (!canvas) return;
+  int count = GetImageCount();
+  int n = display_mode_ == mdSingle && count > 0 ? 1 : count;
+  int first = 0;
+  if ((playing_ || display_mode_ == mdSingle) && count > 0) first = std::clamp(visible_frame_, 0, count - 1);
+  // The cells are excluded from the clip region as they are drawn, so the
+  // gaps are filled last in one call; the caller's clip is restored after.
+  bool hadClip = canvas->HasClip();
+  QRegion oldClip = canvas->ClipRegion();
+  int surfW = Width(), surfH = Height();
+  int idx = first;
+  for (int k = 0; k < n; ++k, idx = idx + 1 == count ? 0 : idx + 1) {
+    if (OnDrawProgress && n > 1) OnDrawProgress(this, int(int64_t(k) * 100 / n), idx);
+    TKVImageInfo& info = *infos_[idx];
+    int x = info.X - view_x_, y = info.Y - view_y_;
+    bool visible = x + thumb_w_ - 1 >= 0 && x <= surfW - 1 && y + thumb_h_ - 1 >= 0 && y <= surfH - 1;
+    if (!visible) {
+      // Pictures that can be had again are dropped when their cell leaves
+      // the window: memory follows the visible cells.
+      if (idx != selected_ && info.DIBHandle && (info.ID != -1 || !info.FileName.empty()) &&
+          info.BmpCount == 0)
+        FreeImage(idx);
+      continue;
+    }
+    PaintCell(canvas, idx, x, y);
+    if (OnImageDraw) OnImageDraw(this, idx, x, y, canvas);
+    if (idx == selected_ && visible_selection_) {
+      TPen* pen = canvas->Pen();
+      pen->SetWidth(1);
+      pen->SetStyle(psSolid);
+      pen->SetMode(pmCopy);
+      pen->SetColor(selection_color_);
+      canvas->Brush()->SetStyle(bsClear);
+      int t = Focused() ? selection_width_ : 1;
+      for (int i = 1; i <= t; ++i) canvas->Rectangle(x - i, y - i, x + thumb_w_ + i, y + thumb_h_ + i);
+      canvas->ExcludeClipRect(x - t, y - t, x + thumb_w_ + t, y + thumb_h_ + t);
+    } else {
+      canvas->ExcludeClipRect(x, y, x + thumb_w_, y + thumb_h_);
+    }
+  }
+  canvas->Brush()->SetStyle(bsSolid);
+  canvas->Brush()->SetColor(GetBackground());
+  canvas->FillRect(Rect(0, 0, surfW, surfH));
+  if (hadClip)
+    canvas->SetClipRegion(oldClip);
+  else
+    canvas->ResetClip();
+  if (OnDrawProgress && n > 1) OnDrawProgress(this, 100, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Playing
+
+void TKorvaneMView::SetPlaying(bool on) {
+  if (on == playing_) return;
+  if (on) {
+    saved_mode_ = display_mode_;
+    saved_selected_ = selected_;
+    Deselect();
+  }
+  playing_ = on;
+  PlayFrame();
+  if (!playing_) {
+    SetDisplayMode(saved_mode_);
+    SetSelectedItem(saved_selected_);
+  }
+}
+
+void TKorvaneMView::SetVisibleFrame(int idx) {
+  visible_frame_ = idx;
+  Update();
+}
+
+void TKorvaneMView::PlayFrame() {
+  if (play_guard_ || ComponentState().Contains(csDestroying)) return;
+  play_guard_ = true;
+  struct Release {
+    bool& g;
+    ~Release() { g = false; }
+  } release{play_guard_};
+  if (timer_ms_ != 0) {
+    KillTimer(kPlayTimer);
+    timer_ms_ = 0;
+  }
+  if (!playing_) return;
+  if (display_mode_ != mdSingle) {
+    display_mode_ = mdSingle;
+    Update();
+  }
+  int count = GetImageCount();
+  if (visible_frame_ >= count) visible_frame_ = count - 1;
+  if (visible_frame_ < 0) return;
+  int delay = infos_[visible_frame_]->DelayTime;
+  Repaint();
+  if (visible_frame_ == count - 1) {
+    visible_frame_ = 0;
+    CallBitmapChangeEvents();
+    if (!play_loop_) {
+      playing_ = false;
+      return;
+    }
+  } else {
+    ++visible_frame_;
+  }
+  int ms = std::max(delay, 10);
+  if (SetTimer(kPlayTimer, ms)) timer_ms_ = ms;
+}
+
+void TKorvaneMView::WMTimer(int id) {
+  if (id == kPlayTimer) PlayFrame();
+}
+
+// ---------------------------------------------------------------------------
+// Seeking
+
+void TKorvaneMView::SelectSeek(TKVSeek kind) {
+  int count = GetImageCount();
+  if (count == 0) return;
+  int cols = Columns();
+  int step = vborder_ + thumb_h_;
+  int rows = step > 0 ? (ClientHeight() - vborder_) / step : 0;
+  int s = selected_;
+  auto visible = [this] { return GetImageVisibility(selected_) == 2; };
+  auto sel = [this]() -> const TKVImageInfo* {
+    return InRange(selected_) ? infos_[selected_].get() : nullptr;
+  };
+  auto scrollDown = [&] {
+    if (visible() || !sel()) return;
+    SetViewY(sel()->Y + thumb_h_ + vborder_ - ClientHeight());
+    if (!visible()) SetViewX(sel()->X + thumb_w_ + hborder_ - ClientWidth());
+  };
+  auto scrollUp = [&] {
+    if (visible() || !sel()) return;
+    SetViewY(sel()->Y - vborder_);
+    if (!visible()) SetViewX(sel()->X - hborder_);
+  };
+  switch (kind) {
+    case iskLeft:
+      if (s < 0) return;
+      SetSelectedItem(s - 1);
+      if (!visible() && sel()) SetViewXY(sel()->X - hborder_, sel()->Y - vborder_);
+      break;
+    case iskRight:
+      if (s < 0) return;
+      SetSelectedItem(s + 1);
+      if (!visible() && sel())
+        SetViewXY(sel()->X + thumb_w_ + hborder_ - ClientWidth(),
+                  sel()->Y + thumb_h_ + vborder_ - ClientHeight());
+      break;
+    case iskUp:
+      if (s < 0) return;
+      SetSelectedItem(grid_width_ != 0 ? std::max(s - cols, 0) : s - 1);
+      scrollUp();
+      break;
+    case iskDown:
+      if (s < 0) return;
+      SetSelectedItem(grid_width_ != 0 ? std::min(s + cols, count - 1) : s + 1);
+      scrollDown();
+      break;
+    case iskFirst:
+      SetSelectedItem(0);
+      if (!visible()) SetViewXY(0, 0);
+      break;
+    case iskLast:
+      SetSelectedItem(count - 1);
+      scrollDown();
+      break;
+    case iskPagDown:
+      if (s < 0) return;
+      SetSelectedItem(s + cols * rows);
+      scrollDown();
+      break;
+    case iskPagUp:
+      if (s < 0) return;
+      SetSelectedItem(s - cols * rows);
+      scrollUp();
+      break;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Mouse and keys
+
+void TKorvaneMView::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
+  TKVView::MouseDown(Button, Shift, X, Y);
+  SetFocus();
+  captured_ = true;
+  down_x_ = X;
+  down_y_ = Y;
+  down_vx_ = view_x_;
+  down_vy_ = view_y_;
+}
+
+void TKorvaneMView::MouseMove(TShiftState Shift, int X, int Y) {
+  TKVView::MouseMove(Shift, X, Y);
+  if (captured_ && mouse_interact_.Contains(mmiScroll))
+    SetViewXY(down_vx_ + down_x_ - X, down_vy_ + down_y_ - Y);
+}
+
+void TKorvaneMView::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
+  TKVView::MouseUp(Button, Shift, X, Y);
+  bool wasCaptured = captured_;
+  captured_ = false;
+  if (playing_) return;
+  if (mouse_interact_.Contains(mmiSelect)) {
+    int idx = ImageAtPos(X, Y);
+    if (idx >= 0) {
+      SetSelectedItemNU(idx);
+      if (visible_selection_) Update();
+      if (OnImageSelect) OnImageSelect(this, selected_);
+      CallBitmapChangeEvents();
+    }
+  }
+  if (wasCaptured && mouse_interact_.Contains(mmiScroll))
+    SetViewXY(down_vx_ + down_x_ - X, down_vy_ + down_y_ - Y);
+}
+
+void TKorvaneMView::KeyDown(Word& Key, TShiftState Shift) {
+  // The published OnKeyDown fires first, and may take the key away.
+  TKVView::KeyDown(Key, Shift);
+  if (playing_ || Key == 0) return;
+  switch (Key) {
+    case VK_PRIOR:
+      SelectSeek(iskPagUp);
+      break;
+    case VK_NEXT:
+      SelectSeek(iskPagDown);
+      break;
+    case VK_END:
+      SelectSeek(iskLast);
+      break;
+    case VK_HOME:
+      SelectSeek(iskFirst);
+      break;
+    case VK_LEFT:
+      SelectSeek(iskLeft);
+      break;
+    case VK_UP:
+      SelectSeek(iskUp);
+      break;
+    case VK_RIGHT:
+      SelectSeek(iskRight);
+      break;
+    case VK_DOWN:
+      SelectSeek(iskDown);
+      break;
+    default:
+      break;
+  }
+  Update();
+}
+
+void TKorvaneMView::DoEnter() {
+  TKVView::DoEnter();
+  Invalidate();
+}
+
+void TKorvaneMView::DoExit() {
+  TKVView::DoExit();
+  Invalidate();
+}
+
+}  // namespace korvane
