@@ -3,6 +3,7 @@
 
 #include <cctype>
 
+#include "korvane/acquire/twain.h"
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/kvutils.h"
 #include "korvane/io/codecs/gif/gif_codec.h"
@@ -25,7 +26,8 @@ std::string LowerExt(const std::string& name) {
 
 }  // namespace
 
-TKorvaneMIO::TKorvaneMIO(TComponent* AOwner) : TComponent(AOwner) {}
+TKorvaneMIO::TKorvaneMIO(TComponent* AOwner)
+    : TComponent(AOwner), twain_params_(std::make_unique<TKVTWainParams>(this)) {}
 
 TKorvaneMIO::~TKorvaneMIO() { SetAttachedMView(nullptr); }
 

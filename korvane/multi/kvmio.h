@@ -75,6 +75,15 @@ class TKorvaneMIO : public TComponent, private TIOParamsOwner {
   TProgressEvent OnProgress;
   bool Aborting = false;
 
+  // Scanner pages into the view: every page the selected TWAIN source gives
+  // (the feeder's too) is inserted at the selected image, with a delay of
+  // 100 ms and its own parameters record. True when a page arrived.
+  bool Acquire();
+  // The source manager's selection dialog; the chosen source is selected in
+  // TWainParams. True when one was chosen.
+  bool SelectAcquireSource();
+  TKVTWainParams* TWainParams() { return twain_params_.get(); }
+
  private:
   TBitmap* IOParamsBitmap() override { return view_ ? view_->GetFBitmap() : nullptr; }
   bool IOParamsViewDPI(int32_t& DpiX, int32_t& DpiY) override;
@@ -90,6 +99,7 @@ class TKorvaneMIO : public TComponent, private TIOParamsOwner {
   std::vector<std::unique_ptr<TIOParamsVals>> params_;
   TIOPreviewsParams previews_params_;
   TFont preview_font_;
+  std::unique_ptr<TKVTWainParams> twain_params_;
 };
 
 }  // namespace korvane

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "korvane/acquire/twain.h"
+#include "korvane/multi/kvmio.h"
 #include "korvane/acquire/twain_dialog.h"
 #include "korvane/foundations/host/graphics.h"
 #include "tests/acquire/sane_support.h"
@@ -222,6 +223,28 @@ TEST_F(SaneTwain, FeederDeliversEveryPageThroughTheCallback) {
   TBitmap one;
   ASSERT_TRUE(Acquire(one));
   EXPECT_EQ(one.Width(), 50);
+}
+
+TEST_F(SaneTwain, MultiImageAcquireInsertsEveryFeederPage) {
+  Configure(TWPT_RGB, 50, 1.0, 0.5);
+  TKorvaneMView view(nullptr);
+  view.resize(300, 200);
+  TKorvaneMIO mio;
+  mio.SetAttachedMView(&view);
+  mio.TWainParams()->Assign(tp.get());
+  mio.TWainParams()->SetFeederEnabled(true);
+  view.InsertImage(0);
+  TBitmap first(7, 5);
+  view.SetImage(0, &first);
+  ASSERT_TRUE(mio.Acquire());
+  // The ten pages go in front of the selected image, in order, 100 ms each.
+  ASSERT_EQ(view.GetImageCount(), 11);
+  EXPECT_EQ(mio.GetParamsCount(), 11);
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(view.GetImageDelayTime(i), 100);
+    EXPECT_EQ(mio.GetParams(i)->Width, 50) << i;
+  }
+  EXPECT_EQ(view.GetImageWidth(10), 7);
 }
 
 TEST_F(SaneTwain, SourceWindowScansOrCancels) {

@@ -1,0 +1,40 @@
+// TKorvaneMIO's scanner acquisition: every page the selected TWAIN source
+// delivers becomes an image of the attached multi-image view.
+#include <algorithm>
+
+#include "korvane/acquire/twain.h"
+#include "korvane/multi/kvmio.h"
+
+namespace korvane {
+
+bool TKorvaneMIO::Acquire() {
+  Aborting = false;
+  if (!view_) return false;
+  HWND window = KVFindHandle(this);
+  TProgressRec pr = MakeProgress();
+  int index = std::max(view_->GetSelectedItem(), 0);
+  // Each page is inserted at the acquisition index (the view's list change
+  // inserts its record), the layer fills that record, and the view keeps a
+  // copy of the page.
+  const bool ok = KVTW_Acquire(window, nullptr, true, pr, nullptr, twain_params_.get(),
+                               [&](TBitmap* page, TIOParamsVals*& params) {
+                                 if (!view_) return;
+                                 view_->InsertImage(index);
+                                 params = GetParams(index);
+                                 view_->SetImage(index, page);
+                                 view_->SetImageDelayTime(index, 100);
+                                 ++index;
+                               });
+  if (window) window->activateWindow(), window->setFocus();
+  Update();
+  return ok;
+}
+
+bool TKorvaneMIO::SelectAcquireSource() {
+  std::string name;
+  if (!KVTW_SelectImageSource(KVFindHandle(this), name)) return false;
+  twain_params_->SelectSourceByName(name);
+  return true;
+}
+
+}  // namespace korvane
