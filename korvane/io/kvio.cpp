@@ -8,6 +8,7 @@
 #include "korvane/acquire/twain.h"
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/kvutils.h"
+#include "korvane/io/file_ext.h"
 #include "korvane/io/codecs/bmp/bmp_codec.h"
 #include "korvane/io/codecs/gif/gif_codec.h"
 #include "korvane/io/codecs/gif/gif_lzw.h"
@@ -46,14 +47,6 @@ auto Guarded(Wrap wrap, const char* msg, F&& f) -> decltype(f()) {
   }
 }
 
-std::string LowerExt(const std::string& name) {
-  const size_t slash = name.find_last_of('/');
-  const size_t dot = name.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  std::string e = name.substr(dot);
-  for (char& c : e) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return e;
-}
 
 // Up to n bytes from the start of buf, stopping at the first zero byte.
 std::string TextAt(const uint8_t* buf, size_t avail, size_t at, size_t n) {

@@ -6,25 +6,13 @@
 #include "korvane/acquire/twain.h"
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/kvutils.h"
+#include "korvane/io/file_ext.h"
 #include "korvane/io/codecs/gif/gif_codec.h"
 #include "korvane/io/codecs/tiff/tiff_codec.h"
 #include "korvane/proc/kvproc.h"
 #include "korvane/view/kvview.h"
 
 namespace korvane {
-
-namespace {
-
-std::string LowerExt(const std::string& name) {
-  const size_t slash = name.find_last_of('/');
-  const size_t dot = name.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  std::string e = name.substr(dot);
-  for (char& c : e) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return e;
-}
-
-}  // namespace
 
 TKorvaneMIO::TKorvaneMIO(TComponent* AOwner)
     : TComponent(AOwner), twain_params_(std::make_unique<TKVTWainParams>(this)) {}

@@ -1,4 +1,5 @@
 #include "korvane/foundations/host/graphics.h"
+#include "korvane/foundations/host/raster_ops.h"
 
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -609,25 +610,6 @@ Qt::BrushStyle ToQBrushStyle(TBrushStyle s) {
   }
 }
 
-QPainter::CompositionMode ToComposition(TPenMode m) {
-  switch (m) {
-    case pmBlack: return QPainter::RasterOp_ClearDestination;
-    case pmWhite: return QPainter::RasterOp_SetDestination;
-    case pmNot: return QPainter::RasterOp_NotDestination;
-    case pmNotCopy: return QPainter::RasterOp_NotSource;
-    case pmMergePenNot: return QPainter::RasterOp_SourceOrNotDestination;
-    case pmMaskPenNot: return QPainter::RasterOp_SourceAndNotDestination;
-    case pmMergeNotPen: return QPainter::RasterOp_NotSourceOrDestination;
-    case pmMaskNotPen: return QPainter::RasterOp_NotSourceAndDestination;
-    case pmMerge: return QPainter::RasterOp_SourceOrDestination;
-    case pmNotMerge: return QPainter::RasterOp_NotSourceAndNotDestination;
-    case pmMask: return QPainter::RasterOp_SourceAndDestination;
-    case pmNotMask: return QPainter::RasterOp_NotSourceOrNotDestination;
-    case pmXor: return QPainter::RasterOp_SourceXorDestination;
-    case pmNotXor: return QPainter::RasterOp_NotSourceXorDestination;
-    default: return QPainter::CompositionMode_SourceOver;
-  }
-}
 
 void Order(int& a, int& b) {
   if (b < a) std::swap(a, b);
@@ -762,7 +744,7 @@ void TCanvas::ApplyBrush(QPainter& p) {
   p.setBrush(QBrush(ToQColor(brush_.Color()), ToQBrushStyle(brush_.Style())));
 }
 
-void TCanvas::ApplyMode(QPainter& p) { p.setCompositionMode(ToComposition(pen_.Mode())); }
+void TCanvas::ApplyMode(QPainter& p) { p.setCompositionMode(PenModeComposition(pen_.Mode())); }
 
 void TCanvas::DrawPixelsRun(const std::vector<QPoint>& pts) {
   if (pts.empty()) return;

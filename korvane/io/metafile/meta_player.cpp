@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "korvane/foundations/host/raster_ops.h"
 #include "korvane/foundations/host/color.h"
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/host/winsys.h"
@@ -49,25 +50,6 @@ TPenMode RopMode(int rop2) {
   return rop2 >= 1 && rop2 <= 16 ? kModes[rop2 - 1] : pmCopy;
 }
 
-QPainter::CompositionMode Composition(TPenMode m) {
-  switch (m) {
-    case pmBlack: return QPainter::RasterOp_ClearDestination;
-    case pmWhite: return QPainter::RasterOp_SetDestination;
-    case pmNot: return QPainter::RasterOp_NotDestination;
-    case pmNotCopy: return QPainter::RasterOp_NotSource;
-    case pmMergePenNot: return QPainter::RasterOp_SourceOrNotDestination;
-    case pmMaskPenNot: return QPainter::RasterOp_SourceAndNotDestination;
-    case pmMergeNotPen: return QPainter::RasterOp_NotSourceOrDestination;
-    case pmMaskNotPen: return QPainter::RasterOp_NotSourceAndDestination;
-    case pmMerge: return QPainter::RasterOp_SourceOrDestination;
-    case pmNotMerge: return QPainter::RasterOp_NotSourceAndNotDestination;
-    case pmMask: return QPainter::RasterOp_SourceAndDestination;
-    case pmNotMask: return QPainter::RasterOp_NotSourceOrNotDestination;
-    case pmXor: return QPainter::RasterOp_SourceXorDestination;
-    case pmNotXor: return QPainter::RasterOp_NotSourceXorDestination;
-    default: return QPainter::CompositionMode_SourceOver;
-  }
-}
 
 TPenStyle PenStyle(int style) {
   switch (style & 0x0F) {
@@ -383,7 +365,7 @@ QPainter* TMetaPlayer::BeginDirect(bool pen, bool brush, bool solid) {
   QPainter* p = canvas_->Painter();
   if (!p) return nullptr;
   const TPen& tp = *canvas_->Pen();
-  p->setCompositionMode(Composition(tp.Mode()));
+  p->setCompositionMode(PenModeComposition(tp.Mode()));
   if (pen && tp.Style() != psClear && tp.Mode() != pmNop) {
     QPen qp(ToQ(tp.Color()));
     qp.setStyle(QtPenStyle(tp.Style()));
