@@ -303,6 +303,9 @@ class TKorvaneVect : public TKorvaneView {
   void ReleaseData(TKVVObject& o);
   void Unlink(int idx);
   void CollectSubtree(int idx, std::vector<int>& out);
+  // Puts idx just in front of (or behind) other, or at the front (back) of
+  // its own list for other -1.
+  void MoveInZOrder(int idx, int other, bool front);
   int FindIn(int parent, const std::function<bool(const TKVVObject&)>& pred);
   void AttachBitmap(TKVVObject& o, const TBitmap* b);
   void DrawRubber(TCanvas* canvas);

@@ -263,7 +263,11 @@ void TKorvaneVect::ReInsertVObject(int parent, int idx, int pos) {
   o->Parent = parent;
 }
 
-void TKorvaneVect::SetObjFrontOf(int idx, int other) {
+void TKorvaneVect::SetObjFrontOf(int idx, int other) { MoveInZOrder(idx, other, true); }
+
+void TKorvaneVect::SetObjBackTo(int idx, int other) { MoveInZOrder(idx, other, false); }
+
+void TKorvaneVect::MoveInZOrder(int idx, int other, bool front) {
   if (idx == kLast) idx = int(objs_.size()) - 1;
   PKVVObject o = GetObj(idx);
   if (!o || idx < 0 || o->Parent == kNone) return;
@@ -274,28 +278,11 @@ void TKorvaneVect::SetObjFrontOf(int idx, int other) {
   if (other >= 0 && (!GetObj(other) || GetObj(other)->Parent == kNone)) return;
   Unlink(idx);
   if (other < 0) {
-    ReInsertVObject(o->Parent, idx, INT32_MAX);
+    // -1: the front (end) or the back (start) of its own list.
+    ReInsertVObject(o->Parent, idx, front ? INT32_MAX : 0);
   } else {
     int parent = objs_[other].Parent;
-    ReInsertVObject(parent, idx, GetObjPos(parent, other) + 1);
-  }
-  Update();
-}
-
-void TKorvaneVect::SetObjBackTo(int idx, int other) {
-  if (idx == kLast) idx = int(objs_.size()) - 1;
-  PKVVObject o = GetObj(idx);
-  if (!o || idx < 0 || o->Parent == kNone) return;
-  std::vector<int> sub;
-  CollectSubtree(idx, sub);
-  if (other >= 0 && std::find(sub.begin(), sub.end(), other) != sub.end()) return;
-  if (other >= 0 && (!GetObj(other) || GetObj(other)->Parent == kNone)) return;
-  Unlink(idx);
-  if (other < 0) {
-    ReInsertVObject(o->Parent, idx, 0);
-  } else {
-    int parent = objs_[other].Parent;
-    ReInsertVObject(parent, idx, GetObjPos(parent, other));
+    ReInsertVObject(parent, idx, GetObjPos(parent, other) + (front ? 1 : 0));
   }
   Update();
 }
