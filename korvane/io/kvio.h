@@ -69,6 +69,9 @@ class TKorvaneIO : public TComponent, private TIOParamsOwner {
   void SetPreviewFont(const TFont* f);
   TIOPreviewsParams GetIOPreviewParams() const { return previews_params_; }
   void SetIOPreviewParams(TIOPreviewsParams p) { previews_params_ = p; }
+  // Shows the save-parameters dialog over a copy of the target bitmap with the
+  // pages in pp, editing Params; true when the user closes it with OK.
+  bool DoPreviews(TPreviewParams pp);
 
   // --- Loading (each raises EInvalidGraphic with the format's message)
   void LoadFromFileBMP(const std::string& name);

@@ -67,6 +67,9 @@ class TKorvaneMIO : public TComponent, private TIOParamsOwner {
 
   TIOPreviewsParams GetIOPreviewParams() const { return previews_params_; }
   void SetIOPreviewParams(TIOPreviewsParams p) { previews_params_ = p; }
+  // The save-parameters dialog for the view's current image and params
+  // record idx; true when the user closes it with OK.
+  bool DoPreviews(int idx, TPreviewParams pp);
   TFont* GetPreviewFont() { return &preview_font_; }
   void SetPreviewFont(const TFont* f) {
     if (f) preview_font_.Assign(*f);

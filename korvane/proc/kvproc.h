@@ -219,6 +219,9 @@ class TKorvaneProc : public TComponent {
   void SetMsgLanguage(TMsgLanguage l) { msg_language_ = l; }
   TPRPreviewsParams GetPRPreviewParams() const { return previews_params_; }
   void SetPRPreviewParams(TPRPreviewsParams p) { previews_params_ = p; }
+  // The processing preview dialog with the pages in effects; on OK the
+  // adjusted selection is pasted back. True when the user pressed OK.
+  bool DoPreviews(TPreviewEffectsSet effects);
   TFont* GetPreviewFont() const { return preview_font_.get(); }
   // Copies the font's attributes into the owned preview font.
   void SetPreviewFont(const TFont* f);

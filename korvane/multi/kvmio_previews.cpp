@@ -1,0 +1,7 @@
+#include "korvane/multi/kvmio.h"
+
+namespace korvane {
+
+bool TKorvaneMIO::DoPreviews(int, TPreviewParams) { return false; }  // dialog not built yet
+
+}  // namespace korvane
