@@ -152,16 +152,21 @@ TfPreviews::TfPreviews(QWidget* parent) : QDialog(parent) {
   Korvane2->SetMouseInteract(TKVMouseInteract{});
   copy_ = new QPushButton("<<", this);
   copy_->setFixedWidth(36);
-  views->addWidget(source_label_, 0, 0);
-  views->addWidget(result_label_, 0, 2);
-  views->addWidget(Korvane1, 1, 0);
-  views->addWidget(copy_, 1, 1, Qt::AlignCenter);
-  views->addWidget(Korvane2, 1, 2);
+  views->addWidget(source_label_, 0, 1);
+  views->addWidget(result_label_, 0, 3);
+  views->addWidget(Korvane1, 1, 1);
+  views->addWidget(copy_, 1, 2, Qt::AlignCenter);
+  views->addWidget(Korvane2, 1, 3);
+  // The pair stays together in the middle when the pages make the form wide.
+  views->setColumnStretch(0, 1);
+  views->setColumnStretch(4, 1);
+  views->setColumnMinimumWidth(2, 60);
   top->addLayout(views);
 
   // Pages on the left, buttons on the right.
   auto* lower = new QHBoxLayout;
   tabs_ = new QTabWidget(this);
+  tabs_->setUsesScrollButtons(false);  // every offered page's tab in sight
   for (int tag :
        {ppgContrast, ppgHSV, ppgHSL, ppgRGB, ppgUserFilter, ppgEqualization, ppgBumpMap, ppgLens, ppgWave}) {
     QWidget* page = BuildPage(tag);
@@ -368,12 +373,18 @@ QWidget* TfPreviews::BuildPage(int tag) {
       for (TRulerBox* r : {thresh_ruler_, equal_ruler_}) {
         r->SetBounds(0, 0, 270, 40);
         r->setFixedSize(270, 40);
-        r->SetViewMin(0);
-        r->SetViewMax(255);
+        // A few units either side keep the end grips and labels inside.
+        r->SetViewMin(-6);
+        r->SetViewMax(266);
         r->SetFitInView(true);
-        r->SetFrequency(16);
-        r->SetLabelFreq(64);
+        r->SetViewPos(-6);
+        r->SetFrequency(17);
+        r->SetLabelFreq(51);
         r->SetGripsCount(2);
+        for (int g = 0; g < 2; ++g) {
+          r->SetGripsMin(g, 0);
+          r->SetGripsMax(g, 255);
+        }
         r->SetGripsKind(0, gkRightTriangle);
         r->SetGripsKind(1, gkLeftTriangle);
         r->SetGripsCol(0, clBlack);
