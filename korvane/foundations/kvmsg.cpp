@@ -140,6 +140,7 @@ constexpr TKVMsg KVMSG_WAVELENGTH = {"Wave length",      "Lunghezza d'onda", "We
 constexpr TKVMsg KVMSG_PHASE = {"Phase", "Fase", "Phase", "Fase", "Phase", "Fase"};
 constexpr TKVMsg KVMSG_REFLECTIVE = {"Reflective",  "Riflettente",   "Reflektierend",
                                      "Reflectante", "Réfléchissant", "Refletivo"};
+constexpr TKVMsg KVMSG_BYTES = {"bytes", "byte", "Bytes", "bytes", "octets", "bytes"};
 
 namespace {
 constexpr const TKVMsg* kAll[] = {
@@ -216,8 +217,9 @@ constexpr const TKVMsg* kAll[] = {
     &KVMSG_WAVELENGTH,
     &KVMSG_PHASE,
     &KVMSG_REFLECTIVE,
+    &KVMSG_BYTES,
 };
-static_assert(std::size(kAll) == 73);
+static_assert(std::size(kAll) == 74);
 }  // namespace
 
 std::span<const TKVMsg* const> KVMsgTable() { return kAll; }

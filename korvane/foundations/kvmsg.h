@@ -87,6 +87,8 @@ extern const TKVMsg KVMSG_AMPLITUDE;
 extern const TKVMsg KVMSG_WAVELENGTH;
 extern const TKVMsg KVMSG_PHASE;
 extern const TKVMsg KVMSG_REFLECTIVE;
+// Unit after a size in bytes.
+extern const TKVMsg KVMSG_BYTES;
 
 // Every message above, in declaration order.
 std::span<const TKVMsg* const> KVMsgTable();
