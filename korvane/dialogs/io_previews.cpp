@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -130,7 +131,7 @@ TfIOPreviews::TfIOPreviews(TComponent* AOwner, QWidget* parent)
   Korvane1 = new TKorvaneView(nullptr, this);
   Korvane2 = new TKorvaneView(nullptr, this);
   for (TKorvaneView* v : {Korvane1, Korvane2}) {
-    v->setMinimumSize(160, 120);
+    v->setMinimumSize(200, 150);
     v->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   }
   Korvane1->SetMouseInteract({miZoom, miScroll});
@@ -245,8 +246,28 @@ void TfIOPreviews::SetPreviewFont(const TFont* f) {
   FitFormSize();
 }
 
+namespace {
+// Drops what a layout and the layouts nested in it measured.
+void InvalidateLayout(QLayout* l) {
+  for (int i = 0; i < l->count(); ++i)
+    if (QLayout* c = l->itemAt(i)->layout()) InvalidateLayout(c);
+  l->invalidate();
+}
+}  // namespace
+
 void TfIOPreviews::FitFormSize() {
-  if (layout()) layout()->activate();
+  // Widgets not shown yet keep what they first measured: polish them (their
+  // style decides their sizes), drop every cached size, then measure the
+  // captions the form shows now.
+  ensurePolished();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  for (QWidget* w : findChildren<QWidget*>()) {
+    w->updateGeometry();
+    if (w->layout()) InvalidateLayout(w->layout());
+  }
+  if (!layout()) return;
+  InvalidateLayout(layout());
+  layout()->activate();
   setFixedSize(minimumSizeHint().expandedTo(kClientSize));
 }
 
@@ -368,16 +389,16 @@ void TfIOPreviews::BuildGIFPage() {
   GIFAdvanced = new QGroupBox;
   AddCaption([b = GIFAdvanced](const QString& s) { b->setTitle(s); }, " Advanced ", KVMSG_ADVANCED, " %1 ");
   GIFDelayTime = NewSpin(0, 65535);
-  GIFDelayTime->setSuffix(QStringLiteral(" 1/100 s"));
   GIFXPos = NewSpin(0, 65535);
   GIFYPos = NewSpin(0, 65535);
   auto* adv = new QGridLayout(GIFAdvanced);
   adv->addWidget(AddLabel("&Delay time:", KVMSG_DELAYTIME, GIFDelayTime), 0, 0);
   adv->addWidget(GIFDelayTime, 0, 1);
+  adv->addWidget(new QLabel(QStringLiteral("1/100 s")), 0, 2);
   adv->addWidget(AddLabel("&Horiz. Position:", KVMSG_HORIZPOSITION, GIFXPos), 1, 0);
-  adv->addWidget(GIFXPos, 1, 1);
+  adv->addWidget(GIFXPos, 1, 1, 1, 2);
   adv->addWidget(AddLabel("&Vert. Position:", KVMSG_VERTPOSITION, GIFYPos), 2, 0);
-  adv->addWidget(GIFYPos, 2, 1);
+  adv->addWidget(GIFYPos, 2, 1, 1, 2);
   adv->setRowStretch(3, 1);
 
   auto* h = new QHBoxLayout(page);
@@ -682,6 +703,7 @@ int64_t TfIOPreviews::UncompressedSize(TBitmap* b) {
 void TfIOPreviews::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
   if (e->spontaneous()) return;
+  FitFormSize();
   if (QScreen* s = QGuiApplication::primaryScreen()) move(s->availableGeometry().center() - rect().center());
   Activate();
 }
