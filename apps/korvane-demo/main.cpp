@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "apps/korvane-demo/io_previews_shot.h"
 #include "apps/korvane-demo/mainwindow.h"
 
 using korvane::demo::DemoOptions;
@@ -20,6 +21,8 @@ int main(int argc, char** argv) {
   // GIF and LZW-compressed TIFF files need the library's LZW coders.
   korvane::InstallKorvaneLZWCoders();
   QApplication::setApplicationName("korvane-demo");
+  // --dialog save-params --screenshot FILE renders the save-parameters form.
+  if (const int rc = korvane::demo::SaveParamsDialogShot(QApplication::arguments().mid(1)); rc >= 0) return rc;
 
   DemoOptions opts;
   QString error;
