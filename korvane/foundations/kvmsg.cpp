@@ -152,6 +152,7 @@ constexpr TKVMsg KVMSG_HIGHPASS = {"High Pass", "Passa alto", "Hochpass",
                                    "Paso alto", "Passe-haut", "Passa-alta"};
 constexpr TKVMsg KVMSG_LOWPASS = {"Low Pass",  "Passa basso", "Tiefpass",
                                   "Paso bajo", "Passe-bas",   "Passa-baixa"};
+constexpr TKVMsg KVMSG_BYTES = {"bytes", "byte", "Bytes", "bytes", "octets", "bytes"};
 
 namespace {
 constexpr const TKVMsg* kAll[] = {
@@ -228,8 +229,17 @@ constexpr const TKVMsg* kAll[] = {
     &KVMSG_WAVELENGTH,
     &KVMSG_PHASE,
     &KVMSG_REFLECTIVE,
+    &KVMSG_BYTES,
+    &KVMSG_PREVIEWS,
+    &KVMSG_BUMPMAP,
+    &KVMSG_NONE,
+    &KVMSG_BLUR,
+    &KVMSG_EDGES,
+    &KVMSG_EMBOSS,
+    &KVMSG_HIGHPASS,
+    &KVMSG_LOWPASS,
 };
-static_assert(std::size(kAll) == 73);
+static_assert(std::size(kAll) == 82);
 }  // namespace
 
 std::span<const TKVMsg* const> KVMsgTable() { return kAll; }

@@ -87,6 +87,8 @@ extern const TKVMsg KVMSG_AMPLITUDE;
 extern const TKVMsg KVMSG_WAVELENGTH;
 extern const TKVMsg KVMSG_PHASE;
 extern const TKVMsg KVMSG_REFLECTIVE;
+// Unit after a size in bytes.
+extern const TKVMsg KVMSG_BYTES;
 
 // Texts of the processing preview form beyond the table above: its caption,
 // the bump map page and the filter presets.
@@ -99,8 +101,7 @@ extern const TKVMsg KVMSG_EMBOSS;
 extern const TKVMsg KVMSG_HIGHPASS;
 extern const TKVMsg KVMSG_LOWPASS;
 
-// The 73 messages of the table, in declaration order (the form texts added
-// after them are not listed).
+// Every message, in declaration order.
 std::span<const TKVMsg* const> KVMsgTable();
 
 // The text of msg in lang. msSystem picks the language of the default locale
