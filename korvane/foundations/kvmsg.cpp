@@ -229,7 +229,6 @@ constexpr const TKVMsg* kAll[] = {
     &KVMSG_WAVELENGTH,
     &KVMSG_PHASE,
     &KVMSG_REFLECTIVE,
-    &KVMSG_BYTES,
     &KVMSG_PREVIEWS,
     &KVMSG_BUMPMAP,
     &KVMSG_NONE,
@@ -238,6 +237,7 @@ constexpr const TKVMsg* kAll[] = {
     &KVMSG_EMBOSS,
     &KVMSG_HIGHPASS,
     &KVMSG_LOWPASS,
+    &KVMSG_BYTES,
 };
 static_assert(std::size(kAll) == 82);
 }  // namespace
