@@ -886,6 +886,7 @@ void MainWindow::BuildActions() {
 void MainWindow::BuildMenusAndToolBar() {
   QMenu* file = menuBar()->addMenu("&File");
   file->addActions({open_, save_as_, choose_image_});
+  file->addAction("Save &parameters...", this, [this] { io_->DoPreviews({ppALL}); });
   // The thumbnail browser hands a double-clicked cell to this view: a
   // folder's image from its file, a frame of a multi-image file as it is.
   file->addAction("&Thumbnail browser...", this, [this] {
