@@ -1449,8 +1449,12 @@ bool SaveScreenshot(const DemoOptions& opts, QString& error) {
   QCoreApplication::processEvents();
   w.View()->SetScrollBars(opts.scrollBars ? ssBoth : ssNone);
   if (!w.ApplyOptions(opts, &error)) return false;
-  QImage img = opts.dialog.isEmpty() ? w.Render() : RenderDialog(w, opts, error);
-  if (!error.isEmpty()) return false;
+  QString why;
+  QImage img = opts.dialog.isEmpty() ? w.Render() : RenderDialog(w, opts, why);
+  if (!why.isEmpty()) {
+    error = why;
+    return false;
+  }
   if (img.isNull()) {
     error = "the window could not be rendered";
     return false;

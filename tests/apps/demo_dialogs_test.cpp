@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -86,6 +87,25 @@ TEST(DemoDialogs, SaveAsPngThenOpenThroughTheDialogs) {
   EXPECT_EQ(preview, "Anteprima");
   EXPECT_TRUE(w.windowTitle().startsWith("saved.png"));
   EXPECT_TRUE(korvane::test::SamePixels(*w.View()->GetBitmap(), shown));
+}
+
+TEST(DemoDialogs, ScreenshotOfTheSaveDialogInALanguage) {
+  DemoOptions o;
+  QString error;
+  EXPECT_FALSE(ParseDemoArgs({"--dialog", "open"}, o, error));  // only with --screenshot
+  EXPECT_FALSE(ParseDemoArgs({"--screenshot", "x.png", "--dialog", "print"}, o, error));
+  EXPECT_FALSE(ParseDemoArgs({"--language", "nl"}, o, error));
+  QTemporaryDir dir;
+  const QString png = dir.filePath("save.png");
+  ASSERT_TRUE(ParseDemoArgs({"--screenshot", png, "--dialog", "save", "--language", "es"}, o, error))
+      << error.toStdString();
+  EXPECT_EQ(o.language, msSpanish);
+  ASSERT_TRUE(SaveScreenshot(o, error)) << error.toStdString();
+  QImage img(png);
+  ASSERT_FALSE(img.isNull());
+  // The preview pane at the right shows the sample picture on white.
+  EXPECT_GT(img.width(), 600);
+  EXPECT_EQ(img.pixelColor(img.width() - 20, 20), QColor(Qt::white));
 }
 
 #endif
