@@ -42,11 +42,20 @@ class TKVFileDialog : public QFileDialog {
  public:
   TKVFileDialog(TKVCommonDialog* owner, QWidget* parent) : QFileDialog(parent), owner_(owner) {
     setOption(QFileDialog::DontUseNativeDialog, true);
-    connect(this, &QFileDialog::currentChanged, this, [this](const QString&) { owner_->DoSelectionChange(); });
-    connect(this, &QFileDialog::directoryEntered, this, [this](const QString&) { owner_->DoFolderChange(); });
-    connect(this, &QFileDialog::filterSelected, this,
-            [this](const QString& f) { owner_->FilterSelected(int(nameFilters().indexOf(f)) + 1); });
+    // Only while the component runs this dialog: the model may still signal
+    // while the dialog is torn down.
+    connect(this, &QFileDialog::currentChanged, this, [this](const QString&) {
+      if (Running()) owner_->DoSelectionChange();
+    });
+    connect(this, &QFileDialog::directoryEntered, this, [this](const QString&) {
+      if (Running()) owner_->DoFolderChange();
+    });
+    connect(this, &QFileDialog::filterSelected, this, [this](const QString& f) {
+      if (Running()) owner_->FilterSelected(int(nameFilters().indexOf(f)) + 1);
+    });
   }
+
+  bool Running() const { return owner_->Dialog() == this; }
 
   void done(int r) override {
     // File-ok: a refusal keeps the dialog open.
@@ -655,8 +664,7 @@ bool TSaveKorvaneDialog::Execute() {
     if (ext.empty() && !DefaultExt.empty()) ext = DefaultExt[0] == '.' ? DefaultExt : "." + DefaultExt;
     if (!ext.empty()) {
       SetFileName(name + ext);
-      auto& files = const_cast<std::vector<std::string>&>(Files());
-      if (!files.empty()) files.front() = name + ext;
+      if (!files_.empty()) files_.front() = name + ext;
     }
   }
   return ok;

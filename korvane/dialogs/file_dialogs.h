@@ -180,6 +180,7 @@ class TOpenKorvaneDialog : public TKVCommonDialog {
   // The pattern of the current filter, kept while the dialog runs.
   std::string cur_pattern_;
   bool has_preview_ = true;
+  std::vector<std::string> files_;
 
  private:
   void Unparent();
@@ -190,7 +191,6 @@ class TOpenKorvaneDialog : public TKVCommonDialog {
   int cur_filter_index_ = 1;
   std::string initial_dir_;
   std::vector<std::string> history_;
-  std::vector<std::string> files_;
   int64_t file_size_ = 0;
   int frames_ = 1;
   bool in_selection_ = false;
