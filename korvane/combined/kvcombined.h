@@ -104,7 +104,9 @@ class TKorvane : public TKorvaneView {
   int CalcImageNumColors() { return proc_->CalcImageNumColors(); }
   std::unique_ptr<TBitmap> GetHSVChannel(int Channel) { return proc_->GetHSVChannel(Channel); }
   void GetHSVChannelAll(TBitmap* H, TBitmap* S, TBitmap* V) { proc_->GetHSVChannelAll(H, S, V); }
-  void Lens(int x, int y, int Width, int Height, double Refraction) { proc_->Lens(x, y, Width, Height, Refraction); }
+  void Lens(int x, int y, int Width, int Height, double Refraction) {
+    proc_->Lens(x, y, Width, Height, Refraction);
+  }
   void Wave(int Amplitude, int WaveLength, int Phase, bool Reflective) {
     proc_->Wave(Amplitude, WaveLength, Phase, Reflective);
   }
@@ -149,7 +151,9 @@ class TKorvane : public TKorvaneView {
   void LoadFromStreamICO(TStream* s) { io_->LoadFromStreamICO(s); }
   void LoadFromFileCUR(const std::string& name) { io_->LoadFromFileCUR(name); }
   void LoadFromStreamCUR(TStream* s) { io_->LoadFromStreamCUR(s); }
-  void ImportMetafile(const std::string& name, int width, int height) { io_->ImportMetafile(name, width, height); }
+  void ImportMetafile(const std::string& name, int width, int height) {
+    io_->ImportMetafile(name, width, height);
+  }
   void ParamsFromFile(const std::string& name) { io_->ParamsFromFile(name); }
   void ParamsFromStream(TStream* s) { io_->ParamsFromStream(s); }
   bool Acquire() { return io_->Acquire(); }

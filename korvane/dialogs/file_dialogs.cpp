@@ -131,7 +131,8 @@ QIcon PlayGlyph(bool stop) {
 std::vector<std::pair<std::string, std::string>> SplitFilter(const std::string& f) {
   std::vector<std::pair<std::string, std::string>> out;
   const QStringList parts = Q(f).split('|');
-  for (int i = 0; i + 1 < parts.size(); i += 2) out.emplace_back(parts[i].toStdString(), parts[i + 1].toStdString());
+  for (int i = 0; i + 1 < parts.size(); i += 2)
+    out.emplace_back(parts[i].toStdString(), parts[i + 1].toStdString());
   return out;
 }
 
@@ -339,7 +340,8 @@ bool TOpenKorvaneDialog::DoExecute(bool acceptSave) {
   if (acceptSave)
     d.setFileMode(QFileDialog::AnyFile);
   else
-    d.setFileMode(Options.Contains(ofAllowMultiSelect) ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    d.setFileMode(Options.Contains(ofAllowMultiSelect) ? QFileDialog::ExistingFiles
+                                                       : QFileDialog::ExistingFile);
   if (!Options.Contains(ofOverwritePrompt)) d.setOption(QFileDialog::DontConfirmOverwrite, true);
   if (Options.Contains(ofNoDereferenceLinks)) d.setOption(QFileDialog::DontResolveSymlinks, true);
   if (!Title.empty()) d.setWindowTitle(Q(Title));
@@ -464,8 +466,10 @@ void TOpenKorvaneDialog::DoSelectionChange() {
             // pane stays white.
             KorvaneView->SetBackGround(clWhite);
             frames_ = 1;
-            if (io_->Params()->FileType == ioUnknown) ok = false;
-            else ShowIOParams(io_->Params());
+            if (io_->Params()->FileType == ioUnknown)
+              ok = false;
+            else
+              ShowIOParams(io_->Params());
           }
           ProgressBar->hide();
           ZoomCombo->setCurrentIndex(0);
@@ -585,7 +589,8 @@ void TOpenKorvaneDialog::PreviewClick() {
   const int w = std::clamp(view->GetBitmap()->Width(), 100, std::max(100, screen.width()));
   const int h = std::clamp(view->GetBitmap()->Height(), 100, std::max(100, screen.height()));
   form.resize(w, h);
-  if (QScreen* s = QApplication::primaryScreen()) form.move(s->availableGeometry().center() - QPoint(w / 2, h / 2));
+  if (QScreen* s = QApplication::primaryScreen())
+    form.move(s->availableGeometry().center() - QPoint(w / 2, h / 2));
   form.exec();
 }
 
@@ -674,13 +679,20 @@ void TSaveKorvaneDialog::DoAdvanced() {
   auto page = [](std::string e, TPreviewParamsItem& pp) {
     if (!e.empty() && e[0] != '.') e = "." + e;
     e = QString::fromStdString(e).toLower().toStdString();
-    if (e == ".jpg" || e == ".jpeg") pp = ppJPEG;
-    else if (e == ".tif" || e == ".tiff") pp = ppTIFF;
-    else if (e == ".gif") pp = ppGIF;
-    else if (e == ".bmp") pp = ppBMP;
-    else if (e == ".pcx") pp = ppPCX;
-    else if (e == ".png") pp = ppPNG;
-    else return false;
+    if (e == ".jpg" || e == ".jpeg")
+      pp = ppJPEG;
+    else if (e == ".tif" || e == ".tiff")
+      pp = ppTIFF;
+    else if (e == ".gif")
+      pp = ppGIF;
+    else if (e == ".bmp")
+      pp = ppBMP;
+    else if (e == ".pcx")
+      pp = ppPCX;
+    else if (e == ".png")
+      pp = ppPNG;
+    else
+      return false;
     return true;
   };
   TPreviewParamsItem pp = ppALL;

@@ -30,7 +30,7 @@ void Accept(QFileDialog* d) {
   auto* box = d->findChild<QDialogButtonBox*>("buttonBox");
   ASSERT_NE(box, nullptr);
   QPushButton* ok = box->button(d->acceptMode() == QFileDialog::AcceptSave ? QDialogButtonBox::Save
-                                                                            : QDialogButtonBox::Open);
+                                                                           : QDialogButtonBox::Open);
   ASSERT_NE(ok, nullptr);
   ok->setEnabled(true);  // the dialog enables it from the name box asynchronously
   ok->click();

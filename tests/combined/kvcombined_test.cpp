@@ -1,11 +1,12 @@
 // The combined component: settings routed to both owned components, one
 // progress handler for loads and operations, abort of a load, and Assign.
+#include "korvane/combined/kvcombined.h"
+
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
 #include <memory>
 
-#include "korvane/combined/kvcombined.h"
 #include "tests/test_support.h"
 
 using namespace korvane;

@@ -1,6 +1,8 @@
 // The open and save dialogs, driven headless: the running QFileDialog is
 // reached through Dialog() from OnShow, files are chosen through its name
 // box, and the pane's views, labels and buttons are read back.
+#include "korvane/dialogs/file_dialogs.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -16,7 +18,6 @@
 #include <QToolButton>
 #include <functional>
 
-#include "korvane/dialogs/file_dialogs.h"
 #include "korvane/io/kvio.h"
 #include "korvane/multi/kvmio.h"
 #include "korvane/multi/kvmview.h"
@@ -32,7 +33,7 @@ void Accept(QFileDialog* d) {
   auto* box = d->findChild<QDialogButtonBox*>("buttonBox");
   ASSERT_NE(box, nullptr);
   QPushButton* ok = box->button(d->acceptMode() == QFileDialog::AcceptSave ? QDialogButtonBox::Save
-                                                                            : QDialogButtonBox::Open);
+                                                                           : QDialogButtonBox::Open);
   ASSERT_NE(ok, nullptr);
   ok->setEnabled(true);  // the dialog enables it from the name box asynchronously
   ok->click();
@@ -91,13 +92,15 @@ TEST_F(FileDialogs, GifsPreviewInTheSingleOrTheThumbnailView) {
   bool single = false, thumbs = false;
   WhenShown(dlg, [&] {
     Choose(dlg, dir.filePath("one.gif"));
-    single = dlg.KorvaneView->isVisibleTo(dlg.PicturePanel) && !dlg.KorvaneMView->isVisibleTo(dlg.PicturePanel) &&
-             !dlg.PlayButton->isEnabled() && dlg.PreviewButton->isEnabled() &&
-             dlg.KorvaneView->GetBitmap()->Width() == 16 && dlg.FrameCount() == 1;
+    single = dlg.KorvaneView->isVisibleTo(dlg.PicturePanel) &&
+             !dlg.KorvaneMView->isVisibleTo(dlg.PicturePanel) && !dlg.PlayButton->isEnabled() &&
+             dlg.PreviewButton->isEnabled() && dlg.KorvaneView->GetBitmap()->Width() == 16 &&
+             dlg.FrameCount() == 1;
     Choose(dlg, dir.filePath("three.gif"));
-    thumbs = dlg.KorvaneMView->isVisibleTo(dlg.PicturePanel) && !dlg.KorvaneView->isVisibleTo(dlg.PicturePanel) &&
-             dlg.PlayButton->isEnabled() && !dlg.ZoomCombo->isEnabled() &&
-             dlg.KorvaneMView->GetImageCount() == 3 && dlg.KorvaneMView->GetSelectedItem() == 0;
+    thumbs = dlg.KorvaneMView->isVisibleTo(dlg.PicturePanel) &&
+             !dlg.KorvaneView->isVisibleTo(dlg.PicturePanel) && dlg.PlayButton->isEnabled() &&
+             !dlg.ZoomCombo->isEnabled() && dlg.KorvaneMView->GetImageCount() == 3 &&
+             dlg.KorvaneMView->GetSelectedItem() == 0;
     EXPECT_EQ(dlg.PicLabel1->text(), "16 x 12 pixel , 3 frames");
     dlg.PlayButton->click();
     EXPECT_TRUE(dlg.KorvaneMView->GetPlaying());
