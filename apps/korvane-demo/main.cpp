@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "apps/korvane-demo/io_previews_shot.h"
 #include "apps/korvane-demo/mainwindow.h"
+#include "apps/korvane-demo/proc_previews_shot.h"
 
 using korvane::demo::DemoOptions;
 
@@ -20,6 +22,11 @@ int main(int argc, char** argv) {
   // GIF and LZW-compressed TIFF files need the library's LZW coders.
   korvane::InstallKorvaneLZWCoders();
   QApplication::setApplicationName("korvane-demo");
+  // --dialog save-params --screenshot FILE renders the save-parameters form.
+  if (const int rc = korvane::demo::SaveParamsDialogShot(QApplication::arguments().mid(1)); rc >= 0) return rc;
+
+  // --screenshot FILE --dialog proc-previews renders the processing previews form.
+  if (int rc = korvane::demo::RunProcPreviewsShot(QApplication::arguments().mid(1)); rc >= 0) return rc;
 
   DemoOptions opts;
   QString error;

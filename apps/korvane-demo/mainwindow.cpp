@@ -1061,6 +1061,9 @@ void MainWindow::BuildMenusAndToolBar() {
   image->addMenu("&Filters")->addActions({filter_op_actions_.begin(), filter_op_actions_.end()});
   image->addMenu("&Transform")->addActions({transform_actions_.begin(), transform_actions_.end()});
   image->addMenu("&Histogram and effects")->addActions({effect_actions_.begin(), effect_actions_.end()});
+  QAction* previews = NewAction("Pre&views...", "procPreviews");
+  connect(previews, &QAction::triggered, this, [this] { proc_->DoPreviews({peAll}); });
+  image->addAction(previews);
 
   QMenu* mouse = menuBar()->addMenu("&Mouse");
   for (auto& [a, m] : mouse_actions_) mouse->addAction(a);

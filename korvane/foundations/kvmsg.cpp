@@ -140,6 +140,19 @@ constexpr TKVMsg KVMSG_WAVELENGTH = {"Wave length",      "Lunghezza d'onda", "We
 constexpr TKVMsg KVMSG_PHASE = {"Phase", "Fase", "Phase", "Fase", "Phase", "Fase"};
 constexpr TKVMsg KVMSG_REFLECTIVE = {"Reflective",  "Riflettente",   "Reflektierend",
                                      "Reflectante", "Réfléchissant", "Refletivo"};
+constexpr TKVMsg KVMSG_PREVIEWS = {"Previews",       "Anteprime",         "Vorschauen",
+                                   "Vistas previas", "Prévisualisations", "Pré-Visualizações"};
+constexpr TKVMsg KVMSG_BUMPMAP = {"Bump map",        "Mappa a rilievo",   "Relief",
+                                  "Mapa de relieve", "Placage de relief", "Mapa de relevo"};
+constexpr TKVMsg KVMSG_NONE = {"None", "Nessuno", "Keiner", "Ninguno", "Aucun", "Nenhum"};
+constexpr TKVMsg KVMSG_BLUR = {"Blur", "Sfocatura", "Weichzeichnen", "Desenfoque", "Flou", "Desfoque"};
+constexpr TKVMsg KVMSG_EDGES = {"Edges", "Bordi", "Kanten", "Bordes", "Contours", "Bordas"};
+constexpr TKVMsg KVMSG_EMBOSS = {"Emboss", "Rilievo", "Prägen", "Relieve", "Estampage", "Relevo"};
+constexpr TKVMsg KVMSG_HIGHPASS = {"High Pass", "Passa alto", "Hochpass",
+                                   "Paso alto", "Passe-haut", "Passa-alta"};
+constexpr TKVMsg KVMSG_LOWPASS = {"Low Pass",  "Passa basso", "Tiefpass",
+                                  "Paso bajo", "Passe-bas",   "Passa-baixa"};
+constexpr TKVMsg KVMSG_BYTES = {"bytes", "byte", "Bytes", "bytes", "octets", "bytes"};
 
 namespace {
 constexpr const TKVMsg* kAll[] = {
@@ -216,8 +229,17 @@ constexpr const TKVMsg* kAll[] = {
     &KVMSG_WAVELENGTH,
     &KVMSG_PHASE,
     &KVMSG_REFLECTIVE,
+    &KVMSG_PREVIEWS,
+    &KVMSG_BUMPMAP,
+    &KVMSG_NONE,
+    &KVMSG_BLUR,
+    &KVMSG_EDGES,
+    &KVMSG_EMBOSS,
+    &KVMSG_HIGHPASS,
+    &KVMSG_LOWPASS,
+    &KVMSG_BYTES,
 };
-static_assert(std::size(kAll) == 73);
+static_assert(std::size(kAll) == 82);
 }  // namespace
 
 std::span<const TKVMsg* const> KVMsgTable() { return kAll; }

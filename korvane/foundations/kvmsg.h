@@ -87,8 +87,21 @@ extern const TKVMsg KVMSG_AMPLITUDE;
 extern const TKVMsg KVMSG_WAVELENGTH;
 extern const TKVMsg KVMSG_PHASE;
 extern const TKVMsg KVMSG_REFLECTIVE;
+// Unit after a size in bytes.
+extern const TKVMsg KVMSG_BYTES;
 
-// Every message above, in declaration order.
+// Texts of the processing preview form beyond the table above: its caption,
+// the bump map page and the filter presets.
+extern const TKVMsg KVMSG_PREVIEWS;
+extern const TKVMsg KVMSG_BUMPMAP;
+extern const TKVMsg KVMSG_NONE;
+extern const TKVMsg KVMSG_BLUR;
+extern const TKVMsg KVMSG_EDGES;
+extern const TKVMsg KVMSG_EMBOSS;
+extern const TKVMsg KVMSG_HIGHPASS;
+extern const TKVMsg KVMSG_LOWPASS;
+
+// Every message, in declaration order.
 std::span<const TKVMsg* const> KVMsgTable();
 
 // The text of msg in lang. msSystem picks the language of the default locale

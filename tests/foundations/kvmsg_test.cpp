@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Kvmsg, EveryMessageHasSixValidTexts) {
   auto table = KVMsgTable();
-  ASSERT_EQ(table.size(), 73u);
+  ASSERT_EQ(table.size(), 82u);
   std::set<const TKVMsg*> distinct(table.begin(), table.end());
   EXPECT_EQ(distinct.size(), table.size());
   for (const TKVMsg* m : table) {
@@ -65,6 +65,7 @@ TEST(Kvmsg, EveryMessageHasSixValidTexts) {
   EXPECT_EQ(kvmsg(KVMSG_SCANNDEDDOCUMENTINFO, msEnglish), "Scanned document info");
   EXPECT_EQ(kvmsg(KVMSG_HORIZPOSITIONINCH, msEnglish), "Horiz. Position (inch)");
   EXPECT_EQ(kvmsg(KVMSG_REFLECTIVE, msEnglish), "Reflective");
+  EXPECT_EQ(kvmsg(KVMSG_BYTES, msFrench), "octets");
 }
 
 TEST(Kvmsg, UnknownLanguageValueFallsBackToEnglish) {
