@@ -1062,7 +1062,7 @@ void MainWindow::BuildMenusAndToolBar() {
   image->addMenu("&Transform")->addActions({transform_actions_.begin(), transform_actions_.end()});
   image->addMenu("&Histogram and effects")->addActions({effect_actions_.begin(), effect_actions_.end()});
   QAction* previews = NewAction("Pre&views...", "procPreviews");
-  connect(previews, &QAction::triggered, this, [this] { proc_->DoPreviews({peAll}); });
+  connect(previews, &QAction::triggered, this, [this] { view_->DoPreviews({peAll}); });
   image->addAction(previews);
 
   QMenu* mouse = menuBar()->addMenu("&Mouse");
