@@ -2,6 +2,7 @@
 // reached through Dialog() from OnShow, files are chosen through its name
 // box, and the pane's views, labels and buttons are read back.
 #include "korvane/dialogs/file_dialogs.h"
+#include "korvane/dialogs/io_previews.h"
 
 #include <gtest/gtest.h>
 
@@ -242,6 +243,33 @@ TEST_F(FileDialogs, SaveAppendsTheFilterExtension) {
   EXPECT_EQ(dlg.GetFilterIndex(), 5);
   EXPECT_EQ(dlg.GetFileName(), Path("picture.png"));
   EXPECT_EQ(dlg.Files().front(), Path("picture.png"));
+}
+
+TEST_F(FileDialogs, AdvancedPageChangesAreUndoneByCancel) {
+  TBitmap bmp;
+  korvane::test::FillPattern24(bmp, 32, 24, 9);
+  TKorvaneIO io;
+  io.SetAttachedBitmap(&bmp);
+  io.Params()->JPEG_Quality = 80;
+  TSaveKorvaneDialog dlg;
+  dlg.SetAttachedKorvaneIO(&io);
+  dlg.SetInitialDir(dir.path().toStdString());
+  int seen = -1;
+  WhenShown(dlg, [&] {
+    dlg.Dialog()->findChild<QLineEdit*>("fileNameEdit")->setText("photo.jpg");
+    QTimer::singleShot(0, [&] {
+      auto* form = dynamic_cast<TfIOPreviews*>(QApplication::activeModalWidget());
+      ASSERT_NE(form, nullptr);
+      form->JPEGQuality->setValue(25);
+      form->OkButton->click();
+    });
+    dlg.AdvancedButton->click();
+    seen = io.Params()->JPEG_Quality;
+    dlg.Dialog()->reject();
+  });
+  EXPECT_FALSE(dlg.Execute());
+  EXPECT_EQ(seen, 25);  // the JPEG page wrote the record
+  EXPECT_EQ(io.Params()->JPEG_Quality, 80);
 }
 
 TEST_F(FileDialogs, CancelRestoresTheAttachedParameters) {
