@@ -2,7 +2,6 @@
 // reached through Dialog() from OnShow, files are chosen through its name
 // box, and the pane's views, labels and buttons are read back.
 #include "korvane/dialogs/file_dialogs.h"
-#include "korvane/dialogs/io_previews.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +18,7 @@
 #include <QToolButton>
 #include <functional>
 
+#include "korvane/dialogs/io_previews.h"
 #include "korvane/io/kvio.h"
 #include "korvane/multi/kvmio.h"
 #include "korvane/multi/kvmview.h"
