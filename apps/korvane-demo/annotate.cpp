@@ -53,7 +53,7 @@ void Report(QMainWindow* w, const char* what, const std::exception& e) {
 
 }  // namespace
 
-void BuildAnnotateMenu(QMainWindow* w, TKorvaneVect* v) {
+void BuildAnnotateMenu(QMainWindow* w, TKorvaneVect* v, const AnnotateHooks& hooks) {
   QMenu* m = w->menuBar()->addMenu("&Annotate");
   auto* modes = new QActionGroup(m);
   modes->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
@@ -75,11 +75,12 @@ void BuildAnnotateMenu(QMainWindow* w, TKorvaneVect* v) {
     a->setObjectName(QString("annotate_%1").arg(int(mode.item)));
     modes->addAction(a);
     const TKVMouseInteractVtItems item = mode.item;
-    QObject::connect(a, &QAction::toggled, w, [v, item](bool on) {
+    QObject::connect(a, &QAction::toggled, w, [v, item, enter = hooks.enter](bool on) {
       if (!on) {
         v->SetMouseInteractVt(TKVMouseInteractVt());
         return;
       }
+      if (enter) enter();
       if (item == miLineLen || item == miArea) {
         // Measurements follow the view's polygon selection.
         v->SetMouseInteract({miSelectPolygon});
@@ -111,10 +112,19 @@ void BuildAnnotateMenu(QMainWindow* w, TKorvaneVect* v) {
   QObject::connect(m->addAction("&Delete selected objects"), &QAction::triggered, w, [v] {
     while (v->SelObjectCount() > 0) v->RemoveObject(v->GetSelObjects(0));
   });
-  QObject::connect(m->addAction("B&urn objects into picture"), &QAction::triggered, w, [v] {
+  QObject::connect(m->addAction("B&urn objects into picture"), &QAction::triggered, w, [v, burned = hooks.burned] {
     v->CopyObjectsToBack();
     v->RemoveAllObjects();
+    if (burned) burned();
   });
+  if (hooks.leave) {
+    QAction* back = m->addAction("Back to the &picture");
+    back->setObjectName("annotate_leave");
+    QObject::connect(back, &QAction::triggered, w, [modes, leave = hooks.leave] {
+      if (QAction* on = modes->checkedAction()) on->setChecked(false);
+      leave();
+    });
+  }
   m->addSeparator();
   QObject::connect(m->addAction("Save &layer..."), &QAction::triggered, w, [w, v] {
     const QString name = QFileDialog::getSaveFileName(w, "Save layer", {}, "Vector layers (*.kvv)", nullptr,

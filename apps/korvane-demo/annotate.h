@@ -7,13 +7,23 @@
 #pragma once
 #include <QMainWindow>
 #include <QString>
+#include <functional>
 
 #include "korvane/vect/kvvect.h"
 
 namespace korvane::demo {
 
+// What the window does around the layer: show it (before a mode is set),
+// take the layer's picture after objects were burned into it, and go back to
+// the picture.
+struct AnnotateHooks {
+  std::function<void()> enter;
+  std::function<void()> burned;
+  std::function<void()> leave;
+};
+
 // Adds the Annotate menu to the window's menu bar; its actions work on v.
-void BuildAnnotateMenu(QMainWindow* window, TKorvaneVect* v);
+void BuildAnnotateMenu(QMainWindow* window, TKorvaneVect* v, const AnnotateHooks& hooks = {});
 
 // The template settings each insertion mode uses (red outlines, filled arrow
 // heads, the word "Text"), applied when the mode is chosen.

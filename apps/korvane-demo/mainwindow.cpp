@@ -18,6 +18,9 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPixmap>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QStatusBar>
 #include <QToolBar>
 #include <algorithm>
@@ -30,6 +33,8 @@
 #include <string>
 
 #include "apps/korvane-demo/annotate.h"
+#include "korvane/dialogs/file_dialogs.h"
+#include "korvane/foundations/kvmsg.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/kvutils.h"
 
@@ -550,6 +555,9 @@ QString DemoUsage() {
              "                           PCX, PNG, TIFF, ICO, CUR, WMF, EMF; chosen by extension)\n"
              "  --index N                page, frame or icon image N of a multi-image file (from 0)\n"
              "  --panel                  show the panel of small controls (histogram, HSV box, ruler)\n"
+             "  --dialog open|save       with --screenshot: render the open or save dialog with --open's\n"
+             "                           file (else the sample picture) selected in it\n"
+             "  --language LANG          language of the dialogs: system, en, it, de, es, fr, pt\n"
              "  --help                   this text\n")
       .arg(kScreenshotWidth)
       .arg(kScreenshotHeight)
@@ -663,6 +671,26 @@ bool ParseDemoArgs(const QStringList& args, DemoOptions& opts, QString& error) {
         }
         opts.process << op.trimmed();
       }
+    } else if (a == "--dialog") {
+      if (!value(v)) return false;
+      if (v != "open" && v != "save") {
+        error = "--dialog takes open or save, not '" + v + "'";
+        return false;
+      }
+      opts.dialog = v;
+    } else if (a == "--language") {
+      if (!value(v)) return false;
+      static const std::pair<const char*, TMsgLanguage> langs[] = {{"system", msSystem}, {"en", msEnglish},
+                                                                   {"it", msItalian},    {"de", msGerman},
+                                                                   {"es", msSpanish},    {"fr", msFrench},
+                                                                   {"pt", msPortuguese}};
+      bool found = false;
+      for (const auto& [key, lang] : langs)
+        if (v == key) opts.language = lang, found = true;
+      if (!found) {
+        error = "--language takes system, en, it, de, es, fr or pt, not '" + v + "'";
+        return false;
+      }
     } else if (a == "--open") {
       if (!value(opts.open)) return false;
     } else if (a == "--index") {
@@ -676,6 +704,10 @@ bool ParseDemoArgs(const QStringList& args, DemoOptions& opts, QString& error) {
       return false;
     }
   }
+  if (!opts.dialog.isEmpty() && opts.screenshot.isEmpty()) {
+    error = "--dialog needs --screenshot";
+    return false;
+  }
   if (zoomGiven && opts.fit) {
     error = "--zoom and --fit exclude each other";
     return false;
@@ -688,24 +720,29 @@ bool ParseDemoArgs(const QStringList& args, DemoOptions& opts, QString& error) {
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle("Korvane demo");
-  auto* vect = new TKorvaneVect(nullptr, this);  // a view with the annotation layer
-  view_ = vect;
-  setCentralWidget(view_);
+  // The picture is the combined component; the annotation layer works on a
+  // copy of it in a second page of the central area.
+  stack_ = new QStackedWidget(this);
+  view_ = new TKorvane(nullptr, stack_);
+  vect_ = new TKorvaneVect(nullptr, stack_);
+  stack_->addWidget(view_);
+  stack_->addWidget(vect_);
+  setCentralWidget(stack_);
   view_->SetScrollBars(ssBoth);
   view_->SetMouseInteract({miZoom, miScroll});
+  vect_->SetScrollBars(ssBoth);
+  vect_->SetMouseInteract({miZoom, miScroll});
   DrawSamplePicture(view_->GetBitmap());
   view_->Update();
-  proc_ = std::make_unique<TKorvaneProc>();
-  proc_->SetAttachedKorvane(view_);
-  io_ = std::make_unique<TKorvaneIO>();
-  io_->SetAttachedKorvane(view_);
-  panel_ = new ControlsPanel(view_, proc_.get(), this);
+  panel_ = new ControlsPanel(view_, view_->Proc(), this);
   addDockWidget(Qt::RightDockWidgetArea, panel_);
   panel_->hide();
 
   BuildActions();
   BuildMenusAndToolBar();
-  BuildAnnotateMenu(this, vect);
+  BuildAnnotateMenu(this, vect_,
+                    {[this] { EnterAnnotation(); }, [this] { TakeAnnotatedPicture(); }, [this] { LeaveAnnotation(); }});
+  BuildLanguageMenu();
   BuildStatusBar();
   ConnectView();
   SyncFromView();
@@ -720,6 +757,101 @@ MainWindow::~MainWindow() {
   view_->OnMouseDown = nullptr;
   delete view_;
   view_ = nullptr;
+  delete vect_;
+  vect_ = nullptr;
+}
+
+namespace {
+
+// Makes the filter of a file's format (by extension) the dialog's first choice,
+// when its list has one.
+void SelectFilterOf(TOpenKorvaneDialog& dlg, const QString& suffix) {
+  const QString ext = "*." + suffix.toLower();
+  for (int i = 1; !dlg.FilterPattern(i).empty(); ++i)
+    if (QString::fromStdString(dlg.FilterPattern(i)).split(';').contains(ext)) {
+      dlg.SetFilterIndex(i);
+      return;
+    }
+}
+
+}  // namespace
+
+bool MainWindow::Annotating() const { return stack_->currentWidget() == vect_; }
+
+void MainWindow::EnterAnnotation() {
+  if (Annotating()) return;
+  vect_->Assign(view_);
+  vect_->SetCenter(view_->GetCenter());
+  vect_->SetBackgroundStyle(view_->GetBackgroundStyle());
+  vect_->SetZoom(view_->GetZoom());
+  vect_->SetViewXY(view_->GetViewX(), view_->GetViewY());
+  stack_->setCurrentWidget(vect_);
+}
+
+void MainWindow::TakeAnnotatedPicture() {
+  view_->SaveUndo();
+  view_->GetBitmap()->Assign(vect_->GetBitmap());
+  view_->Update();
+  view_->ImageChange();
+  SyncFromView();
+}
+
+void MainWindow::LeaveAnnotation() {
+  if (!Annotating()) return;
+  vect_->SetMouseInteractVt(TKVMouseInteractVt());
+  stack_->setCurrentWidget(view_);
+}
+
+void MainWindow::SetLanguage(TMsgLanguage l) {
+  language_ = l;
+  view_->SetMsgLanguage(l);
+  for (auto& [a, lang] : language_actions_) a->setChecked(lang == l);
+}
+
+void MainWindow::BuildLanguageMenu() {
+  QMenu* m = menuBar()->addMenu("&Language");
+  auto* group = new QActionGroup(m);
+  const std::pair<const char*, TMsgLanguage> list[] = {
+      {"&System", msSystem},     {"&English", msEnglish}, {"&Italiano", msItalian},    {"&Deutsch", msGerman},
+      {"E&spañol", msSpanish}, {"&Français", msFrench}, {"&Português", msPortuguese}};
+  for (const auto& [text, lang] : list) {
+    QAction* a = m->addAction(QString::fromUtf8(text));
+    a->setCheckable(true);
+    a->setObjectName(QString("language_%1").arg(int(lang)));
+    group->addAction(a);
+    const TMsgLanguage l = lang;
+    connect(a, &QAction::triggered, this, [this, l] { SetLanguage(l); });
+    language_actions_.emplace_back(a, lang);
+  }
+  SetLanguage(language_);
+}
+
+void MainWindow::OpenWithDialog() {
+  TOpenKorvaneDialog dlg;
+  dlg.ParentWidget = this;
+  dlg.MsgLanguage = language_;
+  dlg.Title = "Open image";
+  if (!file_.isEmpty()) dlg.SetInitialDir(QFileInfo(file_).absolutePath().toStdString());
+  if (!dlg.Execute()) return;
+  QString error;
+  if (!OpenFile(QString::fromStdString(dlg.GetFileName()), 0, error)) QMessageBox::warning(this, "Open image", error);
+}
+
+void MainWindow::SaveWithDialog() {
+  TSaveKorvaneDialog dlg;
+  dlg.ParentWidget = this;
+  dlg.MsgLanguage = language_;
+  dlg.Title = "Save image as";
+  dlg.SetAttachedKorvaneIO(view_->IO());
+  if (!file_.isEmpty()) {
+    const QFileInfo fi(file_);
+    dlg.SetInitialDir(fi.absolutePath().toStdString());
+    dlg.SetFileName(fi.absoluteFilePath().toStdString());
+    SelectFilterOf(dlg, fi.suffix());
+  }
+  if (!dlg.Execute()) return;
+  QString error;
+  if (!SaveFileAs(QString::fromStdString(dlg.GetFileName()), error)) QMessageBox::warning(this, "Save image", error);
 }
 
 QAction* MainWindow::NewAction(const QString& text, const QString& name, const QString& iconText) {
@@ -732,22 +864,10 @@ QAction* MainWindow::NewAction(const QString& text, const QString& name, const Q
 void MainWindow::BuildActions() {
   open_ = NewAction("&Open...", "open", "Open");
   open_->setShortcut(QKeySequence::Open);
-  connect(open_, &QAction::triggered, this, [this] {
-    const QString name = QFileDialog::getOpenFileName(
-        this, "Open image", QFileInfo(file_).path(),
-        "Images (*.bmp *.gif *.jpg *.jpeg *.pcx *.png *.tif *.tiff *.ico *.cur *.wmf *.emf);;All files (*)");
-    QString error;
-    if (!name.isEmpty() && !OpenFile(name, 0, error)) QMessageBox::warning(this, "Open image", error);
-  });
+  connect(open_, &QAction::triggered, this, [this] { OpenWithDialog(); });
   save_as_ = NewAction("Save &As...", "saveAs");
   save_as_->setShortcut(QKeySequence::SaveAs);
-  connect(save_as_, &QAction::triggered, this, [this] {
-    const QString name = QFileDialog::getSaveFileName(
-        this, "Save image as", file_,
-        "By extension (*.bmp *.gif *.jpg *.jpeg *.pcx *.png *.tif *.tiff);;All files (*)");
-    QString error;
-    if (!name.isEmpty() && !SaveFileAs(name, error)) QMessageBox::warning(this, "Save image", error);
-  });
+  connect(save_as_, &QAction::triggered, this, [this] { SaveWithDialog(); });
   choose_image_ = NewAction("&Page or frame...", "chooseImage");
   choose_image_->setEnabled(false);
   connect(choose_image_, &QAction::triggered, this, [this] {
@@ -943,7 +1063,7 @@ void MainWindow::BuildMenusAndToolBar() {
   image->addMenu("&Transform")->addActions({transform_actions_.begin(), transform_actions_.end()});
   image->addMenu("&Histogram and effects")->addActions({effect_actions_.begin(), effect_actions_.end()});
   QAction* previews = NewAction("Pre&views...", "procPreviews");
-  connect(previews, &QAction::triggered, this, [this] { proc_->DoPreviews({peAll}); });
+  connect(previews, &QAction::triggered, this, [this] { view_->DoPreviews({peAll}); });
   image->addAction(previews);
 
   QMenu* mouse = menuBar()->addMenu("&Mouse");
@@ -1021,7 +1141,8 @@ void MainWindow::WandSelect(int x, int y, int tolerance) {
 }
 
 bool MainWindow::RunOp(const QString& op) {
-  TKorvaneProc* p = proc_.get();
+  LeaveAnnotation();
+  TKorvaneProc* p = view_->Proc();
   const std::map<QString, std::function<void()>> ops = {
       {"undo", [p] { p->Undo(); }},
       {"cut", [p] { p->SelCutToClip(); }},
@@ -1121,7 +1242,7 @@ void MainWindow::SyncFromView() {
   for (auto& [a, m] : mouse_actions_) a->setChecked(modes.Contains(m));
   wand_->setChecked(wand_mode_);
   for (auto& [a, key] : image_actions_) {
-    if (key == "undo") a->setEnabled(proc_->GetCanUndo());
+    if (key == "undo") a->setEnabled(view_->GetCanUndo());
     if (key == "cut" || key == "crop" || key == "pastesel") a->setEnabled(view_->Selected());
   }
   center_->setChecked(view_->GetCenter());
@@ -1172,18 +1293,20 @@ void MainWindow::ShowSelection() {
 }
 
 bool MainWindow::OpenFile(const QString& name, int index, QString& error) {
-  TIOParamsVals* p = io_->Params();
+  LeaveAnnotation();
+  TKorvaneIO* io = view_->IO();
+  TIOParamsVals* p = io->Params();
   p->TIFF_ImageIndex = p->GIF_ImageIndex = p->ICO_ImageIndex = p->CUR_ImageIndex = index;
   const std::string path = name.toStdString();
   const QString ext = QFileInfo(name).suffix().toLower();
   try {
     // The multi-image loads answer how many images the file holds.
     if (ext == "gif")
-      image_count_ = io_->LoadFromFileGif(path);
+      image_count_ = io->LoadFromFileGif(path);
     else if (ext == "tif" || ext == "tiff")
-      image_count_ = io_->LoadFromFileTIFF(path);
+      image_count_ = io->LoadFromFileTIFF(path);
     else
-      io_->LoadFromFile(path), image_count_ = 1;
+      io->LoadFromFile(path), image_count_ = 1;
   } catch (const std::exception& e) {
     error = QString("%1: %2").arg(name, e.what());
     return false;
@@ -1196,7 +1319,7 @@ bool MainWindow::OpenFile(const QString& name, int index, QString& error) {
   file_ = name;
   image_index_ = std::clamp(index, 0, image_count_ - 1);
   view_->DeSelect();
-  proc_->ClearUndo();
+  view_->ClearUndo();
   ShowFileState();
   SyncFromView();
   return true;
@@ -1204,7 +1327,7 @@ bool MainWindow::OpenFile(const QString& name, int index, QString& error) {
 
 bool MainWindow::SaveFileAs(const QString& name, QString& error) {
   try {
-    io_->SaveToFile(name.toStdString());
+    view_->SaveToFile(name.toStdString());
   } catch (const std::exception& e) {
     error = QString("%1: %2").arg(name, e.what());
     return false;
@@ -1219,7 +1342,7 @@ bool MainWindow::SaveFileAs(const QString& name, QString& error) {
 void MainWindow::ShowFileState() {
   QString title = "Korvane demo";
   if (!file_.isEmpty()) {
-    title = QFileInfo(file_).fileName() + " - " + QString::fromStdString(io_->Params()->GetFileTypeStr());
+    title = QFileInfo(file_).fileName() + " - " + QString::fromStdString(view_->IOParams()->GetFileTypeStr());
     if (image_count_ > 1) title += QString(" - image %1 of %2").arg(image_index_ + 1).arg(image_count_);
     title += " - Korvane demo";
   }
@@ -1228,6 +1351,7 @@ void MainWindow::ShowFileState() {
 }
 
 bool MainWindow::ApplyOptions(const DemoOptions& o, QString* error) {
+  SetLanguage(o.language);
   bool opened = true;
   if (!o.open.isEmpty()) {
     QString why;
@@ -1270,6 +1394,57 @@ QImage MainWindow::Render() {
   return grab().toImage();
 }
 
+namespace {
+
+// Runs the open or save dialog over the window with a file selected, grabs it
+// once its preview is loaded, and cancels it.
+QImage RenderDialog(MainWindow& w, const DemoOptions& opts, QString& error) {
+  QTemporaryDir tmp;
+  QString file = opts.open.isEmpty() ? QString() : QFileInfo(opts.open).absoluteFilePath();
+  if (file.isEmpty()) {
+    file = tmp.filePath("sample.png");
+    QString why;
+    if (!w.SaveFileAs(file, why)) {
+      error = why;
+      return {};
+    }
+  }
+  std::unique_ptr<TOpenKorvaneDialog> dlg;
+  if (opts.dialog == "save") {
+    auto save = std::make_unique<TSaveKorvaneDialog>();
+    save->SetAttachedKorvaneIO(w.IO());
+    save->Title = "Save image as";
+    SelectFilterOf(*save, QFileInfo(file).suffix());
+    dlg = std::move(save);
+  } else {
+    dlg = std::make_unique<TOpenKorvaneDialog>();
+    dlg->Title = "Open image";
+  }
+  dlg->MsgLanguage = w.Language();
+  dlg->ParentWidget = &w;
+  dlg->SetInitialDir(QFileInfo(file).absolutePath().toStdString());
+  QImage img;
+  TOpenKorvaneDialog* d = dlg.get();
+  d->OnShow = [&img, d, file](TObject*) {
+    QTimer::singleShot(0, [&img, d, file] {
+      QFileDialog* fd = d->Dialog();
+      fd->setAttribute(Qt::WA_DontShowOnScreen);
+      fd->resize(860, 520);
+      fd->selectFile(file);
+      d->DoSelectionChange();
+      QCoreApplication::processEvents();
+      d->KorvaneView->FlushPaint();
+      img = fd->grab().toImage();
+      fd->reject();
+    });
+  };
+  d->Execute();
+  if (img.isNull()) error = "the dialog could not be rendered";
+  return img;
+}
+
+}  // namespace
+
 bool SaveScreenshot(const DemoOptions& opts, QString& error) {
   MainWindow w;
   w.setAttribute(Qt::WA_DontShowOnScreen);
@@ -1278,7 +1453,12 @@ bool SaveScreenshot(const DemoOptions& opts, QString& error) {
   QCoreApplication::processEvents();
   w.View()->SetScrollBars(opts.scrollBars ? ssBoth : ssNone);
   if (!w.ApplyOptions(opts, &error)) return false;
-  QImage img = w.Render();
+  QString why;
+  QImage img = opts.dialog.isEmpty() ? w.Render() : RenderDialog(w, opts, why);
+  if (!why.isEmpty()) {
+    error = why;
+    return false;
+  }
   if (img.isNull()) {
     error = "the window could not be rendered";
     return false;

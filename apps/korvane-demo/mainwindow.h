@@ -1,7 +1,10 @@
-// The demo application: a main window around one image view that shows a
-// sample picture made for judging zoom and zoom filters, with menus and a
-// toolbar for the view's display options and mouse modes, and a status bar
-// that follows zoom, origin, the pixel under the mouse and the selection.
+// The demo application: a main window around one combined image component
+// (view, file I/O and processing in one control) that shows a sample picture
+// made for judging zoom and zoom filters, with menus and a toolbar for the
+// view's display options and mouse modes, open and save dialogs with a
+// preview, a vector annotation layer over a copy of the picture, a choice of
+// the dialogs' language, and a status bar that follows zoom, origin, the
+// pixel under the mouse and the selection.
 #pragma once
 #include <QColor>
 #include <QImage>
@@ -12,13 +15,16 @@
 #include <utility>
 #include <vector>
 
+#include "korvane/combined/kvcombined.h"
 #include "korvane/io/kvio.h"
 #include "korvane/proc/kvproc.h"
+#include "korvane/vect/kvvect.h"
 #include "korvane/view/kvview.h"
 
 class QAction;
 class QActionGroup;
 class QLabel;
+class QStackedWidget;
 
 namespace korvane::demo {
 
@@ -63,6 +69,11 @@ struct DemoOptions {
   // frame or icon image (--index).
   QString open;
   int index = 0;
+  // With --screenshot: render the open or save dialog ("open", "save")
+  // instead of the window, with --open's file (else the sample) selected.
+  QString dialog;
+  // Language of the dialogs (--language en|it|de|es|fr|pt|system).
+  TMsgLanguage language = msSystem;
 };
 
 // Parses the arguments that follow the program name. False, with a one-line
@@ -93,7 +104,26 @@ class MainWindow : public QMainWindow {
   explicit MainWindow(QWidget* parent = nullptr);
   ~MainWindow() override;
 
-  TKorvaneView* View() const { return view_; }
+  // The picture: the combined component, central unless annotating.
+  TKorvane* View() const { return view_; }
+  // The annotation layer, over a copy of the picture taken when annotating
+  // starts (any Annotate mode does).
+  TKorvaneVect* Annotation() const { return vect_; }
+  bool Annotating() const;
+  // Shows the annotation layer over a fresh copy of the picture.
+  void EnterAnnotation();
+  // Puts the layer's picture (with what was burned into it) back as the
+  // picture, undoable.
+  void TakeAnnotatedPicture();
+  // Back to the picture; objects not burned stay on the layer.
+  void LeaveAnnotation();
+  // Language of the dialogs and of the components' own dialogs.
+  TMsgLanguage Language() const { return language_; }
+  void SetLanguage(TMsgLanguage l);
+  // File > Open and File > Save As: the dialogs with preview (the save
+  // dialog's Advanced button edits the I/O component's parameters).
+  void OpenWithDialog();
+  void SaveWithDialog();
   // Applies the display options of a command line (not the screenshot ones),
   // opening --open's file first. False, with the reason in error when given,
   // when that file cannot be read (the other options are still applied).
@@ -104,14 +134,14 @@ class MainWindow : public QMainWindow {
   QImage Render();
   // Reads the view's state back into the checkable actions and the status bar.
   void SyncFromView();
-  TKorvaneProc* Proc() const { return proc_.get(); }
+  TKorvaneProc* Proc() const { return view_->Proc(); }
   // The docked panel of small controls (hidden until asked for).
   ControlsPanel* Panel() const { return panel_; }
   // Runs one image operation by its --process name; false for an unknown one.
   bool RunOp(const QString& op);
   // Selects the outline of the magic wand's region from bitmap pixel (x, y).
   void WandSelect(int x, int y, int tolerance = kWandTolerance);
-  TKorvaneIO* IO() const { return io_.get(); }
+  TKorvaneIO* IO() const { return view_->IO(); }
   // Loads a file by its extension (page, frame or icon image `index` of a
   // multi-image file) into the view; false with the reason in error.
   bool OpenFile(const QString& name, int index, QString& error);
@@ -122,6 +152,7 @@ class MainWindow : public QMainWindow {
 
  private:
   void BuildActions();
+  void BuildLanguageMenu();
   void BuildMenusAndToolBar();
   void BuildStatusBar();
   void ConnectView();
@@ -133,9 +164,11 @@ class MainWindow : public QMainWindow {
   void ShowSelection();
   void SetWandMode(bool on);
 
-  TKorvaneView* view_ = nullptr;
-  std::unique_ptr<TKorvaneProc> proc_;
-  std::unique_ptr<TKorvaneIO> io_;
+  TKorvane* view_ = nullptr;
+  TKorvaneVect* vect_ = nullptr;
+  QStackedWidget* stack_ = nullptr;
+  TMsgLanguage language_ = msSystem;
+  std::vector<std::pair<QAction*, TMsgLanguage>> language_actions_;
   QString file_;          // the file shown; empty for the sample picture
   int image_count_ = 1;   // its pages or frames
   int image_index_ = 0;
@@ -172,8 +205,9 @@ class MainWindow : public QMainWindow {
 };
 
 // Builds a window of kScreenshotWidth x kScreenshotHeight off screen, applies
-// the options (scroll bars only with opts.scrollBars), renders it and writes
-// it as PNG to opts.screenshot. False with a reason when it cannot.
+// the options (scroll bars only with opts.scrollBars), renders it, or the
+// dialog opts.dialog names, and writes it as PNG to opts.screenshot. False
+// with a reason when it cannot.
 bool SaveScreenshot(const DemoOptions& opts, QString& error);
 
 }  // namespace korvane::demo

@@ -1,5 +1,6 @@
-// The demo's Annotate menu: a box drawn in its box mode is burned into the
-// picture, and the measurement modes leave the view drawing polygons.
+// The demo's Annotate menu: a box drawn in its box mode on the layer over a
+// copy of the picture is burned into the picture, and the measurement modes
+// leave the layer drawing polygons.
 #include <gtest/gtest.h>
 
 #ifdef KORVANE_DEMO_WINDOW
@@ -10,6 +11,7 @@
 
 #include "apps/korvane-demo/annotate.h"
 #include "apps/korvane-demo/mainwindow.h"
+#include "tests/test_support.h"
 
 using namespace korvane;
 using namespace korvane::demo;
@@ -19,13 +21,17 @@ TEST(DemoAnnotate, DrawnBoxIsBurnedIntoThePicture) {
   w.setAttribute(Qt::WA_DontShowOnScreen);
   w.resize(kScreenshotWidth, kScreenshotHeight);
   w.show();
-  auto* v = dynamic_cast<TKorvaneVect*>(w.View());
+  TKorvaneVect* v = w.Annotation();
   ASSERT_NE(v, nullptr);
-  v->SetZoom(100);
-  v->SetViewXY(0, 0);
+  w.View()->SetZoom(100);
+  w.View()->SetViewXY(0, 0);
+  EXPECT_FALSE(w.Annotating());
   auto* box = w.findChild<QAction*>(QString("annotate_%1").arg(int(miPutBox)));
   ASSERT_NE(box, nullptr);
   box->trigger();
+  ASSERT_TRUE(w.Annotating());
+  EXPECT_EQ(v->GetZoom(), 100);
+  EXPECT_TRUE(korvane::test::SamePixels(*v->GetBitmap(), *w.View()->GetBitmap()));
   EXPECT_TRUE(v->GetMouseInteractVt() == TKVMouseInteractVt{miPutBox});
   const QPoint o = v->ClientArea().topLeft();
   QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, o + QPoint(20, 30));
@@ -42,12 +48,23 @@ TEST(DemoAnnotate, DrawnBoxIsBurnedIntoThePicture) {
   burn->trigger();
   EXPECT_EQ(v->ObjectsCount(), 0);
   EXPECT_EQ(ColorToRGB(v->GetBitmap()->GetPixel(r.Left, (r.Top + r.Bottom) / 2)), TColor(clRed));
+  // The burned layer became the picture, undoably.
+  EXPECT_EQ(ColorToRGB(w.View()->GetBitmap()->GetPixel(r.Left, (r.Top + r.Bottom) / 2)), TColor(clRed));
+  EXPECT_TRUE(w.View()->GetCanUndo());
 
   auto* len = w.findChild<QAction*>(QString("annotate_%1").arg(int(miLineLen)));
   ASSERT_NE(len, nullptr);
   len->trigger();
   EXPECT_TRUE(v->GetMouseInteract().Contains(miSelectPolygon));
   EXPECT_TRUE(v->GetMouseInteractVt() == TKVMouseInteractVt{miLineLen});
+
+  // Back to the picture: the layer's mode is dropped.
+  auto* leave = w.findChild<QAction*>("annotate_leave");
+  ASSERT_NE(leave, nullptr);
+  leave->trigger();
+  EXPECT_FALSE(w.Annotating());
+  EXPECT_FALSE(len->isChecked());
+  EXPECT_TRUE(v->GetMouseInteractVt() == TKVMouseInteractVt());
 }
 
 #endif
