@@ -1,6 +1,7 @@
 #include "apps/korvane-demo/mainwindow.h"
 
 #include "apps/korvane-demo/acquire_menu.h"
+#include "apps/korvane-demo/camera_window.h"
 #include "apps/korvane-demo/controls_panel.h"
 #include "apps/korvane-demo/thumb_browser.h"
 
@@ -550,6 +551,7 @@ QString DemoUsage() {
              "                           PCX, PNG, TIFF, ICO, CUR, WMF, EMF; chosen by extension)\n"
              "  --index N                page, frame or icon image N of a multi-image file (from 0)\n"
              "  --panel                  show the panel of small controls (histogram, HSV box, ruler)\n"
+             "  --camera                 screenshot the camera window showing live video from the synthetic camera\n"
              "  --help                   this text\n")
       .arg(kScreenshotWidth)
       .arg(kScreenshotHeight)
@@ -589,6 +591,8 @@ bool ParseDemoArgs(const QStringList& args, DemoOptions& opts, QString& error) {
       zoomGiven = true;
     } else if (a == "--panel") {
       opts.panel = true;
+    } else if (a == "--camera") {
+      opts.camera = true;
     } else if (a == "--fit") {
       opts.fit = true;
     } else if (a == "--select") {
@@ -901,6 +905,12 @@ void MainWindow::BuildMenusAndToolBar() {
     browser->setWindowFlag(Qt::Window);
     browser->setAttribute(Qt::WA_DeleteOnClose);
     browser->show();
+  });
+  file->addAction("&Camera...", this, [this] {
+    auto* camera = new CameraWindow(this);
+    camera->setWindowFlag(Qt::Window);
+    camera->setAttribute(Qt::WA_DeleteOnClose);
+    camera->show();
   });
   file->addSeparator();
   AddAcquireActions(file, this);
@@ -1267,6 +1277,7 @@ QImage MainWindow::Render() {
 }
 
 bool SaveScreenshot(const DemoOptions& opts, QString& error) {
+  if (opts.camera) return SaveCameraScreenshot(opts.screenshot, error);
   MainWindow w;
   w.setAttribute(Qt::WA_DontShowOnScreen);
   w.resize(kScreenshotWidth, kScreenshotHeight);
