@@ -114,8 +114,9 @@ bool TKVCaptureWindow::SetCallbackFrame(TCapVideoCallback cb) {
   return Connected();
 }
 
-void TKVCaptureWindow::Deliver(const std::vector<uint8_t>& frame) {
-  last_ = frame;
+void TKVCaptureWindow::Deliver() {
+  // The frame just read becomes the one shown; the buffers swap, no copy.
+  last_.swap(frame_);
   has_last_ = true;
   shown_valid_ = false;
   ++frames_shown_;
@@ -131,7 +132,7 @@ void TKVCaptureWindow::Deliver(const std::vector<uint8_t>& frame) {
 
 bool TKVCaptureWindow::PreviewStep() {
   if (!Connected() || !driver_->ReadFrame(frame_, 0)) return false;
-  Deliver(frame_);
+  Deliver();
   return true;
 }
 
@@ -139,7 +140,7 @@ bool TKVCaptureWindow::GrabFrame() {
   if (!Connected() || Capturing()) return false;
   SetPreview(false);
   if (!driver_->ReadFrame(frame_, 2000)) return false;
-  Deliver(frame_);
+  Deliver();
   return true;
 }
 
@@ -230,7 +231,9 @@ bool TKVCaptureWindow::Sequence() {
   preview_before_record_ = preview_;
   preview_timer_.stop();
   record_clock_.start();
-  record_timer_.start(int(std::max<int64_t>(1, record_us_ / 1000)));
+  // Ticks at half the frame interval write each frame within half an
+  // interval of its time.
+  record_timer_.start(int(std::max<int64_t>(1, record_us_ / 2000)));
   if (parms_.fLimitEnabled && parms_.wTimeLimit > 0)
     QTimer::singleShot(int(parms_.wTimeLimit) * 1000, this, [this] { Stop(); });
   RecordStep();
@@ -280,7 +283,7 @@ void TKVCaptureWindow::RecordStep() {
         ++frames_shown_;
       } else if (!has_last_) {
         return;
-      } else {
+      } else if (recorded_ > 0) {
         ++repeated_;
       }
       WriteRecordFrame();

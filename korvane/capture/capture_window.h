@@ -101,7 +101,7 @@ class TKVCaptureWindow : public QWidget {
   void paintEvent(QPaintEvent* e) override;
 
  private:
-  void Deliver(const std::vector<uint8_t>& frame);
+  void Deliver();
   void RecordStep();
   void WriteRecordFrame();
   void ApplyPreviewTimer();

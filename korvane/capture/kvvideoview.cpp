@@ -411,30 +411,28 @@ void TKorvaneVideoView::FrameCallback(TKVCaptureWindow* w, const TVideoHdr* hdr)
   // its format block.
   TKorvaneVideoView* v = gFrameState.View;
   if (!v || v->capwin_ != w || !hdr || !hdr->lpData) return;
-  TGlobalLock fmt(gFrameState.Format);
-  if (!fmt.Data()) return;
+  // Each step re-reads the state: a handler may change the events, the
+  // format or the receiving view.
+  auto convert = [&](TBitmap* target) {
+    TGlobalLock fmt(gFrameState.Format);
+    if (!fmt.Data()) return false;
+    try {
+      _CopyDIB2Bitmap(fmt.Data(), fmt.Size(), target, hdr->lpData, hdr->dwBytesUsed);
+    } catch (const EInvalidGraphic&) {
+      return false;
+    }
+    return true;
+  };
   if (gFrameState.OnVideoFrame) {
     TBitmap bmp;
-    bool ok = true;
-    try {
-      _CopyDIB2Bitmap(fmt.Data(), fmt.Size(), &bmp, hdr->lpData, hdr->dwBytesUsed);
-    } catch (const EInvalidGraphic&) {
-      ok = false;
-    }
-    // Copied: the handler may change the events.
     TVideoFrameEvent e = gFrameState.OnVideoFrame;
-    if (ok) e(v, &bmp);
+    if (convert(&bmp)) e(v, &bmp);
   }
   if (gFrameState.View == v && gFrameState.OnVideoFrameRaw) {
     TVideoFrameRawEvent e = gFrameState.OnVideoFrameRaw;
     e(v, gFrameState.Format, hdr->lpData);
   }
-  if (gFrameState.View == v && gFrameState.Grab && gFrameState.GrabTarget) {
-    try {
-      _CopyDIB2Bitmap(fmt.Data(), fmt.Size(), gFrameState.GrabTarget, hdr->lpData, hdr->dwBytesUsed);
-    } catch (const EInvalidGraphic&) {
-    }
-  }
+  if (gFrameState.View == v && gFrameState.Grab && gFrameState.GrabTarget) convert(gFrameState.GrabTarget);
 }
 
 void TKorvaneVideoView::SetFreeze(bool v) {

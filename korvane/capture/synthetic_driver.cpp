@@ -87,7 +87,7 @@ bool TKVSyntheticDriver::Connect() {
   if (!opt_.Connectable) return false;
   connected_ = true;
   frame_ = 0;
-  last_ms_ = -1;
+  start_ms_ = NowMs();
   return true;
 }
 
@@ -124,12 +124,17 @@ bool TKVSyntheticDriver::SetFormat(const TBitmapInfoHeader& h) {
 
 bool TKVSyntheticDriver::ReadFrame(std::vector<uint8_t>& Data, int WaitMs) {
   if (!connected_) return false;
-  if (opt_.FrameRate > 0 && WaitMs <= 0) {
-    const int64_t now = NowMs();
-    if (last_ms_ >= 0 && (now - last_ms_) * opt_.FrameRate < 1000) return false;
-    last_ms_ = now;
+  // At a frame rate the camera's clock numbers the frames: a read returns
+  // the newest one, or nothing when it was delivered already. A wait takes
+  // the next one at once.
+  int next = frame_;
+  if (opt_.FrameRate > 0) {
+    const int64_t due = (NowMs() - start_ms_) * opt_.FrameRate / 1000;
+    if (due >= frame_) next = int(std::min<int64_t>(due, INT32_MAX - 1));
+    else if (WaitMs <= 0) return false;
   }
-  RenderFrame(frame_++, Data);
+  RenderFrame(next, Data);
+  frame_ = next + 1;
   return true;
 }
 

@@ -46,7 +46,8 @@ class TKVSyntheticDriver : public TKVCaptureDriver {
   bool DialogVideoSource(QWidget* parent) override;
   bool DialogVideoFormat(QWidget* parent) override;
 
-  // Frames delivered since the connection.
+  // One more than the number of the last frame delivered (frames are
+  // numbered from the connection).
   int FrameCount() const { return frame_; }
   // The frame of that number in the current format.
   void RenderFrame(int frame, std::vector<uint8_t>& Data) const;
@@ -63,7 +64,7 @@ class TKVSyntheticDriver : public TKVCaptureDriver {
   TBitmapInfoHeader fmt_;
   bool connected_ = false;
   int frame_ = 0;
-  int64_t last_ms_ = -1;
+  int64_t start_ms_ = 0;
 };
 
 // Registers a synthetic driver with these options (see

@@ -113,7 +113,9 @@ TEST(VideoView, V4L2WithoutCameras) {
     std::string name, version;
     const bool answers = KVCapGetDriverDescription(i, name, version);
     struct stat st;
-    if (::stat(("/dev/video" + std::to_string(i)).c_str(), &st) != 0) EXPECT_FALSE(answers) << i;
+    if (::stat(("/dev/video" + std::to_string(i)).c_str(), &st) != 0) {
+      EXPECT_FALSE(answers) << i;
+    }
   }
 }
 
