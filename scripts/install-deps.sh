@@ -8,6 +8,8 @@ PACKAGES=(
   qt6-base-dev libgl-dev
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
+  # Cameras: V4L2 with libv4l2's format conversion (the video capture view).
+  libv4l-dev
   googletest libgtest-dev libbenchmark-dev
   clang
   fonts-dejavu-core

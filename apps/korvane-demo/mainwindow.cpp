@@ -1,6 +1,7 @@
 #include "apps/korvane-demo/mainwindow.h"
 
 #include "apps/korvane-demo/acquire_menu.h"
+#include "apps/korvane-demo/camera_window.h"
 #include "apps/korvane-demo/controls_panel.h"
 #include "apps/korvane-demo/thumb_browser.h"
 
@@ -558,6 +559,7 @@ QString DemoUsage() {
              "  --dialog open|save       with --screenshot: render the open or save dialog with --open's\n"
              "                           file (else the sample picture) selected in it\n"
              "  --language LANG          language of the dialogs: system, en, it, de, es, fr, pt\n"
+             "  --camera                 screenshot the camera window showing live video from the synthetic camera\n"
              "  --help                   this text\n")
       .arg(kScreenshotWidth)
       .arg(kScreenshotHeight)
@@ -597,6 +599,8 @@ bool ParseDemoArgs(const QStringList& args, DemoOptions& opts, QString& error) {
       zoomGiven = true;
     } else if (a == "--panel") {
       opts.panel = true;
+    } else if (a == "--camera") {
+      opts.camera = true;
     } else if (a == "--fit") {
       opts.fit = true;
     } else if (a == "--select") {
@@ -1023,6 +1027,12 @@ void MainWindow::BuildMenusAndToolBar() {
     browser->setAttribute(Qt::WA_DeleteOnClose);
     browser->show();
   });
+  file->addAction("&Camera...", this, [this] {
+    auto* camera = new CameraWindow(this);
+    camera->setWindowFlag(Qt::Window);
+    camera->setAttribute(Qt::WA_DeleteOnClose);
+    camera->show();
+  });
   file->addSeparator();
   AddAcquireActions(file, this);
   file->addSeparator();
@@ -1446,6 +1456,7 @@ QImage RenderDialog(MainWindow& w, const DemoOptions& opts, QString& error) {
 }  // namespace
 
 bool SaveScreenshot(const DemoOptions& opts, QString& error) {
+  if (opts.camera) return SaveCameraScreenshot(opts.screenshot, error);
   MainWindow w;
   w.setAttribute(Qt::WA_DontShowOnScreen);
   w.resize(kScreenshotWidth, kScreenshotHeight);

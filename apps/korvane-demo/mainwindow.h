@@ -63,6 +63,7 @@ struct DemoOptions {
   TKVBackgroundStyle background = kvbsSolid;
   bool help = false;
   bool panel = false;  // show the panel of small controls
+  bool camera = false;  // screenshots: the camera window with live synthetic video
   // Image operations run after the options above, in order (--process).
   QStringList process;
   // A file shown instead of the sample picture (--open), and its page,

@@ -7,6 +7,7 @@
 
 #include "apps/korvane/tool.h"
 #include "korvane/acquire/twain.h"
+#include "korvane/capture/capture_driver.h"
 
 namespace korvane::cli {
 
@@ -31,12 +32,29 @@ std::string Why() {
 }  // namespace
 
 int RunSources(const std::vector<std::string>& args) {
+  bool video = false;
   for (const std::string& a : args) {
     if (a == "--help" || a == "-h") {
       std::fputs(SourcesUsage().c_str(), stdout);
       return 0;
     }
+    if (a == "--video") {
+      video = true;
+      continue;
+    }
     throw UsageError("sources: unexpected argument " + a);
+  }
+  if (video) {
+    KVRegisterTestCaptureFromEnv();
+    int found = 0;
+    for (int i = 0; i < kCaptureDriverCount; ++i) {
+      std::string name, version;
+      if (!KVCapGetDriverDescription(i, name, version)) continue;
+      std::printf("%d\t%s\t%s\n", i, name.c_str(), version.c_str());
+      ++found;
+    }
+    if (found == 0) std::fputs("korvane: no video capture drivers found\n", stderr);
+    return 0;
   }
   TKVTWainParams tp;
   const int n = tp.GetSourceCount();
@@ -157,12 +175,16 @@ int RunScan(const std::vector<std::string>& args) {
 }
 
 std::string SourcesUsage() {
-  return "Usage: korvane sources\n"
+  return "Usage: korvane sources [--video]\n"
          "\n"
          "Lists the scanner sources, one per line: name, manufacturer and model,\n"
          "separated by tabs. Without an installed TWAIN source manager (or with\n"
          "KORVANE_TWAIN_DSM=sane) the sources are the SANE devices, named as SANE\n"
-         "names them (test:0, ...). KORVANE_TWAIN_DSM=PATH loads that manager.\n";
+         "names them (test:0, ...). KORVANE_TWAIN_DSM=PATH loads that manager.\n"
+         "\n"
+         "  --video  list the video capture drivers instead: index (0..9), name\n"
+         "           and version. Index N is the camera /dev/videoN;\n"
+         "           KORVANE_TEST_CAPTURE=1 adds the synthetic test camera.\n";
 }
 
 std::string ScanUsage() {

@@ -226,7 +226,7 @@ std::string ToolUsage() {
          "  info FILE...               describe image files without decoding them\n"
          "  convert IN OUT [OPTIONS]   load IN and save it as OUT (format by extension)\n"
          "  process IN OUT OP...       load IN, apply operations in order, save OUT\n"
-         "  sources                    list the scanner sources\n"
+         "  sources [--video]          list the scanner sources (or video capture drivers)\n"
          "  scan OUT [OPTIONS]         scan an image (or every feeder page) into OUT\n"
          "\n"
          "korvane COMMAND --help describes a command. Exit status: 0 success,\n"
