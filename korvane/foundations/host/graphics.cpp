@@ -373,8 +373,13 @@ void TBitmap::Reallocate(int w, int h, TPixelFormat pf, bool keep, bool fill) {
   if (stride > 0x7FFFFFFF || bytes > kMaxBitmapBytes) throw EOutOfResources("Bitmap too large");
   if (canvas_) canvas_->EndPaint(), canvas_->wrap_valid_ = false;
 
-  uint8_t* nd = nullptr;
-  if (bytes) {
+  // A bitmap refilled at the same byte size (a video frame, a decoded page of
+  // the same size) keeps its buffer: large fresh allocations cost a page
+  // fault per 4 KB on first touch.
+  const uint64_t oldBytes = data_ ? uint64_t(stride_) * uint64_t(height_) : 0;
+  const bool reuse = !keep && bytes && bytes == oldBytes;
+  uint8_t* nd = reuse ? data_ : nullptr;
+  if (bytes && !reuse) {
     nd = AllocPixels(size_t(bytes));
     if (!nd) throw EOutOfResources("Out of memory for bitmap");
   }
@@ -387,7 +392,7 @@ void TBitmap::Reallocate(int w, int h, TPixelFormat pf, bool keep, bool fill) {
   } else {
     oldw = oldh = 0;
   }
-  FreePixels(data_);
+  if (!reuse) FreePixels(data_);
   data_ = nd;
   width_ = w;
   height_ = h;
