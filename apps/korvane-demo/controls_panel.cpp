@@ -98,16 +98,23 @@ ControlsPanel::ControlsPanel(TKorvaneView* view, TKorvaneProc* proc, QWidget* pa
   levels_ = new TRulerBox(nullptr, body);
   levels_->setObjectName("levelsRuler");
   levels_->setFixedSize(256 + 40, 44);
-  levels_->SetViewMin(0);
-  levels_->SetViewMax(255);
+  // The scale runs 20 units (one pixel each) past both ends so that the end
+  // labels, centred on their ticks, stay inside the control; the grips keep
+  // to 0..255, and the labels fall on 0, 85, 170 and 255.
+  levels_->SetViewMin(-20);
+  levels_->SetViewMax(276);
   levels_->SetFitInView(true);
-  levels_->SetFrequency(16);
-  levels_->SetLabelFreq(64);
+  levels_->SetFrequency(17);
+  levels_->SetLabelFreq(85);
   levels_->SetGripsCount(2);
   levels_->SetGripsCol(0, RGB(40, 40, 40));
   levels_->SetGripsKind(0, gkRightTriangle);
   levels_->SetGripsCol(1, RGB(245, 245, 245));
   levels_->SetGripsKind(1, gkLeftTriangle);
+  for (int i = 0; i < 2; ++i) {
+    levels_->SetGripsMin(i, 0);
+    levels_->SetGripsMax(i, 255);
+  }
   levels_->SetGripsPos(0, 16);
   levels_->SetGripsPos(1, 240);
   levels_->OnRulerPosChange = [this](TObject*, int) { ShowLevels(); };

@@ -15,6 +15,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -40,6 +41,33 @@ void PutHeader(uint8_t* p, int w, int h, int bits, uint32_t comp, uint32_t image
   hdr.biCompression = comp;
   hdr.biSizeImage = imageSize;
   std::memcpy(p, &hdr, sizeof hdr);
+}
+
+// The decoders still report JPEG-range YUV as formats of their own; swscale
+// takes them as the plain format with a full-range source, and a cached
+// context given one of them is built anew on every call, which costs more
+// than the conversion itself. The plain format, and whether the range is full.
+AVPixelFormat PlainFormat(const AVFrame* f, bool& fullRange) {
+  fullRange = f->color_range == AVCOL_RANGE_JPEG;
+  switch (AVPixelFormat(f->format)) {
+    case AV_PIX_FMT_YUVJ420P:
+      fullRange = true;
+      return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+      fullRange = true;
+      return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+      fullRange = true;
+      return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P:
+      fullRange = true;
+      return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P:
+      fullRange = true;
+      return AV_PIX_FMT_YUV411P;
+    default:
+      return AVPixelFormat(f->format);
+  }
 }
 
 }  // namespace
@@ -78,7 +106,10 @@ std::vector<TKVAVIEncoder> KVAVIEncoders() {
 struct TKVAVIReader::Impl {
   AVFormatContext* fmt = nullptr;
   AVCodecContext* dec = nullptr;
+  // The converter to 24-bit rows, kept while the frames' format stays.
   SwsContext* sws = nullptr;
+  AVPixelFormat swsFormat = AV_PIX_FMT_NONE;
+  bool swsFullRange = false;
   AVPacket* pkt = nullptr;
   AVFrame* frame = nullptr;
   int stream = -1;
@@ -91,6 +122,27 @@ struct TKVAVIReader::Impl {
   AVIOContext* io = nullptr;
   const uint8_t* mem = nullptr;
   size_t memSize = 0, memPos = 0;
+
+  // The converter for frame f (of the stream's size), or null.
+  SwsContext* Converter(const AVFrame* f) {
+    bool full = false;
+    const AVPixelFormat fmt = PlainFormat(f, full);
+    if (sws && fmt == swsFormat && full == swsFullRange) return sws;
+    sws_freeContext(sws);
+    sws = sws_getContext(f->width, f->height, fmt, f->width, f->height, AV_PIX_FMT_BGR24, SWS_POINT, nullptr,
+                         nullptr, nullptr);
+    swsFormat = fmt;
+    swsFullRange = full;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(fmt);
+    if (sws && full && desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB)) {
+      int *inv = nullptr, *table = nullptr;
+      int srcRange = 0, dstRange = 0, brightness = 0, contrast = 0, saturation = 0;
+      if (sws_getColorspaceDetails(sws, &inv, &srcRange, &table, &dstRange, &brightness, &contrast,
+                                   &saturation) >= 0)
+        sws_setColorspaceDetails(sws, inv, 1, table, dstRange, brightness, contrast, saturation);
+    }
+    return sws;
+  }
 
   static int ReadMem(void* opaque, uint8_t* buf, int n) {
     Impl* d = static_cast<Impl*>(opaque);
@@ -229,9 +281,8 @@ bool TKVAVIReader::Next(TBitmap* bmp, HGLOBAL* dib, int& BitCount) {
           ++skipped_;
           continue;
         }
-        d_->sws = sws_getCachedContext(d_->sws, f->width, f->height, AVPixelFormat(f->format), width_,
-                                       height_, AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr, nullptr);
-        if (!d_->sws) {
+        SwsContext* sws = d_->Converter(f);
+        if (!sws) {
           av_frame_unref(f);
           ++skipped_;
           continue;
@@ -257,7 +308,7 @@ bool TKVAVIReader::Next(TBitmap* bmp, HGLOBAL* dib, int& BitCount) {
           dst[0] = bmp->Scanline(0);
           stride[0] = int(height_ > 1 ? bmp->Scanline(1) - bmp->Scanline(0) : ((width_ * 3 + 3) & ~3));
         }
-        sws_scale(d_->sws, f->data, f->linesize, 0, f->height, dst, stride);
+        sws_scale(sws, f->data, f->linesize, 0, f->height, dst, stride);
         if (block) {
           GlobalUnlock(block);
           *dib = block;

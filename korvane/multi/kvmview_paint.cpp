@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "korvane/multi/kvmview.h"
+#include "korvane/view/scroll_sync.h"
 
 namespace korvane {
 
@@ -59,24 +60,9 @@ bool TKorvaneMView::UpdateOnce() {
   if (view_x_ > mx) view_x_ = mx, changed = true;
   if (view_y_ > my) view_y_ = my, changed = true;
   if (changed) ViewChange(0);
-  auto sync = [&](int bar, bool enabled, int max, int client, int pos) {
-    if (!enabled) return;
-    if (max <= 0) {
-      ShowScrollBar(bar, false);
-      return;
-    }
-    TScrollInfo si;
-    si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-    si.nMin = 0;
-    si.nMax = client + max - 1;
-    si.nPage = unsigned(std::max(client, 0));
-    si.nPos = pos;
-    SetScrollInfo(bar, si, true);
-    ShowScrollBar(bar, true);
-  };
   try {
-    sync(SB_HORZ, scroll_bars_ == ssHorizontal || scroll_bars_ == ssBoth, mx, cw, view_x_);
-    sync(SB_VERT, scroll_bars_ == ssVertical || scroll_bars_ == ssBoth, my, ch, view_y_);
+    SyncScrollBar(this, SB_HORZ, scroll_bars_ == ssHorizontal || scroll_bars_ == ssBoth, mx, cw, view_x_);
+    SyncScrollBar(this, SB_VERT, scroll_bars_ == ssVertical || scroll_bars_ == ssBoth, my, ch, view_y_);
   } catch (...) {
   }
   return ClientWidth() != cw || ClientHeight() != ch;

@@ -9,6 +9,7 @@
 #include "korvane/foundations/kvutils.h"
 #include "korvane/proc/bitmap_procs.h"
 #include "korvane/proc/quant/quantizer.h"
+#include "korvane/view/scroll_sync.h"
 
 namespace korvane {
 
@@ -266,6 +267,22 @@ void TKorvaneView::SetScrollBars(TScrollStyle s) {
 
 TColor TKorvaneView::ContrastColor() const { return ColorToRGB(background_) ^ 0xFFFFFF; }
 
+void SyncScrollBar(TCustomControl* window, int bar, bool enabled, int maxView, int client, int pos) {
+  if (!window || !enabled) return;
+  if (maxView < 1) {
+    window->ShowScrollBar(bar, false);
+    return;
+  }
+  TScrollInfo si;
+  si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+  si.nMin = 0;
+  si.nMax = client + maxView - 1;
+  si.nPage = unsigned(std::max(client, 0));
+  si.nPos = pos;
+  window->SetScrollInfo(bar, si, true);
+  window->ShowScrollBar(bar, true);
+}
+
 void SetSBPageSize(TCustomControl* window, int bar, int page, bool redraw) {
   if (!window) return;
   TScrollInfo si;
@@ -322,23 +339,8 @@ void TKorvaneView::UpdateOnce(bool& clientChanged) {
       geo_.ViewY = vy;
       ViewChange(0);
     }
-    auto sync = [&](int bar, bool enabled, int max, int client, int pos) {
-      if (!enabled) return;
-      if (max < 1) {
-        ShowScrollBar(bar, false);
-        return;
-      }
-      TScrollInfo si;
-      si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-      si.nMin = 0;
-      si.nMax = client + max - 1;
-      si.nPage = unsigned(std::max(client, 0));
-      si.nPos = pos;
-      SetScrollInfo(bar, si, true);
-      ShowScrollBar(bar, true);
-    };
-    sync(SB_HORZ, scroll_bars_ == ssHorizontal || scroll_bars_ == ssBoth, mx, cw, geo_.ViewX);
-    sync(SB_VERT, scroll_bars_ == ssVertical || scroll_bars_ == ssBoth, my, ch, geo_.ViewY);
+    SyncScrollBar(this, SB_HORZ, scroll_bars_ == ssHorizontal || scroll_bars_ == ssBoth, mx, cw, geo_.ViewX);
+    SyncScrollBar(this, SB_VERT, scroll_bars_ == ssVertical || scroll_bars_ == ssBoth, my, ch, geo_.ViewY);
     if (ClientWidth() != cw || ClientHeight() != ch) {
       clientChanged = true;
       return;
