@@ -86,6 +86,8 @@ bool ThumbBrowser::OpenFolder(const QString& dir, QString& error) {
   view_->SetPlaying(false);
   view_->LockPaint();
   view_->Clear();
+  // A folder's images are loaded on demand as thumbnails.
+  view_->SetStoreType(kvtThumb);
   for (const QString& n : names) {
     int idx = view_->AppendImage();
     view_->SetImageFileName(idx, QDir(dir).filePath(n).toStdString());
@@ -102,6 +104,9 @@ bool ThumbBrowser::OpenMultiFile(const QString& file, QString& error) {
   view_->SetPlaying(false);
   view_->LockPaint();
   view_->Clear();
+  // Frames are kept whole, so that an opened cell reaches the image view at
+  // its real size; the cells show them scaled.
+  view_->SetStoreType(kvtNormal);
   try {
     mio_->LoadFromFile(file.toStdString());
   } catch (const std::exception& e) {
@@ -122,7 +127,8 @@ void ThumbBrowser::OpenSelected() {
   int idx = view_->GetSelectedItem();
   if (idx < 0 || !open_) return;
   const QString name = QString::fromStdString(view_->GetImageFileName(idx));
-  // Thumbnails are reduced: a folder's image is opened from its file.
+  // A folder's cell is a reduced thumbnail: the image is opened from its
+  // file. A frame of a multi-image file is held whole.
   TBitmap* bmp = view_->GetBitmap(idx);
   open_(bmp, name);
   view_->ReleaseBitmap(idx);
