@@ -2,6 +2,7 @@
 
 #include "apps/korvane-demo/acquire_menu.h"
 #include "apps/korvane-demo/controls_panel.h"
+#include "apps/korvane-demo/more_ops.h"
 #include "apps/korvane-demo/thumb_browser.h"
 
 #include <QAction>
@@ -1006,7 +1007,7 @@ void MainWindow::BuildActions() {
 void MainWindow::BuildMenusAndToolBar() {
   QMenu* file = menuBar()->addMenu("&File");
   file->addActions({open_, save_as_, choose_image_});
-  file->addAction("Save &parameters...", this, [this] { io_->DoPreviews({ppALL}); });
+  file->addAction("Save &parameters...", this, [this] { view_->IO()->DoPreviews({ppALL}); });
   // The thumbnail browser hands a double-clicked cell to this view: a
   // folder's image from its file, a frame of a multi-image file as it is.
   file->addAction("&Thumbnail browser...", this, [this] {
@@ -1065,6 +1066,7 @@ void MainWindow::BuildMenusAndToolBar() {
   QAction* previews = NewAction("Pre&views...", "procPreviews");
   connect(previews, &QAction::triggered, this, [this] { view_->DoPreviews({peAll}); });
   image->addAction(previews);
+  AddMoreOperations(image, this);
 
   QMenu* mouse = menuBar()->addMenu("&Mouse");
   for (auto& [a, m] : mouse_actions_) mouse->addAction(a);
