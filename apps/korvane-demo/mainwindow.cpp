@@ -558,6 +558,12 @@ QString DemoUsage() {
              "  --panel                  show the panel of small controls (histogram, HSV box, ruler)\n"
              "  --dialog open|save       with --screenshot: render the open or save dialog with --open's\n"
              "                           file (else the sample picture) selected in it\n"
+             "  --dialog save-params|proc-previews\n"
+             "                           with --screenshot: render the save parameters or the processing\n"
+             "                           previews form; these take only --open FILE, --lang LANG (en, it,\n"
+             "                           de, es, fr, pt) and --page PAGE (save-params: jpeg, tiff, gif,\n"
+             "                           bmp, pcx, png; proc-previews: contrast, hsv, hsl, rgb, filter,\n"
+             "                           equalize, bump, lens, wave)\n"
              "  --language LANG          language of the dialogs: system, en, it, de, es, fr, pt\n"
              "  --help                   this text\n")
       .arg(kScreenshotWidth)
