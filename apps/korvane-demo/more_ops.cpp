@@ -76,7 +76,7 @@ void AddMoreOperations(QMenu* image, MainWindow* w) {
     dlg.Title = "Merge with";
     if (!dlg.Execute()) return;
     bool ok = false;
-    const int percent = QInputDialog::getInt(w, "Merge", "Share of the other picture (%):", 50, 0, 100, 5, &ok);
+    const int percent = QInputDialog::getInt(w, "Merge", "Weight of the current picture (%):", 50, 0, 100, 5, &ok);
     if (!ok) return;
     TBitmap other;
     TKorvaneIO io;
@@ -91,7 +91,6 @@ void AddMoreOperations(QMenu* image, MainWindow* w) {
       QMessageBox::warning(w, "Merge", "The file holds no picture the demo reads.");
       return;
     }
-    other.SetPixelFormat(pf24bit);
     w->View()->Merge(&other, percent);
     done(QString("Merged %1%").arg(percent));
   });
