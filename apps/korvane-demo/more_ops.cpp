@@ -45,28 +45,31 @@ void AddMoreOperations(QMenu* image, MainWindow* w) {
     w->statusBar()->showMessage(message, 5000);
   };
 
-  QObject::connect(Add(m, "&Hide text in the picture...", "image.hideText"), &QAction::triggered, w, [w, done] {
-    TKorvane* v = w->View();
-    const int space = v->Proc()->GetHiddenDataSpace();
-    if (space <= 0) {
-      QMessageBox::warning(w, "Hide text", "Only a true color picture can hide text.");
-      return;
-    }
-    bool ok = false;
-    const QString text = QInputDialog::getText(w, "Hide text", QString("Text (up to %1 bytes):").arg(space),
-                                               QLineEdit::Normal, QString(), &ok);
-    if (!ok) return;
-    const std::string bytes = text.toStdString();
-    const int written = v->WriteHiddenText(bytes);
-    if (written < int(bytes.size()))
-      QMessageBox::warning(w, "Hide text", QString("Only the first %1 of %2 bytes fit.").arg(written).arg(bytes.size()));
-    done(QString("%1 bytes hidden").arg(written));
-  });
+  QObject::connect(
+      Add(m, "&Hide text in the picture...", "image.hideText"), &QAction::triggered, w, [w, done] {
+        TKorvane* v = w->View();
+        const int space = v->Proc()->GetHiddenDataSpace();
+        if (space <= 0) {
+          QMessageBox::warning(w, "Hide text", "Only a true color picture can hide text.");
+          return;
+        }
+        bool ok = false;
+        const QString text = QInputDialog::getText(
+            w, "Hide text", QString("Text (up to %1 bytes):").arg(space), QLineEdit::Normal, QString(), &ok);
+        if (!ok) return;
+        const std::string bytes = text.toStdString();
+        const int written = v->WriteHiddenText(bytes);
+        if (written < int(bytes.size()))
+          QMessageBox::warning(w, "Hide text",
+                               QString("Only the first %1 of %2 bytes fit.").arg(written).arg(bytes.size()));
+        done(QString("%1 bytes hidden").arg(written));
+      });
 
   QObject::connect(Add(m, "&Read hidden text...", "image.readText"), &QAction::triggered, w, [w] {
     const std::string text = w->View()->ReadHiddenText();
-    QMessageBox::information(w, "Hidden text",
-                             text.empty() ? QString("The picture hides no text.") : QString::fromStdString(text));
+    QMessageBox::information(
+        w, "Hidden text",
+        text.empty() ? QString("The picture hides no text.") : QString::fromStdString(text));
   });
 
   QObject::connect(Add(m, "&Merge with a file...", "image.merge"), &QAction::triggered, w, [w, done] {
@@ -76,7 +79,8 @@ void AddMoreOperations(QMenu* image, MainWindow* w) {
     dlg.Title = "Merge with";
     if (!dlg.Execute()) return;
     bool ok = false;
-    const int percent = QInputDialog::getInt(w, "Merge", "Weight of the current picture (%):", 50, 0, 100, 5, &ok);
+    const int percent =
+        QInputDialog::getInt(w, "Merge", "Weight of the current picture (%):", 50, 0, 100, 5, &ok);
     if (!ok) return;
     TBitmap other;
     TKorvaneIO io;
@@ -95,18 +99,19 @@ void AddMoreOperations(QMenu* image, MainWindow* w) {
     done(QString("Merged %1%").arg(percent));
   });
 
-  QObject::connect(Add(m, "&User filter from a file...", "image.userFilter"), &QAction::triggered, w, [w, done] {
-    const QString f =
-        QFileDialog::getOpenFileName(w, "User filter", QString(), "Filter files (*.flt);;All files (*)");
-    if (f.isEmpty()) return;
-    try {
-      w->View()->ApplyFilter(LoadFilterFromFile(f.toStdString()));
-    } catch (const std::exception& e) {
-      QMessageBox::warning(w, "User filter", QString("%1: %2").arg(f, e.what()));
-      return;
-    }
-    done("Filter applied");
-  });
+  QObject::connect(
+      Add(m, "&User filter from a file...", "image.userFilter"), &QAction::triggered, w, [w, done] {
+        const QString f =
+            QFileDialog::getOpenFileName(w, "User filter", QString(), "Filter files (*.flt);;All files (*)");
+        if (f.isEmpty()) return;
+        try {
+          w->View()->ApplyFilter(LoadFilterFromFile(f.toStdString()));
+        } catch (const std::exception& e) {
+          QMessageBox::warning(w, "User filter", QString("%1: %2").arg(f, e.what()));
+          return;
+        }
+        done("Filter applied");
+      });
 
   QObject::connect(Add(m, "&Cast a color range...", "image.castRange"), &QAction::triggered, w, [w, done] {
     bool ok = false;

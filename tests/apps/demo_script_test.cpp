@@ -185,7 +185,8 @@ TEST(DemoScript, OpenContrastSelectNegativeUndoSavePngAndReload) {
 
 TEST(DemoScript, MoreOperationsHideTextAndReadItBack) {
   MainWindow w;
-  for (const char* name : {"image.hideText", "image.readText", "image.merge", "image.userFilter", "image.castRange"})
+  for (const char* name :
+       {"image.hideText", "image.readText", "image.merge", "image.userFilter", "image.castRange"})
     EXPECT_NE(w.findChild<QAction*>(name), nullptr) << name;
   TBitmap before;
   before.Assign(w.View()->GetBitmap());
