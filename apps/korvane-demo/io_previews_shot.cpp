@@ -38,7 +38,7 @@ int SaveParamsDialogShot(const QStringList& args) {
       file = v;
     } else if (a == "--open") {
       open = v;
-    } else if (a == "--lang") {
+    } else if (a == "--lang" || a == "--language") {
       lang = int(langs.indexOf(v));
       if (lang < 0) return Fail("--lang takes one of " + langs.join(", ") + ", not '" + v + "'", 2);
     } else if (a == "--page") {

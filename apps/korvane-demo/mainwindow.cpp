@@ -3,6 +3,7 @@
 #include "apps/korvane-demo/acquire_menu.h"
 #include "apps/korvane-demo/camera_window.h"
 #include "apps/korvane-demo/controls_panel.h"
+#include "apps/korvane-demo/more_ops.h"
 #include "apps/korvane-demo/thumb_browser.h"
 
 #include <QAction>
@@ -558,6 +559,12 @@ QString DemoUsage() {
              "  --panel                  show the panel of small controls (histogram, HSV box, ruler)\n"
              "  --dialog open|save       with --screenshot: render the open or save dialog with --open's\n"
              "                           file (else the sample picture) selected in it\n"
+             "  --dialog save-params|proc-previews\n"
+             "                           with --screenshot: render the save parameters or the processing\n"
+             "                           previews form; these take only --open FILE, --language LANG (en, it,\n"
+             "                           de, es, fr, pt) and --page PAGE (save-params: jpeg, tiff, gif,\n"
+             "                           bmp, pcx, png; proc-previews: contrast, hsv, hsl, rgb, filter,\n"
+             "                           equalize, bump, lens, wave)\n"
              "  --language LANG          language of the dialogs: system, en, it, de, es, fr, pt\n"
              "  --camera                 screenshot the camera window showing live video from the synthetic camera\n"
              "  --help                   this text\n")
@@ -1010,7 +1017,7 @@ void MainWindow::BuildActions() {
 void MainWindow::BuildMenusAndToolBar() {
   QMenu* file = menuBar()->addMenu("&File");
   file->addActions({open_, save_as_, choose_image_});
-  file->addAction("Save &parameters...", this, [this] { io_->DoPreviews({ppALL}); });
+  file->addAction("Save &parameters...", this, [this] { view_->IO()->DoPreviews({ppALL}); });
   // The thumbnail browser hands a double-clicked cell to this view: a
   // folder's image from its file, a frame of a multi-image file as it is.
   file->addAction("&Thumbnail browser...", this, [this] {
@@ -1075,6 +1082,7 @@ void MainWindow::BuildMenusAndToolBar() {
   QAction* previews = NewAction("Pre&views...", "procPreviews");
   connect(previews, &QAction::triggered, this, [this] { view_->DoPreviews({peAll}); });
   image->addAction(previews);
+  AddMoreOperations(image, this);
 
   QMenu* mouse = menuBar()->addMenu("&Mouse");
   for (auto& [a, m] : mouse_actions_) mouse->addAction(a);

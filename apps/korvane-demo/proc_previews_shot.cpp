@@ -83,7 +83,7 @@ int RunProcPreviewsShot(const QStringList& args) {
       file = args[++i];
     } else if (a == "--open" && hasValue) {
       open = args[++i];
-    } else if (a == "--lang" && hasValue) {
+    } else if ((a == "--lang" || a == "--language") && hasValue) {
       const QString v = args[++i];
       bool found = false;
       for (const auto& l : kLangs)
