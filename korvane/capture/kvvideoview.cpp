@@ -424,9 +424,8 @@ void TKorvaneVideoView::FrameCallback(TKVCaptureWindow* w, const TVideoHdr* hdr)
     return true;
   };
   if (gFrameState.OnVideoFrame) {
-    TBitmap bmp;
     TVideoFrameEvent e = gFrameState.OnVideoFrame;
-    if (convert(&bmp)) e(v, &bmp);
+    if (convert(&v->frame_bmp_)) e(v, &v->frame_bmp_);
   }
   if (gFrameState.View == v && gFrameState.OnVideoFrameRaw) {
     TVideoFrameRawEvent e = gFrameState.OnVideoFrameRaw;

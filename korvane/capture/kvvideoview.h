@@ -144,6 +144,9 @@ class TKorvaneVideoView : public TKorvaneView {
   bool frozen_ = false;
   TVCDisplayMode display_mode_ = dmPreview;
   TKVCaptureWindow* capwin_ = nullptr;
+  // The picture handed to OnVideoFrame, kept between frames so that its
+  // pixel buffer is reused.
+  TBitmap frame_bmp_;
   std::vector<std::string> source_list_;
   std::vector<int> source_indexes_;
   int video_source_ = 0;
