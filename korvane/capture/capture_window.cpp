@@ -234,8 +234,6 @@ bool TKVCaptureWindow::Sequence() {
   // Ticks at half the frame interval write each frame within half an
   // interval of its time.
   record_timer_.start(int(std::max<int64_t>(1, record_us_ / 2000)));
-  if (parms_.fLimitEnabled && parms_.wTimeLimit > 0)
-    QTimer::singleShot(int(parms_.wTimeLimit) * 1000, this, [this] { Stop(); });
   RecordStep();
   if (!parms_.fYield && Capturing()) {
     // Without yielding the call returns when the recording ends.
@@ -272,7 +270,12 @@ void TKVCaptureWindow::RecordStep() {
   // Frame k covers [k, k + 1) frame intervals from the start: every frame
   // due by now is written, a new one when the driver has it, else the last
   // one again, so the file keeps the real timing.
-  const int64_t due = record_clock_.nsecsElapsed() / 1000 / record_us_ + 1;
+  int64_t due = record_clock_.nsecsElapsed() / 1000 / record_us_ + 1;
+  // A time limit counts frames, not timer ticks: a late tick must not add
+  // frames past the limit.
+  const bool limited = parms_.fLimitEnabled && parms_.wTimeLimit > 0;
+  const int64_t limit = limited ? std::max<int64_t>(1, std::llround(double(parms_.wTimeLimit) * 1e6 / double(record_us_))) : 0;
+  if (limited) due = std::min(due, limit);
   try {
     while (recorded_ < due) {
       const bool fresh = driver_->ReadFrame(frame_, recorded_ == 0 && !has_last_ ? 2000 : 0);
@@ -290,6 +293,10 @@ void TKVCaptureWindow::RecordStep() {
       ++recorded_;
     }
   } catch (const std::exception&) {
+    Stop();
+    return;
+  }
+  if (limited && recorded_ >= limit) {
     Stop();
     return;
   }

@@ -109,7 +109,9 @@ class TKorvaneVideoView : public TKorvaneView {
   void SetRecordAudio(bool v) { record_audio_ = v; }
   bool GetRecordYield() const { return record_yield_; }
   void SetRecordYield(bool v) { record_yield_ = v; }
-  bool Recording() const { return recording_; }
+  // Also false once the capture window ended the recording by itself (a time
+  // limit, a write error).
+  bool Recording() const { return recording_ && capwin_ && capwin_->Capturing(); }
   void StartRecord();
   void StopRecord();
 

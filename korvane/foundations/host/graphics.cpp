@@ -392,7 +392,12 @@ void TBitmap::Reallocate(int w, int h, TPixelFormat pf, bool keep, bool fill) {
   } else {
     oldw = oldh = 0;
   }
-  if (!reuse) FreePixels(data_);
+  if (reuse) {
+    // Fresh pixels are zero; a reused buffer is cleared unless filled below.
+    if (!fill) std::memset(nd, 0, size_t(bytes));
+  } else {
+    FreePixels(data_);
+  }
   data_ = nd;
   width_ = w;
   height_ = h;
