@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "korvane/dialogs/padlock_icon.h"
 #include "korvane/foundations/host/streams.h"
 #include "korvane/foundations/kvutils.h"
 #include "korvane/foundations/palette_dialog.h"
@@ -86,25 +87,6 @@ QPushButton* NewColorPanel() {
   b->setFixedSize(40, 20);
   b->setFocusPolicy(Qt::StrongFocus);
   return b;
-}
-
-// A small padlock for the "Lock preview" button.
-QIcon PadlockIcon() {
-  QPixmap pm(16, 16);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(QPen(QColor(60, 60, 60), 1.6));
-  p.setBrush(Qt::NoBrush);
-  p.drawArc(QRectF(4.5, 1.5, 7, 9), 0, 180 * 16);
-  p.drawLine(QPointF(4.5, 6), QPointF(4.5, 8));
-  p.drawLine(QPointF(11.5, 6), QPointF(11.5, 8));
-  p.setPen(QPen(QColor(90, 70, 20), 1));
-  p.setBrush(QColor(220, 180, 60));
-  p.drawRect(QRectF(2.5, 7.5, 11, 7));
-  p.setBrush(QColor(60, 40, 10));
-  p.drawEllipse(QPointF(8, 11), 1.2, 1.2);
-  return QIcon(pm);
 }
 
 int LanguageIndex(TMsgLanguage lang) {

@@ -24,6 +24,7 @@
 #include "korvane/controls/histogram_box.h"
 #include "korvane/controls/hsv_box.h"
 #include "korvane/controls/ruler_box.h"
+#include "korvane/dialogs/padlock_icon.h"
 #include "korvane/proc/bitmap_procs.h"
 #include "korvane/proc/colors.h"
 #include "korvane/proc/effects.h"
@@ -101,25 +102,6 @@ TPreviewEffects EffectOfPage(int tag) {
 
 QString Msg(const TKVMsg& m, TMsgLanguage l) { return QString::fromStdString(kvmsg(m, l)); }
 
-// A padlock for the "Lock preview" button, drawn so that no image file is
-// needed.
-QIcon LockIcon() {
-  QPixmap pm(16, 16);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(QPen(QColor(60, 60, 60), 2));
-  p.drawArc(QRectF(4, 1.5, 8, 9), 0, 180 * 16);
-  p.drawLine(QPointF(4, 6), QPointF(4, 8));
-  p.drawLine(QPointF(12, 6), QPointF(12, 8));
-  p.setPen(Qt::NoPen);
-  p.setBrush(QColor(200, 150, 30));
-  p.drawRoundedRect(QRectF(2, 7.5, 12, 8), 1.5, 1.5);
-  p.setBrush(QColor(60, 60, 60));
-  p.drawEllipse(QRectF(6.5, 9.5, 3, 3));
-  return QIcon(pm);
-}
-
 TRGB GrayRGB(int v) {
   uint8_t b = uint8_t(std::clamp(v, 0, 255));
   return TRGB{b, b, b};
@@ -180,7 +162,7 @@ TfPreviews::TfPreviews(QWidget* parent) : QDialog(parent) {
   preview_ = new QPushButton(this);
   lock_ = new QToolButton(this);
   lock_->setCheckable(true);
-  lock_->setIcon(LockIcon());
+  lock_->setIcon(PadlockIcon());
   lock_->setAutoRaise(true);
   ok_->setDefault(true);
   for (QWidget* w :

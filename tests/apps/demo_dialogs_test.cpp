@@ -18,34 +18,14 @@
 #include <functional>
 
 #include "apps/korvane-demo/mainwindow.h"
+#include "tests/file_dialog_support.h"
 #include "tests/test_support.h"
 
 using namespace korvane;
 using namespace korvane::demo;
 
-namespace {
-
-// Confirms as the user does: through the dialog's accept button.
-void Accept(QFileDialog* d) {
-  auto* box = d->findChild<QDialogButtonBox*>("buttonBox");
-  ASSERT_NE(box, nullptr);
-  QPushButton* ok = box->button(d->acceptMode() == QFileDialog::AcceptSave ? QDialogButtonBox::Save
-                                                                           : QDialogButtonBox::Open);
-  ASSERT_NE(ok, nullptr);
-  ok->setEnabled(true);  // the dialog enables it from the name box asynchronously
-  ok->click();
-}
-
-// Works on the next modal file dialog once it runs.
-void OnNextDialog(std::function<void(QFileDialog*)> step) {
-  QTimer::singleShot(0, [step] {
-    auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    ASSERT_NE(d, nullptr);
-    step(d);
-  });
-}
-
-}  // namespace
+using korvane::test::Accept;
+using korvane::test::OnNextModal;
 
 TEST(DemoDialogs, SaveAsPngThenOpenThroughTheDialogs) {
   QTemporaryDir dir;
@@ -61,7 +41,7 @@ TEST(DemoDialogs, SaveAsPngThenOpenThroughTheDialogs) {
   EXPECT_EQ(w.Language(), msItalian);
   EXPECT_EQ(w.View()->IO()->MsgLanguage, msItalian);
   QString advanced;
-  OnNextDialog([&](QFileDialog* d) {
+  OnNextModal<QFileDialog>([&](QFileDialog* d) {
     advanced = d->findChild<QPushButton*>("AdvancedButton")->text();
     auto* types = d->findChild<QComboBox*>("fileTypeCombo");
     types->setCurrentIndex(4);  // PNG
@@ -77,7 +57,7 @@ TEST(DemoDialogs, SaveAsPngThenOpenThroughTheDialogs) {
   ASSERT_TRUE(QFileInfo::exists(saved));
 
   QString preview;
-  OnNextDialog([&](QFileDialog* d) {
+  OnNextModal<QFileDialog>([&](QFileDialog* d) {
     preview = d->findChild<QCheckBox*>("PreviewCheck")->text();
     d->selectFile(saved);
     Accept(d);

@@ -23,32 +23,16 @@
 #include "apps/korvane-demo/mainwindow.h"
 #include "korvane/dialogs/io_previews.h"
 #include "korvane/dialogs/proc_previews.h"
+#include "tests/file_dialog_support.h"
 #include "tests/test_support.h"
 
 using namespace korvane;
 using namespace korvane::demo;
 
+using korvane::test::Accept;
+using korvane::test::OnNextModal;
+
 namespace {
-
-void Accept(QFileDialog* d) {
-  auto* box = d->findChild<QDialogButtonBox*>("buttonBox");
-  ASSERT_NE(box, nullptr);
-  QPushButton* ok = box->button(d->acceptMode() == QFileDialog::AcceptSave ? QDialogButtonBox::Save
-                                                                           : QDialogButtonBox::Open);
-  ASSERT_NE(ok, nullptr);
-  ok->setEnabled(true);  // the dialog enables it from the name box asynchronously
-  ok->click();
-}
-
-// Runs step on the next modal widget of type T once its event loop runs.
-template <class T>
-void OnNextModal(std::function<void(T*)> step) {
-  QTimer::singleShot(0, [step] {
-    auto* d = dynamic_cast<T*>(QApplication::activeModalWidget());
-    ASSERT_NE(d, nullptr);
-    step(d);
-  });
-}
 
 void Trigger(MainWindow& w, const char* name) {
   auto* a = w.findChild<QAction*>(name);

@@ -23,22 +23,14 @@
 #include "korvane/multi/kvmio.h"
 #include "korvane/multi/kvmview.h"
 #include "korvane/view/kvview.h"
+#include "tests/file_dialog_support.h"
 #include "tests/test_support.h"
 
 using namespace korvane;
 
-namespace {
+using korvane::test::Accept;
 
-// Confirms as the user does: through the dialog's accept button.
-void Accept(QFileDialog* d) {
-  auto* box = d->findChild<QDialogButtonBox*>("buttonBox");
-  ASSERT_NE(box, nullptr);
-  QPushButton* ok = box->button(d->acceptMode() == QFileDialog::AcceptSave ? QDialogButtonBox::Save
-                                                                           : QDialogButtonBox::Open);
-  ASSERT_NE(ok, nullptr);
-  ok->setEnabled(true);  // the dialog enables it from the name box asynchronously
-  ok->click();
-}
+namespace {
 
 // Runs step once the dialog shows (from the event loop of its modal run).
 void WhenShown(TKVCommonDialog& dlg, std::function<void()> step) {
