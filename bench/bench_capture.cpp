@@ -23,6 +23,7 @@
 
 #include "korvane/capture/kvvideoview.h"
 #include "korvane/capture/synthetic_driver.h"
+#include "bench/qt_bench_main.h"
 
 using namespace korvane;
 
@@ -110,11 +111,4 @@ BENCHMARK(BM_SyntheticRender)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FrameToOnVideoFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Record720pMJPEG)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-int main(int argc, char** argv) {
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+KORVANE_QT_BENCHMARK_MAIN()

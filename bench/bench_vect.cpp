@@ -12,6 +12,7 @@
 
 #include "korvane/foundations/host/streams.h"
 #include "korvane/vect/kvvect.h"
+#include "bench/qt_bench_main.h"
 
 using namespace korvane;
 
@@ -181,11 +182,4 @@ BENCHMARK(BM_KVVSave)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_KVVLoad)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DXFImport)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-int main(int argc, char** argv) {
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+KORVANE_QT_BENCHMARK_MAIN()

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "korvane/view/kvview.h"
+#include "bench/qt_bench_main.h"
 
 using namespace korvane;
 
@@ -82,11 +83,4 @@ BENCHMARK(BM_ViewPaint)->Args({8, rfNone})->Args({100, rfNone})->Args({400, rfNo
     ->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BareDrawImage)->Arg(8)->Arg(100)->Arg(400)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-int main(int argc, char** argv) {
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+KORVANE_QT_BENCHMARK_MAIN()
