@@ -476,3 +476,26 @@ TEST_F(Metafile, EveryTruncationLoadsOrIsRefused) {
 }
 
 }  // namespace
+
+// A picture holding a metafile is drawn by the image control: centred at its
+// size, or stretched over the client area.
+TEST_F(Metafile, ImageControlPaintsItsMetafile) {
+  WmfWriter w;
+  w.Brush(0, kBlue);
+  w.Select(0);
+  w.Rectangle(0, 0, 100, 100);  // covers the whole 100 x 100 picture
+  auto mf = std::make_unique<TMetafile>();
+  Load(*mf, Wmf(w));
+  TImage image(nullptr);
+  image.SetBounds(0, 0, 200, 160);
+  image.Picture()->SetGraphic(std::move(mf));
+  image.SetCenter(true);
+  TBitmap shot(200, 160);
+  image.PaintClientTo(shot.Canvas(), 0, 0);
+  EXPECT_EQ(Pixel24(shot, 100, 80), 0x0000FFu);  // the picture, centred
+  EXPECT_NE(Pixel24(shot, 20, 10), 0x0000FFu);   // outside it
+  image.SetStretch(true);
+  image.PaintClientTo(shot.Canvas(), 0, 0);
+  EXPECT_EQ(Pixel24(shot, 20, 10), 0x0000FFu);
+  EXPECT_EQ(Pixel24(shot, 190, 150), 0x0000FFu);
+}

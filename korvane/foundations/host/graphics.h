@@ -127,6 +127,8 @@ class TGraphic : public TObject {
  public:
   virtual int Width() const = 0;
   virtual int Height() const = 0;
+  // Draws the graphic scaled onto dest of the canvas.
+  virtual void Draw(TCanvas* canvas, const TRect& dest) const = 0;
 };
 
 // Pixel memory in a classic pixel format, rows top-down and padded to 4 bytes.

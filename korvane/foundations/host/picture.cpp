@@ -90,10 +90,18 @@ void TImage::SetCenter(bool on) {
 }
 
 void TImage::Paint() {
-  auto* b = dynamic_cast<TBitmap*>(picture_.Graphic());
-  if (!b || b->Empty()) return;
   TCanvas* c = Canvas();
   const int cw = ClientWidth(), ch = ClientHeight();
+  // Other graphics (metafiles) draw themselves at their size, or stretched.
+  if (auto* g = dynamic_cast<TGraphic*>(picture_.Graphic())) {
+    const int w = g->Width(), h = g->Height();
+    if (w <= 0 || h <= 0) return;
+    const int x = center_ && !stretch_ ? (cw - w) / 2 : 0, y = center_ && !stretch_ ? (ch - h) / 2 : 0;
+    g->Draw(c, stretch_ ? Rect(0, 0, cw, ch) : Rect(x, y, x + w, y + h));
+    return;
+  }
+  auto* b = dynamic_cast<TBitmap*>(picture_.Graphic());
+  if (!b || b->Empty()) return;
   if (stretch_) {
     c->StretchDraw(Rect(0, 0, cw, ch), b);
   } else if (center_) {

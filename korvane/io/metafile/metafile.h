@@ -43,7 +43,7 @@ class TMetafile : public TGraphic {
   // Plays the records onto the canvas, the picture's bounds mapped onto dest.
   // Unknown records are skipped; damaged ones end the playback (what was
   // drawn stays).
-  void Draw(TCanvas* canvas, const TRect& dest) const;
+  void Draw(TCanvas* canvas, const TRect& dest) const override;
   void Draw(TCanvas* canvas, int x, int y) const { Draw(canvas, Rect(x, y, x + width_, y + height_)); }
 
  private:
