@@ -233,13 +233,15 @@ constexpr size_t kMapThreshold = size_t(4) << 20;
 
 uint8_t* AllocPixels(size_t bytes) {
   if (kMapLargeBlocks && bytes >= kMapThreshold) {
-    const size_t len = bytes + kHugePage + sizeof(PixelBlock);
+    // Whole huge pages: a partial last one would be faulted 4 KB at a time.
+    const size_t span = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+    const size_t len = span + kHugePage + sizeof(PixelBlock);
     void* m = mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (m != MAP_FAILED) {
       uintptr_t start = reinterpret_cast<uintptr_t>(m) + sizeof(PixelBlock);
       auto* data = reinterpret_cast<uint8_t*>((start + kHugePage - 1) & ~uintptr_t(kHugePage - 1));
 #ifdef MADV_HUGEPAGE
-      madvise(data, bytes, MADV_HUGEPAGE);
+      madvise(data, span, MADV_HUGEPAGE);
 #endif
       reinterpret_cast<PixelBlock*>(data)[-1] = PixelBlock{m, len};
       return data;  // anonymous mappings are zeroed

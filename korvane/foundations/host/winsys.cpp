@@ -1,7 +1,6 @@
 #include "korvane/foundations/host/winsys.h"
 
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QClipboard>
@@ -74,8 +73,8 @@ GlobalBlock* FindBlock(HGLOBAL h) {
 BlockBytes ZeroedBytes(size_t n) {
   if (n == 0) return nullptr;
   if (n >= kMapFrom) {
-    const size_t page = size_t(sysconf(_SC_PAGESIZE));
-    const size_t len = (n + page - 1) / page * page;
+    // Whole huge pages: a partial last one would be faulted 4 KB at a time.
+    const size_t len = (n + kHugePage - 1) & ~(kHugePage - 1);
     void* raw = mmap(nullptr, len + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw != MAP_FAILED) {
       // Keep the 2 MiB-aligned part and give back the rest.
