@@ -598,30 +598,6 @@ QColor ToQColor(TColor c) {
   return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
 }
 
-Qt::PenStyle ToQPenStyle(TPenStyle s) {
-  switch (s) {
-    case psDash: return Qt::DashLine;
-    case psDot: return Qt::DotLine;
-    case psDashDot: return Qt::DashDotLine;
-    case psDashDotDot: return Qt::DashDotDotLine;
-    case psClear: return Qt::NoPen;
-    default: return Qt::SolidLine;
-  }
-}
-
-Qt::BrushStyle ToQBrushStyle(TBrushStyle s) {
-  switch (s) {
-    case bsClear: return Qt::NoBrush;
-    case bsHorizontal: return Qt::HorPattern;
-    case bsVertical: return Qt::VerPattern;
-    case bsFDiagonal: return Qt::FDiagPattern;
-    case bsBDiagonal: return Qt::BDiagPattern;
-    case bsCross: return Qt::CrossPattern;
-    case bsDiagCross: return Qt::DiagCrossPattern;
-    default: return Qt::SolidPattern;
-  }
-}
-
 
 void Order(int& a, int& b) {
   if (b < a) std::swap(a, b);

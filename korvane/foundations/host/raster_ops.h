@@ -1,5 +1,5 @@
-// The painter's raster operation for a pen mode: what the canvas and the
-// metafile player draw with.
+// The painter's settings for the pen and brush attributes: what the canvas
+// and the metafile player draw with.
 #pragma once
 #include <QPainter>
 
@@ -24,6 +24,30 @@ inline QPainter::CompositionMode PenModeComposition(TPenMode m) {
     case pmXor: return QPainter::RasterOp_SourceXorDestination;
     case pmNotXor: return QPainter::RasterOp_NotSourceXorDestination;
     default: return QPainter::CompositionMode_SourceOver;
+  }
+}
+
+inline Qt::PenStyle ToQPenStyle(TPenStyle s) {
+  switch (s) {
+    case psDash: return Qt::DashLine;
+    case psDot: return Qt::DotLine;
+    case psDashDot: return Qt::DashDotLine;
+    case psDashDotDot: return Qt::DashDotDotLine;
+    case psClear: return Qt::NoPen;
+    default: return Qt::SolidLine;
+  }
+}
+
+inline Qt::BrushStyle ToQBrushStyle(TBrushStyle s) {
+  switch (s) {
+    case bsClear: return Qt::NoBrush;
+    case bsHorizontal: return Qt::HorPattern;
+    case bsVertical: return Qt::VerPattern;
+    case bsFDiagonal: return Qt::FDiagPattern;
+    case bsBDiagonal: return Qt::BDiagPattern;
+    case bsCross: return Qt::CrossPattern;
+    case bsDiagCross: return Qt::DiagCrossPattern;
+    default: return Qt::SolidPattern;
   }
 }
 

@@ -70,30 +70,6 @@ TBrushStyle BrushStyle(const TLogBrush& b) {
   return b.hatch >= 0 && b.hatch < 6 ? kHatch[b.hatch] : bsSolid;
 }
 
-Qt::PenStyle QtPenStyle(TPenStyle s) {
-  switch (s) {
-    case psDash: return Qt::DashLine;
-    case psDot: return Qt::DotLine;
-    case psDashDot: return Qt::DashDotLine;
-    case psDashDotDot: return Qt::DashDotDotLine;
-    case psClear: return Qt::NoPen;
-    default: return Qt::SolidLine;
-  }
-}
-
-Qt::BrushStyle QtBrushStyle(TBrushStyle s) {
-  switch (s) {
-    case bsClear: return Qt::NoBrush;
-    case bsHorizontal: return Qt::HorPattern;
-    case bsVertical: return Qt::VerPattern;
-    case bsFDiagonal: return Qt::FDiagPattern;
-    case bsBDiagonal: return Qt::BDiagPattern;
-    case bsCross: return Qt::CrossPattern;
-    case bsDiagCross: return Qt::DiagCrossPattern;
-    default: return Qt::SolidPattern;
-  }
-}
-
 // Liang-Barsky: clips the segment a-b to the box; false when nothing is left.
 bool ClipSegment(const QRectF& box, QPointF& a, QPointF& b) {
   double t0 = 0, t1 = 1;
@@ -368,7 +344,7 @@ QPainter* TMetaPlayer::BeginDirect(bool pen, bool brush, bool solid) {
   p->setCompositionMode(PenModeComposition(tp.Mode()));
   if (pen && tp.Style() != psClear && tp.Mode() != pmNop) {
     QPen qp(ToQ(tp.Color()));
-    qp.setStyle(QtPenStyle(tp.Style()));
+    qp.setStyle(ToQPenStyle(tp.Style()));
     qp.setWidth(tp.Width() <= 1 ? 0 : tp.Width());
     qp.setCapStyle(Qt::FlatCap);
     qp.setJoinStyle(Qt::MiterJoin);
@@ -378,7 +354,7 @@ QPainter* TMetaPlayer::BeginDirect(bool pen, bool brush, bool solid) {
   }
   const TBrush& tb = *canvas_->Brush();
   if (brush && tb.Style() != bsClear)
-    p->setBrush(QBrush(ToQ(tb.Color()), QtBrushStyle(tb.Style())));
+    p->setBrush(QBrush(ToQ(tb.Color()), ToQBrushStyle(tb.Style())));
   else
     p->setBrush(Qt::NoBrush);
   return p;
