@@ -25,8 +25,8 @@
 #include "bench/bench_scene.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/kvutils.h"
-#include "korvane/proc/colordepth.h"
-#include "korvane/proc/colors.h"
+#include "korvane/pixels/colordepth.h"
+#include "korvane/pixels/colors.h"
 
 using namespace korvane;
 

@@ -25,7 +25,7 @@
 #include "korvane/foundations/host/streams.h"
 #include "korvane/io/codecs/gif/gif_codec.h"
 #include "korvane/io/codecs/gif/gif_lzw.h"
-#include "korvane/proc/quant/quantizer.h"
+#include "korvane/pixels/quant/quantizer.h"
 
 using namespace korvane;
 

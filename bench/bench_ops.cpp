@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "korvane/proc/bitmap_procs.h"
+#include "korvane/pixels/bitmap_procs.h"
 #include "korvane/proc/kvproc.h"
 
 using namespace korvane;

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "korvane/proc/bitmap_procs.h"
+#include "korvane/pixels/bitmap_procs.h"
 
 using namespace korvane;
 

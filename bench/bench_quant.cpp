@@ -23,8 +23,8 @@
 
 #include "bench/bench_scene.h"
 #include "korvane/foundations/host/graphics.h"
-#include "korvane/proc/quant/quantizer.h"
-#include "korvane/proc/video/yuvconv.h"
+#include "korvane/pixels/quant/quantizer.h"
+#include "korvane/pixels/video/yuvconv.h"
 
 using namespace korvane;
 using korvane::bench::Scene;

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "korvane/foundations/host/graphics.h"
-#include "korvane/proc/filters.h"
+#include "korvane/pixels/filters.h"
 
 using namespace korvane;
 

@@ -12,7 +12,7 @@
 #include "apps/korvane-demo/mainwindow.h"
 #include "korvane/dialogs/file_dialogs.h"
 #include "korvane/foundations/kvutils.h"
-#include "korvane/proc/filters.h"
+#include "korvane/pixels/filters.h"
 
 namespace korvane::demo {
 

@@ -2,12 +2,15 @@
 #include <cstring>
 
 #include "korvane/acquire/twain.h"
+#include "korvane/io/kvio.h"
 
 namespace korvane {
 
 TKVTWainParams::TKVTWainParams(TComponent* Owner) : owner_(Owner) { SetDefaultParams(); }
 
 TKVTWainParams::~TKVTWainParams() = default;
+
+void TKVTWainParamsDelete::operator()(TKVTWainParams* p) const { delete p; }
 
 void TKVTWainParams::SetDefaultParams() {
   visible_dialog_ = true;

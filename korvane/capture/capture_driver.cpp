@@ -8,7 +8,7 @@
 
 #include "korvane/capture/synthetic_driver.h"
 #include "korvane/capture/v4l2_driver.h"
-#include "korvane/proc/video/yuvconv.h"
+#include "korvane/pixels/video/yuvconv.h"
 
 namespace korvane {
 

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "korvane/proc/video/yuvconv.h"
+#include "korvane/pixels/video/yuvconv.h"
 
 namespace korvane {
 
@@ -130,8 +130,10 @@ bool TKVSyntheticDriver::ReadFrame(std::vector<uint8_t>& Data, int WaitMs) {
   int next = frame_;
   if (opt_.FrameRate > 0) {
     const int64_t due = (NowMs() - start_ms_) * opt_.FrameRate / 1000;
-    if (due >= frame_) next = int(std::min<int64_t>(due, INT32_MAX - 1));
-    else if (WaitMs <= 0) return false;
+    if (due >= frame_)
+      next = int(std::min<int64_t>(due, INT32_MAX - 1));
+    else if (WaitMs <= 0)
+      return false;
   }
   RenderFrame(next, Data);
   frame_ = next + 1;
@@ -152,10 +154,13 @@ void TKVSyntheticDriver::RenderFrame(int f, std::vector<uint8_t>& Data) const {
       PatternYUV(w, h, f, x, y, Y, U, V);
       TRGB p;
       YUV2RGB(Y, U, V, p);
-      for (int i = x; i < x + 8; ++i) Ys[size_t(i)] = uint8_t(Y), Us[size_t(i)] = uint8_t(U), Vs[size_t(i)] = uint8_t(V), rgb[size_t(i)] = p;
+      for (int i = x; i < x + 8; ++i)
+        Ys[size_t(i)] = uint8_t(Y), Us[size_t(i)] = uint8_t(U), Vs[size_t(i)] = uint8_t(V),
+        rgb[size_t(i)] = p;
     }
     // Samples past the width repeat the last pixel (steps that round up).
-    for (int i = w; i < w + 8; ++i) Ys[size_t(i)] = Ys[size_t(w - 1)], Us[size_t(i)] = Us[size_t(w - 1)], Vs[size_t(i)] = Vs[size_t(w - 1)];
+    for (int i = w; i < w + 8; ++i)
+      Ys[size_t(i)] = Ys[size_t(w - 1)], Us[size_t(i)] = Us[size_t(w - 1)], Vs[size_t(i)] = Vs[size_t(w - 1)];
   };
   const bool planar = c == MakeFourCC('I', '4', '2', '0') || c == MakeFourCC('I', 'Y', 'U', 'V') ||
                       c == MakeFourCC('Y', 'V', '1', '2') || c == MakeFourCC('Y', 'V', 'U', '9');
@@ -187,7 +192,8 @@ void TKVSyntheticDriver::RenderFrame(int f, std::vector<uint8_t>& Data) const {
     const uint8_t *Y = Ys.data(), *U = Us.data(), *V = Vs.data();
     if (c == TBitmapInfoHeader::kRGB) {
       const int bpp = fmt_.biBitCount / 8;
-      for (int x = 0; x < w; ++x, r += bpp) r[0] = rgb[size_t(x)].b, r[1] = rgb[size_t(x)].g, r[2] = rgb[size_t(x)].r;
+      for (int x = 0; x < w; ++x, r += bpp)
+        r[0] = rgb[size_t(x)].b, r[1] = rgb[size_t(x)].g, r[2] = rgb[size_t(x)].r;
     } else if (c == MakeFourCC('I', 'Y', 'U', '1')) {
       for (int x = 0; x < w; x += 4, r += 6)
         r[0] = U[x], r[1] = Y[x], r[2] = Y[x + 1], r[3] = V[x], r[4] = Y[x + 2], r[5] = Y[x + 3];
@@ -213,7 +219,8 @@ void TKVSyntheticDriver::RenderFrame(int f, std::vector<uint8_t>& Data) const {
         const uint32_t word = uint32_t(V[x] >> 2) | (uint32_t(U[x] >> 2) << 6) | (uint32_t(Y[x] >> 3) << 12) |
                               (uint32_t(Y[x + 1] >> 3) << 17) | (uint32_t(Y[x + 2] >> 3) << 22) |
                               (uint32_t(Y[x + 3] >> 3) << 27);
-        r[0] = uint8_t(word), r[1] = uint8_t(word >> 8), r[2] = uint8_t(word >> 16), r[3] = uint8_t(word >> 24);
+        r[0] = uint8_t(word), r[1] = uint8_t(word >> 8), r[2] = uint8_t(word >> 16),
+        r[3] = uint8_t(word >> 24);
       }
     }
   }

@@ -15,7 +15,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "korvane/proc/video/yuvconv.h"
+#include "korvane/pixels/video/yuvconv.h"
 
 namespace korvane {
 
@@ -26,12 +26,11 @@ struct TCodeMap {
   uint32_t pix;
 };
 // Codes V4L2 has a format for. IYU1, IYU2, cyuv, Y211 and CLJR have none.
-const TCodeMap kCodeMap[] = {{"RGB ", V4L2_PIX_FMT_BGR24},   {"UYVY", V4L2_PIX_FMT_UYVY},
-                             {"UYNV", V4L2_PIX_FMT_UYVY},    {"YUY2", V4L2_PIX_FMT_YUYV},
-                             {"YUNV", V4L2_PIX_FMT_YUYV},    {"YVYU", V4L2_PIX_FMT_YVYU},
-                             {"Y41P", V4L2_PIX_FMT_Y41P},    {"YVU9", V4L2_PIX_FMT_YVU410},
-                             {"YV12", V4L2_PIX_FMT_YVU420},  {"I420", V4L2_PIX_FMT_YUV420},
-                             {"IYUV", V4L2_PIX_FMT_YUV420}};
+const TCodeMap kCodeMap[] = {
+    {"RGB ", V4L2_PIX_FMT_BGR24},  {"UYVY", V4L2_PIX_FMT_UYVY},   {"UYNV", V4L2_PIX_FMT_UYVY},
+    {"YUY2", V4L2_PIX_FMT_YUYV},   {"YUNV", V4L2_PIX_FMT_YUYV},   {"YVYU", V4L2_PIX_FMT_YVYU},
+    {"Y41P", V4L2_PIX_FMT_Y41P},   {"YVU9", V4L2_PIX_FMT_YVU410}, {"YV12", V4L2_PIX_FMT_YVU420},
+    {"I420", V4L2_PIX_FMT_YUV420}, {"IYUV", V4L2_PIX_FMT_YUV420}};
 
 int Xioctl(int fd, unsigned long req, void* arg) {
   int r;
@@ -158,7 +157,8 @@ class TKVV4L2Driver : public TKVCaptureDriver {
     const size_t rows = size_t(h.biHeight), outRow = need / rows, inRow = f.fmt.pix.bytesperline;
     const bool flip = c == TBitmapInfoHeader::kRGB || c == MakeFourCC('Y', '4', '1', 'P');
     for (size_t y = 0; y < rows && (y + 1) * inRow <= size_t(n); ++y)
-      std::memcpy(Data.data() + (flip ? rows - 1 - y : y) * outRow, raw_.data() + y * inRow, std::min(inRow, outRow));
+      std::memcpy(Data.data() + (flip ? rows - 1 - y : y) * outRow, raw_.data() + y * inRow,
+                  std::min(inRow, outRow));
     return true;
   }
 
@@ -227,7 +227,8 @@ bool TKVV4L2Driver::DialogVideoSource(QWidget* parent) {
           std::memset(&m, 0, sizeof m);
           m.id = id;
           m.index = uint32_t(i);
-          if (Xioctl(fd_, VIDIOC_QUERYMENU, &m) == 0) c->addItem(QString::fromStdString(Cstr(m.name, sizeof m.name)), i);
+          if (Xioctl(fd_, VIDIOC_QUERYMENU, &m) == 0)
+            c->addItem(QString::fromStdString(Cstr(m.name, sizeof m.name)), i);
         }
         c->setCurrentIndex(c->findData(ctl.value));
         form->addRow(label, c);
@@ -241,9 +242,12 @@ bool TKVV4L2Driver::DialogVideoSource(QWidget* parent) {
   if (dlg.exec() != QDialog::Accepted) return false;
   for (const TEdit& e : edits) {
     v4l2_control ctl{e.id, 0};
-    if (e.type == V4L2_CTRL_TYPE_INTEGER) ctl.value = static_cast<QSpinBox*>(e.w)->value();
-    else if (e.type == V4L2_CTRL_TYPE_BOOLEAN) ctl.value = static_cast<QCheckBox*>(e.w)->isChecked();
-    else ctl.value = static_cast<QComboBox*>(e.w)->currentData().toInt();
+    if (e.type == V4L2_CTRL_TYPE_INTEGER)
+      ctl.value = static_cast<QSpinBox*>(e.w)->value();
+    else if (e.type == V4L2_CTRL_TYPE_BOOLEAN)
+      ctl.value = static_cast<QCheckBox*>(e.w)->isChecked();
+    else
+      ctl.value = static_cast<QComboBox*>(e.w)->currentData().toInt();
     Xioctl(fd_, VIDIOC_S_CTRL, &ctl);
   }
   return true;

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "korvane/foundations/host/controls.h"
-#include "korvane/proc/histogram.h"
+#include "korvane/pixels/histogram.h"
 
 namespace korvane {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "korvane/foundations/kvutils.h"
-#include "korvane/proc/colors.h"
+#include "korvane/pixels/colors.h"
 #include "korvane/view/view_geometry.h"
 
 namespace korvane {

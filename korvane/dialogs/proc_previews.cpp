@@ -25,10 +25,10 @@
 #include "korvane/controls/hsv_box.h"
 #include "korvane/controls/ruler_box.h"
 #include "korvane/dialogs/padlock_icon.h"
-#include "korvane/proc/bitmap_procs.h"
-#include "korvane/proc/colors.h"
-#include "korvane/proc/effects.h"
-#include "korvane/proc/histogram.h"
+#include "korvane/pixels/bitmap_procs.h"
+#include "korvane/pixels/colors.h"
+#include "korvane/pixels/effects.h"
+#include "korvane/pixels/histogram.h"
 #include "korvane/view/kvview.h"
 
 namespace korvane {

@@ -11,7 +11,7 @@
 
 #include "korvane/foundations/kvdefs.h"
 #include "korvane/foundations/kvmsg.h"
-#include "korvane/proc/filters.h"
+#include "korvane/pixels/filters.h"
 #include "korvane/proc/kvproc.h"
 
 class QCheckBox;

@@ -5,10 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "korvane/acquire/twain.h"
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/kvutils.h"
-#include "korvane/io/file_ext.h"
 #include "korvane/io/codecs/bmp/bmp_codec.h"
 #include "korvane/io/codecs/gif/gif_codec.h"
 #include "korvane/io/codecs/gif/gif_lzw.h"
@@ -17,6 +15,7 @@
 #include "korvane/io/codecs/png/png_codec.h"
 #include "korvane/io/codecs/tiff/tiff_codec.h"
 #include "korvane/io/codecs/tiff/tiff_lzw.h"
+#include "korvane/io/file_ext.h"
 #include "korvane/io/metafile/metafile.h"
 #include "korvane/view/kvview.h"
 
@@ -46,7 +45,6 @@ auto Guarded(Wrap wrap, const char* msg, F&& f) -> decltype(f()) {
     throw EInvalidGraphic(msg);
   }
 }
-
 
 // Up to n bytes from the start of buf, stopping at the first zero byte.
 std::string TextAt(const uint8_t* buf, size_t avail, size_t at, size_t n) {
@@ -102,10 +100,7 @@ void SaveFile(const std::string& name, W&& write) {
 
 }  // namespace
 
-TKorvaneIO::TKorvaneIO(TComponent* AOwner)
-    : TComponent(AOwner), twain_params_(std::make_unique<TKVTWainParams>(this)) {
-  InitScreenGlobals();
-}
+TKorvaneIO::TKorvaneIO(TComponent* AOwner) : TComponent(AOwner) { InitScreenGlobals(); }
 
 TKorvaneIO::~TKorvaneIO() { BeginDestroy(); }
 
@@ -146,7 +141,9 @@ void TKorvaneIO::Clear() {
   c->EndPaint();
 }
 
-TColor TKorvaneIO::GetBackground() const { return target_.View() ? target_.View()->GetBackground() : background_; }
+TColor TKorvaneIO::GetBackground() const {
+  return target_.View() ? target_.View()->GetBackground() : background_;
+}
 
 void TKorvaneIO::SetBackground(TColor c) {
   if (TKVView* v = target_.View())
@@ -296,7 +293,8 @@ void TKorvaneIO::LoadFromStreamJpeg(TStream* stream) {
   Guarded(Wrap::Any, "unrecognized JPEG stream", [&] {
     const int64_t start = stream->Position();
     uint8_t h[kIOStreamHeaderSize];
-    const bool headed = stream->Read(h, kIOStreamHeaderSize) == kIOStreamHeaderSize && std::memcmp(h, "JFIF", 4) == 0;
+    const bool headed =
+        stream->Read(h, kIOStreamHeaderSize) == kIOStreamHeaderSize && std::memcmp(h, "JFIF", 4) == 0;
     if (!headed) {
       stream->SetPosition(start);
       ReadJPegStream(stream, b, params_, false, pr);
@@ -364,7 +362,8 @@ void TKorvaneIO::LoadFromStreamPNG(TStream* stream) {
   TBitmap* b = Begin();
   if (!b) return;
   TProgressRec pr = MakeProgress();
-  Guarded(Wrap::AppendInvalid, "unrecognized PNG stream", [&] { ReadPNGStream(stream, b, params_, false, pr); });
+  Guarded(Wrap::AppendInvalid, "unrecognized PNG stream",
+          [&] { ReadPNGStream(stream, b, params_, false, pr); });
   SetBackground(TRGB2TColor(params_.PNG_Background));
   Loaded(ioPNG, "", true);
 }
@@ -377,7 +376,8 @@ int32_t TKorvaneIO::LoadFromFileTIFF(const std::string& name) {
   TProgressRec pr = MakeProgress();
   int32_t count = 0;
   TFileStream f(name, fmOpenRead);
-  Guarded(Wrap::AppendInvalid, "unrecognized TIFF", [&] { TIFFReadStream(b, &f, count, false, pr, &params_); });
+  Guarded(Wrap::AppendInvalid, "unrecognized TIFF",
+          [&] { TIFFReadStream(b, &f, count, false, pr, &params_); });
   Loaded(ioTIFF, name, true);
   return count;
 }
@@ -470,7 +470,9 @@ void TKorvaneIO::SaveWithHeader(TStream* stream, const char* signature, bool hea
 }
 
 namespace {
-void WriteTIFFNew(TStream* s, TBitmap* b, TIOParamsVals& p, TProgressRec& pr) { TIFFWriteStream(s, false, b, p, pr); }
+void WriteTIFFNew(TStream* s, TBitmap* b, TIOParamsVals& p, TProgressRec& pr) {
+  TIFFWriteStream(s, false, b, p, pr);
+}
 }  // namespace
 
 void TKorvaneIO::SaveToStreamJpeg(TStream* stream) { SaveWithHeader(stream, "JFIF", true, WriteJPegStream); }
@@ -496,11 +498,11 @@ void TKorvaneIO::SaveToStreamPNG(TStream* stream) {
   }
 }
 
-#define KV_FILE_SAVE(Method, Writer)                          \
-  void TKorvaneIO::Method(const std::string& name) {          \
-    TBitmap* b = BeginSave();                                 \
-    if (!b) return;                                           \
-    TProgressRec pr = MakeProgress();                         \
+#define KV_FILE_SAVE(Method, Writer)                                \
+  void TKorvaneIO::Method(const std::string& name) {                \
+    TBitmap* b = BeginSave();                                       \
+    if (!b) return;                                                 \
+    TProgressRec pr = MakeProgress();                               \
     SaveFile(name, [&](TStream* s) { Writer(s, b, params_, pr); }); \
   }
 KV_FILE_SAVE(SaveToFileBMP, BMPWriteStream)
@@ -586,15 +588,32 @@ void TKorvaneIO::ParamsFromStream(TStream* stream) {
     stream->SetPosition(pos + skip);
     int32_t count = 0;
     switch (type) {
-      case ioJPEG: ReadJPegStream(stream, b, params_, true, nullpr); break;
-      case ioGIF: ReadGifStream(stream, b, count, params_, nullpr, true); break;
-      case ioPCX: ReadPcxStream(stream, b, params_, true, nullpr, 0); break;
-      case ioBMP: BMPReadStream(stream, b, 0, params_, nullpr, true); break;
-      case ioTIFF: TIFFReadStream(b, stream, count, true, nullpr, &params_); break;
-      case ioPNG: ReadPNGStream(stream, b, params_, true, nullpr); break;
-      case ioICO: ICOReadStream(stream, b, params_, true); break;
-      case ioCUR: CURReadStream(stream, b, params_, true); break;
-      default: break;
+      case ioJPEG:
+        ReadJPegStream(stream, b, params_, true, nullpr);
+        break;
+      case ioGIF:
+        ReadGifStream(stream, b, count, params_, nullpr, true);
+        break;
+      case ioPCX:
+        ReadPcxStream(stream, b, params_, true, nullpr, 0);
+        break;
+      case ioBMP:
+        BMPReadStream(stream, b, 0, params_, nullpr, true);
+        break;
+      case ioTIFF:
+        TIFFReadStream(b, stream, count, true, nullpr, &params_);
+        break;
+      case ioPNG:
+        ReadPNGStream(stream, b, params_, true, nullpr);
+        break;
+      case ioICO:
+        ICOReadStream(stream, b, params_, true);
+        break;
+      case ioCUR:
+        CURReadStream(stream, b, params_, true);
+        break;
+      default:
+        break;
     }
   } catch (const std::exception&) {
     params_.FileType = ioUnknown;
@@ -637,7 +656,8 @@ void TKorvaneIO::ImportMetafile(const std::string& name, int width, int height) 
     }
     // The bitmap is one pixel smaller than the picture in each direction.
     const int64_t bw = w - 1, bh = h - 1;
-    if (bw <= 0 || bh <= 0 || bw * bh > kMaxMetafilePixels) throw EInvalidGraphic("metafile size out of range");
+    if (bw <= 0 || bh <= 0 || bw * bh > kMaxMetafilePixels)
+      throw EInvalidGraphic("metafile size out of range");
     b->Allocate(int(bw), int(bh), pf24bit);
     params_.FileName = name;
     params_.FileType = mf.Enhanced() ? ioEMF : ioWMF;

@@ -20,6 +20,13 @@
 namespace korvane {
 
 class TKVTWainParams;
+// Frees the TWAIN parameters a component owns. Defined beside them in the
+// acquisition folder, so that the I/O components hold them without knowing
+// the scanner code.
+struct TKVTWainParamsDelete {
+  void operator()(TKVTWainParams* p) const;
+};
+using TKVTWainParamsPtr = std::unique_ptr<TKVTWainParams, TKVTWainParamsDelete>;
 
 // Pages of the save parameters dialog.
 enum TPreviewParamsItem { ppALL, ppAUTO, ppJPEG, ppTIFF, ppGIF, ppBMP, ppPCX, ppPNG };
@@ -129,9 +136,9 @@ class TKorvaneIO : public TComponent, private TIOParamsOwner {
   int32_t InsertToFileGif(const std::string& name);
   int32_t InsertToFileTIFF(const std::string& name);
 
-  // --- Scanner acquisition (kvio_acquire.cpp)
-  // The TWAIN source choice and capabilities, owned.
-  TKVTWainParams* TWainParams() { return twain_params_.get(); }
+  // --- Scanner acquisition (korvane/acquire/kvio_acquire.cpp)
+  // The TWAIN source choice and capabilities, owned (made on first use).
+  TKVTWainParams* TWainParams();
   // Acquires one image from the selected source into the target; on success
   // the view takes the image's resolution. True when an image arrived.
   bool Acquire();
@@ -159,7 +166,7 @@ class TKorvaneIO : public TComponent, private TIOParamsOwner {
   TColor background_ = clBlack;
   TFont preview_font_;
   TIOPreviewsParams previews_params_;
-  std::unique_ptr<TKVTWainParams> twain_params_;
+  TKVTWainParamsPtr twain_params_;
   // Last: its constructor asks this component for the target bitmap.
   TIOParamsVals params_{this};
 };

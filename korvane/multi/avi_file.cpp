@@ -7,8 +7,8 @@
 
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/host/winsys.h"
+#include "korvane/pixels/video/yuvconv.h"
 #include "korvane/proc/kvproc.h"
-#include "korvane/proc/video/yuvconv.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -3,19 +3,17 @@
 
 #include <cctype>
 
-#include "korvane/acquire/twain.h"
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/kvutils.h"
-#include "korvane/io/file_ext.h"
 #include "korvane/io/codecs/gif/gif_codec.h"
 #include "korvane/io/codecs/tiff/tiff_codec.h"
+#include "korvane/io/file_ext.h"
 #include "korvane/proc/kvproc.h"
 #include "korvane/view/kvview.h"
 
 namespace korvane {
 
-TKorvaneMIO::TKorvaneMIO(TComponent* AOwner)
-    : TComponent(AOwner), twain_params_(std::make_unique<TKVTWainParams>(this)) {}
+TKorvaneMIO::TKorvaneMIO(TComponent* AOwner) : TComponent(AOwner) {}
 
 TKorvaneMIO::~TKorvaneMIO() { SetAttachedMView(nullptr); }
 

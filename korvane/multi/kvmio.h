@@ -85,7 +85,8 @@ class TKorvaneMIO : public TComponent, private TIOParamsOwner {
   // The source manager's selection dialog; the chosen source is selected in
   // TWainParams. True when one was chosen.
   bool SelectAcquireSource();
-  TKVTWainParams* TWainParams() { return twain_params_.get(); }
+  // The TWAIN source choice and capabilities, owned (made on first use).
+  TKVTWainParams* TWainParams();
 
  private:
   TBitmap* IOParamsBitmap() override { return view_ ? view_->GetFBitmap() : nullptr; }
@@ -102,7 +103,7 @@ class TKorvaneMIO : public TComponent, private TIOParamsOwner {
   std::vector<std::unique_ptr<TIOParamsVals>> params_;
   TIOPreviewsParams previews_params_;
   TFont preview_font_;
-  std::unique_ptr<TKVTWainParams> twain_params_;
+  TKVTWainParamsPtr twain_params_;
 };
 
 }  // namespace korvane

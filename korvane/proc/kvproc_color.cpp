@@ -1,5 +1,5 @@
 // TKorvaneProc: color models and color adjustments.
-#include "korvane/proc/colors.h"
+#include "korvane/pixels/colors.h"
 #include "korvane/proc/kvproc.h"
 
 namespace korvane {

@@ -1,8 +1,8 @@
 // TKorvaneProc: color depth conversion.
-#include "korvane/proc/bitmap_procs.h"
-#include "korvane/proc/colordepth.h"
+#include "korvane/pixels/bitmap_procs.h"
+#include "korvane/pixels/colordepth.h"
+#include "korvane/pixels/quant/quantizer.h"
 #include "korvane/proc/kvproc.h"
-#include "korvane/proc/quant/quantizer.h"
 
 namespace korvane {
 

@@ -1,5 +1,5 @@
 // TKorvaneProc: image effects.
-#include "korvane/proc/bitmap_procs.h"
+#include "korvane/pixels/bitmap_procs.h"
 #include "korvane/proc/kvproc.h"
 
 namespace korvane {

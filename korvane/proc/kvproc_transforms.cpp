@@ -3,7 +3,7 @@
 
 #include "korvane/foundations/host/halftone.h"
 #include "korvane/foundations/kvutils.h"
-#include "korvane/proc/bitmap_procs.h"
+#include "korvane/pixels/bitmap_procs.h"
 #include "korvane/proc/kvproc.h"
 
 namespace korvane {

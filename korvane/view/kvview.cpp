@@ -7,8 +7,8 @@
 
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/foundations/kvutils.h"
-#include "korvane/proc/bitmap_procs.h"
-#include "korvane/proc/quant/quantizer.h"
+#include "korvane/pixels/bitmap_procs.h"
+#include "korvane/pixels/quant/quantizer.h"
 #include "korvane/view/scroll_sync.h"
 
 namespace korvane {
@@ -45,8 +45,8 @@ void TKVView::RegisterBitmapChangeEvent(TObject* listener, TNotifyEvent m) {
 }
 
 void TKVView::RemoveBitmapChangeEvent(TObject* listener) {
-  auto it = std::find_if(listeners_.begin(), listeners_.end(),
-                         [&](const auto& e) { return e.first == listener; });
+  auto it =
+      std::find_if(listeners_.begin(), listeners_.end(), [&](const auto& e) { return e.first == listener; });
   if (it != listeners_.end()) listeners_.erase(it);
 }
 
@@ -209,13 +209,15 @@ void TKorvaneView::ZoomSelection() {
 
 int TKorvaneView::GetIdealComponentWidth() {
   int w = KVSat(int64_t(KVTruncDiv(int64_t(bitmap_->Width()) * geo_.Zoom, 100)) + 1);
-  if ((scroll_bars_ == ssHorizontal || scroll_bars_ == ssBoth) && w < INT32_MAX - Width()) w += Width() - ClientWidth();
+  if ((scroll_bars_ == ssHorizontal || scroll_bars_ == ssBoth) && w < INT32_MAX - Width())
+    w += Width() - ClientWidth();
   return w;
 }
 
 int TKorvaneView::GetIdealComponentHeight() {
   int h = KVSat(int64_t(KVTruncDiv(int64_t(bitmap_->Height()) * geo_.Zoom, 100)) + 1);
-  if ((scroll_bars_ == ssVertical || scroll_bars_ == ssBoth) && h < INT32_MAX - Height()) h += Height() - ClientHeight();
+  if ((scroll_bars_ == ssVertical || scroll_bars_ == ssBoth) && h < INT32_MAX - Height())
+    h += Height() - ClientHeight();
   return h;
 }
 
@@ -436,8 +438,8 @@ void TKorvaneView::DrawBackground(TCanvas* canvas) {
       return;
     default: {
       // Hatched styles: the hatch in the background color over its contrast.
-      static const TBrushStyle hatch[] = {bsHorizontal, bsVertical, bsFDiagonal, bsBDiagonal, bsCross,
-                                          bsDiagCross};
+      static const TBrushStyle hatch[] = {bsHorizontal, bsVertical, bsFDiagonal,
+                                          bsBDiagonal,  bsCross,    bsDiagCross};
       brush->SetColor(contrast);
       brush->SetStyle(bsSolid);
       canvas->FillRect(Rect(0, 0, cw, ch));
@@ -450,7 +452,8 @@ void TKorvaneView::DrawBackground(TCanvas* canvas) {
   }
 }
 
-void TKorvaneView::DrawImageRect(TCanvas* canvas, int dx, int dy, int sx, int sy, int sw, int sh, bool filter) {
+void TKorvaneView::DrawImageRect(TCanvas* canvas, int dx, int dy, int sx, int sy, int sw, int sh,
+                                 bool filter) {
   if (sw <= 0 || sh <= 0 || geo_.ExtentX <= 0 || geo_.ExtentY <= 0) return;
   if (!filter) {
     // Unfiltered: the painter stretches straight from the bitmap's memory.
@@ -497,7 +500,10 @@ void TKorvaneView::DrawBackgroundAround(TCanvas* canvas, const TRect& image) {
   QRegion keep = canvas->ClipRegion();
   canvas->ExcludeClipRect(image.Left, image.Top, image.Right, image.Bottom);
   DrawBackground(canvas);
-  if (hadClip) canvas->SetClipRegion(keep); else canvas->ResetClip();
+  if (hadClip)
+    canvas->SetClipRegion(keep);
+  else
+    canvas->ResetClip();
 }
 
 void TKorvaneView::PaintTo(TCanvas* canvas) {
@@ -511,8 +517,8 @@ void TKorvaneView::PaintTo(TCanvas* canvas) {
   TRect src;
   if (!SourceRect(true, src)) return;
   if (center_)
-    DrawBackgroundAround(canvas, Rect(geo_.OffsetX, geo_.OffsetY, geo_.OffsetX + geo_.ExtentX,
-                                      geo_.OffsetY + geo_.ExtentY));
+    DrawBackgroundAround(
+        canvas, Rect(geo_.OffsetX, geo_.OffsetY, geo_.OffsetX + geo_.ExtentX, geo_.OffsetY + geo_.ExtentY));
   bool filter = zoom_filter_ != rfNone && filter_delay_ == 0 && geo_.Zoom > 100;
   DrawImageRect(canvas, geo_.OffsetX, geo_.OffsetY, src.Left, src.Top, src.Width(), src.Height(), filter);
 }
@@ -538,7 +544,8 @@ TLogPalette* TKorvaneView::_CreatePalette() {
   }
   std::vector<TRGB> colors(256, TRGB{0, 0, 0});
   TKVQuantizer q(src, colors.data(), 0, 256, -1, 0);
-  for (size_t i = 0; i < 256; ++i) pal->palPalEntry[i] = TPaletteEntry{colors[i].r, colors[i].g, colors[i].b, 0};
+  for (size_t i = 0; i < 256; ++i)
+    pal->palPalEntry[i] = TPaletteEntry{colors[i].r, colors[i].g, colors[i].b, 0};
   return pal;
 }
 
@@ -563,16 +570,34 @@ void TKorvaneView::Scroll(int bar, int code, int pos) {
   GetMaxViewXY(mx, my);
   int v = cur;
   switch (code) {
-    case SB_LINEUP: v = cur - 1; break;
-    case SB_LINEDOWN: v = cur + 1; break;
-    case SB_PAGEUP: v = cur - 10; break;
-    case SB_PAGEDOWN: v = cur + 10; break;
-    case SB_THUMBTRACK: v = pos; break;
-    case SB_TOP: v = 0; break;
-    case SB_BOTTOM: v = bar == SB_HORZ ? mx : my; break;
-    default: return;
+    case SB_LINEUP:
+      v = cur - 1;
+      break;
+    case SB_LINEDOWN:
+      v = cur + 1;
+      break;
+    case SB_PAGEUP:
+      v = cur - 10;
+      break;
+    case SB_PAGEDOWN:
+      v = cur + 10;
+      break;
+    case SB_THUMBTRACK:
+      v = pos;
+      break;
+    case SB_TOP:
+      v = 0;
+      break;
+    case SB_BOTTOM:
+      v = bar == SB_HORZ ? mx : my;
+      break;
+    default:
+      return;
   }
-  if (bar == SB_HORZ) SetViewX(v); else SetViewY(v);
+  if (bar == SB_HORZ)
+    SetViewX(v);
+  else
+    SetViewY(v);
 }
 
 void TKorvaneView::WMHScroll(int code, int pos) { Scroll(SB_HORZ, code, pos); }
@@ -653,8 +678,10 @@ void TKorvaneView::HideSelectionEx(bool repaint) {
 void TKorvaneView::AssignSelTo(TObject* Dest) {
   TBitmap* target = nullptr;
   auto* view = dynamic_cast<TKorvaneView*>(Dest);
-  if (view) target = view->GetFBitmap();
-  else target = dynamic_cast<TBitmap*>(Dest);
+  if (view)
+    target = view->GetFBitmap();
+  else
+    target = dynamic_cast<TBitmap*>(Dest);
   if (!target || target == bitmap_.get()) return;
   int x1 = sel_->X1, y1 = sel_->Y1, x2 = sel_->X2, y2 = sel_->Y2;
   if (!has_sel_ || sel_->Count() == 0) {
@@ -782,8 +809,8 @@ void TKorvaneView::DrawRubberBand() {
 }
 
 bool TKorvaneView::PointerOutsideImage() const {
-  return pointer_.x < geo_.OffsetX || pointer_.x > geo_.OffsetX + geo_.ExtentX - 1 || pointer_.y < geo_.OffsetY ||
-         pointer_.y > geo_.OffsetY + geo_.ExtentY - 1;
+  return pointer_.x < geo_.OffsetX || pointer_.x > geo_.OffsetX + geo_.ExtentX - 1 ||
+         pointer_.y < geo_.OffsetY || pointer_.y > geo_.OffsetY + geo_.ExtentY - 1;
 }
 
 void TKorvaneView::AutoScroll() {
@@ -899,8 +926,10 @@ void TKorvaneView::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y)
   zoom_filter_ = restore;
   if (mouse_interact_.Contains(miZoom) && p == down_) {
     selecting_rect_ = selecting_ellipse_ = false;
-    if (Button == mbLeft) ZoomAt(p.x, p.y, MouseZoomIn(geo_.Zoom));
-    else if (Button == mbRight) ZoomAt(p.x, p.y, MouseZoomOut(geo_.Zoom));
+    if (Button == mbLeft)
+      ZoomAt(p.x, p.y, MouseZoomIn(geo_.Zoom));
+    else if (Button == mbRight)
+      ZoomAt(p.x, p.y, MouseZoomOut(geo_.Zoom));
   } else if (mouse_interact_.Contains(miScroll)) {
     SetViewXY(down_view_.x + (down_.x - X), down_view_.y + (down_.y - Y));
   } else if (mouse_interact_.Contains(miSelectZoom)) {

@@ -11,7 +11,7 @@
 #include "apps/korvane-demo/controls_panel.h"
 #include "apps/korvane-demo/mainwindow.h"
 #include "korvane/foundations/kvutils.h"
-#include "korvane/proc/histogram.h"
+#include "korvane/pixels/histogram.h"
 #include "tests/test_support.h"
 
 using namespace korvane;

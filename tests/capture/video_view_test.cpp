@@ -15,7 +15,7 @@
 #include "korvane/capture/kvvideoview.h"
 #include "korvane/capture/synthetic_driver.h"
 #include "korvane/capture/v4l2_driver.h"
-#include "korvane/proc/bitmap_procs.h"
+#include "korvane/pixels/bitmap_procs.h"
 #include "tests/test_support.h"
 
 using namespace korvane;
@@ -367,9 +367,10 @@ TEST(VideoView, FiveSecondsAt15FpsGive75Frames) {
   EXPECT_TRUE(v->CaptureWindow()->Previewing());
   const int written = v->CaptureWindow()->FramesRecorded();
   EXPECT_NEAR(written, 75, 2);
-  std::string cmd = "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                    "stream=nb_read_frames,r_frame_rate,width,height -of csv=p=0 '" +
-                    file.string() + "'";
+  std::string cmd =
+      "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+      "stream=nb_read_frames,r_frame_rate,width,height -of csv=p=0 '" +
+      file.string() + "'";
   std::string out;
   if (FILE* pipe = popen(cmd.c_str(), "r")) {
     char buf[256];

@@ -15,7 +15,7 @@
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/kvutils.h"
 #include "korvane/io/codecs/png/png_codec.h"
-#include "korvane/proc/bitmap_procs.h"
+#include "korvane/pixels/bitmap_procs.h"
 #include "tests/codec_jpng/jpng_support.h"
 #include "tests/test_support.h"
 

@@ -6,7 +6,7 @@
 
 #include <QTest>
 
-#include "korvane/proc/colors.h"
+#include "korvane/pixels/colors.h"
 
 using namespace korvane;
 

@@ -1,5 +1,5 @@
 // Bitmap copies, bit copies, polygon copies and the 1-to-24-bit widening.
-#include "korvane/proc/bitmap_procs.h"
+#include "korvane/pixels/bitmap_procs.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "korvane/foundations/host/halftone.h"
-#include "korvane/proc/bitmap_procs.h"
+#include "korvane/pixels/bitmap_procs.h"
 #include "tests/test_support.h"
 
 using namespace korvane;

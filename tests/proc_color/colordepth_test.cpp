@@ -1,6 +1,6 @@
 // Color reduction, black and white conversions, color counting and two-color
 // detection.
-#include "korvane/proc/colordepth.h"
+#include "korvane/pixels/colordepth.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Color models and the color adjustments on rectangles.
-#include "korvane/proc/colors.h"
+#include "korvane/pixels/colors.h"
 
 #include <gtest/gtest.h>
 

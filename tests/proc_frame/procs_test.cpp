@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "korvane/foundations/host/exceptions.h"
+#include "korvane/pixels/video/yuvconv.h"
 #include "korvane/proc/kvproc.h"
-#include "korvane/proc/video/yuvconv.h"
 #include "tests/test_support.h"
 
 using namespace korvane;

@@ -14,8 +14,8 @@
 #include <fstream>
 
 #include "korvane/controls/ruler_box.h"
-#include "korvane/proc/bitmap_procs.h"
-#include "korvane/proc/colors.h"
+#include "korvane/pixels/bitmap_procs.h"
+#include "korvane/pixels/colors.h"
 #include "korvane/proc/kvproc.h"
 #include "korvane/view/kvview.h"
 #include "tests/test_support.h"

@@ -1,6 +1,6 @@
 // Color quantizers: the median cut's palette and mapping, and the neural net's
 // palette quality and nearest-color search.
-#include "korvane/proc/quant/quantizer.h"
+#include "korvane/pixels/quant/quantizer.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <random>
 
 #include "korvane/foundations/host/graphics.h"
-#include "korvane/proc/video/yuvconv.h"
+#include "korvane/pixels/video/yuvconv.h"
 #include "tests/test_support.h"
 
 using namespace korvane;

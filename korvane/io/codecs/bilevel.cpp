@@ -1,7 +1,7 @@
 #include "korvane/io/codecs/bilevel.h"
 
-#include "korvane/proc/bitmap_procs.h"
-#include "korvane/proc/colordepth.h"
+#include "korvane/pixels/bitmap_procs.h"
+#include "korvane/pixels/colordepth.h"
 
 namespace korvane {
 

@@ -7,7 +7,7 @@
 #include "korvane/io/codecs/bilevel.h"
 #include "korvane/io/codecs/bmp/bmp_codec.h"
 #include "korvane/io/codecs/checked_reader.h"
-#include "korvane/proc/quant/quantizer.h"
+#include "korvane/pixels/quant/quantizer.h"
 
 namespace korvane {
 

@@ -7,9 +7,9 @@
 
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/host/winsys.h"
-#include "korvane/proc/bitmap_procs.h"
-#include "korvane/proc/colordepth.h"
-#include "korvane/proc/quant/quantizer.h"
+#include "korvane/pixels/bitmap_procs.h"
+#include "korvane/pixels/colordepth.h"
+#include "korvane/pixels/quant/quantizer.h"
 
 namespace korvane {
 

@@ -18,7 +18,7 @@
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/foundations/kvutils.h"
 #include "korvane/io/codecs/guarded_stream.h"
-#include "korvane/proc/bitmap_procs.h"
+#include "korvane/pixels/bitmap_procs.h"
 
 namespace korvane {
 namespace {

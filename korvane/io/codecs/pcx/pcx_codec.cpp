@@ -14,7 +14,7 @@
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/io/codecs/bilevel.h"
 #include "korvane/io/codecs/checked_reader.h"
-#include "korvane/proc/quant/quantizer.h"
+#include "korvane/pixels/quant/quantizer.h"
 #include "korvane/view/kvview.h"
 
 namespace korvane {

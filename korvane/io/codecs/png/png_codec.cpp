@@ -12,9 +12,9 @@
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/foundations/kvutils.h"
 #include "korvane/io/codecs/guarded_stream.h"
-#include "korvane/proc/bitmap_procs.h"
-#include "korvane/proc/colordepth.h"
-#include "korvane/proc/quant/quantizer.h"
+#include "korvane/pixels/bitmap_procs.h"
+#include "korvane/pixels/colordepth.h"
+#include "korvane/pixels/quant/quantizer.h"
 
 namespace korvane {
 namespace {

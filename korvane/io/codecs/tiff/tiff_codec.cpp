@@ -10,8 +10,8 @@
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/io/codecs/tiff/tiff_ccitt.h"
-#include "korvane/proc/bitmap_procs.h"
-#include "korvane/proc/colordepth.h"
+#include "korvane/pixels/bitmap_procs.h"
+#include "korvane/pixels/colordepth.h"
 
 namespace korvane {
 

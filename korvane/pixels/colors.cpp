@@ -1,5 +1,5 @@
 // Color models and color adjustments.
-#include "korvane/proc/colors.h"
+#include "korvane/pixels/colors.h"
 
 #include <cmath>
 #include <cstdint>
@@ -13,7 +13,7 @@
 #endif
 
 #include "korvane/foundations/kvutils.h"
-#include "korvane/proc/kvproc.h"
+#include "korvane/pixels/dib_procs.h"
 
 namespace korvane {
 

@@ -1,4 +1,4 @@
-#include "korvane/proc/histogram.h"
+#include "korvane/pixels/histogram.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "korvane/foundations/kvutils.h"
-#include "korvane/proc/kvproc.h"
+#include "korvane/pixels/dib_procs.h"
 
 namespace korvane {
 

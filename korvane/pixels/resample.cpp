@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "korvane/foundations/host/halftone.h"
-#include "korvane/proc/bitmap_procs.h"
+#include "korvane/pixels/bitmap_procs.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -1,4 +1,4 @@
-#include "korvane/proc/video/yuvconv.h"
+#include "korvane/pixels/video/yuvconv.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "korvane/proc/filters.h"
+#include "korvane/pixels/filters.h"
 
 #include <algorithm>
 #include <climits>
@@ -9,7 +9,7 @@
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/host/streams.h"
 #include "korvane/foundations/kvutils.h"
-#include "korvane/proc/kvproc.h"
+#include "korvane/pixels/dib_procs.h"
 
 namespace korvane {
 

@@ -1,4 +1,4 @@
-#include "korvane/proc/quant/quantizer.h"
+#include "korvane/pixels/quant/quantizer.h"
 
 #include <algorithm>
 #include <cmath>

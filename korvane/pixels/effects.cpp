@@ -1,4 +1,4 @@
-#include "korvane/proc/effects.h"
+#include "korvane/pixels/effects.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "korvane/foundations/kvutils.h"
-#include "korvane/proc/bitmap_procs.h"
-#include "korvane/proc/kvproc.h"
-#include "korvane/proc/transforms.h"
+#include "korvane/pixels/bitmap_procs.h"
+#include "korvane/pixels/dib_procs.h"
+#include "korvane/pixels/transforms.h"
 
 namespace korvane {
 

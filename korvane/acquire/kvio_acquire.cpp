@@ -6,12 +6,17 @@
 
 namespace korvane {
 
+TKVTWainParams* TKorvaneIO::TWainParams() {
+  if (!twain_params_) twain_params_.reset(new TKVTWainParams(this));
+  return twain_params_.get();
+}
+
 bool TKorvaneIO::Acquire() {
   TBitmap* b = Begin();
   if (!b) return false;
   HWND window = KVFindHandle(this);
   TProgressRec pr = MakeProgress();
-  const bool ok = KVTW_Acquire(window, b, false, pr, &params_, twain_params_.get());
+  const bool ok = KVTW_Acquire(window, b, false, pr, &params_, TWainParams());
   if (ok && target_.View()) target_.View()->SetDPI(params_.DpiX, params_.DpiY);
   if (window) window->activateWindow(), window->setFocus();
   Update();
@@ -21,7 +26,7 @@ bool TKorvaneIO::Acquire() {
 bool TKorvaneIO::SelectAcquireSource() {
   std::string name;
   if (!KVTW_SelectImageSource(KVFindHandle(this), name)) return false;
-  twain_params_->SelectSourceByName(name);
+  TWainParams()->SelectSourceByName(name);
   return true;
 }
 

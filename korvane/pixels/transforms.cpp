@@ -1,4 +1,4 @@
-#include "korvane/proc/transforms.h"
+#include "korvane/pixels/transforms.h"
 
 #include <algorithm>
 #include <array>
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "korvane/foundations/kvutils.h"
-#include "korvane/proc/bitmap_procs.h"
+#include "korvane/pixels/bitmap_procs.h"
 
 namespace korvane {
 

@@ -7,6 +7,11 @@
 
 namespace korvane {
 
+TKVTWainParams* TKorvaneMIO::TWainParams() {
+  if (!twain_params_) twain_params_.reset(new TKVTWainParams(this));
+  return twain_params_.get();
+}
+
 bool TKorvaneMIO::Acquire() {
   Aborting = false;
   if (!view_) return false;
@@ -16,7 +21,7 @@ bool TKorvaneMIO::Acquire() {
   // Each page is inserted at the acquisition index (the view's list change
   // inserts its record), the layer fills that record, and the view keeps a
   // copy of the page.
-  const bool ok = KVTW_Acquire(window, nullptr, true, pr, nullptr, twain_params_.get(),
+  const bool ok = KVTW_Acquire(window, nullptr, true, pr, nullptr, TWainParams(),
                                [&](TBitmap* page, TIOParamsVals*& params) {
                                  if (!view_) return;
                                  view_->InsertImage(index);
@@ -33,7 +38,7 @@ bool TKorvaneMIO::Acquire() {
 bool TKorvaneMIO::SelectAcquireSource() {
   std::string name;
   if (!KVTW_SelectImageSource(KVFindHandle(this), name)) return false;
-  twain_params_->SelectSourceByName(name);
+  TWainParams()->SelectSourceByName(name);
   return true;
 }
 

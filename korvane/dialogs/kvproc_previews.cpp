@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "korvane/dialogs/proc_previews.h"
-#include "korvane/proc/bitmap_procs.h"
+#include "korvane/pixels/bitmap_procs.h"
 #include "korvane/proc/kvproc.h"
 #include "korvane/view/kvview.h"
 

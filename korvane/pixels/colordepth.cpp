@@ -1,15 +1,15 @@
 // Color depth conversion: N-color reduction, black and white conversions,
 // color counting, two-color detection and Qt color tables.
-#include "korvane/proc/colordepth.h"
+#include "korvane/pixels/colordepth.h"
 
 #include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "korvane/foundations/kvutils.h"
-#include "korvane/proc/bitmap_procs.h"
-#include "korvane/proc/colors.h"
-#include "korvane/proc/quant/quantizer.h"
+#include "korvane/pixels/bitmap_procs.h"
+#include "korvane/pixels/colors.h"
+#include "korvane/pixels/quant/quantizer.h"
 
 namespace korvane {
 

@@ -1,4 +1,4 @@
-#include "korvane/proc/hidden.h"
+#include "korvane/pixels/hidden.h"
 
 #include <algorithm>
 #include <cstring>

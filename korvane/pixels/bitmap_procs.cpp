@@ -1,5 +1,5 @@
 // Bitmap copies, copies through polygon masks and 1-to-24-bit widening.
-#include "korvane/proc/bitmap_procs.h"
+#include "korvane/pixels/bitmap_procs.h"
 
 #include <QRegion>
 #include <algorithm>
