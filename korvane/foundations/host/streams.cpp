@@ -160,6 +160,12 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
   return int64_t(ftello(f_));
 }
 
+void TFileStream::Flush() {
+  const bool failed = std::fflush(f_) != 0 || std::ferror(f_) != 0 || fsync(fileno(f_)) != 0;
+  last_write_ = false;
+  if (failed) throw EWriteError("Cannot write file \"" + name_ + "\". " + std::strerror(errno));
+}
+
 void TFileStream::SetSize(int64_t n) {
   std::fflush(f_);
   if (ftruncate(fileno(f_), off_t(n)) != 0) throw EWriteError("Cannot set file size");
@@ -183,9 +189,15 @@ int64_t TNulStream::Write(const void*, int64_t count) {
 
 int64_t TNulStream::Seek(int64_t offset, TSeekOrigin origin) {
   switch (origin) {
-    case soBeginning: pos_ = offset; break;
-    case soCurrent: pos_ += offset; break;
-    case soEnd: pos_ = size_; return pos_;
+    case soBeginning:
+      pos_ = offset;
+      break;
+    case soCurrent:
+      pos_ += offset;
+      break;
+    case soEnd:
+      pos_ = size_;
+      return pos_;
   }
   if (pos_ > size_) size_ = pos_;
   return pos_;
@@ -219,7 +231,10 @@ struct TCompressionStream::Impl {
 
 TCompressionStream::TCompressionStream(TCompressionLevel level, TStream* dest) : d_(new Impl) {
   d_->dest = dest;
-  int lv = level == clNoCompression ? 0 : level == clFastest ? 1 : level == clMaxCompression ? 9 : Z_DEFAULT_COMPRESSION;
+  int lv = level == clNoCompression    ? 0
+           : level == clFastest        ? 1
+           : level == clMaxCompression ? 9
+                                       : Z_DEFAULT_COMPRESSION;
   if (deflateInit(&d_->z, lv) != Z_OK) throw EZlibError("deflate init error");
 }
 

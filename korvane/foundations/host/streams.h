@@ -75,6 +75,10 @@ class TFileStream : public TStream {
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   void SetSize(int64_t n) override;
   const std::string& FileName() const { return name_; }
+  // Pushes every written byte to the disk (the C library's buffer, then the
+  // kernel's). Raises EWriteError when the data did not reach it, as on a
+  // full disk.
+  void Flush();
 
  private:
   std::FILE* f_ = nullptr;
