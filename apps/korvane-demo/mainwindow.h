@@ -62,7 +62,7 @@ struct DemoOptions {
   bool hasBackground = false;
   TKVBackgroundStyle background = kvbsSolid;
   bool help = false;
-  bool panel = false;  // show the panel of small controls
+  bool panel = false;   // show the panel of small controls
   bool camera = false;  // screenshots: the camera window with live synthetic video
   // Image operations run after the options above, in order (--process).
   QStringList process;
@@ -152,9 +152,15 @@ class MainWindow : public QMainWindow {
   int ImageCount() const { return image_count_; }
 
  private:
-  void BuildActions();
+  // One builder per menu, each making its own actions (file_menu.cpp,
+  // view_menu.cpp, image_menu.cpp); the constructor calls them in menu bar
+  // order.
+  void BuildFileMenu();
+  void BuildViewMenus();  // View, Filter and Background
+  void BuildImageMenu();
+  void BuildMouseMenu();
+  void BuildToolBar();
   void BuildLanguageMenu();
-  void BuildMenusAndToolBar();
   void BuildStatusBar();
   void ConnectView();
   QAction* NewAction(const QString& text, const QString& name, const QString& iconText = {});
@@ -170,8 +176,8 @@ class MainWindow : public QMainWindow {
   QStackedWidget* stack_ = nullptr;
   TMsgLanguage language_ = msSystem;
   std::vector<std::pair<QAction*, TMsgLanguage>> language_actions_;
-  QString file_;          // the file shown; empty for the sample picture
-  int image_count_ = 1;   // its pages or frames
+  QString file_;         // the file shown; empty for the sample picture
+  int image_count_ = 1;  // its pages or frames
   int image_index_ = 0;
   QAction* open_ = nullptr;
   QAction* save_as_ = nullptr;
