@@ -31,6 +31,10 @@ std::vector<FixtureCase> FixtureCases(const std::string& format);
 // Reads a binary P6 PPM (maxval 255): rgb holds w*h*3 bytes, top row first.
 bool ReadPPM(const std::string& path, int& w, int& h, std::vector<uint8_t>& rgb);
 
+// The case's reference pixels as the library gives them: the PPM with the
+// library's departures from the corpus conventions applied.
+bool ReadReference(const FixtureCase& c, int& w, int& h, std::vector<uint8_t>& rgb);
+
 // Largest channel difference between a 1- or 24-bit bitmap and the RGB
 // reference (1-bit: bit 0 black, bit 1 white); -1 when the sizes differ or
 // the format is neither.

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "apps/korvane/tool.h"
+#include "korvane/io/codecs/jpeg/jpeg_codec.h"
 #include "korvane/io/metafile/metafile.h"
 #include "korvane/view/kvview.h"
 
@@ -44,6 +45,16 @@ int IconDirectoryCount(const std::string& name) {
   unsigned char h[6];
   if (!f.read(reinterpret_cast<char*>(h), 6)) return -1;
   return h[4] | (h[5] << 8);
+}
+
+// The quality estimated from a JPEG file's tables; 0 when unknown.
+int DefaultJpegQualityEstimate(const std::string& name) {
+  try {
+    TFileStream f(name, fmOpenRead);
+    return JPegEstimateQuality(&f);
+  } catch (const std::exception&) {
+    return 0;
+  }
 }
 
 // Content detection does not know metafiles: they are read here by their
@@ -103,14 +114,21 @@ void Describe(const std::string& name, int index) {
     case ioCUR:
       if (int n = IconDirectoryCount(name); n >= 0) std::printf("Images: %d\n", n);
       break;
+    case ioJPEG:
+      // The quality setting is not stored in the file; its tables tell it.
+      if (const int q = DefaultJpegQualityEstimate(name); q > 0) std::printf("Estimated quality: %d\n", q);
+      break;
     default:
       break;
   }
   // The common fields not shown above, then the format's own.
   const char* prefix = FieldPrefix(p->FileType);
   for (const std::string& field : TIOParamsVals::FieldNames()) {
+    // JPEG_Quality is a save setting the file does not hold (see the
+    // estimate above).
     const bool shown =
-        field == "FileType" || field == "ColorMapCount" || (prefix && field.rfind(prefix, 0) == 0);
+        (field == "FileType" || field == "ColorMapCount" || (prefix && field.rfind(prefix, 0) == 0)) &&
+        !(p->FileType == ioJPEG && field == "JPEG_Quality");
     std::string value;
     if (shown && p->GetField(field, value)) std::printf("%s: %s\n", field.c_str(), value.c_str());
   }

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "apps/korvane/tool.h"
+#include "korvane/foundations/host/safe_save.h"
 #include "korvane/multi/avi_file.h"
 #include "korvane/multi/kvmio.h"
 #include "korvane/multi/kvmview.h"
@@ -86,6 +87,7 @@ int RunConvertMulti(const std::vector<std::string>& args) {
   const std::string& out = files[1];
   if (all && (!MultiExt(Ext(in)) || !MultiExt(Ext(out))))
     throw UsageError("convert: --frames all needs GIF, TIFF or AVI files on both sides");
+  if (!all) OutputFormat(out, opts);
   if (access(in.c_str(), R_OK) != 0) throw std::runtime_error(in + ": cannot open the file");
 
   TKorvaneMView view(nullptr);
@@ -124,16 +126,27 @@ int RunConvertMulti(const std::vector<std::string>& args) {
     for (const auto& [field, value] : opts.sets)
       if (!mio.GetParams(i)->SetField(field, value))
         throw std::runtime_error("--set: '" + value + "' is not a valid value for " + field);
-  // Written beside the output and moved in place only when complete.
-  const std::string part = out + ".part" + Ext(out);
+  // GIF and TIFF are written through the library's safe path (beside the
+  // output, moved in place only when complete); the AVI writer needs a file
+  // name and replaces the output through the same path itself.
   bar.Start("saving");
   try {
-    mio.SaveToFile(part);
-    std::filesystem::rename(part, out);
+    const std::string e = Ext(out);
+    if (e == ".gif" || e == ".tif" || e == ".tiff") {
+      KVSafeSave(
+          out,
+          [&](TStream* s) {
+            if (e == ".gif")
+              mio.SaveToStreamGif(s);
+            else
+              mio.SaveToStreamTIFF(s);
+          },
+          &mio.Aborting);
+    } else {
+      mio.SaveToFile(out);
+    }
   } catch (const std::exception& e) {
     bar.Done();
-    std::error_code ec;
-    std::filesystem::remove(part, ec);
     throw std::runtime_error(out + ": " + e.what());
   }
   bar.Done();

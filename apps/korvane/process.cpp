@@ -446,6 +446,7 @@ int RunProcess(const std::vector<std::string>& args) {
   }
   if (files.size() != 2) throw UsageError("process takes an input and an output file");
   if (steps.empty()) throw UsageError("process needs at least one operation (korvane process --help)");
+  if (files[1] != "-") OutputFormat(files[1], opts);
 
   TBitmap bmp;
   TKorvaneIO io;

@@ -110,6 +110,7 @@ int RunScan(const std::vector<std::string>& args) {
     }
   }
   if (out.empty()) throw UsageError("scan takes an output file");
+  OutputFormat(out, opts);
 
   TBitmap bmp;
   TKorvaneIO io;

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "korvane/io/codecs/jpeg/jpeg_codec.h"
+
 namespace korvane::cli {
 
 // ---------------------------------------------------------------------------
@@ -95,12 +97,48 @@ const std::string& OptionArg(const std::vector<std::string>& args, size_t& i) {
   return args[++i];
 }
 
+namespace {
+
+// The values the writers take for the numeric save parameters; the writers
+// would clamp anything else silently, so the tool refuses it.
+struct FieldRange {
+  const char* name;
+  int lo, hi;
+};
+const FieldRange kFieldRanges[] = {{"BitsPerSample", 1, 8},     {"SamplesPerPixel", 1, 4},
+                                   {"DpiX", 1, 65535},          {"DpiY", 1, 65535},
+                                   {"JPEG_Quality", 1, 100},    {"JPEG_Smooth", 0, 100},
+                                   {"PNG_Compression", 0, 9},   {"PCX_Version", 0, 5},
+                                   {"GIF_DelayTime", 0, 65535}, {"GIF_XPos", 0, 65535},
+                                   {"GIF_YPos", 0, 65535},      {"GIF_WinWidth", 0, 65535},
+                                   {"GIF_WinHeight", 0, 65535}, {"GIF_Ratio", 0, 255},
+                                   {"TIFF_PlanarConf", 1, 2},   {"TIFF_PageNumber", 0, 65535},
+                                   {"TIFF_PageCount", 0, 65535}};
+
+void CheckFieldRange(const std::string& name, const std::string& value) {
+  for (const FieldRange& r : kFieldRanges) {
+    if (name != r.name) continue;
+    long v = std::strtol(value.c_str(), nullptr, 10);
+    if (v < r.lo || v > r.hi)
+      throw std::runtime_error("--set: " + name + "=" + value + " is outside " + std::to_string(r.lo) + ".." +
+                               std::to_string(r.hi));
+  }
+}
+
+}  // namespace
+
 bool TakeLoadSaveOption(const std::vector<std::string>& args, size_t& i, LoadSaveOptions& opts) {
   const std::string& a = args[i];
   if (a == "--quiet" || a == "-q") {
     opts.quiet = true;
   } else if (a == "--index") {
     opts.index = ParseInt(OptionArg(args, i), "--index", 0, 1 << 20);
+  } else if (a == "--format") {
+    const std::string& f = OptionArg(args, i);
+    std::string lower = f;
+    for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+    opts.format = lower;
+    OutputFormat("", opts);  // an unknown name is refused now
   } else if (a == "--set") {
     const std::string& nv = OptionArg(args, i);
     size_t eq = nv.find('=');
@@ -113,6 +151,7 @@ bool TakeLoadSaveOption(const std::vector<std::string>& args, size_t& i, LoadSav
     TIOParamsVals scratch;
     if (!scratch.SetField(name, value))
       throw std::runtime_error("--set: '" + value + "' is not a valid value for " + name);
+    CheckFieldRange(name, value);
     opts.sets.emplace_back(std::move(name), std::move(value));
   } else {
     return false;
@@ -171,7 +210,55 @@ void LoadImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& o
                                   : std::string()));
 }
 
+namespace {
+
+struct WriteFormat {
+  const char* name;  // --format name
+  TIOFileType type;
+  const char* extensions;
+};
+const WriteFormat kWriteFormats[] = {
+    {"bmp", ioBMP, "bmp"}, {"gif", ioGIF, "gif"}, {"jpeg", ioJPEG, "jpg jpeg"}, {"jpg", ioJPEG, ""},
+    {"pcx", ioPCX, "pcx"}, {"png", ioPNG, "png"}, {"tiff", ioTIFF, "tif tiff"}, {"tif", ioTIFF, ""}};
+
+std::string WritableList() { return "bmp, gif, jpg, jpeg, pcx, png, tif, tiff"; }
+
+}  // namespace
+
+TIOFileType OutputFormat(const std::string& name, const LoadSaveOptions& opts) {
+  if (!opts.format.empty()) {
+    for (const WriteFormat& f : kWriteFormats)
+      if (opts.format == f.name) return f.type;
+    throw UsageError("--format: unknown format '" + opts.format +
+                     "' (one of bmp, gif, jpeg, pcx, png, tiff)");
+  }
+  const std::string ext = LowerExtension(name);
+  for (const WriteFormat& f : kWriteFormats) {
+    std::string list = std::string(" ") + f.extensions + " ";
+    if (!ext.empty() && list.find(" " + ext + " ") != std::string::npos) return f.type;
+  }
+  throw UsageError(name + ": cannot write " +
+                   (ext.empty() ? std::string("a file without an extension") : "'." + ext + "' files") +
+                   "; the output extension must be one of " + WritableList() +
+                   ", or --format NAME chooses the format");
+}
+
+int DefaultJpegQuality(const TIOParamsVals& loaded) {
+  if (loaded.FileType == ioJPEG && !loaded.FileName.empty()) {
+    try {
+      TFileStream f(loaded.FileName, fmOpenRead);
+      if (const int q = JPegEstimateQuality(&f); q > 0) return q;
+    } catch (const std::exception&) {
+    }
+  }
+  return 90;
+}
+
 void SaveImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& opts, ProgressBar& bar) {
+  const TIOFileType format = OutputFormat(name, opts);
+  // The record's JPEG quality is not the input's: a JPEG keeps the quality it
+  // was made with, anything else gets a good one. --set comes last.
+  io.Params()->JPEG_Quality = DefaultJpegQuality(*io.Params());
   for (const auto& [field, value] : opts.sets) {
     if (!io.Params()->SetField(field, value))
       throw std::runtime_error("--set: '" + value + "' is not a valid value for " + field);
@@ -179,7 +266,26 @@ void SaveImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& o
   bar.Start("saving");
   io.OnProgress = bar.Event();
   try {
-    io.SaveToFile(name);
+    switch (format) {
+      case ioGIF:
+        io.SaveToFileGif(name);
+        break;
+      case ioJPEG:
+        io.SaveToFileJpeg(name);
+        break;
+      case ioPCX:
+        io.SaveToFilePCX(name);
+        break;
+      case ioPNG:
+        io.SaveToFilePNG(name);
+        break;
+      case ioTIFF:
+        io.SaveToFileTIFF(name);
+        break;
+      default:
+        io.SaveToFileBMP(name);
+        break;
+    }
   } catch (const std::exception& e) {
     bar.Done();
     // The library writes beside the file and replaces it only on success, so
@@ -206,6 +312,7 @@ int RunConvert(const std::vector<std::string>& args) {
     files.push_back(args[i]);
   }
   if (files.size() != 2) throw UsageError("convert takes an input and an output file");
+  OutputFormat(files[1], opts);
 
   TBitmap bmp;
   TKorvaneIO io;
@@ -224,7 +331,7 @@ std::string ToolUsage() {
          "\n"
          "Commands:\n"
          "  info FILE...               describe image files without decoding them\n"
-         "  convert IN OUT [OPTIONS]   load IN and save it as OUT (format by extension)\n"
+         "  convert IN OUT [OPTIONS]   load IN and save it as OUT (format by extension or --format)\n"
          "  process IN OUT OP...       load IN, apply operations in order, save OUT\n"
          "  sources [--video]          list the scanner sources (or video capture drivers)\n"
          "  scan OUT [OPTIONS]         scan an image (or every feeder page) into OUT\n"
@@ -239,7 +346,9 @@ std::string InfoUsage() {
          "\n"
          "Prints, per file, the format, size, bits per sample, samples per pixel,\n"
          "resolution, the number of frames (GIF), pages (TIFF) or images (ICO, CUR),\n"
-         "and the format's own parameters as 'Name: value' lines. The format is\n"
+         "for a JPEG the quality estimated from its quantization tables (the file\n"
+         "does not store its quality setting), and the format's own parameters as\n"
+         "'Name: value' lines. The format is\n"
          "found from the file's content (metafiles, and JPEGs that do not start\n"
          "with a JFIF marker, by extension). With several files each description\n"
          "starts with a 'File: NAME' line, and a blank line separates them.\n"
@@ -249,16 +358,22 @@ std::string InfoUsage() {
 }
 
 std::string ConvertUsage() {
-  return "Usage: korvane convert IN OUT [--index N] [--set Name=Value]... [--quiet]\n"
+  return "Usage: korvane convert IN OUT [--index N] [--format NAME] [--set Name=Value]... [--quiet]\n"
          "\n"
          "Loads IN (format by extension: bmp ico cur gif jpg jpeg pcx png tif tiff,\n"
-         "and wmf emf at their own size) and saves OUT by its extension (jpg jpeg\n"
-         "pcx gif tif tiff png; any other extension writes BMP).\n"
+         "and wmf emf at their own size) and saves OUT by its extension: bmp gif\n"
+         "jpg jpeg pcx png tif tiff. Any other extension is refused unless --format\n"
+         "names the format. The output keeps the input's parameters; a JPEG output\n"
+         "has the quality estimated from a JPEG input's tables (korvane info shows\n"
+         "it), else 90.\n"
          "\n"
          "  --index N          load frame, page or icon image N (GIF, TIFF, ICO, CUR)\n"
+         "  --format NAME      write bmp, gif, jpeg, pcx, png or tiff whatever OUT's\n"
+         "                     extension\n"
          "  --set Name=Value   set a save parameter after the load, e.g.\n"
          "                     --set JPEG_Quality=90 --set TIFF_Compression=ioTIFF_LZW\n"
-         "                     (korvane info --fields lists the names)\n"
+         "                     (korvane info --fields lists the names; a value\n"
+         "                     outside the field's range is an error)\n"
          "  --quiet            no progress bar\n"
          "\n"
          "AVI inputs give frame N (--index) to any output. With --frames all, every\n"

@@ -48,6 +48,7 @@ class ProgressBar {
 struct LoadSaveOptions {
   int index = -1;                                         // --index: frame, page or icon image
   std::vector<std::pair<std::string, std::string>> sets;  // --set Name=Value, in order
+  std::string format;                                     // --format: the output format's name
   bool quiet = false;
 };
 
@@ -60,7 +61,7 @@ TRGB ParseRGB(const std::string& text, const std::string& what);
 // Reads a real number.
 double ParseReal(const std::string& text, const std::string& what);
 
-// Takes one of the shared options (--index, --set, --quiet) at args[i],
+// Takes one of the shared options (--index, --set, --format, --quiet) at args[i],
 // advancing i past its arguments; false when args[i] is none of them.
 bool TakeLoadSaveOption(const std::vector<std::string>& args, size_t& i, LoadSaveOptions& opts);
 // The argument after an option (args[i] names it), i advanced; UsageError
@@ -73,8 +74,17 @@ bool WantProgress(const LoadSaveOptions& opts);
 // Loads a file by its extension into the I/O component's bitmap, with the
 // image index of --index. Raises on an unknown extension and on bad data.
 void LoadImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& opts, ProgressBar& bar);
-// Applies --set to the parameters and saves by the output extension.
+// The format an output is written in: --format, else the output's
+// extension. UsageError, naming the formats the tool writes, for an
+// extension it cannot write (checked before anything is loaded).
+TIOFileType OutputFormat(const std::string& name, const LoadSaveOptions& opts);
+// Saves in OutputFormat. A JPEG is saved at the quality estimated from a
+// JPEG input's tables (any other input: 90); --set, applied last, changes
+// that and any other parameter.
 void SaveImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& opts, ProgressBar& bar);
+// The JPEG quality the tool saves with when --set does not say: the
+// estimate of a JPEG file's tables, else 90.
+int DefaultJpegQuality(const TIOParamsVals& loaded);
 
 // The commands; each answers the exit status.
 int RunInfo(const std::vector<std::string>& args);

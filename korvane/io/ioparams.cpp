@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "korvane/foundations/host/graphics.h"
+#include "korvane/foundations/host/safe_save.h"
 
 namespace korvane {
 
@@ -407,8 +408,7 @@ void TIOParamsVals::LoadFromStream(TStream* stream) {
 }
 
 void TIOParamsVals::SaveToFile(const std::string& name) const {
-  TFileStream f(name, fmCreate);
-  SaveToStream(&f);
+  KVSafeSave(name, [this](TStream* f) { SaveToStream(f); });
 }
 
 void TIOParamsVals::LoadFromFile(const std::string& name) {

@@ -4,8 +4,10 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "korvane/foundations/host/exceptions.h"
+#include "korvane/foundations/host/safe_save.h"
 #include "korvane/foundations/kvutils.h"
 #include "korvane/io/codecs/bmp/bmp_codec.h"
 #include "korvane/io/codecs/gif/gif_codec.h"
@@ -15,6 +17,7 @@
 #include "korvane/io/codecs/png/png_codec.h"
 #include "korvane/io/codecs/tiff/tiff_codec.h"
 #include "korvane/io/codecs/tiff/tiff_lzw.h"
+#include "korvane/io/codecs/unsupported.h"
 #include "korvane/io/file_ext.h"
 #include "korvane/io/metafile/metafile.h"
 #include "korvane/view/kvview.h"
@@ -35,6 +38,9 @@ template <typename F>
 auto Guarded(Wrap wrap, const char* msg, F&& f) -> decltype(f()) {
   try {
     return f();
+  } catch (const EUnsupportedImage& e) {
+    // Data the reader understands but has no decoder for: the reason stays.
+    throw EInvalidGraphic(std::string(e.what()) + " : " + msg);
   } catch (const EInvalidGraphic& e) {
     if (wrap == Wrap::AppendAny || wrap == Wrap::AppendInvalid)
       throw EInvalidGraphic(std::string(e.what()) + " : " + msg);
@@ -64,38 +70,12 @@ uint32_t HeaderLength(const uint8_t* h) {
   return uint32_t(h[8]) | uint32_t(h[9]) << 8 | uint32_t(h[10]) << 16 | uint32_t(h[11]) << 24;
 }
 
-// A file written next to its final name and put in place only when the
-// writer finished, so a failed save never destroys the file it replaces.
-class TSafeFileSave {
- public:
-  explicit TSafeFileSave(const std::string& name) : name_(name), tmp_(name + ".kvpart") {
-    stream_ = std::make_unique<TFileStream>(tmp_, fmCreate);
-  }
-  ~TSafeFileSave() {
-    if (stream_) {
-      stream_.reset();
-      std::remove(tmp_.c_str());
-    }
-  }
-  TStream* Stream() { return stream_.get(); }
-  void Commit() {
-    stream_.reset();
-    if (std::rename(tmp_.c_str(), name_.c_str()) != 0) {
-      std::remove(tmp_.c_str());
-      throw EFCreateError("Cannot create file \"" + name_ + "\"");
-    }
-  }
-
- private:
-  std::string name_, tmp_;
-  std::unique_ptr<TFileStream> stream_;
-};
-
+// File saves go through the library's one safe path: the new file is
+// written beside the old one and put in place only when the writer finished
+// without an error and the save was not aborted.
 template <typename W>
-void SaveFile(const std::string& name, W&& write) {
-  TSafeFileSave f(name);
-  write(f.Stream());
-  f.Commit();
+void SaveFile(const std::string& name, const bool* aborting, W&& write) {
+  KVSafeSave(name, std::forward<W>(write), aborting);
 }
 
 }  // namespace
@@ -498,12 +478,12 @@ void TKorvaneIO::SaveToStreamPNG(TStream* stream) {
   }
 }
 
-#define KV_FILE_SAVE(Method, Writer)                                \
-  void TKorvaneIO::Method(const std::string& name) {                \
-    TBitmap* b = BeginSave();                                       \
-    if (!b) return;                                                 \
-    TProgressRec pr = MakeProgress();                               \
-    SaveFile(name, [&](TStream* s) { Writer(s, b, params_, pr); }); \
+#define KV_FILE_SAVE(Method, Writer)                                           \
+  void TKorvaneIO::Method(const std::string& name) {                           \
+    TBitmap* b = BeginSave();                                                  \
+    if (!b) return;                                                            \
+    TProgressRec pr = MakeProgress();                                          \
+    SaveFile(name, &Aborting, [&](TStream* s) { Writer(s, b, params_, pr); }); \
   }
 KV_FILE_SAVE(SaveToFileBMP, BMPWriteStream)
 KV_FILE_SAVE(SaveToFileGif, WriteGifStream)
@@ -579,7 +559,8 @@ void TKorvaneIO::ParamsFromStream(TStream* stream) {
     // the older 4-byte PCX one): the image follows it.
     uint8_t h[kIOStreamHeaderSize] = {};
     const int64_t got = stream->Read(h, kIOStreamHeaderSize);
-    int64_t skip = 0;
+    int64_t skip = 0, pcxLength = 0;
+    if (got == kIOStreamHeaderSize && std::memcmp(h, "PCX2", 5) == 0) pcxLength = HeaderLength(h);
     if (got == kIOStreamHeaderSize &&
         (std::memcmp(h, "JFIF", 5) == 0 || std::memcmp(h, "PCX2", 5) == 0 || std::memcmp(h, "TIFF", 5) == 0))
       skip = kIOStreamHeaderSize;
@@ -595,7 +576,9 @@ void TKorvaneIO::ParamsFromStream(TStream* stream) {
         ReadGifStream(stream, b, count, params_, nullpr, true);
         break;
       case ioPCX:
-        ReadPcxStream(stream, b, params_, true, nullpr, 0);
+        // Behind a "PCX2" header the image (and the palette at its end) is
+        // the header's length, not the rest of the stream.
+        ReadPcxStream(stream, b, params_, true, nullpr, pcxLength);
         break;
       case ioBMP:
         BMPReadStream(stream, b, 0, params_, nullpr, true);
@@ -679,6 +662,9 @@ void TKorvaneIO::ImportMetafile(const std::string& name, int width, int height) 
 
 // --- Multi-image files
 
+// The multi-image edits work on a copy of the file in memory; the file is
+// replaced (through the safe path) only when the whole edit succeeded and was
+// not aborted.
 int32_t TKorvaneIO::InsertToFileGif(const std::string& name) {
   TBitmap* b = BeginSave();
   if (!b) return 0;
@@ -686,8 +672,13 @@ int32_t TKorvaneIO::InsertToFileGif(const std::string& name) {
   return Guarded(Wrap::Any, "unrecognized GIF", [&] {
     params_.GIF_WinWidth = std::max(params_.GIF_WinWidth, b->Width() + params_.GIF_XPos);
     params_.GIF_WinHeight = std::max(params_.GIF_WinHeight, b->Height() + params_.GIF_YPos);
-    const int32_t count = _InsertGifIm(name, b, params_, pr);
-    if (!Aborting) _GifMakeAnimate(name, 0, params_.GIF_WinWidth, params_.GIF_WinHeight);
+    TMemoryStream m;
+    m.LoadFromFile(name);
+    const int32_t count = _InsertGifImStream(&m, b, params_, pr);
+    if (Aborting) return count;
+    m.SetPosition(0);
+    _GifMakeAnimateStream(&m, 0, params_.GIF_WinWidth, params_.GIF_WinHeight);
+    SaveFile(name, &Aborting, [&](TStream* s) { m.SaveToStream(s); });
     return count;
   });
 }
@@ -696,8 +687,11 @@ int32_t TKorvaneIO::InsertToFileTIFF(const std::string& name) {
   TBitmap* b = BeginSave();
   if (!b) return 0;
   TProgressRec pr = MakeProgress();
-  TFileStream f(name, fmOpenReadWrite);
-  return TIFFWriteStream(&f, true, b, params_, pr);
+  TMemoryStream m;
+  m.LoadFromFile(name);
+  const int32_t count = TIFFWriteStream(&m, true, b, params_, pr);
+  SaveFile(name, &Aborting, [&](TStream* s) { m.SaveToStream(s); });
+  return count;
 }
 
 int32_t DeleteGifIm(const std::string& name, int32_t index) {
@@ -721,8 +715,11 @@ bool CheckAniGif(const std::string& name) {
 }
 
 int32_t DeleteTIFFIm(const std::string& name, int32_t index) {
-  TFileStream f(name, fmOpenReadWrite);
-  return _DeleteTIFFImStream(&f, index);
+  TMemoryStream m;
+  m.LoadFromFile(name);
+  const int32_t pages = _DeleteTIFFImStream(&m, index);
+  if (index >= 0 && index < pages) SaveFile(name, nullptr, [&](TStream* s) { m.SaveToStream(s); });
+  return pages;
 }
 
 int32_t EnumTIFFIm(const std::string& name) {

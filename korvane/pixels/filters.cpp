@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "korvane/foundations/host/exceptions.h"
+#include "korvane/foundations/host/safe_save.h"
 #include "korvane/foundations/host/streams.h"
 #include "korvane/foundations/kvutils.h"
 #include "korvane/pixels/dib_procs.h"
@@ -144,8 +145,7 @@ void SaveFilterToFile(const std::string& FileName, const TGraphFilter& Filter) {
   uint8_t buf[43] = {1, 3, 3};
   for (int i = 0; i < 9; ++i) PutLe32(buf + 3 + 4 * i, Filter.Values[i / 3][i % 3]);
   PutLe32(buf + 39, Filter.Divisor);
-  TFileStream f(FileName, fmCreate);
-  f.WriteBuffer(buf, sizeof buf);
+  KVSafeSave(FileName, [&](TStream* f) { f->WriteBuffer(buf, sizeof buf); });
 }
 
 }  // namespace korvane

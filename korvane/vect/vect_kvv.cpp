@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "korvane/foundations/host/exceptions.h"
+#include "korvane/foundations/host/safe_save.h"
 #include "korvane/foundations/host/streams.h"
 #include "korvane/io/kvio.h"
 #include "korvane/vect/kvvect.h"
@@ -184,8 +185,7 @@ void TKorvaneVect::SaveToStreamKVV(TStream* s) {
 }
 
 void TKorvaneVect::SaveToFileKVV(const std::string& name) {
-  TFileStream f(name, fmCreate);
-  SaveToStreamKVV(&f);
+  KVSafeSave(name, [this](TStream* f) { SaveToStreamKVV(f); });
 }
 
 // ---------------------------------------------------------------------------

@@ -15,6 +15,8 @@
 #include "korvane/foundations/host/streams.h"
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/io/codecs/bmp/bmp_codec.h"
+#include "korvane/io/codecs/jpeg/jpeg_codec.h"
+#include "korvane/io/kvio.h"
 #include "tests/fixture_manifest.h"
 #include "tests/test_support.h"
 
@@ -161,7 +163,7 @@ TEST_P(ConvertFixture, To24BitBMPWithTheReferencePixels) {
   if (c.reference.empty()) return;
   int w, h;
   std::vector<uint8_t> rgb;
-  ASSERT_TRUE(ReadPPM(c.reference, w, h, rgb)) << c.reference;
+  ASSERT_TRUE(ReadReference(c, w, h, rgb)) << c.reference;
   const int diff = MaxDiff(bmp, w, h, rgb);
   EXPECT_GE(diff, 0) << "size differs from the reference";
   EXPECT_LE(diff, c.tolerance);
@@ -183,7 +185,7 @@ TEST(ConvertAvi, FramesByIndexInfoAndEveryFrameAcrossFormats) {
     ASSERT_TRUE(ReadBMP(out("f.bmp"), bmp));
     int w, h;
     std::vector<uint8_t> rgb;
-    ASSERT_TRUE(ReadPPM(c.reference, w, h, rgb));
+    ASSERT_TRUE(ReadReference(c, w, h, rgb));
     const int diff = MaxDiff(bmp, w, h, rgb);
     EXPECT_GE(diff, 0);
     EXPECT_LE(diff, c.tolerance);
@@ -196,10 +198,12 @@ TEST(ConvertAvi, FramesByIndexInfoAndEveryFrameAcrossFormats) {
   const std::string src = cases.front().path;
   ASSERT_EQ(RunTool({"convert", src, out("a.gif"), "--frames", "all", "--quiet"}).code, 0);
   ASSERT_EQ(RunTool({"convert", out("a.gif"), out("a.tif"), "--frames", "all", "--quiet"}).code, 0);
-  RunResult r = RunTool({"convert", out("a.tif"), out("a.avi"), "--frames", "all", "--avi-codec", "mjpeg", "--quiet"});
+  RunResult r =
+      RunTool({"convert", out("a.tif"), out("a.avi"), "--frames", "all", "--avi-codec", "mjpeg", "--quiet"});
   ASSERT_EQ(r.code, 0) << Describe(r);
   RunResult info = RunTool({"info", out("a.avi")});
-  EXPECT_NE(info.out.find("Frames: " + std::to_string(cases.front().frames) + "\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("Frames: " + std::to_string(cases.front().frames) + "\n"), std::string::npos)
+      << info.out;
   RunResult gif = RunTool({"info", out("a.gif")});
   EXPECT_NE(gif.out.find(std::to_string(cases.front().frames)), std::string::npos) << gif.out;
   // A frame past the end is a failure that leaves no output.
@@ -479,6 +483,200 @@ TEST(CommandLine, UnknownInputExtensionFails) {
   RunResult r = RunTool({"convert", odd, dir.filePath("o.bmp").toStdString()});
   EXPECT_TRUE(IsToolError(r)) << Describe(r);
   EXPECT_NE(r.err.find("extension"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------
+// Colours, qualities and formats through the tool
+
+namespace {
+
+std::string Tmp(QTemporaryDir& d, const char* name) { return d.filePath(name).toStdString(); }
+
+// Loads any file the library reads into a 24-bit bitmap.
+bool Load24(const std::string& path, TBitmap& bmp) {
+  try {
+    TKorvaneIO io;
+    io.SetAttachedBitmap(&bmp);
+    io.LoadFromFile(path);
+    if (bmp.PixelFormat() != pf24bit) bmp.SetPixelFormat(pf24bit);
+    return !bmp.Empty();
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// The quality ImageMagick reads from a JPEG's tables; -1 without identify.
+int IdentifyQuality(const std::string& path) {
+  QProcess p;
+  p.start("identify", {"-format", "%Q", QString::fromStdString(path)});
+  if (!p.waitForFinished(60000) || p.exitCode() != 0) return -1;
+  return p.readAllStandardOutput().trimmed().toInt();
+}
+
+}  // namespace
+
+TEST(ConvertColours, GrayRampsAndTwoHundredColoursRoundTripThroughPaletteFormats) {
+  InstallKorvaneLZWCoders();
+  QTemporaryDir dir;
+  TBitmap ramp, many;
+  ramp.Allocate(256, 4, pf24bit);
+  many.Allocate(40, 15, pf24bit);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 256; ++x) reinterpret_cast<TRGB*>(ramp.Scanline(y))[x] = TRGB{uint8_t(x), uint8_t(x), uint8_t(x)};
+  for (int y = 0; y < 15; ++y)
+    for (int x = 0; x < 40; ++x) {
+      const int i = (y * 40 + x) / 3;  // 200 colours
+      reinterpret_cast<TRGB*>(many.Scanline(y))[x] = TRGB{uint8_t(i * 37), uint8_t(i * 91), uint8_t(i * 13)};
+    }
+  for (TBitmap* src : {&ramp, &many}) {
+    WriteBMP(Tmp(dir, "in.bmp"), *src);
+    for (const char* ext : {"bmp", "png", "pcx"}) {
+      SCOPED_TRACE(ext);
+      const std::string out = Tmp(dir, "out.") + ext;
+      RunResult r = RunTool({"convert", Tmp(dir, "in.bmp"), out, "--set", "BitsPerSample=8", "--set",
+                             "SamplesPerPixel=1", "--quiet"});
+      ASSERT_EQ(r.code, 0) << Describe(r);
+      TBitmap back;
+      ASSERT_TRUE(Load24(out, back));
+      EXPECT_TRUE(SamePixels(back, *src));
+      // And once more from the 8-bit file to its own format.
+      const std::string again = Tmp(dir, "again.") + ext;
+      ASSERT_EQ(RunTool({"convert", out, again, "--quiet"}).code, 0);
+      TBitmap twice;
+      ASSERT_TRUE(Load24(again, twice));
+      EXPECT_TRUE(SamePixels(twice, *src));
+    }
+  }
+}
+
+// Two-colour files of blue and green from Pillow: a 1-bit PNG it writes
+// itself, and 1-bit BMP, GIF and TIFF files it writes black and white whose
+// palette is then set to blue and green (Pillow writes no coloured 1-bit
+// BMP, GIF or TIFF of its own).
+TEST(ConvertColours, BlueAndGreenOneBitFilesFromPillowKeepTheirColours) {
+  const std::string py = PythonWith("PIL");
+  if (py.empty()) GTEST_SKIP() << "Pillow (python3-pil) missing: no third-party 1-bit files to convert";
+  QTemporaryDir dir;
+  const char* script = R"PY(
+import sys, struct
+from PIL import Image
+d = sys.argv[1]
+BLUE, GREEN = (0, 0, 200), (0, 160, 0)
+one = Image.new('1', (21, 7))
+for y in range(7):
+    for x in range(21):
+        one.putpixel((x, y), 1 if (x + y) % 3 == 0 else 0)
+p = one.convert('P')
+p.putpalette(list(BLUE) + list(GREEN) + [0] * 762)
+p.save(d + '/c.png', bits=1)
+one.save(d + '/c.bmp')
+b = bytearray(open(d + '/c.bmp', 'rb').read())
+b[54:62] = bytes([BLUE[2], BLUE[1], BLUE[0], 0, GREEN[2], GREEN[1], GREEN[0], 0])
+open(d + '/c.bmp', 'wb').write(b)
+p.save(d + '/c.gif')
+g = bytearray(open(d + '/c.gif', 'rb').read())
+n = 2 << (g[10] & 7)
+g[10] &= 0xF8
+g[13:13 + 3 * n] = bytes(BLUE + GREEN)
+open(d + '/c.gif', 'wb').write(g)
+one.save(d + '/c.tif')
+t = bytearray(open(d + '/c.tif', 'rb').read())
+ifd = struct.unpack('<I', t[4:8])[0]
+n = struct.unpack('<H', t[ifd:ifd + 2])[0]
+entries = [bytearray(t[ifd + 2 + 12 * i: ifd + 14 + 12 * i]) for i in range(n)]
+for e in entries:
+    if struct.unpack('<H', e[0:2])[0] == 262:
+        e[8:12] = struct.pack('<HH', 3, 0)
+cmap = len(t)
+t += struct.pack('<6H', BLUE[0] * 257, GREEN[0] * 257, BLUE[1] * 257, GREEN[1] * 257, BLUE[2] * 257, GREEN[2] * 257)
+entries.append(bytearray(struct.pack('<HHII', 320, 3, 6, cmap)))
+entries.sort(key=lambda e: struct.unpack('<H', e[0:2])[0])
+if len(t) % 2: t += b'\0'
+at = len(t)
+t += struct.pack('<H', len(entries)) + b''.join(entries) + b'\0\0\0\0'
+t[4:8] = struct.pack('<I', at)
+open(d + '/c.tif', 'wb').write(t)
+)PY";
+  QProcess p;
+  p.start(QString::fromStdString(py), {"-c", script, dir.path()});
+  ASSERT_TRUE(p.waitForFinished(60000));
+  ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+  for (const char* ext : {"bmp", "png", "gif", "tif"}) {
+    SCOPED_TRACE(ext);
+    const std::string in = Tmp(dir, "c.") + ext, out = Tmp(dir, "out.bmp");
+    RunResult r = RunTool({"convert", in, out, "--set", "BitsPerSample=8", "--set", "SamplesPerPixel=3", "--quiet"});
+    ASSERT_EQ(r.code, 0) << Describe(r);
+    TBitmap bmp;
+    ASSERT_TRUE(ReadBMP(out, bmp));
+    ASSERT_EQ(bmp.PixelFormat(), pf24bit);
+    for (int y = 0; y < 7; ++y)
+      for (int x = 0; x < 21; ++x)
+        ASSERT_EQ(Pixel24(bmp, x, y), (x + y) % 3 == 0 ? 0x00A000u : 0x0000C8u) << x << "," << y;
+    // Converted to the same format, the colours stay too.
+    const std::string same = Tmp(dir, "same.") + ext;
+    ASSERT_EQ(RunTool({"convert", in, same, "--quiet"}).code, 0);
+    TBitmap again;
+    ASSERT_TRUE(Load24(same, again));
+    EXPECT_EQ(Pixel24(again, 0, 0), 0x00A000u);
+    EXPECT_EQ(Pixel24(again, 1, 0), 0x0000C8u);
+  }
+}
+
+TEST(ConvertQuality, AJpegKeepsItsQualityAndOtherInputsGetNinety) {
+  QTemporaryDir dir;
+  TBitmap src;
+  FillPattern24(src, 64, 48, 3);
+  const std::string in = Tmp(dir, "q75.jpg"), png = Tmp(dir, "in.png");
+  {
+    TKorvaneIO io;
+    io.SetAttachedBitmap(&src);
+    io.Params()->JPEG_Quality = 75;
+    io.SaveToFileJpeg(in);
+    io.SaveToFilePNG(png);
+  }
+  auto quality = [](const std::string& path) {
+    TFileStream f(path, fmOpenRead);
+    return JPegEstimateQuality(&f);
+  };
+  ASSERT_EQ(quality(in), 75);
+  EXPECT_EQ(InfoLines(RunTool({"info", in}).out)["Estimated quality"], "75");
+  ASSERT_EQ(RunTool({"convert", in, Tmp(dir, "out.jpg"), "--quiet"}).code, 0);
+  ASSERT_EQ(RunTool({"process", in, Tmp(dir, "neg.jpg"), "--negative", "--quiet"}).code, 0);
+  ASSERT_EQ(RunTool({"convert", in, in, "--quiet"}).code, 0);
+  ASSERT_EQ(RunTool({"convert", png, Tmp(dir, "png.jpg"), "--quiet"}).code, 0);
+  ASSERT_EQ(RunTool({"convert", png, Tmp(dir, "set.jpg"), "--set", "JPEG_Quality=40", "--quiet"}).code, 0);
+  EXPECT_EQ(quality(Tmp(dir, "out.jpg")), 75);
+  EXPECT_EQ(quality(Tmp(dir, "neg.jpg")), 75);
+  EXPECT_EQ(quality(in), 75);
+  EXPECT_EQ(quality(Tmp(dir, "png.jpg")), 90);
+  EXPECT_EQ(quality(Tmp(dir, "set.jpg")), 40);
+  // Out of range is an error, not a clamp.
+  RunResult r = RunTool({"convert", png, Tmp(dir, "bad.jpg"), "--set", "JPEG_Quality=150"});
+  EXPECT_TRUE(IsToolError(r)) << Describe(r);
+  EXPECT_NE(r.err.find("1..100"), std::string::npos) << r.err;
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(Tmp(dir, "bad.jpg"))));
+  // ImageMagick reads the same qualities.
+  if (IdentifyQuality(in) < 0) GTEST_SKIP() << "ImageMagick's identify missing: its reading not checked";
+  EXPECT_NEAR(IdentifyQuality(Tmp(dir, "out.jpg")), 75, 2);
+  EXPECT_NEAR(IdentifyQuality(Tmp(dir, "neg.jpg")), 75, 2);
+  EXPECT_NEAR(IdentifyQuality(Tmp(dir, "png.jpg")), 90, 2);
+}
+
+TEST(ConvertFormat, AnExtensionTheToolCannotWriteIsRefusedAndFormatForcesOne) {
+  KORVANE_REQUIRE_SHARED(in, "fixtures/bmp/24bit_200x150_pillow.bmp");
+  QTemporaryDir dir;
+  const std::string webp = Tmp(dir, "out.webp");
+  RunResult r = RunTool({"convert", in, webp});
+  EXPECT_EQ(r.code, 2) << Describe(r);
+  EXPECT_NE(r.err.find("bmp, gif, jpg, jpeg, pcx, png, tif, tiff"), std::string::npos) << r.err;
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(webp)));
+  EXPECT_EQ(RunTool({"process", in, webp, "--negative"}).code, 2);
+  EXPECT_EQ(RunTool({"convert", in, Tmp(dir, "x.png"), "--format", "webp"}).code, 2);
+  r = RunTool({"convert", in, webp, "--format", "png", "--quiet"});
+  ASSERT_EQ(r.code, 0) << Describe(r);
+  EXPECT_EQ(TKorvaneIO::FindFileFormat(webp), ioPNG);
+  ASSERT_EQ(RunTool({"convert", in, Tmp(dir, "x.TIFF"), "--quiet"}).code, 0);
+  EXPECT_EQ(TKorvaneIO::FindFileFormat(Tmp(dir, "x.TIFF")), ioTIFF);
 }
 
 #endif  // KORVANE_CLI

@@ -93,8 +93,9 @@ TEST(BmpRead, BitfieldMasksAreHonoured) {
   ASSERT_EQ(b.error, "");
   EXPECT_EQ(b.p.BMP_Version, ioBMP_BM);
   EXPECT_EQ(b.p.Height, 2);
-  EXPECT_EQ(Pixel24(b.bmp, 0, 0), 0xF80000u);
-  EXPECT_EQ(Pixel24(b.bmp, 0, 1), 0x00FC00u);
+  // Channels scale to the full range: 5-bit 31 and 6-bit 63 are 255.
+  EXPECT_EQ(Pixel24(b.bmp, 0, 0), 0xFF0000u);
+  EXPECT_EQ(Pixel24(b.bmp, 0, 1), 0x00FF00u);
 }
 
 TEST(BmpRead, PalettesShortLongAndInverted) {

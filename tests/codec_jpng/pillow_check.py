@@ -54,11 +54,6 @@ def png_expected(path, bg_default):
     if ctype == 3:
         plte = np.frombuffer(ch["PLTE"], np.uint8).reshape(-1, 3).astype(np.int32)
         idx = raw.astype(np.int32)
-        if depth == 1 and trns is None:
-            # Korvane keeps 1-bit rows, the darker entry as black.
-            dark = 0 if len(plte) < 2 or gray_level(plte[0]) <= gray_level(plte[1]) else 1
-            v = np.where(idx == dark, 0, 255)
-            return np.repeat(v[:, :, None], 3, 2), False
         full = np.zeros((256, 3), np.int32)
         full[: len(plte)] = plte
         rgb = full[idx]

@@ -136,8 +136,9 @@ TEST_P(PngWriter, ReloadsExactly) {
   EXPECT_EQ(q.DpiX, 300);
   EXPECT_EQ(q.DpiY, 150);
   if (c.samples == 1 && c.bits != 1) {
-    EXPECT_EQ(q.ColorMapCount, 256);
-    EXPECT_EQ(p.ColorMapCount, 256) << "the writer hands back its palette";
+    // One entry per color of an image that fits the palette.
+    EXPECT_GT(p.ColorMapCount, 0);
+    EXPECT_EQ(q.ColorMapCount, p.ColorMapCount) << "the writer hands back its palette";
   }
   if (c.source == Source::OneBit && c.loads_as == pf24bit) {
     TBitmap wide;
@@ -179,9 +180,9 @@ TEST(PngWriterOptions, BilevelFromColorKeepsTwoColorsAndDithersOthers) {
   p.BitsPerSample = 1;
   TBitmap back;
   DecodeBytes(Codec::Png, EncodeBytes(Codec::Png, two, p), back, p);
-  ASSERT_EQ(back.PixelFormat(), pf1bit);
-  EXPECT_EQ(back.Scanline(3)[0], 0x01);  // pixels 0..6 black, 7 white
-  EXPECT_EQ(back.Scanline(3)[1], 0xFF);
+  // Written as a 1-bit palette of the two colors, read back in them.
+  ASSERT_EQ(back.PixelFormat(), pf24bit);
+  EXPECT_TRUE(SamePixels(back, two));
 
   // A mid-gray area of many colors is dithered: both levels appear.
   TBitmap photo;
@@ -320,7 +321,7 @@ TEST(PngBackground, WrittenAtTheImagesDepth) {
   const std::vector<uint8_t> pal = EncodeBytes(Codec::Png, src, p);
   const std::vector<uint8_t> index = Chunk(pal, "bKGD");
   ASSERT_EQ(index.size(), 1u);
-  ASSERT_EQ(p.ColorMapCount, 256);
+  ASSERT_GT(p.ColorMapCount, int(index[0]));
   EXPECT_EQ(p.ColorMap[index[0]], some);
 
   p.BitsPerSample = 1;
@@ -346,10 +347,13 @@ TEST(PngTwoColors, DarkerEntryIsAlwaysBitZero) {
     TIOParamsVals p;
     TBitmap bmp;
     DecodeBytes(Codec::Png, MakePng(s), bmp, p);
-    ASSERT_EQ(bmp.PixelFormat(), pf1bit);
+    // Not black and white: the palette's own colors, whatever their order.
+    ASSERT_EQ(bmp.PixelFormat(), pf24bit);
     EXPECT_EQ(p.ColorMapCount, 2);
-    EXPECT_EQ(bmp.Scanline(0)[0], dark_first_bits[0]) << "lighter first: " << lighter_first;
-    EXPECT_EQ(bmp.Scanline(0)[1] & 0xC0, dark_first_bits[1]) << "lighter first: " << lighter_first;
+    for (int x = 0; x < 10; ++x) {
+      const bool lightPixel = (dark_first_bits[x / 8] >> (7 - x % 8)) & 1;
+      EXPECT_EQ(Pixel24(bmp, x, 0), lightPixel ? 0xFFFF00u : 0x000080u) << x << " lighter first: " << lighter_first;
+    }
   }
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "korvane/foundations/host/exceptions.h"
+#include "korvane/foundations/host/safe_save.h"
 
 namespace korvane {
 
@@ -113,8 +114,7 @@ void TMemoryStream::LoadFromFile(const std::string& name) {
 }
 
 void TMemoryStream::SaveToFile(const std::string& name) {
-  TFileStream f(name, fmCreate);
-  SaveToStream(&f);
+  KVSafeSave(name, [this](TStream* f) { SaveToStream(f); });
 }
 
 // ---------------------------------------------------------------------------

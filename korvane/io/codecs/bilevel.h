@@ -1,6 +1,8 @@
 // Source preparation shared by the writers of palette formats.
 #pragma once
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/kvdefs.h"
@@ -18,5 +20,43 @@ const TBitmap* PrepareBilevel(const TBitmap* Source, std::unique_ptr<TBitmap>& K
 // The bitmap as 24-bit: the source itself when it is 24-bit, else a widened
 // copy held in Keep (1-bit through the black/white expansion).
 const TBitmap* Prepare24(const TBitmap* Source, std::unique_ptr<TBitmap>& Keep);
+
+// What a two-entry palette of a 1-bit image makes of it on load: black and
+// white keep the 1-bit bitmap (bits inverted when entry 0 is the white one,
+// so that 1 stays white); any other pair loads as 24-bit through the palette.
+enum TTwoColorLoad { tclBlackWhite, tclWhiteBlack, tclColors };
+TTwoColorLoad TwoColorLoad(const TRGB& Entry0, const TRGB& Entry1);
+
+class TKVQuantizer;
+
+// Palette and color-to-index mapping for a palette writer. An image with no
+// more colors than the palette holds keeps each color as its own entry
+// (sorted by value, so gray levels come in order) and maps exactly; only
+// images with more colors go through TKVQuantizer.
+class TPaletteMap {
+ public:
+  // Src must be 24-bit; Size is the palette's room (2..256).
+  TPaletteMap(const TBitmap* Src, int Size);
+  ~TPaletteMap();
+  TPaletteMap(const TPaletteMap&) = delete;
+  TPaletteMap& operator=(const TPaletteMap&) = delete;
+
+  // Size entries; those no color uses are black.
+  const std::vector<TRGB>& Palette() const { return pal_; }
+  // Entries in use: the image's colors when they fit, else Size.
+  int Used() const { return used_; }
+  bool Exact() const { return !quant_; }
+  // Index of a color; a color the image does not hold (a background) gets
+  // the nearest entry.
+  int Index(const TRGB& c) const;
+
+ private:
+  static constexpr uint32_t kSlots = 4096;
+  std::vector<TRGB> pal_;
+  int used_ = 0;
+  std::unique_ptr<TKVQuantizer> quant_;
+  std::vector<uint32_t> keys_;  // color + 1, 0 for an empty slot
+  std::vector<uint8_t> vals_;
+};
 
 }  // namespace korvane

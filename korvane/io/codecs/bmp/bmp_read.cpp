@@ -7,8 +7,10 @@
 
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/foundations/kvutils.h"
+#include "korvane/io/codecs/bilevel.h"
 #include "korvane/io/codecs/bmp/bmp_codec.h"
 #include "korvane/io/codecs/checked_reader.h"
+#include "korvane/io/codecs/unsupported.h"
 #include "korvane/view/kvview.h"
 
 namespace korvane {
@@ -32,12 +34,6 @@ int SystemDpiY() { return gSystemDPIY > 0 ? gSystemDPIY : GetScreenDPIY(); }
 int DpiFromPPM(int32_t ppm, bool y) {
   if (ppm < 1) return y ? SystemDpiY() : SystemDpiX();
   return int(std::lround(double(ppm) / 100.0 * 2.54));
-}
-
-// True when a two-color table has the lighter color first: such 1-bit rows
-// are inverted on load so that bit 1 is always the lighter (white) one.
-bool LighterFirst(const std::vector<TRGB>& pal) {
-  return pal.size() >= 2 && _RGBToGray(pal[0]) > _RGBToGray(pal[1]);
 }
 
 void SetProgressUnits(TProgressRec& p, int units) {
@@ -123,16 +119,18 @@ void DecodeRLE(const uint8_t* d, size_t n, bool rle4, const std::vector<TRGB>& p
 }
 
 // Uncompressed rows: each stored row goes through the decoder (or is copied
-// for 1 and 24 bits) into its bitmap row. The data were checked to hold
-// every row but possibly the last row's padding.
+// for 24 bits, and for 1 bit into a 1-bit bitmap) into its bitmap row. The
+// data were checked to hold every row but possibly the last row's padding.
 void ReadRows(TCheckedReader& in, const TDIBInfo& info, TBitmap* bmp, bool invert, TProgressRec& progress) {
+  const bool packed = bmp->PixelFormat() == pf1bit;
   const int w = info.Width, h = info.Height;
   const RowTarget t = MakeTarget(bmp, info.TopDown);
   const size_t rowBytes = info.RowBytes;
   const size_t used = (size_t(w) * size_t(info.BitCount) + 7) / 8;
   TStream* s = in.Stream();
   std::vector<uint8_t> buf(rowBytes);
-  TDIBRowDecoder dec(info, dcsShift);
+  // Narrow bit-field channels scale to the full range (5-bit 31 is 255).
+  TDIBRowDecoder dec(info, dcsRound);
   const uint8_t flip = invert ? 0xFF : 0x00;
   for (int i = 0; i < h; ++i) {
     if (StepProgress(progress, i)) return;
@@ -145,7 +143,7 @@ void ReadRows(TCheckedReader& in, const TDIBInfo& info, TBitmap* bmp, bool inver
       continue;
     }
     if (s->Read(buf.data(), int64_t(want)) != int64_t(want)) in.Fail();
-    if (info.BitCount == 1) {
+    if (packed) {
       for (size_t k = 0; k < used; ++k) dst[k] = buf[k] ^ flip;
     } else {
       dec.Decode(buf.data(), 0, w, reinterpret_cast<TRGB*>(dst));
@@ -298,6 +296,19 @@ void BMPReadStream(TStream* Stream, TBitmap* Bitmap, int64_t DataSize, TIOParams
   const int w = info.Width, h = info.Height;
   const bool rle = (compression == 1 && info.BitCount == 8) || (compression == 2 && info.BitCount == 4);
   const bool plain = !rle && Decodable(info, compression);
+  // What has no decoder fails with the reason rather than loading as an
+  // empty picture.
+  if (!rle && !plain) {
+    const bool knownDepth = info.BitCount == 1 || info.BitCount == 4 || info.BitCount == 8 ||
+                            info.BitCount == 16 || info.BitCount == 24 || info.BitCount == 32;
+    if (!knownDepth)
+      throw EUnsupportedImage("BMP images of " + std::to_string(info.BitCount) +
+                              " bits per pixel are not supported");
+    if (compression == 3 && (info.BitCount == 16 || info.BitCount == 32))
+      throw EUnsupportedImage("BMP bit-field masks of this file are not supported");
+    throw EUnsupportedImage("BMP compression " + std::to_string(compression) + " is not supported at " +
+                            std::to_string(info.BitCount) + " bits per pixel");
+  }
   info.RowBytes = size_t(((uint64_t(info.BitCount) * uint64_t(w) + 31) / 32) * 4);
   if (plain) {
     const uint64_t lastRow = (uint64_t(w) * uint64_t(info.BitCount) + 7) / 8;
@@ -309,10 +320,12 @@ void BMPReadStream(TStream* Stream, TBitmap* Bitmap, int64_t DataSize, TIOParams
   const int bits = info.BitCount;
   if (bits >= 1 && bits <= 8) info.Palette = FullPalette(Params.ColorMap, Params.ColorMapCount, bits);
 
-  Bitmap->Allocate(w, h, bits == 1 ? pf1bit : pf24bit);
+  const TTwoColorLoad two = bits == 1 ? TwoColorLoad(info.Palette[0], info.Palette[1]) : tclColors;
+  const bool mono = bits == 1 && two != tclColors;
+  Bitmap->Allocate(w, h, mono ? pf1bit : pf24bit);
   SetProgressUnits(Progress, h);
   if (plain) {
-    ReadRows(in, info, Bitmap, bits == 1 && LighterFirst(info.Palette), Progress);
+    ReadRows(in, info, Bitmap, two == tclWhiteBlack, Progress);
   } else if (rle) {
     std::vector<uint8_t> data(static_cast<size_t>(dataLen));
     in.Read(data.data(), dataLen);
@@ -443,12 +456,14 @@ void ReadIconImage(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
   if (bits == 32) info.RedMask = 0xFF0000, info.GreenMask = 0x00FF00, info.BlueMask = 0x0000FF;
   if (indexed) info.Palette = FullPalette(Params.ColorMap, Params.ColorMapCount, bits);
   const bool known = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
-  if (known && uint64_t(info.RowBytes) * uint64_t(h) > uint64_t(in.Remaining())) in.Fail();
-  Bitmap->Allocate(w, h, bits == 1 ? pf1bit : pf24bit);
-  if (known) {
-    TProgressRec none;
-    ReadRows(in, info, Bitmap, bits == 1 && LighterFirst(info.Palette), none);
-  }
+  if (!known)
+    throw EUnsupportedImage(std::string(cursor ? "CUR" : "ICO") + " images of " + std::to_string(bits) +
+                            " bits per pixel are not supported");
+  if (uint64_t(info.RowBytes) * uint64_t(h) > uint64_t(in.Remaining())) in.Fail();
+  const TTwoColorLoad two = bits == 1 ? TwoColorLoad(info.Palette[0], info.Palette[1]) : tclColors;
+  Bitmap->Allocate(w, h, bits == 1 && two != tclColors ? pf1bit : pf24bit);
+  TProgressRec none;
+  ReadRows(in, info, Bitmap, two == tclWhiteBlack, none);
   Bitmap->Changed();
 }
 

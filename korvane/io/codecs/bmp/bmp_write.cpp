@@ -7,7 +7,6 @@
 #include "korvane/io/codecs/bilevel.h"
 #include "korvane/io/codecs/bmp/bmp_codec.h"
 #include "korvane/io/codecs/checked_reader.h"
-#include "korvane/pixels/quant/quantizer.h"
 
 namespace korvane {
 
@@ -96,10 +95,10 @@ void BMPWriteStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TPr
   } else {
     src = Prepare24(Bitmap, keep);
   }
-  std::unique_ptr<TKVQuantizer> quant;
+  std::unique_ptr<TPaletteMap> quant;
   if (bits == 4 || bits == 8) {
-    pal.assign(size_t(1) << bits, TRGB{0, 0, 0});
-    quant = std::make_unique<TKVQuantizer>(const_cast<TBitmap*>(src), pal.data(), 0, int(pal.size()), -1, 0);
+    quant = std::make_unique<TPaletteMap>(src, 1 << bits);
+    pal = quant->Palette();
   }
   if (bits <= 8) Params.SetColorMap(pal.data(), int32_t(pal.size()));
 
@@ -162,7 +161,7 @@ void BMPWriteStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TPr
       continue;
     }
     const TRGB* px = reinterpret_cast<const TRGB*>(line);
-    for (int x = 0; x < w; ++x) indices[size_t(x)] = uint8_t(quant->GetRGBIndex(px[x]));
+    for (int x = 0; x < w; ++x) indices[size_t(x)] = uint8_t(quant->Index(px[x]));
     if (rle) {
       packed.clear();
       EncodeRow(indices.data(), w, bits == 4, packed);

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "korvane/foundations/host/exceptions.h"
+#include "korvane/foundations/host/safe_save.h"
 #include "korvane/foundations/host/winsys.h"
+#include "korvane/io/codecs/bilevel.h"
 #include "korvane/pixels/bitmap_procs.h"
 #include "korvane/pixels/colordepth.h"
 #include "korvane/pixels/quant/quantizer.h"
@@ -90,14 +92,14 @@ struct GifTable {
   }
 };
 
-inline int Gray(const TRGB& c) { return (21 * c.r + 71 * c.g + 7 * c.b) / 100; }
-
-// Fills a 1-bit or 24-bit bitmap from the frame's indices.
+// Fills a 1-bit or 24-bit bitmap from the frame's indices. A two-entry table
+// of black and white gives a 1-bit bitmap (white is bit 1 whatever its
+// place in the table); other colors give 24 bits.
 void IndicesToBitmap(const uint8_t* idx, int32_t w, int32_t h, int bits, const TRGB* pal, TBitmap* Bitmap) {
-  if (bits == 1) {
+  const TTwoColorLoad two = bits == 1 ? TwoColorLoad(pal[0], pal[1]) : tclColors;
+  if (bits == 1 && two != tclColors) {
     Bitmap->Allocate(w, h, pf1bit);
-    // The darker color is bit 0 whatever its place in the table.
-    const uint8_t flip = Gray(pal[0]) > Gray(pal[1]) ? 0xFF : 0;
+    const uint8_t flip = two == tclWhiteBlack ? 0xFF : 0;
     const int32_t full = w / 8, rest = w % 8;
     for (int32_t y = 0; y < h; ++y) {
       uint8_t* row = Bitmap->Scanline(y);
@@ -155,6 +157,7 @@ void ReadGifStream(TStream* Stream, TBitmap* Bitmap, int32_t& ImageCount, TIOPar
     Params.GIF_Background = global.pal[hdr[11]];
   }
 
+  bool found = false, aborted = false;
   for (;;) {
     const int b = in.Byte();
     if (b < 0 || b == kTrailer) break;
@@ -192,8 +195,12 @@ void ReadGifStream(TStream* Stream, TBitmap* Bitmap, int32_t& ImageCount, TIOPar
       ++ImageCount;
       continue;
     }
+    found = true;
     ReportProgress(Progress, 30);
-    if (AbortRequested(Progress)) break;
+    if (AbortRequested(Progress)) {
+      aborted = true;
+      break;
+    }
     const GifTable& table = local.count ? local : global;
     const int32_t w = U16(d + 4), h = U16(d + 6);
     Params.GIF_TranspColor = table.pal[gceTransp];
@@ -222,7 +229,10 @@ void ReadGifStream(TStream* Stream, TBitmap* Bitmap, int32_t& ImageCount, TIOPar
       decode(Stream, h, w, Params.GIF_Interlaced, buf.data());
       in.Resync();
       ReportProgress(Progress, 70);
-      if (AbortRequested(Progress)) break;
+      if (AbortRequested(Progress)) {
+        aborted = true;
+        break;
+      }
     }
 
     // The table that applies becomes the record's palette. A frame without
@@ -241,6 +251,12 @@ void ReadGifStream(TStream* Stream, TBitmap* Bitmap, int32_t& ImageCount, TIOPar
     if (!ParamsOnly) IndicesToBitmap(buf.data(), w, h, bits, t->pal, Bitmap);
     ++ImageCount;
   }
+  // A frame index past the end (often one left from an earlier file) is a
+  // failure, not an empty success.
+  if (!found && !aborted)
+    throw EInvalidGraphic("GIF frame " + std::to_string(Params.GIF_ImageIndex) +
+                          " does not exist (the file has " + std::to_string(ImageCount) +
+                          (ImageCount == 1 ? " frame)" : " frames)"));
   if (!AbortRequested(Progress)) ReportProgress(Progress, 100);
 }
 
@@ -348,6 +364,7 @@ GifFrame PrepareFrame(TBitmap* Bitmap, int bits, bool dither, std::unique_ptr<TK
     TRGB c0, c1;
     if (std::unique_ptr<TBitmap> two = _ConvertTo1bit(src, c0, c1)) {
       OneBitIndices(two.get(), f);
+      f.pal = {c0, c1};  // the image's own two colors
       return f;
     }
     if (dither) {
@@ -423,9 +440,10 @@ std::vector<uint8_t> ReadFile(const std::string& name) {
   TFileStream f(name, fmOpenRead);
   return ReadAll(&f);
 }
+// Replaces a file with the bytes d through the safe path (side file, flush,
+// rename), so a failure never leaves the file half-written.
 void SaveFile(const std::string& name, const std::vector<uint8_t>& d) {
-  TFileStream f(name, fmCreate);
-  f.WriteBuffer(d.data(), int64_t(d.size()));
+  KVSafeSave(name, [&](TStream* s) { s->WriteBuffer(d.data(), int64_t(d.size())); });
 }
 
 // End of the header and global table of a GIF held in memory.
@@ -527,8 +545,8 @@ void WriteGifStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TPr
 }
 
 void WriteGif(const std::string& FileName, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress) {
-  TFileStream f(FileName, fmCreate);
-  WriteGifStream(&f, Bitmap, Params, Progress);
+  KVSafeSave(
+      FileName, [&](TStream* s) { WriteGifStream(s, Bitmap, Params, Progress); }, Progress.Aborting);
 }
 
 int32_t _InsertGifImStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress) {
@@ -590,8 +608,13 @@ int32_t _InsertGifImStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Para
 
 int32_t _InsertGifIm(const std::string& FileName, TBitmap* Bitmap, TIOParamsVals& Params,
                      TProgressRec& Progress) {
-  TFileStream f(FileName, fmOpenReadWrite);
-  return _InsertGifImStream(&f, Bitmap, Params, Progress);
+  // The frame is inserted into a copy in memory; the file is replaced only
+  // when that worked and was not aborted.
+  TMemoryStream m;
+  m.LoadFromFile(FileName);
+  const int32_t n = _InsertGifImStream(&m, Bitmap, Params, Progress);
+  if (n > 0 && !AbortRequested(Progress)) KVSafeSave(FileName, [&](TStream* s) { m.SaveToStream(s); });
+  return n;
 }
 
 int32_t _DeleteGifIm(const std::string& FileName, int32_t Index, bool Save) {
@@ -629,8 +652,12 @@ bool _CheckGifAnimate(const std::string& FileName) {
          std::memcmp(ext + 3, kLoopId, 11) == 0;
 }
 
-void _GifMakeAnimate(const std::string& FileName, uint16_t LoopCount, int32_t Width, int32_t Height) {
-  const std::vector<uint8_t> d = ReadFile(FileName);
+namespace {
+
+// The GIF d as version 89a with the given logical screen size and one
+// loop-count extension right after the global color table.
+std::vector<uint8_t> AnimatedCopy(const std::vector<uint8_t>& d, uint16_t LoopCount, int32_t Width,
+                                  int32_t Height) {
   const size_t hdrEnd = HeaderEnd(d);
   std::vector<uint8_t> out = Header89a(d, hdrEnd);
   out[6] = uint8_t(Width & 0xFF);
@@ -652,7 +679,21 @@ void _GifMakeAnimate(const std::string& FileName, uint16_t LoopCount, int32_t Wi
     pos = end;
   }
   out.insert(out.end(), d.begin() + int64_t(std::min(pos, d.size())), d.end());
-  SaveFile(FileName, out);
+  return out;
+}
+
+}  // namespace
+
+void _GifMakeAnimateStream(TStream* Stream, uint16_t LoopCount, int32_t Width, int32_t Height) {
+  const int64_t start = Stream->Position();
+  const std::vector<uint8_t> out = AnimatedCopy(ReadAll(Stream), LoopCount, Width, Height);
+  Stream->SetPosition(start);
+  Stream->WriteBuffer(out.data(), int64_t(out.size()));
+  Stream->SetSize(start + int64_t(out.size()));
+}
+
+void _GifMakeAnimate(const std::string& FileName, uint16_t LoopCount, int32_t Width, int32_t Height) {
+  SaveFile(FileName, AnimatedCopy(ReadFile(FileName), LoopCount, Width, Height));
 }
 
 }  // namespace korvane

@@ -34,7 +34,8 @@ void ReadGif(const std::string& FileName, TBitmap* Bitmap, int32_t& ImageCount, 
              TProgressRec& Progress);
 
 // Writes Bitmap as a one-frame GIF of BitsPerSample bits (1..8; other values
-// write 8) and stores the palette it made in Params.ColorMap.
+// write 8) and stores the palette it made in Params.ColorMap. The file
+// variant writes nothing when aborted.
 void WriteGifStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress);
 void WriteGif(const std::string& FileName, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress);
 
@@ -59,5 +60,11 @@ bool _CheckGifAnimate(const std::string& FileName);
 // loop-count extension right after the global color table (any loop-count
 // extension already in the file is dropped).
 void _GifMakeAnimate(const std::string& FileName, uint16_t LoopCount, int32_t Width, int32_t Height);
+// The same on the GIF that starts at the stream's position (read-write).
+void _GifMakeAnimateStream(TStream* Stream, uint16_t LoopCount, int32_t Width, int32_t Height);
+
+// The file functions (WriteGif, _InsertGifIm, _DeleteGifIm with Save,
+// _GifMakeAnimate) replace the file through the safe-save path: a failure or
+// an abort leaves the old file as it was.
 
 }  // namespace korvane

@@ -12,9 +12,10 @@ namespace korvane {
 // Decodes one image's data: the minimum-code-size byte and every sub-block up
 // to the zero-length terminator (or the end of the stream; nothing past the
 // sub-blocks is read). Buffer receives Width x Height indices in display
-// order; pixels the data do not reach are set to 0. Raises EInvalidGraphic
-// "Corrupted GIF" for a code size outside 2..9, a code above the next free
-// code, or a code other than clear after the 4096-entry table is full.
+// order; pixels the data do not reach are set to 0. Once the 4096-entry
+// table is full, 12-bit codes go on without adding entries until a clear
+// comes (a deferred clear). Raises EInvalidGraphic "Corrupted GIF" for a code
+// size outside 2..9 or a code above the next free code.
 void GIFLZWDecompress(TStream* Stream, int32_t Height, int32_t Width, bool Interlaced, uint8_t* Buffer);
 
 // Hashing LZW encoder: code size max(BitsPerPixel, 2), a clear code whenever

@@ -387,7 +387,9 @@ void ReadJPegStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, boo
   Params.BitsPerSample = 8;
   Params.SamplesPerPixel = 3;
   Params.FreeColorMap();
-  Params.JPEG_Progressive = jpeg_has_multiple_scans(&c) != 0;
+  // Progressive means the frame is coded progressively (SOF2): a sequential
+  // file may also be split into several scans.
+  Params.JPEG_Progressive = c.progressive_mode != 0;
   c.scale_num = 1;
   c.scale_denom = unsigned(ScaleDenom(Params, c.image_width, c.image_height));
 
@@ -406,9 +408,22 @@ void ReadJPegStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, boo
 
   // Every row is written, so a bitmap of the right size and format is reused
   // as it is: a fresh 36 MB block costs as much in page faults as decoding a
-  // 12-megapixel photo. (An abort leaves the rows below as they were.)
-  if (Bitmap->PixelFormat() != pf24bit || Bitmap->Width() != w || Bitmap->Height() != h)
-    Bitmap->Allocate(w, h, pf24bit);
+  // 12-megapixel photo. When the decoding stops early (an abort, an error)
+  // the rows it did not reach are cleared, as a fresh block would be, so
+  // nothing of the previous picture shows.
+  const bool reused = Bitmap->PixelFormat() == pf24bit && Bitmap->Width() == w && Bitmap->Height() == h;
+  if (!reused) Bitmap->Allocate(w, h, pf24bit);
+  int y = 0;
+  struct ClearRest {
+    TBitmap* b;
+    const int* y;
+    int h;
+    bool active;
+    ~ClearRest() {
+      if (!active) return;
+      for (int r = *y; r < h; ++r) std::memset(b->Scanline(r), 0, size_t(b->Width()) * 3);
+    }
+  } clearRest{Bitmap, &y, h, reused};
   const ptrdiff_t stride = h > 1 ? Bitmap->Scanline(1) - Bitmap->Scanline(0) : 0;
   const int batch = (stride > 0 && stride % 4 == 0) ? imax(1, c.rec_outbuf_height) : 1;
   std::vector<JSAMPROW> rows(size_t(batch), nullptr);
@@ -421,7 +436,6 @@ void ReadJPegStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, boo
   Progress.Scale = h > 0 ? 100.0 / h : 0;
   Progress.Done = 0;
   bool aborted = false;
-  int y = 0;
   while (y < h) {
     const int n = imin(batch, h - y);
     if (!cmyk)
@@ -558,6 +572,102 @@ void WriteJPegStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TP
     if (AbortRequested(Progress)) return;  // a truncated file, by request
   }
   if (!GuardedFinishCompress(s.get())) fail(s->err.code);
+}
+
+// ---------------------------------------------------------------------------
+// Quality estimate
+
+namespace {
+
+// The example tables of the JPEG standard (Annex K), natural order: libjpeg
+// scales them by the quality setting.
+constexpr int kStdLuminance[64] = {16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+                                   14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+                                   18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+                                   49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+constexpr int kStdChrominance[64] = {17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99,
+                                     24, 26, 56, 99, 99, 99, 99, 99, 47, 66, 99, 99, 99, 99, 99, 99,
+                                     99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+                                     99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
+
+// An entry of a standard table as libjpeg writes it at a quality, with
+// baseline (8-bit) values.
+int ScaledEntry(int basic, int quality) {
+  const int scale = quality < 50 ? 5000 / quality : 200 - quality * 2;
+  return std::clamp((basic * scale + 50) / 100, 1, 255);
+}
+
+bool GuardedHeaderOnly(ReadState* s) {
+  if (setjmp(s->err.jump)) return false;
+  jpeg_create_decompress(&s->cinfo);
+  s->cinfo.mem->max_memory_to_use = kMaxLibraryMemory;
+  s->cinfo.src = &s->src.pub;
+  jpeg_read_header(&s->cinfo, TRUE);
+  return true;
+}
+
+}  // namespace
+
+int JPegEstimateQuality(TStream* Stream) {
+  std::exception_ptr failure;
+  auto s = std::make_unique<ReadState>();
+  InitErrorMgr(s->err);
+  s->cinfo.err = &s->err.pub;
+  s->src.pub.init_source = InitSource;
+  s->src.pub.fill_input_buffer = FillInput;
+  s->src.pub.skip_input_data = SkipInput;
+  s->src.pub.resync_to_restart = jpeg_resync_to_restart;
+  s->src.pub.term_source = TermSource;
+  s->src.stream = Stream;
+  s->src.failure = &failure;
+  struct Destroy {
+    ReadState* s;
+    ~Destroy() { jpeg_destroy_decompress(&s->cinfo); }
+  } destroy{s.get()};
+  int64_t start = 0;
+  try {
+    start = Stream->Position();
+  } catch (const EStreamError&) {
+    return 0;
+  }
+  const bool read = GuardedHeaderOnly(s.get());
+  try {
+    Stream->SetPosition(start);
+  } catch (const EStreamError&) {
+  }
+  if (!read) return 0;
+
+  // The file's measure: the sum of every table, and a few entries that the
+  // quality moves most (two of the luminance table, the first and last of
+  // the chrominance table).
+  const JQUANT_TBL* const* q = s->cinfo.quant_tbl_ptrs;
+  if (!q[0]) return 0;
+  const bool two = q[1] != nullptr;
+  long sum = 0;
+  for (int t = 0; t < NUM_QUANT_TBLS; ++t)
+    if (q[t])
+      for (int i = 0; i < DCTSIZE2; ++i) sum += q[t]->quantval[i];
+  const long key =
+      q[0]->quantval[2] + q[0]->quantval[53] + (two ? q[1]->quantval[0] + q[1]->quantval[63] : 0);
+
+  // The same measures of the standard tables at each quality, from the
+  // coarsest (1) up: the first quality the file's tables are not both
+  // coarser than is the estimate, when the file's are no finer there (or
+  // the quality is above 50, where the tables differ less).
+  for (int quality = 1; quality <= 100; ++quality) {
+    long stdSum = 0;
+    for (int i = 0; i < 64; ++i) {
+      stdSum += ScaledEntry(kStdLuminance[i], quality);
+      if (two) stdSum += ScaledEntry(kStdChrominance[i], quality);
+    }
+    const long stdKey =
+        ScaledEntry(kStdLuminance[2], quality) + ScaledEntry(kStdLuminance[53], quality) +
+        (two ? ScaledEntry(kStdChrominance[0], quality) + ScaledEntry(kStdChrominance[63], quality) : 0);
+    if (key < stdKey && sum < stdSum) continue;
+    if ((key <= stdKey && sum <= stdSum) || quality > 50) return quality;
+    return 0;
+  }
+  return 0;
 }
 
 }  // namespace korvane

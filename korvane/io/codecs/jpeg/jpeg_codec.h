@@ -35,6 +35,12 @@ void ReadJPegStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, boo
 // DpiY of Params. 1-bit (and other non-24-bit) bitmaps are widened first.
 void WriteJPegStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress);
 
+// An estimate of the quality setting (1..100) a JPEG was saved with, from its
+// quantization tables compared with the standard tables libjpeg scales by
+// quality (ImageMagick's method); 0 when the tables tell nothing. Reads only
+// the header; the stream position is kept.
+int JPegEstimateQuality(TStream* Stream);
+
 // The denominator ioJPEG_AUTOCALC picks for an image of ImageW x ImageH when
 // the caller asks for about WantW x WantH: 2^i (i in 0..3) with the area
 // A div 4^i closest to the asked area, the smaller i winning ties; 1 when the

@@ -11,10 +11,11 @@
 #endif
 
 #include "korvane/foundations/host/exceptions.h"
+#include "korvane/foundations/host/safe_save.h"
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/io/codecs/bilevel.h"
 #include "korvane/io/codecs/checked_reader.h"
-#include "korvane/pixels/quant/quantizer.h"
+#include "korvane/io/codecs/unsupported.h"
 #include "korvane/view/kvview.h"
 
 namespace korvane {
@@ -130,20 +131,27 @@ void ReadPcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
   if (ParamsOnly) return;
 
   const bool decodable = (planes == 1 && (bpp == 1 || bpp == 4 || bpp == 8)) || (planes == 3 && bpp == 8);
+  if (!decodable)
+    throw EUnsupportedImage("PCX images of " + std::to_string(planes) + " plane(s) of " +
+                            std::to_string(bpp) + " bits are not supported");
   const int64_t total = int64_t(bpl) * planes * ht;
-  if (decodable) {
-    if (bpl < (int64_t(w) * bpp + 7) / 8) in.Fail();
-    if (total > (enc ? dataLen * kMaxRLEExpansion : dataLen)) in.Fail();
-  } else if (int64_t(w) * ht > std::max<int64_t>(dataLen, 1) * 1024) {
-    in.Fail();
-  }
+  if (bpl < (int64_t(w) * bpp + 7) / 8) in.Fail();
+  if (total > (enc ? dataLen * kMaxRLEExpansion : dataLen)) in.Fail();
 
   std::vector<uint8_t> data(static_cast<size_t>(dataLen));
   in.Read(data.data(), dataLen);
-  const bool mono = bpp == 1 && planes == 1;
+  // A 1-bit image stays 1-bit when its header palette is black and white (or
+  // gives no palette: version 3, or two equal entries, as writers that leave
+  // it zeroed do); other colors load as 24-bit through the palette.
+  TTwoColorLoad two = tclBlackWhite;
+  if (bpp == 1 && planes == 1 && h[1] != 3 &&
+      (pal[0].r != pal[1].r || pal[0].g != pal[1].g || pal[0].b != pal[1].b))
+    two = TwoColorLoad(pal[0], pal[1]);
+  const bool mono = bpp == 1 && planes == 1 && two != tclColors;
+  const bool invert = two == tclWhiteBlack;
   Bitmap->Allocate(w, ht, mono ? pf1bit : pf24bit);
   Progress.Scale = 100.0 / ht;
-  if (decodable) {
+  {
     RunDecoder dec(data.data(), data.size(), enc == 1);
     std::vector<uint8_t> line(size_t(bpl) * planes);
     for (int y = 0; y < ht; ++y) {
@@ -154,12 +162,15 @@ void ReadPcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
       uint8_t* dst = Bitmap->Scanline(y);
       TRGB* px = reinterpret_cast<TRGB*>(dst);
       if (mono) {
-        std::memcpy(dst, line.data(), (size_t(w) + 7) / 8);
+        const uint8_t flip = invert ? 0xFF : 0;
+        for (size_t k = 0; k < (size_t(w) + 7) / 8; ++k) dst[k] = line[k] ^ flip;
       } else if (planes == 3) {
         const uint8_t *r = line.data(), *g = r + bpl, *b = g + bpl;
         for (int x = 0; x < w; ++x) px[x] = TRGB{b[x], g[x], r[x]};
       } else if (bpp == 8) {
         for (int x = 0; x < w; ++x) px[x] = pal[line[size_t(x)]];
+      } else if (bpp == 1) {
+        for (int x = 0; x < w; ++x) px[x] = pal[(line[size_t(x) >> 3] >> (7 - (x & 7))) & 1];
       } else {
         for (int x = 0; x < w; ++x) {
           const uint8_t b = line[size_t(x) / 2];
@@ -237,7 +248,7 @@ void WritePcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TPr
   std::unique_ptr<TBitmap> keep;
   const TBitmap* src = nullptr;
   std::vector<TRGB> pal;
-  std::unique_ptr<TKVQuantizer> quant;
+  std::unique_ptr<TPaletteMap> quant;
   if (depth == 1) {
     TRGB c0{0, 0, 0}, c1{255, 255, 255};
     src = PrepareBilevel(Bitmap, keep, c0, c1);
@@ -245,9 +256,8 @@ void WritePcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TPr
   } else {
     src = Prepare24(Bitmap, keep);
     if (depth != 24) {
-      pal.assign(depth == 4 ? 16 : 256, TRGB{0, 0, 0});
-      quant =
-          std::make_unique<TKVQuantizer>(const_cast<TBitmap*>(src), pal.data(), 0, int(pal.size()), -1, 0);
+      quant = std::make_unique<TPaletteMap>(src, depth == 4 ? 16 : 256);
+      pal = quant->Palette();
     }
   }
   const int bpp = depth == 24 ? 8 : depth, planes = depth == 24 ? 3 : 1;
@@ -289,11 +299,10 @@ void WritePcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TPr
       uint8_t *r = line.data(), *g = r + bpl, *b = g + bpl;
       for (int x = 0; x < w; ++x) r[x] = px[x].r, g[x] = px[x].g, b[x] = px[x].b;
     } else if (depth == 8) {
-      for (int x = 0; x < w; ++x) line[size_t(x)] = uint8_t(quant->GetRGBIndex(px[x]));
+      for (int x = 0; x < w; ++x) line[size_t(x)] = uint8_t(quant->Index(px[x]));
     } else {
       std::fill(line.begin(), line.end(), 0);
-      for (int x = 0; x < w; ++x)
-        line[size_t(x) / 2] |= uint8_t(quant->GetRGBIndex(px[x]) << ((x & 1) ? 0 : 4));
+      for (int x = 0; x < w; ++x) line[size_t(x) / 2] |= uint8_t(quant->Index(px[x]) << ((x & 1) ? 0 : 4));
     }
     if (rle) {
       uint8_t* o = out.data();
@@ -322,8 +331,8 @@ void ReadPcx(const std::string& FileName, TBitmap* Bitmap, TIOParamsVals& Params
 }
 
 void WritePcx(const std::string& FileName, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress) {
-  TFileStream fs(FileName, fmCreate);
-  WritePcxStream(&fs, Bitmap, Params, Progress);
+  KVSafeSave(
+      FileName, [&](TStream* s) { WritePcxStream(s, Bitmap, Params, Progress); }, Progress.Aborting);
 }
 
 }  // namespace korvane

@@ -3,6 +3,7 @@
 #include <png.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -11,10 +12,10 @@
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/foundations/kvutils.h"
+#include "korvane/io/codecs/bilevel.h"
 #include "korvane/io/codecs/guarded_stream.h"
 #include "korvane/pixels/bitmap_procs.h"
 #include "korvane/pixels/colordepth.h"
-#include "korvane/pixels/quant/quantizer.h"
 
 namespace korvane {
 namespace {
@@ -108,7 +109,8 @@ struct WritePlan {
   png_uint_32 width, height;
   int depth, color_type, interlace, filter, level;
   bool bgr;
-  png_color* palette;  // 256 entries for palette images
+  png_color* palette;  // palette images: palette_count entries
+  int palette_count;
   png_color_16 background;
   png_uint_32 ppm_x, ppm_y;  // 0: no pHYs
   int passes;
@@ -119,7 +121,7 @@ bool GuardedStartWrite(PngHandles* h, WritePlan* p) {
   png_structp png = h->png;
   png_set_IHDR(png, h->info, p->width, p->height, p->depth, p->color_type, p->interlace,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (p->palette) png_set_PLTE(png, h->info, p->palette, 256);
+  if (p->palette) png_set_PLTE(png, h->info, p->palette, p->palette_count);
   if (p->ppm_x > 0 && p->ppm_y > 0) png_set_pHYs(png, h->info, p->ppm_x, p->ppm_y, PNG_RESOLUTION_METER);
   png_set_bKGD(png, h->info, &p->background);
   png_set_filter(png, PNG_FILTER_TYPE_BASE, p->filter);
@@ -280,9 +282,18 @@ void ReadPNGStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
   }
   if (ParamsOnly) return;
 
-  // 1-bit files without transparency keep their packed rows; everything else
-  // becomes 8-bit blue, green, red.
-  const bool one_bit = depth == 1 && !has_trns && (color == PNG_COLOR_TYPE_GRAY || palette);
+  // 1-bit files without transparency keep their packed rows when they are
+  // black and white (gray, or a palette of black and white in either order);
+  // everything else becomes 8-bit blue, green, red.
+  TTwoColorLoad two = tclBlackWhite;
+  if (palette) {
+    auto entry = [&](int i) {
+      return i < plte_count ? CreateRGB(plte[i].red, plte[i].green, plte[i].blue) : TRGB{0, 0, 0};
+    };
+    two = TwoColorLoad(entry(0), entry(1));
+  }
+  const bool one_bit =
+      depth == 1 && !has_trns && (color == PNG_COLOR_TYPE_GRAY || palette) && two != tclColors;
   plan.expand = !one_bit && (palette || (gray && depth < 8) || has_trns);
   plan.strip16 = depth == 16;
   plan.packing = !one_bit && depth < 8;
@@ -329,10 +340,8 @@ void ReadPNGStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
   }
   if (!aborted && !GuardedReadEnd(&h)) fail();
 
-  // A two-color palette whose first entry is the lighter one is flipped, so
-  // that bit 0 is always the darker color (bit 1 shows white).
-  if (one_bit && palette && plte_count >= 2 &&
-      _RGBToGray(Params.ColorMap[0]) > _RGBToGray(Params.ColorMap[1])) {
+  // A palette of white then black is flipped, so that bit 1 shows white.
+  if (one_bit && palette && two == tclWhiteBlack) {
     const int bytes = (w + 7) / 8;
     for (int y = 0; y < ht; ++y) {
       uint8_t* row = Bitmap->Scanline(y);
@@ -366,13 +375,18 @@ void WritePNGStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TPr
     temp = std::move(t);
     src = temp.get();
   };
+  // The two colors of a 1-bit image other than black and white go into a
+  // two-entry palette.
+  std::vector<png_color> plte;
   if (mode == kGray1 && src->PixelFormat() != pf1bit) {
     widen();
-    // Two colors map straight to two levels, the darker to 0; anything else
-    // is dithered to black and white.
+    // Two colors map straight to bits 0 and 1, the darker to 0; anything
+    // else is dithered to black and white.
     TRGB c0, c1;
     if (std::unique_ptr<TBitmap> two = _ConvertTo1bit(src, c0, c1)) {
       temp = std::move(two);
+      const bool blackWhite = (c0.r | c0.g | c0.b) == 0 && (c1.r & c1.g & c1.b) == 255;
+      if (!blackWhite) plte = {png_color{c0.r, c0.g, c0.b}, png_color{c1.r, c1.g, c1.b}};
     } else {
       if (!temp) {
         temp = std::make_unique<TBitmap>();
@@ -406,9 +420,7 @@ void WritePNGStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TPr
   plan.ppm_y = ppm(Params.DpiY);
   const TRGB bg = Params.PNG_Background;
 
-  std::vector<TRGB> pal;
-  std::unique_ptr<TKVQuantizer> quant;
-  std::vector<png_color> plte;
+  std::unique_ptr<TPaletteMap> quant;
   std::vector<uint8_t> indices;
   switch (mode) {
     case kRGB:
@@ -421,21 +433,38 @@ void WritePNGStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TPr
       break;
     case kGray1:
       plan.depth = 1;
-      plan.color_type = PNG_COLOR_TYPE_GRAY;
-      plan.background.gray = Luma(bg) >= 128 ? 1 : 0;
+      if (plte.empty()) {
+        plan.color_type = PNG_COLOR_TYPE_GRAY;
+        plan.background.gray = Luma(bg) >= 128 ? 1 : 0;
+      } else {
+        plan.color_type = PNG_COLOR_TYPE_PALETTE;
+        plan.palette = plte.data();
+        plan.palette_count = 2;
+        const int d0 =
+            std::abs(plte[0].red - bg.r) + std::abs(plte[0].green - bg.g) + std::abs(plte[0].blue - bg.b);
+        const int d1 =
+            std::abs(plte[1].red - bg.r) + std::abs(plte[1].green - bg.g) + std::abs(plte[1].blue - bg.b);
+        plan.background.index = d1 < d0 ? 1 : 0;
+      }
       break;
     case kPalette: {
       plan.depth = 8;
       plan.color_type = PNG_COLOR_TYPE_PALETTE;
-      pal.assign(256, TRGB{0, 0, 0});
-      if (!src->Empty()) quant = std::make_unique<TKVQuantizer>(src, pal.data(), 0, 256, -1, 0);
-      plte.resize(256);
-      for (int i = 0; i < 256; ++i)
+      std::vector<TRGB> pal(256, TRGB{0, 0, 0});
+      int count = 1;
+      if (!src->Empty()) {
+        quant = std::make_unique<TPaletteMap>(src, 256);
+        pal = quant->Palette();
+        count = std::max(quant->Used(), 1);
+      }
+      plte.resize(size_t(count));
+      for (int i = 0; i < count; ++i)
         plte[size_t(i)] = png_color{pal[size_t(i)].r, pal[size_t(i)].g, pal[size_t(i)].b};
       plan.palette = plte.data();
-      plan.background.index = png_byte(quant ? quant->GetRGBIndex(bg) : 0);
+      plan.palette_count = count;
+      plan.background.index = png_byte(quant ? quant->Index(bg) : 0);
       indices.resize(size_t(plan.width));
-      Params.SetColorMap(pal.data(), 256);
+      Params.SetColorMap(pal.data(), count);
       break;
     }
   }
@@ -469,7 +498,7 @@ void WritePNGStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TPr
       png_bytep row = src->Scanline(y);
       if (mode == kPalette) {
         const TRGB* p = reinterpret_cast<const TRGB*>(row);
-        for (int x = 0; x < w; ++x) indices[size_t(x)] = uint8_t(quant->GetRGBIndex(p[x]));
+        for (int x = 0; x < w; ++x) indices[size_t(x)] = uint8_t(quant->Index(p[x]));
         row = indices.data();
       }
       if (!GuardedWriteRow(&h, row)) fail();

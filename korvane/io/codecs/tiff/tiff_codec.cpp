@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <set>
 #include <vector>
 
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/host/winsys.h"
+#include "korvane/io/codecs/bilevel.h"
 #include "korvane/io/codecs/tiff/tiff_ccitt.h"
+#include "korvane/io/codecs/unsupported.h"
 #include "korvane/pixels/bitmap_procs.h"
 #include "korvane/pixels/colordepth.h"
 
@@ -349,13 +352,22 @@ TIOTIFFCompression CompressionOf(const TTIFFVars& v) {
 // How a decoded row becomes a bitmap row.
 enum class RowKind { None, Bilevel, Gray8, Palette8, Rgb8, Cmyk8, Gray16 };
 
+// The two palette entries of a 1-bit palette page (16-bit values, high byte).
+TTwoColorLoad PaletteTwoColors(const TTIFFVars& v) {
+  auto at = [&](size_t k) { return k < v.ColorMap.size() ? uint8_t(v.ColorMap[k] >> 8) : uint8_t(0); };
+  return TwoColorLoad(TRGB{at(4), at(2), at(0)}, TRGB{at(5), at(3), at(1)});
+}
+
 RowKind KindOf(const TTIFFVars& v) {
   const int ph = v.Photometric, spp = v.SamplesPerPixel, bps = v.BitsPerSample;
   const bool gray = ph == 0 || ph == 1;
   if (v.PlanarConf == 2) return (ph == 2 && spp == 3 && bps == 8) ? RowKind::Rgb8 : RowKind::None;
   if (gray && spp == 1 && bps == 1) return RowKind::Bilevel;
-  if (gray && spp == 1 && (bps == 4 || bps == 8)) return RowKind::Gray8;
-  if (ph == 3 && spp == 1 && (bps == 4 || bps == 8)) return RowKind::Palette8;
+  // A 1-bit palette of black and white stays bilevel; other colors go
+  // through the palette.
+  if (ph == 3 && spp == 1 && bps == 1 && PaletteTwoColors(v) != tclColors) return RowKind::Bilevel;
+  if (gray && spp == 1 && (bps == 2 || bps == 4 || bps == 8)) return RowKind::Gray8;
+  if (ph == 3 && spp == 1 && (bps == 1 || bps == 2 || bps == 4 || bps == 8)) return RowKind::Palette8;
   if (ph == 2 && spp == 3 && bps == 8) return RowKind::Rgb8;
   if (ph == 5 && spp == 4 && bps == 8) return RowKind::Cmyk8;
   if (gray && spp == 1 && bps == 16 && v.Compression == 1) return RowKind::Gray16;
@@ -502,8 +514,34 @@ struct RowConverter {
   }
 };
 
-void SplitNibbles(const uint8_t* s, uint8_t* d, int64_t count) {
-  for (int64_t i = 0; i < count; ++i) d[i] = (i & 1) ? (s[i >> 1] & 0x0F) : (s[i >> 1] >> 4);
+// Spreads packed samples of 1, 2 or 4 bits (first sample in the high bits)
+// to one byte each.
+void SplitSamples(const uint8_t* s, uint8_t* d, int64_t count, int bits) {
+  if (bits == 4) {
+    for (int64_t i = 0; i < count; ++i) d[i] = (i & 1) ? (s[i >> 1] & 0x0F) : (s[i >> 1] >> 4);
+    return;
+  }
+  const int per = 8 / bits, mask = (1 << bits) - 1;
+  for (int64_t i = 0; i < count; ++i) d[i] = uint8_t((s[i / per] >> (8 - bits * (1 + int(i % per)))) & mask);
+}
+
+// Why a page cannot be decoded, or empty when it can.
+std::string Undecodable(const TTIFFVars& v) {
+  if (!Supported(v.Compression))
+    return "TIFF compression " + std::to_string(v.Compression) + " is not supported";
+  if (v.StripOffsets.empty())
+    return v.TileOffsets.empty() ? "TIFF page without image data" : "tiled TIFF pages are not supported";
+  const RowKind kind = KindOf(v);
+  if (kind == RowKind::None || (v.Compression >= 2 && v.Compression <= 4 && kind != RowKind::Bilevel))
+    return "TIFF pages of photometric interpretation " + std::to_string(v.Photometric) + " with " +
+           std::to_string(v.SamplesPerPixel) + " sample(s) of " + std::to_string(v.BitsPerSample) + " bits" +
+           (v.PlanarConf == 2 ? " in planes" : "") +
+           (v.Compression != 1 ? " and compression " + std::to_string(v.Compression) : "") +
+           " are not supported";
+  if (v.Predictor != 1 && !(v.Predictor == 2 && v.BitsPerSample == 8))
+    return "TIFF predictor " + std::to_string(v.Predictor) + " is not supported at " +
+           std::to_string(v.BitsPerSample) + " bits";
+  return {};
 }
 
 void Undifference(uint8_t* s, int64_t count, int spp) {
@@ -529,16 +567,18 @@ void Undifference(uint8_t* s, int64_t count, int spp) {
 void DecodePixels(TiffIn& in, const TTIFFVars& v, TBitmap* Bitmap, TProgressRec& Progress) {
   const RowKind kind = KindOf(v);
   const int64_t W = v.Width, H = v.Height, rps = v.RowsPerStrip;
-  if (kind == RowKind::None || !Supported(v.Compression) || v.StripOffsets.empty() || rps <= 0) return;
+  // The caller checked the page with Undecodable.
+  if (kind == RowKind::None || rps <= 0) return;
   const bool ccitt = v.Compression >= 2 && v.Compression <= 4;
-  if (ccitt && kind != RowKind::Bilevel) return;
 
   RowConverter conv;
   conv.kind = kind;
   conv.width = W;
   conv.big = in.big;
+  // Samples of n bits scale to the full range: v x 255 / (2^n - 1), rounded.
+  const int maxSample = v.BitsPerSample < 8 ? (1 << v.BitsPerSample) - 1 : 255;
   for (int i = 0; i < 256; ++i) {
-    int g = v.BitsPerSample == 4 ? (i << 4) & 0xFF : i;
+    const int g = (std::min(i, maxSample) * 255 + maxSample / 2) / maxSample;
     conv.grayMap[i] = uint8_t(v.Photometric == 0 ? 255 - g : g);
   }
   if (kind == RowKind::Palette8) {
@@ -550,6 +590,8 @@ void DecodePixels(TiffIn& in, const TTIFFVars& v, TBitmap* Bitmap, TProgressRec&
   }
   const bool whiteIsZero = v.Photometric == 0;
   conv.invertBits = (whiteIsZero && (v.Compression == 1 || v.Compression > 4)) || (!whiteIsZero && ccitt);
+  if (v.Photometric == 3 && kind == RowKind::Bilevel)
+    conv.invertBits = (PaletteTwoColors(v) == tclWhiteBlack) != ccitt;
   conv.white16 = whiteIsZero;
   conv.shift16 = v.Software.rfind("Look@Molli v1.1", 0) == 0 ? 4 : 8;
 
@@ -622,8 +664,8 @@ void DecodePixels(TiffIn& in, const TTIFFVars& v, TBitmap* Bitmap, TProgressRec&
     for (int64_t r = 0; r < rows; ++r) {
       const uint8_t* raw = sr.Next();
       const uint8_t* src = raw;
-      if (v.BitsPerSample == 4) {
-        SplitNibbles(raw, work.data(), samples);
+      if (v.BitsPerSample < 8 && kind != RowKind::Bilevel) {
+        SplitSamples(raw, work.data(), samples, v.BitsPerSample);
         src = work.data();
       } else if (v.Predictor == 2 && v.BitsPerSample == 8) {
         std::memcpy(work.data(), raw, size_t(rowBytes));
@@ -690,7 +732,11 @@ void TIFFReadStream(TBitmap* Bitmap, TStream* Stream, int32_t& PageCount, bool P
   PageCount = int32_t(std::min<size_t>(chain.size(), INT32_MAX));
   if (!Params) return;
   const int32_t index = Params->TIFF_ImageIndex;
-  if (index < 0 || size_t(index) >= chain.size()) throw EInvalidGraphic(kInvalid);
+  // A page index past the end (often one left from an earlier file) names
+  // itself and the page count.
+  if (index < 0 || size_t(index) >= chain.size())
+    throw EInvalidGraphic("TIFF page " + std::to_string(index) + " does not exist (the file has " +
+                          std::to_string(chain.size()) + (chain.size() == 1 ? " page)" : " pages)"));
   TTIFFVars v = Decode(in, ReadEntries(in, chain[size_t(index)]));
 
   TIOParamsVals& p = *Params;
@@ -733,6 +779,8 @@ void TIFFReadStream(TBitmap* Bitmap, TStream* Stream, int32_t& PageCount, bool P
     if (!v.LZWDecomp) throw EInvalidGraphic(kNoLzw);
   }
   if (ParamsOnly || !Bitmap) return;
+  // What has no decoder fails with the reason, never as an empty page.
+  if (const std::string why = Undecodable(v); !why.empty()) throw EUnsupportedImage(why);
 
   // Size checks before allocating: a fixed pixel limit, and no more decoded
   // bytes than the strips (or tiles) present could stand for.
@@ -756,7 +804,7 @@ void TIFFReadStream(TBitmap* Bitmap, TStream* Stream, int32_t& PageCount, bool P
                           : rawBytes <= present * Expansion(v.Compression) + 4096;
   if (!fits) throw EInvalidGraphic(kInvalid);
 
-  const bool bilevel = v.BitsPerSample == 1 && v.SamplesPerPixel == 1;
+  const bool bilevel = KindOf(v) == RowKind::Bilevel;
   Bitmap->Allocate(int(v.Width), int(v.Height), bilevel ? pf1bit : pf24bit);
   DecodePixels(in, v, Bitmap, Progress);
 }
@@ -865,9 +913,11 @@ int32_t TIFFWriteStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParams
   const int64_t base = Stream->Position();
   const bool bilevel = Params.BitsPerSample == 1 && Params.SamplesPerPixel == 1;
 
-  // The source pixels: a 1-bit or a 24-bit bitmap.
+  // The source pixels: a 1-bit or a 24-bit bitmap. A two-color image of
+  // other colors than black and white keeps them in a two-entry palette.
   std::unique_ptr<TBitmap> owned;
   const TBitmap* src = Bitmap;
+  TRGB pal2[2] = {{0, 0, 0}, {255, 255, 255}};
   if (bilevel && Bitmap->PixelFormat() != pf1bit) {
     const TBitmap* b24 = Bitmap;
     std::unique_ptr<TBitmap> wide;
@@ -879,6 +929,7 @@ int32_t TIFFWriteStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParams
     }
     TRGB c0, c1;
     owned = _ConvertTo1bit(b24, c0, c1);
+    if (owned) pal2[0] = c0, pal2[1] = c1;
     if (!owned) {
       owned = std::make_unique<TBitmap>(1, 1, pf24bit);
       owned->Assign(b24);
@@ -963,9 +1014,11 @@ int32_t TIFFWriteStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParams
     tw.Longs(258, std::vector<uint32_t>(cmyk ? 4 : 3, 8));
   tw.Short(259, uint32_t(compression));
   // CCITT codes white runs as zero bits, so a coded bilevel page is
-  // WhiteIsZero; other bilevel pages store white as 1 (BlackIsZero).
+  // WhiteIsZero; other bilevel pages store white as 1 (BlackIsZero), or are
+  // palette pages when their two colors are not black and white.
   const bool ccittOut = compression >= 2 && compression <= 4;
-  tw.Short(262, bilevel ? (ccittOut ? 0 : 1) : cmyk ? 5 : 2);
+  const bool palette2 = bilevel && !ccittOut && TwoColorLoad(pal2[0], pal2[1]) != tclBlackWhite;
+  tw.Short(262, palette2 ? 3 : bilevel ? (ccittOut ? 0 : 1) : cmyk ? 5 : 2);
   tw.Ascii(269, Params.TIFF_DocumentName);
   tw.Ascii(270, Params.TIFF_ImageDescription);
   tw.Align();
@@ -1064,6 +1117,9 @@ int32_t TIFFWriteStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParams
   tw.Rational(286, pos(Params.TIFF_XPos), 10000);
   tw.Rational(287, pos(Params.TIFF_YPos), 10000);
   if (compression == 3) tw.Long(292, twoD ? 1 : 0);
+  if (palette2)
+    tw.Shorts(320, {pal2[0].r * 257u, pal2[1].r * 257u, pal2[0].g * 257u, pal2[1].g * 257u, pal2[0].b * 257u,
+                    pal2[1].b * 257u});
   tw.Short(296, 2);
   if (Params.TIFF_PageNumber != 0 || Params.TIFF_PageCount != 0)
     tw.Shorts(297, {uint32_t(uint16_t(Params.TIFF_PageNumber)), uint32_t(uint16_t(Params.TIFF_PageCount))});
@@ -1109,10 +1165,19 @@ int32_t _DeleteTIFFImStream(TStream* Stream, int32_t Index) {
     if (out.size() & 1) out.push_back(0);
   };
   // Copies len bytes from off to the end of out; answers their new offset.
+  // A range copied before is shared, not copied again (strips may all point
+  // at the same data), and the data copied in all never exceed the input:
+  // the rebuilt file is at most the input plus its directories.
+  std::map<std::pair<int64_t, int64_t>, uint32_t> copied;
+  int64_t budget = in.Size();
   auto copy = [&](int64_t off, int64_t len) -> uint32_t {
+    len = std::clamp<int64_t>(len, 0, std::max<int64_t>(in.Size() - off, 0));
+    if (auto it = copied.find({off, len}); it != copied.end()) return it->second;
+    if (len > budget) throw EInvalidGraphic(kInvalid);
+    budget -= len;
     align();
     const uint32_t at = uint32_t(out.size());
-    len = std::clamp<int64_t>(len, 0, std::max<int64_t>(in.Size() - off, 0));
+    copied[{off, len}] = at;
     out.resize(out.size() + size_t(len));
     if (len > 0 && !in.Read(off, out.data() + at, len)) std::memset(out.data() + at, 0, size_t(len));
     return at;
