@@ -14,7 +14,7 @@ PACKAGES=(
   clang
   fonts-dejavu-core
   # Peer programs the interoperability tests compare with.
-  python3-pil python3-numpy python3-ezdxf giflib-tools libtiff-tools libjpeg-turbo-progs ffmpeg
+  python3-pil python3-numpy python3-ezdxf giflib-tools libtiff-tools libjpeg-turbo-progs ffmpeg imagemagick
   # SANE: libsane1 (opened at run time) with its `test` backend for the
   # acquisition tests, scanimage to compare with, and the headers.
   libsane1 sane-utils libsane-dev
@@ -22,7 +22,7 @@ PACKAGES=(
 # Peers for the benchmark scripts, and Xvfb for screenshots of the demo (not
 # needed by make test).
 if [[ "${KORVANE_DEPS:-}" == "bench" ]]; then
-  PACKAGES+=(imagemagick python3-opencv xvfb xauth libvips-tools)
+  PACKAGES+=(python3-opencv xvfb xauth libvips-tools)
 fi
 
 missing=()
