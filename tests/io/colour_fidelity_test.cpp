@@ -18,6 +18,7 @@
 #include "korvane/io/codecs/png/png_codec.h"
 #include "korvane/io/codecs/tiff/tiff_codec.h"
 #include "korvane/io/kvio.h"
+#include "tests/io/lzw_coders.h"
 #include "tests/test_support.h"
 
 using namespace korvane;
@@ -58,8 +59,7 @@ std::vector<Format> PaletteFormats() {
 
 // Writes b at the given depth and reads it back.
 void RoundTrip(const Format& f, TBitmap& b, int bits, TBitmap& back, TIOParamsVals& p) {
-  p.SetDefaultParams();
-  InstallKorvaneLZWCoders();
+  test::LZWCoders coders;
   p.SetDefaultParams();
   p.BitsPerSample = bits;
   p.SamplesPerPixel = 1;

@@ -17,6 +17,7 @@
 #include "korvane/io/codecs/checked_reader.h"
 #include "korvane/io/codecs/jpeg/jpeg_codec.h"
 #include "korvane/io/kvio.h"
+#include "tests/io/lzw_coders.h"
 #include "tests/test_support.h"
 
 using namespace korvane;
@@ -42,11 +43,11 @@ TMemoryStream FromBytes(const std::vector<uint8_t>& d) {
 class LoadIntegrity : public ::testing::Test {
  protected:
   void SetUp() override {
-    InstallKorvaneLZWCoders();
     test::FillPattern24(src, 64, 64, 9);
     io.SetAttachedBitmap(&bmp);
     io.Params()->SetDefaultParams();
   }
+  test::LZWCoders coders_;
   TBitmap src, bmp;
   TKorvaneIO io;
 };

@@ -18,6 +18,7 @@
 #include "korvane/io/kvio.h"
 #include "korvane/pixels/filters.h"
 #include "korvane/vect/kvvect.h"
+#include "tests/io/lzw_coders.h"
 #include "tests/test_support.h"
 
 using namespace korvane;
@@ -59,7 +60,6 @@ class DiskLimit {
 class SafeSave : public ::testing::Test {
  protected:
   void SetUp() override {
-    InstallKorvaneLZWCoders();
     dir = fs::temp_directory_path() / ("kvsafe_" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
@@ -88,6 +88,7 @@ class SafeSave : public ::testing::Test {
     ASSERT_EQ(EnumTIFFIm(Path("pages.tif")), 2);
   }
 
+  test::LZWCoders coders_;
   fs::path dir;
   TBitmap bmp;
   TKorvaneIO io;
