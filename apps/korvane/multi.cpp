@@ -127,8 +127,7 @@ int RunConvertMulti(const std::vector<std::string>& args) {
       if (!mio.GetParams(i)->SetField(field, value))
         throw std::runtime_error("--set: '" + value + "' is not a valid value for " + field);
   // GIF and TIFF are written through the library's safe path (beside the
-  // output, moved in place only when complete); the AVI writer needs a file
-  // name and replaces the output through the same path itself.
+  // output, moved in place only when complete).
   bar.Start("saving");
   try {
     const std::string e = Ext(out);
@@ -143,7 +142,17 @@ int RunConvertMulti(const std::vector<std::string>& args) {
           },
           &mio.Aborting);
     } else {
-      mio.SaveToFile(out);
+      // The AVI writer takes a file name: it writes beside the output, and
+      // the result replaces the output only when it is complete.
+      const std::string part = out + ".part" + e;
+      try {
+        mio.SaveToFile(part);
+      } catch (...) {
+        std::error_code ec;
+        std::filesystem::remove(part, ec);
+        throw;
+      }
+      std::filesystem::rename(part, out);
     }
   } catch (const std::exception& e) {
     bar.Done();
