@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QToolButton>
+#include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -133,6 +135,20 @@ QIcon PlayGlyph(bool stop) {
 QSize& RememberedSize(bool save) {
   static QSize open, saving;
   return save ? saving : open;
+}
+
+// Narrows the name column when the detail list is too narrow for all its
+// columns (a small screen bounds the dialog), so that size, type and date
+// stay in view.
+void FitListColumns(QFileDialog* d) {
+  auto* tree = d->findChild<QTreeView*>("treeView");
+  if (!tree) return;
+  QHeaderView* h = tree->header();
+  int others = 0;
+  for (int c = 1; c < h->count(); ++c)
+    if (!h->isSectionHidden(c)) others += std::max(h->sectionSize(c), h->sectionSizeHint(c));
+  const int name = std::max(120, tree->viewport()->width() - others);
+  if (name < h->sectionSize(0)) h->resizeSection(0, name);
 }
 
 // Parses "Description|pattern|..." into pairs.
@@ -444,6 +460,7 @@ bool TOpenKorvaneDialog::DoExecute(bool acceptSave) {
 }
 
 void TOpenKorvaneDialog::DoShow() {
+  if (dialog_) FitListColumns(dialog_);
   ZoomCombo->clear();
   ZoomCombo->addItem("Fit", 0);
   for (int z : {25, 50, 75, 100, 125, 150, 175, 200, 300, 400}) ZoomCombo->addItem(QString("%1%").arg(z), z);
@@ -761,11 +778,11 @@ void TSaveKorvaneDialog::DoTypeChange() {
     QString typed = edit ? edit->text() : QFileInfo(Q(GetFileName())).fileName();
     const QString ext = Q(PatternExt(cur_pattern_));
     if (!typed.isEmpty() && !ext.isEmpty()) {
-      // Only the extension of the last path part changes; a leading dot
-      // belongs to the name.
+      // Only the extension of the last path part changes (a leading dot
+      // counts as one, as the dialog's own rewrite takes it).
       const int slash = int(typed.lastIndexOf('/'));
       const int dot = int(typed.lastIndexOf('.'));
-      if (dot > slash + 1) typed.truncate(dot);
+      if (dot > slash) typed.truncate(dot);
       typed += ext;
       if (edit)
         edit->setText(typed);

@@ -386,7 +386,7 @@ TEST_F(FileDialogs, TypeChangeReplacesOnlyTheExtension) {
     ASSERT_NE(edit, nullptr);
     ASSERT_NE(types, nullptr);
     int filter = 0;
-    for (const char* typed : {"my.photo.jpg", "../x", "sub/name", ".hidden"}) {
+    for (const char* typed : {"my.photo.jpg", "../x", "sub/name", "dir.v2/pic"}) {
       edit->setText(typed);
       filter = filter == 4 ? 5 : 4;  // PNG, then BMP, ...: always a change
       types->setCurrentIndex(filter);
@@ -401,7 +401,7 @@ TEST_F(FileDialogs, TypeChangeReplacesOnlyTheExtension) {
   EXPECT_EQ(rewritten[0], "my.photo.png");
   EXPECT_EQ(rewritten[1], "../x.bmp");
   EXPECT_EQ(rewritten[2], "sub/name.png");
-  EXPECT_EQ(rewritten[3], ".hidden.bmp");
+  EXPECT_EQ(rewritten[3], "dir.v2/pic.bmp");
 }
 
 TEST_F(FileDialogs, LabelsInTheChosenLanguageAndARoomySizeKeptForTheRun) {
