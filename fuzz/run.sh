@@ -6,6 +6,8 @@ build=${1:-build/fuzz}
 secs=${2:-60}
 here=$(cd "$(dirname "$0")" && pwd)
 status=0
+# Third-party leaks only (fuzz/lsan.supp); an LSAN_OPTIONS already set is kept.
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/lsan.supp:print_suppressions=0"
 for bin in "$build"/fuzz/*_fuzzer; do
   [[ -x "$bin" ]] || continue
   name=$(basename "$bin")

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 namespace korvane::demo {
 
@@ -109,14 +110,55 @@ void BuildAnnotateMenu(QMainWindow* w, TKorvaneVect* v, const AnnotateHooks& hoo
     if (ok) v->SetScaleFromSelectionLen(value);
   });
   m->addSeparator();
-  QObject::connect(m->addAction("&Delete selected objects"), &QAction::triggered, w, [v] {
-    while (v->SelObjectCount() > 0) v->RemoveObject(v->GetSelObjects(0));
-  });
-  QObject::connect(m->addAction("B&urn objects into picture"), &QAction::triggered, w, [v, burned = hooks.burned] {
-    v->CopyObjectsToBack();
-    v->RemoveAllObjects();
-    if (burned) burned();
-  });
+  // Undo and redo of the layer. The keys are the layer's own (it claims
+  // Ctrl+Z and Ctrl+Y while it has something to undo or redo), so the menu
+  // only shows them. A step that changes the picture (a burn-in) hands the
+  // picture back to the window as a burn-in does.
+  QAction* undo = m->addAction("&Undo\tCtrl+Z");
+  undo->setObjectName("annotate_undo");
+  QAction* redo = m->addAction("&Redo\tCtrl+Y");
+  redo->setObjectName("annotate_redo");
+  auto step = [v, burned = hooks.burned](bool back) {
+    const bool picture = back ? v->UndoRestoresBitmap() : v->RedoRestoresBitmap();
+    if (!(back ? v->Undo() : v->Redo())) return;
+    if (picture && burned) burned();
+  };
+  QObject::connect(undo, &QAction::triggered, w, [step] { step(true); });
+  QObject::connect(redo, &QAction::triggered, w, [step] { step(false); });
+  auto sync = [v, undo, redo] {
+    undo->setEnabled(v->CanUndo());
+    redo->setEnabled(v->CanRedo());
+  };
+  sync();
+  v->OnUndoChange = [sync](TObject*) { sync(); };
+  QObject::connect(m, &QMenu::aboutToShow, w, sync);
+
+  QMenu* colors = m->addMenu("&Colour of selected objects");
+  colors->setObjectName("annotate_colors");
+  const std::pair<const char*, TColor> palette[] = {{"&Red", clRed},     {"&Green", clLime},
+                                                    {"&Blue", clBlue},   {"&Yellow", clYellow},
+                                                    {"&White", clWhite}, {"Blac&k", clBlack}};
+  for (const auto& [name, color] : palette) {
+    const TColor c = color;
+    QObject::connect(colors->addAction(name), &QAction::triggered, w, [v, c] {
+      if (v->SelObjectCount() == 0) return;
+      v->SaveUndo();
+      for (int i = 0; i < v->SelObjectCount(); ++i) {
+        const int idx = v->GetSelObjects(i);
+        v->SetObjPenColor(idx, c);
+        if (v->GetObjKind(idx) == kvkLINE || v->GetObjBrushStyle(idx) != bsClear) v->SetObjBrushColor(idx, c);
+      }
+    });
+  }
+  QObject::connect(m->addAction("&Delete selected objects\tDel"), &QAction::triggered, w,
+                   [v] { v->DeleteSelObjects(); });
+  QObject::connect(m->addAction("B&urn objects into picture"), &QAction::triggered, w,
+                   [v, burned = hooks.burned] {
+                     v->SaveUndo(true);
+                     v->CopyObjectsToBack();
+                     v->RemoveAllObjects();
+                     if (burned) burned();
+                   });
   if (hooks.leave) {
     QAction* back = m->addAction("Back to the &picture");
     back->setObjectName("annotate_leave");

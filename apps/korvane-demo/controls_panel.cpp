@@ -163,7 +163,11 @@ void ControlsPanel::ShowGradientPick() {
 void ControlsPanel::StretchLevels() {
   const uint8_t lo = uint8_t(std::min(LowThreshold(), HighThreshold()));
   const uint8_t hi = uint8_t(std::max(LowThreshold(), HighThreshold()));
-  proc_->HistEqualize(CreateRGB(lo, lo, lo), CreateRGB(hi, hi, hi));
+  auto stretch = [&] { proc_->HistEqualize(CreateRGB(lo, lo, lo), CreateRGB(hi, hi, hi)); };
+  if (RunChange)
+    RunChange(stretch);
+  else
+    stretch();
   histogram_->Update();
 }
 

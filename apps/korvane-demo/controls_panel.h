@@ -4,6 +4,7 @@
 // whose two grips are the low and high thresholds of a level stretch.
 #pragma once
 #include <QDockWidget>
+#include <functional>
 
 #include "korvane/controls/gradient_bar.h"
 #include "korvane/controls/histogram_box.h"
@@ -39,6 +40,9 @@ class ControlsPanel : public QDockWidget {
   // Stretches the levels between the two thresholds (the view's selection, or
   // the whole image) and redraws the histogram.
   void StretchLevels();
+  // Runs a change of the picture the panel makes (the window records it for
+  // Undo); unset, the change just runs.
+  std::function<void(const std::function<void()>&)> RunChange;
 
  private:
   void UpdateHistogramKind();

@@ -92,9 +92,12 @@ void MainWindow::BuildFileMenu() {
           QString error;
           if (!name.isEmpty() ? OpenFile(name, 0, error) : false) return;
           if (bmp) {
-            view_->GetBitmap()->Assign(bmp);
-            view_->Update();
-            view_->ImageChange();
+            Modify([this, bmp] {
+              view_->GetBitmap()->Assign(bmp);
+              view_->Update();
+              view_->ImageChange();
+            });
+            SyncFromView();
           }
         },
         this);
@@ -142,6 +145,7 @@ bool MainWindow::OpenFile(const QString& name, int index, QString& error) {
   image_index_ = std::clamp(index, 0, image_count_ - 1);
   view_->DeSelect();
   view_->ClearUndo();
+  history_.Clear();
   ShowFileState();
   SyncFromView();
   return true;

@@ -16,6 +16,7 @@
 #include "apps/korvane-demo/menu_tables.h"
 #include "apps/korvane-demo/more_ops.h"
 #include "korvane/foundations/kvutils.h"
+#include "korvane/pixels/bitmap_procs.h"
 
 namespace korvane::demo {
 
@@ -52,7 +53,7 @@ void MainWindow::BuildImageMenu() {
   QMenu* image = menuBar()->addMenu("&Image");
   for (auto& [a, key] : image_actions_) {
     image->addAction(a);
-    if (key == "undo" || key == "pastesel") image->addSeparator();
+    if (key == "redo" || key == "pastesel") image->addSeparator();
   }
   image->addSeparator();
   QMenu* colors = image->addMenu("C&olors");
@@ -65,7 +66,10 @@ void MainWindow::BuildImageMenu() {
   image->addMenu("&Transform")->addActions({transform_actions_.begin(), transform_actions_.end()});
   image->addMenu("&Histogram and effects")->addActions({effect_actions_.begin(), effect_actions_.end()});
   QAction* previews = NewAction("Pre&views...", "procPreviews");
-  connect(previews, &QAction::triggered, this, [this] { view_->DoPreviews({peAll}); });
+  connect(previews, &QAction::triggered, this, [this] {
+    Modify([this] { view_->DoPreviews({peAll}); });
+    SyncFromView();
+  });
   image->addAction(previews);
   AddMoreOperations(image, this);
 }
@@ -74,7 +78,6 @@ bool MainWindow::RunOp(const QString& op) {
   LeaveAnnotation();
   TKorvaneProc* p = view_->Proc();
   const std::map<QString, std::function<void()>> ops = {
-      {"undo", [p] { p->Undo(); }},
       {"cut", [p] { p->SelCutToClip(); }},
       {"copy", [p] { p->SelCopyToClip(); }},
       {"paste", [p] { p->PasteFromClipboard(); }},
@@ -127,12 +130,18 @@ bool MainWindow::RunOp(const QString& op) {
        }},
   };
   int x, y;
-  if (auto it = ops.find(op); it != ops.end())
-    it->second();
+  if (op == "undo")
+    UndoPicture();
+  else if (op == "redo")
+    RedoPicture();
+  else if (op == "copy" || op == "deselect")
+    ops.at(op)();
+  else if (auto it = ops.find(op); it != ops.end())
+    Modify(it->second);
   else if (ParseWand(op, x, y))
     WandSelect(x, y);
   else if (ParseColors(op, x))
-    p->ConvertTo(x);
+    Modify([p, x] { p->ConvertTo(x); });
   else
     return false;
   SyncFromView();

@@ -14,6 +14,7 @@
 #include "apps/korvane-demo/annotate.h"
 #include "apps/korvane-demo/controls_panel.h"
 #include "korvane/foundations/kvmsg.h"
+#include "korvane/pixels/bitmap_procs.h"
 
 namespace korvane::demo {
 
@@ -34,6 +35,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   DrawSamplePicture(view_->GetBitmap());
   view_->Update();
   panel_ = new ControlsPanel(view_, view_->Proc(), this);
+  panel_->RunChange = [this](const std::function<void()>& change) {
+    Modify(change);
+    SyncFromView();
+  };
   addDockWidget(Qt::RightDockWidgetArea, panel_);
   panel_->hide();
 
@@ -79,11 +84,41 @@ void MainWindow::EnterAnnotation() {
 }
 
 void MainWindow::TakeAnnotatedPicture() {
-  view_->SaveUndo();
-  view_->GetBitmap()->Assign(vect_->GetBitmap());
+  Modify([this] {
+    view_->GetBitmap()->Assign(vect_->GetBitmap());
+    view_->Update();
+    view_->ImageChange();
+  });
+  SyncFromView();
+}
+
+void MainWindow::Modify(const std::function<void()>& change) {
+  TBitmap before;
+  before.Assign(view_->GetBitmap());
+  change();
+  const TBitmap* after = view_->GetBitmap();
+  // Operations that found nothing to do (no selection, a format they do not
+  // take) leave no step behind.
+  if (before.PixelFormat() == after->PixelFormat() && _BitmapCompareX(&before, after)) return;
+  history_.Push(before);
+}
+
+void MainWindow::PictureReplaced() {
   view_->Update();
   view_->ImageChange();
   SyncFromView();
+}
+
+bool MainWindow::UndoPicture() {
+  if (!history_.Undo(*view_->GetBitmap())) return false;
+  PictureReplaced();
+  return true;
+}
+
+bool MainWindow::RedoPicture() {
+  if (!history_.Redo(*view_->GetBitmap())) return false;
+  PictureReplaced();
+  return true;
 }
 
 void MainWindow::LeaveAnnotation() {
@@ -155,8 +190,8 @@ void MainWindow::SyncFromView() {
   for (auto& [a, m] : mouse_actions_) a->setChecked(modes.Contains(m));
   wand_->setChecked(wand_mode_);
   for (auto& [a, key] : image_actions_) {
-    if (key == "undo") a->setEnabled(view_->GetCanUndo());
-    if (key == "cut" || key == "crop" || key == "pastesel") a->setEnabled(view_->Selected());
+    if (key == "undo") a->setEnabled(history_.CanUndo());
+    if (key == "redo") a->setEnabled(history_.CanRedo());
   }
   center_->setChecked(view_->GetCenter());
   double_buffer_->setChecked(view_->GetDoubleBuffer());
@@ -188,6 +223,9 @@ void MainWindow::ShowPixel(int clientX, int clientY) {
 
 void MainWindow::ShowSelection() {
   if (!selection_label_) return;
+  // The actions that need a selection follow it as the mouse draws it.
+  for (auto& [a, key] : image_actions_)
+    if (key == "cut" || key == "crop" || key == "pastesel") a->setEnabled(view_->Selected());
   bool sel = view_->Selected() && view_->GetPolySelCount() >= 2;
   zoom_selection_->setEnabled(sel);
   deselect_->setEnabled(view_->Selected());

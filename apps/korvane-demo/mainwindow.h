@@ -11,10 +11,12 @@
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "apps/korvane-demo/image_history.h"
 #include "korvane/combined/kvcombined.h"
 #include "korvane/io/kvio.h"
 #include "korvane/proc/kvproc.h"
@@ -140,6 +142,14 @@ class MainWindow : public QMainWindow {
   ControlsPanel* Panel() const { return panel_; }
   // Runs one image operation by its --process name; false for an unknown one.
   bool RunOp(const QString& op);
+  // Runs a change of the picture and, when the picture did change, records
+  // the state before it for Undo (and forgets what could be redone).
+  void Modify(const std::function<void()>& change);
+  // Image > Undo and Redo: step through the picture history; false when
+  // there is nothing to step to.
+  bool UndoPicture();
+  bool RedoPicture();
+  const ImageHistory& History() const { return history_; }
   // Selects the outline of the magic wand's region from bitmap pixel (x, y).
   void WandSelect(int x, int y, int tolerance = kWandTolerance);
   TKorvaneIO* IO() const { return view_->IO(); }
@@ -171,8 +181,12 @@ class MainWindow : public QMainWindow {
   void ShowSelection();
   void SetWandMode(bool on);
 
+  // Shows the picture after the history replaced it.
+  void PictureReplaced();
+
   TKorvane* view_ = nullptr;
   TKorvaneVect* vect_ = nullptr;
+  ImageHistory history_;
   QStackedWidget* stack_ = nullptr;
   TMsgLanguage language_ = msSystem;
   std::vector<std::pair<QAction*, TMsgLanguage>> language_actions_;

@@ -80,6 +80,7 @@ struct ImageOp {
   QKeySequence::StandardKey shortcut;
 };
 inline const ImageOp kImageOps[] = {{"&Undo", "undo", QKeySequence::Undo},
+                                    {"&Redo", "redo", QKeySequence::Redo},
                                     {"Cu&t", "cut", QKeySequence::Cut},
                                     {"&Copy", "copy", QKeySequence::Copy},
                                     {"&Paste", "paste", QKeySequence::Paste},

@@ -58,7 +58,8 @@ void AddMoreOperations(QMenu* image, MainWindow* w) {
             w, "Hide text", QString("Text (up to %1 bytes):").arg(space), QLineEdit::Normal, QString(), &ok);
         if (!ok) return;
         const std::string bytes = text.toStdString();
-        const int written = v->WriteHiddenText(bytes);
+        int written = 0;
+        w->Modify([&] { written = v->WriteHiddenText(bytes); });
         if (written < int(bytes.size()))
           QMessageBox::warning(w, "Hide text",
                                QString("Only the first %1 of %2 bytes fit.").arg(written).arg(bytes.size()));
@@ -95,7 +96,7 @@ void AddMoreOperations(QMenu* image, MainWindow* w) {
       QMessageBox::warning(w, "Merge", "The file holds no picture the demo reads.");
       return;
     }
-    w->View()->Merge(&other, percent);
+    w->Modify([&] { w->View()->Merge(&other, percent); });
     done(QString("Merged %1%").arg(percent));
   });
 
@@ -105,7 +106,8 @@ void AddMoreOperations(QMenu* image, MainWindow* w) {
             QFileDialog::getOpenFileName(w, "User filter", QString(), "Filter files (*.flt);;All files (*)");
         if (f.isEmpty()) return;
         try {
-          w->View()->ApplyFilter(LoadFilterFromFile(f.toStdString()));
+          const TGraphFilter filter = LoadFilterFromFile(f.toStdString());
+          w->Modify([&] { w->View()->ApplyFilter(filter); });
         } catch (const std::exception& e) {
           QMessageBox::warning(w, "User filter", QString("%1: %2").arg(f, e.what()));
           return;
@@ -124,7 +126,7 @@ void AddMoreOperations(QMenu* image, MainWindow* w) {
       QMessageBox::warning(w, "Cast color range", "Give three colors, such as #000000 #404040 #ff0000.");
       return;
     }
-    w->View()->CastColorRange(c[0], c[1], c[2]);
+    w->Modify([&] { w->View()->CastColorRange(c[0], c[1], c[2]); });
     done("Color range cast");
   });
 }

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFileDialog>
+#include <QKeySequence>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
@@ -52,6 +53,10 @@ ThumbBrowser::ThumbBrowser(OpenCell open, QWidget* parent) : QMainWindow(parent)
       QMessageBox::warning(this, "Save", e.what());
     }
   });
+  file->addSeparator();
+  QAction* close = file->addAction("&Close", this, &QWidget::close);
+  close->setObjectName("thumbClose");
+  close->setShortcut(QKeySequence::Close);
   play_ = new QAction("&Play", this);
   play_->setCheckable(true);
   connect(play_, &QAction::toggled, this, [this](bool on) { view_->SetPlaying(on); });

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "apps/korvane/tool.h"
+#include "korvane/pixels/hidden.h"
 #include "korvane/proc/kvproc.h"
 
 namespace korvane::cli {
@@ -55,8 +56,11 @@ E ParseNamed(const std::string& text, const std::vector<std::pair<const char*, E
   std::string list;
   for (const auto& [name, value] : names) {
     const std::string n = Lower(name);
-    if (t == n || (n.rfind(prefix, 0) == 0 && t == n.substr(std::string(prefix).size()))) return value;
-    list += std::string(list.empty() ? "" : ", ") + name;
+    const bool prefixed = n.rfind(prefix, 0) == 0;
+    const std::string shortName = prefixed ? n.substr(std::string(prefix).size()) : n;
+    if (t == n || (prefixed && t == shortName)) return value;
+    // The names as --help gives them.
+    list += std::string(list.empty() ? "" : ", ") + shortName;
   }
   throw UsageError(what + ": unknown name '" + text + "' (one of " + list + ")");
 }
@@ -83,9 +87,10 @@ int ParseSize(const std::string& text, const std::string& what) {
   return v;
 }
 
-// A rectangle "X1,Y1,X2,Y2" with inclusive corners.
+// A rectangle "X1,Y1,X2,Y2" with inclusive corners; it may reach past the
+// image's edges (only the part inside is worked on).
 std::array<int, 4> ParseRect(const std::string& text, const std::string& what) {
-  std::vector<int> v = ParseInts(text, 4, what + " X1,Y1,X2,Y2", 0, 1 << 30);
+  std::vector<int> v = ParseInts(text, 4, what + " X1,Y1,X2,Y2", -(1 << 30), 1 << 30);
   if (v[2] < v[0] || v[3] < v[1]) throw UsageError(what + ": X2,Y2 must not be above or left of X1,Y1");
   return {v[0], v[1], v[2], v[3]};
 }
@@ -107,8 +112,8 @@ const std::vector<OpEntry>& Ops() {
        [](const Args& a) -> Step {
          auto r = ParseRect(a[0], "--select");
          return [r](OpContext& c) {
-           if (r[0] >= c.bmp.Width() || r[1] >= c.bmp.Height())
-             throw std::runtime_error("--select: the rectangle starts outside the " +
+           if (r[0] >= c.bmp.Width() || r[1] >= c.bmp.Height() || r[2] < 0 || r[3] < 0)
+             throw std::runtime_error("--select: the rectangle lies outside the " +
                                       std::to_string(c.bmp.Width()) + " x " + std::to_string(c.bmp.Height()) +
                                       " image");
            c.sel = r;
@@ -262,7 +267,12 @@ const std::vector<OpEntry>& Ops() {
          int w = ParseSize(a[0], "--resample W"), h = ParseSize(a[1], "--resample H");
          if (w < 0 && h < 0) throw UsageError("--resample: W and H cannot both be -1");
          TResampleFilter f = ParseResampleFilter(a[2]);
-         return [=](OpContext& c) { c.proc.Resample(w, h, f); };
+         return [=](OpContext& c) {
+           // A filter blends neighbours, which only 24 bits can hold: a
+           // bilevel page resampled as it is loses its thin strokes.
+           if (f != rfNone) Need24(c);
+           c.proc.Resample(w, h, f);
+         };
        }},
       {"--resize", 2, "W H", "change the canvas size, keeping the pixels at the top left",
        [](const Args& a) -> Step {
@@ -367,6 +377,9 @@ const std::vector<OpEntry>& Ops() {
       {"--read-text", 0, "", "print the text hidden in the pixels",
        [](const Args&) -> Step {
          return [](OpContext& c) {
+           // A picture without hidden text has noise where the header would
+           // be: say so instead of printing it.
+           if (!_HasHiddenData(&c.bmp)) throw std::runtime_error("no hidden text");
            std::string text = c.proc.ReadHiddenText();
            c.bar.Done();
            std::printf("%s\n", text.c_str());

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QToolButton>
+#include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -44,8 +46,9 @@ class TKVFileDialog : public QFileDialog {
     setOption(QFileDialog::DontUseNativeDialog, true);
     // Only while the component runs this dialog: the model may still signal
     // while the dialog is torn down.
-    connect(this, &QFileDialog::currentChanged, this, [this](const QString&) {
-      if (Running()) owner_->DoSelectionChange();
+    // The path comes with the signal: selectedFiles() is updated after it.
+    connect(this, &QFileDialog::currentChanged, this, [this](const QString& path) {
+      if (Running()) owner_->SelectionChangedTo(path.toStdString());
     });
     connect(this, &QFileDialog::directoryEntered, this, [this](const QString&) {
       if (Running()) owner_->DoFolderChange();
@@ -127,6 +130,27 @@ QIcon PlayGlyph(bool stop) {
   return QIcon(pm);
 }
 
+// The size the open and the save dialog had when they last closed: they
+// reopen at it for the rest of the run.
+QSize& RememberedSize(bool save) {
+  static QSize open, saving;
+  return save ? saving : open;
+}
+
+// Narrows the name column when the detail list is too narrow for all its
+// columns (a small screen bounds the dialog), so that size, type and date
+// stay in view.
+void FitListColumns(QFileDialog* d) {
+  auto* tree = d->findChild<QTreeView*>("treeView");
+  if (!tree) return;
+  QHeaderView* h = tree->header();
+  int others = 0;
+  for (int c = 1; c < h->count(); ++c)
+    if (!h->isSectionHidden(c)) others += std::max(h->sectionSize(c), h->sectionSizeHint(c));
+  const int name = std::max(120, tree->viewport()->width() - others);
+  if (name < h->sectionSize(0)) h->resizeSection(0, name);
+}
+
 // Parses "Description|pattern|..." into pairs.
 std::vector<std::pair<std::string, std::string>> SplitFilter(const std::string& f) {
   std::vector<std::pair<std::string, std::string>> out;
@@ -172,6 +196,26 @@ void TKVCommonDialog::DoShow() {
 
 void TKVCommonDialog::DoClose() {
   if (OnClose) OnClose(this);
+}
+
+void TKVCommonDialog::SelectionChangedTo(const std::string& path) {
+  const std::string saved = sel_path_;
+  const bool was = in_sel_path_;
+  sel_path_ = path;
+  in_sel_path_ = true;
+  DoSelectionChange();
+  sel_path_ = saved;
+  in_sel_path_ = was;
+}
+
+void KVSetFileDialogLanguage(QFileDialog* d, TMsgLanguage lang) {
+  if (!d) return;
+  const bool save = d->acceptMode() == QFileDialog::AcceptSave;
+  d->setLabelText(QFileDialog::LookIn, Q(kvmsg(KVMSG_LOOKIN, lang)));
+  d->setLabelText(QFileDialog::FileName, Q(kvmsg(KVMSG_FILENAME, lang)));
+  d->setLabelText(QFileDialog::FileType, Q(kvmsg(KVMSG_FILESOFTYPE, lang)));
+  d->setLabelText(QFileDialog::Accept, Q(kvmsg(save ? KVMSG_SAVE : KVMSG_OPEN, lang)));
+  d->setLabelText(QFileDialog::Reject, Q(kvmsg(KVMSG_CANCEL, lang)));
 }
 
 bool TKVCommonDialog::RunModal(QFileDialog* d) {
@@ -301,6 +345,7 @@ void TOpenKorvaneDialog::SetInitialDir(const std::string& s) {
 }
 
 std::string TOpenKorvaneDialog::GetFileName() const {
+  if (dialog_ && in_sel_path_) return sel_path_;
   if (dialog_) {
     const QStringList sel = dialog_->selectedFiles();
     return sel.isEmpty() ? std::string() : sel.first().toStdString();
@@ -344,14 +389,17 @@ bool TOpenKorvaneDialog::DoExecute(bool acceptSave) {
                                                        : QFileDialog::ExistingFile);
   if (!Options.Contains(ofOverwritePrompt)) d.setOption(QFileDialog::DontConfirmOverwrite, true);
   if (Options.Contains(ofNoDereferenceLinks)) d.setOption(QFileDialog::DontResolveSymlinks, true);
-  if (!Title.empty()) d.setWindowTitle(Q(Title));
-  d.setLabelText(QFileDialog::Reject, Q(kvmsg(KVMSG_CANCEL, MsgLanguage)));
+  d.setWindowTitle(Q(!Title.empty() ? Title : kvmsg(acceptSave ? KVMSG_SAVE : KVMSG_OPEN, MsgLanguage)));
+  KVSetFileDialogLanguage(&d, MsgLanguage);
   const QStringList filters = QtFilters(Filter);
   d.setNameFilters(filters);
   const int count = int(filters.size());
   cur_filter_index_ = (filter_index_ >= 1 && filter_index_ <= count) ? filter_index_ : 1;
   if (count > 0) d.selectNameFilter(filters[cur_filter_index_ - 1]);
   cur_pattern_ = FilterPattern(cur_filter_index_);
+  // With a default suffix the dialog itself completes a typed name, so the
+  // overwrite prompt sees the file that Execute will return.
+  d.setDefaultSuffix(Q(DefaultSuffix(acceptSave)));
   QStringList hist;
   for (const auto& h : history_) hist << Q(h);
   d.setHistory(hist);
@@ -376,6 +424,15 @@ bool TOpenKorvaneDialog::DoExecute(bool acceptSave) {
   InfoPanel->show();
   PicturePanel->setVisible(has_preview_);
   ShowIOParams(nullptr);
+  // Roomy enough for the list's columns, the file type box and the pane,
+  // within the screen; after a run, the size the user left it at.
+  QSize size = RememberedSize(acceptSave);
+  if (!size.isValid()) {
+    size = d.sizeHint().expandedTo(QSize(has_preview_ ? 980 : 760, 560));
+    QScreen* screen = ParentWidget ? ParentWidget->screen() : QApplication::primaryScreen();
+    if (screen) size = size.boundedTo(screen->availableGeometry().size());
+  }
+  d.resize(size);
 
   bool ok = false;
   try {
@@ -385,6 +442,7 @@ bool TOpenKorvaneDialog::DoExecute(bool acceptSave) {
     throw;
   }
   KorvaneMView->SetPlaying(false);
+  RememberedSize(acceptSave) = d.size();
   if (ok) {
     for (const QString& f : d.selectedFiles()) files_.push_back(f.toStdString());
     if (!files_.empty()) file_name_ = files_.front();
@@ -402,6 +460,7 @@ bool TOpenKorvaneDialog::DoExecute(bool acceptSave) {
 }
 
 void TOpenKorvaneDialog::DoShow() {
+  if (dialog_) FitListColumns(dialog_);
   ZoomCombo->clear();
   ZoomCombo->addItem("Fit", 0);
   for (int z : {25, 50, 75, 100, 125, 150, 175, 200, 300, 400}) ZoomCombo->addItem(QString("%1%").arg(z), z);
@@ -513,8 +572,18 @@ bool TOpenKorvaneDialog::CanClose() {
   return can;
 }
 
+std::string TOpenKorvaneDialog::DefaultSuffix(bool save) const {
+  std::string ext = save ? PatternExt(cur_pattern_) : std::string();
+  if (ext.empty()) ext = DefaultExt;
+  if (ext.empty()) ext = QFileInfo(Q(file_name_)).suffix().toStdString();
+  while (!ext.empty() && ext[0] == '.') ext.erase(0, 1);
+  return ext;
+}
+
 void TOpenKorvaneDialog::FilterSelected(int index) {
   cur_pattern_ = FilterPattern(index);
+  if (dialog_ && dialog_->acceptMode() == QFileDialog::AcceptSave)
+    dialog_->setDefaultSuffix(Q(DefaultSuffix(true)));
   if (index >= 1 && index != cur_filter_index_) {
     cur_filter_index_ = index;
     DoTypeChange();
@@ -707,10 +776,14 @@ void TSaveKorvaneDialog::DoTypeChange() {
   if (dialog_) {
     auto* edit = dialog_->findChild<QLineEdit*>("fileNameEdit");
     QString typed = edit ? edit->text() : QFileInfo(Q(GetFileName())).fileName();
-    const int dot = int(typed.indexOf('.'));
-    if (dot >= 0) typed.truncate(dot);
-    if (!typed.isEmpty()) {
-      typed += Q(PatternExt(cur_pattern_));
+    const QString ext = Q(PatternExt(cur_pattern_));
+    if (!typed.isEmpty() && !ext.isEmpty()) {
+      // Only the extension of the last path part changes (a leading dot
+      // counts as one, as the dialog's own rewrite takes it).
+      const int slash = int(typed.lastIndexOf('/'));
+      const int dot = int(typed.lastIndexOf('.'));
+      if (dot > slash) typed.truncate(dot);
+      typed += ext;
       if (edit)
         edit->setText(typed);
       else

@@ -86,6 +86,9 @@ class TKVCommonDialog : public TComponent {
   virtual void DoShow();
   virtual void DoClose();
   virtual void DoSelectionChange() {}
+  // The file under the cursor changed to path: DoSelectionChange runs with
+  // GetFileName answering path (the dialog's own selection lags behind).
+  void SelectionChangedTo(const std::string& path);
   virtual void DoFolderChange() {}
   virtual void DoTypeChange() {}
   // File-ok: false keeps the dialog open.
@@ -98,7 +101,15 @@ class TKVCommonDialog : public TComponent {
   bool RunModal(QFileDialog* d);
 
   QFileDialog* dialog_ = nullptr;
+  // The path of the selection change being handled.
+  std::string sel_path_;
+  bool in_sel_path_ = false;
 };
+
+// Gives a file dialog the labels of a language from the message tables:
+// "Look in", "File name", "Files of type" and the two buttons ("Open" or
+// "Save" by its accept mode, and "Cancel").
+void KVSetFileDialogLanguage(QFileDialog* d, TMsgLanguage lang);
 
 class TOpenKorvaneDialog : public TKVCommonDialog {
  public:
@@ -177,6 +188,9 @@ class TOpenKorvaneDialog : public TKVCommonDialog {
  protected:
   // Builds the file dialog for a run; the template flag adds the pane.
   bool DoExecute(bool acceptSave);
+  // The extension (no dot) a name typed without one gets: for saving the
+  // current filter's, else DefaultExt, else that of FileName.
+  std::string DefaultSuffix(bool save) const;
   // The pattern of the current filter, kept while the dialog runs.
   std::string cur_pattern_;
   bool has_preview_ = true;

@@ -24,6 +24,7 @@
 #include "korvane/controls/histogram_box.h"
 #include "korvane/controls/hsv_box.h"
 #include "korvane/controls/ruler_box.h"
+#include "korvane/dialogs/file_dialogs.h"
 #include "korvane/dialogs/padlock_icon.h"
 #include "korvane/pixels/bitmap_procs.h"
 #include "korvane/pixels/colors.h"
@@ -334,16 +335,19 @@ QWidget* TfPreviews::BuildPage(int tag) {
       grid->addWidget(save_, 2, 1);
       grid->setRowStretch(3, 1);
       grid->setColumnStretch(2, 1);
-      const QString types = "Filter files (*.flt);;All files (*)";
-      connect(load_, &QPushButton::clicked, this, [this, types] {
-        QString f = QFileDialog::getOpenFileName(this, load_->text().remove('&'), QString(), types);
+      load_->setObjectName("LoadFilterButton");
+      save_->setObjectName("SaveFilterButton");
+      connect(load_, &QPushButton::clicked, this, [this] {
+        const QString f = AskFilterFile(false);
         if (f.isEmpty()) return;
-        if (!LoadFilter(f.toStdString())) QMessageBox::warning(this, windowTitle(), "unrecognized filter");
+        if (!LoadFilter(f.toStdString()))
+          QMessageBox::warning(this, windowTitle(), Msg(KVMSG_UNRECOGNIZEDFILTER, language_));
       });
-      connect(save_, &QPushButton::clicked, this, [this, types] {
-        QString f = QFileDialog::getSaveFileName(this, save_->text().remove('&'), QString(), types);
+      connect(save_, &QPushButton::clicked, this, [this] {
+        const QString f = AskFilterFile(true);
         if (f.isEmpty()) return;
-        if (!SaveFilter(f.toStdString())) QMessageBox::warning(this, windowTitle(), "cannot write " + f);
+        if (!SaveFilter(f.toStdString()))
+          QMessageBox::warning(this, windowTitle(), Msg(KVMSG_CANNOTWRITE, language_) + " " + f);
       });
       break;
     }
@@ -690,6 +694,19 @@ void TfPreviews::SetPreset(TKVFilterPresets p) {
   presets_->setCurrentIndex(p);
   SetFilter(KVFiltPres[p]);
   --loading_;
+}
+
+QString TfPreviews::AskFilterFile(bool save) {
+  QFileDialog d(this, (save ? save_ : load_)->text().remove('&'));
+  d.setObjectName("FilterFileDialog");
+  d.setOption(QFileDialog::DontUseNativeDialog, true);
+  d.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  d.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  d.setNameFilters({Msg(KVMSG_FILTERFILES, language_) + " (*.flt)", Msg(KVMSG_ALLFILES, language_) + " (*)"});
+  if (save) d.setDefaultSuffix("flt");
+  KVSetFileDialogLanguage(&d, language_);
+  if (d.exec() != QDialog::Accepted) return {};
+  return d.selectedFiles().value(0);
 }
 
 bool TfPreviews::LoadFilter(const std::string& FileName) {

@@ -177,6 +177,8 @@ class TfPreviews : public QDialog {
   void ApplyPage(TBitmap* Bitmap, bool OnResult, TProgressRec& Progress);
 
  private:
+  // Asks for a filter file to load or save, with the form's language.
+  QString AskFilterFile(bool save);
   struct ValueRow {
     QLabel* label = nullptr;
     QSlider* slider = nullptr;

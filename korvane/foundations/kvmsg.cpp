@@ -153,6 +153,23 @@ constexpr TKVMsg KVMSG_HIGHPASS = {"High Pass", "Passa alto", "Hochpass",
 constexpr TKVMsg KVMSG_LOWPASS = {"Low Pass",  "Passa basso", "Tiefpass",
                                   "Paso bajo", "Passe-bas",   "Passa-baixa"};
 constexpr TKVMsg KVMSG_BYTES = {"bytes", "byte", "Bytes", "bytes", "octets", "bytes"};
+constexpr TKVMsg KVMSG_OPEN = {"Open", "Apri", "Öffnen", "Abrir", "Ouvrir", "Abrir"};
+constexpr TKVMsg KVMSG_LOOKIN = {
+    "Look in:", "Cerca in:", "Suchen in:", "Buscar en:", "Regarder dans :", "Procurar em:"};
+constexpr TKVMsg KVMSG_FILENAME = {
+    "File name:", "Nome file:", "Dateiname:", "Nombre de archivo:", "Nom du fichier :", "Nome do arquivo:"};
+constexpr TKVMsg KVMSG_FILESOFTYPE = {
+    "Files of type:", "Tipo file:", "Dateityp:", "Tipo de archivo:", "Type de fichier :", "Tipo de arquivo:"};
+constexpr TKVMsg KVMSG_FILTERFILES = {"Filter files",       "File di filtro",     "Filterdateien",
+                                      "Archivos de filtro", "Fichiers de filtre", "Arquivos de filtro"};
+constexpr TKVMsg KVMSG_ALLFILES = {"All files",          "Tutti i file",      "Alle Dateien",
+                                   "Todos los archivos", "Tous les fichiers", "Todos os arquivos"};
+constexpr TKVMsg KVMSG_UNRECOGNIZEDFILTER = {"unrecognized filter", "filtro non riconosciuto",
+                                             "unbekannter Filter",  "filtro no reconocido",
+                                             "filtre non reconnu",  "filtro não reconhecido"};
+constexpr TKVMsg KVMSG_CANNOTWRITE = {"cannot write",         "impossibile scrivere",
+                                      "kann nicht schreiben", "no se puede escribir",
+                                      "impossible d'écrire",  "não é possível gravar"};
 
 namespace {
 constexpr const TKVMsg* kAll[] = {
@@ -238,8 +255,16 @@ constexpr const TKVMsg* kAll[] = {
     &KVMSG_HIGHPASS,
     &KVMSG_LOWPASS,
     &KVMSG_BYTES,
+    &KVMSG_OPEN,
+    &KVMSG_LOOKIN,
+    &KVMSG_FILENAME,
+    &KVMSG_FILESOFTYPE,
+    &KVMSG_FILTERFILES,
+    &KVMSG_ALLFILES,
+    &KVMSG_UNRECOGNIZEDFILTER,
+    &KVMSG_CANNOTWRITE,
 };
-static_assert(std::size(kAll) == 82);
+static_assert(std::size(kAll) == 90);
 }  // namespace
 
 std::span<const TKVMsg* const> KVMsgTable() { return kAll; }

@@ -101,6 +101,17 @@ extern const TKVMsg KVMSG_EMBOSS;
 extern const TKVMsg KVMSG_HIGHPASS;
 extern const TKVMsg KVMSG_LOWPASS;
 
+// The file dialogs' own labels, and the filter-file dialog of the
+// processing preview form with its two error messages.
+extern const TKVMsg KVMSG_OPEN;
+extern const TKVMsg KVMSG_LOOKIN;
+extern const TKVMsg KVMSG_FILENAME;
+extern const TKVMsg KVMSG_FILESOFTYPE;
+extern const TKVMsg KVMSG_FILTERFILES;
+extern const TKVMsg KVMSG_ALLFILES;
+extern const TKVMsg KVMSG_UNRECOGNIZEDFILTER;
+extern const TKVMsg KVMSG_CANNOTWRITE;
+
 // Every message, in declaration order.
 std::span<const TKVMsg* const> KVMsgTable();
 

@@ -539,6 +539,10 @@ void HSVvarWith(TBitmap* Bitmap, int x1, int y1, int x2, int y2, int Hue, int Sa
                 const TProgressEvent& OnProgress, TObject* Sender) {
   Area a;
   if (!Clip(Bitmap, x1, y1, x2, y2, a)) return;
+  // Hue runs 0..359 and saturation and value 0..99 with no wrap-around, so
+  // larger offsets act as these: HSV2RGB clamps either way and the sums
+  // cannot overflow.
+  Hue = ilimit(Hue, -360, 360), Sat = ilimit(Sat, -100, 100), Val = ilimit(Val, -100, 100);
   auto shift = [&](int r, int g, int b) {
     int H, S, V;
     HSV99(r, g, b, H, S, V);

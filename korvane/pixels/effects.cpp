@@ -24,9 +24,13 @@ bool ClipRect(const TBitmap* bmp, int& x1, int& y1, int& x2, int& y2) {
 }
 
 // Rounds a non-negative s / 100 to nearest, ties to even.
-int RoundDiv100(int s) {
-  int q = s / 100;
-  const int r = s % 100;
+// s / 100 rounded half to even, for either sign.
+int64_t RoundDiv100(int64_t s) {
+  int64_t q = s / 100, r = s % 100;
+  if (r < 0) {
+    r += 100;
+    --q;
+  }
   if (r > 50 || (r == 50 && (q & 1))) ++q;
   return q;
 }
@@ -39,9 +43,27 @@ int RoundDiv100(int s) {
 void _Merge(TBitmap* Bitmap, TBitmap* Other, int Percent, int x1, int y1, int x2, int y2,
             const TProgressEvent& OnProgress, TObject* Sender) {
   if (!Other || Other->Empty() || !ClipRect(Bitmap, x1, y1, x2, y2)) return;
-  const int p = std::clamp(Percent, 0, 100);
+  const int p = Percent;
   TBitmap other(x2 - x1 + 1, y2 - y1 + 1, pf24bit);
   other.Canvas()->StretchDraw(Rect(0, 0, other.Width(), other.Height()), Other);
+  const int n = (x2 - x1 + 1) * 3;
+  if (p < 0 || p > 100) {
+    // Outside 0..100 the blend extrapolates away from the other bitmap (or
+    // from the image) and blimit clamps: one result per pair of values.
+    std::vector<uint8_t> blend(256 * 256);
+    for (int c = 0; c < 256; ++c)
+      for (int o = 0; o < 256; ++o) {
+        const int64_t v = RoundDiv100(int64_t(c) * p + int64_t(o) * (100 - int64_t(p)));
+        blend[size_t(c) * 256 + size_t(o)] = uint8_t(std::clamp<int64_t>(v, 0, 255));
+      }
+    for (int y = y1; y <= y2; ++y) {
+      uint8_t* d = Bitmap->Scanline(y) + size_t(x1) * 3;
+      const uint8_t* o = other.Scanline(y - y1);
+      for (int i = 0; i < n; ++i) d[i] = blend[size_t(d[i]) * 256 + o[i]];
+      if (OnProgress) OnProgress(Sender, RowPercent(y, y1, y2));
+    }
+    return;
+  }
   // c * p / 100 + o * (100 - p) / 100 = (c * p + o * (100 - p)) / 100: the
   // numerator is at most 25500, so the rounding is one table.
   std::vector<uint8_t> quot(25501);
@@ -51,7 +73,6 @@ void _Merge(TBitmap* Bitmap, TBitmap* Other, int Percent, int x1, int y1, int x2
     wc[v] = v * p;
     wo[v] = v * (100 - p);
   }
-  const int n = (x2 - x1 + 1) * 3;
   for (int y = y1; y <= y2; ++y) {
     uint8_t* d = Bitmap->Scanline(y) + size_t(x1) * 3;
     const uint8_t* o = other.Scanline(y - y1);

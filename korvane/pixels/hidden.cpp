@@ -83,4 +83,23 @@ int _ReadHiddenData(const TBitmap* Bitmap, void* Buffer, int Max) {
   return int(std::clamp<int64_t>(stored, 0, space));
 }
 
+bool _HasHiddenData(const TBitmap* Bitmap) {
+  if (!Carries(Bitmap)) return false;
+  uint8_t header[8] = {};
+  int64_t j = 0;
+  int k = 0;
+  WalkCarrier(const_cast<TBitmap*>(Bitmap), [&](uint8_t& c) {
+    header[j] = uint8_t(header[j] | ((c & 1) << k));
+    if (++k == 8) {
+      k = 0;
+      ++j;
+    }
+    return j < 8;
+  });
+  if (j < 8 || header[0] || header[1] || header[2] || header[3]) return false;
+  const int32_t stored = int32_t(uint32_t(header[4]) | (uint32_t(header[5]) << 8) |
+                                 (uint32_t(header[6]) << 16) | (uint32_t(header[7]) << 24));
+  return stored > 0 && stored <= _GetHiddenDataSpace(Bitmap);
+}
+
 }  // namespace korvane

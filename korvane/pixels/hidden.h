@@ -25,4 +25,10 @@ int _WriteHiddenData(TBitmap* Bitmap, const void* Data, int Length);
 // other formats.
 int _ReadHiddenData(const TBitmap* Bitmap, void* Buffer, int Max);
 
+// Whether the carrier starts with a header as _WriteHiddenData writes it:
+// four zero bytes and a length of 1..capacity. On a picture that holds
+// nothing hidden the header is noise and this is false (but for a chance of
+// about one in four billion).
+bool _HasHiddenData(const TBitmap* Bitmap);
+
 }  // namespace korvane

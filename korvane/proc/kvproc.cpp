@@ -63,35 +63,51 @@ void TKorvaneProc::SelectAll() {
   if (auto* kv = dynamic_cast<TKorvaneView*>(target_.View())) kv->DeSelect();
 }
 
-bool TKorvaneProc::GetReSel(int& x1, int& y1, int& x2, int& y2, const TPoint*& Polygon, int& Count) const {
+bool TKorvaneProc::RawSel(int& x1, int& y1, int& x2, int& y2, const TPoint*& Polygon, int& Count) const {
   Polygon = nullptr;
   Count = 0;
   if (auto* kv = dynamic_cast<TKorvaneView*>(target_.View())) {
-    if (kv->Selected() && kv->GetPolySelCount() > 0) {
-      x1 = kv->GetSelX1();
-      y1 = kv->GetSelY1();
-      x2 = kv->GetSelX2();
-      y2 = kv->GetSelY2();
-      Polygon = kv->GetPolySelArray();
-      Count = kv->GetPolySelCount();
-    } else {
-      x1 = -1;
-    }
-  } else {
-    x1 = sel_x1_;
-    y1 = sel_y1_;
-    x2 = sel_x2_;
-    y2 = sel_y2_;
+    if (!kv->Selected() || kv->GetPolySelCount() <= 0) return false;
+    x1 = kv->GetSelX1();
+    y1 = kv->GetSelY1();
+    x2 = kv->GetSelX2();
+    y2 = kv->GetSelY2();
+    Polygon = kv->GetPolySelArray();
+    Count = kv->GetPolySelCount();
+    return true;
   }
-  if (x1 >= 0) return true;
+  x1 = sel_x1_;
+  y1 = sel_y1_;
+  x2 = sel_x2_;
+  y2 = sel_y2_;
+  // A negative x1 alone means "nothing selected" (SelectAll stores -1 four
+  // times); a rectangle that reaches into the picture from the left is a
+  // selection.
+  return x1 >= 0 || (x2 >= 0 && y2 >= 0);
+}
+
+bool TKorvaneProc::GetReSel(int& x1, int& y1, int& x2, int& y2, const TPoint*& Polygon, int& Count) const {
   const TBitmap* b = GetBitmap();
-  x1 = 0;
-  y1 = 0;
-  x2 = b ? b->Width() - 1 : -1;
-  y2 = b ? b->Height() - 1 : -1;
-  Polygon = nullptr;
-  Count = 0;
-  return false;
+  const int w = b ? b->Width() : 0, h = b ? b->Height() : 0;
+  if (!RawSel(x1, y1, x2, y2, Polygon, Count)) {
+    x1 = 0;
+    y1 = 0;
+    x2 = w - 1;
+    y2 = h - 1;
+    Polygon = nullptr;
+    Count = 0;
+    return false;
+  }
+  // Every operation sees the selection's rectangle inside the bitmap; the
+  // polygon stays as it is (its copies and fills clip it). A selection
+  // wholly outside the bitmap leaves an empty rectangle (x2 < x1 or y2 < y1).
+  x1 = std::max(x1, 0);
+  y1 = std::max(y1, 0);
+  if (b) {
+    x2 = std::min(x2, w - 1);
+    y2 = std::min(y2, h - 1);
+  }
+  return true;
 }
 
 int TKorvaneProc::GetSelX1() const {
@@ -178,6 +194,7 @@ HGLOBAL TKorvaneProc::SelectionDIB(TBitmap* bmp, int x1, int y1, int x2, int y2,
 
 void TKorvaneProc::FillSelection(TBitmap* bmp, int x1, int y1, int x2, int y2, const TPoint* Polygon,
                                  int Count) {
+  if (x2 < x1 || y2 < y1) return;
   const TColor c = GetReBackground();
   if (IsTrueRect(Polygon, Count)) {
     TCanvas* cv = bmp->Canvas();
@@ -268,6 +285,7 @@ void TKorvaneProc::SelPasteFromClipStretch() {
     PasteFromClipboard();
     return;
   }
+  if (x2 < x1 || y2 < y1) return;
   TBitmap tmp;
   if (!ClipboardBitmap(tmp)) return;
   if (auto_undo_) SaveUndo();
@@ -308,12 +326,20 @@ void TKorvaneProc::CropSel() {
   if (auto_undo_) SaveUndo();
   int x1, y1, x2, y2, n;
   const TPoint* poly;
-  if (GetReSel(x1, y1, x2, y2, poly, n)) {
-    TBitmap tmp;
-    _CopyBitmapPoly(b, &tmp, x1, y1, x2, y2, poly, n);
-    // The view drops its selection when the size changes: the polygon is
-    // not used past this point.
-    _CopyBitmap(&tmp, b);
+  if (RawSel(x1, y1, x2, y2, poly, n)) {
+    // The crop keeps x1..x2-1 and y1..y2-1: a selection reaching past an
+    // edge keeps the picture up to that edge, never more.
+    x1 = std::max(x1, 0);
+    y1 = std::max(y1, 0);
+    x2 = std::min(x2, b->Width());
+    y2 = std::min(y2, b->Height());
+    if (x2 > x1 && y2 > y1) {
+      TBitmap tmp;
+      _CopyBitmapPoly(b, &tmp, x1, y1, x2, y2, poly, n);
+      // The view drops its selection when the size changes: the polygon is
+      // not used past this point.
+      _CopyBitmap(&tmp, b);
+    }
   }
   Update();
 }
@@ -329,12 +355,8 @@ void TKorvaneProc::RunSelOp(const std::function<void(TBitmap*, int, int, int, in
   if (auto_undo_) SaveUndo();
   int x1, y1, x2, y2, n;
   const TPoint* poly;
-  GetReSel(x1, y1, x2, y2, poly, n);
   // Procedures get a rectangle inside the bitmap.
-  x1 = std::max(x1, 0);
-  y1 = std::max(y1, 0);
-  x2 = std::min(x2, b->Width() - 1);
-  y2 = std::min(y2, b->Height() - 1);
+  GetReSel(x1, y1, x2, y2, poly, n);
   if (x1 <= x2 && y1 <= y2) {
     if (IsTrueRect(poly, n)) {
       Work(b, x1, y1, x2, y2);

@@ -68,9 +68,11 @@ class TKorvaneProc : public TComponent {
   // (in bitmap coordinates).
   void Select(int x1, int y1, int x2, int y2);
   void SelectAll();
-  // The resolved selection: the inclusive bounding rectangle and the polygon
-  // (null, count 0 for a rectangle of the own selection). False when nothing
-  // is selected: the rectangle is then the whole working bitmap.
+  // The resolved selection: the inclusive bounding rectangle, clipped to the
+  // working bitmap, and the polygon as selected (null, count 0 for a
+  // rectangle of the own selection). False when nothing is selected: the
+  // rectangle is then the whole working bitmap. A selection wholly outside
+  // the bitmap gives true and an empty rectangle (x2 < x1 or y2 < y1).
   bool GetReSel(int& x1, int& y1, int& x2, int& y2, const TPoint*& Polygon, int& Count) const;
   int GetSelX1() const;
   int GetSelY1() const;
@@ -230,6 +232,8 @@ class TKorvaneProc : public TComponent {
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
  private:
+  // The selection as stored, not clipped; false when there is none.
+  bool RawSel(int& x1, int& y1, int& x2, int& y2, const TPoint*& Polygon, int& Count) const;
   bool IsTrueRect(const TPoint* Polygon, int Count) const;
   // Runs an effect on the bounding rectangle of the view's selection, pasted
   // back through it, or on the whole bitmap without one; undo and Update as

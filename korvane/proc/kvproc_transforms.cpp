@@ -40,7 +40,9 @@ void TKorvaneProc::ImageResize(int Width, int Height) {
 
 void TKorvaneProc::Rotate(int Angle, bool Antialias) {
   TBitmap* b = GetBitmap();
-  if (!b) return;
+  // An empty picture has nothing to turn (a quarter turn of it would give
+  // one pixel).
+  if (!b || b->Empty()) return;
   if (b->PixelFormat() != pf24bit) {
     if (b->PixelFormat() != pf1bit) return;
     if (auto_undo_) SaveUndo();

@@ -12,6 +12,7 @@
 
 #include "korvane/view/kvview.h"
 
+class QEvent;
 class QLineEdit;
 
 namespace korvane {
@@ -240,9 +241,15 @@ class TKorvaneVect : public TKorvaneView {
   double CalcDistPtObj(PKVVObject o, int x, int y);
   int FindSelGrip(int x, int y, int& grip);
   void TraslateObject(int idx, int dx, int dy);
-  void ChangeObjectCoor(int idx, int dx1, int dy1, int dx2, int dy2);
+  // Adds to the four coordinates independently, in the published argument
+  // order: dx1 to x1, dy2 to y2, dx2 to x2, dy1 to y1.
+  void ChangeObjectCoor(int idx, int dx1, int dy2, int dx2, int dy1);
   void ActiveTextEdit();
   void RemoveTextEdit();
+  // Ends the text edit: Keep stores the typed text (one undo step when it
+  // changed), otherwise the object keeps the text it had when the edit
+  // opened. Enter and Escape in the editor call it.
+  void EndTextEdit(bool Keep);
   int TextEditIndex() const { return edit_idx_; }
   QLineEdit* TextEditor() const { return edit_; }
   // Present for the clipboard menu; they do nothing.
@@ -284,7 +291,35 @@ class TKorvaneVect : public TKorvaneView {
   // The same from DXF text in memory.
   void ImportDXFText(const char* data, size_t size);
 
+  // --- Undo and redo
+  // The mouse and keyboard edits (insert, move, resize, text, delete, nudge)
+  // record themselves. Programmatic edits are recorded by calling SaveUndo
+  // before them; WithBitmap also keeps the picture, for CopyObjectsToBack
+  // and other changes of the bitmap. Recording drops the redo history.
+  void SaveUndo(bool WithBitmap = false);
+  bool Undo();
+  bool Redo();
+  bool CanUndo() const { return !undo_.empty(); }
+  bool CanRedo() const { return !redo_.empty(); }
+  // Whether the next Undo (Redo) also changes the picture.
+  bool UndoRestoresBitmap() const;
+  bool RedoRestoresBitmap() const;
+  void ClearUndo();
+  int UndoCount() const { return int(undo_.size()); }
+  int RedoCount() const { return int(redo_.size()); }
+  // Steps kept (100 by default, at least 1); the oldest go first.
+  int GetUndoLimit() const { return undo_limit_; }
+  void SetUndoLimit(int n);
+
+  // --- Keyboard edits of the selection (Delete and the arrow keys)
+  // Removes the selected objects as one undo step.
+  void DeleteSelObjects();
+  // Moves the selected moveable objects; a run of nudges is one undo step.
+  void NudgeSelObjects(int dx, int dy);
+
   TNotifyEvent OnSelectObject;
+  // The undo or redo history changed.
+  TNotifyEvent OnUndoChange;
   TKVVMeasureHintEvent OnMeasureHint;
   TKVVObject& TemplateObject() { return templ_; }
 
@@ -292,8 +327,38 @@ class TKorvaneVect : public TKorvaneView {
   void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
   void MouseMove(TShiftState Shift, int X, int Y) override;
   void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+  // Delete removes the selection, the arrows nudge it (Shift: 10 pixels),
+  // Ctrl+Z undoes, Ctrl+Y and Ctrl+Shift+Z redo.
+  void KeyDown(Word& Key, TShiftState Shift) override;
+  // Claims the keys above from the window's shortcuts while they apply here.
+  bool event(QEvent* e) override;
 
  private:
+  // One state of the layer: the objects, the bitmap table and, when asked
+  // for, the picture. Bitmaps are shared with neighbouring states while
+  // their pixels are equal.
+  struct TUndoState {
+    std::vector<TKVVObject> Objs;
+    TKVVObject Root;
+    int Live = 0;
+    std::vector<std::pair<std::shared_ptr<const TBitmap>, int32_t>> Bitmaps;
+    int TemplateSlot = -1;
+    std::vector<int> Sel;
+    std::shared_ptr<const TBitmap> Picture;
+  };
+  TUndoState CaptureState(bool WithBitmap) const;
+  void RestoreState(const TUndoState& st);
+  void PushUndo(TUndoState st);
+  void UndoChanged() {
+    if (OnUndoChange) OnUndoChange(this);
+  }
+  // Frees the editor control (its text is already the object's).
+  void CloseEditor();
+  // A finished text edit that changed the text becomes one undo step.
+  void FinishEditStep();
+  // Whether a key applies to the layer now (selection, history).
+  bool HandlesKey(int qtKey, Qt::KeyboardModifiers modifiers) const;
+
   void Repaint(int idx) {
     if (idx != kTemplate) Update();
   }
@@ -310,6 +375,7 @@ class TKorvaneVect : public TKorvaneView {
   void AttachBitmap(TKVVObject& o, const TBitmap* b);
   void DrawRubber(TCanvas* canvas);
   void DoSelectObject() {
+    nudging_ = false;  // a nudge of another selection is a new step
     if (OnSelectObject) OnSelectObject(this);
   }
   void ShowHint(int x, int y, double value, bool area);
@@ -334,6 +400,15 @@ class TKorvaneVect : public TKorvaneView {
   TPoint down_pt_, cur_pt_;
   int edit_idx_ = -1;
   QLineEdit* edit_ = nullptr;
+  std::string edit_before_;              // the text when the edit opened
+  std::optional<TUndoState> edit_undo_;  // the layer when the edit opened
+  std::optional<TUndoState> drag_undo_;  // the layer when a grip drag began
+  bool drag_changed_ = false;            // the drag moved or sized something
+
+  // Undo.
+  std::vector<TUndoState> undo_, redo_;
+  int undo_limit_ = 100;
+  bool nudging_ = false;  // the last step recorded was a nudge
 
   // Measurement.
   TKVUnits munit_ = kvuPIXELS;

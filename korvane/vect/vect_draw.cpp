@@ -298,7 +298,12 @@ void TKorvaneVect::PaintTo(TCanvas* canvas) {
 void TKorvaneVect::CopyObjectsToBack() {
   TBitmap* b = GetFBitmap();
   if (!b || b->Empty()) return;
+  // A text being edited is drawn as its text, not as the edit frame; the
+  // editor stays open.
+  const int editing = edit_idx_;
+  edit_idx_ = -1;
   DrawObject(b->Canvas(), &root_, true);
+  edit_idx_ = editing;
   b->Canvas()->EndPaint();
   b->Changed();
   Update();

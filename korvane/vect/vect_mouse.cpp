@@ -1,5 +1,6 @@
 // Mouse interaction of TKorvaneVect: inserting objects by dragging, click and
 // rubber-band selection, grip drags, in-place text editing, hit testing.
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <algorithm>
 #include <cmath>
@@ -22,6 +23,38 @@ double SegmentDist(double px, double py, double ax, double ay, double bx, double
 }
 
 bool OnGrip(int x, int y, int gx, int gy) { return x >= gx - 4 && x < gx + 4 && y >= gy - 4 && y < gy + 4; }
+
+// A click farther than this (screen pixels, plus half the pen) from every
+// object is a click on empty space.
+constexpr double kHitTolerance = 4.0;
+
+// The in-place text editor: Enter keeps the typed text, Escape drops it.
+// Both keys are claimed from the window's shortcuts while it has the focus.
+class TKVTextEditor : public QLineEdit {
+ public:
+  TKVTextEditor(QWidget* parent, std::function<void(bool)> end) : QLineEdit(parent), end_(std::move(end)) {}
+
+ protected:
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::ShortcutOverride && Ends(static_cast<QKeyEvent*>(e)->key())) {
+      e->accept();
+      return true;
+    }
+    return QLineEdit::event(e);
+  }
+  void keyPressEvent(QKeyEvent* e) override {
+    if (Ends(e->key())) {
+      e->accept();
+      end_(e->key() != Qt::Key_Escape);
+      return;
+    }
+    QLineEdit::keyPressEvent(e);
+  }
+
+ private:
+  static bool Ends(int key) { return key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter; }
+  std::function<void(bool)> end_;
+};
 
 }  // namespace
 
@@ -57,6 +90,7 @@ void TKorvaneVect::CancelInteracts() {
   grip_ = 0;
   down_ = false;
   rubber_ = false;
+  drag_undo_.reset();
   RemoveTextEdit();
   if (edit_idx_ >= 0) {
     edit_idx_ = -1;
@@ -224,7 +258,7 @@ int TKorvaneVect::FindSelGrip(int x, int y, int& grip) {
 
 void TKorvaneVect::TraslateObject(int idx, int dx, int dy) { ChangeObjectCoor(idx, dx, dy, dx, dy); }
 
-void TKorvaneVect::ChangeObjectCoor(int idx, int dx1, int dy1, int dx2, int dy2) {
+void TKorvaneVect::ChangeObjectCoor(int idx, int dx1, int dy2, int dx2, int dy1) {
   PKVVObject o = GetObj(idx);
   if (!o) return;
   o->x1 = KVSat(int64_t(o->x1) + dx1);
@@ -237,12 +271,17 @@ void TKorvaneVect::ChangeObjectCoor(int idx, int dx1, int dy1, int dx2, int dy2)
 // Text editing
 
 void TKorvaneVect::ActiveTextEdit() {
-  RemoveTextEdit();
+  CloseEditor();
   PKVVObject o = GetObj(edit_idx_);
   if (!o || edit_idx_ < 0) return;
+  // Reopening after a zoom or scroll continues the same edit.
+  if (!edit_undo_) {
+    edit_undo_ = CaptureState(false);
+    edit_before_ = o->Text;
+  }
   int x1, y1, x2, y2;
   ScreenCorners(*o, x1, y1, x2, y2);
-  edit_ = new QLineEdit(this);
+  edit_ = new TKVTextEditor(this, [this](bool keep) { EndTextEdit(keep); });
   edit_->setFrame(false);
   const QPoint org = ClientArea().topLeft();
   edit_->setGeometry(org.x() + x1, org.y() + y1, std::max(x2 - x1 + 1, 8), std::max(y2 - y1 + 1, 8));
@@ -261,17 +300,44 @@ void TKorvaneVect::ActiveTextEdit() {
   pal.setColor(QPalette::Base, q(o->BrushStyle == bsClear ? GetBackground() : o->BrushColor));
   edit_->setPalette(pal);
   edit_->setText(QString::fromStdString(o->Text));
+  // Every keystroke reaches the object, so saving, burning in and reading
+  // the text see what is typed while the editor stays open.
+  QObject::connect(edit_, &QLineEdit::textChanged, edit_, [this](const QString& t) {
+    if (PKVVObject e = edit_idx_ >= 0 ? GetObj(edit_idx_) : nullptr) e->Text = t.toStdString();
+  });
   edit_->show();
   edit_->setFocus();
 }
 
-void TKorvaneVect::RemoveTextEdit() {
+void TKorvaneVect::CloseEditor() {
   if (!edit_) return;
   if (PKVVObject o = edit_idx_ >= 0 ? GetObj(edit_idx_) : nullptr) o->Text = edit_->text().toStdString();
   QLineEdit* e = edit_;
   edit_ = nullptr;
+  const bool focused = e->hasFocus();
   e->hide();
   e->deleteLater();
+  if (focused) setFocus();
+}
+
+void TKorvaneVect::FinishEditStep() {
+  if (!edit_undo_) return;
+  PKVVObject o = edit_idx_ >= 0 ? GetObj(edit_idx_) : nullptr;
+  if (o && o->Text != edit_before_) PushUndo(std::move(*edit_undo_));
+  edit_undo_.reset();
+}
+
+void TKorvaneVect::RemoveTextEdit() {
+  CloseEditor();
+  FinishEditStep();
+}
+
+void TKorvaneVect::EndTextEdit(bool Keep) {
+  if (!edit_) return;
+  if (!Keep) edit_->setText(QString::fromStdString(edit_before_));
+  RemoveTextEdit();
+  edit_idx_ = -1;
+  Update();
 }
 
 void TKorvaneVect::SubMouseMoveScroll(int dx, int dy) {
@@ -328,6 +394,8 @@ void TKorvaneVect::MouseDown(TMouseButton Button, TShiftState Shift, int X, int 
     grip_ = 0;
     FindSelGrip(X, Y, grip_);
   }
+  drag_changed_ = false;
+  if (grip_ != 0) drag_undo_ = CaptureState(false);
   down_ = inserting_ >= 0 || interact_vt_.Contains(miObjectSelect);
 }
 
@@ -366,13 +434,18 @@ void TKorvaneVect::MouseMove(TShiftState Shift, int X, int Y) {
     for (int idx : sel_objs_) {
       PKVVObject o = GetObj(idx);
       if (!o) continue;
+      // (idx, dx1, dy2, dx2, dy1)
       if (o->Style.Contains(kvvsSizeable)) {
-        if (grip_ == 1) ChangeObjectCoor(idx, dx, dy, 0, 0);
-        if (grip_ == 2) ChangeObjectCoor(idx, 0, 0, dx, dy);
-        if (grip_ == 4) ChangeObjectCoor(idx, 0, dy, dx, 0);
-        if (grip_ == 5) ChangeObjectCoor(idx, dx, 0, 0, dy);
+        if (grip_ == 1) ChangeObjectCoor(idx, dx, 0, 0, dy);
+        if (grip_ == 2) ChangeObjectCoor(idx, 0, dy, dx, 0);
+        if (grip_ == 4) ChangeObjectCoor(idx, 0, 0, dx, dy);
+        if (grip_ == 5) ChangeObjectCoor(idx, dx, dy, 0, 0);
+        drag_changed_ |= grip_ != 3;
       }
-      if (grip_ == 3 && o->Style.Contains(kvvsMoveable)) TraslateObject(idx, dx, dy);
+      if (grip_ == 3 && o->Style.Contains(kvvsMoveable)) {
+        TraslateObject(idx, dx, dy);
+        drag_changed_ = true;
+      }
     }
     Update();
   } else if (interact_vt_.Contains(miObjectSelect) && moved_) {
@@ -408,6 +481,7 @@ void TKorvaneVect::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y)
       templ_.y2 = YScr2Bmp(cur_pt_.y);
     }
     templ_.Kind = TKVVObjectKind(inserting_);
+    SaveUndo();
     const int idx = AddVObject(kRoot, templ_);
     sel_objs_.clear();
     AddSelObject(idx);
@@ -418,7 +492,16 @@ void TKorvaneVect::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y)
   } else if (interact_vt_.Contains(miObjectSelect) && grip_ == 0 && !moved_) {
     double d;
     const int near = FindNearObj(kRoot, XScr2Bmp(down_pt_.x), YScr2Bmp(down_pt_.y), d);
-    if (near >= 0) {
+    PKVVObject o = near >= 0 ? GetObj(near) : nullptr;
+    const double tol = o ? kHitTolerance * 100.0 / std::max(GetZoom(), 1) + o->PenWidth / 2.0 : 0;
+    if (o && d > tol) {
+      // Empty space: a plain click deselects, a Shift click keeps the
+      // selection for the next object.
+      if (!Shift.Contains(ssShift) && !sel_objs_.empty()) {
+        sel_objs_.clear();
+        DoSelectObject();
+      }
+    } else if (near >= 0) {
       if (!IsSelObject(near)) {
         if (!Shift.Contains(ssShift)) sel_objs_.clear();
         sel_objs_.push_back(near);
@@ -437,7 +520,9 @@ void TKorvaneVect::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y)
         if (o->y1 > o->y2) std::swap(o->y1, o->y2);
       }
     }
+    if (drag_changed_ && drag_undo_) PushUndo(std::move(*drag_undo_));
   }
+  drag_undo_.reset();
   Update();
   inserting_ = -1;
   grip_ = 0;

@@ -399,7 +399,9 @@ TKVVStyle TKorvaneVect::GetObjStyle(int idx) {
 void TKorvaneVect::SetObjStyle(int idx, TKVVStyle v) {
   PKVVObject o = GetObj(idx);
   if (!o) return;
-  if (!v.Contains(kvvsSelectable) && IsSelObject(idx)) UnSelObject(idx);
+  // The selection holds real indices: -2 is looked up as the last object.
+  const int real = idx == kLast ? int(objs_.size()) - 1 : idx;
+  if (!v.Contains(kvvsSelectable) && IsSelObject(real)) UnSelObject(real);
   o->Style = v;
   Repaint(idx);
 }

@@ -16,8 +16,10 @@
 #include <QTest>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "apps/korvane-demo/mainwindow.h"
+#include "korvane/pixels/bitmap_procs.h"
 
 using namespace korvane;
 using namespace korvane::demo;
@@ -395,11 +397,98 @@ TEST(DemoImage, ProcessCropsUndoesAndClearsTheSelection) {
   EXPECT_NE(b->GetPixel(200, 120), bg);
 }
 
+// The actions that need a selection follow one the mouse draws, while it is
+// drawn, not only after the next operation.
+TEST(DemoImage, SelectionActionsFollowAMouseSelection) {
+  auto w = MakeWindow();
+  TKorvaneView* v = w->View();
+  for (const char* name : {"image.cut", "image.crop", "image.pastesel"})
+    EXPECT_FALSE(Act(*w, name)->isEnabled());
+  Act(*w, "mouse.rect")->trigger();
+  QTest::mousePress(v, Qt::LeftButton, Qt::NoModifier, ClientPos(v, 20, 30));
+  QTest::mouseMove(v, ClientPos(v, 70, 60));
+  for (const char* name : {"image.cut", "image.crop", "image.pastesel"})
+    EXPECT_TRUE(Act(*w, name)->isEnabled()) << name;
+  QTest::mouseRelease(v, Qt::LeftButton, Qt::NoModifier, ClientPos(v, 70, 60));
+  v->DeSelect();
+  v->DoSelectionChange();
+  EXPECT_FALSE(Act(*w, "image.cut")->isEnabled());
+}
+
+// Undo and Redo walk a history of many steps, bounded in memory, and a new
+// change forgets what could be redone.
+TEST(DemoImage, UndoAndRedoWalkAHistoryOfManySteps) {
+  auto w = MakeWindow();
+  TBitmap* b = w->View()->GetBitmap();
+  std::vector<std::unique_ptr<TBitmap>> states;
+  auto keep = [&] {
+    states.push_back(std::make_unique<TBitmap>());
+    states.back()->Assign(b);
+  };
+  keep();
+  const char* ops[] = {"negative", "rotate90", "fliph", "flipv"};
+  for (int i = 0; i < 24; ++i) {
+    ASSERT_TRUE(w->RunOp(ops[i % 4]));
+    keep();
+  }
+  EXPECT_EQ(w->History().UndoSteps(), 24u);
+  EXPECT_LE(w->History().Bytes(), ImageHistory::kDefaultBytes);
+  EXPECT_FALSE(Act(*w, "image.redo")->isEnabled());
+  w->RunOp("copy");  // changes nothing: no step
+  EXPECT_EQ(w->History().UndoSteps(), 24u);
+  for (int k = 23; k >= 2; --k) {
+    Act(*w, "image.undo")->trigger();
+    ASSERT_TRUE(_BitmapCompareX(b, states[size_t(k)].get())) << k;
+    ASSERT_EQ(b->Width(), states[size_t(k)]->Width()) << k;
+  }
+  EXPECT_TRUE(Act(*w, "image.redo")->isEnabled());
+  Act(*w, "image.redo")->trigger();
+  Act(*w, "image.redo")->trigger();
+  EXPECT_TRUE(_BitmapCompareX(b, states[4].get()));
+  w->RunOp("negative");
+  EXPECT_FALSE(Act(*w, "image.redo")->isEnabled());
+  EXPECT_FALSE(w->RedoPicture());
+  EXPECT_EQ(w->History().UndoSteps(), 5u);
+}
+
+TEST(DemoHistory, KeepsTheNewestStatesWithinItsBounds) {
+  auto state = [](int seed) {
+    auto b = std::make_unique<TBitmap>(10, 10, pf24bit);
+    b->Canvas()->Brush()->SetColor(TColor(seed * 0x010203));
+    b->Canvas()->FillRect(Rect(0, 0, 10, 10));
+    b->Canvas()->EndPaint();
+    return b;
+  };
+  const int64_t one = ImageHistory::BytesOf(*state(0));
+  ASSERT_EQ(one, 10 * 32);  // rows padded to four bytes
+  ImageHistory bytes(50, 3 * one), steps(4, one * 1000);
+  for (int i = 0; i < 6; ++i) {
+    auto s = state(i);
+    bytes.Push(*s);
+    steps.Push(*s);
+  }
+  EXPECT_EQ(bytes.UndoSteps(), 3u);
+  EXPECT_LE(bytes.Bytes(), 3 * one);
+  EXPECT_EQ(steps.UndoSteps(), 4u);
+  TBitmap cur;
+  cur.Assign(state(6).get());
+  for (int i = 5; i >= 3; --i) {
+    ASSERT_TRUE(bytes.Undo(cur));
+    EXPECT_EQ(cur.GetPixel(0, 0), state(i)->GetPixel(0, 0)) << i;
+  }
+  EXPECT_FALSE(bytes.Undo(cur));
+  // A state larger than the bound still gives one step back.
+  ImageHistory tiny(50, 1);
+  tiny.Push(*state(1));
+  EXPECT_TRUE(tiny.CanUndo());
+}
+
 // Transforms reach the view (its size follows) and the menu runs them too.
 TEST(DemoImage, TransformsAndFiltersFromTheMenuAndProcess) {
   DemoOptions o;
   QString err;
-  ASSERT_TRUE(ParseDemoArgs({"--process", "rotate90,half,blur,wave,autoequalize"}, o, err)) << err.toStdString();
+  ASSERT_TRUE(ParseDemoArgs({"--process", "rotate90,half,blur,wave,autoequalize"}, o, err))
+      << err.toStdString();
   auto w = MakeWindow();
   TBitmap* b = w->View()->GetBitmap();
   o.process = {"rotate90"};

@@ -177,7 +177,13 @@ TEST(DemoThumbBrowser, OpensACellInTheMainWindowsView) {
   ASSERT_EQ(shown->Width(), 64);
   EXPECT_EQ(shown->Height(), 64);
   EXPECT_EQ(PixelOf(shown, 10, 10), kColors[2]);
-  b->close();
+  // File > Close closes (and frees) the browser.
+  auto* close = b->findChild<QAction*>("thumbClose");
+  ASSERT_NE(close, nullptr);
+  EXPECT_EQ(close->shortcut(), QKeySequence(QKeySequence::Close));
+  close->trigger();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(w.findChild<ThumbBrowser*>(), nullptr);
 }
 
 #endif

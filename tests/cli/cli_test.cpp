@@ -354,6 +354,87 @@ TEST_F(Process, CropKeepsTheSelectionWithBothCorners) {
     for (int x = 0; x < 3; ++x) EXPECT_EQ(Pixel24(cropped, x, y), Pixel24(src_, x + 1, y + 2));
 }
 
+// A rectangle reaching past the left or top edge limits the operations to
+// its part inside the image.
+TEST_F(Process, SelectionPastTheEdgeChangesOnlyThePartInside) {
+  struct Case {
+    const char* rect;
+    int x1, y1, x2, y2;  // the part inside
+  };
+  for (const Case& k :
+       {Case{"-3,1,4,3", 0, 1, 4, 3}, Case{"2,-4,5,2", 2, 0, 5, 2}, Case{"-9,-9,1,1", 0, 0, 1, 1}}) {
+    TBitmap out;
+    RunResult r = Apply({"--select", k.rect, "--negative"}, out);
+    ASSERT_EQ(r.code, 0) << Describe(r);
+    ASSERT_EQ(out.Width(), 8);
+    for (int y = 0; y < 6; ++y)
+      for (int x = 0; x < 8; ++x) {
+        const bool inside = x >= k.x1 && x <= k.x2 && y >= k.y1 && y <= k.y2;
+        const unsigned p = Pixel24(src_, x, y);
+        EXPECT_EQ(Pixel24(out, x, y), inside ? p ^ 0xFFFFFF : p) << k.rect << " at " << x << "," << y;
+      }
+  }
+  TBitmap cropped;
+  ASSERT_EQ(Apply({"--select", "-3,-1,2,3", "--crop"}, cropped).code, 0);
+  EXPECT_EQ(cropped.Width(), 3);
+  EXPECT_EQ(cropped.Height(), 4);
+  EXPECT_EQ(Pixel24(cropped, 0, 0), Pixel24(src_, 0, 0));
+  // Wholly outside: refused.
+  EXPECT_TRUE(IsToolError(Apply({"--select", "-5,0,-1,3", "--negative"}, cropped)));
+}
+
+// A picture without hidden text says so and fails instead of printing noise.
+TEST_F(Process, ReadTextWithoutHiddenTextFails) {
+  TBitmap black(8, 6, pf24bit), white(8, 6, pf24bit);
+  black.Canvas()->Brush()->SetColor(clBlack);
+  black.Canvas()->FillRect(Rect(0, 0, 8, 6));
+  black.Canvas()->EndPaint();
+  for (TBitmap* b : {&src_, &black, &white}) {
+    WriteBMP(in_, *b);
+    RunResult r = RunTool({"process", in_, "-", "--read-text"});
+    EXPECT_EQ(r.code, 1) << Describe(r);
+    EXPECT_EQ(r.err, "korvane: no hidden text\n");
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+// An unknown name lists the names --help gives.
+TEST_F(Process, UnknownNamesListTheNamesOfTheHelp) {
+  RunResult r = RunTool({"process", in_, "-", "--resample", "4", "4", "cubic"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("none, triangle, hermite, bell, bspline, lanczos3, mitchell"), std::string::npos)
+      << r.err;
+  r = RunTool({"process", in_, "-", "--filter", "sharpen"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("blur, edge, emboss, highpass1, highpass2, highpass3, lowpass1, lowpass2"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("fpBlur"), std::string::npos) << r.err;
+}
+
+// Resampling a bilevel page with a filter widens it first, so the strokes
+// come out as gray levels instead of dropping out.
+TEST_F(Process, FilteredResampleOfABilevelImageIsTwentyFourBit) {
+  KORVANE_REQUIRE_SHARED(in, "fixtures/bmp/1bit_33x20_im.bmp");
+  RunResult r = RunTool({"process", in, out_, "--resample", "21", "-1", "triangle"});
+  ASSERT_EQ(r.code, 0) << Describe(r);
+  TBitmap out;
+  ASSERT_TRUE(ReadBMP(out_, out));
+  ASSERT_EQ(out.PixelFormat(), pf24bit);
+  EXPECT_EQ(out.Width(), 21);
+  int grays = 0;
+  for (int y = 0; y < out.Height(); ++y)
+    for (int x = 0; x < out.Width(); ++x) {
+      const unsigned p = Pixel24(out, x, y);
+      grays += p != 0 && p != 0xFFFFFF;
+    }
+  EXPECT_GT(grays, 0);
+  // Without a filter the page stays black and white.
+  ASSERT_EQ(RunTool({"process", in, out_, "--resample", "21", "-1", "none"}).code, 0);
+  ASSERT_TRUE(ReadBMP(out_, out));
+  EXPECT_EQ(out.PixelFormat(), pf1bit);
+}
+
 TEST_F(Process, HiddenTextRoundTripsAndTooLongATextFails) {
   const std::string mid = dir_.filePath("mid.bmp").toStdString();
   RunResult r = RunTool({"process", in_, mid, "--hide-text", "hi"});

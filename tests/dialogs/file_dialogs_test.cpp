@@ -10,12 +10,17 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeView>
 #include <functional>
 
 #include "korvane/dialogs/io_previews.h"
@@ -301,4 +306,155 @@ TEST_F(FileDialogs, CancelRestoresTheAttachedParameters) {
   dlg.OnShow = [&](TObject*) { shown = true; };
   EXPECT_FALSE(dlg.Execute());
   EXPECT_FALSE(shown);
+}
+
+// ---------------------------------------------------------------------------
+// The running dialog: the file the user clicks, overwriting, type changes
+
+namespace {
+
+// Clicks a file in the dialog's detail list once the folder is listed.
+void ClickFile(QFileDialog* d, const QString& path) {
+  auto* model = d->findChild<QFileSystemModel*>();
+  ASSERT_NE(model, nullptr);
+  QTRY_VERIFY_WITH_TIMEOUT(model->index(path).isValid() && model->rowCount(model->index(path).parent()) >= 2,
+                           5000);
+  auto* tree = d->findChild<QAbstractItemView*>("treeView");
+  ASSERT_NE(tree, nullptr);
+  ASSERT_TRUE(tree->isVisible());
+  const QModelIndex idx = model->index(path);
+  tree->scrollTo(idx);
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualRect(idx).center(), 300);
+}
+
+}  // namespace
+
+TEST_F(FileDialogs, PreviewAndFileNameFollowTheClickedFile) {
+  SaveImage(Path("a.png"), 30, 20, 1);
+  SaveImage(Path("b.png"), 40, 10, 2);
+  TOpenKorvaneDialog dlg;
+  dlg.SetInitialDir(dir.path().toStdString());
+  std::vector<std::string> names;
+  dlg.OnSelectionChange = [&](TObject*) { names.push_back(dlg.GetFileName()); };
+  QString sizeA, sizeB;
+  WhenShown(dlg, [&] {
+    ClickFile(dlg.Dialog(), dir.filePath("a.png"));
+    sizeA = dlg.PicLabel1->text();
+    ClickFile(dlg.Dialog(), dir.filePath("b.png"));
+    sizeB = dlg.PicLabel1->text();
+    dlg.Dialog()->reject();
+  });
+  EXPECT_FALSE(dlg.Execute());
+  EXPECT_EQ(sizeA, "30 x 20 pixel");
+  EXPECT_EQ(sizeB, "40 x 10 pixel");
+  ASSERT_GE(names.size(), 2u);
+  EXPECT_EQ(names[names.size() - 2], Path("a.png"));
+  EXPECT_EQ(names.back(), Path("b.png"));
+}
+
+TEST_F(FileDialogs, NameWithoutExtensionAsksBeforeOverwriting) {
+  SaveImage(Path("photo.jpg"), 8, 8, 3);
+  TSaveKorvaneDialog dlg;
+  dlg.Options.Include(ofOverwritePrompt);
+  dlg.SetInitialDir(dir.path().toStdString());
+  bool asked = false;
+  WhenShown(dlg, [&] {
+    dlg.Dialog()->findChild<QLineEdit*>("fileNameEdit")->setText("photo");
+    // The prompt, if any, is answered "No": the dialog stays open.
+    QTimer::singleShot(0, [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        asked = true;
+        box->reject();
+      }
+    });
+    Accept(dlg.Dialog());
+    if (dlg.Dialog()) dlg.Dialog()->reject();
+  });
+  const bool ok = dlg.Execute();
+  QApplication::processEvents();
+  EXPECT_TRUE(asked);
+  EXPECT_FALSE(ok);
+}
+
+TEST_F(FileDialogs, TypeChangeReplacesOnlyTheExtension) {
+  TSaveKorvaneDialog dlg;
+  dlg.SetInitialDir(dir.path().toStdString());
+  std::vector<QString> rewritten;
+  WhenShown(dlg, [&] {
+    auto* edit = dlg.Dialog()->findChild<QLineEdit*>("fileNameEdit");
+    auto* types = dlg.Dialog()->findChild<QComboBox*>("fileTypeCombo");
+    ASSERT_NE(edit, nullptr);
+    ASSERT_NE(types, nullptr);
+    int filter = 0;
+    for (const char* typed : {"my.photo.jpg", "../x", "sub/name", "dir.v2/pic"}) {
+      edit->setText(typed);
+      filter = filter == 4 ? 5 : 4;  // PNG, then BMP, ...: always a change
+      types->setCurrentIndex(filter);
+      emit types->activated(filter);
+      emit types->textActivated(types->currentText());
+      rewritten.push_back(edit->text());
+    }
+    dlg.Dialog()->reject();
+  });
+  EXPECT_FALSE(dlg.Execute());
+  ASSERT_EQ(rewritten.size(), 4u);
+  EXPECT_EQ(rewritten[0], "my.photo.png");
+  EXPECT_EQ(rewritten[1], "../x.bmp");
+  EXPECT_EQ(rewritten[2], "sub/name.png");
+  EXPECT_EQ(rewritten[3], "dir.v2/pic.bmp");
+}
+
+TEST_F(FileDialogs, LabelsInTheChosenLanguageAndARoomySizeKeptForTheRun) {
+  SaveImage(Path("a.png"), 30, 20, 1);
+  TOpenKorvaneDialog dlg;
+  dlg.SetInitialDir(dir.path().toStdString());
+  dlg.MsgLanguage = msGerman;
+  QSize opened;
+  WhenShown(dlg, [&] {
+    QFileDialog* d = dlg.Dialog();
+    EXPECT_EQ(d->windowTitle(), "Öffnen");
+    EXPECT_EQ(d->labelText(QFileDialog::LookIn), "Suchen in:");
+    EXPECT_EQ(d->labelText(QFileDialog::FileName), "Dateiname:");
+    EXPECT_EQ(d->labelText(QFileDialog::FileType), "Dateityp:");
+    EXPECT_EQ(d->labelText(QFileDialog::Accept), "Öffnen");
+    EXPECT_EQ(d->labelText(QFileDialog::Reject), "Abbrechen");
+    // Every column of the detail list, the file type box and the preview
+    // pane fit in the dialog.
+    auto* tree = d->findChild<QTreeView*>("treeView");
+    ASSERT_NE(tree, nullptr);
+    QHeaderView* h = tree->header();
+    int right = 0;
+    for (int c = 0; c < h->count(); ++c)
+      if (!h->isSectionHidden(c))
+        right = std::max(right, h->sectionViewportPosition(c) + h->sectionSizeHint(c));
+    EXPECT_LE(right, h->viewport()->width());
+    auto* types = d->findChild<QComboBox*>("fileTypeCombo");
+    ASSERT_NE(types, nullptr);
+    EXPECT_GE(types->width(), types->minimumSizeHint().width());
+    EXPECT_TRUE(dlg.PicturePanel->isVisible());
+    EXPECT_LE(dlg.PicturePanel->mapTo(d, QPoint(dlg.PicturePanel->width(), 0)).x(), d->width());
+    d->resize(d->width() - 40, d->height() - 30);
+    opened = d->size();
+    d->reject();
+  });
+  EXPECT_FALSE(dlg.Execute());
+  QSize reopened;
+  TOpenKorvaneDialog again;
+  again.MsgLanguage = msItalian;
+  WhenShown(again, [&] {
+    reopened = again.Dialog()->size();
+    EXPECT_EQ(again.Dialog()->labelText(QFileDialog::FileType), "Tipo file:");
+    again.Dialog()->reject();
+  });
+  EXPECT_FALSE(again.Execute());
+  EXPECT_EQ(reopened, opened);
+
+  TSaveKorvaneDialog save;
+  save.MsgLanguage = msFrench;
+  WhenShown(save, [&] {
+    EXPECT_EQ(save.Dialog()->labelText(QFileDialog::Accept), "Enregistrer");
+    EXPECT_EQ(save.Dialog()->labelText(QFileDialog::FileName), "Nom du fichier :");
+    save.Dialog()->reject();
+  });
+  EXPECT_FALSE(save.Execute());
 }

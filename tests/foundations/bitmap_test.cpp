@@ -1,6 +1,10 @@
 // Pixel memory rules of TBitmap and the drawing geometry of TCanvas.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <utility>
+#include <vector>
+
 #include "korvane/foundations/host/graphics.h"
 #include "tests/test_support.h"
 
@@ -153,6 +157,56 @@ TEST_P(CanvasGeometry, XorPenTwiceRestores) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, CanvasGeometry, ::testing::Values(pf24bit, pf1bit, pf32bit, pf8bit));
+
+// An arc runs from where the ray through its start point crosses the ellipse
+// to where the ray through its end point does, on any aspect ratio.
+TEST(CanvasArc, EndsWhereTheRaysCrossTheEllipse) {
+  struct Case {
+    int w, h;
+    double from, to;  // degrees, counter-clockwise from three o'clock
+  };
+  for (const Case& k : {Case{200, 100, 0, 45}, Case{100, 200, 30, 80}, Case{120, 120, 10, 100},
+                        Case{300, 60, 100, 200}, Case{80, 240, 200, 330}}) {
+    TBitmap b(k.w + 20, k.h + 20, pf24bit);
+    TCanvas* c = b.Canvas();
+    c->Pen()->SetColor(clBlack);
+    const double cx = 10 + k.w / 2.0, cy = 10 + k.h / 2.0, rx = k.w / 2.0, ry = k.h / 2.0;
+    auto ray = [&](double deg, double len) {
+      const double a = deg * M_PI / 180;
+      return std::pair<double, double>(cx + len * std::cos(a), cy - len * std::sin(a));
+    };
+    // The crossing of the ray at deg with the ellipse.
+    auto crossing = [&](double deg) {
+      const double a = deg * M_PI / 180;
+      return ray(deg, rx * ry / std::hypot(ry * std::cos(a), rx * std::sin(a)));
+    };
+    const auto s = ray(k.from, 400), e = ray(k.to, 400);
+    c->Arc(10, 10, 10 + k.w, 10 + k.h, int(std::lround(s.first)), int(std::lround(s.second)),
+           int(std::lround(e.first)), int(std::lround(e.second)));
+    c->EndPaint();
+    std::vector<std::pair<int, int>> drawn;
+    for (int y = 0; y < b.Height(); ++y)
+      for (int x = 0; x < b.Width(); ++x)
+        if (b.GetPixel(x, y) == clBlack) drawn.emplace_back(x, y);
+    ASSERT_FALSE(drawn.empty());
+    auto nearest = [&](std::pair<double, double> p) {
+      double best = 1e9;
+      for (auto [x, y] : drawn) best = std::min(best, std::hypot(x + 0.5 - p.first, y + 0.5 - p.second));
+      return best;
+    };
+    const std::string what = std::to_string(k.w) + "x" + std::to_string(k.h) + " " + std::to_string(k.from);
+    EXPECT_LT(nearest(crossing(k.from)), 2.5) << what;
+    EXPECT_LT(nearest(crossing(k.to)), 2.5) << what;
+    // Nothing is drawn beyond the ends: every pixel is near the true arc.
+    std::vector<std::pair<double, double>> arc;
+    for (double d = k.from; d <= k.to; d += 0.05) arc.push_back(crossing(d));
+    for (auto [x, y] : drawn) {
+      double best = 1e9;
+      for (auto [ax, ay] : arc) best = std::min(best, std::hypot(x + 0.5 - ax, y + 0.5 - ay));
+      ASSERT_LT(best, 2.5) << what << " pixel " << x << "," << y;
+    }
+  }
+}
 
 // A palette bitmap is drawn through a working copy. Direct writes between
 // canvas uses must survive, and pixels the canvas did not touch keep their

@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Kvmsg, EveryMessageHasSixValidTexts) {
   auto table = KVMsgTable();
-  ASSERT_EQ(table.size(), 82u);
+  ASSERT_EQ(table.size(), 90u);
   std::set<const TKVMsg*> distinct(table.begin(), table.end());
   EXPECT_EQ(distinct.size(), table.size());
   for (const TKVMsg* m : table) {
@@ -66,6 +66,8 @@ TEST(Kvmsg, EveryMessageHasSixValidTexts) {
   EXPECT_EQ(kvmsg(KVMSG_HORIZPOSITIONINCH, msEnglish), "Horiz. Position (inch)");
   EXPECT_EQ(kvmsg(KVMSG_REFLECTIVE, msEnglish), "Reflective");
   EXPECT_EQ(kvmsg(KVMSG_BYTES, msFrench), "octets");
+  EXPECT_EQ(kvmsg(KVMSG_FILESOFTYPE, msEnglish), "Files of type:");
+  EXPECT_EQ(kvmsg(KVMSG_UNRECOGNIZEDFILTER, msEnglish), "unrecognized filter");
 }
 
 TEST(Kvmsg, UnknownLanguageValueFallsBackToEnglish) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <tuple>
 #include <vector>
 
@@ -89,6 +90,18 @@ TEST_P(HSVvarPaths, NoHueWrap) {
   detail::HSVvarWith(&b, 0, 0, 2, 1, 30, 0, 0, GetParam(), {}, nullptr);
   // H 359 is red with a touch of blue; a wrap to 20 would add green.
   EXPECT_EQ(At(b, 2, 1), CreateRGB(255, 0, 5));
+}
+// Offsets far past the ranges act as the largest shift, without overflow.
+TEST_P(HSVvarPaths, HugeOffsetsActAsTheLargestShift) {
+  for (int sign : {1, -1}) {
+    TBitmap b, ref;
+    test::FillPattern24(b, 9, 5, 3);
+    ref.Assign(&b);
+    detail::HSVvarWith(&b, 0, 0, 8, 4, sign * INT_MAX, sign * INT_MAX, sign * INT_MAX, GetParam(), {},
+                       nullptr);
+    detail::HSVvarWith(&ref, 0, 0, 8, 4, sign * 360, sign * 100, sign * 100, GetParam(), {}, nullptr);
+    EXPECT_TRUE(test::SamePixels(b, ref)) << sign;
+  }
 }
 TEST_P(HSVvarPaths, SameAsPixelByPixelConversion) {
   TBitmap b, ref;

@@ -156,6 +156,75 @@ TEST(FrameSelection, TrianglePolygonLimitsTheOperationToItsInside) {
   EXPECT_EQ(r.bmp()->GetPixel(5, 5), orig.GetPixel(5, 5));                 // outside the box
 }
 
+// Selections that reach past the bitmap's edges: operations work on the part
+// inside, never on the whole picture, and keep the polygon's shape.
+TEST(FrameSelection, PastTheEdgeOnlyThePartInsideIsWorkedOn) {
+  {
+    Rig r(kView);
+    TBitmap orig;
+    orig.Assign(r.bmp());
+    r.view->SetSelectionBase(kvsbBitmap);
+    r.view->AddSelPoint(-10, 20);
+    r.view->AddSelPoint(20, 20);
+    r.view->AddSelPoint(-10, 38);
+    int x1, y1, x2, y2, n;
+    const TPoint* poly;
+    EXPECT_TRUE(r.proc.GetReSel(x1, y1, x2, y2, poly, n));
+    EXPECT_EQ(x1, 0);
+    EXPECT_EQ(n, 3);
+    r.proc.ClearSel();
+    EXPECT_EQ(r.bmp()->GetPixel(1, 22), RGB(1, 2, 3));  // inside the triangle
+    EXPECT_EQ(r.bmp()->GetPixel(12, 30), orig.GetPixel(12, 30));
+    EXPECT_EQ(r.bmp()->GetPixel(5, 5), orig.GetPixel(5, 5));
+  }
+  // A rectangle from the left edge, through the view and on a bare bitmap.
+  for (Host h : {kView, kBare}) {
+    Rig r(h);
+    if (r.view) r.view->SetSelectionBase(kvsbBitmap);
+    r.proc.Select(-10, 5, 8, 12);
+    EXPECT_EQ(r.proc.GetSelX1(), 0);
+    r.proc.ClearSel();
+    EXPECT_EQ(CountColor(r.bmp(), RGB(1, 2, 3)), 9 * 8) << h;
+    r.proc.CropSel();
+    EXPECT_EQ(r.bmp()->Width(), 8) << h;
+  }
+  // Wholly outside: nothing changes.
+  {
+    Rig r(kView);
+    TBitmap orig;
+    orig.Assign(r.bmp());
+    r.view->SetSelectionBase(kvsbBitmap);
+    r.view->AddSelPoint(-30, 5);
+    r.view->AddSelPoint(-5, 5);
+    r.view->AddSelPoint(-5, 25);
+    r.proc.ClearSel();
+    r.proc.Negative();
+    EXPECT_TRUE(_BitmapCompareX(&orig, r.bmp()));
+  }
+}
+
+// An effect on a selection that starts above the picture puts every pixel
+// back where it was taken from.
+TEST(FrameSelection, EffectsPasteBackInPlacePastTheTopEdge) {
+  Rig r(kView);
+  TBitmap orig;
+  orig.Assign(r.bmp());
+  r.view->SetSelectionBase(kvsbBitmap);
+  r.view->AddSelPoint(5, -10);
+  r.view->AddSelPoint(30, -10);
+  r.view->AddSelPoint(30, 20);
+  r.view->AddSelPoint(12, 25);
+  r.proc.Wave(0, 10, 0, false);  // leaves its input as it is
+  EXPECT_TRUE(_BitmapCompareX(&orig, r.bmp()));
+  r.proc.Wave(6, 7, 0, false);
+  EXPECT_EQ(r.bmp()->GetPixel(3, 3), orig.GetPixel(3, 3));
+  EXPECT_EQ(r.bmp()->GetPixel(20, 30), orig.GetPixel(20, 30));
+  int changed = 0;
+  for (int y = 0; y < 20; ++y)
+    for (int x = 6; x < 30; ++x) changed += r.bmp()->GetPixel(x, y) != orig.GetPixel(x, y);
+  EXPECT_GT(changed, 0);
+}
+
 class FrameDetach : public ::testing::TestWithParam<Host> {};
 
 TEST_P(FrameDetach, DestroyedHostLeavesNoWorkingBitmap) {

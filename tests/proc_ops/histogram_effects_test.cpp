@@ -1,6 +1,8 @@
 // Histograms, equalization and the image effects.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "korvane/foundations/kvutils.h"
 #include "korvane/proc/kvproc.h"
 #include "tests/test_support.h"
@@ -85,6 +87,21 @@ TEST_F(EffectOp, MergeAtBothEnds) {
   proc.Merge(&other, 50);
   const TRGB a = At(orig, 3, 3), b = At(other, 3, 3);
   EXPECT_NEAR(At(bmp, 3, 3).r, (a.r + b.r) / 2.0, 0.51);
+}
+
+// Percents outside 0..100 follow the same blend, clamped per channel.
+TEST_F(EffectOp, MergeExtrapolatesBeyondBothEnds) {
+  Fill(bmp, 4, 3, CreateRGB(100, 200, 10));
+  TBitmap other;
+  Fill(other, 4, 3, CreateRGB(60, 100, 250));
+  proc.Merge(&other, 150);  // 1.5 c - 0.5 o
+  EXPECT_EQ(At(bmp, 2, 1), CreateRGB(120, 250, 0));
+  proc.Undo();
+  proc.Merge(&other, -25);  // -0.25 c + 1.25 o
+  EXPECT_EQ(At(bmp, 0, 0), CreateRGB(50, 75, 255));
+  proc.Undo();
+  proc.Merge(&other, INT_MAX);
+  EXPECT_EQ(At(bmp, 3, 2), CreateRGB(255, 255, 0));
 }
 
 TEST_F(EffectOp, WaveWithoutAmplitudeOrOnTinyImagesChangesNothing) {

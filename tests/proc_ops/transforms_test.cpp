@@ -52,6 +52,14 @@ TEST_F(TransformOp, QuarterTurnsMoveTheCorners) {
   EXPECT_EQ(At(bmp, 0, 0), At(orig, 2, 0));
 }
 
+TEST_F(TransformOp, AnEmptyPictureStaysEmptyAtEveryAngle) {
+  for (int angle : {30, 46, 90, 180, 200, 315, -100}) {
+    bmp.Allocate(0, 0, pf24bit);
+    proc.Rotate(angle, true);
+    EXPECT_TRUE(bmp.Empty()) << angle << ": " << bmp.Width() << " x " << bmp.Height();
+  }
+}
+
 TEST_F(TransformOp, RotateByNoTurnLeavesTheImageButSavesUndo) {
   for (int angle : {0, 360, -720}) {
     test::FillPattern24(bmp, 9, 7, 5);

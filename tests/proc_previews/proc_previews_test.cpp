@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QTabWidget>
@@ -18,6 +21,7 @@
 #include "korvane/pixels/colors.h"
 #include "korvane/proc/kvproc.h"
 #include "korvane/view/kvview.h"
+#include "tests/file_dialog_support.h"
 #include "tests/test_support.h"
 
 using namespace korvane;
@@ -289,6 +293,36 @@ TEST(ProcPreviewsForm, FilterFilesAndPresets) {
   EXPECT_FALSE(f.form.LoadFilter(bad));
   EXPECT_FALSE(f.form.LoadFilter(dir.filePath("missing.flt").toStdString()));
   EXPECT_EQ(f.form.GetFilter(), KVFiltPres[fpBlur]);
+}
+
+TEST(ProcPreviewsForm, FilterFileDialogAndItsErrorSpeakTheFormsLanguage) {
+  Form f({peUserFilt});
+  f.form.SetLanguage(msItalian);
+  QTemporaryDir dir;
+  const QString bad = dir.filePath("bad.flt");
+  std::ofstream(bad.toStdString(), std::ios::binary) << std::string(43, '\2');
+  auto* load = f.form.findChild<QPushButton*>("LoadFilterButton");
+  ASSERT_NE(load, nullptr);
+  QStringList filters;
+  QString lookIn, fileName, error;
+  test::OnNextModal<QFileDialog>([&](QFileDialog* d) {
+    filters = d->nameFilters();
+    lookIn = d->labelText(QFileDialog::LookIn);
+    fileName = d->labelText(QFileDialog::FileName);
+    d->findChild<QLineEdit*>("fileNameEdit")->setText(bad);
+    test::OnNextModal<QMessageBox>([&](QMessageBox* box) {
+      error = box->text();
+      box->reject();
+    });
+    test::Accept(d);
+  });
+  load->click();
+  ASSERT_EQ(filters.size(), 2);
+  EXPECT_EQ(filters[0], "File di filtro (*.flt)");
+  EXPECT_EQ(filters[1], "Tutti i file (*)");
+  EXPECT_EQ(lookIn, "Cerca in:");
+  EXPECT_EQ(fileName, "Nome file:");
+  EXPECT_EQ(error, "filtro non riconosciuto");
 }
 
 TEST(ProcPreviewsForm, CaptionsFollowTheLanguage) {

@@ -332,10 +332,16 @@ void TCanvas::Arc(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4
   if (x2 - x1 < 1 || y2 - y1 < 1) return;
   QPainter* p = Painter();
   if (!p) return;
-  double cx = (x1 + x2) / 2.0, cy = (y1 + y2) / 2.0;
-  // Angles counter-clockwise from three o'clock, y pointing up.
-  double a3 = std::atan2(-(y3 - cy), x3 - cx) * 180.0 / M_PI;
-  double a4 = std::atan2(-(y4 - cy), x4 - cx) * 180.0 / M_PI;
+  // The arc runs counter-clockwise from where the line from the centre
+  // through (x3, y3) crosses the ellipse to where the line through (x4, y4)
+  // does. drawArc takes parametric angles t (the point rx cos t, ry sin t),
+  // so each direction (dx, dy) becomes t = atan2(rx dy, ry dx); on a circle
+  // both angles agree. Angles count from three o'clock, y pointing up.
+  const double cx = (x1 + x2) / 2.0, cy = (y1 + y2) / 2.0;
+  const double rx = (x2 - x1) / 2.0, ry = (y2 - y1) / 2.0;
+  auto parametric = [&](int x, int y) { return std::atan2(-(y - cy) * rx, (x - cx) * ry) * 180.0 / M_PI; };
+  const double a3 = parametric(x3, y3);
+  const double a4 = parametric(x4, y4);
   double span = a4 - a3;
   while (span <= 0) span += 360.0;
   ApplyMode(*p);

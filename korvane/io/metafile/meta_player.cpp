@@ -132,12 +132,14 @@ std::vector<QPointF> ClipPolygon(const std::vector<QPointF>& in, const QRectF& b
 }
 
 // Start angle and span (degrees, counter-clockwise on screen) of the arc of
-// box from the ray towards s to the ray towards e, as TCanvas::Arc takes them.
+// box from the ray towards s to the ray towards e, as TCanvas::Arc takes them:
+// parametric angles, t = atan2(rx dy, ry dx) for a ray (dx, dy).
 void ArcAngles(const QRect& box, const TPoint& s, const TPoint& e, double& start, double& span) {
   const double cx = (box.left() + box.left() + box.width()) / 2.0;
   const double cy = (box.top() + box.top() + box.height()) / 2.0;
-  start = std::atan2(-(s.y - cy), s.x - cx) * 180.0 / M_PI;
-  const double end = std::atan2(-(e.y - cy), e.x - cx) * 180.0 / M_PI;
+  const double rx = box.width() / 2.0, ry = box.height() / 2.0;
+  start = std::atan2(-(s.y - cy) * rx, (s.x - cx) * ry) * 180.0 / M_PI;
+  const double end = std::atan2(-(e.y - cy) * rx, (e.x - cx) * ry) * 180.0 / M_PI;
   span = end - start;
   while (span <= 0) span += 360.0;
 }
