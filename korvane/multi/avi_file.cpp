@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
+#include <utility>
 
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/host/winsys.h"
@@ -368,12 +370,54 @@ struct TKVAVIWriter::Impl {
   int64_t pts = 0;
   bool headerWritten = false;
   bool closed = false;
+  // Output through a TStream instead of a file FFmpeg opens: the stream,
+  // where the file starts in it, and what the stream raised (FFmpeg only
+  // sees a failed write).
+  TStream* out = nullptr;
+  int64_t outBase = 0;
+  std::exception_ptr outError;
 
+  // Raises when FFmpeg reported a failure (ret < 0) or its output failed: the
+  // stream's own exception when it raised one.
+  void Check(int ret) {
+    if (outError) std::rethrow_exception(std::exchange(outError, nullptr));
+    if (ret < 0 || (fmt && fmt->pb && fmt->pb->error < 0)) throw EInvalidGraphic("unable to create AVI file");
+  }
   void Drain() {
     while (avcodec_receive_packet(enc, pkt) == 0) {
       av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
       pkt->stream_index = st->index;
-      av_interleaved_write_frame(fmt, pkt);
+      Check(av_interleaved_write_frame(fmt, pkt));
+    }
+  }
+  static int WriteOut(void* opaque, uint8_t* buf, int size) {
+    Impl* d = static_cast<Impl*>(opaque);
+    try {
+      if (d->out->Write(buf, size) == size) return size;
+      d->outError = std::make_exception_ptr(EWriteError());
+    } catch (...) {
+      d->outError = std::current_exception();
+    }
+    return AVERROR(EIO);
+  }
+  static int64_t SeekOut(void* opaque, int64_t offset, int whence) {
+    Impl* d = static_cast<Impl*>(opaque);
+    try {
+      switch (whence & ~AVSEEK_FORCE) {
+        case AVSEEK_SIZE:
+          return d->out->Size() - d->outBase;
+        case SEEK_SET:
+          return d->out->Seek(d->outBase + offset, soBeginning) - d->outBase;
+        case SEEK_CUR:
+          return d->out->Seek(offset, soCurrent) - d->outBase;
+        case SEEK_END:
+          return d->out->Seek(offset, soEnd) - d->outBase;
+        default:
+          return AVERROR(EINVAL);
+      }
+    } catch (...) {
+      d->outError = std::current_exception();
+      return AVERROR(EIO);
     }
   }
   ~Impl() {
@@ -382,7 +426,12 @@ struct TKVAVIWriter::Impl {
     av_packet_free(&pkt);
     avcodec_free_context(&enc);
     if (fmt) {
-      if (fmt->pb) avio_closep(&fmt->pb);
+      if (fmt->pb && out) {
+        av_freep(&fmt->pb->buffer);
+        avio_context_free(&fmt->pb);
+      } else if (fmt->pb) {
+        avio_closep(&fmt->pb);
+      }
       avformat_free_context(fmt);
     }
   }
@@ -391,13 +440,29 @@ struct TKVAVIWriter::Impl {
 TKVAVIWriter::TKVAVIWriter(const std::string& name, int width, int height, int rate,
                            const TKVAVICompressOptions& opts)
     : d_(std::make_unique<Impl>()) {
+  Open(name, nullptr, width, height, rate, opts);
+}
+
+TKVAVIWriter::TKVAVIWriter(TStream* stream, int width, int height, int rate,
+                           const TKVAVICompressOptions& opts)
+    : d_(std::make_unique<Impl>()) {
+  if (!stream) throw EInvalidGraphic("unable to create AVI file");
+  d_->out = stream;
+  d_->outBase = stream->Position();
+  Open(std::string(), stream, width, height, rate, opts);
+}
+
+void TKVAVIWriter::Open(const std::string& name, TStream* stream, int width, int height, int rate,
+                        const TKVAVICompressOptions& opts) {
   QuietFFmpeg();
   auto fail = [] { throw EInvalidGraphic("unable to create AVI file"); };
   if (width <= 0 || height <= 0 || rate <= 0) fail();
   d_->width = width;
   d_->height = height;
   d_->rate = rate;
-  if (avformat_alloc_output_context2(&d_->fmt, nullptr, "avi", name.c_str()) < 0 || !d_->fmt) fail();
+  if (avformat_alloc_output_context2(&d_->fmt, nullptr, "avi", stream ? nullptr : name.c_str()) < 0 ||
+      !d_->fmt)
+    fail();
   d_->st = avformat_new_stream(d_->fmt, nullptr);
   d_->pkt = av_packet_alloc();
   if (!d_->st || !d_->pkt) fail();
@@ -457,8 +522,20 @@ TKVAVIWriter::TKVAVIWriter(const std::string& name, int width, int height, int r
                              nullptr, nullptr);
     if (!d_->sws) fail();
   }
-  if (avio_open(&d_->fmt->pb, name.c_str(), AVIO_FLAG_WRITE) < 0) fail();
-  if (avformat_write_header(d_->fmt, nullptr) < 0) fail();
+  if (stream) {
+    constexpr int kBufferSize = 1 << 16;
+    uint8_t* buf = static_cast<uint8_t*>(av_malloc(kBufferSize));
+    if (!buf) fail();
+    d_->fmt->pb = avio_alloc_context(buf, kBufferSize, 1, d_.get(), nullptr, &Impl::WriteOut, &Impl::SeekOut);
+    if (!d_->fmt->pb) {
+      av_free(buf);
+      fail();
+    }
+    d_->fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
+  } else if (avio_open(&d_->fmt->pb, name.c_str(), AVIO_FLAG_WRITE) < 0) {
+    fail();
+  }
+  d_->Check(avformat_write_header(d_->fmt, nullptr));
   d_->headerWritten = true;
 }
 
@@ -509,7 +586,7 @@ void TKVAVIWriter::WriteDIB(const uint8_t* dib, size_t size) {
   d_->pkt->flags |= AV_PKT_FLAG_KEY;
   d_->pkt->stream_index = d_->st->index;
   av_packet_rescale_ts(d_->pkt, AVRational{1, d_->rate}, d_->st->time_base);
-  av_interleaved_write_frame(d_->fmt, d_->pkt);
+  d_->Check(av_interleaved_write_frame(d_->fmt, d_->pkt));
 }
 
 void TKVAVIWriter::Close() {
@@ -519,8 +596,16 @@ void TKVAVIWriter::Close() {
     avcodec_send_frame(d_->enc, nullptr);
     d_->Drain();
   }
-  if (d_->headerWritten) av_write_trailer(d_->fmt);
-  if (d_->fmt && d_->fmt->pb) avio_closep(&d_->fmt->pb);
+  int ret = 0;
+  if (d_->headerWritten) ret = av_write_trailer(d_->fmt);
+  if (d_->fmt && d_->fmt->pb) {
+    avio_flush(d_->fmt->pb);
+    d_->Check(ret);
+    if (!d_->out) {
+      ret = avio_closep(&d_->fmt->pb);
+      d_->Check(ret);
+    }
+  }
 }
 
 }  // namespace korvane

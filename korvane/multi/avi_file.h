@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "korvane/foundations/host/graphics.h"
+#include "korvane/foundations/host/streams.h"
 #include "korvane/foundations/host/winsys.h"
 
 namespace korvane {
@@ -84,17 +85,25 @@ class TKVAVIWriter {
   // Raises EInvalidGraphic "unable to create AVI file" when the file cannot
   // be created or the encoder cannot be opened for the size.
   TKVAVIWriter(const std::string& name, int width, int height, int rate, const TKVAVICompressOptions& opts);
+  // The same into a stream (written from its position; it must seek, since
+  // the headers are completed at the end). What the stream raises while
+  // writing passes on from WriteDIB or Close.
+  TKVAVIWriter(TStream* stream, int width, int height, int rate, const TKVAVICompressOptions& opts);
   ~TKVAVIWriter();
   TKVAVIWriter(const TKVAVIWriter&) = delete;
   TKVAVIWriter& operator=(const TKVAVIWriter&) = delete;
 
   // Appends a frame given as a packed DIB (24-bit or 1-bit, bottom-up).
+  // Raises when the frame cannot be written.
   void WriteDIB(const uint8_t* dib, size_t size);
-  // Flushes the encoder and writes the index. Called by the destructor too.
+  // Flushes the encoder and writes the index; raises when the data did not
+  // all reach the file or stream. Called by the destructor too (silently).
   void Close();
 
  private:
   struct Impl;
+  void Open(const std::string& name, TStream* stream, int width, int height, int rate,
+            const TKVAVICompressOptions& opts);
   std::unique_ptr<Impl> d_;
 };
 

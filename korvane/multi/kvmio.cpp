@@ -2,8 +2,11 @@
 #include "korvane/multi/kvmio.h"
 
 #include <cctype>
+#include <optional>
+#include <string>
 
 #include "korvane/foundations/host/exceptions.h"
+#include "korvane/foundations/host/safe_save.h"
 #include "korvane/foundations/kvutils.h"
 #include "korvane/io/codecs/gif/gif_codec.h"
 #include "korvane/io/codecs/tiff/tiff_codec.h"
@@ -26,7 +29,16 @@ void TKorvaneMIO::SetAttachedMView(TKorvaneMView* v) {
   if (v) {
     FreeNotification(v);
     v->RegisterBitmapChangeEvent(this, [this](TObject* s) { OnBitmapChange(s); });
+    SyncParams();
   }
+}
+
+void TKorvaneMIO::SyncParams() {
+  if (!view_) return;
+  const int n = view_->GetImageCount();
+  while (GetParamsCount() > n) params_.pop_back();
+  while (GetParamsCount() < n) InsertIOParam(GetParamsCount());
+  Renumber();
 }
 
 void TKorvaneMIO::Notification(TComponent* AComponent, TOperation Operation) {
@@ -99,38 +111,93 @@ void TKorvaneMIO::ImageDone(int i, int n) {
 // ---------------------------------------------------------------------------
 // GIF and TIFF
 
+namespace {
+
+// Borrows image idx of the view for a save. A picture the view loads on
+// demand (from its file or through OnImageIDRequest) that was not in memory
+// before is dropped again when the loan ends, as painting drops it when its
+// cell leaves the window: a save of a file-backed view holds one such picture
+// at a time instead of all of them.
+class TSaveLoan {
+ public:
+  TSaveLoan(TKorvaneMView* v, int idx) : v_(v), idx_(idx) {
+    const PKVImageInfo info = v->GetImageInfo(idx);
+    drop_ =
+        info && (info->ID != -1 || !info->FileName.empty()) && !info->DIBHandle && v->GetImageWidth(idx) == 0;
+    bmp_ = v->GetBitmap(idx);
+  }
+  ~TSaveLoan() { End(); }
+  TSaveLoan(const TSaveLoan&) = delete;
+  TSaveLoan& operator=(const TSaveLoan&) = delete;
+  TBitmap* Bitmap() const { return bmp_; }
+  // The bitmap, or EInvalidGraphic when the view has no picture for it: a
+  // file would be written with a frame missing.
+  TBitmap* Required() const {
+    if (!bmp_) throw EInvalidGraphic("image " + std::to_string(idx_) + " of the view has no picture to save");
+    return bmp_;
+  }
+  void End() {
+    if (bmp_) v_->ReleaseBitmap(idx_);
+    bmp_ = nullptr;
+    const PKVImageInfo info = v_->GetImageInfo(idx_);
+    if (drop_ && info && idx_ != v_->GetSelectedItem() && info->BmpCount == 0) v_->FreeImage(idx_);
+    drop_ = false;
+  }
+
+ private:
+  TKorvaneMView* v_;
+  int idx_;
+  bool drop_ = false;
+  TBitmap* bmp_ = nullptr;
+};
+
+}  // namespace
+
 void TKorvaneMIO::LoadMulti(TStream* stream, Multi kind) {
   if (!view_ || !stream) return;
   Aborting = false;
-  const int64_t p = stream->Position();
+  SyncParams();
+  // The frames are found in one walk over the stream and read from there.
+  std::unique_ptr<TGifFrameIndex> gif;
+  std::unique_ptr<TTIFFPageIndex> tiff;
+  if (kind == Multi::Gif)
+    gif = std::make_unique<TGifFrameIndex>(stream);
+  else
+    tiff = std::make_unique<TTIFFPageIndex>(stream);
+  const int32_t n = gif ? gif->Count() : tiff->Count();
   int index = std::max(view_->GetSelectedItem(), 0);
+  const int first = index;
   int lastDelay = 10;
-  int32_t n = 0;
-  for (int i = 0;; ++i, ++index) {
+  for (int i = 0; i < n && !Aborting; ++i, ++index) {
     view_->InsertImage(index);
+    // The frame goes straight into the compact store rather than being lent
+    // out (a lent frame is copied back when the next one is inserted); the
+    // last frame is selected again at the end, as an insert leaves it.
+    view_->DeselectNU();
     TIOParamsVals* rec = GetParams(index);
-    if (!rec) break;  // the view is not ours to follow (no notification)
-    stream->Seek(p, soBeginning);
     TBitmap bmp;
     TProgressRec pr = MakeProgress();
     try {
-      if (kind == Multi::Gif) {
-        rec->GIF_ImageIndex = i;
-        ReadGifStream(stream, &bmp, n, *rec, pr, false);
-      } else {
-        rec->TIFF_ImageIndex = i;
-        TIFFReadStream(&bmp, stream, n, false, pr, rec);
-      }
+      if (!rec) throw EInvalidGraphic("the parameters list does not follow the view");
+      if (gif)
+        gif->Read(i, &bmp, *rec, pr);
+      else
+        tiff->Read(i, &bmp, false, pr, *rec);
     } catch (...) {
       view_->DeleteImage(index);
+      if (view_->GetSelectedItem() < 0 && view_->GetImageCount() > 0)
+        view_->SetSelectedItemNU(std::min(index, view_->GetImageCount() - 1));
       throw;
     }
     rec->GIF_ImageIndex = rec->TIFF_ImageIndex = index;
-    rec->FileType = kind == Multi::Gif ? ioGIF : ioTIFF;
+    rec->FileType = gif ? ioGIF : ioTIFF;
     rec->FileName.clear();
-    if (n > 0 && !bmp.Empty()) {
-      view_->SetImage(index, &bmp);
-      if (kind == Multi::Gif) {
+    if (bmp.Empty()) {
+      view_->DeleteImageNU(index);
+      --index;
+    } else {
+      view_->SetImageNU(index, &bmp);
+      if (gif) {
         view_->SetImageBackground(index, TRGB2TColor(rec->GIF_Background));
         // A frame without a delay keeps the previous frame's.
         int d = lastDelay;
@@ -139,34 +206,35 @@ void TKorvaneMIO::LoadMulti(TStream* stream, Multi kind) {
       } else {
         view_->SetImageDelayTime(index, 100);
       }
-    } else {
-      view_->DeleteImage(index);
-      --index;
     }
     ImageDone(i, n);
-    if (i + 1 >= n || Aborting) break;
   }
+  if (index > first)
+    view_->SetSelectedItemNU(index - 1);
+  else if (view_->GetSelectedItem() < 0 && view_->GetImageCount() > 0)
+    view_->SetSelectedItemNU(std::min(first, view_->GetImageCount() - 1));
   Update();
 }
 
 void TKorvaneMIO::SaveMulti(TStream* stream, Multi kind) {
   if (!view_ || !stream || view_->GetImageCount() == 0) return;
   Aborting = false;
-  const int64_t p = stream->Position();
-  int n = view_->GetImageCount();
+  SyncParams();
+  const int n = view_->GetImageCount();
+  // Each frame is written once, after the ones before it.
+  std::unique_ptr<TGifFrameWriter> gif;
+  std::unique_ptr<TTIFFPageWriter> tiff;
+  if (kind == Multi::Gif)
+    gif = std::make_unique<TGifFrameWriter>(stream);
+  else
+    tiff = std::make_unique<TTIFFPageWriter>(stream);
   for (int i = 0; i < n; ++i) {
-    stream->Seek(p, soBeginning);
     TIOParamsVals* rec = GetParams(i);
-    if (!rec) break;
-    TBitmap* bmp = view_->GetBitmap(i);
-    if (!bmp) continue;
-    struct Release {
-      TKorvaneMView* v;
-      int i;
-      ~Release() { v->ReleaseBitmap(i); }
-    } release{view_, i};
+    TSaveLoan loan(view_, i);
+    TBitmap* bmp = loan.Required();
     TProgressRec pr = MakeProgress();
-    if (kind == Multi::Gif) {
+    bool written;
+    if (gif) {
       // Frames that came from a video keep their delay in milliseconds;
       // GIF counts hundredths of a second.
       struct DelayFix {
@@ -176,13 +244,12 @@ void TKorvaneMIO::SaveMulti(TStream* stream, Multi kind) {
       } fix{rec, rec->GIF_DelayTime};
       if (rec->FileType == ioUnknown && LowerExt(rec->FileName) == ".avi")
         rec->GIF_DelayTime = (rec->GIF_DelayTime + 5) / 10;
-      if (i == 0)
-        WriteGifStream(stream, bmp, *rec, pr);
-      else
-        _InsertGifImStream(stream, bmp, *rec, pr);
+      written = gif->Add(bmp, *rec, pr);
     } else {
-      TIFFWriteStream(stream, i > 0, bmp, *rec, pr);
+      written = tiff->Add(bmp, *rec, pr);
     }
+    if (!written) break;
+    loan.End();
     ImageDone(i, n);
     if (Aborting) break;
   }
@@ -205,16 +272,19 @@ void TKorvaneMIO::LoadFromFileTIFF(const std::string& name) {
   LoadFromStreamTIFF(&f);
 }
 
+// The file saves write through a side file that replaces the file only when
+// every image was written: a failure or an abort part-way leaves the old
+// file as it was.
 void TKorvaneMIO::SaveToFileGif(const std::string& name) {
   if (!view_ || view_->GetImageCount() == 0) return;
-  TFileStream f(name, fmCreate);
-  SaveToStreamGif(&f);
+  KVSafeSave(
+      name, [this](TStream* s) { SaveToStreamGif(s); }, &Aborting);
 }
 
 void TKorvaneMIO::SaveToFileTIFF(const std::string& name) {
   if (!view_ || view_->GetImageCount() == 0) return;
-  TFileStream f(name, fmCreate);
-  SaveToStreamTIFF(&f);
+  KVSafeSave(
+      name, [this](TStream* s) { SaveToStreamTIFF(s); }, &Aborting);
 }
 
 void TKorvaneMIO::LoadFromFile(const std::string& name) {
@@ -316,35 +386,39 @@ void TKorvaneMIO::SaveToFileAVI(const std::string& name) {
   // give a rate players accept.
   const int d = std::max(view_->GetImageDelayTime(0), 1);
   const int rate = std::max(1000 / d, 1);
+  // Image 0 sets the frame size (loaded, and dropped again, when it is not
+  // in memory).
   int refW = view_->GetImageWidth(0), refH = view_->GetImageHeight(0);
   if (refW <= 0 || refH <= 0) {
-    // Image 0 may be absent until obtained.
-    TBitmap* b = view_->GetBitmap(0);
-    if (!b) return;
-    refW = b->Width();
-    refH = b->Height();
-    view_->ReleaseBitmap(0);
+    TSaveLoan loan(view_, 0);
+    refW = loan.Required()->Width();
+    refH = loan.Required()->Height();
   }
-  TKVAVIWriter out(name, refW, refH, rate, opts);
+  // The frames go to a side file that replaces the file when complete.
+  TSafeFileSave file(name);
+  TKVAVIWriter out(file.Stream(), refW, refH, rate, opts);
   const int n = view_->GetImageCount();
   int source = 0;
   for (int i = 0; i < n; ++i) {
     // A frame of another size repeats the last frame of the first size.
-    TBitmap* probe = nullptr;
+    std::optional<TSaveLoan> loan;
     int iw = view_->GetImageWidth(i), ih = view_->GetImageHeight(i);
-    if (iw == 0 || ih == 0) {
-      probe = view_->GetBitmap(i);
-      if (probe) iw = probe->Width(), ih = probe->Height();
-      if (probe) view_->ReleaseBitmap(i);
+    if (iw <= 0 || ih <= 0) {
+      loan.emplace(view_, i);
+      iw = loan->Required()->Width();
+      ih = loan->Required()->Height();
     }
-    if (iw == refW && ih == refH) source = i;
-    HGLOBAL dib = view_->GetBitmapInfo(source);
+    if (iw == refW && ih == refH) {
+      source = i;
+    } else {
+      loan.reset();
+    }
+    // The compact picture when the view holds one, else a copy of the bitmap.
+    HGLOBAL dib = loan ? nullptr : view_->GetBitmapInfo(source);
     HGLOBAL temp = nullptr;
     if (!dib) {
-      TBitmap* b = view_->GetBitmap(source);
-      if (!b) continue;
-      temp = dib = _CopyBitmaptoDIB(b, 0, 0, 0, 0);
-      view_->ReleaseBitmap(source);
+      if (!loan) loan.emplace(view_, source);
+      temp = dib = _CopyBitmaptoDIB(loan->Required(), 0, 0, 0, 0);
     }
     struct FreeTemp {
       HGLOBAL h;
@@ -354,13 +428,14 @@ void TKorvaneMIO::SaveToFileAVI(const std::string& name) {
     } freeTemp{temp};
     {
       TGlobalLock lock(dib);
-      if (!lock.Data()) continue;
+      if (!lock.Data()) throw EInvalidGraphic("unable to create AVI file");
       out.WriteDIB(lock.Data(), lock.Size());
     }
     ImageDone(i, n);
-    if (Aborting) break;
+    if (Aborting) return;
   }
   out.Close();
+  file.Commit();
 }
 
 }  // namespace korvane

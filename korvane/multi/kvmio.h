@@ -31,6 +31,8 @@ class TKorvaneMIO : public TComponent, private TIOParamsOwner {
   ~TKorvaneMIO() override;
 
   TKorvaneMView* GetAttachedMView() const { return view_; }
+  // Attaching to a view that already holds images gives each image without
+  // a record one (a copy of the last record, or a default one).
   void SetAttachedMView(TKorvaneMView* v);
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
@@ -46,6 +48,12 @@ class TKorvaneMIO : public TComponent, private TIOParamsOwner {
 
   // By lower-cased extension: .gif, .tif/.tiff (and .avi where built);
   // other extensions do nothing.
+  //
+  // Saves write every image in order and raise EInvalidGraphic for an image
+  // the view cannot give a picture for. The file saves replace the file
+  // only once every image is written: a failure or an abort part-way leaves
+  // the old file as it was. Pictures the view loads on demand are dropped
+  // again once written.
   void LoadFromFile(const std::string& name);
   void SaveToFile(const std::string& name);
   void LoadFromFileGif(const std::string& name);
@@ -93,6 +101,9 @@ class TKorvaneMIO : public TComponent, private TIOParamsOwner {
   bool IOParamsViewDPI(int32_t& DpiX, int32_t& DpiY) override;
   TProgressRec MakeProgress();
   void Renumber();
+  // One record per image of the view: missing records are added (as
+  // InsertIOParam adds them) and surplus ones dropped from the end.
+  void SyncParams();
   void ImageDone(int i, int n);
   // Shared frame loop of the GIF and TIFF loads.
   enum class Multi { Gif, Tiff };

@@ -696,4 +696,167 @@ void _GifMakeAnimate(const std::string& FileName, uint16_t LoopCount, int32_t Wi
   SaveFile(FileName, AnimatedCopy(ReadFile(FileName), LoopCount, Width, Height));
 }
 
+// ---------------------------------------------------------------------------
+// Whole animations
+
+TGifFrameIndex::TGifFrameIndex(TStream* Stream) : stream_(Stream) {
+  GifIn in(Stream);
+  if (!in.Read(header_, 13) || std::memcmp(header_, "GIF", 3) != 0) throw EInvalidGraphic(kUnrecognized);
+  if (header_[10] & 0x80) {
+    GifTable global;
+    if (!global.Read(in, header_[10])) throw EInvalidGraphic(kUnrecognized);
+    globalCount_ = global.count;
+    std::copy(global.pal, global.pal + 256, global_);
+  }
+  // The blocks are walked as ReadGifStream walks them: a frame counts once
+  // its descriptor and color table are whole, and it takes the last graphic
+  // control extension since the frame before it.
+  Frame next;
+  for (;;) {
+    const int b = in.Byte();
+    if (b < 0 || b == kTrailer) break;
+    if (b == kExtIntro) {
+      const int label = in.Byte();
+      if (label < 0) break;
+      if (label == kGraphicControl) {
+        uint8_t g[4];
+        const int len = in.Byte();
+        if (len >= 4 && in.Read(g, 4)) {
+          next.flags = g[0];
+          next.delay = U16(g + 1);
+          next.transp = g[3];
+          for (int i = 4; i < len; ++i) in.Byte();
+        } else if (len > 0) {
+          for (int i = 0; i < len; ++i) in.Byte();
+        }
+        if (len > 0) in.SkipSubBlocks();
+      } else {
+        in.SkipSubBlocks();
+      }
+      continue;
+    }
+    if (b != kImageIntro) continue;
+    next.at = in.Pos();
+    uint8_t d[9];
+    if (!in.Read(d, 9)) break;
+    if (d[8] & 0x80) {
+      // The frame's own table is read again with the frame; here it is
+      // only passed.
+      const int64_t bytes = int64_t(3) << ((d[8] & 7) + 1);
+      if (bytes > in.Left()) break;
+      Stream->Seek(bytes, soCurrent);
+      in.Resync();
+    }
+    in.Byte();  // code size
+    in.SkipSubBlocks();
+    frames_.push_back(next);
+    next = Frame();
+  }
+}
+
+void TGifFrameIndex::Read(int32_t Index, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress,
+                          bool ParamsOnly) {
+  if (Index < 0 || Index >= Count()) throw EInvalidGraphic(kCorrupted);
+  const Frame& fr = frames_[size_t(Index)];
+  ReportProgress(Progress, 0);
+  if (AbortRequested(Progress)) return;
+  Params.GIF_Version.assign(reinterpret_cast<const char*>(header_), 6);
+  Params.GIF_WinWidth = U16(header_ + 6);
+  Params.GIF_WinHeight = U16(header_ + 8);
+  Params.GIF_Ratio = header_[12];
+  Params.DpiX = GetScreenDPI();
+  Params.DpiY = GetScreenDPIY();
+  Params.SamplesPerPixel = 1;
+  if (header_[10] & 0x80) Params.GIF_Background = global_[header_[11]];
+
+  stream_->Seek(fr.at, soBeginning);
+  GifIn in(stream_);
+  uint8_t d[9];
+  GifTable local;
+  if (!in.Read(d, 9) || ((d[8] & 0x80) && !local.Read(in, d[8]))) throw EInvalidGraphic(kCorrupted);
+  ReportProgress(Progress, 30);
+  if (AbortRequested(Progress)) return;
+  GifTable global;
+  global.count = globalCount_;
+  std::copy(global_, global_ + 256, global.pal);
+  const GifTable& table = local.count ? local : global;
+  const int32_t w = U16(d + 4), h = U16(d + 6);
+  Params.GIF_TranspColor = table.pal[fr.transp];
+  Params.GIF_XPos = U16(d);
+  Params.GIF_YPos = U16(d + 2);
+  Params.Width = w;
+  Params.Height = h;
+  Params.GIF_DelayTime = fr.delay;
+  Params.GIF_FlagTranspColor = (fr.flags & 1) != 0;
+  Params.GIF_Interlaced = (d[8] & 0x40) != 0;
+
+  std::vector<uint8_t> buf;
+  if (!ParamsOnly && w > 0 && h > 0) {
+    TGIFLZWDecompFunc decode = DecoderOf(Params);
+    if (!decode) throw EInvalidGraphic("LZW decompressor not found");
+    const int64_t pixels = int64_t(w) * h;
+    if (pixels > kGifMaxPixels || pixels > std::max<int64_t>(in.Left(), 1) * kMaxPixelsPerByte)
+      throw EInvalidGraphic(kCorrupted);
+    buf.assign(size_t(pixels), 0);
+    decode(stream_, h, w, Params.GIF_Interlaced, buf.data());
+    ReportProgress(Progress, 70);
+    if (AbortRequested(Progress)) return;
+  }
+  GifTable gray;
+  const GifTable* t = &table;
+  if (table.count == 0) {
+    for (int i = 0; i < 256; ++i) gray.pal[i] = TRGB{uint8_t(i), uint8_t(i), uint8_t(i)};
+    gray.count = 256;
+    t = &gray;
+  }
+  int bits = 0;
+  while ((1 << bits) < t->count) ++bits;
+  Params.BitsPerSample = bits;
+  Params.SetColorMap(t->pal, t->count);
+  if (!ParamsOnly) IndicesToBitmap(buf.data(), w, h, bits, t->pal, Bitmap);
+  ReportProgress(Progress, 100);
+}
+
+TGifFrameWriter::TGifFrameWriter(TStream* Stream) : stream_(Stream) { start_ = end_ = Stream->Position(); }
+
+bool TGifFrameWriter::Add(TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress) {
+  if (count_ == 0) {
+    stream_->Seek(start_, soBeginning);
+    WriteGifStream(stream_, Bitmap, Params, Progress);
+    if (AbortRequested(Progress)) return false;
+    end_ = stream_->Position();
+    count_ = 1;
+    return true;
+  }
+  // As _InsertGifImStream adds a frame past the last one.
+  ReportProgress(Progress, 0);
+  if (AbortRequested(Progress)) return false;
+  TGIFLZWCompFunc encode = EncoderOf(Params);
+  if (!encode) throw EInvalidGraphic("LZW compressor not found");
+  CheckWritable(Bitmap);
+  std::unique_ptr<TKVQuantizer> q;
+  GifFrame f = PrepareFrame(Bitmap, Params.BitsPerSample, false, q);
+  ReportProgress(Progress, 30);
+  if (AbortRequested(Progress)) return false;
+  ReportProgress(Progress, 70);
+  if (AbortRequested(Progress)) return false;
+  if (count_ == 1) {
+    // A file of several frames is a version 89a file.
+    stream_->Seek(start_ + 3, soBeginning);
+    stream_->WriteBuffer("89a", 3);
+  }
+  // The new frame takes the trailer's place.
+  stream_->Seek(end_ - 1, soBeginning);
+  std::vector<uint8_t> head;
+  PutFrameHead(head, f, Params, true);
+  stream_->WriteBuffer(head.data(), int64_t(head.size()));
+  encode(stream_, f.h, f.w, Params.GIF_Interlaced, f.idx.data(), f.bits);
+  const uint8_t trailer = kTrailer;
+  stream_->WriteBuffer(&trailer, 1);
+  end_ = stream_->Position();
+  ++count_;
+  ReportProgress(Progress, 100);
+  return true;
+}
+
 }  // namespace korvane

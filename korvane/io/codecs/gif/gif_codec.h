@@ -12,6 +12,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/host/streams.h"
@@ -66,5 +67,57 @@ void _GifMakeAnimateStream(TStream* Stream, uint16_t LoopCount, int32_t Width, i
 // The file functions (WriteGif, _InsertGifIm, _DeleteGifIm with Save,
 // _GifMakeAnimate) replace the file through the safe-save path: a failure or
 // an abort leaves the old file as it was.
+
+// Whole animations. Reading frame after frame with ReadGifStream, or
+// appending frame after frame with _InsertGifImStream, goes through the whole
+// stream for every frame; these walk the blocks once and write each frame
+// once.
+
+// The frames of the GIF at a stream's position, found in one walk over its
+// blocks. Reading frame i gives the bitmap, the record fields and the
+// progress steps that ReadGifStream gives with GIF_ImageIndex = i. The stream
+// must stay as it is while the index is used.
+class TGifFrameIndex {
+ public:
+  // Raises "unrecognized GIF" for a stream without a GIF header.
+  explicit TGifFrameIndex(TStream* Stream);
+  int32_t Count() const { return int32_t(frames_.size()); }
+  // Frame Index (0 .. Count() - 1; others raise "Corrupted GIF").
+  void Read(int32_t Index, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress,
+            bool ParamsOnly = false);
+
+ private:
+  struct Frame {
+    int64_t at = 0;  // the image descriptor
+    uint8_t flags = 0, transp = 0;
+    uint16_t delay = 0;
+  };
+  TStream* stream_;
+  uint8_t header_[13] = {};
+  int globalCount_ = 0;
+  TRGB global_[256] = {};
+  std::vector<Frame> frames_;
+};
+
+// Writes an animation in one pass: the first frame as WriteGifStream writes a
+// GIF (its palette is the global color table), every later frame with its own
+// color table as _InsertGifImStream appends it to the end, so the stream gets
+// the same bytes as that write followed by those inserts. After each Add the
+// stream holds a complete GIF.
+class TGifFrameWriter {
+ public:
+  // Writes from the stream's position.
+  explicit TGifFrameWriter(TStream* Stream);
+  // Appends a frame described by Params (depth, delay, position, transparent
+  // color, interlacing). False when the abort flag ended it (the stream then
+  // ends in an unfinished frame). Raises as WriteGifStream.
+  bool Add(TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress);
+  int32_t Count() const { return count_; }
+
+ private:
+  TStream* stream_;
+  int64_t start_ = 0, end_ = 0;
+  int32_t count_ = 0;
+};
 
 }  // namespace korvane

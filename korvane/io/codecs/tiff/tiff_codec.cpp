@@ -723,12 +723,11 @@ int64_t PackBitsUnpack(const uint8_t* Src, int64_t SrcSize, uint8_t* Dest, int64
   return std::min(s, SrcSize);
 }
 
-void TIFFReadStream(TBitmap* Bitmap, TStream* Stream, int32_t& PageCount, bool ParamsOnly,
-                    TProgressRec& Progress, TIOParamsVals* Params) {
-  PageCount = 0;
-  TiffIn in(Stream);
-  const uint32_t first = ReadHeader(in);
-  const std::vector<Ifd> chain = WalkChain(in, first);
+namespace {
+
+// TIFFReadStream on a directory chain already walked.
+void ReadPage(TBitmap* Bitmap, TiffIn& in, const std::vector<Ifd>& chain, int32_t& PageCount, bool ParamsOnly,
+              TProgressRec& Progress, TIOParamsVals* Params) {
   PageCount = int32_t(std::min<size_t>(chain.size(), INT32_MAX));
   if (!Params) return;
   const int32_t index = Params->TIFF_ImageIndex;
@@ -807,6 +806,17 @@ void TIFFReadStream(TBitmap* Bitmap, TStream* Stream, int32_t& PageCount, bool P
   const bool bilevel = KindOf(v) == RowKind::Bilevel;
   Bitmap->Allocate(int(v.Width), int(v.Height), bilevel ? pf1bit : pf24bit);
   DecodePixels(in, v, Bitmap, Progress);
+}
+
+}  // namespace
+
+void TIFFReadStream(TBitmap* Bitmap, TStream* Stream, int32_t& PageCount, bool ParamsOnly,
+                    TProgressRec& Progress, TIOParamsVals* Params) {
+  PageCount = 0;
+  TiffIn in(Stream);
+  const uint32_t first = ReadHeader(in);
+  const std::vector<Ifd> chain = WalkChain(in, first);
+  ReadPage(Bitmap, in, chain, PageCount, ParamsOnly, Progress, Params);
 }
 
 int32_t _EnumTIFFImStream(TStream* Stream) {
@@ -906,11 +916,19 @@ void WriteU32At(TStream* s, int64_t pos, uint32_t v) {
   s->WriteBuffer(b, 4);
 }
 
-}  // namespace
+// Where the pages of a TTIFFPageWriter go: the file's start, the link to set
+// to the next page's directory (from the start), and the pages so far.
+struct TiffAppend {
+  int64_t base = 0, link = 0;
+  int32_t pages = 0;
+};
 
-int32_t TIFFWriteStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParamsVals& Params,
-                        TProgressRec& Progress) {
-  const int64_t base = Stream->Position();
+// TIFFWriteStream; with append, an insert goes after the page append
+// describes instead of walking the chain, and append then describes the page
+// written.
+int32_t WritePage(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParamsVals& Params,
+                  TProgressRec& Progress, TiffAppend* append) {
+  const int64_t base = append && Insert ? append->base : Stream->Position();
   const bool bilevel = Params.BitsPerSample == 1 && Params.SamplesPerPixel == 1;
 
   // The source pixels: a 1-bit or a 24-bit bitmap. A two-color image of
@@ -983,7 +1001,11 @@ int32_t TIFFWriteStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParams
   int32_t pages = 0;
   int64_t slot = 0;       // link that will point at the new directory
   uint32_t nextLink = 0;  // what the new directory links to
-  if (Insert) {
+  if (Insert && append) {
+    pages = append->pages;
+    slot = append->link;
+    Stream->Seek(0, soEnd);
+  } else if (Insert) {
     TiffIn in(Stream);
     uint8_t h[2] = {};
     in.Read(0, h, 2);
@@ -1135,7 +1157,19 @@ int32_t TIFFWriteStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParams
     Stream->WriteBuffer(h, 8);
   }
   Stream->Seek(end, soBeginning);
+  if (append) {
+    append->base = base;
+    append->link = int64_t(ifd) + 2 + 12 * int64_t(tw.tags.size());
+    append->pages = Insert ? pages + 1 : 1;
+  }
   return Insert ? pages + 1 : 1;
+}
+
+}  // namespace
+
+int32_t TIFFWriteStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParamsVals& Params,
+                        TProgressRec& Progress) {
+  return WritePage(Stream, Insert, Bitmap, Params, Progress, nullptr);
 }
 
 int32_t _DeleteTIFFImStream(TStream* Stream, int32_t Index) {
@@ -1252,6 +1286,39 @@ int32_t _DeleteTIFFImStream(TStream* Stream, int32_t Index) {
   Stream->SetSize(base);
   Stream->WriteBuffer(out.data(), int64_t(out.size()));
   return pages;
+}
+
+// ---------------------------------------------------------------------------
+// Whole multi-page files
+
+struct TTIFFPageIndex::Impl {
+  explicit Impl(TStream* s) : in(s) {}
+  TiffIn in;
+  std::vector<Ifd> chain;
+};
+
+TTIFFPageIndex::TTIFFPageIndex(TStream* Stream) : d_(std::make_unique<Impl>(Stream)) {
+  d_->chain = WalkChain(d_->in, ReadHeader(d_->in));
+}
+
+TTIFFPageIndex::~TTIFFPageIndex() = default;
+
+int32_t TTIFFPageIndex::Count() const { return int32_t(std::min<size_t>(d_->chain.size(), INT32_MAX)); }
+
+void TTIFFPageIndex::Read(int32_t Index, TBitmap* Bitmap, bool ParamsOnly, TProgressRec& Progress,
+                          TIOParamsVals& Params) {
+  Params.TIFF_ImageIndex = Index;
+  int32_t pages = 0;
+  ReadPage(Bitmap, d_->in, d_->chain, pages, ParamsOnly, Progress, &Params);
+}
+
+bool TTIFFPageWriter::Add(TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress) {
+  TiffAppend at{base_, link_, pages_};
+  if (WritePage(stream_, pages_ > 0, Bitmap, Params, Progress, &at) == 0) return false;
+  base_ = at.base;
+  link_ = at.link;
+  pages_ = at.pages;
+  return true;
 }
 
 }  // namespace korvane

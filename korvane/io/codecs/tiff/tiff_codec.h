@@ -18,6 +18,7 @@
 // Modified Huffman, Group 3 and Group 4 strips, either byte order.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "korvane/foundations/host/graphics.h"
@@ -52,6 +53,48 @@ int32_t TIFFWriteStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParams
 // order) by rebuilding the file; answers the page count before the
 // deletion. An index outside the pages leaves the stream unchanged.
 int32_t _DeleteTIFFImStream(TStream* Stream, int32_t Index);
+
+// Whole multi-page files. Reading page after page with TIFFReadStream, or
+// inserting page after page with TIFFWriteStream, walks the directory chain
+// for every page; these walk it once and link each new page directly.
+
+// The pages of the TIFF at a stream's position, found in one walk of the
+// directory chain. Reading page i gives what TIFFReadStream gives with
+// TIFF_ImageIndex = i. The stream must stay as it is while the index is used.
+class TTIFFPageIndex {
+ public:
+  // Raises "unrecognized TIFF" for a stream without a TIFF header.
+  explicit TTIFFPageIndex(TStream* Stream);
+  ~TTIFFPageIndex();
+  TTIFFPageIndex(const TTIFFPageIndex&) = delete;
+  TTIFFPageIndex& operator=(const TTIFFPageIndex&) = delete;
+  int32_t Count() const;
+  // Sets Params.TIFF_ImageIndex to Index and reads that page (an index
+  // outside the pages raises "Invalid TIFF stream").
+  void Read(int32_t Index, TBitmap* Bitmap, bool ParamsOnly, TProgressRec& Progress, TIOParamsVals& Params);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> d_;
+};
+
+// Writes a multi-page little-endian TIFF in one pass: the first page as
+// TIFFWriteStream writes a new file, every later one after the last page, as
+// TIFFWriteStream inserts a page beyond the last, so the stream gets the same
+// bytes without the chain being read back.
+class TTIFFPageWriter {
+ public:
+  // Writes from the stream's position.
+  explicit TTIFFPageWriter(TStream* Stream) : stream_(Stream) {}
+  // False when the abort flag ended the page (it is then not linked).
+  bool Add(TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress);
+  int32_t Count() const { return pages_; }
+
+ private:
+  TStream* stream_;
+  int64_t base_ = 0, link_ = 0;
+  int32_t pages_ = 0;
+};
 
 // PackBits: packs one row (runs of 4 or more equal bytes as runs, the rest as
 // literal groups of up to 128); unpacks up to Count bytes into Dest and
