@@ -334,7 +334,12 @@ void TKorvaneMIO::LoadFromFileAVI(const std::string& name) {
     // follows); the last one is selected again at the end, as an insert
     // leaves it.
     view_->DeselectNU();
-    view_->SetImageDIBNU(index, dib);
+    try {
+      view_->SetImageDIBNU(index, dib);
+    } catch (...) {
+      view_->DeleteImage(index);  // a frame the view cannot hold leaves no empty image
+      throw;
+    }
     view_->SetImageDelayTime(index, delay);
     if (TIOParamsVals* rec = GetParams(index)) {
       rec->GIF_DelayTime = delay;

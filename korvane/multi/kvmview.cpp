@@ -2,9 +2,13 @@
 // on-demand loading, selection.
 #include "korvane/multi/kvmview.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
+#include "korvane/foundations/host/exceptions.h"
 #include "korvane/foundations/host/halftone.h"
 #include "korvane/io/kvio.h"
 #include "korvane/proc/kvproc.h"
@@ -32,9 +36,17 @@ bool CompactSize(HGLOBAL h, int& w, int& ht) {
   return true;
 }
 
+// Half the physical memory: what the compact store may hold by default.
+int64_t DefaultStoreLimit() {
+  const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page <= 0) return int64_t(4) << 30;
+  return int64_t(pages) * page / 2;
+}
+
 }  // namespace
 
 TKorvaneMView::TKorvaneMView(TComponent* AOwner, QWidget* parent) : TKVView(AOwner, parent) {
+  store_limit_ = DefaultStoreLimit();
   mouse_interact_ = TKVMMouseInteract{mmiSelect};
   key_interact_ = TKVMKeyInteract{mkiMoveSelected};
   // Cells and gaps cover every pixel: nothing to erase before Paint.
@@ -45,9 +57,18 @@ TKorvaneMView::TKorvaneMView(TComponent* AOwner, QWidget* parent) : TKVView(AOwn
 }
 
 TKorvaneMView::~TKorvaneMView() {
+  // Marked first: from here on nothing plays, selects, loads or fires an
+  // event (the form around the view may be half gone), and attached
+  // components have let go of the view.
+  BeginDestroy();
   KillTimer(kPlayTimer);
-  DeselectNU();
-  while (!infos_.empty()) DeleteImageNU(0);
+  timer_ms_ = 0;
+  playing_ = false;
+  selected_ = -1;
+  sel_loan_ = false;
+  bitmaps_.clear();
+  for (auto& info : infos_) DropBlock(*info);
+  infos_.clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -56,6 +77,7 @@ TKorvaneMView::~TKorvaneMView() {
 PKVImageInfo TKorvaneMView::GetImageInfo(int idx) const { return InRange(idx) ? infos_[idx].get() : nullptr; }
 
 void TKorvaneMView::InsertImage(int idx) {
+  if (idx < 0) throw EListError(idx);
   SetPlaying(false);
   auto info = std::make_unique<TKVImageInfo>();
   info->Background = GetBackground();
@@ -63,12 +85,13 @@ void TKorvaneMView::InsertImage(int idx) {
   infos_.insert(infos_.begin() + at, std::move(info));
   bitmaps_.insert(bitmaps_.begin() + at, nullptr);
   // The selection's index moves with the images behind the new one; the new
-  // image is selected (the old one is released at its new index).
+  // image is selected (the old one is released at its new index). The new
+  // image has no picture, so nothing is loaded.
   if (selected_ >= at) ++selected_;
-  SetSelectedItemNU(at);
+  Select(at);
   last_op_ = 1;
   last_op_idx_ = selected_;
-  CallBitmapChangeEvents();
+  NotifyBitmap();
   Update();
 }
 
@@ -81,8 +104,12 @@ bool TKorvaneMView::DeleteImageNU(int idx) {
   SetPlaying(false);
   if (idx < 0 || idx >= GetImageCount()) return false;
   int oldSel = selected_;
-  DeselectNU();
-  FreeImage(idx);
+  // One notification, once the list change is recorded.
+  Quiet quiet{quiet_};
+  ReleaseSelection();
+  selected_ = -1;
+  bitmaps_[idx].reset();
+  DropBlock(*infos_[idx]);
   infos_.erase(infos_.begin() + idx);
   bitmaps_.erase(bitmaps_.begin() + idx);
   int n = GetImageCount();
@@ -92,10 +119,19 @@ bool TKorvaneMView::DeleteImageNU(int idx) {
   } else {
     sel = n - 1;  // the selected last image went: the new last one
   }
-  if (sel >= 0 && sel < n) SetSelectedItemNU(sel);
+  if (sel >= 0 && sel < n) {
+    // The deletion stands whatever happens to the new selection: a picture
+    // that cannot be loaded leaves it selected without a bitmap (its cell
+    // paints as absent), and the listeners still hear of the deletion.
+    try {
+      Select(sel);
+    } catch (const std::exception&) {
+    }
+  }
   last_op_ = 2;
   last_op_idx_ = idx;
-  CallBitmapChangeEvents();
+  quiet.Leave();
+  NotifyBitmap();
   return true;
 }
 
@@ -110,34 +146,67 @@ void TKorvaneMView::Clear() {
   Update();
 }
 
-void TKorvaneMView::StoreCompact(int idx, HGLOBAL h) {
-  FreeImage(idx);
-  infos_[idx]->DIBHandle = h;
+void TKorvaneMView::TakeBlock(TKVImageInfo& info, HGLOBAL h) {
+  info.DIBHandle = h;
+  if (h) store_bytes_ += int64_t(GlobalSize(h));
+}
+
+void TKorvaneMView::DropBlock(TKVImageInfo& info) {
+  if (!info.DIBHandle) return;
+  store_bytes_ -= int64_t(GlobalSize(info.DIBHandle));
+  GlobalFree(info.DIBHandle);
+  info.DIBHandle = nullptr;
+}
+
+HGLOBAL TKorvaneMView::CompactCopy(TBitmap* Bitmap) {
+  if (store_type_ != kvtThumb || Bitmap->Empty()) return _CopyBitmaptoDIB(Bitmap, 0, 0, 0, 0);
+  int w = Bitmap->Width(), ht = Bitmap->Height();
+  KVFitSize(Bitmap->Width(), Bitmap->Height(), thumb_w_, thumb_h_, w, ht);
+  TBitmap thumb;
+  thumb.Allocate(std::max(w, 1), std::max(ht, 1), Bitmap->PixelFormat() == pf1bit ? pf1bit : pf24bit);
+  HalftoneStretch(&thumb, Bitmap);
+  return _CopyBitmaptoDIB(&thumb, 0, 0, 0, 0);
+}
+
+void TKorvaneMView::StorePicture(int idx, HGLOBAL h) {
+  TKVImageInfo& info = *infos_[idx];
+  const int64_t add = h ? int64_t(GlobalSize(h)) : 0;
+  const int64_t drop = info.DIBHandle ? int64_t(GlobalSize(info.DIBHandle)) : 0;
+  if (store_limit_ > 0 && add > 0 && store_bytes_ - drop + add > store_limit_) {
+    GlobalFree(h);
+    throw EOutOfResources("The images need more memory than the multi-image view may hold (" +
+                          std::to_string(store_limit_ >> 20) + " MiB)");
+  }
+  if (TBitmap* lent = bitmaps_[idx].get()) {
+    // Borrowers keep their bitmap object: it takes the new picture.
+    struct Free {
+      HGLOBAL h;
+      ~Free() {
+        if (h) GlobalFree(h);
+      }
+    } free{h};
+    if (h)
+      _CopyDIB2Bitmap(h, lent);
+    else
+      lent->SetSize(0, 0);
+    return;
+  }
+  DropBlock(info);
+  TakeBlock(info, h);
 }
 
 void TKorvaneMView::SetImageNU(int idx, TBitmap* Bitmap) {
   if (!InRange(idx) || !Bitmap) return;
-  // The compact copy is made before the old picture is freed: the bitmap
-  // given may be this image's own lent bitmap.
-  HGLOBAL h = nullptr;
-  if (store_type_ == kvtThumb && !Bitmap->Empty()) {
-    int w = Bitmap->Width(), ht = Bitmap->Height();
-    KVFitSize(Bitmap->Width(), Bitmap->Height(), thumb_w_, thumb_h_, w, ht);
-    TBitmap thumb;
-    thumb.Allocate(std::max(w, 1), std::max(ht, 1), Bitmap->PixelFormat() == pf1bit ? pf1bit : pf24bit);
-    HalftoneStretch(&thumb, Bitmap);
-    h = _CopyBitmaptoDIB(&thumb, 0, 0, 0, 0);
-  } else {
-    h = _CopyBitmaptoDIB(Bitmap, 0, 0, 0, 0);
-  }
-  StoreCompact(idx, h);
+  // The compact copy is made before the old picture goes: the bitmap given
+  // may be this image's own lent bitmap.
+  StorePicture(idx, CompactCopy(Bitmap));
   Update();
 }
 
 void TKorvaneMView::SetImage(int idx, TBitmap* Bitmap) {
   if (!InRange(idx)) return;
   SetImageNU(idx, Bitmap);
-  if (idx == selected_) GetBitmap(idx);
+  if (idx == selected_ && !sel_loan_) LendSelection();
   Update();
 }
 
@@ -147,8 +216,8 @@ void TKorvaneMView::SetImageRect(int idx, TBitmap* Bitmap, int x1, int y1, int x
   x2 = std::min(x2, Bitmap->Width() - 1);
   y1 = std::min(y1, Bitmap->Height() - 1);
   y2 = std::min(y2, Bitmap->Height() - 1);
-  StoreCompact(idx, _CopyBitmaptoDIB(Bitmap, x1, y1, x2, y2));
-  if (idx == selected_) GetBitmap(idx);
+  StorePicture(idx, _CopyBitmaptoDIB(Bitmap, x1, y1, x2, y2));
+  if (idx == selected_ && !sel_loan_) LendSelection();
   Update();
 }
 
@@ -164,18 +233,25 @@ void TKorvaneMView::SetImageDIBNU(int idx, HGLOBAL Dib) {
       TGlobalLock lock(Dib);
       info = ParsePackedDIB(lock.Data(), lock.Size());
     }
-    if (info.Compression != 0 || (info.BitCount != 24 && info.BitCount != 1) || info.TopDown) {
+    // Frames are reduced like any other picture when thumbnails are stored:
+    // a long video held at full size would exhaust the memory.
+    if (store_type_ == kvtThumb || info.Compression != 0 || (info.BitCount != 24 && info.BitCount != 1) ||
+        info.TopDown) {
       TBitmap b;
       _CopyDIB2Bitmap(Dib, &b);
       GlobalFree(Dib);
-      Dib = _CopyBitmaptoDIB(&b, 0, 0, 0, 0);
+      Dib = nullptr;
+      Dib = CompactCopy(&b);
     }
   } catch (...) {
-    GlobalFree(Dib);
+    if (Dib) GlobalFree(Dib);
     throw;
   }
-  StoreCompact(idx, Dib);
-  if (idx == selected_) GetBitmap(idx);
+  StorePicture(idx, Dib);
+  if (idx != selected_) return;
+  if (!sel_loan_) LendSelection();
+  // The selection's picture changed without a repaint: tell the listeners.
+  NotifyBitmap();
 }
 
 void TKorvaneMView::SetImageFileName(int idx, const std::string& name) {
@@ -240,24 +316,21 @@ HGLOBAL TKorvaneMView::GetBitmapInfo(int idx) const {
 TBitmap* TKorvaneMView::GetBitmap(int idx) {
   if (!InRange(idx)) return nullptr;
   TKVImageInfo& info = *infos_[idx];
-  if (info.BmpCount++ > 0 && bitmaps_[idx]) return bitmaps_[idx].get();
-  if (!bitmaps_[idx] && !info.DIBHandle) ObtainImage(idx);
-  if (!bitmaps_[idx] && !info.DIBHandle) {
-    info.BmpCount = 0;
-    return nullptr;
-  }
   if (!bitmaps_[idx]) {
-    auto bmp = std::make_unique<TBitmap>();
-    try {
+    // The count is raised only once the bitmap exists: obtaining the picture
+    // stores it, and a load that fails leaves the image as it was.
+    if (!info.DIBHandle) ObtainImage(idx);
+    if (!bitmaps_[idx]) {
+      if (!info.DIBHandle) return nullptr;
+      auto bmp = std::make_unique<TBitmap>();
       _CopyDIB2Bitmap(info.DIBHandle, bmp.get());
-    } catch (...) {
+      DropBlock(info);
+      bitmaps_[idx] = std::move(bmp);
       info.BmpCount = 0;
-      throw;
     }
-    GlobalFree(info.DIBHandle);
-    info.DIBHandle = nullptr;
-    bitmaps_[idx] = std::move(bmp);
   }
+  ++info.BmpCount;
+  if (idx == selected_) NotifyIfSwapped();
   return bitmaps_[idx].get();
 }
 
@@ -267,9 +340,13 @@ void TKorvaneMView::DecBmpCount(int idx) {
   if (info.BmpCount > 0) --info.BmpCount;
   if (info.BmpCount == 0 && bitmaps_[idx]) {
     HGLOBAL h = _CopyBitmaptoDIB(bitmaps_[idx].get(), 0, 0, 0, 0);
-    if (info.DIBHandle) GlobalFree(info.DIBHandle);
-    info.DIBHandle = h;
+    DropBlock(info);
+    TakeBlock(info, h);
     bitmaps_[idx].reset();
+    if (idx == selected_) {
+      sel_loan_ = false;
+      NotifyIfSwapped();
+    }
   }
 }
 
@@ -277,19 +354,27 @@ void TKorvaneMView::FreeImage(int idx) {
   if (!InRange(idx)) return;
   TKVImageInfo& info = *infos_[idx];
   bitmaps_[idx].reset();
-  if (info.DIBHandle) GlobalFree(info.DIBHandle);
-  info.DIBHandle = nullptr;
+  DropBlock(info);
   info.BmpCount = 0;
+  if (idx == selected_) {
+    sel_loan_ = false;
+    NotifyIfSwapped();
+  }
 }
 
 void TKorvaneMView::ObtainImage(int idx) {
-  if (!InRange(idx)) return;
+  if (!InRange(idx) || Destroying()) return;
   TKVImageInfo& info = *infos_[idx];
+  // Painting draws the picture at once: no Update (and repaint) for it.
+  auto stored = [&](TBitmap* bmp) {
+    StorePicture(idx, CompactCopy(bmp));
+    if (!painting_) Update();
+  };
   if (info.ID >= 0 && OnImageIDRequest) {
     TBitmap* bmp = nullptr;
     OnImageIDRequest(this, info.ID, bmp);
     // A handler that gives no bitmap leaves the image absent.
-    if (bmp && !bmp->Empty()) SetImageNU(idx, bmp);
+    if (bmp && !bmp->Empty() && InRange(idx)) stored(bmp);
   } else if (!info.FileName.empty()) {
     TBitmap bmp;
     loader_->SetBackground(info.Background);
@@ -309,7 +394,7 @@ void TKorvaneMView::ObtainImage(int idx) {
     } detach{loader_};
     loader_->LoadFromFile(info.FileName);
     info.Background = loader_->GetBackground();
-    if (!bmp.Empty()) SetImageNU(idx, &bmp);
+    if (!bmp.Empty()) stored(&bmp);
   }
 }
 
@@ -322,23 +407,72 @@ void TKorvaneMView::UpdateImage(int idx) {
 // ---------------------------------------------------------------------------
 // Selection
 
+void TKorvaneMView::NotifyBitmap() {
+  told_bmp_ = GetFBitmap();
+  CallBitmapChangeEvents();
+}
+
+void TKorvaneMView::NotifyIfSwapped() {
+  if (quiet_ == 0 && GetFBitmap() != told_bmp_) NotifyBitmap();
+}
+
+void TKorvaneMView::ReleaseSelection() {
+  if (sel_loan_ && InRange(selected_)) {
+    sel_loan_ = false;
+    ReleaseBitmap(selected_);
+  }
+  sel_loan_ = false;
+}
+
+void TKorvaneMView::LendSelection() {
+  if (sel_loan_ || !InRange(selected_)) return;
+  try {
+    sel_loan_ = GetBitmap(selected_) != nullptr;
+  } catch (...) {
+    NotifyIfSwapped();
+    throw;
+  }
+  NotifyIfSwapped();
+}
+
+void TKorvaneMView::Select(int idx) {
+  if (idx == selected_ && sel_loan_) return;
+  Quiet quiet{quiet_};  // the caller tells the listeners once
+  ReleaseSelection();
+  selected_ = idx;
+  sel_loan_ = GetBitmap(idx) != nullptr;
+}
+
 void TKorvaneMView::SetSelectedItem(int idx) {
-  if (playing_) return;
-  SetSelectedItemNU(idx);
+  if (playing_ || Destroying()) return;
+  // A picture that fails to load still leaves the selection moved, the
+  // event fired and the view repainted before the error goes on.
+  std::exception_ptr failed;
+  try {
+    SetSelectedItemNU(idx);
+  } catch (const std::exception&) {
+    failed = std::current_exception();
+  }
   if (OnImageSelect) OnImageSelect(this, selected_);
   Update();
+  if (failed) std::rethrow_exception(failed);
 }
 
 void TKorvaneMView::SetSelectedItemNU(int idx) {
-  if (playing_ || !InRange(idx)) return;
-  if (selected_ >= 0) ReleaseBitmap(selected_);
-  selected_ = idx;
-  GetBitmap(idx);
+  if (playing_ || !InRange(idx) || Destroying()) return;
+  try {
+    Select(idx);
+  } catch (...) {
+    NotifyIfSwapped();
+    throw;
+  }
+  NotifyIfSwapped();
 }
 
 void TKorvaneMView::DeselectNU() {
-  if (selected_ >= 0) ReleaseBitmap(selected_);
+  ReleaseSelection();
   selected_ = -1;
+  NotifyIfSwapped();
 }
 
 void TKorvaneMView::Deselect() {

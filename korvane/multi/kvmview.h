@@ -4,11 +4,13 @@
 // and become TBitmaps only while borrowed; images may instead name a file or
 // an ID and are then loaded when their cell shows and dropped when it leaves.
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "korvane/foundations/host/list_error.h"
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/foundations/kvdefs.h"
 #include "korvane/view/kvview.h"
@@ -56,6 +58,7 @@ class TKorvaneMView : public TKVView {
   virtual void Assign(TObject*) {}
 
   // --- List and content
+  // A negative idx raises EListError; an idx at or past the end appends.
   void InsertImage(int idx);
   int AppendImage();
   bool DeleteImageNU(int idx);
@@ -66,7 +69,8 @@ class TKorvaneMView : public TKVView {
   void SetImageRect(int idx, TBitmap* Bitmap, int x1, int y1, int x2, int y2);
   // Stores a packed DIB block as the picture, without repainting: the view
   // takes the block. Blocks that are not 24- or 1-bit DIBs are converted
-  // (and freed); a block that is no DIB raises EInvalidGraphic and is freed.
+  // (and freed), and with kvtThumb reduced to the cell size; a block that is
+  // no DIB raises EInvalidGraphic and is freed.
   void SetImageDIBNU(int idx, HGLOBAL Dib);
   void SetImageFileName(int idx, const std::string& name);
   std::string GetImageFileName(int idx) const;
@@ -89,15 +93,29 @@ class TKorvaneMView : public TKVView {
 
   using TKVView::GetBitmap;
   // The loan protocol: every GetBitmap that answers a bitmap is matched by one
-  // ReleaseBitmap; changes made meanwhile are kept.
+  // ReleaseBitmap; changes made meanwhile are kept. A lent image keeps its
+  // bitmap object until the last release, even when it is given a new
+  // picture (the picture is copied into it). An absent image is obtained
+  // first; a file that fails to load raises the loader's error.
   TBitmap* GetBitmap(int idx);
   void ReleaseBitmap(int idx) { DecBmpCount(idx); }
   void DecBmpCount(int idx);
+  // Drops the picture, lent or not (borrowers must not use it any more).
   void FreeImage(int idx);
   void ObtainImage(int idx);
   void UpdateImage(int idx);
 
+  // Bytes held in the compact store, and the most it may hold. Storing a
+  // picture beyond the limit raises EOutOfResources and leaves the image as
+  // it was; the default is half the physical memory, 0 means no limit.
+  int64_t GetStoreBytes() const { return store_bytes_; }
+  int64_t GetStoreLimit() const { return store_limit_; }
+  void SetStoreLimit(int64_t bytes) { store_limit_ = bytes; }
+
   // --- Selection and navigation
+  // The selection moves even when its picture cannot be loaded; the
+  // loader's error is raised after the change is complete (and, for
+  // SetSelectedItem, after OnImageSelect and the repaint).
   int GetSelectedItem() const { return selected_; }
   void SetSelectedItem(int idx);
   void SetSelectedItemNU(int idx);
@@ -210,9 +228,35 @@ class TKorvaneMView : public TKVView {
   bool UpdateOnce();
   void SyncScrollPos();
   void ScrollBy(int bar, int code, int pos);
-  // Stores a compact copy of the inclusive rectangle (as _CopyBitmaptoDIB).
-  void StoreCompact(int idx, HGLOBAL h);
+  // The compact copy a new picture is stored as (reduced with kvtThumb).
+  HGLOBAL CompactCopy(TBitmap* Bitmap);
+  // Makes block h (taken; null for none) the picture of idx: into the lent
+  // bitmap when the image is lent, else into the compact store.
+  void StorePicture(int idx, HGLOBAL h);
+  void TakeBlock(TKVImageInfo& info, HGLOBAL h);
+  void DropBlock(TKVImageInfo& info);
+  // Moves the selection to idx and borrows its image, without telling the
+  // listeners; a failing load raises after the selection moved.
+  void Select(int idx);
+  void ReleaseSelection();
+  void LendSelection();
+  // The bitmap-change listeners: NotifyBitmap always calls them,
+  // NotifyIfSwapped only when the selection's bitmap object is not the one
+  // they were last told of.
+  void NotifyBitmap();
+  void NotifyIfSwapped();
+  // Holds NotifyIfSwapped back while a list change is under way.
+  struct Quiet {
+    int& depth;
+    bool in = true;
+    explicit Quiet(int& d) : depth(d) { ++depth; }
+    ~Quiet() { Leave(); }
+    void Leave() {
+      if (in) --depth, in = false;
+    }
+  };
   void PaintCell(TCanvas* canvas, int idx, int x, int y);
+  void PaintAbsentName(TCanvas* canvas, const TKVImageInfo& info, int x, int y);
 
   std::vector<std::unique_ptr<TBitmap>> bitmaps_;
   std::vector<std::unique_ptr<TKVImageInfo>> infos_;
@@ -243,6 +287,12 @@ class TKorvaneMView : public TKVView {
   bool captured_ = false;
   int down_x_ = 0, down_y_ = 0, down_vx_ = 0, down_vy_ = 0;
   TKorvaneIO* loader_ = nullptr;
+  bool sel_loan_ = false;        // the selection holds one loan of its image
+  TBitmap* told_bmp_ = nullptr;  // the bitmap the listeners were last told of
+  int quiet_ = 0;
+  bool painting_ = false;
+  int64_t store_bytes_ = 0;
+  int64_t store_limit_ = 0;
 };
 
 }  // namespace korvane

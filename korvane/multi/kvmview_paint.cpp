@@ -1,6 +1,8 @@
 // TKorvaneMView: layout, scrolling, painting, playing, mouse and keys.
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <filesystem>
 
 #include "korvane/multi/kvmview.h"
 #include "korvane/view/scroll_sync.h"
@@ -80,7 +82,7 @@ void TKorvaneMView::Update() {
   // (GridWidth -1): a few rounds settle it.
   for (int round = 0; round < 4 && UpdateOnce(); ++round) {
   }
-  CallBitmapChangeEvents();
+  NotifyBitmap();
   Invalidate();
 }
 
@@ -105,8 +107,10 @@ void TKorvaneMView::SyncScrollPos() {
 
 void TKorvaneMView::SetScrollBars(TScrollStyle s) {
   scroll_bars_ = s;
-  if (s == ssHorizontal || s == ssBoth) ShowScrollBar(SB_HORZ, false);
-  if (s == ssVertical || s == ssBoth) ShowScrollBar(SB_VERT, false);
+  // Both bars go; Update shows again those the style allows and the layout
+  // needs (a bar the style no longer allows is never shown again by it).
+  ShowScrollBar(SB_HORZ, false);
+  ShowScrollBar(SB_VERT, false);
   Update();
 }
 
@@ -160,7 +164,8 @@ void TKorvaneMView::ScrollBy(int bar, int code, int pos) {
       v = cur + page;
       break;
     case SB_THUMBTRACK:
-      v = pos & 0xFFFF;
+      // The full position: grids wider or taller than 65,535 pixels.
+      v = pos;
       break;
     case SB_TOP:
       v = 0;
@@ -235,7 +240,14 @@ void TKorvaneMView::Paint() {
 
 void TKorvaneMView::PaintCell(TCanvas* canvas, int idx, int x, int y) {
   TKVImageInfo& info = *infos_[idx];
-  if (!bitmaps_[idx] && !info.DIBHandle) ObtainImage(idx);
+  if (!bitmaps_[idx] && !info.DIBHandle) {
+    // A file deleted or unreadable since it was named paints as absent;
+    // painting goes on with the other cells.
+    try {
+      ObtainImage(idx);
+    } catch (const std::exception&) {
+    }
+  }
   int avail = thumb_h_ - bottom_gap_ - upper_gap_;
   TBrush* brush = canvas->Brush();
   brush->SetStyle(bsSolid);
@@ -267,7 +279,33 @@ void TKorvaneMView::PaintCell(TCanvas* canvas, int idx, int x, int y) {
     }
   }
   if (temp) GlobalFree(temp);
-  if (!drawn) canvas->FillRect(Rect(x, y, x + thumb_w_, y + thumb_h_));
+  if (drawn) return;
+  canvas->FillRect(Rect(x, y, x + thumb_w_, y + thumb_h_));
+  if (!info.FileName.empty()) PaintAbsentName(canvas, info, x, y);
+}
+
+// An image named by a file that gave no picture: an empty frame with the
+// file's name, in black or white, whichever stands out on the background.
+void TKorvaneMView::PaintAbsentName(TCanvas* canvas, const TKVImageInfo& info, int x, int y) {
+  const TColor bg = ColorToRGB(info.Background);
+  const int gray = (21 * GetRValue(bg) + 71 * GetGValue(bg) + 7 * GetBValue(bg)) / 100;
+  const TColor ink = gray >= 128 ? clBlack : clWhite;
+  TPen* pen = canvas->Pen();
+  pen->SetWidth(1);
+  pen->SetStyle(psSolid);
+  pen->SetMode(pmCopy);
+  pen->SetColor(ink);
+  canvas->Brush()->SetStyle(bsClear);
+  canvas->Rectangle(x, y, x + thumb_w_, y + thumb_h_);
+  if (thumb_w_ <= 6 || thumb_h_ <= 6) return;
+  TFont saved;
+  saved.Assign(*canvas->Font());
+  canvas->Font()->SetColor(ink);
+  canvas->Font()->SetHeight(-std::clamp(thumb_h_ / 6, 8, 12));
+  const std::string name = std::filesystem::path(info.FileName).filename().string();
+  canvas->TextRect(Rect(x + 2, y + 2, x + thumb_w_ - 2, y + thumb_h_ - 2), x + 3, y + 3, name);
+  canvas->Font()->Assign(saved);
+  canvas->Brush()->SetStyle(bsSolid);
 }
 
 void TKorvaneMView::PaintTo(TCanvas* canvas) {
@@ -277,10 +315,30 @@ void TKorvaneMView::PaintTo(TCanvas* canvas) {
   int first = 0;
   if ((playing_ || display_mode_ == mdSingle) && count > 0) first = std::clamp(visible_frame_, 0, count - 1);
   // The cells are excluded from the clip region as they are drawn, so the
-  // gaps are filled last in one call; the caller's clip is restored after.
-  bool hadClip = canvas->HasClip();
-  QRegion oldClip = canvas->ClipRegion();
+  // gaps are filled last in one call; the caller's clip is restored after,
+  // whatever an event handler raises on the way.
+  struct Restore {
+    TCanvas* canvas;
+    bool hadClip;
+    QRegion oldClip;
+    bool& painting;
+    ~Restore() {
+      if (hadClip)
+        canvas->SetClipRegion(oldClip);
+      else
+        canvas->ResetClip();
+      painting = false;
+    }
+  } restore{canvas, canvas->HasClip(), canvas->ClipRegion(), painting_};
+  painting_ = true;
   int surfW = Width(), surfH = Height();
+  // Pictures that can be had again are dropped when their cell is not shown:
+  // memory follows the visible cells.
+  auto dropUnseen = [this](int i) {
+    const TKVImageInfo& info = *infos_[i];
+    if (i != selected_ && info.DIBHandle && (info.ID != -1 || !info.FileName.empty()) && info.BmpCount == 0)
+      FreeImage(i);
+  };
   int idx = first;
   for (int k = 0; k < n; ++k, idx = idx + 1 == count ? 0 : idx + 1) {
     if (OnDrawProgress && n > 1) OnDrawProgress(this, int(int64_t(k) * 100 / n), idx);
@@ -288,11 +346,7 @@ void TKorvaneMView::PaintTo(TCanvas* canvas) {
     int x = info.X - view_x_, y = info.Y - view_y_;
     bool visible = x + thumb_w_ - 1 >= 0 && x <= surfW - 1 && y + thumb_h_ - 1 >= 0 && y <= surfH - 1;
     if (!visible) {
-      // Pictures that can be had again are dropped when their cell leaves
-      // the window: memory follows the visible cells.
-      if (idx != selected_ && info.DIBHandle && (info.ID != -1 || !info.FileName.empty()) &&
-          info.BmpCount == 0)
-        FreeImage(idx);
+      dropUnseen(idx);
       continue;
     }
     PaintCell(canvas, idx, x, y);
@@ -314,10 +368,11 @@ void TKorvaneMView::PaintTo(TCanvas* canvas) {
   canvas->Brush()->SetStyle(bsSolid);
   canvas->Brush()->SetColor(GetBackground());
   canvas->FillRect(Rect(0, 0, surfW, surfH));
-  if (hadClip)
-    canvas->SetClipRegion(oldClip);
-  else
-    canvas->ResetClip();
+  // One frame at a time (single mode, playing): the frames not shown go too,
+  // or playing a long list of files would end up holding all of them.
+  if (n < count)
+    for (int i = 0; i < count; ++i)
+      if (i != first) dropUnseen(i);
   if (OnDrawProgress && n > 1) OnDrawProgress(this, 100, 0);
 }
 
@@ -325,7 +380,7 @@ void TKorvaneMView::PaintTo(TCanvas* canvas) {
 // Playing
 
 void TKorvaneMView::SetPlaying(bool on) {
-  if (on == playing_) return;
+  if (on == playing_ || Destroying()) return;
   if (on) {
     saved_mode_ = display_mode_;
     saved_selected_ = selected_;
@@ -335,7 +390,12 @@ void TKorvaneMView::SetPlaying(bool on) {
   PlayFrame();
   if (!playing_) {
     SetDisplayMode(saved_mode_);
-    SetSelectedItem(saved_selected_);
+    // Stopping is called from inserts and deletions: a picture of the old
+    // selection that no longer loads leaves it selected without a bitmap.
+    try {
+      SetSelectedItem(saved_selected_);
+    } catch (const std::exception&) {
+    }
   }
 }
 
@@ -362,12 +422,18 @@ void TKorvaneMView::PlayFrame() {
   }
   int count = GetImageCount();
   if (visible_frame_ >= count) visible_frame_ = count - 1;
-  if (visible_frame_ < 0) return;
+  if (visible_frame_ < 0) {
+    // Nothing to play: the run ends here rather than waiting, timerless,
+    // with the selection blocked.
+    visible_frame_ = 0;
+    playing_ = false;
+    return;
+  }
   int delay = infos_[visible_frame_]->DelayTime;
   Repaint();
   if (visible_frame_ == count - 1) {
     visible_frame_ = 0;
-    CallBitmapChangeEvents();
+    NotifyBitmap();
     if (!play_loop_) {
       playing_ = false;
       return;
@@ -376,7 +442,10 @@ void TKorvaneMView::PlayFrame() {
     ++visible_frame_;
   }
   int ms = std::max(delay, 10);
-  if (SetTimer(kPlayTimer, ms)) timer_ms_ = ms;
+  if (SetTimer(kPlayTimer, ms))
+    timer_ms_ = ms;
+  else
+    playing_ = false;  // no timer, no next frame
 }
 
 void TKorvaneMView::WMTimer(int id) {
@@ -397,6 +466,16 @@ void TKorvaneMView::SelectSeek(TKVSeek kind) {
   auto sel = [this]() -> const TKVImageInfo* {
     return InRange(selected_) ? infos_[selected_].get() : nullptr;
   };
+  // A picture that fails to load still gets its cell scrolled into view;
+  // the error goes on afterwards.
+  std::exception_ptr failed;
+  auto select = [&](int idx) {
+    try {
+      SetSelectedItem(idx);
+    } catch (const std::exception&) {
+      failed = std::current_exception();
+    }
+  };
   auto scrollDown = [&] {
     if (visible() || !sel()) return;
     SetViewY(sel()->Y + thumb_h_ + vborder_ - ClientHeight());
@@ -410,45 +489,46 @@ void TKorvaneMView::SelectSeek(TKVSeek kind) {
   switch (kind) {
     case iskLeft:
       if (s < 0) return;
-      SetSelectedItem(s - 1);
+      select(s - 1);
       if (!visible() && sel()) SetViewXY(sel()->X - hborder_, sel()->Y - vborder_);
       break;
     case iskRight:
       if (s < 0) return;
-      SetSelectedItem(s + 1);
+      select(s + 1);
       if (!visible() && sel())
         SetViewXY(sel()->X + thumb_w_ + hborder_ - ClientWidth(),
                   sel()->Y + thumb_h_ + vborder_ - ClientHeight());
       break;
     case iskUp:
       if (s < 0) return;
-      SetSelectedItem(grid_width_ != 0 ? std::max(s - cols, 0) : s - 1);
+      select(grid_width_ != 0 ? std::max(s - cols, 0) : s - 1);
       scrollUp();
       break;
     case iskDown:
       if (s < 0) return;
-      SetSelectedItem(grid_width_ != 0 ? std::min(s + cols, count - 1) : s + 1);
+      select(grid_width_ != 0 ? std::min(s + cols, count - 1) : s + 1);
       scrollDown();
       break;
     case iskFirst:
-      SetSelectedItem(0);
+      select(0);
       if (!visible()) SetViewXY(0, 0);
       break;
     case iskLast:
-      SetSelectedItem(count - 1);
+      select(count - 1);
       scrollDown();
       break;
     case iskPagDown:
       if (s < 0) return;
-      SetSelectedItem(s + cols * rows);
+      select(s + cols * rows);
       scrollDown();
       break;
     case iskPagUp:
       if (s < 0) return;
-      SetSelectedItem(s - cols * rows);
+      select(s - cols * rows);
       scrollUp();
       break;
   }
+  if (failed) std::rethrow_exception(failed);
 }
 
 // ---------------------------------------------------------------------------
@@ -475,17 +555,23 @@ void TKorvaneMView::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y
   bool wasCaptured = captured_;
   captured_ = false;
   if (playing_) return;
+  std::exception_ptr failed;
   if (mouse_interact_.Contains(mmiSelect)) {
     int idx = ImageAtPos(X, Y);
     if (idx >= 0) {
-      SetSelectedItemNU(idx);
+      try {
+        SetSelectedItemNU(idx);
+      } catch (const std::exception&) {
+        failed = std::current_exception();  // selected all the same
+      }
       if (visible_selection_) Update();
       if (OnImageSelect) OnImageSelect(this, selected_);
-      CallBitmapChangeEvents();
+      NotifyBitmap();
     }
   }
   if (wasCaptured && mouse_interact_.Contains(mmiScroll))
     SetViewXY(down_vx_ + down_x_ - X, down_vy_ + down_y_ - Y);
+  if (failed) std::rethrow_exception(failed);
 }
 
 void TKorvaneMView::KeyDown(Word& Key, TShiftState Shift) {

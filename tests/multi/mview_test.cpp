@@ -347,16 +347,20 @@ TEST(MViewPlay, RunsOnTheTimerAndStopRestores) {
   EXPECT_EQ(v->GetSelectedItem(), 2);
 }
 
-TEST(MViewPlay, EmptyListThenInsertStopsAndRestores) {
+TEST(MViewPlay, EmptyListStopsAtOnceAndRestores) {
   auto v = MakeView(200, 60);
+  // Nothing to play: the run ends at once instead of leaving the view
+  // playing without a timer, with selection blocked.
   v->SetPlaying(true);
-  EXPECT_TRUE(v->GetPlaying());
+  EXPECT_FALSE(v->GetPlaying());
   EXPECT_FALSE(v->TimerActive(TKorvaneMView::kPlayTimer));
-  EXPECT_EQ(v->GetDisplayMode(), mdSingle);
-  v->AppendImage();
+  EXPECT_EQ(v->GetDisplayMode(), mdGrid);
+  AddImages(*v, 2);
   EXPECT_FALSE(v->GetPlaying());
   EXPECT_EQ(v->GetDisplayMode(), mdGrid);
+  v->SetSelectedItem(0);
   EXPECT_EQ(v->GetSelectedItem(), 0);
+  EXPECT_EQ(v->GetBitmap()->Scanline(0)[2], 0x10);
 }
 
 TEST(MViewInput, ClicksSelectOnlyOnCells) {

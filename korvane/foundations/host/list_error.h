@@ -1,0 +1,16 @@
+// The index error of list-like accessors.
+#pragma once
+#include <stdexcept>
+#include <string>
+
+namespace korvane {
+
+// An index outside a list ("List index out of bounds (-1)").
+class EListError : public std::runtime_error {
+ public:
+  explicit EListError(int index)
+      : std::runtime_error("List index out of bounds (" + std::to_string(index) + ")") {}
+  using std::runtime_error::runtime_error;
+};
+
+}  // namespace korvane
