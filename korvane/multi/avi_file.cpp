@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "korvane/foundations/host/exceptions.h"
@@ -71,6 +72,21 @@ AVPixelFormat PlainFormat(const AVFrame* f, bool& fullRange) {
 }
 
 }  // namespace
+
+int64_t KVAVIFramePixelLimit(uint64_t dataBytes) {
+  const uint64_t byData = dataBytes > uint64_t(kAVIMaxPixels / kAVIPixelsPerByte)
+                              ? uint64_t(kAVIMaxPixels)
+                              : dataBytes * uint64_t(kAVIPixelsPerByte);
+  return std::min(kAVIMaxPixels, std::max(kAVIFreePixels, int64_t(byData)));
+}
+
+int KVAVIDelayMs(int64_t scale, int64_t rate) {
+  if (rate <= 0 || scale <= 0) return 0;
+  // Exact in integers: 1000 * scale fits in 64 bits for any 32-bit scale,
+  // and a hostile header cannot push the result outside int.
+  if (scale > INT64_MAX / 1000) return INT32_MAX;
+  return int(std::min<int64_t>(scale * 1000 / rate, INT32_MAX));
+}
 
 // ---------------------------------------------------------------------------
 // Encoders
@@ -215,7 +231,12 @@ void TKVAVIReader::Open(const char* name) {
   AVCodecParameters* par = st->codecpar;
   width_ = par->width;
   height_ = par->height;
-  if (width_ <= 0 || height_ <= 0 || int64_t(width_) * height_ > kAVIMaxPixels)
+  // The frame size is checked against the data before anything of that size
+  // is allocated: a few bytes must not stand for a frame of hundreds of
+  // megabytes.
+  const int64_t dataBytes = d_->mem ? int64_t(d_->memSize) : (d_->fmt->pb ? avio_size(d_->fmt->pb) : -1);
+  const int64_t limit = dataBytes >= 0 ? KVAVIFramePixelLimit(uint64_t(dataBytes)) : kAVIMaxPixels;
+  if (width_ <= 0 || height_ <= 0 || int64_t(width_) * height_ > limit)
     throw EInvalidGraphic("unable to open AVI stream");
   length_ = std::max<int64_t>(st->nb_frames, 0);
   // The demuxer keeps the header's scale and rate as the time base.
@@ -248,16 +269,17 @@ void TKVAVIReader::Open(const char* name) {
     if (!d_->dec || avcodec_parameters_to_context(d_->dec, par) < 0)
       throw EInvalidGraphic("unable to open AVI stream");
     d_->dec->thread_count = 1;
+    // A packet that claims a larger picture than the stream's is refused by
+    // the decoder before it allocates it (such frames are skipped anyway).
+    // The margin covers the decoders' own alignment of rows and macroblocks.
+    d_->dec->max_pixels = (int64_t(width_ + 63) / 64 * 64 + 64) * (int64_t(height_) + 64);
     if (avcodec_open2(d_->dec, codec, nullptr) < 0) throw EInvalidGraphic("unable to open AVI stream");
   }
 }
 
 TKVAVIReader::~TKVAVIReader() = default;
 
-int TKVAVIReader::DelayMs() const {
-  if (rate_ <= 0 || scale_ <= 0) return 0;
-  return int(std::trunc(1.0 / (double(rate_) / double(scale_)) * 1000.0));
-}
+int TKVAVIReader::DelayMs() const { return KVAVIDelayMs(scale_, rate_); }
 
 bool TKVAVIReader::NextFrame(TBitmap* bmp, int& BitCount) { return Next(bmp, nullptr, BitCount); }
 
@@ -369,11 +391,16 @@ struct TKVAVIWriter::Impl {
   bool headerWritten = false;
   bool closed = false;
 
+  // A packet into the file; a muxer or I/O error (a full disk) raises.
+  void Put() {
+    const int r = av_interleaved_write_frame(fmt, pkt);
+    if (r < 0 || (fmt->pb && fmt->pb->error < 0)) throw EInvalidGraphic("unable to write AVI file");
+  }
   void Drain() {
     while (avcodec_receive_packet(enc, pkt) == 0) {
       av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
       pkt->stream_index = st->index;
-      av_interleaved_write_frame(fmt, pkt);
+      Put();
     }
   }
   ~Impl() {
@@ -509,18 +536,30 @@ void TKVAVIWriter::WriteDIB(const uint8_t* dib, size_t size) {
   d_->pkt->flags |= AV_PKT_FLAG_KEY;
   d_->pkt->stream_index = d_->st->index;
   av_packet_rescale_ts(d_->pkt, AVRational{1, d_->rate}, d_->st->time_base);
-  av_interleaved_write_frame(d_->fmt, d_->pkt);
+  d_->Put();
+}
+
+void TKVAVIWriter::SkipFrames(int64_t n) {
+  // The muxer stores the gap before the next packet as empty chunks; it
+  // refuses gaps above 60,000.
+  if (n > 0) d_->pts += std::min<int64_t>(n, 60000);
 }
 
 void TKVAVIWriter::Close() {
   if (d_->closed) return;
   d_->closed = true;
+  bool ok = true;
   if (d_->enc) {
     avcodec_send_frame(d_->enc, nullptr);
-    d_->Drain();
+    try {
+      d_->Drain();
+    } catch (const EInvalidGraphic&) {
+      ok = false;
+    }
   }
-  if (d_->headerWritten) av_write_trailer(d_->fmt);
-  if (d_->fmt && d_->fmt->pb) avio_closep(&d_->fmt->pb);
+  if (d_->headerWritten && av_write_trailer(d_->fmt) < 0) ok = false;
+  if (d_->fmt && d_->fmt->pb && avio_closep(&d_->fmt->pb) < 0) ok = false;
+  if (!ok) throw EInvalidGraphic("unable to write AVI file");
 }
 
 }  // namespace korvane
