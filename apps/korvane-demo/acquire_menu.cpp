@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QStatusBar>
+#include <exception>
 
 #include "apps/korvane-demo/mainwindow.h"
 #include "korvane/acquire/twain.h"
@@ -21,11 +22,16 @@ void AddAcquireActions(QMenu* file, MainWindow* w) {
   QAction* acquire = file->addAction("&Acquire...");
   acquire->setObjectName("acquire");
   QObject::connect(acquire, &QAction::triggered, w, [w] {
-    if (w->IO()->Acquire()) {
-      w->setWindowTitle("Scanned image - Korvane demo");
-      w->SyncFromView();
-    } else {
+    // A source that stops answering ends the acquisition with an error.
+    try {
+      if (w->IO()->Acquire()) {
+        w->setWindowTitle("Scanned image - Korvane demo");
+        w->SyncFromView();
+        return;
+      }
       w->statusBar()->showMessage("No image was acquired", 5000);
+    } catch (const std::exception& e) {
+      w->statusBar()->showMessage(QString("No image was acquired: ") + e.what(), 5000);
     }
   });
 }

@@ -16,10 +16,18 @@ bool TKorvaneIO::Acquire() {
   if (!b) return false;
   HWND window = KVFindHandle(this);
   TProgressRec pr = MakeProgress();
+  // The view shows whatever the bitmap became, also when the acquisition
+  // raised (a source that stopped answering, a handler's exception).
+  struct Finish {
+    TKorvaneIO* io;
+    HWND window;
+    ~Finish() {
+      if (window) window->activateWindow(), window->setFocus();
+      io->Update();
+    }
+  } finish{this, window};
   const bool ok = KVTW_Acquire(window, b, false, pr, &params_, TWainParams());
   if (ok && target_.View()) target_.View()->SetDPI(params_.DpiX, params_.DpiY);
-  if (window) window->activateWindow(), window->setFocus();
-  Update();
   return ok;
 }
 

@@ -18,6 +18,15 @@ bool TKorvaneMIO::Acquire() {
   HWND window = KVFindHandle(this);
   TProgressRec pr = MakeProgress();
   int index = std::max(view_->GetSelectedItem(), 0);
+  // The pages inserted so far are shown, also when the acquisition raised.
+  struct Finish {
+    TKorvaneMIO* mio;
+    HWND window;
+    ~Finish() {
+      if (window) window->activateWindow(), window->setFocus();
+      mio->Update();
+    }
+  } finish{this, window};
   // Each page is inserted at the acquisition index (the view's list change
   // inserts its record), the layer fills that record, and the view keeps a
   // copy of the page.
@@ -30,8 +39,6 @@ bool TKorvaneMIO::Acquire() {
                                  view_->SetImageDelayTime(index, 100);
                                  ++index;
                                });
-  if (window) window->activateWindow(), window->setFocus();
-  Update();
   return ok;
 }
 

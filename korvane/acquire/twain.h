@@ -8,10 +8,11 @@
 // when none is installed, Korvane's built-in manager that presents SANE
 // devices as sources (sane_dsm.h). KORVANE_TWAIN_DSM=sane picks the built-in
 // manager directly. Every call is a whole connection that ends with the
-// manager unloaded; nothing raises.
+// manager unloaded.
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "korvane/acquire/twain_types.h"
@@ -22,6 +23,15 @@
 #include "korvane/io/ioparams.h"
 
 namespace korvane {
+
+// An acquisition that could not end well although the source opened: the
+// source did not answer within the time limit ("TWAIN source did not
+// answer"), or sent a memory transfer the library cannot copy ("TWAIN image
+// format not supported"). The connection is closed (state 1) first.
+class ETWainError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // Called once per page in multi-page mode with the page bitmap (the caller
 // frees it afterwards: copy what you keep). The receiver sets Params to the
@@ -93,6 +103,12 @@ class TKVTWainParams : public TObject {
   // Memory (strip) transfer instead of native when the source agrees.
   bool GetBufferedTransfer() const { return buffered_; }
   void SetBufferedTransfer(bool v) { buffered_ = v; }
+  // The longest an acquisition waits for the source's next message (an
+  // image ready, a close request), in milliseconds; 0 waits for ever. User
+  // input to the application restarts the wait.
+  int GetTimeLimit() const { return time_limit_ms_; }
+  void SetTimeLimit(int Milliseconds) { time_limit_ms_ = Milliseconds < 0 ? 0 : Milliseconds; }
+  static constexpr int kDefaultTimeLimit = 5 * 60 * 1000;
 
  private:
   friend class TTWainSession;
@@ -113,6 +129,7 @@ class TKVTWainParams : public TObject {
   bool indicators_ = true;
   double frame_[4] = {0, 0, 0, 0};
   bool buffered_ = true;
+  int time_limit_ms_ = kDefaultTimeLimit;
 };
 
 // The source manager's own source selection. Name receives the ProductName
@@ -124,6 +141,8 @@ void KVTW_GetSourceList(TKVRecordList* List);
 // One acquisition from the selected source into Bitmap (single-image mode)
 // or, in multi-page mode, of every page through Callback. Params receives the
 // image's format (single-image mode). True when at least one image arrived.
+// Raises ETWainError (see there), and passes on what Callback or the
+// progress handler raises; the connection is closed first either way.
 bool KVTW_Acquire(HWND Window, TBitmap* Bitmap, bool MultiPage, TProgressRec& Progress, TIOParamsVals* Params,
                   TKVTWainParams* TWainParams, const TKVTWMultiCallBack& Callback = {});
 // Opens the selected source, sends the pending changes first when Update is

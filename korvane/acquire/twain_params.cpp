@@ -27,6 +27,7 @@ void TKVTWainParams::SetDefaultParams() {
   indicators_ = true;
   for (double& f : frame_) f = 0;
   buffered_ = true;
+  time_limit_ms_ = kDefaultTimeLimit;
 }
 
 void TKVTWainParams::Assign(const TKVTWainParams* s) {
@@ -49,6 +50,7 @@ void TKVTWainParams::Assign(const TKVTWainParams* s) {
   indicators_ = s->indicators_;
   std::memcpy(frame_, s->frame_, sizeof frame_);
   buffered_ = s->buffered_;
+  time_limit_ms_ = s->time_limit_ms_;
 }
 
 void TKVTWainParams::FillSourceListData() {

@@ -5,6 +5,8 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEvent>
 #include <QEventLoop>
 #include <QTimer>
 #include <QWidget>
@@ -50,6 +52,17 @@ class TSourceEventFilter : public QObject {
  public:
   explicit TSourceEventFilter(TTWainSession* s) : s_(s) {}
   bool eventFilter(QObject*, QEvent* e) override {
+    // Someone is using the application (perhaps the source's own window):
+    // the wait for the source starts again.
+    switch (e->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::KeyPress:
+      case QEvent::Wheel:
+        s_->Touch();
+        break;
+      default:
+        break;
+    }
     if (busy_ || s_->State < 5) return false;
     busy_ = true;
     TW_EVENT ev{e, MSG_NULL};
@@ -398,15 +411,17 @@ bool TTWainSession::SetCompressionNone() {
   // The frame and the resolutions are given in inches.
   SetOneValue(ICAP_UNITS, TWTY_UINT16, TWUN_INCHES);
   TW_CAPABILITY c;
-  if (!GetCap(ICAP_COMPRESSION, c)) return false;
+  if (!GetCap(ICAP_COMPRESSION, c)) return true;
   FreeContainer(c);
   return SetOneValue(ICAP_COMPRESSION, TWTY_UINT16, TWCP_NONE);
 }
 
 void TTWainSession::Negotiate() {
   TKVTWainParams& p = *Params;
-  SetCompressionNone();
-  bool ok = SendDoubleList(ICAP_XRESOLUTION, p.xres_);
+  // Memory strips are copied only uncompressed: a source that keeps its
+  // compression is acquired natively.
+  bool ok = SetCompressionNone();
+  ok = SendDoubleList(ICAP_XRESOLUTION, p.xres_) && ok;
   ok = SendDoubleList(ICAP_YRESOLUTION, p.yres_) && ok;
   ok = SendDoubleList(ICAP_XSCALING, p.xscale_) && ok;
   ok = SendDoubleList(ICAP_YSCALING, p.yscale_) && ok;
@@ -506,9 +521,19 @@ void TTWainSession::ListSources(TKVRecordList* list) {
 // ---------------------------------------------------------------------------
 // The event loop and the transfers
 
+void TTWainSession::Touch() { waitStart_ = QDeadlineTimer::current().deadline(); }
+
 void TTWainSession::RunLoop() {
   QWidget* parent = Parent != proxy_.get() ? Parent : nullptr;
   if (parent) parent->setEnabled(false);
+  // Whatever ends the loop, a handler's exception included, the window is
+  // enabled again (the event filter and the timer go with their owners).
+  struct Enable {
+    QWidget* w;
+    ~Enable() {
+      if (w) w->setEnabled(true);
+    }
+  } enable{parent};
   std::unique_ptr<TSourceEventFilter> filter;
   std::unique_ptr<QTimer> tick;
   if (QCoreApplication::instance()) {
@@ -521,20 +546,22 @@ void TTWainSession::RunLoop() {
   }
   std::unique_ptr<QEventLoop> loop;
   if (filter) loop = std::make_unique<QEventLoop>();
+  const int64_t limit = Params ? Params->GetTimeLimit() : 0;
+  Touch();
   while (State > 4 && !Done && !(Progress && AbortRequested(*Progress))) {
     if (PostedMessage) {
       const TW_UINT16 msg = PostedMessage;
       PostedMessage = 0;
       HandleMessage(msg);
+      Touch();
       continue;
     }
     // Without an application nothing else can arrive.
     if (!loop) break;
+    if (limit > 0 && QDeadlineTimer::current().deadline() - waitStart_ >= limit)
+      throw ETWainError("TWAIN source did not answer");
     loop->processEvents(QEventLoop::WaitForMoreEvents);
   }
-  tick.reset();
-  filter.reset();
-  if (parent) parent->setEnabled(true);
 }
 
 void TTWainSession::HandleMessage(TW_UINT16 msg) {
@@ -634,6 +661,12 @@ void TTWainSession::TransferMulti() {
   }
 }
 
+void TTWainSession::CheckCopyable(const TW_IMAGEINFO& info) {
+  const bool depth = info.BitsPerPixel == 1 || info.BitsPerPixel == 8 || info.BitsPerPixel == 24;
+  if (!depth || info.Compression != TWCP_NONE || (info.BitsPerPixel == 24 && info.Planar))
+    throw ETWainError("TWAIN image format not supported");
+}
+
 void TTWainSession::TransferImage(TBitmap* bmp, const TW_IMAGEINFO& info) {
   if (Buffered)
     BufferedTransfer(bmp, info);
@@ -642,6 +675,9 @@ void TTWainSession::TransferImage(TBitmap* bmp, const TW_IMAGEINFO& info) {
 }
 
 void TTWainSession::BufferedTransfer(TBitmap* bmp, const TW_IMAGEINFO& info) {
+  // A strip the copy cannot read would leave a blank page reported as
+  // scanned: the acquisition ends with an error instead.
+  CheckCopyable(info);
   TW_SETUPMEMXFER setup{0, 0, 0};
   if (Call(&SourceId, DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, &setup) != TWRC_SUCCESS) {
     Failed();
@@ -656,6 +692,13 @@ void TTWainSession::BufferedTransfer(TBitmap* bmp, const TW_IMAGEINFO& info) {
     Failed();
     return;
   }
+  // The block goes back however the transfer ends (a progress handler may
+  // raise).
+  struct Release {
+    TTWainMemory& m;
+    TW_HANDLE h;
+    ~Release() { m.Free(h); }
+  } release{mem_, h};
   const int bpp = info.BitsPerPixel;
   const int64_t length = info.ImageLength;
   ReportProgress(*Progress, 0);
@@ -669,7 +712,9 @@ void TTWainSession::BufferedTransfer(TBitmap* bmp, const TW_IMAGEINFO& info) {
     const TW_UINT16 rc = Call(&SourceId, DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &x);
     if (rc == TWRC_SUCCESS || rc == TWRC_XFERDONE) {
       State = 7;
-      if (x.Compression == TWCP_NONE) {
+      if (x.Compression != TWCP_NONE && x.Compression != TWON_DONTCARE16_VALUE)
+        throw ETWainError("TWAIN image format not supported");
+      {
         const uint8_t* p = mem_.Lock(h);
         CopyTWainStrip(bmp, bpp, x, p, len);
         mem_.Unlock(h);
@@ -692,7 +737,6 @@ void TTWainSession::BufferedTransfer(TBitmap* bmp, const TW_IMAGEINFO& info) {
     }
   }
   if (budget < 0) Failed();
-  mem_.Free(h);
 }
 
 void TTWainSession::NativeTransfer(TBitmap* bmp) {
@@ -772,15 +816,22 @@ bool KVTW_Acquire(HWND Window, TBitmap* Bitmap, bool MultiPage, TProgressRec& Pr
   s.Progress = &Progress;
   s.HideUI = !tp->GetVisibleDialog();
   s.UseWindow(Window);
+  // However the call ends (an error, a handler that raised), the connection
+  // goes down to state 1 and is recorded before the caller hears of it.
+  struct Closer {
+    TTWainSession& s;
+    ~Closer() {
+      const uint16_t rc = s.ReturnCode, cc = s.Condition;
+      s.CloseAll();
+      s.ReturnCode = rc;
+      s.Condition = cc;
+      Record(s);
+    }
+  } closer{s};
   if (s.Start() && s.OpenSource()) {
     s.Negotiate();
     if (s.EnableSource()) s.RunLoop();
   }
-  const uint16_t rc = s.ReturnCode, cc = s.Condition;
-  s.CloseAll();
-  s.ReturnCode = rc;
-  s.Condition = cc;
-  Record(s);
   return s.Done;
 }
 

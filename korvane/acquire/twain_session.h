@@ -42,7 +42,9 @@ class TTWainSession {
   TW_UINT16 Call(TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
   TW_UINT16 ConditionCode(TW_IDENTITY* dest);
 
-  // Negotiation and capabilities.
+  // Negotiation and capabilities. SetCompressionNone answers whether the
+  // source sends uncompressed images: it has no compression to choose, or it
+  // took none.
   bool SetCompressionNone();
   void Negotiate();
   void ReadCapabilities(bool keepChanges);
@@ -52,8 +54,14 @@ class TTWainSession {
   // Appends every source's identity.
   void ListSources(TKVRecordList* list);
 
-  // Runs the acquisition after a successful EnableSource.
+  // Runs the acquisition after a successful EnableSource. Raises
+  // ETWainError when the source says nothing for the parameters' time limit
+  // (user input to the application restarts the wait), and passes on what a
+  // page callback or the progress handler raises; the parent window is
+  // enabled again either way.
   void RunLoop();
+  // Restarts the wait for the source's next message.
+  void Touch();
 
   // Connection record.
   int State = 1;
@@ -91,6 +99,9 @@ class TTWainSession {
   void FreeContainer(TW_CAPABILITY& cap);
 
   void HandleMessage(TW_UINT16 msg);
+  // Raises ETWainError unless a memory transfer of this image can be copied
+  // into a bitmap (uncompressed, chunky, 1, 8 or 24 bits a pixel).
+  static void CheckCopyable(const TW_IMAGEINFO& info);
   void TransferSingle();
   void TransferMulti();
   // Sizes bmp from the image info; false when the size is unusable.
@@ -105,6 +116,7 @@ class TTWainSession {
 
   TTWainMemory mem_;
   std::unique_ptr<QWidget> proxy_;
+  int64_t waitStart_ = 0;  // milliseconds on the monotonic clock
 };
 
 // Copies one memory-transfer strip into a 1- or 24-bit bitmap: rows YOffset

@@ -134,6 +134,7 @@ constexpr TW_UINT16 TWPT_RGB = 2;
 constexpr TW_UINT16 TWSX_NATIVE = 0;
 constexpr TW_UINT16 TWSX_MEMORY = 2;
 constexpr TW_UINT16 TWCP_NONE = 0;
+constexpr TW_UINT16 TWCP_PACKBITS = 1;
 constexpr TW_UINT16 TWPC_CHUNKY = 0;
 constexpr TW_UINT16 TWUN_INCHES = 0;
 

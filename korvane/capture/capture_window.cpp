@@ -227,7 +227,8 @@ bool TKVCaptureWindow::Sequence() {
   } catch (const std::exception&) {
     return false;
   }
-  recorded_ = repeated_ = 0;
+  recorded_ = repeated_ = dropped_ = 0;
+  frame_cost_us_ = 0;
   preview_before_record_ = preview_;
   preview_timer_.stop();
   record_clock_.start();
@@ -265,6 +266,50 @@ void TKVCaptureWindow::WriteRecordFrame() {
   writer_->WriteDIB(dib.data(), dib.size());
 }
 
+int64_t TKVCaptureWindow::LimitFrames() const {
+  if (!parms_.fLimitEnabled || parms_.wTimeLimit == 0) return 0;
+  return std::max<int64_t>(1, std::llround(double(parms_.wTimeLimit) * 1e6 / double(record_us_)));
+}
+
+void TKVCaptureWindow::CatchUp(int64_t due, bool stopping) {
+  // The next frame interval to fill; intervals are written or dropped in
+  // order.
+  int64_t next = int64_t(recorded_) + dropped_;
+  if (next >= due) return;
+  // A tick writes what fits in half a frame interval (at least one frame),
+  // judged by what the last frame cost. When writing falls further behind,
+  // the oldest intervals are dropped, as a recorder does, instead of being
+  // written on every tick while the interface waits.
+  if (recorded_ > 0) {
+    const int64_t fit = std::max<int64_t>(1, (record_us_ / 2) / std::max<int64_t>(1, frame_cost_us_));
+    if (due - next > fit) {
+      const int64_t drop = due - next - fit;
+      writer_->SkipFrames(drop);
+      dropped_ += int(drop);
+      next += drop;
+    }
+  }
+  while (next < due) {
+    QElapsedTimer cost;
+    cost.start();
+    const bool fresh = !stopping && driver_->ReadFrame(frame_, recorded_ == 0 && !has_last_ ? 2000 : 0);
+    if (fresh) {
+      last_.swap(frame_);
+      has_last_ = true;
+      shown_valid_ = false;
+      ++frames_shown_;
+    } else if (!has_last_) {
+      return;
+    } else if (recorded_ > 0) {
+      ++repeated_;
+    }
+    WriteRecordFrame();
+    ++recorded_;
+    ++next;
+    frame_cost_us_ = cost.nsecsElapsed() / 1000;
+  }
+}
+
 void TKVCaptureWindow::RecordStep() {
   if (!writer_) return;
   // Frame k covers [k, k + 1) frame intervals from the start: every frame
@@ -273,30 +318,15 @@ void TKVCaptureWindow::RecordStep() {
   int64_t due = record_clock_.nsecsElapsed() / 1000 / record_us_ + 1;
   // A time limit counts frames, not timer ticks: a late tick must not add
   // frames past the limit.
-  const bool limited = parms_.fLimitEnabled && parms_.wTimeLimit > 0;
-  const int64_t limit = limited ? std::max<int64_t>(1, std::llround(double(parms_.wTimeLimit) * 1e6 / double(record_us_))) : 0;
-  if (limited) due = std::min(due, limit);
+  const int64_t limit = LimitFrames();
+  if (limit) due = std::min(due, limit);
   try {
-    while (recorded_ < due) {
-      const bool fresh = driver_->ReadFrame(frame_, recorded_ == 0 && !has_last_ ? 2000 : 0);
-      if (fresh) {
-        last_.swap(frame_);
-        has_last_ = true;
-        shown_valid_ = false;
-        ++frames_shown_;
-      } else if (!has_last_) {
-        return;
-      } else if (recorded_ > 0) {
-        ++repeated_;
-      }
-      WriteRecordFrame();
-      ++recorded_;
-    }
+    CatchUp(due, false);
   } catch (const std::exception&) {
     Stop();
     return;
   }
-  if (limited && recorded_ >= limit) {
+  if (limit && int64_t(recorded_) + dropped_ >= limit) {
     Stop();
     return;
   }
@@ -306,15 +336,13 @@ void TKVCaptureWindow::RecordStep() {
 bool TKVCaptureWindow::Stop() {
   if (!writer_) return false;
   record_timer_.stop();
-  // The frames whose interval began before now complete the file.
+  // The frames whose interval began before now complete the file (within
+  // the time limit).
   const int64_t us = record_clock_.nsecsElapsed() / 1000;
-  const int64_t total = (us + record_us_ - 1) / record_us_;
+  int64_t total = (us + record_us_ - 1) / record_us_;
+  if (const int64_t limit = LimitFrames()) total = std::min(total, limit);
   try {
-    while (recorded_ < total && has_last_) {
-      WriteRecordFrame();
-      ++recorded_;
-      ++repeated_;
-    }
+    CatchUp(total, true);
     writer_->Close();
   } catch (const std::exception&) {
   }

@@ -92,10 +92,13 @@ class TKVCaptureWindow : public QWidget {
   // Stops recording.
   bool Stop();
   bool Capturing() const { return writer_ != nullptr; }
-  // Frames written by the last or current recording, and how many of them
-  // repeat the previous frame because no new one was ready in time.
+  // Frames written by the last or current recording, how many of them
+  // repeat the previous frame because no new one was ready in time, and how
+  // many frame intervals were dropped because writing fell behind (they are
+  // stored as empty frames, so the file keeps real time).
   int FramesRecorded() const { return recorded_; }
   int FramesRepeated() const { return repeated_; }
+  int FramesDropped() const { return dropped_; }
 
  protected:
   void paintEvent(QPaintEvent* e) override;
@@ -103,6 +106,12 @@ class TKVCaptureWindow : public QWidget {
  private:
   void Deliver();
   void RecordStep();
+  // Fills the frame intervals up to `due`, dropping the oldest ones when
+  // writing them all would hold the interface longer than a tick; `stopping`
+  // repeats the last frame instead of reading new ones.
+  void CatchUp(int64_t due, bool stopping);
+  // The frame intervals of the time limit, 0 without one.
+  int64_t LimitFrames() const;
   void WriteRecordFrame();
   void ApplyPreviewTimer();
   TBitmapInfoHeader Header() const;
@@ -129,7 +138,9 @@ class TKVCaptureWindow : public QWidget {
   QTimer record_timer_;
   QElapsedTimer record_clock_;
   int64_t record_us_ = 66667;
-  int recorded_ = 0, repeated_ = 0;
+  int recorded_ = 0, repeated_ = 0, dropped_ = 0;
+  // Microseconds the last recorded frame took to read and write.
+  int64_t frame_cost_us_ = 0;
   bool preview_before_record_ = false;
   QEventLoop* loop_ = nullptr;
 };

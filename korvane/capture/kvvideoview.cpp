@@ -258,19 +258,25 @@ bool RunDialog(TKorvaneVideoView* v, bool connected, TKVCaptureWindow* w, F dlg,
 }
 }  // namespace
 
+// The driver's dialogs are refused while recording: the format they may
+// change is the one being written, and renegotiating it meanwhile would fail.
 bool TKorvaneVideoView::DoConfigureSource() {
+  if (Recording()) return false;
   EnsureCaptureWindow();
   return RunDialog(this, connected_, capwin_, &TKVCaptureWindow::DlgVideoSource, format_valid_);
 }
 bool TKorvaneVideoView::DoConfigureFormat() {
+  if (Recording()) return false;
   EnsureCaptureWindow();
   return RunDialog(this, connected_, capwin_, &TKVCaptureWindow::DlgVideoFormat, format_valid_);
 }
 bool TKorvaneVideoView::DoConfigureDisplay() {
+  if (Recording()) return false;
   EnsureCaptureWindow();
   return RunDialog(this, connected_, capwin_, &TKVCaptureWindow::DlgVideoDisplay, format_valid_);
 }
 bool TKorvaneVideoView::DoConfigureCompression() {
+  if (Recording()) return false;
   EnsureCaptureWindow();
   return RunDialog(this, connected_, capwin_, &TKVCaptureWindow::DlgVideoCompression, format_valid_);
 }
@@ -314,7 +320,9 @@ void TKorvaneVideoView::NegotiateVideoFormat() {
 
 bool TKorvaneVideoView::FillBitmapInfo() {
   DoJob(kvjVIDEOCAP_NEGOTIATINGVIDEOFORMAT, 0);
-  if (!format_valid_) {
+  // While recording the driver keeps the format being written: a format
+  // asked for meanwhile is negotiated when the recording stops.
+  if (!format_valid_ && !(capwin_ && capwin_->Capturing())) {
     EnsureCaptureWindow();
     bool temp;
     if (!TempConnect(temp)) {
@@ -456,8 +464,7 @@ void TKorvaneVideoView::SetFreeze(bool v) {
     gFrameState.GrabTarget = nullptr;
     SetCallBackFrame(on_video_frame_ || on_video_frame_raw_);
     if (fit_freeze_ && !bmp->Empty()) {
-      const TResampleFilter f =
-          (bmp->Width() < Width() || bmp->Height() < Height()) ? rfTriangle : rfNone;
+      const TResampleFilter f = (bmp->Width() < Width() || bmp->Height() < Height()) ? rfTriangle : rfNone;
       TKorvaneProc proc;
       proc.SetAutoUndo(false);
       proc.SetAttachedBitmap(bmp);
@@ -476,7 +483,10 @@ void TKorvaneVideoView::SetFreeze(bool v) {
 }
 
 void TKorvaneVideoView::StartRecord() {
-  if (recording_) return;
+  // Recording() and not the flag: a recording that ended by itself (a time
+  // limit, a write error) leaves the flag set.
+  if (Recording()) return;
+  recording_ = false;
   EnsureCaptureWindow();
   TCaptureParms p;
   capwin_->GetSequenceSetup(p);
@@ -498,6 +508,7 @@ void TKorvaneVideoView::StopRecord() {
   if (!recording_) return;
   capwin_->Stop();
   recording_ = false;
+  if (connected_ && !format_valid_) FillBitmapInfo();
 }
 
 }  // namespace korvane

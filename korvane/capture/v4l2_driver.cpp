@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <libv4l2.h>
 #include <linux/videodev2.h>
-#include <sys/select.h>
+#include <poll.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -131,13 +131,7 @@ class TKVV4L2Driver : public TKVCaptureDriver {
     if (fd_ < 0) return false;
     v4l2_format f;
     if (!Query(f) || f.fmt.pix.sizeimage == 0 || f.fmt.pix.sizeimage > (1u << 28)) return false;
-    if (WaitMs > 0) {
-      fd_set fds;
-      FD_ZERO(&fds);
-      FD_SET(fd_, &fds);
-      timeval tv{WaitMs / 1000, (WaitMs % 1000) * 1000};
-      if (select(fd_ + 1, &fds, nullptr, nullptr, &tv) <= 0) return false;
-    }
+    if (WaitMs > 0 && !V4L2WaitReadable(fd_, WaitMs)) return false;
     raw_.resize(f.fmt.pix.sizeimage);
     const ssize_t n = v4l2_read(fd_, raw_.data(), raw_.size());
     if (n <= 0) return false;
@@ -311,6 +305,15 @@ bool TKVV4L2Driver::DialogVideoDisplay(QWidget* parent) {
 }
 
 }  // namespace
+
+bool V4L2WaitReadable(int fd, int ms) {
+  // poll, not select: fd_set has room for descriptors below 1024 only.
+  pollfd p{fd, POLLIN, 0};
+  int r;
+  do r = ::poll(&p, 1, ms);
+  while (r < 0 && errno == EINTR);
+  return r > 0 && (p.revents & POLLIN);
+}
 
 uint32_t V4L2PixelFormatOf(const std::string& code) {
   for (const auto& m : kCodeMap)

@@ -13,6 +13,10 @@ namespace korvane {
 // The V4L2 pixel format of a table code, 0 when V4L2 has none.
 uint32_t V4L2PixelFormatOf(const std::string& code);
 
+// Waits up to ms milliseconds for fd to have data to read; true when it has.
+// Any descriptor number works.
+bool V4L2WaitReadable(int fd, int ms);
+
 // A driver for /dev/video<index> when that device opens and captures video;
 // null otherwise.
 std::unique_ptr<TKVCaptureDriver> CreateV4L2Driver(int index);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <utility>
@@ -73,6 +74,21 @@ AVPixelFormat PlainFormat(const AVFrame* f, bool& fullRange) {
 }
 
 }  // namespace
+
+int64_t KVAVIFramePixelLimit(uint64_t dataBytes) {
+  const uint64_t byData = dataBytes > uint64_t(kAVIMaxPixels / kAVIPixelsPerByte)
+                              ? uint64_t(kAVIMaxPixels)
+                              : dataBytes * uint64_t(kAVIPixelsPerByte);
+  return std::min(kAVIMaxPixels, std::max(kAVIFreePixels, int64_t(byData)));
+}
+
+int KVAVIDelayMs(int64_t scale, int64_t rate) {
+  if (rate <= 0 || scale <= 0) return 0;
+  // Exact in integers: 1000 * scale fits in 64 bits for any 32-bit scale,
+  // and a hostile header cannot push the result outside int.
+  if (scale > INT64_MAX / 1000) return INT32_MAX;
+  return int(std::min<int64_t>(scale * 1000 / rate, INT32_MAX));
+}
 
 // ---------------------------------------------------------------------------
 // Encoders
@@ -217,7 +233,12 @@ void TKVAVIReader::Open(const char* name) {
   AVCodecParameters* par = st->codecpar;
   width_ = par->width;
   height_ = par->height;
-  if (width_ <= 0 || height_ <= 0 || int64_t(width_) * height_ > kAVIMaxPixels)
+  // The frame size is checked against the data before anything of that size
+  // is allocated: a few bytes must not stand for a frame of hundreds of
+  // megabytes.
+  const int64_t dataBytes = d_->mem ? int64_t(d_->memSize) : (d_->fmt->pb ? avio_size(d_->fmt->pb) : -1);
+  const int64_t limit = dataBytes >= 0 ? KVAVIFramePixelLimit(uint64_t(dataBytes)) : kAVIMaxPixels;
+  if (width_ <= 0 || height_ <= 0 || int64_t(width_) * height_ > limit)
     throw EInvalidGraphic("unable to open AVI stream");
   length_ = std::max<int64_t>(st->nb_frames, 0);
   // The demuxer keeps the header's scale and rate as the time base.
@@ -250,16 +271,17 @@ void TKVAVIReader::Open(const char* name) {
     if (!d_->dec || avcodec_parameters_to_context(d_->dec, par) < 0)
       throw EInvalidGraphic("unable to open AVI stream");
     d_->dec->thread_count = 1;
+    // A packet that claims a larger picture than the stream's is refused by
+    // the decoder before it allocates it (such frames are skipped anyway).
+    // The margin covers the decoders' own alignment of rows and macroblocks.
+    d_->dec->max_pixels = (int64_t(width_ + 63) / 64 * 64 + 64) * (int64_t(height_) + 64);
     if (avcodec_open2(d_->dec, codec, nullptr) < 0) throw EInvalidGraphic("unable to open AVI stream");
   }
 }
 
 TKVAVIReader::~TKVAVIReader() = default;
 
-int TKVAVIReader::DelayMs() const {
-  if (rate_ <= 0 || scale_ <= 0) return 0;
-  return int(std::trunc(1.0 / (double(rate_) / double(scale_)) * 1000.0));
-}
+int TKVAVIReader::DelayMs() const { return KVAVIDelayMs(scale_, rate_); }
 
 bool TKVAVIReader::NextFrame(TBitmap* bmp, int& BitCount) { return Next(bmp, nullptr, BitCount); }
 
@@ -377,11 +399,11 @@ struct TKVAVIWriter::Impl {
   int64_t outBase = 0;
   std::exception_ptr outError;
 
-  // Raises when FFmpeg reported a failure (ret < 0) or its output failed: the
-  // stream's own exception when it raised one.
-  void Check(int ret) {
+  // Raises when FFmpeg reported a failure (ret < 0) or its output failed (a
+  // full disk): the stream's own exception when it raised one.
+  void Check(int ret, const char* message = "unable to write AVI file") {
     if (outError) std::rethrow_exception(std::exchange(outError, nullptr));
-    if (ret < 0 || (fmt && fmt->pb && fmt->pb->error < 0)) throw EInvalidGraphic("unable to create AVI file");
+    if (ret < 0 || (fmt && fmt->pb && fmt->pb->error < 0)) throw EInvalidGraphic(message);
   }
   void Drain() {
     while (avcodec_receive_packet(enc, pkt) == 0) {
@@ -535,7 +557,7 @@ void TKVAVIWriter::Open(const std::string& name, TStream* stream, int width, int
   } else if (avio_open(&d_->fmt->pb, name.c_str(), AVIO_FLAG_WRITE) < 0) {
     fail();
   }
-  d_->Check(avformat_write_header(d_->fmt, nullptr));
+  d_->Check(avformat_write_header(d_->fmt, nullptr), "unable to create AVI file");
   d_->headerWritten = true;
 }
 
@@ -587,6 +609,12 @@ void TKVAVIWriter::WriteDIB(const uint8_t* dib, size_t size) {
   d_->pkt->stream_index = d_->st->index;
   av_packet_rescale_ts(d_->pkt, AVRational{1, d_->rate}, d_->st->time_base);
   d_->Check(av_interleaved_write_frame(d_->fmt, d_->pkt));
+}
+
+void TKVAVIWriter::SkipFrames(int64_t n) {
+  // The muxer stores the gap before the next packet as empty chunks; it
+  // refuses gaps above 60,000.
+  if (n > 0) d_->pts += std::min<int64_t>(n, 60000);
 }
 
 void TKVAVIWriter::Close() {

@@ -17,6 +17,16 @@ namespace korvane {
 
 // Largest frame (width x height) the reader decodes.
 constexpr int64_t kAVIMaxPixels = int64_t(1) << 26;
+// A stream may declare frames of up to this many pixels whatever its size;
+// larger frames need kAVIPixelsPerByte pixels or fewer per byte of data, so
+// that a small file cannot make the reader allocate hundreds of megabytes.
+constexpr int64_t kAVIFreePixels = int64_t(1) << 22;
+constexpr int64_t kAVIPixelsPerByte = 1024;
+// The largest frame (width x height) read from dataBytes of AVI data.
+int64_t KVAVIFramePixelLimit(uint64_t dataBytes);
+// trunc(1000 * scale / rate) milliseconds, in 0 .. INT32_MAX (0 for a scale
+// or rate that is not positive).
+int KVAVIDelayMs(int64_t scale, int64_t rate);
 
 // The compressor an AVI is saved with. Encoder names FFmpeg's encoder:
 // "rawvideo" writes uncompressed bottom-up DIB rows, "mjpeg" JPEG frames of
@@ -40,7 +50,8 @@ std::vector<TKVAVIEncoder> KVAVIEncoders();
 class TKVAVIReader {
  public:
   // Raises EInvalidGraphic "unable to open AVI file" when the file cannot be
-  // opened as AVI, "unable to open AVI stream" without a usable video stream.
+  // opened as AVI, "unable to open AVI stream" without a usable video stream
+  // (frames larger than KVAVIFramePixelLimit of the data's size included).
   explicit TKVAVIReader(const std::string& name);
   // The same over AVI data in memory (kept by the caller while reading).
   TKVAVIReader(const uint8_t* data, size_t size);
@@ -52,7 +63,8 @@ class TKVAVIReader {
   int64_t Length() const { return length_; }
   int Scale() const { return scale_; }
   int Rate() const { return rate_; }
-  // trunc(1000 * Scale / Rate) milliseconds (0 for a zero rate).
+  // trunc(1000 * Scale / Rate) milliseconds (0 for a zero rate), at most
+  // INT32_MAX whatever the header says.
   int DelayMs() const;
   int Width() const { return width_; }
   int Height() const { return height_; }
@@ -94,10 +106,16 @@ class TKVAVIWriter {
   TKVAVIWriter& operator=(const TKVAVIWriter&) = delete;
 
   // Appends a frame given as a packed DIB (24-bit or 1-bit, bottom-up).
-  // Raises when the frame cannot be written.
+  // Raises EInvalidGraphic "unable to write AVI file" when the data cannot
+  // be written (a full disk).
   void WriteDIB(const uint8_t* dib, size_t size);
-  // Flushes the encoder and writes the index; raises when the data did not
-  // all reach the file or stream. Called by the destructor too (silently).
+  // The next frame comes n frame intervals later: the intervals between are
+  // stored as empty frames, which players show as the frame before (at most
+  // 60,000 at a time, what the container takes).
+  void SkipFrames(int64_t n);
+  // Flushes the encoder and writes the index. Called by the destructor too
+  // (which ignores errors); raises "unable to write AVI file" (or the
+  // stream's own error) when the data did not all reach the file or stream.
   void Close();
 
  private:

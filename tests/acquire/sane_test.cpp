@@ -1,7 +1,9 @@
 // The built-in source manager over SANE's own `test` backend (libsane1): the
 // devices as sources, scans in every mode at 75 and 300 DPI compared with
 // what scanimage gets from the same device, feeder pages through the
-// multi-page callback, and the two dialogs driven headless. SANE reads a
+// multi-page callback, the two dialogs driven headless, and acquisitions that
+// end early (a raising progress handler, a source window left open past the
+// time limit) followed by one that works. SANE reads a
 // private configuration (SANE_CONFIG_DIR) that enables only the test
 // backend; the tests skip when libsane or the backend is missing.
 #include <dlfcn.h>
@@ -18,9 +20,11 @@
 #include <memory>
 
 #include "korvane/acquire/twain.h"
-#include "korvane/multi/kvmio.h"
 #include "korvane/acquire/twain_dialog.h"
 #include "korvane/foundations/host/graphics.h"
+#include "korvane/io/kvio.h"
+#include "korvane/multi/kvmio.h"
+#include "korvane/view/kvview.h"
 #include "tests/acquire/sane_support.h"
 #include "tests/test_support.h"
 
@@ -270,6 +274,44 @@ TEST_F(SaneTwain, SelectionDialogListsTheDevices) {
   name = "kept";
   EXPECT_FALSE(KVTW_SelectImageSource(nullptr, name));
   EXPECT_EQ(name, "kept");
+}
+
+// The image component acquires for a view's window: a progress handler that
+// raises in the middle of the page leaves that window enabled and the
+// device ready for the next scan.
+TEST_F(SaneTwain, RaisingProgressHandlerLeavesTheWindowEnabled) {
+  Configure(TWPT_GRAY, 75, 2.0, 2.0);
+  TKorvaneView view(nullptr);
+  view.SetBounds(0, 0, 200, 150);
+  TKorvaneIO io(&view);
+  io.SetAttachedKorvane(&view);
+  io.TWainParams()->Assign(tp.get());
+  io.OnProgress = [](TObject*, int per) {
+    if (per >= 40) throw std::runtime_error("no room for the page");
+  };
+  EXPECT_THROW(io.Acquire(), std::runtime_error);
+  EXPECT_TRUE(view.isEnabled());
+  EXPECT_EQ(KVTW_LastCallInfo().FinalState, 1);
+  io.OnProgress = nullptr;
+  ASSERT_TRUE(io.Acquire());
+  EXPECT_EQ(view.GetBitmap()->Width(), 150);
+}
+
+// Nobody answers the source window: the time limit closes it and the
+// connection with an error; the next acquisition works.
+TEST_F(SaneTwain, SourceWindowLeftOpenEndsAtTheTimeLimit) {
+  Configure(TWPT_GRAY, 50, 1.0, 1.0);
+  tp->SetVisibleDialog(true);
+  tp->SetTimeLimit(500);
+  TBitmap bmp;
+  EXPECT_THROW(Acquire(bmp), ETWainError);
+  EXPECT_TRUE(bmp.Empty());
+  EXPECT_EQ(KVTW_LastCallInfo().FinalState, 1);
+  for (QWidget* w : QApplication::topLevelWidgets())
+    EXPECT_FALSE(w->objectName() == kSourceUIDialogName && w->isVisible());
+  ClickWhenShown(kSourceUIDialogName, "scan");
+  ASSERT_TRUE(Acquire(bmp));
+  EXPECT_EQ(bmp.Width(), 50);
 }
 
 KORVANE_SANE_LEAK_SUPPRESSIONS()

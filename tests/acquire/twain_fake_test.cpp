@@ -1,13 +1,17 @@
 // TWAIN acquisition against the scripted source manager of plugin/: source
 // list and selection, capability reading and negotiation, memory and native
 // transfers of every depth, single and multi-page feeder runs, the user's
-// cancel, hostile strips and DIBs, and the connection closed back to state 1
-// after every call.
+// cancel, hostile strips and DIBs, strips that cannot be copied, a silent
+// source, raising handlers, and the connection closed back to state 1 after
+// every call.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+#include <QWidget>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <vector>
 
 #include "korvane/acquire/twain.h"
@@ -523,5 +527,108 @@ TEST_F(FakeTwain, KorvaneIOAcquiresIntoItsTarget) {
   io.TWainParams()->SetDefaultParams();
   EXPECT_TRUE(io.SelectAcquireSource());
   EXPECT_EQ(io.TWainParams()->GetSelectedSource(), 1);
+  ExpectClosed();
+}
+
+// Memory transfers the layer cannot copy never come back as a blank page: a
+// source that will not send uncompressed strips is acquired natively, and
+// one that agrees and then sends compressed, 4-, 16- or 48-bit strips ends
+// the acquisition with an error, in both modes, with no page handed over.
+TEST_F(FakeTwain, StripsThatCannotBeCopiedAreAvoidedOrRaise) {
+  FakeSourceSpec packer = Spec("Packer");
+  packer.stripCompression = TWCP_PACKBITS;
+  packer.refuseNoCompression = 1;
+  Add(packer);
+  TKVTWainParams tp;
+  tp.SetVisibleDialog(false);
+  TBitmap bmp;
+  ASSERT_TRUE(Acquire(bmp, tp));
+  EXPECT_EQ(Log().xferMech, -1);  // memory transfer never asked for
+  EXPECT_EQ(Mismatches(bmp, 24, 0), 0);
+  ExpectClosed();
+
+  struct Odd {
+    int bpp, compression;
+  };
+  for (const Odd o : {Odd{24, TWCP_PACKBITS}, Odd{4, TWCP_NONE}, Odd{16, TWCP_NONE}, Odd{48, TWCP_NONE}}) {
+    SCOPED_TRACE(o.bpp);
+    FakeSourceSpec s = Spec("Odd", o.bpp);
+    s.stripCompression = o.compression;
+    s.pages = 2;
+    for (const bool multi : {false, true}) {
+      Fake().Reset();
+      Add(s);
+      TKVTWainParams tq;
+      tq.SetVisibleDialog(false);
+      TBitmap single;
+      int pages = 0;
+      try {
+        Acquire(single, tq, multi, [&](TBitmap*, TIOParamsVals*&) { ++pages; });
+        ADD_FAILURE() << "a page that could not be copied was reported as acquired";
+      } catch (const ETWainError& e) {
+        EXPECT_STREQ(e.what(), "TWAIN image format not supported");
+      }
+      EXPECT_EQ(pages, 0);
+      ExpectClosed();
+    }
+  }
+}
+
+// A source that never says anything ends at the time limit, closed down to
+// state 1, whichever way it would have notified.
+TEST_F(FakeTwain, SilentSourceEndsAtTheTimeLimit) {
+  for (const int callback : {1, 0}) {
+    Fake().Reset();
+    FakeSourceSpec s = Spec("Mute");
+    s.silent = 1;
+    s.useCallback = callback;
+    Add(s);
+    TKVTWainParams tp;
+    tp.SetVisibleDialog(false);
+    EXPECT_EQ(tp.GetTimeLimit(), TKVTWainParams::kDefaultTimeLimit);
+    tp.SetTimeLimit(300);
+    TBitmap bmp;
+    QElapsedTimer clock;
+    clock.start();
+    try {
+      Acquire(bmp, tp);
+      ADD_FAILURE() << "the wait for a silent source did not end with an error";
+    } catch (const ETWainError& e) {
+      EXPECT_STREQ(e.what(), "TWAIN source did not answer");
+    }
+    EXPECT_GE(clock.elapsed(), 300);
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_TRUE(bmp.Empty());
+    ExpectClosed();
+  }
+}
+
+// A page callback or a progress handler that raises: the exception reaches
+// the caller, the parent window is enabled again, the memory the transfer
+// held is released and the connection ends at state 1.
+TEST_F(FakeTwain, RaisingHandlersLeaveTheWindowEnabled) {
+  FakeSourceSpec s = Spec("Feeder", 8);
+  s.pages = 3;
+  Add(s);
+  QWidget parent;
+  TKVTWainParams tp;
+  tp.SetVisibleDialog(false);
+  bool aborting = false;
+  TProgressRec pr;
+  pr.Aborting = &aborting;
+  EXPECT_THROW(KVTW_Acquire(&parent, nullptr, true, pr, nullptr, &tp,
+                            [](TBitmap*, TIOParamsVals*&) { throw std::runtime_error("disk full"); }),
+               std::runtime_error);
+  EXPECT_TRUE(parent.isEnabled());
+  ExpectClosed();
+
+  Fake().Reset();
+  Add(s);
+  pr.OnProgress = [](TObject*, int per) {
+    if (per > 30) throw std::runtime_error("stop");
+  };
+  TBitmap bmp;
+  EXPECT_THROW(KVTW_Acquire(&parent, &bmp, false, pr, &out, &tp), std::runtime_error);
+  EXPECT_TRUE(parent.isEnabled());
   ExpectClosed();
 }

@@ -1,20 +1,29 @@
 // The video capture view driven by the synthetic driver: negotiation over
 // the format table, colors through every converter, frame callbacks and
 // their process-wide state, freezing, selection, and recording read back by
-// ffprobe. The V4L2 driver is checked as far as a machine without cameras
-// allows.
+// ffprobe (restarted after a time limit, falling behind, configuration
+// refused meanwhile). The V4L2 driver is checked as far as a machine without
+// cameras allows.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "korvane/capture/kvvideoview.h"
 #include "korvane/capture/synthetic_driver.h"
 #include "korvane/capture/v4l2_driver.h"
+#include "korvane/multi/avi_file.h"
 #include "korvane/pixels/bitmap_procs.h"
 #include "tests/test_support.h"
 
@@ -22,6 +31,15 @@ using namespace korvane;
 namespace fs = std::filesystem;
 
 namespace {
+
+// The suite registers the drivers it uses itself: a synthetic camera asked
+// for by the caller's environment would show up in the no-driver tests.
+class CaptureEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { unsetenv("KORVANE_TEST_CAPTURE"); }
+};
+[[maybe_unused]] ::testing::Environment* const kCaptureEnvironment =
+    ::testing::AddGlobalTestEnvironment(new CaptureEnvironment);
 
 bool HaveCameraNodes() {
   struct stat st;
@@ -384,5 +402,164 @@ TEST(VideoView, FiveSecondsAt15FpsGive75Frames) {
   EXPECT_EQ(num / std::max(1, den), 15);
   EXPECT_NEAR(n, 75, 2);
   EXPECT_EQ(n, written);
+  fs::remove(file);
+}
+
+TEST(VideoView, V4L2WaitTakesDescriptorsPast1024) {
+  // A process with many files open gets high descriptor numbers for its
+  // cameras; fd_set holds only the first 1024.
+  const int high = 1030;
+  rlimit lim{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &lim), 0);
+  if (lim.rlim_cur <= rlim_t(high)) {
+    rlimit more = lim;
+    more.rlim_cur = std::min<rlim_t>(lim.rlim_max, 2048);
+    if (more.rlim_cur <= rlim_t(high) || setrlimit(RLIMIT_NOFILE, &more) != 0)
+      GTEST_SKIP() << "cannot open descriptor " << high;
+  }
+  int p[2];
+  ASSERT_EQ(pipe(p), 0);
+  ASSERT_EQ(dup2(p[0], high), high);
+  EXPECT_FALSE(V4L2WaitReadable(high, 20));
+  ASSERT_EQ(write(p[1], "x", 1), 1);
+  EXPECT_TRUE(V4L2WaitReadable(high, 1000));
+  close(high);
+  close(p[0]);
+  close(p[1]);
+  setrlimit(RLIMIT_NOFILE, &lim);
+}
+
+namespace {
+
+fs::path CaptureFile(const char* tag) {
+  return fs::temp_directory_path() /
+         ("kv_video_" + std::string(tag) + "_" + std::to_string(::getpid()) + ".avi");
+}
+
+// Ends recordings by the capture window's own time limit.
+void LimitRecording(TKorvaneVideoView& v, int seconds) {
+  TCaptureParms p;
+  v.CaptureWindow()->GetSequenceSetup(p);
+  p.fLimitEnabled = -1;
+  p.wTimeLimit = uint32_t(seconds);
+  ASSERT_TRUE(v.CaptureWindow()->SetSequenceSetup(p));
+}
+
+// A camera whose frames take longer to arrive than 30 frames a second allow.
+class SlowCamera : public TKVSyntheticDriver {
+ public:
+  using TKVSyntheticDriver::TKVSyntheticDriver;
+  bool ReadFrame(std::vector<uint8_t>& Data, int WaitMs) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    return TKVSyntheticDriver::ReadFrame(Data, WaitMs);
+  }
+};
+
+}  // namespace
+
+TEST(VideoRecording, StartsAgainAfterEndingByItself) {
+  SyntheticAt0 reg(Options({"YUY2"}, 64, 48));
+  auto v = MakeView();
+  const fs::path file = CaptureFile("again");
+  v->SetCaptureFile(file.string());
+  v->SetShowVideo(true);
+  LimitRecording(*v, 1);
+  v->StartRecord();
+  ASSERT_TRUE(v->Recording());
+  QTRY_VERIFY_WITH_TIMEOUT(!v->Recording(), 10000);
+  fs::remove(file);
+  // A write error (a full disk) ends a recording by itself too.
+  if (fs::exists("/dev/full")) {
+    LimitRecording(*v, 0);  // no time limit: only the error can end it
+    v->SetCaptureFile("/dev/full");
+    v->StartRecord();
+    EXPECT_TRUE(v->Recording());
+    QTRY_VERIFY_WITH_TIMEOUT(!v->Recording(), 10000);
+    v->SetCaptureFile(file.string());
+    LimitRecording(*v, 1);
+  }
+  v->StartRecord();
+  EXPECT_TRUE(v->Recording());
+  QTRY_VERIFY_WITH_TIMEOUT(!v->Recording(), 10000);
+  EXPECT_TRUE(fs::exists(file));
+  EXPECT_GT(v->CaptureWindow()->FramesRecorded(), 0);
+  fs::remove(file);
+}
+
+TEST(VideoRecording, FallingBehindDropsFramesWithoutFreezing) {
+  UnregisterAll();
+  const TKVSyntheticOptions o = Options({"YUY2"}, 64, 48);
+  KVRegisterCaptureDriver([o] { return std::make_unique<SlowCamera>(o); }, 0);
+  struct Unregister {
+    ~Unregister() { UnregisterAll(); }
+  } unregister;
+  auto v = MakeView();
+  const fs::path file = CaptureFile("slow");
+  v->SetCaptureFile(file.string());
+  v->SetRecordFrameRate(30);
+  v->SetShowVideo(true);
+  LimitRecording(*v, 2);
+  // The interface keeps its events coming while the recording runs.
+  QElapsedTimer clock;
+  qint64 last = -1, worst = 0;
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    const qint64 now = clock.elapsed();
+    if (last >= 0) worst = std::max(worst, now - last);
+    last = now;
+  });
+  clock.start();
+  probe.start(10);
+  v->StartRecord();
+  QTRY_VERIFY_WITH_TIMEOUT(!v->Recording(), 20000);
+  probe.stop();
+  EXPECT_LT(worst, 500);
+  const TKVCaptureWindow* w = v->CaptureWindow();
+  EXPECT_GT(w->FramesDropped(), 0);
+  // Every interval of the two seconds is in the file, the dropped ones as
+  // empty frames, so the file keeps real time.
+  EXPECT_EQ(w->FramesRecorded() + w->FramesDropped(), 60);
+  TKVAVIReader avi(file.string());
+  EXPECT_EQ(avi.Length(), 60);
+  TBitmap frame;
+  int bits = 0, frames = 0;
+  while (avi.NextFrame(&frame, bits)) ++frames;
+  EXPECT_EQ(frames, w->FramesRecorded());
+  fs::remove(file);
+}
+
+TEST(VideoRecording, ConfigurationIsRefusedWhileRecording) {
+  SyntheticAt0 reg(Options({"YUY2", "I420"}, 64, 48));
+  auto v = MakeView();
+  const fs::path file = CaptureFile("config");
+  v->SetVideoFormat("YUY2");
+  v->SetCaptureFile(file.string());
+  v->SetShowVideo(true);
+  ASSERT_EQ(v->GetVideoFormat(), "YUY2");
+  v->StartRecord();
+  ASSERT_TRUE(v->Recording());
+  // No dialog may open; one that did is closed so that the test goes on.
+  bool dialog = false;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (QWidget* m = QApplication::activeModalWidget()) dialog = true, m->close();
+  });
+  closer.start(50);
+  EXPECT_FALSE(v->DoConfigureFormat());
+  EXPECT_FALSE(v->DoConfigureSource());
+  EXPECT_FALSE(v->DoConfigureDisplay());
+  EXPECT_FALSE(v->DoConfigureCompression());
+  closer.stop();
+  EXPECT_FALSE(dialog);
+  EXPECT_EQ(v->GetVideoFormat(), "YUY2");
+  // A format chosen meanwhile is negotiated when the recording ends.
+  v->SetVideoFormat("I420");
+  EXPECT_TRUE(v->Recording());
+  v->StopRecord();
+  EXPECT_EQ(v->GetVideoFormat(), "I420");
+  TGlobalLock lock(v->FormatBlock());
+  TBitmapInfoHeader h;
+  std::memcpy(&h, lock.Data(), sizeof h);
+  EXPECT_EQ(h.biCompression, StringToFourCC("I420"));
   fs::remove(file);
 }

@@ -51,6 +51,8 @@ void Error() { ++g.log.errors; }
 
 const FakeSourceSpec& Spec() { return g.sources[size_t(g.open)].spec; }
 
+int PixelTypeOf(int bpp) { return bpp == 24 || bpp == 48 ? 2 : bpp == 1 ? 0 : 1; }
+
 size_t RowBytes() {
   // Rows carry 3 bytes of padding, so a reader must follow BytesPerRow.
   return (size_t(Spec().width) * Spec().bpp + 7) / 8 + 3;
@@ -156,7 +158,7 @@ TW_UINT16 Capability(TW_UINT16 msg, TW_CAPABILITY& c) {
         break;
       case ICAP_PIXELTYPE: {
         const TW_UINT16 items[3] = {0, 1, 2};
-        h = Box(TW_ENUMERATION{TWTY_UINT16, 3, TW_UINT32(s.bpp == 24 ? 2 : s.bpp == 8 ? 1 : 0), 0}, items, 6);
+        h = Box(TW_ENUMERATION{TWTY_UINT16, 3, TW_UINT32(PixelTypeOf(s.bpp)), 0}, items, 6);
         con = TWON_ENUMERATION;
         break;
       }
@@ -213,6 +215,7 @@ TW_UINT16 Capability(TW_UINT16 msg, TW_CAPABILITY& c) {
   FakeLog& l = g.log;
   switch (c.Cap) {
     case ICAP_COMPRESSION:
+      if (cur == TWCP_NONE && s.refuseNoCompression) return Fail(TWCC_BADVALUE);
       l.compression = int(cur);
       return TWRC_SUCCESS;
     case ICAP_UNITS:
@@ -272,7 +275,7 @@ TW_UINT16 MemXfer(TW_IMAGEMEMXFER& x) {
   auto* mem = static_cast<uint8_t*>(x.Memory.TheMem);
   std::memset(mem, 0, x.Memory.Length);
   for (int r = 0; r < rows; ++r) FillRow(mem + size_t(r) * rb, g.nextRow + r);
-  x.Compression = TWCP_NONE;
+  x.Compression = TW_UINT16(s.stripCompression);
   x.BytesPerRow = TW_UINT32(rb);
   x.Columns = TW_UINT32(s.width);
   x.Rows = TW_UINT32(rows);
@@ -354,7 +357,7 @@ TW_UINT16 SourceCall(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data)
     g.page = g.nextRow = 0;
     g.showUI = static_cast<TW_USERINTERFACE*>(data)->ShowUI != 0;
     l.showUI = g.showUI;
-    Notify(g.showUI && s.cancelInUI ? MSG_CLOSEDSREQ : MSG_XFERREADY);
+    if (!s.silent) Notify(g.showUI && s.cancelInUI ? MSG_CLOSEDSREQ : MSG_XFERREADY);
     return TWRC_SUCCESS;
   }
   if (dg == DG_CONTROL && dat == DAT_USERINTERFACE && msg == MSG_DISABLEDS) {
@@ -404,9 +407,10 @@ TW_UINT16 SourceCall(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data)
     info->YResolution = Fix(199.6);
     info->ImageWidth = s.width;
     info->ImageLength = s.height;
-    info->SamplesPerPixel = s.bpp == 24 ? 3 : 1;
+    info->SamplesPerPixel = PixelTypeOf(s.bpp) == 2 ? 3 : 1;
     info->BitsPerPixel = TW_INT16(s.bpp);
-    info->PixelType = s.bpp == 24 ? 2 : s.bpp == 8 ? 1 : 0;
+    info->PixelType = TW_INT16(PixelTypeOf(s.bpp));
+    info->Compression = TW_UINT16(g.memory ? s.stripCompression : TWCP_NONE);
     return TWRC_SUCCESS;
   }
   if (dg == DG_IMAGE && dat == DAT_IMAGELAYOUT) {

@@ -8,7 +8,7 @@ extern "C" {
 struct FakeSourceSpec {
   char name[34];
   char manufacturer[34];
-  int width, height, bpp;  // bpp 1, 8 or 24
+  int width, height, bpp;  // bpp 1, 8 or 24 (4 and 16 gray, 48 RGB: strips only)
   int pages;               // pages in the feeder (at least 1)
   int stripRows;           // rows per memory strip
   int useCallback;         // notify through the registered callback, else MSG_PROCESSEVENT
@@ -16,9 +16,12 @@ struct FakeSourceSpec {
   int noXScaling, noIndicators;
   int cancelInUI;  // with its interface shown, the user cancels
   int failOpen, failEnable;
-  int xferResult;  // 0 done, 1 TWRC_FAILURE, 2 TWRC_CANCEL on the first strip / native transfer
-  int badStrips;   // strips report offsets, sizes and row lengths beyond image and buffer
-  int badDib;      // the native DIB claims more rows than it holds
+  int xferResult;           // 0 done, 1 TWRC_FAILURE, 2 TWRC_CANCEL on the first strip / native transfer
+  int badStrips;            // strips report offsets, sizes and row lengths beyond image and buffer
+  int badDib;               // the native DIB claims more rows than it holds
+  int stripCompression;     // memory strips (and the image info) carry this compression
+  int refuseNoCompression;  // ICAP_COMPRESSION = TWCP_NONE refused
+  int silent;               // once enabled, it never says anything
 };
 
 struct FakeLog {
