@@ -70,9 +70,14 @@ void ExpectIndexMatchesReader(TStream& s) {
   InstallGifCoders(first);
   TBitmap ignored;
   s.SetPosition(0);
-  ReadGifStream(&s, &ignored, count, first, nullpr, true);
+  // A file without frames: the reader refuses frame 0, the index is empty.
+  const std::string none = ErrorOf([&] { ReadGifStream(&s, &ignored, count, first, nullpr, true); });
   s.SetPosition(0);
   TGifFrameIndex index(&s);
+  if (!none.empty()) {
+    EXPECT_EQ(index.Count(), 0) << none;
+    return;
+  }
   ASSERT_EQ(index.Count(), count);
   for (int i = 0; i < count; ++i) {
     TIOParamsVals pa, pb;
