@@ -162,6 +162,7 @@ void TIOParamsVals::SetDefaultParams() {
     }
     owner_->IOParamsViewDPI(DpiX, DpiY);
   }
+  Orientation = 1;
   TIFF_Compression = ioTIFF_UNCOMPRESSED;
   TIFF_ImageIndex = 0;
   TIFF_PhotometInterpret = ioTIFF_RGB;
@@ -219,6 +220,7 @@ void TIOParamsVals::Assign(const TIOParamsVals* s) {
   DpiX = s->DpiX;
   DpiY = s->DpiY;
   FileType = s->FileType;
+  Orientation = s->Orientation;
   TIFF_Compression = s->TIFF_Compression;
   TIFF_ImageIndex = s->TIFF_ImageIndex;
   TIFF_PhotometInterpret = s->TIFF_PhotometInterpret;

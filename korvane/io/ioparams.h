@@ -162,6 +162,10 @@ class TIOParamsVals : public TObject {
   int32_t DpiX = 0;
   int32_t DpiY = 0;
   TIOFileType FileType = ioUnknown;
+  // How the stored picture is turned (Exif and TIFF orientation, 1..8; 1 is
+  // upright). Readers of JPEG and TIFF set it from the file, the others leave
+  // 1. Not part of the persisted record.
+  int32_t Orientation = 1;
 
   TIOTIFFCompression TIFF_Compression = ioTIFF_UNCOMPRESSED;
   int32_t TIFF_ImageIndex = 0;

@@ -114,6 +114,7 @@ const std::vector<Field>& Fields() {
       IntField("DpiX", &P::DpiX),
       IntField("DpiY", &P::DpiY),
       EnumField("FileType", &P::FileType, kFileType),
+      IntField("Orientation", &P::Orientation),
       StringField("FileName", &P::FileName),
       {"ColorMapCount", [](const P& p) { return std::to_string(p.ColorMapCount); },
        [](P&, std::string_view) { return false; }},  // follows the palette

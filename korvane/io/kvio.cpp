@@ -20,6 +20,7 @@
 #include "korvane/io/codecs/unsupported.h"
 #include "korvane/io/file_ext.h"
 #include "korvane/io/metafile/metafile.h"
+#include "korvane/pixels/transforms.h"
 #include "korvane/view/kvview.h"
 
 namespace korvane {
@@ -161,6 +162,11 @@ TBitmap* TKorvaneIO::Begin() {
 void TKorvaneIO::Loaded(TIOFileType type, const std::string& name, bool dpiToView) {
   params_.FileType = type;
   params_.FileName = name;
+  // Only JPEG and TIFF readers know an orientation.
+  if (type != ioJPEG && type != ioTIFF)
+    params_.Orientation = 1;
+  else if (AutoOrient && !Aborting)
+    _Orient(GetBitmap(), params_.Orientation);
   if (TKVView* v = target_.View(); v && dpiToView) v->SetDPI(params_.DpiX, params_.DpiY);
   Update();
 }

@@ -72,6 +72,9 @@ class TKorvaneIO : public TComponent, private TIOParamsOwner {
   TProgressEvent OnProgress;
   TMsgLanguage MsgLanguage = msSystem;
   bool StreamHeaders = true;
+  // Turns a JPEG or TIFF picture upright on load by its Params()->Orientation
+  // (which keeps the file's value).
+  bool AutoOrient = false;
   TFont* GetPreviewFont() { return &preview_font_; }
   void SetPreviewFont(const TFont* f);
   TIOPreviewsParams GetIOPreviewParams() const { return previews_params_; }

@@ -315,4 +315,58 @@ void _Flip(TBitmap* Bitmap, TFlipDir Dir) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// Orientation
+
+namespace {
+
+// The value of pixel x of a row of bpp bits per pixel (bpp < 8: most
+// significant bits first; otherwise whole bytes, copied by the caller).
+inline unsigned GetBits(const uint8_t* row, int x, int bpp) {
+  const int bit = x * bpp;
+  return (row[bit >> 3] >> (8 - bpp - (bit & 7))) & ((1u << bpp) - 1);
+}
+inline void SetBits(uint8_t* row, int x, int bpp, unsigned v) {
+  const int bit = x * bpp, shift = 8 - bpp - (bit & 7);
+  const unsigned mask = ((1u << bpp) - 1) << shift;
+  row[bit >> 3] = uint8_t((row[bit >> 3] & ~mask) | ((v << shift) & mask));
+}
+
+}  // namespace
+
+void _Orient(TBitmap* Bitmap, int Orientation) {
+  if (!Bitmap || Bitmap->Empty() || Orientation < 2 || Orientation > 8) return;
+  const int bpp = Bitmap->BitsPerPixel();
+  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32) return;
+  const int w = Bitmap->Width(), h = Bitmap->Height();
+  const bool swap = Orientation >= 5;
+  const int dw = swap ? h : w, dh = swap ? w : h;
+  TBitmap dest;
+  dest.Allocate(dw, dh, Bitmap->PixelFormat());
+  if (bpp <= 8) dest.SetPalette(Bitmap->Palette());
+  const size_t bytes = size_t(bpp / 8);
+  for (int y = 0; y < dh; ++y) {
+    uint8_t* d = dest.Scanline(y);
+    for (int x = 0; x < dw; ++x) {
+      // The stored pixel shown at (x, y).
+      int sx = x, sy = y;
+      switch (Orientation) {
+        case 2: sx = w - 1 - x; break;
+        case 3: sx = w - 1 - x, sy = h - 1 - y; break;
+        case 4: sy = h - 1 - y; break;
+        case 5: sx = y, sy = x; break;
+        case 6: sx = y, sy = h - 1 - x; break;
+        case 7: sx = w - 1 - y, sy = h - 1 - x; break;
+        default: sx = w - 1 - y, sy = x; break;  // 8
+      }
+      const uint8_t* s = Bitmap->Scanline(sy);
+      if (bpp < 8)
+        SetBits(d, x, bpp, GetBits(s, sx, bpp));
+      else
+        std::memcpy(d + size_t(x) * bytes, s + size_t(sx) * bytes, bytes);
+    }
+  }
+  Bitmap->Assign(&dest);
+}
+
 }  // namespace korvane

@@ -49,4 +49,11 @@ void _RotateShear(TBitmap* Bitmap, double Angle, bool Antialias, TRGB Background
 // direction outside TFlipDir leaves the bitmap as it is.
 void _Flip(TBitmap* Bitmap, TFlipDir Dir);
 
+// Turns a bitmap stored with Exif/TIFF orientation Orientation (1..8) upright,
+// in place, for every pixel format whose pixels are whole bits (1, 4, 8, 24
+// and 32 bits; the palette stays): 2 mirrors, 3 turns half round, 4 flips, 5
+// transposes, 6 turns clockwise, 7 transverses, 8 turns counter-clockwise.
+// 1 and values outside 1..8 leave it as it is.
+void _Orient(TBitmap* Bitmap, int Orientation);
+
 }  // namespace korvane

@@ -297,3 +297,57 @@ TEST_F(TransformOp, ImageResizeFillsNewAreaWithTheBackground) {
 }
 
 }  // namespace
+
+// Turning a picture upright by its orientation: the quarter turns and
+// mirrors agree with _Rot90o, _Rot90 and _Flip; 1-, 4- and 8-bit pictures
+// (odd widths, so rows end inside a byte) turn as their 24-bit copy does.
+TEST(Orient, AgreesWithTheTurnsAndFlipsAndEveryDepth) {
+  TBitmap src;
+  test::FillPattern24(src, 13, 7, 5);
+  TBitmap got, want;
+  auto turn = [&](int o) {
+    got.Assign(&src);
+    _Orient(&got, o);
+  };
+  _Rot90o(&src, &want);
+  turn(6);
+  EXPECT_TRUE(test::SamePixels(got, want));
+  _Rot90(&src, &want);
+  turn(8);
+  EXPECT_TRUE(test::SamePixels(got, want));
+  want.Assign(&src);
+  _Flip(&want, fdHorizontal);
+  turn(2);
+  EXPECT_TRUE(test::SamePixels(got, want));
+  _Flip(&want, fdVertical);
+  turn(3);
+  EXPECT_TRUE(test::SamePixels(got, want));
+  for (int o : {0, 1, 9}) {
+    turn(o);
+    EXPECT_TRUE(test::SamePixels(got, src)) << o;
+  }
+
+  for (TPixelFormat pf : {pf1bit, pf4bit, pf8bit}) {
+    TBitmap low;
+    low.Allocate(13, 7, pf);
+    for (int y = 0; y < 7; ++y)
+      for (int i = 0; i < low.RowBytes(); ++i) low.Scanline(y)[i] = uint8_t(y * 37 + i * 101);
+    TBitmap wide;
+    wide.Allocate(13, 7, pf24bit);
+    for (int y = 0; y < 7; ++y)
+      for (int x = 0; x < 13; ++x) wide.SetPixel(x, y, low.GetPixel(x, y));
+    for (int o = 2; o <= 8; ++o) {
+      SCOPED_TRACE(std::to_string(low.BitsPerPixel()) + " bits, orientation " + std::to_string(o));
+      TBitmap a, b;
+      a.Assign(&low);
+      b.Assign(&wide);
+      _Orient(&a, o);
+      _Orient(&b, o);
+      ASSERT_EQ(a.PixelFormat(), pf);
+      ASSERT_EQ(a.Width(), b.Width());
+      ASSERT_EQ(a.Height(), b.Height());
+      for (int y = 0; y < a.Height(); ++y)
+        for (int x = 0; x < a.Width(); ++x) ASSERT_EQ(a.GetPixel(x, y), b.GetPixel(x, y)) << x << "," << y;
+    }
+  }
+}

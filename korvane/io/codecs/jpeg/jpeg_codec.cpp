@@ -184,8 +184,43 @@ bool GuardedReadHeader(ReadState* s) {
   s->cinfo.src = &s->src.pub;
   s->progress.progress_monitor = ProgressMonitor;
   s->cinfo.progress = &s->progress;
+  // Exif (APP1) markers are kept for the orientation.
+  jpeg_save_markers(&s->cinfo, JPEG_APP0 + 1, 0xFFFF);
   jpeg_read_header(&s->cinfo, TRUE);
   return true;
+}
+
+// The orientation (1..8) an Exif block gives in its first directory, 0 when
+// it gives none. Every offset is checked against the block.
+int ExifOrientation(const uint8_t* p, size_t n) {
+  if (n < 6 + 8 || std::memcmp(p, "Exif\0\0", 6) != 0) return 0;
+  p += 6;
+  n -= 6;
+  const bool le = p[0] == 'I' && p[1] == 'I';
+  if (!le && !(p[0] == 'M' && p[1] == 'M')) return 0;
+  auto u16 = [&](size_t at) { return le ? unsigned(p[at] | p[at + 1] << 8) : unsigned(p[at] << 8 | p[at + 1]); };
+  auto u32 = [&](size_t at) { return uint32_t(le ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2)); };
+  if (u16(2) != 42) return 0;
+  const uint32_t ifd = u32(4);
+  if (ifd > n || n - ifd < 2) return 0;
+  const unsigned count = u16(ifd);
+  for (unsigned i = 0; i < count; ++i) {
+    const size_t e = size_t(ifd) + 2 + size_t(i) * 12;
+    if (e + 12 > n) break;
+    if (u16(e) != 0x0112) continue;
+    // A SHORT (type 3) of count 1, held in the first half of the value field.
+    if (u16(e + 2) != 3 || u32(e + 4) < 1) return 0;
+    const unsigned v = u16(e + 8);
+    return v >= 1 && v <= 8 ? int(v) : 0;
+  }
+  return 0;
+}
+
+int MarkersOrientation(const jpeg_decompress_struct& c) {
+  for (jpeg_saved_marker_ptr m = c.marker_list; m; m = m->next)
+    if (m->marker == JPEG_APP0 + 1)
+      if (int o = ExifOrientation(m->data, m->data_length)) return o;
+  return 0;
 }
 
 bool GuardedCalcOutput(ReadState* s) {
@@ -390,6 +425,8 @@ void ReadJPegStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, boo
   // Progressive means the frame is coded progressively (SOF2): a sequential
   // file may also be split into several scans.
   Params.JPEG_Progressive = c.progressive_mode != 0;
+  const int orientation = MarkersOrientation(c);
+  Params.Orientation = orientation ? orientation : 1;
   c.scale_num = 1;
   c.scale_denom = unsigned(ScaleDenom(Params, c.image_width, c.image_height));
 

@@ -749,6 +749,7 @@ void ReadPage(TBitmap* Bitmap, TiffIn& in, const std::vector<Ifd>& chain, int32_
   else if (v.Photometric == 8)
     p.TIFF_PhotometInterpret = ioTIFF_CIELAB;
   p.TIFF_PlanarConf = v.PlanarConf;
+  p.Orientation = v.Orientation >= 1 && v.Orientation <= 8 ? v.Orientation : 1;
   p.TIFF_DocumentName = v.DocumentName;
   p.TIFF_ImageDescription = v.ImageDescription;
   p.TIFF_PageName = v.PageName;
