@@ -30,6 +30,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setCentralWidget(stack_);
   view_->SetScrollBars(ssBoth);
   view_->SetMouseInteract({miZoom, miScroll});
+  // Photos open upright, as their camera took them.
+  view_->IO()->AutoOrient = true;
   vect_->SetScrollBars(ssBoth);
   vect_->SetMouseInteract({miZoom, miScroll});
   DrawSamplePicture(view_->GetBitmap());

@@ -20,6 +20,7 @@ ThumbBrowser::ThumbBrowser(OpenCell open, QWidget* parent) : QMainWindow(parent)
   view_->SetGridWidth(-1);
   view_->SetScrollBars(ssVertical);
   view_->SetBackGround(0x303030);
+  view_->Loader()->AutoOrient = true;
   setCentralWidget(view_);
   mio_ = new TKorvaneMIO(nullptr);
   mio_->SetAttachedMView(view_);

@@ -121,6 +121,8 @@ void Describe(const std::string& name, int index) {
     default:
       break;
   }
+  // How the stored picture is turned (1: upright); only JPEG and TIFF say.
+  if (p->FileType == ioJPEG || p->FileType == ioTIFF) std::printf("Orientation: %d\n", p->Orientation);
   // The common fields not shown above, then the format's own.
   const char* prefix = FieldPrefix(p->FileType);
   for (const std::string& field : TIOParamsVals::FieldNames()) {

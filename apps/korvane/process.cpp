@@ -409,7 +409,8 @@ const OpEntry* FindOp(const std::string& option) {
 
 std::string ProcessUsage() {
   std::string s =
-      "Usage: korvane process IN OUT OPERATION... [--index N] [--set Name=Value]... [--quiet]\n"
+      "Usage: korvane process IN OUT OPERATION... [--index N] [--set Name=Value]...\n"
+      "                      [--auto-orient] [--quiet]\n"
       "\n"
       "Loads IN, runs the operations in the order given and saves OUT (formats by\n"
       "extension, as convert; OUT '-' saves nothing). The output keeps the input's\n"
@@ -418,7 +419,9 @@ std::string ProcessUsage() {
       "need 24 bits widen a black and white image first. --select limits the\n"
       "color, filter and histogram operations, --merge, --clear, --crop and\n"
       "--num-colors that follow it; the geometry operations, --lens, --wave and\n"
-      "--bump always work on the whole image.\n"
+      "--bump always work on the whole image. --auto-orient turns a JPEG or TIFF\n"
+      "picture upright by its orientation (Exif, TIFF tag 274) before the first\n"
+      "operation.\n"
       "\n"
       "Operations:\n";
   for (const OpEntry& op : Ops()) {

@@ -113,7 +113,8 @@ const FieldRange kFieldRanges[] = {{"BitsPerSample", 1, 8},     {"SamplesPerPixe
                                    {"GIF_YPos", 0, 65535},      {"GIF_WinWidth", 0, 65535},
                                    {"GIF_WinHeight", 0, 65535}, {"GIF_Ratio", 0, 255},
                                    {"TIFF_PlanarConf", 1, 2},   {"TIFF_PageNumber", 0, 65535},
-                                   {"TIFF_PageCount", 0, 65535}};
+                                   {"TIFF_PageCount", 0, 65535},
+                                   {"Orientation", 1, 8}};
 
 void CheckFieldRange(const std::string& name, const std::string& value) {
   for (const FieldRange& r : kFieldRanges) {
@@ -131,6 +132,8 @@ bool TakeLoadSaveOption(const std::vector<std::string>& args, size_t& i, LoadSav
   const std::string& a = args[i];
   if (a == "--quiet" || a == "-q") {
     opts.quiet = true;
+  } else if (a == "--auto-orient") {
+    opts.autoOrient = true;
   } else if (a == "--index") {
     opts.index = ParseInt(OptionArg(args, i), "--index", 0, 1 << 20);
   } else if (a == "--format") {
@@ -193,6 +196,7 @@ void LoadImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& o
   if (opts.index >= 0) {
     p->TIFF_ImageIndex = p->GIF_ImageIndex = p->ICO_ImageIndex = p->CUR_ImageIndex = opts.index;
   }
+  io.AutoOrient = opts.autoOrient;
   bar.Start("loading");
   io.OnProgress = bar.Event();
   try {
@@ -347,7 +351,9 @@ std::string InfoUsage() {
          "Prints, per file, the format, size, bits per sample, samples per pixel,\n"
          "resolution, the number of frames (GIF), pages (TIFF) or images (ICO, CUR),\n"
          "for a JPEG the quality estimated from its quantization tables (the file\n"
-         "does not store its quality setting), and the format's own parameters as\n"
+         "does not store its quality setting), for a JPEG or TIFF its orientation\n"
+         "(1 upright, 2..8 mirrored or turned: Exif and TIFF tag 274), and the\n"
+         "format's own parameters as\n"
          "'Name: value' lines. The format is\n"
          "found from the file's content (metafiles, and JPEGs that do not start\n"
          "with a JFIF marker, by extension). With several files each description\n"
@@ -358,7 +364,8 @@ std::string InfoUsage() {
 }
 
 std::string ConvertUsage() {
-  return "Usage: korvane convert IN OUT [--index N] [--format NAME] [--set Name=Value]... [--quiet]\n"
+  return "Usage: korvane convert IN OUT [--index N] [--format NAME] [--set Name=Value]...\n"
+         "                      [--auto-orient] [--quiet]\n"
          "\n"
          "Loads IN (format by extension: bmp ico cur gif jpg jpeg pcx png tif tiff,\n"
          "and wmf emf at their own size) and saves OUT by its extension: bmp gif\n"
@@ -374,6 +381,8 @@ std::string ConvertUsage() {
          "                     --set JPEG_Quality=90 --set TIFF_Compression=ioTIFF_LZW\n"
          "                     (korvane info --fields lists the names; a value\n"
          "                     outside the field's range is an error)\n"
+         "  --auto-orient      turn a JPEG or TIFF picture upright by its orientation\n"
+         "                     (Exif, TIFF tag 274) after loading it\n"
          "  --quiet            no progress bar\n"
          "\n"
          "AVI inputs give frame N (--index) to any output. With --frames all, every\n"

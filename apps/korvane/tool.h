@@ -50,6 +50,7 @@ struct LoadSaveOptions {
   std::vector<std::pair<std::string, std::string>> sets;  // --set Name=Value, in order
   std::string format;                                     // --format: the output format's name
   bool quiet = false;
+  bool autoOrient = false;  // --auto-orient: turn JPEG and TIFF pictures upright
 };
 
 // Reads an integer in lo..hi; UsageError naming what on anything else.
@@ -61,7 +62,8 @@ TRGB ParseRGB(const std::string& text, const std::string& what);
 // Reads a real number.
 double ParseReal(const std::string& text, const std::string& what);
 
-// Takes one of the shared options (--index, --set, --format, --quiet) at args[i],
+// Takes one of the shared options (--index, --set, --format, --auto-orient,
+// --quiet) at args[i],
 // advancing i past its arguments; false when args[i] is none of them.
 bool TakeLoadSaveOption(const std::vector<std::string>& args, size_t& i, LoadSaveOptions& opts);
 // The argument after an option (args[i] names it), i advanced; UsageError

@@ -4,6 +4,9 @@
 // on the selection, and the command line is checked.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 #ifdef KORVANE_CLI
 
 #include <QProcess>
@@ -761,3 +764,61 @@ TEST(ConvertFormat, AnExtensionTheToolCannotWriteIsRefusedAndFormatForcesOne) {
 }
 
 #endif  // KORVANE_CLI
+
+// Camera-style files from Pillow: a JPEG with an Exif orientation and a TIFF
+// with tag 274, for every orientation. info names it; --auto-orient turns the
+// JPEG as Pillow's exif_transpose does (within 2 levels) and the TIFF exactly
+// as Pillow's transposes of the source by the same table; without it the
+// stored picture comes out as stored.
+TEST(ConvertOrientation, AutoOrientTurnsEveryOrientationAsPillowDoes) {
+  const std::string py = PythonWith("PIL");
+  if (py.empty()) GTEST_SKIP() << "Pillow (python3-pil) missing: no oriented files to compare with";
+  QTemporaryDir dir;
+  const char* script = R"PY(
+import sys
+from PIL import Image, ImageOps
+d = sys.argv[1]
+im = Image.new('RGB', (40, 26))
+im.putdata([(x * 6, y * 9, 255 if x < 8 and y < 5 else 40) for y in range(26) for x in range(40)])
+for o in range(1, 9):
+    exif = Image.Exif()
+    exif[0x0112] = o
+    im.save('%s/o%d.jpg' % (d, o), quality=95, subsampling=0, exif=exif)
+    im.save('%s/o%d.tif' % (d, o), tiffinfo={274: o})
+    # The JPEG as Pillow turns it from its Exif; the lossless TIFF must equal
+    # the source turned by the same table.
+    ImageOps.exif_transpose(Image.open('%s/o%d.jpg' % (d, o))).convert('RGB').save('%s/r%djpg.png' % (d, o))
+    turn = {2: Image.FLIP_LEFT_RIGHT, 3: Image.ROTATE_180, 4: Image.FLIP_TOP_BOTTOM, 5: Image.TRANSPOSE,
+            6: Image.ROTATE_270, 7: Image.TRANSVERSE, 8: Image.ROTATE_90}
+    (im.transpose(turn[o]) if o in turn else im).save('%s/r%dtif.png' % (d, o))
+)PY";
+  QProcess p;
+  p.start(QString::fromStdString(py), {"-c", script, dir.path()});
+  ASSERT_TRUE(p.waitForFinished(60000));
+  ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+  for (int o = 1; o <= 8; ++o) {
+    for (const std::string ext : {"jpg", "tif"}) {
+      SCOPED_TRACE(ext + " orientation " + std::to_string(o));
+      const std::string in = Tmp(dir, "o") + std::to_string(o) + "." + ext;
+      EXPECT_EQ(InfoLines(RunTool({"info", in}).out)["Orientation"], std::to_string(o));
+      const std::string out = Tmp(dir, "out.bmp");
+      RunResult r = RunTool({"convert", in, out, "--auto-orient", "--quiet"});
+      ASSERT_EQ(r.code, 0) << Describe(r);
+      TBitmap got, want;
+      ASSERT_TRUE(Load24(out, got));
+      ASSERT_TRUE(Load24(Tmp(dir, "r") + std::to_string(o) + ext + ".png", want));
+      ASSERT_EQ(got.Width(), want.Width());
+      ASSERT_EQ(got.Height(), want.Height());
+      const int tolerance = ext == "jpg" ? 2 : 0;
+      int worst = 0;
+      for (int y = 0; y < got.Height(); ++y)
+        for (int x = 0; x < got.Width(); ++x)
+          for (int k = 0; k < 3; ++k)
+            worst = std::max(worst, std::abs(int(got.Scanline(y)[3 * x + k]) - int(want.Scanline(y)[3 * x + k])));
+      EXPECT_LE(worst, tolerance);
+      ASSERT_EQ(RunTool({"convert", in, out, "--quiet"}).code, 0);
+      ASSERT_TRUE(Load24(out, got));
+      EXPECT_EQ(got.Width(), 40);
+    }
+  }
+}
