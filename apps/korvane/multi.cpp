@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <unordered_set>
 
 #include "apps/korvane/tool.h"
 #include "korvane/foundations/host/safe_save.h"
@@ -25,8 +26,17 @@ std::string Ext(const std::string& name) {
 bool MultiExt(const std::string& e) { return e == ".gif" || e == ".tif" || e == ".tiff" || e == ".avi"; }
 
 // The record of a composed frame: a whole screen at 0, 0, opaque, left in
-// place for the next frame.
-void CoalescedRecord(TIOParamsVals& p, const TBitmap& screen) {
+// place for the next frame, with a palette deep enough for the colors the
+// screen gathered from several frames (the frame's own table may be smaller).
+void CoalescedRecord(TIOParamsVals& p, TBitmap& screen) {
+  std::unordered_set<uint32_t> colors;
+  for (int y = 0; screen.PixelFormat() == pf24bit && y < screen.Height() && colors.size() <= 256; ++y) {
+    const TRGB* row = reinterpret_cast<const TRGB*>(screen.Scanline(y));
+    for (int x = 0; x < screen.Width(); ++x) colors.insert(uint32_t(row[x].r) << 16 | row[x].g << 8 | row[x].b);
+  }
+  int bits = 1;
+  while (bits < 8 && (size_t(1) << bits) < colors.size()) ++bits;
+  p.BitsPerSample = std::max(p.BitsPerSample, bits);
   p.GIF_XPos = p.GIF_YPos = 0;
   p.GIF_FlagTranspColor = false;
   p.GIF_Disposal = 1;
