@@ -15,7 +15,7 @@
 
 namespace {
 
-int Run(const QString& program, const QStringList& args, std::string& out) {
+int RunProgram(const QString& program, const QStringList& args, std::string& out) {
   QProcess p;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -118,9 +118,9 @@ class GifAnimationCli : public ::testing::Test {
   int Python(const char* script, const QStringList& args, std::string& out) {
     const QString file = d_ + "/s" + QString::number(++scripts_) + ".py";
     std::ofstream(file.toStdString()) << script;
-    return Run(QString::fromStdString(py_), QStringList{file} + args, out);
+    return RunProgram(QString::fromStdString(py_), QStringList{file} + args, out);
   }
-  int Tool(const QStringList& args, std::string& out) { return Run(KORVANE_CLI, args, out); }
+  int Tool(const QStringList& args, std::string& out) { return RunProgram(KORVANE_CLI, args, out); }
   std::string py_;
   QTemporaryDir dir_;
   QString d_;
