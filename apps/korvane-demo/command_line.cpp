@@ -13,6 +13,7 @@
 
 #include "apps/korvane-demo/camera_window.h"
 #include "apps/korvane-demo/mainwindow.h"
+#include "apps/korvane-demo/thumb_browser.h"
 #include "apps/korvane-demo/menu_tables.h"
 #include "korvane/dialogs/file_dialogs.h"
 #include "korvane/foundations/kvmsg.h"
@@ -47,6 +48,9 @@ QString DemoUsage() {
              "  --open FILE              show an image file instead of the sample picture (BMP, GIF, JPEG,\n"
              "                           PCX, PNG, TIFF, ICO, CUR, WMF, EMF; chosen by extension)\n"
              "  --index N                page, frame or icon image N of a multi-image file (from 0)\n"
+             "  --play                   play --open's GIF, TIFF or AVI file in the thumbnail browser, one\n"
+             "                           large frame at a time; a screenshot shows frame --index as\n"
+             "                           playing shows it (animated GIF frames composed on their screen)\n"
              "  --panel                  show the panel of small controls (histogram, HSV box, ruler)\n"
              "  --dialog open|save       with --screenshot: render the open or save dialog with --open's\n"
              "                           file (else the sample picture) selected in it\n"
@@ -196,6 +200,8 @@ bool ParseDemoArgs(const QStringList& args, DemoOptions& opts, QString& error) {
       }
     } else if (a == "--open") {
       if (!value(opts.open)) return false;
+    } else if (a == "--play") {
+      opts.play = true;
     } else if (a == "--index") {
       if (!value(v)) return false;
       if (!ToInt(v, opts.index) || opts.index < 0) {
@@ -209,6 +215,10 @@ bool ParseDemoArgs(const QStringList& args, DemoOptions& opts, QString& error) {
   }
   if (!opts.dialog.isEmpty() && opts.screenshot.isEmpty()) {
     error = "--dialog needs --screenshot";
+    return false;
+  }
+  if (opts.play && opts.open.isEmpty()) {
+    error = "--play needs --open FILE (GIF, TIFF or AVI)";
     return false;
   }
   if (zoomGiven && opts.fit) {
@@ -271,6 +281,27 @@ QImage RenderDialog(MainWindow& w, const DemoOptions& opts, QString& error) {
 
 bool SaveScreenshot(const DemoOptions& opts, QString& error) {
   if (opts.camera) return SaveCameraScreenshot(opts.screenshot, error);
+  if (opts.play) {
+    ThumbBrowser b(nullptr);
+    b.setAttribute(Qt::WA_DontShowOnScreen);
+    b.resize(kScreenshotWidth, kScreenshotHeight);
+    b.show();
+    QCoreApplication::processEvents();
+    if (!b.OpenMultiFile(opts.open, error)) return false;
+    if (opts.index >= b.View()->GetImageCount()) {
+      error = QString("%1 has no frame %2").arg(opts.open).arg(opts.index);
+      return false;
+    }
+    b.ShowFrames(false);
+    b.View()->SetVisibleFrame(opts.index);
+    QCoreApplication::processEvents();
+    const QImage img = b.grab().toImage();
+    if (img.isNull() || !img.save(opts.screenshot, "PNG")) {
+      error = "cannot write " + opts.screenshot;
+      return false;
+    }
+    return true;
+  }
   MainWindow w;
   w.setAttribute(Qt::WA_DontShowOnScreen);
   w.resize(kScreenshotWidth, kScreenshotHeight);

@@ -7,6 +7,7 @@
 #include "apps/korvane-demo/io_previews_shot.h"
 #include "apps/korvane-demo/mainwindow.h"
 #include "apps/korvane-demo/proc_previews_shot.h"
+#include "apps/korvane-demo/thumb_browser.h"
 
 using korvane::demo::DemoOptions;
 
@@ -53,6 +54,19 @@ int main(int argc, char** argv) {
                  "or render the window to a file: %s --screenshot FILE\n",
                  argv[0], argv[0]);
     return 1;
+  }
+
+  if (opts.play) {
+    auto* browser = new korvane::demo::ThumbBrowser(nullptr);
+    browser->setAttribute(Qt::WA_DeleteOnClose);
+    browser->show();
+    QCoreApplication::processEvents();
+    if (!browser->OpenMultiFile(opts.open, error)) {
+      std::fprintf(stderr, "korvane-demo: %s\n", qPrintable(error));
+      return 1;
+    }
+    browser->ShowFrames(true);
+    return app.exec();
   }
 
   korvane::demo::MainWindow window;

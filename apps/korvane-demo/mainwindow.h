@@ -72,6 +72,10 @@ struct DemoOptions {
   // frame or icon image (--index).
   QString open;
   int index = 0;
+  // Play --open's multi-image file in the thumbnail browser, one large
+  // frame at a time (--play); a screenshot shows frame --index as playing
+  // shows it.
+  bool play = false;
   // With --screenshot: render the open or save dialog ("open", "save")
   // instead of the window, with --open's file (else the sample) selected.
   QString dialog;

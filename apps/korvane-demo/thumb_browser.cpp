@@ -129,6 +129,16 @@ bool ThumbBrowser::OpenMultiFile(const QString& file, QString& error) {
   return true;
 }
 
+void ThumbBrowser::ShowFrames(bool playing) {
+  view_->LockPaint();
+  view_->SetThumbWidth(std::max(view_->ClientWidth() - 2 * view_->GetHorizBorder(), 16));
+  view_->SetThumbHeight(std::max(view_->ClientHeight() - 2 * view_->GetVertBorder(), 16));
+  view_->SetDisplayMode(mdSingle);
+  view_->SetVisibleFrame(0);
+  view_->UnLockPaint();
+  play_->setChecked(playing);
+}
+
 void ThumbBrowser::OpenSelected() {
   int idx = view_->GetSelectedItem();
   if (idx < 0 || !open_) return;

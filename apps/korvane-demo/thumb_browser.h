@@ -26,6 +26,8 @@ class ThumbBrowser : public QMainWindow {
   bool OpenFolder(const QString& dir, QString& error);
   bool OpenMultiFile(const QString& file, QString& error);
   TKorvaneMView* View() const { return view_; }
+  // One frame at a time, as large as the window shows it, playing or not.
+  void ShowFrames(bool playing);
 
  private:
   void OpenSelected();

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <unordered_set>
 
 #include "apps/korvane/tool.h"
 #include "korvane/foundations/host/safe_save.h"
@@ -23,6 +24,40 @@ std::string Ext(const std::string& name) {
 }
 
 bool MultiExt(const std::string& e) { return e == ".gif" || e == ".tif" || e == ".tiff" || e == ".avi"; }
+
+// The record of a composed frame: a whole screen at 0, 0, opaque, left in
+// place for the next frame, with a palette deep enough for the colors the
+// screen gathered from several frames (the frame's own table may be smaller).
+void CoalescedRecord(TIOParamsVals& p, TBitmap& screen) {
+  std::unordered_set<uint32_t> colors;
+  for (int y = 0; screen.PixelFormat() == pf24bit && y < screen.Height() && colors.size() <= 256; ++y) {
+    const TRGB* row = reinterpret_cast<const TRGB*>(screen.Scanline(y));
+    for (int x = 0; x < screen.Width(); ++x) colors.insert(uint32_t(row[x].r) << 16 | row[x].g << 8 | row[x].b);
+  }
+  int bits = 1;
+  while (bits < 8 && (size_t(1) << bits) < colors.size()) ++bits;
+  p.BitsPerSample = std::max(p.BitsPerSample, bits);
+  p.GIF_XPos = p.GIF_YPos = 0;
+  p.GIF_FlagTranspColor = false;
+  p.GIF_Disposal = 1;
+  p.Width = p.GIF_WinWidth = screen.Width();
+  p.Height = p.GIF_WinHeight = screen.Height();
+}
+
+// Replaces every image of the view by its frame composed on the logical
+// screen, as a whole picture at 0, 0 that hides what was before it.
+void Coalesce(TKorvaneMView& view, TKorvaneMIO& mio) {
+  const int n = view.GetImageCount();
+  std::vector<TBitmap> screens(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i)
+    if (!view.GetComposedFrame(i, &screens[size_t(i)]))
+      throw std::runtime_error("image " + std::to_string(i) + " has no picture");
+  for (int i = 0; i < n; ++i) {
+    view.SetImageLayout(i, TKVFrameLayout());
+    view.SetImageNU(i, &screens[size_t(i)]);
+    if (TIOParamsVals* p = mio.GetParams(i)) CoalescedRecord(*p, screens[size_t(i)]);
+  }
+}
 
 }  // namespace
 
@@ -52,7 +87,7 @@ bool DescribeAVI(const std::string& name, int index) {
 
 bool WantsMultiConvert(const std::vector<std::string>& args) {
   for (const std::string& a : args)
-    if (a == "--frames" || a == "--avi-codec" || (a.size() > 1 && a[0] != '-' && Ext(a) == ".avi"))
+    if (a == "--frames" || a == "--avi-codec" || a == "--coalesce" || (a.size() > 1 && a[0] != '-' && Ext(a) == ".avi"))
       return true;
   return false;
 }
@@ -60,7 +95,7 @@ bool WantsMultiConvert(const std::vector<std::string>& args) {
 int RunConvertMulti(const std::vector<std::string>& args) {
   LoadSaveOptions opts;
   std::vector<std::string> files;
-  bool all = false;
+  bool all = false, coalesce = false;
   TKVAVICompressOptions codec{"rawvideo", 90};
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--help" || args[i] == "-h") {
@@ -72,6 +107,8 @@ int RunConvertMulti(const std::vector<std::string>& args) {
       const std::string& v = OptionArg(args, i);
       if (v != "all") throw UsageError("convert: --frames takes 'all'");
       all = true;
+    } else if (args[i] == "--coalesce") {
+      coalesce = true;
     } else if (args[i] == "--avi-codec") {
       codec.Encoder = OptionArg(args, i);
     } else if (args[i] == "--avi-quality") {
@@ -106,6 +143,7 @@ int RunConvertMulti(const std::vector<std::string>& args) {
   }
   bar.Done();
   if (view.GetImageCount() == 0) throw std::runtime_error(in + ": no image was loaded");
+  if (coalesce) Coalesce(view, mio);
 
   if (!all) {
     // One frame of the video into any format the I/O component saves.

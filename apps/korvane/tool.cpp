@@ -386,8 +386,12 @@ std::string ConvertUsage() {
          "  --quiet            no progress bar\n"
          "\n"
          "AVI inputs give frame N (--index) to any output. With --frames all, every\n"
-         "frame of a GIF, TIFF or AVI input goes to a GIF, TIFF or AVI output.\n"
+         "frame of a GIF, TIFF or AVI input goes to a GIF, TIFF or AVI output; a GIF\n"
+         "copy keeps each frame's position, disposal, delay and transparency and the\n"
+         "loop count. A GIF frame alone is the part of the picture it changes.\n"
          "  --frames all       keep every frame\n"
+         "  --coalesce         write GIF frames composed on the animation's screen, as\n"
+         "                     playing shows them (with --frames all, or frame --index N)\n"
          "  --avi-codec NAME   AVI output compressor: rawvideo (default), mjpeg, ffv1, ...\n"
          "  --avi-quality Q    MJPEG quality 1..100 (default 90)\n";
 }

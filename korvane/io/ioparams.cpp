@@ -188,6 +188,8 @@ void TIOParamsVals::SetDefaultParams() {
   GIF_WinHeight = 0;
   GIF_Background = TRGB{0, 0, 0};
   GIF_Ratio = 0;
+  GIF_Disposal = 2;
+  GIF_LoopCount = -1;
   GIF_LZWDecompFunc = DefGIF_LZWDECOMPFUNC;
   GIF_LZWCompFunc = DefGIF_LZWCOMPFUNC;
   JPEG_ColorSpace = ioJPEG_YCbCr;
@@ -246,6 +248,8 @@ void TIOParamsVals::Assign(const TIOParamsVals* s) {
   GIF_WinHeight = s->GIF_WinHeight;
   GIF_Background = s->GIF_Background;
   GIF_Ratio = s->GIF_Ratio;
+  GIF_Disposal = s->GIF_Disposal;
+  GIF_LoopCount = s->GIF_LoopCount;
   GIF_LZWDecompFunc = s->GIF_LZWDecompFunc;
   GIF_LZWCompFunc = s->GIF_LZWCompFunc;
   JPEG_ColorSpace = s->JPEG_ColorSpace;

@@ -193,6 +193,15 @@ class TIOParamsVals : public TObject {
   int32_t GIF_WinHeight = 0;
   TRGB GIF_Background{0, 0, 0};
   int32_t GIF_Ratio = 0;
+  // What happens to a frame's area before the next frame is drawn (the
+  // graphic control's disposal method: 0 unspecified, 1 leave, 2 restore to
+  // the background, 3 restore the previous picture). Reads set it; writes
+  // use it (2 in a new record). Not part of the persisted record.
+  int32_t GIF_Disposal = 2;
+  // Times an animation repeats (0: for ever), from its looping extension;
+  // -1 when the file has none. A multi-frame save writes the extension when
+  // the first frame's record has 0 or more. Not part of the persisted record.
+  int32_t GIF_LoopCount = -1;
   TGIFLZWDecompFunc GIF_LZWDecompFunc = nullptr;
   TGIFLZWCompFunc GIF_LZWCompFunc = nullptr;
 

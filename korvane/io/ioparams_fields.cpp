@@ -141,6 +141,8 @@ const std::vector<Field>& Fields() {
       IntField("GIF_WinHeight", &P::GIF_WinHeight),
       ColorField("GIF_Background", &P::GIF_Background),
       IntField("GIF_Ratio", &P::GIF_Ratio),
+      IntField("GIF_Disposal", &P::GIF_Disposal),
+      IntField("GIF_LoopCount", &P::GIF_LoopCount),
       EnumField("JPEG_ColorSpace", &P::JPEG_ColorSpace, kJPEGColorspace),
       IntField("JPEG_Quality", &P::JPEG_Quality),
       EnumField("JPEG_DCTMethod", &P::JPEG_DCTMethod, kJPEGDct),

@@ -160,10 +160,13 @@ void TKorvaneMIO::LoadMulti(TStream* stream, Multi kind) {
   // The frames are found in one walk over the stream and read from there.
   std::unique_ptr<TGifFrameIndex> gif;
   std::unique_ptr<TTIFFPageIndex> tiff;
-  if (kind == Multi::Gif)
+  if (kind == Multi::Gif) {
     gif = std::make_unique<TGifFrameIndex>(stream);
-  else
+    // The view composes the frames by their transparent color.
+    gif->KeyTransparent = true;
+  } else {
     tiff = std::make_unique<TTIFFPageIndex>(stream);
+  }
   const int32_t n = gif ? gif->Count() : tiff->Count();
   int index = std::max(view_->GetSelectedItem(), 0);
   const int first = index;
@@ -203,6 +206,19 @@ void TKorvaneMIO::LoadMulti(TStream* stream, Multi kind) {
         int d = lastDelay;
         if (rec->GIF_DelayTime >= 1) d = lastDelay = rec->GIF_DelayTime * 10;
         view_->SetImageDelayTime(index, d);
+        // What playing needs to draw the frame on the logical screen; a
+        // header without a screen size takes the first frame's extent.
+        TKVFrameLayout l;
+        l.Valid = true;
+        l.First = i == 0;
+        l.X = rec->GIF_XPos;
+        l.Y = rec->GIF_YPos;
+        l.ScreenWidth = rec->GIF_WinWidth > 0 ? rec->GIF_WinWidth : l.X + bmp.Width();
+        l.ScreenHeight = rec->GIF_WinHeight > 0 ? rec->GIF_WinHeight : l.Y + bmp.Height();
+        l.Disposal = rec->GIF_Disposal;
+        l.Transparent = rec->GIF_FlagTranspColor;
+        l.TranspColor = rec->GIF_TranspColor;
+        view_->SetImageLayout(index, l);
       } else {
         view_->SetImageDelayTime(index, 100);
       }

@@ -79,6 +79,7 @@ PKVImageInfo TKorvaneMView::GetImageInfo(int idx) const { return InRange(idx) ? 
 void TKorvaneMView::InsertImage(int idx) {
   if (idx < 0) throw EListError(idx);
   SetPlaying(false);
+  Recompose();
   auto info = std::make_unique<TKVImageInfo>();
   info->Background = GetBackground();
   int at = idx < GetImageCount() ? idx : GetImageCount();
@@ -103,6 +104,7 @@ int TKorvaneMView::AppendImage() {
 bool TKorvaneMView::DeleteImageNU(int idx) {
   SetPlaying(false);
   if (idx < 0 || idx >= GetImageCount()) return false;
+  Recompose();
   int oldSel = selected_;
   // One notification, once the list change is recorded.
   Quiet quiet{quiet_};
@@ -169,6 +171,7 @@ HGLOBAL TKorvaneMView::CompactCopy(TBitmap* Bitmap) {
 }
 
 void TKorvaneMView::StorePicture(int idx, HGLOBAL h) {
+  Recompose();
   TKVImageInfo& info = *infos_[idx];
   const int64_t add = h ? int64_t(GlobalSize(h)) : 0;
   const int64_t drop = info.DIBHandle ? int64_t(GlobalSize(info.DIBHandle)) : 0;
@@ -275,6 +278,7 @@ int TKorvaneMView::GetImageID(int idx) const { return InRange(idx) ? infos_[idx]
 void TKorvaneMView::SetImageBackground(int idx, TColor c) {
   if (!InRange(idx)) return;
   infos_[idx]->Background = c;
+  Recompose();
   Update();
 }
 
@@ -339,6 +343,7 @@ void TKorvaneMView::DecBmpCount(int idx) {
   TKVImageInfo& info = *infos_[idx];
   if (info.BmpCount > 0) --info.BmpCount;
   if (info.BmpCount == 0 && bitmaps_[idx]) {
+    Recompose();  // the borrower may have changed the picture
     HGLOBAL h = _CopyBitmaptoDIB(bitmaps_[idx].get(), 0, 0, 0, 0);
     DropBlock(info);
     TakeBlock(info, h);

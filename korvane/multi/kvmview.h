@@ -13,6 +13,7 @@
 #include "korvane/foundations/host/list_error.h"
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/foundations/kvdefs.h"
+#include "korvane/multi/frame_compose.h"
 #include "korvane/view/kvview.h"
 
 namespace korvane {
@@ -43,6 +44,9 @@ struct TKVImageInfo {
   std::string FileName;
   int ID = -1;
   int DelayTime = 0;  // milliseconds on screen while playing
+  // Set for the frames of an animation: how the frame is drawn on its
+  // logical screen (see frame_compose.h).
+  TKVFrameLayout Layout;
 };
 using PKVImageInfo = TKVImageInfo*;
 
@@ -80,6 +84,18 @@ class TKorvaneMView : public TKVView {
   TColor GetImageBackground(int idx) const;
   void SetImageDelayTime(int idx, int ms);
   int GetImageDelayTime(int idx) const;
+  // The frame layout of an image (an invalid layout out of range). Images
+  // with a valid layout show composed on their animation's logical screen
+  // while playing and in mdSingle; the grid shows each frame alone.
+  void SetImageLayout(int idx, const TKVFrameLayout& Layout);
+  TKVFrameLayout GetImageLayout(int idx) const;
+  // The picture of idx as playing shows it: for a frame with a valid layout
+  // its logical screen after the frames of its animation up to idx (the
+  // animation starts at the last frame before it marked First, or at the
+  // first image without a layout); else the picture itself. False, with Out
+  // left alone, when there is no picture. Playing forward costs one frame a
+  // step.
+  bool GetComposedFrame(int idx, TBitmap* Out);
   int GetImageWidth(int idx) const;
   int GetImageHeight(int idx) const;
   int GetImageX(int idx) const;
@@ -256,6 +272,11 @@ class TKorvaneMView : public TKVView {
     }
   };
   void PaintCell(TCanvas* canvas, int idx, int x, int y);
+  // The composed screen of idx (GetComposedFrame's work), or null.
+  TBitmap* Composed(int idx);
+  // Any change to the list, a picture or a layout makes the composed screen
+  // stale.
+  void Recompose() { ++compose_gen_; }
   void PaintAbsentName(TCanvas* canvas, const TKVImageInfo& info, int x, int y);
 
   std::vector<std::unique_ptr<TBitmap>> bitmaps_;
@@ -293,6 +314,9 @@ class TKorvaneMView : public TKVView {
   bool painting_ = false;
   int64_t store_bytes_ = 0;
   int64_t store_limit_ = 0;
+  TKVFrameComposer composer_;
+  int64_t compose_gen_ = 0, composed_gen_ = -1;
+  int composed_first_ = -1, composed_idx_ = -1;
 };
 
 }  // namespace korvane

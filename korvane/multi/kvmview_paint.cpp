@@ -254,7 +254,13 @@ void TKorvaneMView::PaintCell(TCanvas* canvas, int idx, int x, int y) {
   brush->SetColor(info.Background);
   HGLOBAL block = info.DIBHandle;
   HGLOBAL temp = nullptr;
-  if (bitmaps_[idx]) block = temp = BitmapToPackedDIB(bitmaps_[idx].get());
+  // One frame at a time (single mode, playing): a frame of an animation
+  // shows on its logical screen.
+  TBitmap* screen = (playing_ || display_mode_ == mdSingle) ? Composed(idx) : nullptr;
+  if (screen)
+    block = temp = BitmapToPackedDIB(screen);
+  else if (bitmaps_[idx])
+    block = temp = BitmapToPackedDIB(bitmaps_[idx].get());
   bool drawn = false;
   if (block) {
     TGlobalLock lock(block);

@@ -92,6 +92,23 @@ struct GifTable {
   }
 };
 
+// Reads an application extension after its label, up to its terminator.
+// Answers the loop count of a looping-animation extension ("NETSCAPE2.0" or
+// "ANIMEXTS1.0", sub-block 1), else -1.
+int ReadApplicationExt(GifIn& in) {
+  int loop = -1;
+  const int len = in.Byte();
+  uint8_t s[255];
+  if (len <= 0 || !in.Read(s, len)) return -1;
+  const bool looping =
+      len == 11 && (std::memcmp(s, kLoopId, 11) == 0 || std::memcmp(s, "ANIMEXTS1.0", 11) == 0);
+  for (;;) {
+    const int n = in.Byte();
+    if (n <= 0 || !in.Read(s, n)) return loop;
+    if (looping && n >= 3 && s[0] == 1) loop = U16(s + 1);
+  }
+}
+
 // Fills a 1-bit or 24-bit bitmap from the frame's indices. A two-entry table
 // of black and white gives a 1-bit bitmap (white is bit 1 whatever its
 // place in the table); other colors give 24 bits.
@@ -148,6 +165,7 @@ void ReadGifStream(TStream* Stream, TBitmap* Bitmap, int32_t& ImageCount, TIOPar
   Params.GIF_WinWidth = U16(hdr + 6);
   Params.GIF_WinHeight = U16(hdr + 8);
   Params.GIF_Ratio = hdr[12];
+  Params.GIF_LoopCount = -1;
   Params.DpiX = GetScreenDPI();
   Params.DpiY = GetScreenDPIY();
   Params.SamplesPerPixel = 1;
@@ -178,6 +196,9 @@ void ReadGifStream(TStream* Stream, TBitmap* Bitmap, int32_t& ImageCount, TIOPar
           for (int i = 0; i < len; ++i) in.Byte();
         }
         if (len > 0) in.SkipSubBlocks();
+      } else if (label == kApplication) {
+        const int loop = ReadApplicationExt(in);
+        if (loop >= 0) Params.GIF_LoopCount = loop;
       } else {
         in.SkipSubBlocks();
       }
@@ -210,6 +231,7 @@ void ReadGifStream(TStream* Stream, TBitmap* Bitmap, int32_t& ImageCount, TIOPar
     Params.Height = h;
     Params.GIF_DelayTime = gceDelay;
     Params.GIF_FlagTranspColor = (gceFlags & 1) != 0;
+    Params.GIF_Disposal = (gceFlags >> 2) & 7;
     Params.GIF_Interlaced = (d[8] & 0x40) != 0;
 
     std::vector<uint8_t> buf;
@@ -275,6 +297,19 @@ struct GifFrame {
   int32_t w = 0, h = 0;
   std::vector<TRGB> pal;
   std::vector<uint8_t> idx;
+  // Entries the image uses when its colors were mapped exactly; the rest of
+  // the table is free.
+  int used = 256;
+  // Puts c into a free entry when the table was made from the image's own
+  // colors and lacks it, so that a transparent or background color given
+  // by the record gets an index of its own instead of the nearest pixel
+  // color's.
+  void Reserve(const TRGB& c) {
+    if (quant || bits == 1) return;
+    for (int i = 0; i < used; ++i)
+      if (pal[size_t(i)].r == c.r && pal[size_t(i)].g == c.g && pal[size_t(i)].b == c.b) return;
+    if (used < int(pal.size())) pal[size_t(used++)] = c;
+  }
   // Index of a color: the quantizer's answer when one made the palette, else
   // the nearest palette entry.
   const TKVQuantizer* quant = nullptr;
@@ -333,6 +368,7 @@ bool ExactIndices(const TBitmap* src, GifFrame& f) {
       o[x] = vals[h];
     }
   }
+  f.used = int(pal.size());
   pal.resize(size_t(maxColors), TRGB{0, 0, 0});
   f.pal = std::move(pal);
   f.idx = std::move(idx);
@@ -408,10 +444,11 @@ void PutTable(std::vector<uint8_t>& out, const std::vector<TRGB>& pal) {
   }
 }
 
-// Graphic control extension (disposal 2, "restore to background"), image
+// Graphic control extension (disposal GIF_Disposal), image
 // descriptor and, when asked, the frame's own color table.
 void PutFrameHead(std::vector<uint8_t>& out, const GifFrame& f, const TIOParamsVals& p, bool localTable) {
-  out.insert(out.end(), {kExtIntro, kGraphicControl, 4, uint8_t(8 | (p.GIF_FlagTranspColor ? 1 : 0))});
+  const int disposal = std::clamp(p.GIF_Disposal, 0, 7);
+  out.insert(out.end(), {kExtIntro, kGraphicControl, 4, uint8_t(disposal << 2 | (p.GIF_FlagTranspColor ? 1 : 0))});
   PutU16(out, p.GIF_DelayTime);
   out.push_back(uint8_t(f.IndexOf(p.GIF_TranspColor)));
   out.push_back(0);
@@ -518,6 +555,8 @@ void WriteGifStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TPr
   CheckWritable(Bitmap);
   std::unique_ptr<TKVQuantizer> q;
   GifFrame f = PrepareFrame(Bitmap, Params.BitsPerSample, true, q);
+  if (Params.GIF_FlagTranspColor) f.Reserve(Params.GIF_TranspColor);
+  f.Reserve(Params.GIF_Background);
   ReportProgress(Progress, 30);
   if (AbortRequested(Progress)) return;
 
@@ -561,6 +600,7 @@ int32_t _InsertGifImStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Para
   std::vector<uint8_t> out = Header89a(d, hdrEnd);
   std::unique_ptr<TKVQuantizer> q;
   GifFrame f = PrepareFrame(Bitmap, Params.BitsPerSample, false, q);
+  if (Params.GIF_FlagTranspColor) f.Reserve(Params.GIF_TranspColor);
   ReportProgress(Progress, 30);
   if (AbortRequested(Progress)) return 0;
 
@@ -730,6 +770,9 @@ TGifFrameIndex::TGifFrameIndex(TStream* Stream) : stream_(Stream) {
           for (int i = 0; i < len; ++i) in.Byte();
         }
         if (len > 0) in.SkipSubBlocks();
+      } else if (label == kApplication) {
+        const int loop = ReadApplicationExt(in);
+        if (loop >= 0) loop_ = loop;
       } else {
         in.SkipSubBlocks();
       }
@@ -764,6 +807,7 @@ void TGifFrameIndex::Read(int32_t Index, TBitmap* Bitmap, TIOParamsVals& Params,
   Params.GIF_WinWidth = U16(header_ + 6);
   Params.GIF_WinHeight = U16(header_ + 8);
   Params.GIF_Ratio = header_[12];
+  Params.GIF_LoopCount = loop_;
   Params.DpiX = GetScreenDPI();
   Params.DpiY = GetScreenDPIY();
   Params.SamplesPerPixel = 1;
@@ -788,6 +832,7 @@ void TGifFrameIndex::Read(int32_t Index, TBitmap* Bitmap, TIOParamsVals& Params,
   Params.Height = h;
   Params.GIF_DelayTime = fr.delay;
   Params.GIF_FlagTranspColor = (fr.flags & 1) != 0;
+  Params.GIF_Disposal = (fr.flags >> 2) & 7;
   Params.GIF_Interlaced = (d[8] & 0x40) != 0;
 
   std::vector<uint8_t> buf;
@@ -813,6 +858,31 @@ void TGifFrameIndex::Read(int32_t Index, TBitmap* Bitmap, TIOParamsVals& Params,
   while ((1 << bits) < t->count) ++bits;
   Params.BitsPerSample = bits;
   Params.SetColorMap(t->pal, t->count);
+  // With KeyTransparent, a transparent entry that shares its color with
+  // another entry of the table gets a color of its own, so that the pixels
+  // it marks, and only those, carry GIF_TranspColor.
+  GifTable keyed;
+  if (KeyTransparent && Params.GIF_FlagTranspColor) {
+    const TRGB c = t->pal[fr.transp];
+    bool shared = false;
+    for (int i = 0; i < t->count && !shared; ++i)
+      shared = i != fr.transp && t->pal[i].r == c.r && t->pal[i].g == c.g && t->pal[i].b == c.b;
+    if (shared) {
+      keyed = *t;
+      TRGB k = c;
+      for (uint32_t v = 0x010203;; v += 0x0F1D07) {
+        k = TRGB{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)};
+        bool used = false;
+        for (int i = 0; i < t->count && !used; ++i) used = t->pal[i].r == k.r && t->pal[i].g == k.g && t->pal[i].b == k.b;
+        if (!used) break;
+      }
+      keyed.pal[fr.transp] = k;
+      keyed.count = std::max(keyed.count, fr.transp + 1);
+      Params.GIF_TranspColor = k;
+      t = &keyed;
+      if (bits < 2) bits = 2;  // a keyed two-entry table is no longer black and white
+    }
+  }
   if (!ParamsOnly) IndicesToBitmap(buf.data(), w, h, bits, t->pal, Bitmap);
   ReportProgress(Progress, 100);
 }
@@ -821,11 +891,27 @@ TGifFrameWriter::TGifFrameWriter(TStream* Stream) : stream_(Stream) { start_ = e
 
 bool TGifFrameWriter::Add(TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress) {
   if (count_ == 0) {
-    stream_->Seek(start_, soBeginning);
-    WriteGifStream(stream_, Bitmap, Params, Progress);
+    TMemoryStream first;
+    WriteGifStream(&first, Bitmap, Params, Progress);
     if (AbortRequested(Progress)) return false;
+    std::vector<uint8_t> d(first.Memory(), first.Memory() + first.Size());
+    if (Params.GIF_LoopCount >= 0) {
+      const size_t at = HeaderEnd(d);
+      std::vector<uint8_t> ext = {kExtIntro, kApplication, 11};
+      ext.insert(ext.end(), kLoopId, kLoopId + 11);
+      ext.insert(ext.end(), {3, 1});
+      PutU16(ext, Params.GIF_LoopCount);
+      ext.push_back(0);
+      d.insert(d.begin() + int64_t(at), ext.begin(), ext.end());
+      std::memcpy(d.data() + 3, "89a", 3);
+    }
+    screenW_ = std::max(Params.GIF_WinWidth, 0);
+    screenH_ = std::max(Params.GIF_WinHeight, 0);
+    stream_->Seek(start_, soBeginning);
+    stream_->WriteBuffer(d.data(), int64_t(d.size()));
     end_ = stream_->Position();
     count_ = 1;
+    GrowScreen(Bitmap, Params);
     return true;
   }
   // As _InsertGifImStream adds a frame past the last one.
@@ -836,6 +922,7 @@ bool TGifFrameWriter::Add(TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& 
   CheckWritable(Bitmap);
   std::unique_ptr<TKVQuantizer> q;
   GifFrame f = PrepareFrame(Bitmap, Params.BitsPerSample, false, q);
+  if (Params.GIF_FlagTranspColor) f.Reserve(Params.GIF_TranspColor);
   ReportProgress(Progress, 30);
   if (AbortRequested(Progress)) return false;
   ReportProgress(Progress, 70);
@@ -855,8 +942,24 @@ bool TGifFrameWriter::Add(TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& 
   stream_->WriteBuffer(&trailer, 1);
   end_ = stream_->Position();
   ++count_;
+  GrowScreen(Bitmap, Params);
   ReportProgress(Progress, 100);
   return true;
+}
+
+void TGifFrameWriter::GrowScreen(const TBitmap* Bitmap, const TIOParamsVals& Params) {
+  const int32_t w = std::min(std::max(screenW_, std::max(Params.GIF_XPos, 0) + Bitmap->Width()), 65535);
+  const int32_t h = std::min(std::max(screenH_, std::max(Params.GIF_YPos, 0) + Bitmap->Height()), 65535);
+  if (w == screenW_ && h == screenH_ && count_ > 1) return;
+  screenW_ = w;
+  screenH_ = h;
+  std::vector<uint8_t> size;
+  PutU16(size, w);
+  PutU16(size, h);
+  const int64_t back = stream_->Position();
+  stream_->Seek(start_ + 6, soBeginning);
+  stream_->WriteBuffer(size.data(), 4);
+  stream_->Seek(back, soBeginning);
 }
 
 }  // namespace korvane

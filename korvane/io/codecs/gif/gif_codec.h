@@ -85,6 +85,12 @@ class TGifFrameIndex {
   // Frame Index (0 .. Count() - 1; others raise "Corrupted GIF").
   void Read(int32_t Index, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress,
             bool ParamsOnly = false);
+  // When set, a frame whose transparent entry has the same color as another
+  // entry of its table reads its transparent pixels in a color of their own
+  // (GIF_TranspColor then names it), so that the color marks exactly the
+  // transparent pixels. Composing an animation needs that; a frame read
+  // alone keeps the table's colors.
+  bool KeyTransparent = false;
 
  private:
   struct Frame {
@@ -95,15 +101,19 @@ class TGifFrameIndex {
   TStream* stream_;
   uint8_t header_[13] = {};
   int globalCount_ = 0;
+  int loop_ = -1;
   TRGB global_[256] = {};
   std::vector<Frame> frames_;
 };
 
 // Writes an animation in one pass: the first frame as WriteGifStream writes a
 // GIF (its palette is the global color table), every later frame with its own
-// color table as _InsertGifImStream appends it to the end, so the stream gets
-// the same bytes as that write followed by those inserts. After each Add the
-// stream holds a complete GIF.
+// color table as _InsertGifImStream appends it to the end. Two things make it
+// the animation the records describe rather than those bytes: a looping
+// extension after the global table when the first record's GIF_LoopCount is
+// 0 or more, and a logical screen that holds every frame at its position
+// (at least the first record's GIF_WinWidth x GIF_WinHeight). After each Add
+// the stream holds a complete GIF.
 class TGifFrameWriter {
  public:
   // Writes from the stream's position.
@@ -115,9 +125,12 @@ class TGifFrameWriter {
   int32_t Count() const { return count_; }
 
  private:
+  // Widens the logical screen in the header to hold the frame just written.
+  void GrowScreen(const TBitmap* Bitmap, const TIOParamsVals& Params);
   TStream* stream_;
   int64_t start_ = 0, end_ = 0;
   int32_t count_ = 0;
+  int32_t screenW_ = 0, screenH_ = 0;
 };
 
 }  // namespace korvane

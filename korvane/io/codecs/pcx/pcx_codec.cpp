@@ -93,7 +93,11 @@ void ReadPcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
   uint8_t h[128];
   in.Read(h, 128);
   const int bpp = h[3], planes = h[65], enc = h[2];
-  if (h[0] != 10 || bpp > 8 || (planes != 1 && planes != 3) || enc > 1) in.Fail();
+  // One plane of 1, 2, 4 or 8 bits, three planes of 8 bits (RGB), or two to
+  // four planes of 1 bit (the EGA layouts: bit p of a pixel's palette index
+  // sits in plane p).
+  const bool planar = bpp == 1 && planes >= 2 && planes <= 4;
+  if (h[0] != 10 || bpp > 8 || (planes != 1 && planes != 3 && !planar) || enc > 1) in.Fail();
   const int w = int(LE16(h + 8)) - int(LE16(h + 4)) + 1;
   const int ht = int(LE16(h + 10)) - int(LE16(h + 6)) + 1;
   if (w <= 0 || ht <= 0 || int64_t(w) * ht > kMaxPCXPixels) in.Fail();
@@ -114,8 +118,8 @@ void ReadPcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
     in.SeekTo(start + 128);
     pal.resize(256);
     for (int i = 0; i < 256; ++i) pal[size_t(i)] = TRGB{raw[3 * i + 2], raw[3 * i + 1], raw[3 * i]};
-  } else if (planes == 1) {
-    pal.resize(size_t(1) << bpp);
+  } else if (planes == 1 || planar) {
+    pal.resize(size_t(1) << (bpp * planes));
     for (size_t i = 0; i < pal.size(); ++i)
       pal[i] = TRGB{h[16 + 3 * i + 2], h[16 + 3 * i + 1], h[16 + 3 * i]};
   }
@@ -130,7 +134,8 @@ void ReadPcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
   Params.SetColorMap(pal.data(), int32_t(pal.size()));
   if (ParamsOnly) return;
 
-  const bool decodable = (planes == 1 && (bpp == 1 || bpp == 4 || bpp == 8)) || (planes == 3 && bpp == 8);
+  const bool decodable =
+      (planes == 1 && (bpp == 1 || bpp == 2 || bpp == 4 || bpp == 8)) || (planes == 3 && bpp == 8) || planar;
   if (!decodable)
     throw EUnsupportedImage("PCX images of " + std::to_string(planes) + " plane(s) of " +
                             std::to_string(bpp) + " bits are not supported");
@@ -164,6 +169,17 @@ void ReadPcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
       if (mono) {
         const uint8_t flip = invert ? 0xFF : 0;
         for (size_t k = 0; k < (size_t(w) + 7) / 8; ++k) dst[k] = line[k] ^ flip;
+      } else if (planar) {
+        // Eight pixels at a time: each plane's byte gives one bit of the
+        // eight indices.
+        for (int x0 = 0; x0 < w; x0 += 8) {
+          uint8_t idx[8] = {};
+          for (int p = 0; p < planes; ++p) {
+            const uint8_t b = line[size_t(p) * bpl + size_t(x0) / 8];
+            for (int k = 0; k < 8; ++k) idx[k] |= uint8_t(((b >> (7 - k)) & 1) << p);
+          }
+          for (int k = 0; k < 8 && x0 + k < w; ++k) px[x0 + k] = pal[idx[k]];
+        }
       } else if (planes == 3) {
         const uint8_t *r = line.data(), *g = r + bpl, *b = g + bpl;
         for (int x = 0; x < w; ++x) px[x] = TRGB{b[x], g[x], r[x]};
@@ -171,6 +187,8 @@ void ReadPcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
         for (int x = 0; x < w; ++x) px[x] = pal[line[size_t(x)]];
       } else if (bpp == 1) {
         for (int x = 0; x < w; ++x) px[x] = pal[(line[size_t(x) >> 3] >> (7 - (x & 7))) & 1];
+      } else if (bpp == 2) {
+        for (int x = 0; x < w; ++x) px[x] = pal[(line[size_t(x) >> 2] >> (6 - 2 * (x & 3))) & 3];
       } else {
         for (int x = 0; x < w; ++x) {
           const uint8_t b = line[size_t(x) / 2];

@@ -18,7 +18,9 @@ constexpr int64_t kMaxPCXPixels = int64_t(1) << 28;
 // Reads the PCX whose data occupy DataSize bytes from the stream's position
 // (0 or less: up to the stream's end; the 256-color palette sits at the end
 // of the data). Raises EInvalidGraphic "unrecognized PCX". 1-bit rows load
-// into a 1-bit bitmap as stored; the rest into a 24-bit bitmap.
+// into a 1-bit bitmap as stored; the rest into a 24-bit bitmap. Palette
+// images of 1, 2, 4 or 8 bits in one plane and of 1 bit in 2 to 4 planes
+// (EGA) are decoded, and 8-bit RGB in three planes.
 void ReadPcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool ParamsOnly,
                    TProgressRec& Progress, int64_t DataSize);
 // Writes the bitmap at depth BitsPerSample x SamplesPerPixel (1, 4, 8, else
