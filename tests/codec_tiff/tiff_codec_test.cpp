@@ -517,6 +517,18 @@ const Hostile kHostile[] = {
        return t.data;
      },
      true},
+    {"PlanarYCbCrJpeg",  // three planes of one 3-component stream would overrun a plane
+     [] {
+       TiffBuilder t;
+       const uint32_t px = t.Append(std::vector<uint8_t>(96, 0xFF));
+       Base(t, 16, 16, 7, 8, 3, 6);
+       t.Short(284, {2});
+       t.Long(273, {px, px, px});
+       t.Long(279, {96, 96, 96});
+       t.Finish();
+       return t.data;
+     },
+     true},
     {"TilesLargerThanReason",
      [] {
        TiffBuilder t;

@@ -445,7 +445,10 @@ RowKind KindOf(const TTIFFVars& v) {
   if (IsJpeg(v.Compression)) {
     // libjpeg gives 8-bit samples; YCbCr comes out as RGB. Extra samples
     // are not coded in JPEG streams.
+    // Planes of a YCbCr stream, or of the one old-style stream, are not
+    // written by anyone.
     if (bps != 8 || spp != base || ph == 3) return RowKind::None;
+    if (v.PlanarConf == 2 && spp > 1 && (ph == 6 || v.Compression == 6)) return RowKind::None;
     return gray ? RowKind::Gray : ph == 5 ? RowKind::Cmyk : RowKind::Rgb;
   }
   if (ph == 6) return RowKind::None;  // YCbCr outside JPEG
@@ -457,7 +460,8 @@ RowKind KindOf(const TTIFFVars& v) {
     if (gray || (ph == 3 && PaletteTwoColors(v) != tclColors)) return RowKind::Bilevel;
   }
   if (IsCcitt(v.Compression)) return RowKind::None;
-  if (gray && (bps == 1 || bps == 2 || bps == 4 || bps == 8 || bps == 16)) return RowKind::Gray;
+  if (gray && (bps == 8 || bps == 16 || (spp == 1 && (bps == 1 || bps == 2 || bps == 4))))
+    return RowKind::Gray;
   if (ph == 3 && spp == 1 && (bps == 1 || bps == 2 || bps == 4 || bps == 8)) return RowKind::Palette;
   if (ph == 2 && (bps == 8 || bps == 16)) return RowKind::Rgb;
   if (ph == 5 && (bps == 8 || bps == 16)) return RowKind::Cmyk;
@@ -675,11 +679,13 @@ class PageDecoder {
       const int64_t y0 = b * lay_.ch, rows = std::min(lay_.ch, H - y0);
       for (int p = 0; p < lay_.planes; ++p) {
         std::vector<uint8_t>& band = bands_[size_t(p)];
-        band.resize(size_t(bandRowBytes * lay_.ch));
+        band.resize(size_t(bandRowBytes * std::min(lay_.ch, H)));  // strips: ch <= H
         for (int64_t c = 0; c < lay_.across; ++c) {
           const size_t idx = size_t((int64_t(p) * lay_.down + b) * lay_.across + c);
           uint8_t* dest = direct ? band.data() : tile_.data();
-          DecodeChunk(idx, dest, chunkRowBytes, direct ? rows : lay_.ch);
+          // A JPEG strip may be coded at full height even when it is the
+          // last one; the band has room (strips are never taller than H).
+          DecodeChunk(idx, dest, chunkRowBytes, direct && !IsJpeg(v_.Compression) ? rows : lay_.ch);
           if (direct) continue;
           // The tile's columns inside the image into the band.
           const int64_t x0 = c * lay_.cw, cols = std::min(lay_.cw, W - x0);
@@ -781,11 +787,14 @@ class PageDecoder {
       case 6:
       case 7: {
         std::memset(dest, 0, size_t(need));
-        const TTiffJpegColor color = v_.Photometric == 6 ? TTiffJpegColor::YCbCr
-                                     : v_.Photometric == 2
-                                         ? (lay_.sppc == 1 ? TTiffJpegColor::Gray : TTiffJpegColor::Rgb)
+        // One sample a plane decodes as gray; the buffer holds sppc samples a
+        // pixel, which the colour's components always equal (see KindOf).
+        const TTiffJpegColor color = lay_.sppc == 1        ? TTiffJpegColor::Gray
+                                     : v_.Photometric == 6 ? TTiffJpegColor::YCbCr
                                      : v_.Photometric == 5 ? TTiffJpegColor::Cmyk
-                                                           : TTiffJpegColor::Gray;
+                                                           : TTiffJpegColor::Rgb;
+        if ((color == TTiffJpegColor::Gray ? 1 : color == TTiffJpegColor::Cmyk ? 4 : 3) != lay_.sppc)
+          throw EInvalidGraphic(kInvalid);
         // Old-style pages repeat subsampled chroma, as the decoders of their
         // time did; newer ones interpolate it, as libjpeg does by default.
         const bool tables = comp == 7 && !v_.JPEGTables.empty();
@@ -1003,6 +1012,10 @@ void ReadPage(TBitmap* Bitmap, TiffIn& in, const std::vector<Ifd>& chain, int32_
   }
   lay.across = (v.Width + lay.cw - 1) / lay.cw;
   lay.down = (v.Height + lay.ch - 1) / lay.ch;
+  // Rows must stay within what the row coders count in (32 bits).
+  if ((lay.cw * lay.sppc * lay.bps + 7) / 8 > INT32_MAX / 2 ||
+      (v.Width * lay.sppc * lay.bps + 7) / 8 > INT32_MAX / 2)
+    throw EInvalidGraphic(kInvalid);
   // Every tile must be listed (a missing strip only leaves its rows black).
   if (lay.tiled && int64_t(v.TileOffsets.size()) < lay.across * lay.down * lay.planes)
     throw EInvalidGraphic(kInvalid);
