@@ -1,7 +1,5 @@
 #include "korvane/io/codecs/tiff/tiff_chunks.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <climits>
 #include <csetjmp>
@@ -17,32 +15,35 @@
 
 namespace korvane {
 
-void TiffInflate(const uint8_t* Src, size_t SrcSize, uint8_t* Dest, size_t DestSize) {
-  z_stream z{};
-  if (inflateInit(&z) != Z_OK) throw EInvalidGraphic("Invalid TIFF stream");
-  z.next_in = const_cast<Bytef*>(Src);
-  z.next_out = Dest;
+TTiffInflater::TTiffInflater(const uint8_t* Src, size_t SrcSize) : inLeft_(SrcSize) {
+  if (inflateInit(&z_) != Z_OK) throw EInvalidGraphic("Invalid TIFF stream");
+  z_.next_in = const_cast<Bytef*>(Src);
+}
+
+TTiffInflater::~TTiffInflater() { inflateEnd(&z_); }
+
+void TTiffInflater::Read(uint8_t* Dest, size_t Count) {
+  z_.next_out = Dest;
+  size_t outLeft = Count;
   // zlib counts in uInt: feed and drain in pieces that fit.
-  size_t inLeft = SrcSize, outLeft = DestSize;
-  int r = Z_OK;
-  while (r == Z_OK) {
-    if (z.avail_in == 0 && inLeft > 0) {
-      z.avail_in = uInt(std::min<size_t>(inLeft, UINT_MAX));
-      inLeft -= z.avail_in;
+  while (!ended_ && (outLeft > 0 || z_.avail_out > 0)) {
+    if (z_.avail_in == 0 && inLeft_ > 0) {
+      z_.avail_in = uInt(std::min<size_t>(inLeft_, UINT_MAX));
+      inLeft_ -= z_.avail_in;
     }
-    if (z.avail_out == 0 && outLeft > 0) {
-      z.avail_out = uInt(std::min<size_t>(outLeft, UINT_MAX));
-      outLeft -= z.avail_out;
+    if (z_.avail_out == 0) {
+      z_.avail_out = uInt(std::min<size_t>(outLeft, UINT_MAX));
+      outLeft -= z_.avail_out;
     }
-    if (z.avail_out == 0) break;  // every byte the chunk needs is there
-    r = inflate(&z, Z_NO_FLUSH);
+    const int r = inflate(&z_, Z_NO_FLUSH);
+    if (r == Z_DATA_ERROR || r == Z_NEED_DICT || r == Z_MEM_ERROR || r == Z_STREAM_ERROR)
+      throw EInvalidGraphic("Invalid TIFF stream");
+    // The end of the stream, or no more data (Z_BUF_ERROR): the rest is 0.
+    if (r == Z_STREAM_END || (r == Z_BUF_ERROR && z_.avail_in == 0 && inLeft_ == 0)) ended_ = true;
   }
-  const size_t got = size_t(z.next_out - Dest);
-  inflateEnd(&z);
-  if (r == Z_DATA_ERROR || r == Z_NEED_DICT || r == Z_MEM_ERROR || r == Z_STREAM_ERROR)
-    throw EInvalidGraphic("Invalid TIFF stream");
-  // Z_BUF_ERROR: the data ended before the chunk did; the rest stays black.
-  if (got < DestSize) std::memset(Dest + got, 0, DestSize - got);
+  const size_t got = size_t(z_.next_out - Dest);
+  z_.avail_out = 0;
+  if (got < Count) std::memset(Dest + got, 0, Count - got);
 }
 
 namespace {
@@ -68,11 +69,18 @@ void ProgressMonitor(j_common_ptr cinfo) {
     ERREXIT(cinfo, JERR_BAD_PROGRESSION);
 }
 
-struct JpegState {
+}  // namespace
+
+struct TTiffJpegReader::State {
   jpeg_decompress_struct cinfo;
   JpegErrors err;
   jpeg_progress_mgr progress;
+  bool created;
 };
+
+namespace {
+
+using JpegState = TTiffJpegReader::State;
 
 // Guarded calls: each sets the jump point and makes a few library calls; a
 // false answer means the library raised an error.
@@ -80,6 +88,7 @@ struct JpegState {
 bool GuardedCreate(JpegState* s) {
   if (setjmp(s->err.jump)) return false;
   jpeg_create_decompress(&s->cinfo);
+  s->created = true;
   s->progress.progress_monitor = ProgressMonitor;
   s->cinfo.progress = &s->progress;
   return true;
@@ -110,64 +119,72 @@ bool GuardedRows(JpegState* s, JSAMPARRAY rows, JDIMENSION count, JDIMENSION* go
 
 }  // namespace
 
-bool TiffDecodeJpeg(const uint8_t* Tables, size_t TablesSize, const uint8_t* Data, size_t Size,
-                    TTiffJpegColor Color, bool Smooth, uint8_t* Dest, int64_t Width, int64_t Rows) {
-  if (!Data || Size == 0 || Width <= 0 || Rows <= 0) return false;
-  JpegState s{};
-  jpeg_std_error(&s.err.pub);
-  s.err.pub.error_exit = ErrorExit;
-  s.err.pub.emit_message = EmitMessage;
-  s.err.pub.output_message = OutputMessage;
-  s.cinfo.err = &s.err.pub;
-  if (!GuardedCreate(&s)) return false;
-  bool ok = GuardedHeader(&s, Tables, TablesSize, Data, Size);
-  int comps = 0;
-  if (ok) {
-    // The TIFF page, not markers in the stream, says what the samples are.
-    jpeg_decompress_struct& c = s.cinfo;
-    c.do_fancy_upsampling = Smooth ? TRUE : FALSE;
-    switch (Color) {
-      case TTiffJpegColor::Gray:
-        comps = 1;
-        c.jpeg_color_space = JCS_GRAYSCALE;
-        c.out_color_space = JCS_GRAYSCALE;
-        break;
-      case TTiffJpegColor::Rgb:
-        comps = 3;
-        c.jpeg_color_space = JCS_RGB;
-        c.out_color_space = JCS_RGB;
-        break;
-      case TTiffJpegColor::YCbCr:
-        comps = 3;
-        c.jpeg_color_space = JCS_YCbCr;
-        c.out_color_space = JCS_RGB;
-        break;
-      case TTiffJpegColor::Cmyk:
-        comps = 4;
-        c.jpeg_color_space = JCS_CMYK;
-        c.out_color_space = JCS_CMYK;
-        break;
-    }
-    ok = c.num_components == comps && int64_t(c.image_width) <= Width && int64_t(c.image_height) <= Rows &&
-         GuardedStart(&s) && int(c.output_components) == comps;
+TTiffJpegReader::TTiffJpegReader() : s_(std::make_unique<State>()) {
+  std::memset(s_.get(), 0, sizeof(State));
+  jpeg_std_error(&s_->err.pub);
+  s_->err.pub.error_exit = ErrorExit;
+  s_->err.pub.emit_message = EmitMessage;
+  s_->err.pub.output_message = OutputMessage;
+  s_->cinfo.err = &s_->err.pub;
+}
+
+// Rows not read are dropped with the whole decompressor.
+TTiffJpegReader::~TTiffJpegReader() {
+  if (s_->created) jpeg_destroy_decompress(&s_->cinfo);
+}
+
+bool TTiffJpegReader::Start(const uint8_t* Tables, size_t TablesSize, const uint8_t* Data, size_t Size,
+                            TTiffJpegColor Color, bool Smooth, int64_t Width, int64_t Rows) {
+  if (!Data || Size == 0 || Width <= 0 || Rows <= 0 || s_->created) return false;
+  if (!GuardedCreate(s_.get()) || !GuardedHeader(s_.get(), Tables, TablesSize, Data, Size)) return false;
+  // The TIFF page, not markers in the stream, says what the samples are.
+  jpeg_decompress_struct& c = s_->cinfo;
+  c.do_fancy_upsampling = Smooth ? TRUE : FALSE;
+  switch (Color) {
+    case TTiffJpegColor::Gray:
+      c.jpeg_color_space = c.out_color_space = JCS_GRAYSCALE;
+      break;
+    case TTiffJpegColor::Rgb:
+      c.jpeg_color_space = c.out_color_space = JCS_RGB;
+      break;
+    case TTiffJpegColor::YCbCr:
+      c.jpeg_color_space = JCS_YCbCr;
+      c.out_color_space = JCS_RGB;
+      break;
+    case TTiffJpegColor::Cmyk:
+      c.jpeg_color_space = c.out_color_space = JCS_CMYK;
+      break;
   }
-  if (ok) {
-    const int64_t rowBytes = Width * comps;
-    const int64_t rows = std::min<int64_t>(Rows, s.cinfo.output_height);
-    int64_t y = 0;
-    while (ok && y < rows) {
-      JSAMPROW ptrs[16];
-      const int64_t n = std::min<int64_t>(16, rows - y);
-      for (int64_t i = 0; i < n; ++i) ptrs[i] = Dest + (y + i) * rowBytes;
-      JDIMENSION got = 0;
-      ok = GuardedRows(&s, ptrs, JDIMENSION(n), &got);
-      if (ok && got == 0) break;  // the library has no more rows
-      y += got;
+  comps_ = TiffJpegComponents(Color);
+  width_ = Width;
+  if (c.num_components != comps_ || int64_t(c.image_width) > Width || int64_t(c.image_height) > Rows ||
+      !GuardedStart(s_.get()) || c.output_components != comps_)
+    return false;
+  left_ = c.output_height;
+  return true;
+}
+
+bool TTiffJpegReader::Read(uint8_t* Dest, int64_t Count) {
+  const int64_t rowBytes = width_ * comps_;
+  const int64_t cover = int64_t(s_->cinfo.output_width) * comps_;
+  int64_t y = 0;
+  while (y < Count && left_ > 0) {
+    JSAMPROW ptrs[16];
+    const int64_t n = std::min<int64_t>({16, Count - y, left_});
+    for (int64_t i = 0; i < n; ++i) ptrs[i] = Dest + (y + i) * rowBytes;
+    JDIMENSION got = 0;
+    if (!GuardedRows(s_.get(), ptrs, JDIMENSION(n), &got)) return false;
+    if (got == 0) {  // the library has no more rows
+      left_ = 0;
+      break;
     }
+    if (cover < rowBytes)
+      for (JDIMENSION i = 0; i < got; ++i) std::memset(ptrs[i] + cover, 0, size_t(rowBytes - cover));
+    y += got;
+    left_ -= got;
   }
-  // Rows not read are dropped with the whole decompressor.
-  jpeg_destroy_decompress(&s.cinfo);
-  return ok;
+  if (y < Count) std::memset(Dest + y * rowBytes, 0, size_t((Count - y) * rowBytes));
+  return true;
 }
 
 }  // namespace korvane

@@ -654,77 +654,107 @@ class PageDecoder {
   void Run(TProgressRec& Progress) {
     const int64_t W = v_.Width, H = v_.Height;
     const int spp = v_.SamplesPerPixel, bps = v_.BitsPerSample;
-    const int64_t bandRowBytes = (W * lay_.sppc * bps + 7) / 8;
+    bandRowBytes_ = (W * lay_.sppc * bps + 7) / 8;
     const int64_t chunkRowBytes = lay_.ChunkRowBytes();
-    const bool direct = !lay_.tiled;  // a strip is its band
-    bands_.resize(size_t(lay_.planes));
-    if (!direct) tile_.assign(size_t(chunkRowBytes * lay_.ch), 0);
     const int64_t samples = W * spp;
-    std::vector<uint8_t> chunky, narrow;
-    if (lay_.planes > 1) chunky.resize(size_t(samples * bps / 8));
-    if (bps != 8 && conv_.kind != RowKind::Bilevel) narrow.resize(size_t(samples));
-    const int sampleBytes = bps / 8;
+    if (lay_.planes > 1) chunky_.resize(size_t(samples * bps / 8));
+    if (bps != 8 && conv_.kind != RowKind::Bilevel) narrow_.resize(size_t(samples));
     // Uncompressed 16-bit gray keeps its high byte (shifted by 4 from
     // "Look@Molli v1.1", whose samples have 12 bits), as this reader always
     // gave it; every other 16-bit page is rounded.
     const bool gray = conv_.kind == RowKind::Gray && spp == 1;
-    const int shift = gray && v_.Software.rfind("Look@Molli v1.1", 0) == 0 ? 4
-                      : gray && v_.Compression == 1                        ? 8
-                                                                           : 0;
+    shift16_ = gray && v_.Software.rfind("Look@Molli v1.1", 0) == 0 ? 4 : gray && v_.Compression == 1 ? 8 : 0;
 
     Progress.Scale = 100.0 / double(H);
     Progress.Done = 0;
     Progressor prog{Progress};
+    bands_.resize(size_t(lay_.planes));
+    if (!lay_.tiled && lay_.planes == 1) {
+      // Strips of one plane go through a band of a few rows at a time: a
+      // page stored as one big strip never needs a buffer for all of it.
+      const int64_t group =
+          std::clamp<int64_t>((int64_t(1) << 18) / std::max<int64_t>(bandRowBytes_, 1), 1, lay_.ch);
+      std::vector<uint8_t>& band = bands_[0];
+      band.resize(size_t(bandRowBytes_ * group));
+      for (int64_t b = 0; b < lay_.down; ++b) {
+        const int64_t y0 = b * lay_.ch, rows = std::min(lay_.ch, H - y0);
+        // A JPEG strip may be coded at full height even when it is the last.
+        Open(size_t(b), chunkRowBytes, IsJpeg(v_.Compression) ? lay_.ch : rows);
+        for (int64_t r0 = 0; r0 < rows; r0 += group) {
+          const int64_t n = std::min(group, rows - r0);
+          Rows(band.data(), n);
+          for (int64_t r = 0; r < n; ++r) {
+            const uint8_t* row = band.data() + r * bandRowBytes_;
+            if (Emit(&row, y0 + r0 + r) || prog.Step()) return;
+          }
+        }
+      }
+      return;
+    }
+    if (lay_.tiled) tile_.assign(size_t(chunkRowBytes * lay_.ch), 0);
+    std::vector<const uint8_t*> planeRows(size_t(lay_.planes));
     for (int64_t b = 0; b < lay_.down; ++b) {
       const int64_t y0 = b * lay_.ch, rows = std::min(lay_.ch, H - y0);
       for (int p = 0; p < lay_.planes; ++p) {
         std::vector<uint8_t>& band = bands_[size_t(p)];
-        band.resize(size_t(bandRowBytes * std::min(lay_.ch, H)));  // strips: ch <= H
+        band.resize(size_t(bandRowBytes_ * std::min(lay_.ch, H)));  // strips: ch <= H
         for (int64_t c = 0; c < lay_.across; ++c) {
           const size_t idx = size_t((int64_t(p) * lay_.down + b) * lay_.across + c);
-          uint8_t* dest = direct ? band.data() : tile_.data();
-          // A JPEG strip may be coded at full height even when it is the
-          // last one; the band has room (strips are never taller than H).
-          DecodeChunk(idx, dest, chunkRowBytes, direct && !IsJpeg(v_.Compression) ? rows : lay_.ch);
-          if (direct) continue;
+          if (!lay_.tiled) {
+            Open(idx, chunkRowBytes, IsJpeg(v_.Compression) ? lay_.ch : rows);
+            Rows(band.data(), rows);
+            continue;
+          }
+          Open(idx, chunkRowBytes, lay_.ch);
+          Rows(tile_.data(), lay_.ch);
           // The tile's columns inside the image into the band.
           const int64_t x0 = c * lay_.cw, cols = std::min(lay_.cw, W - x0);
           const int64_t from = x0 * lay_.sppc * bps / 8, len = (cols * lay_.sppc * bps + 7) / 8;
           for (int64_t r = 0; r < rows; ++r)
-            std::memcpy(band.data() + r * bandRowBytes + from, tile_.data() + r * chunkRowBytes, size_t(len));
+            std::memcpy(band.data() + r * bandRowBytes_ + from, tile_.data() + r * chunkRowBytes,
+                        size_t(len));
         }
       }
       for (int64_t r = 0; r < rows; ++r) {
-        const uint8_t* src = bands_[0].data() + r * bandRowBytes;
-        if (lay_.planes > 1) {
-          // One sample from each plane, pixel by pixel.
-          for (int p = 0; p < lay_.planes; ++p) {
-            const uint8_t* s = bands_[size_t(p)].data() + r * bandRowBytes;
-            uint8_t* d = chunky.data() + p * sampleBytes;
-            for (int64_t x = 0; x < W; ++x, s += sampleBytes, d += spp * sampleBytes)
-              std::memcpy(d, s, size_t(sampleBytes));
-          }
-          src = chunky.data();
-        }
-        if (bps == 16) {
-          for (int64_t i = 0; i < samples; ++i) {
-            const unsigned x =
-                in_.big ? (src[2 * i] << 8 | src[2 * i + 1]) : (src[2 * i + 1] << 8 | src[2 * i]);
-            // x * 255 / 65535 rounded, which (x + 128) / 257 gives exactly.
-            narrow[size_t(i)] = shift ? uint8_t(std::min(x >> shift, 255u)) : uint8_t((x + 128) / 257);
-          }
-          src = narrow.data();
-        } else if (bps < 8 && conv_.kind != RowKind::Bilevel) {
-          SplitSamples(src, narrow.data(), samples, bps);
-          src = narrow.data();
-        }
-        conv_(src, bmp_->Scanline(int(y0 + r)));
-        if (prog.Step()) return;
+        for (int p = 0; p < lay_.planes; ++p)
+          planeRows[size_t(p)] = bands_[size_t(p)].data() + r * bandRowBytes_;
+        if (Emit(planeRows.data(), y0 + r) || prog.Step()) return;
       }
     }
   }
 
  private:
+  // Converts the row of each plane into bitmap row y; always false (the
+  // caller's progress step decides whether to go on).
+  bool Emit(const uint8_t* const* planeRows, int64_t y) {
+    const int64_t W = v_.Width, samples = W * v_.SamplesPerPixel;
+    const int bps = v_.BitsPerSample, sampleBytes = bps / 8, spp = v_.SamplesPerPixel;
+    const uint8_t* src = planeRows[0];
+    if (lay_.planes > 1) {
+      // One sample from each plane, pixel by pixel.
+      for (int p = 0; p < lay_.planes; ++p) {
+        const uint8_t* s = planeRows[p];
+        uint8_t* d = chunky_.data() + p * sampleBytes;
+        for (int64_t x = 0; x < W; ++x, s += sampleBytes, d += spp * sampleBytes)
+          std::memcpy(d, s, size_t(sampleBytes));
+      }
+      src = chunky_.data();
+    }
+    if (bps == 16) {
+      for (int64_t i = 0; i < samples; ++i) {
+        const unsigned x = in_.big ? (src[2 * i] << 8 | src[2 * i + 1]) : (src[2 * i + 1] << 8 | src[2 * i]);
+        // x * 255 / 65535 rounded, which (x + 128) / 257 gives exactly.
+        narrow_[size_t(i)] = shift16_ ? uint8_t(std::min(x >> shift16_, 255u)) : uint8_t((x + 128) / 257);
+      }
+      src = narrow_.data();
+    } else if (bps < 8 && conv_.kind != RowKind::Bilevel) {
+      SplitSamples(src, narrow_.data(), samples, bps);
+      src = narrow_.data();
+    }
+    conv_(src, bmp_->Scanline(int(y)));
+    return false;
+  }
+
   int64_t OffsetOf(size_t i) const {
     const auto& offs = lay_.tiled ? v_.TileOffsets : v_.StripOffsets;
     if (v_.Compression == 6) return i == 0 ? v_.JpegStream : -1;
@@ -749,27 +779,55 @@ class PageDecoder {
     if (!in_.Read(off, data_.data(), count)) data_.clear();
   }
 
-  // Decodes chunk i into rows of rowBytes at dest (zeros where the data
-  // end), and undoes the predictor.
-  void DecodeChunk(size_t i, uint8_t* dest, int64_t rowBytes, int64_t rows) {
+  // Opens chunk i, rows of rowBytes, Rows of them. Uncompressed, Deflate and
+  // JPEG chunks are then read a few rows at a time; the others decode whole
+  // into a buffer the rows are taken from.
+  void Open(size_t i, int64_t rowBytes, int64_t rows) {
     const int comp = v_.Compression;
+    rowBytes_ = rowBytes;
+    row_ = 0;
+    inflater_.reset();
+    jpeg_.reset();
     const int64_t need = rowBytes * rows;
+    if (comp == 1) {
+      // Read straight from the stream as the rows are asked for.
+      rawOff_ = OffsetOf(i);
+      rawLeft_ = rawOff_ < 0 || rawOff_ >= in_.Size() ? 0 : in_.Size() - rawOff_;
+      if (const int64_t count = CountOf(i); count >= 0) rawLeft_ = std::min(rawLeft_, count);
+      return;
+    }
     // Compressed data may grow a little over the raw bytes; CCITT rows can
     // be much longer than their bits.
-    const int64_t cap = comp == 1 ? need : IsCcitt(comp) ? (lay_.cw * 4 + 64) * rows : need * 4 + 65536;
-    ReadChunk(i, cap);
+    ReadChunk(i, IsCcitt(comp) ? (lay_.cw * 4 + 64) * rows : need * 4 + 65536);
+    if (comp == 8 || comp == 32946) {
+      inflater_ = std::make_unique<TTiffInflater>(data_.data(), data_.size());
+      return;
+    }
+    if (IsJpeg(comp)) {
+      // One sample a plane decodes as gray; the buffer holds sppc samples a
+      // pixel, which the colour's components always equal (see KindOf).
+      const TTiffJpegColor color = lay_.sppc == 1        ? TTiffJpegColor::Gray
+                                   : v_.Photometric == 6 ? TTiffJpegColor::YCbCr
+                                   : v_.Photometric == 5 ? TTiffJpegColor::Cmyk
+                                                         : TTiffJpegColor::Rgb;
+      if (TiffJpegComponents(color) != lay_.sppc) throw EInvalidGraphic(kInvalid);
+      if (data_.empty()) return;  // no data: black rows
+      // Old-style pages repeat subsampled chroma, as the decoders of their
+      // time did; newer ones interpolate it, as libjpeg does by default.
+      const bool tables = comp == 7 && !v_.JPEGTables.empty();
+      jpeg_ = std::make_unique<TTiffJpegReader>();
+      if (!jpeg_->Start(tables ? v_.JPEGTables.data() : nullptr, tables ? v_.JPEGTables.size() : 0,
+                        data_.data(), data_.size(), color, comp == 7, lay_.cw, rows))
+        throw EInvalidGraphic(kInvalid);
+      return;
+    }
+    whole_.assign(size_t(need), 0);
+    uint8_t* dest = whole_.data();
     switch (comp) {
-      case 1:
-        if (!data_.empty()) std::memcpy(dest, data_.data(), data_.size());
-        std::memset(dest + data_.size(), 0, size_t(need) - data_.size());
-        break;
-      case 32773: {
-        std::memset(dest, 0, size_t(need));
+      case 32773:
         PackBitsUnpack(data_.data(), int64_t(data_.size()), dest, need);
         break;
-      }
       case 5: {
-        std::memset(dest, 0, size_t(need));
         if (data_.empty()) break;
         void* state = nullptr;
         for (int64_t r = 0; r < rows; ++r) {
@@ -780,32 +838,7 @@ class PageDecoder {
         if (state) v_.LZWDecomp(nullptr, 0, 0, state);
         break;
       }
-      case 8:
-      case 32946:
-        TiffInflate(data_.data(), data_.size(), dest, size_t(need));
-        break;
-      case 6:
-      case 7: {
-        std::memset(dest, 0, size_t(need));
-        // One sample a plane decodes as gray; the buffer holds sppc samples a
-        // pixel, which the colour's components always equal (see KindOf).
-        const TTiffJpegColor color = lay_.sppc == 1        ? TTiffJpegColor::Gray
-                                     : v_.Photometric == 6 ? TTiffJpegColor::YCbCr
-                                     : v_.Photometric == 5 ? TTiffJpegColor::Cmyk
-                                                           : TTiffJpegColor::Rgb;
-        if ((color == TTiffJpegColor::Gray ? 1 : color == TTiffJpegColor::Cmyk ? 4 : 3) != lay_.sppc)
-          throw EInvalidGraphic(kInvalid);
-        // Old-style pages repeat subsampled chroma, as the decoders of their
-        // time did; newer ones interpolate it, as libjpeg does by default.
-        const bool tables = comp == 7 && !v_.JPEGTables.empty();
-        if (!data_.empty() &&
-            !TiffDecodeJpeg(tables ? v_.JPEGTables.data() : nullptr, tables ? v_.JPEGTables.size() : 0,
-                            data_.data(), data_.size(), color, comp == 7, dest, lay_.cw, rows))
-          throw EInvalidGraphic(kInvalid);
-        break;
-      }
       default: {  // CCITT
-        std::memset(dest, 0, size_t(need));
         TCCITTDecoder dec(data_.data(), int64_t(data_.size()), int32_t(lay_.cw), v_.FillOrder);
         int64_t r = 0;
         while (r < rows && !dec.AtEnd()) {
@@ -818,16 +851,41 @@ class PageDecoder {
         }
         // Rows the data do not reach stay 0 in the bitmap (black).
         if (conv_.invertBits) std::memset(dest + r * rowBytes, 0xFF, size_t((rows - r) * rowBytes));
-        return;
+        break;
       }
     }
-    if (v_.Predictor != 2 || IsJpeg(comp)) return;
-    const int64_t count = lay_.cw * lay_.sppc;
-    for (int64_t r = 0; r < rows; ++r) {
+  }
+
+  // The open chunk's next Count rows at dest (zeros where the data end),
+  // with the predictor undone.
+  void Rows(uint8_t* dest, int64_t count) {
+    const int comp = v_.Compression;
+    const size_t bytes = size_t(count * rowBytes_);
+    if (comp == 1) {
+      const int64_t n = std::min<int64_t>(rawLeft_, int64_t(bytes));
+      if (n > 0 && !in_.Read(rawOff_, dest, n)) rawLeft_ = 0;
+      const int64_t got = rawLeft_ > 0 ? n : 0;
+      if (got < int64_t(bytes)) std::memset(dest + got, 0, bytes - size_t(got));
+      rawOff_ += got;
+      rawLeft_ -= got;
+    } else if (inflater_) {
+      inflater_->Read(dest, bytes);
+    } else if (IsJpeg(comp)) {
+      if (!jpeg_)
+        std::memset(dest, 0, bytes);
+      else if (!jpeg_->Read(dest, count))
+        throw EInvalidGraphic(kInvalid);
+    } else {
+      std::memcpy(dest, whole_.data() + row_ * rowBytes_, bytes);
+    }
+    row_ += count;
+    if (v_.Predictor != 2 || IsJpeg(comp) || IsCcitt(comp)) return;
+    const int64_t samples = lay_.cw * lay_.sppc;
+    for (int64_t r = 0; r < count; ++r) {
       if (v_.BitsPerSample == 16)
-        Undifference16(dest + r * rowBytes, count, lay_.sppc, in_.big);
+        Undifference16(dest + r * rowBytes_, samples, lay_.sppc, in_.big);
       else
-        Undifference(dest + r * rowBytes, count, lay_.sppc);
+        Undifference(dest + r * rowBytes_, samples, lay_.sppc);
     }
   }
 
@@ -836,8 +894,14 @@ class PageDecoder {
   const Layout& lay_;
   const RowConverter& conv_;
   TBitmap* bmp_;
-  std::vector<uint8_t> data_, tile_;
+  std::vector<uint8_t> data_, tile_, whole_, chunky_, narrow_;
+  int64_t bandRowBytes_ = 0;
+  int shift16_ = 0;
   std::vector<std::vector<uint8_t>> bands_;
+  // The open chunk.
+  int64_t rowBytes_ = 0, row_ = 0, rawOff_ = 0, rawLeft_ = 0;
+  std::unique_ptr<TTiffInflater> inflater_;
+  std::unique_ptr<TTiffJpegReader> jpeg_;
 };
 
 // The luminance of the background, rounded, white staying 255: gray
