@@ -3,7 +3,10 @@
 // memory. With --write DIR the program writes the test files for
 // compare_tiff.sh; with --convert IN OUT COMPRESSION RUNS it times the same
 // work tiffcp does (read a file, write it with another compression) and
-// prints the best time in seconds.
+// prints the best time in seconds; with --decode IN RUNS it only reads the
+// file (Deflate and JPEG pages made by tiffcp); with --jpeg-of IN OUT it
+// writes the JPEG stream of a one-strip JPEG page (its tables spliced in) as
+// a file djpeg can read: the very data the page holds.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -103,6 +106,38 @@ BENCHMARK_CAPTURE(BM_Read, lzw_rgb_4000x3000, false, ioTIFF_LZW)->Unit(benchmark
 BENCHMARK_CAPTURE(BM_Write, g4_2480x3508, true, ioTIFF_G4FAX)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Read, g4_2480x3508, true, ioTIFF_G4FAX)->Unit(benchmark::kMillisecond);
 
+// The JPEG stream of a little-endian one-strip JPEG page with its tables:
+// SOI, the tables' segments, then the strip after its own SOI.
+int JpegOf(const char* in, const char* out) {
+  std::FILE* f = std::fopen(in, "rb");
+  if (!f) return 1;
+  std::string d;
+  char buf[65536];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) d.append(buf, n);
+  std::fclose(f);
+  auto u16 = [&](size_t at) { return unsigned(uint8_t(d[at])) | unsigned(uint8_t(d[at + 1])) << 8; };
+  auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+  if (d.size() < 8 || d[0] != 'I') return 1;
+  const size_t ifd = u32(4);
+  uint32_t strip = 0, count = 0, tables = 0, tablesCount = 0;
+  for (unsigned i = 0, n = u16(ifd); i < n; ++i) {
+    const size_t e = ifd + 2 + 12 * i;
+    const unsigned tag = u16(e), type = u16(e + 2);
+    const uint32_t v = type == 3 ? u16(e + 8) : u32(e + 8);
+    if (tag == 273) strip = v;
+    if (tag == 279) count = v;
+    if (tag == 347) tables = v, tablesCount = u32(e + 4);
+    if ((tag == 273 || tag == 279) && u32(e + 4) != 1) return 1;  // one strip only
+  }
+  if (!strip || !tables || tablesCount < 4) return 1;
+  std::string j = d.substr(tables, tablesCount - 2) + d.substr(strip + 2, count - 2);
+  std::FILE* o = std::fopen(out, "wb");
+  if (!o) return 1;
+  std::fwrite(j.data(), 1, j.size(), o);
+  std::fclose(o);
+  return 0;
+}
+
 int Tool(int argc, char** argv) {
   const std::string mode = argv[1];
   if (mode == "--write" && argc >= 3) {
@@ -124,6 +159,20 @@ int Tool(int argc, char** argv) {
     }
     return 0;
   }
+  if (mode == "--decode" && argc >= 4) {
+    double best = 1e30;
+    for (int i = 0, n = std::atoi(argv[3]); i < n; ++i) {
+      const auto t0 = std::chrono::steady_clock::now();
+      TBitmap b;
+      TFileStream in(argv[2], fmOpenRead);
+      Load(&in, b);
+      benchmark::DoNotOptimize(b.Scanline(0));
+      best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    }
+    std::printf("%.6f\n", best);
+    return 0;
+  }
+  if (mode == "--jpeg-of" && argc >= 4) return JpegOf(argv[2], argv[3]);
   if (mode == "--convert" && argc >= 6) {
     const std::string comp = argv[4];
     const TIOTIFFCompression c = comp == "lzw"  ? ioTIFF_LZW
@@ -144,14 +193,17 @@ int Tool(int argc, char** argv) {
     std::printf("%.6f\n", best);
     return 0;
   }
-  std::fprintf(stderr, "usage: %s --write DIR | --convert IN OUT none|lzw|g4 RUNS\n", argv[0]);
+  std::fprintf(
+      stderr,
+      "usage: %s --write DIR | --convert IN OUT none|lzw|g4 RUNS | --decode IN RUNS | --jpeg-of IN OUT\n",
+      argv[0]);
   return 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1 && (std::strcmp(argv[1], "--write") == 0 || std::strcmp(argv[1], "--convert") == 0))
+  if (argc > 1 && std::strncmp(argv[1], "--", 2) == 0 && std::strncmp(argv[1], "--benchmark", 11) != 0)
     return Tool(argc, argv);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

@@ -362,6 +362,7 @@ int32_t TKorvaneIO::LoadFromFileTIFF(const std::string& name) {
   TProgressRec pr = MakeProgress();
   int32_t count = 0;
   TFileStream f(name, fmOpenRead);
+  params_.PNG_Background = TColor2TRGB(GetBackground());  // under TIFF alpha too
   Guarded(Wrap::AppendInvalid, "unrecognized TIFF",
           [&] { TIFFReadStream(b, &f, count, false, pr, &params_); });
   Loaded(ioTIFF, name, true);
@@ -380,6 +381,7 @@ int32_t TKorvaneIO::LoadFromStreamTIFF(TStream* stream) {
       throw EInvalidGraphic("unrecognized TIFF stream");
     end = std::min(stream->Position() + int64_t(HeaderLength(h)), stream->Size());
   }
+  params_.PNG_Background = TColor2TRGB(GetBackground());
   Guarded(Wrap::AppendInvalid, "unrecognized TIFF stream",
           [&] { TIFFReadStream(b, stream, count, false, pr, &params_); });
   if (end >= 0) stream->SetPosition(end);

@@ -109,15 +109,15 @@ TEST(TiffRead, SamplePicturesLoadAndMatchTiff2rgba) {
       continue;
     }
     // Formats decoded exactly as a generic reader shows them: 8-bit RGB and
-    // palette, 8-bit gray, bilevel; strips only.
+    // palette, 8-bit gray, bilevel, in strips or tiles; JPEG within 2 levels.
+    const bool jpeg = p.TIFF_Compression == ioTIFF_OLDJPEG || p.TIFF_Compression == ioTIFF_JPEG;
     const bool exact =
+        (jpeg && p.TIFF_PhotometInterpret == ioTIFF_YCBCR) ||
         (p.TIFF_PhotometInterpret == ioTIFF_RGB && p.BitsPerSample == 8 && p.SamplesPerPixel == 3) ||
         (p.TIFF_PhotometInterpret == ioTIFF_RGBPALETTE && p.BitsPerSample == 8) ||
         (p.TIFF_PhotometInterpret <= ioTIFF_BLACKISZERO && p.SamplesPerPixel == 1 &&
          (p.BitsPerSample == 8 || p.BitsPerSample == 1));
-    if (!peer || !exact || p.TIFF_Compression == ioTIFF_OLDJPEG || p.TIFF_Compression == ioTIFF_JPEG)
-      continue;
-    if (RunCommand("tiffinfo '" + e.path().string() + "'").find("Tile Width") != std::string::npos) continue;
+    if (!peer || !exact) continue;
     // tiff2rgba without alpha writes uncompressed 8-bit RGB, which this
     // reader loads exactly (the fixtures check that path).
     const std::string rgb = tmp + "/rgb.tif";
@@ -138,7 +138,7 @@ TEST(TiffRead, SamplePicturesLoadAndMatchTiff2rgba) {
                                   ref[(size_t(y) * w + x) * 3 + 2] = uint8_t(c);
       }
     ++compared;
-    EXPECT_EQ(MaxDiff(bmp, w, h, ref), 0) << e.path();
+    EXPECT_LE(MaxDiff(bmp, w, h, ref), jpeg ? 2 : 0) << e.path();
   }
   EXPECT_GT(loaded, 20);
   if (peer) {
@@ -492,6 +492,70 @@ const Hostile kHostile[] = {
     {"TruncatedHeader",
      [] {
        return std::vector<uint8_t>{'I', 'I', 42};
+     },
+     true},
+    {"DeflateGarbage",
+     [] {
+       TiffBuilder t;
+       const uint32_t px = t.Append(std::vector<uint8_t>(50, 0xA5));
+       Base(t, 30, 30, 8, 8, 3, 2);
+       t.Long(273, {px});
+       t.Long(279, {50});
+       t.Finish();
+       return t.data;
+     },
+     true},
+    {"JpegGarbage",
+     [] {
+       TiffBuilder t;
+       const uint32_t px =
+           t.Append({0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 3, 1, 0x22});
+       Base(t, 30, 30, 7, 8, 3, 6);
+       t.Long(273, {px});
+       t.Long(279, {14});
+       t.Finish();
+       return t.data;
+     },
+     true},
+    {"PlanarYCbCrJpeg",  // three planes of one 3-component stream would overrun a plane
+     [] {
+       TiffBuilder t;
+       const uint32_t px = t.Append(std::vector<uint8_t>(96, 0xFF));
+       Base(t, 16, 16, 7, 8, 3, 6);
+       t.Short(284, {2});
+       t.Long(273, {px, px, px});
+       t.Long(279, {96, 96, 96});
+       t.Finish();
+       return t.data;
+     },
+     true},
+    {"TilesLargerThanReason",
+     [] {
+       TiffBuilder t;
+       const uint32_t px = t.Append(std::vector<uint8_t>(64, 1));
+       Base(t, 4, 4, 32946, 8, 1, 1);
+       t.Long(322, {60000}), t.Long(323, {60000});
+       t.Long(324, {px}), t.Long(325, {64});
+       t.Finish();
+       return t.data;
+     },
+     true},
+    {"TooFewTiles",
+     [] {
+       TiffBuilder t;
+       const uint32_t px = t.Append(std::vector<uint8_t>(256, 1));
+       Base(t, 64, 64, 1, 8, 1, 1);
+       t.Long(322, {16}), t.Long(323, {16});
+       t.Long(324, {px}), t.Long(325, {256});
+       t.Finish();
+       return t.data;
+     },
+     true},
+    {"BigTiffEntryCountPastEnd",
+     [] {
+       // Version 43, offsets of 8 bytes, first directory at 16 claiming 2^40 entries.
+       return std::vector<uint8_t>{'I', 'I', 43, 0, 8, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0,
+                                   0,   0,   0,  0, 0, 1, 0, 0, 0,  0, 0, 0, 0, 0, 0, 0};
      },
      true},
 };

@@ -12,6 +12,7 @@
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/io/codecs/bilevel.h"
 #include "korvane/io/codecs/tiff/tiff_ccitt.h"
+#include "korvane/io/codecs/tiff/tiff_chunks.h"
 #include "korvane/io/codecs/unsupported.h"
 #include "korvane/pixels/bitmap_procs.h"
 #include "korvane/pixels/colordepth.h"
@@ -34,8 +35,9 @@ enum : uint16_t {
 };
 
 int TypeSize(uint16_t type) {
-  static const int sizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
-  return type < 13 ? sizes[type] : 0;
+  // Up to IFD (13), then BigTIFF's LONG8, SLONG8 and IFD8 (16..18).
+  static const int sizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4, 0, 0, 8, 8, 8};
+  return type < 19 ? sizes[type] : 0;
 }
 
 // Random access to the TIFF that starts at the stream's position; offsets are
@@ -48,6 +50,8 @@ class TiffIn {
   }
   int64_t Size() const { return size_; }
   bool big = false;
+  // BigTIFF (version 43): 8-byte offsets and counts, 20-byte entries.
+  bool bigtiff = false;
   bool Read(int64_t off, void* p, int64_t n) {
     if (off < 0 || n < 0 || off > size_ || n > size_ - off) return false;
     if (n == 0) return true;
@@ -61,6 +65,11 @@ class TiffIn {
     return big ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]
                : uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
   }
+  uint64_t U64(const uint8_t* p) const {
+    return big ? uint64_t(U32(p)) << 32 | U32(p + 4) : uint64_t(U32(p + 4)) << 32 | U32(p);
+  }
+  // An offset as the file stores it.
+  uint64_t Off(const uint8_t* p) const { return bigtiff ? U64(p) : U32(p); }
 
  private:
   TStream* s_;
@@ -69,20 +78,23 @@ class TiffIn {
 
 struct Entry {
   uint16_t tag = 0, type = 0;
-  uint32_t count = 0;
-  uint8_t raw[4] = {};
-  int64_t Bytes() const { return int64_t(count) * TypeSize(type); }
+  uint64_t count = 0;
+  uint8_t raw[8] = {};  // the value field: 4 bytes, or 8 in BigTIFF
+  int64_t Bytes() const {
+    // Counts no file could hold stay far from overflow.
+    return count > (uint64_t(1) << 40) ? int64_t(1) << 62 : int64_t(count) * TypeSize(type);
+  }
 };
 
 struct Ifd {
-  uint32_t offset = 0;
+  uint64_t offset = 0;
   int64_t linkPos = 0;  // position of the link to the next directory
-  uint32_t next = 0;
+  uint64_t next = 0;
 };
 
 // Reads the header; answers the first directory's offset.
-uint32_t ReadHeader(TiffIn& in) {
-  uint8_t h[8];
+uint64_t ReadHeader(TiffIn& in) {
+  uint8_t h[16];
   if (!in.Read(0, h, 8)) throw EInvalidGraphic(kUnrecognized);
   if (h[0] == 'I' && h[1] == 'I')
     in.big = false;
@@ -90,25 +102,44 @@ uint32_t ReadHeader(TiffIn& in) {
     in.big = true;
   else
     throw EInvalidGraphic(kUnrecognized);
-  if (in.U16(h + 2) != 42) throw EInvalidGraphic(kUnrecognized);
-  return in.U32(h + 4);
+  const uint16_t version = in.U16(h + 2);
+  if (version == 42) return in.U32(h + 4);
+  // BigTIFF: offset size 8, a reserved 0, then the first offset.
+  if (version != 43 || !in.Read(8, h + 8, 8) || in.U16(h + 4) != 8 || in.U16(h + 6) != 0)
+    throw EInvalidGraphic(kUnrecognized);
+  in.bigtiff = true;
+  return in.U64(h + 8);
+}
+
+// Page insertion and deletion write classic TIFF only.
+void RefuseBigTiff(const TiffIn& in) {
+  if (in.bigtiff) throw EUnsupportedImage("pages of BigTIFF files cannot be inserted or deleted");
 }
 
 // The chain of directories; a link outside the stream, to a directory that
 // does not fit, or back to any earlier directory ends it.
-std::vector<Ifd> WalkChain(TiffIn& in, uint32_t first) {
+std::vector<Ifd> WalkChain(TiffIn& in, uint64_t first) {
   std::vector<Ifd> chain;
-  std::set<uint32_t> seen;
-  uint32_t off = first;
-  while (off != 0 && !seen.count(off)) {
-    uint8_t b[4];
-    if (!in.Read(off, b, 2)) break;
-    const int64_t n = in.U16(b);
+  std::set<uint64_t> seen;
+  uint64_t off = first;
+  while (off != 0 && off < uint64_t(in.Size()) && !seen.count(off)) {
+    uint8_t b[8];
     Ifd d;
     d.offset = off;
-    d.linkPos = int64_t(off) + 2 + 12 * n;
-    if (!in.Read(d.linkPos, b, 4)) break;
-    d.next = in.U32(b);
+    if (in.bigtiff) {
+      if (!in.Read(int64_t(off), b, 8)) break;
+      const uint64_t n = in.U64(b);
+      if (n > uint64_t(in.Size()) / 20) break;
+      d.linkPos = int64_t(off) + 8 + 20 * int64_t(n);
+      if (!in.Read(d.linkPos, b, 8)) break;
+      d.next = in.U64(b);
+    } else {
+      if (!in.Read(int64_t(off), b, 2)) break;
+      const int64_t n = in.U16(b);
+      d.linkPos = int64_t(off) + 2 + 12 * n;
+      if (!in.Read(d.linkPos, b, 4)) break;
+      d.next = in.U32(b);
+    }
     seen.insert(off);
     chain.push_back(d);
     off = d.next;
@@ -117,18 +148,20 @@ std::vector<Ifd> WalkChain(TiffIn& in, uint32_t first) {
 }
 
 std::vector<Entry> ReadEntries(TiffIn& in, const Ifd& d) {
-  uint8_t b[2];
-  in.Read(d.offset, b, 2);
-  const int n = in.U16(b);
-  std::vector<uint8_t> raw(size_t(n) * 12);
-  if (!in.Read(int64_t(d.offset) + 2, raw.data(), int64_t(raw.size()))) throw EInvalidGraphic(kInvalid);
+  // The chain walk checked that the entries lie inside the stream.
+  uint8_t b[8] = {};
+  const int head = in.bigtiff ? 8 : 2, size = in.bigtiff ? 20 : 12;
+  in.Read(int64_t(d.offset), b, head);
+  const size_t n = in.bigtiff ? size_t(in.U64(b)) : in.U16(b);
+  std::vector<uint8_t> raw(n * size);
+  if (!in.Read(int64_t(d.offset) + head, raw.data(), int64_t(raw.size()))) throw EInvalidGraphic(kInvalid);
   std::vector<Entry> out(n);
-  for (int i = 0; i < n; ++i) {
-    const uint8_t* p = raw.data() + 12 * i;
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t* p = raw.data() + size * i;
     out[i].tag = in.U16(p);
     out[i].type = in.U16(p + 2);
-    out[i].count = in.U32(p + 4);
-    std::memcpy(out[i].raw, p + 8, 4);
+    out[i].count = in.bigtiff ? in.U64(p + 4) : in.U32(p + 4);
+    std::memcpy(out[i].raw, p + (in.bigtiff ? 12 : 8), in.bigtiff ? 8 : 4);
   }
   return out;
 }
@@ -138,25 +171,27 @@ std::vector<Entry> ReadEntries(TiffIn& in, const Ifd& d) {
 bool ValueBytes(TiffIn& in, const Entry& e, std::vector<uint8_t>& out) {
   const int64_t n = e.Bytes();
   if (n <= 0) return false;
-  if (n <= 4) {
+  if (n <= (in.bigtiff ? 8 : 4)) {
     out.assign(e.raw, e.raw + n);
     return true;
   }
-  if (n > in.Size()) return false;
+  const uint64_t off = in.Off(e.raw);
+  if (n > in.Size() || off > uint64_t(in.Size())) return false;
   out.resize(size_t(n));
-  return in.Read(in.U32(e.raw), out.data(), n);
+  return in.Read(int64_t(off), out.data(), n);
 }
 
-// Integer values of a BYTE, SHORT or LONG entry (signed kinds as stored).
-bool Numbers(TiffIn& in, const Entry& e, std::vector<uint32_t>& out) {
+// Integer values of a BYTE, SHORT, LONG or LONG8 entry (signed kinds as
+// stored).
+bool Numbers(TiffIn& in, const Entry& e, std::vector<uint64_t>& out) {
   const int sz = TypeSize(e.type);
   if (e.type == 5 || e.type == 10 || e.type == 11 || e.type == 12 || e.type == tASCII) return false;
   std::vector<uint8_t> b;
   if (!ValueBytes(in, e, b)) return false;
-  out.resize(e.count);
-  for (uint32_t i = 0; i < e.count; ++i) {
-    const uint8_t* p = b.data() + size_t(i) * sz;
-    out[i] = sz == 1 ? p[0] : sz == 2 ? in.U16(p) : in.U32(p);
+  out.resize(size_t(e.count));
+  for (size_t i = 0; i < out.size(); ++i) {
+    const uint8_t* p = b.data() + i * sz;
+    out[i] = sz == 1 ? p[0] : sz == 2 ? in.U16(p) : sz == 4 ? in.U32(p) : in.U64(p);
   }
   return true;
 }
@@ -169,7 +204,7 @@ double Rational(TiffIn& in, const Entry& e) {
     if (e.type == 10) return double(int32_t(num)) / (int32_t(den) ? int32_t(den) : 1);
     return double(num) / (den ? den : 1);
   }
-  std::vector<uint32_t> v;
+  std::vector<uint64_t> v;
   return Numbers(in, e, v) && !v.empty() ? double(v[0]) : 0;
 }
 
@@ -192,16 +227,18 @@ struct TTIFFVars {
   double XResolution = 0, YResolution = 0, XPosition = 0, YPosition = 0;
   std::string DocumentName, ImageDescription, PageName, Software;
   int PageNumber = 0, PageCount = 0;
-  std::vector<uint32_t> Tag336, StripOffsets, StripByteCounts, TileOffsets, TileByteCounts;
+  std::vector<uint64_t> Tag336, StripOffsets, StripByteCounts, TileOffsets, TileByteCounts;
   std::vector<uint8_t> JPEGTables;
-  std::vector<uint32_t> ColorMap, TransferFunction;
+  std::vector<uint64_t> ColorMap, TransferFunction, ExtraSamples;
+  // Old-style JPEG: where the page's JPEG interchange stream lies.
+  int64_t JpegStream = -1, JpegStreamLength = -1;
   TTIFFLZWDecompFunc LZWDecomp = nullptr;
 };
 
 TTIFFVars Decode(TiffIn& in, const std::vector<Entry>& entries) {
   TTIFFVars v;
   bool rowsSet = false;
-  std::vector<uint32_t> n;
+  std::vector<uint64_t> n;
   auto first = [&](const Entry& e, int64_t def) -> int64_t {
     return Numbers(in, e, n) && !n.empty() ? int64_t(n[0]) : def;
   };
@@ -215,9 +252,9 @@ TTIFFVars Decode(TiffIn& in, const std::vector<Entry>& entries) {
         break;
       case 258:
         if (Numbers(in, e, n) && !n.empty()) {
-          for (uint32_t x : n)
+          for (uint64_t x : n)
             if (x != n[0]) throw EInvalidGraphic(kInvalid);
-          v.BitsPerSample = int(std::min<uint32_t>(n[0], 64));
+          v.BitsPerSample = int(std::min<uint64_t>(n[0], 64));
         }
         break;
       case 259:
@@ -317,8 +354,17 @@ TTIFFVars Decode(TiffIn& in, const std::vector<Entry>& entries) {
       case 336:
         Numbers(in, e, v.Tag336);
         break;
+      case 338:
+        Numbers(in, e, v.ExtraSamples);
+        break;
       case 347:
         ValueBytes(in, e, v.JPEGTables);
+        break;
+      case 513:
+        v.JpegStream = first(e, -1);
+        break;
+      case 514:
+        v.JpegStreamLength = first(e, -1);
         break;
       default:
         break;
@@ -350,7 +396,7 @@ TIOTIFFCompression CompressionOf(const TTIFFVars& v) {
 }
 
 // How a decoded row becomes a bitmap row.
-enum class RowKind { None, Bilevel, Gray8, Palette8, Rgb8, Cmyk8, Gray16 };
+enum class RowKind { None, Bilevel, Gray, Palette, Rgb, Cmyk };
 
 // The two palette entries of a 1-bit palette page (16-bit values, high byte).
 TTwoColorLoad PaletteTwoColors(const TTIFFVars& v) {
@@ -358,25 +404,68 @@ TTwoColorLoad PaletteTwoColors(const TTIFFVars& v) {
   return TwoColorLoad(TRGB{at(4), at(2), at(0)}, TRGB{at(5), at(3), at(1)});
 }
 
+bool IsJpeg(int compression) { return compression == 6 || compression == 7; }
+bool IsCcitt(int compression) { return compression >= 2 && compression <= 4; }
+
+bool Supported(int compression) {
+  return compression == 1 || IsCcitt(compression) || compression == 5 || IsJpeg(compression) ||
+         compression == 8 || compression == 32946 || compression == 32773;
+}
+
+// Samples a pixel of the photometric interpretation has before extra ones.
+int ColorSamples(int photometric) {
+  switch (photometric) {
+    case 0:
+    case 1:
+    case 3:
+      return 1;
+    case 2:
+    case 6:
+      return 3;
+    case 5:
+      return 4;
+    default:
+      return 0;
+  }
+}
+
+// The first extra sample is alpha when ExtraSamples calls it associated (1)
+// or unassociated (2); unspecified extra samples are ignored.
+int AlphaKind(const TTIFFVars& v) {
+  const int base = ColorSamples(v.Photometric);
+  if (base == 0 || v.SamplesPerPixel <= base || v.ExtraSamples.empty()) return 0;
+  return v.ExtraSamples[0] == 1 || v.ExtraSamples[0] == 2 ? int(v.ExtraSamples[0]) : 0;
+}
+
 RowKind KindOf(const TTIFFVars& v) {
   const int ph = v.Photometric, spp = v.SamplesPerPixel, bps = v.BitsPerSample;
   const bool gray = ph == 0 || ph == 1;
-  if (v.PlanarConf == 2) return (ph == 2 && spp == 3 && bps == 8) ? RowKind::Rgb8 : RowKind::None;
-  if (gray && spp == 1 && bps == 1) return RowKind::Bilevel;
-  // A 1-bit palette of black and white stays bilevel; other colors go
-  // through the palette.
-  if (ph == 3 && spp == 1 && bps == 1 && PaletteTwoColors(v) != tclColors) return RowKind::Bilevel;
-  if (gray && spp == 1 && (bps == 2 || bps == 4 || bps == 8)) return RowKind::Gray8;
-  if (ph == 3 && spp == 1 && (bps == 1 || bps == 2 || bps == 4 || bps == 8)) return RowKind::Palette8;
-  if (ph == 2 && spp == 3 && bps == 8) return RowKind::Rgb8;
-  if (ph == 5 && spp == 4 && bps == 8) return RowKind::Cmyk8;
-  if (gray && spp == 1 && bps == 16 && v.Compression == 1) return RowKind::Gray16;
+  const int base = ColorSamples(ph);
+  if (base == 0 || spp < base) return RowKind::None;
+  if (IsJpeg(v.Compression)) {
+    // libjpeg gives 8-bit samples; YCbCr comes out as RGB. Extra samples
+    // are not coded in JPEG streams.
+    // Planes of a YCbCr stream, or of the one old-style stream, are not
+    // written by anyone.
+    if (bps != 8 || spp != base || ph == 3) return RowKind::None;
+    if (v.PlanarConf == 2 && spp > 1 && (ph == 6 || v.Compression == 6)) return RowKind::None;
+    return gray ? RowKind::Gray : ph == 5 ? RowKind::Cmyk : RowKind::Rgb;
+  }
+  if (ph == 6) return RowKind::None;  // YCbCr outside JPEG
+  // Planes of samples under 8 bits would not align with pixels.
+  if (v.PlanarConf == 2 && spp > 1 && bps != 8 && bps != 16) return RowKind::None;
+  if (spp == 1 && bps == 1) {
+    // A 1-bit palette of black and white stays bilevel; other colors go
+    // through the palette.
+    if (gray || (ph == 3 && PaletteTwoColors(v) != tclColors)) return RowKind::Bilevel;
+  }
+  if (IsCcitt(v.Compression)) return RowKind::None;
+  if (gray && (bps == 8 || bps == 16 || (spp == 1 && (bps == 1 || bps == 2 || bps == 4))))
+    return RowKind::Gray;
+  if (ph == 3 && spp == 1 && (bps == 1 || bps == 2 || bps == 4 || bps == 8)) return RowKind::Palette;
+  if (ph == 2 && (bps == 8 || bps == 16)) return RowKind::Rgb;
+  if (ph == 5 && (bps == 8 || bps == 16)) return RowKind::Cmyk;
   return RowKind::None;
-}
-
-bool Supported(int compression) {
-  return compression == 1 || compression == 2 || compression == 3 || compression == 4 || compression == 5 ||
-         compression == 32773;
 }
 
 // Most decoded bytes one byte of the compression can stand for.
@@ -388,67 +477,13 @@ int64_t Expansion(int compression) {
       return 64;
     case 5:
       return 3700;  // a 9-bit code can stand for a string of up to 4096 bytes
+    case 8:
+    case 32946:
+      return 1032;  // deflate's largest ratio
     default:
       return 1024;
   }
 }
-
-// Rows of one strip, decoded through the strip's compression.
-class StripRows {
- public:
-  StripRows(TiffIn& in, int64_t off, int64_t count, int compression, int64_t rowBytes, int64_t rows,
-            TTIFFLZWDecompFunc lzw)
-      : comp_(compression), rowBytes_(rowBytes), lzw_(lzw) {
-    // Never read more than the rows can need (compressed data may grow a
-    // little over the raw bytes), nor past the stream.
-    const int64_t need = rowBytes * rows;
-    int64_t cap = compression == 1 ? need : need * 2 + 1024;
-    if (off < 0 || off >= in.Size()) count = 0;
-    if (count < 0) count = in.Size() - off;
-    count = std::min({count, in.Size() - std::max<int64_t>(off, 0), cap});
-    if (count > 0) {
-      data_.resize(size_t(count));
-      if (!in.Read(off, data_.data(), count)) data_.clear();
-    }
-    zero_.assign(size_t(rowBytes), 0);
-    if (comp_ == 32773) {
-      unpacked_.assign(size_t(need), 0);
-      PackBitsUnpack(data_.data(), int64_t(data_.size()), unpacked_.data(), need);
-    }
-  }
-  ~StripRows() {
-    if (state_) lzw_(nullptr, 0, 0, state_);
-  }
-  const std::vector<uint8_t>& Data() const { return data_; }
-  // The next row's bytes (zero where the data end).
-  const uint8_t* Next() {
-    const int64_t r = row_++;
-    switch (comp_) {
-      case 1:
-        if ((r + 1) * rowBytes_ <= int64_t(data_.size())) return data_.data() + r * rowBytes_;
-        if (r * rowBytes_ < int64_t(data_.size())) {
-          std::memcpy(zero_.data(), data_.data() + r * rowBytes_, data_.size() - size_t(r * rowBytes_));
-        }
-        return zero_.data();
-      case 32773:
-        return unpacked_.data() + r * rowBytes_;
-      case 5: {
-        if (data_.empty()) return zero_.data();
-        return lzw_(data_.data(), int32_t(std::min<size_t>(data_.size(), INT32_MAX)), int32_t(rowBytes_),
-                    state_);
-      }
-      default:
-        return zero_.data();
-    }
-  }
-
- private:
-  int comp_;
-  int64_t rowBytes_, row_ = 0;
-  TTIFFLZWDecompFunc lzw_;
-  void* state_ = nullptr;
-  std::vector<uint8_t> data_, zero_, unpacked_;
-};
 
 struct Progressor {
   TProgressRec& p;
@@ -459,45 +494,66 @@ struct Progressor {
   }
 };
 
-// Converts one row of samples (4-bit already split to bytes) into the bitmap.
+// A colour over the background by its 8-bit alpha, rounded as libpng
+// composites PNG alpha: (c a + bg (255 - a)) / 255. Associated alpha has
+// the colour already multiplied: c + bg (255 - a) / 255.
+inline uint8_t Over(int c, int a, int bg, bool associated) {
+  if (associated) {
+    const int t = bg * (255 - a) + 128;
+    return uint8_t(std::min(255, c + ((t + (t >> 8)) >> 8)));
+  }
+  const int t = c * a + bg * (255 - a) + 128;
+  return uint8_t((t + (t >> 8)) >> 8);
+}
+
+// Converts one row of 8-bit samples (narrower ones already spread to a byte
+// each, wider ones reduced) into the bitmap.
 struct RowConverter {
   RowKind kind = RowKind::None;
   int64_t width = 0;
+  int spp = 1;    // samples a pixel, extra ones included
+  int alpha = 0;  // 0 none, 1 associated, 2 unassociated
+  TRGB bg{};      // what alpha shows through to
+  uint8_t bgGray = 0;
   TRGB pal[256] = {};
   uint8_t grayMap[256] = {};
   bool invertBits = false;
-  bool big = false;
-  int shift16 = 8;
-  bool white16 = false;
 
   void operator()(const uint8_t* s, uint8_t* dst) const {
     TRGB* d = reinterpret_cast<TRGB*>(dst);
+    const bool assoc = alpha == 1;
     switch (kind) {
-      case RowKind::Rgb8:
-        for (int64_t x = 0; x < width; ++x, s += 3) d[x] = TRGB{s[2], s[1], s[0]};
+      case RowKind::Rgb:
+        if (alpha) {
+          for (int64_t x = 0; x < width; ++x, s += spp) {
+            const int a = s[3];
+            d[x] = TRGB{Over(s[2], a, bg.b, assoc), Over(s[1], a, bg.g, assoc), Over(s[0], a, bg.r, assoc)};
+          }
+        } else if (spp == 3) {
+          for (int64_t x = 0; x < width; ++x, s += 3) d[x] = TRGB{s[2], s[1], s[0]};
+        } else {
+          for (int64_t x = 0; x < width; ++x, s += spp) d[x] = TRGB{s[2], s[1], s[0]};
+        }
         break;
-      case RowKind::Gray8:
-        for (int64_t x = 0; x < width; ++x) {
-          const uint8_t g = grayMap[s[x]];
+      case RowKind::Gray:
+        for (int64_t x = 0; x < width; ++x, s += spp) {
+          const uint8_t g = alpha ? Over(grayMap[s[0]], s[1], bgGray, assoc) : grayMap[s[0]];
           d[x] = TRGB{g, g, g};
         }
         break;
-      case RowKind::Palette8:
+      case RowKind::Palette:
         for (int64_t x = 0; x < width; ++x) d[x] = pal[s[x]];
         break;
-      case RowKind::Cmyk8:
-        for (int64_t x = 0; x < width; ++x, s += 4) {
+      case RowKind::Cmyk:
+        for (int64_t x = 0; x < width; ++x, s += spp) {
           const int k2 = 255 - s[3];
-          d[x] = TRGB{uint8_t((255 - s[2]) * k2 / 255), uint8_t((255 - s[1]) * k2 / 255),
-                      uint8_t((255 - s[0]) * k2 / 255)};
-        }
-        break;
-      case RowKind::Gray16:
-        for (int64_t x = 0; x < width; ++x, s += 2) {
-          int v = big ? (s[0] << 8 | s[1]) : (s[1] << 8 | s[0]);
-          if (white16) v = 65535 - v;
-          const uint8_t g = uint8_t(std::min(v >> shift16, 255));
-          d[x] = TRGB{g, g, g};
+          TRGB c{uint8_t((255 - s[2]) * k2 / 255), uint8_t((255 - s[1]) * k2 / 255),
+                 uint8_t((255 - s[0]) * k2 / 255)};
+          if (alpha) {
+            const int a = s[4];
+            c = TRGB{Over(c.b, a, bg.b, assoc), Over(c.g, a, bg.g, assoc), Over(c.r, a, bg.r, assoc)};
+          }
+          d[x] = c;
         }
         break;
       case RowKind::Bilevel: {
@@ -529,21 +585,22 @@ void SplitSamples(const uint8_t* s, uint8_t* d, int64_t count, int bits) {
 std::string Undecodable(const TTIFFVars& v) {
   if (!Supported(v.Compression))
     return "TIFF compression " + std::to_string(v.Compression) + " is not supported";
-  if (v.StripOffsets.empty())
-    return v.TileOffsets.empty() ? "TIFF page without image data" : "tiled TIFF pages are not supported";
-  const RowKind kind = KindOf(v);
-  if (kind == RowKind::None || (v.Compression >= 2 && v.Compression <= 4 && kind != RowKind::Bilevel))
+  if (v.Compression == 6 && v.JpegStream < 0)
+    return "old-style JPEG TIFF pages without a JPEG interchange stream are not supported";
+  if (v.StripOffsets.empty() && v.TileOffsets.empty()) return "TIFF page without image data";
+  if (KindOf(v) == RowKind::None)
     return "TIFF pages of photometric interpretation " + std::to_string(v.Photometric) + " with " +
            std::to_string(v.SamplesPerPixel) + " sample(s) of " + std::to_string(v.BitsPerSample) + " bits" +
            (v.PlanarConf == 2 ? " in planes" : "") +
            (v.Compression != 1 ? " and compression " + std::to_string(v.Compression) : "") +
            " are not supported";
-  if (v.Predictor != 1 && !(v.Predictor == 2 && v.BitsPerSample == 8))
+  if (v.Predictor != 1 && !(v.Predictor == 2 && (v.BitsPerSample == 8 || v.BitsPerSample == 16)))
     return "TIFF predictor " + std::to_string(v.Predictor) + " is not supported at " +
            std::to_string(v.BitsPerSample) + " bits";
   return {};
 }
 
+// Horizontal differencing undone on one row of 8-bit samples, spp a pixel.
 void Undifference(uint8_t* s, int64_t count, int spp) {
   // Running sums in registers: a loop through memory would wait on each
   // store before the next load.
@@ -564,24 +621,313 @@ void Undifference(uint8_t* s, int64_t count, int spp) {
   for (int64_t i = spp; i < count; ++i) s[i] = uint8_t(s[i] + s[i - spp]);
 }
 
-void DecodePixels(TiffIn& in, const TTIFFVars& v, TBitmap* Bitmap, TProgressRec& Progress) {
+// The same for 16-bit samples stored in the file's byte order.
+void Undifference16(uint8_t* s, int64_t count, int spp, bool big) {
+  auto get = [&](int64_t i) { return big ? (s[2 * i] << 8 | s[2 * i + 1]) : (s[2 * i + 1] << 8 | s[2 * i]); };
+  for (int64_t i = spp; i < count; ++i) {
+    const unsigned v = unsigned(get(i) + get(i - spp)) & 0xFFFF;
+    if (big)
+      s[2 * i] = uint8_t(v >> 8), s[2 * i + 1] = uint8_t(v);
+    else
+      s[2 * i] = uint8_t(v), s[2 * i + 1] = uint8_t(v >> 8);
+  }
+}
+
+// Where the pixel data of a page lie: strips (full-width chunks, one band
+// each) or tiles (a band is one row of tiles), in one plane or one plane a
+// sample. Old-style JPEG pages are one strip: their interchange stream.
+struct Layout {
+  bool tiled = false;
+  int64_t cw = 0, ch = 0;        // chunk width and rows
+  int64_t across = 1, down = 0;  // chunks a band, bands
+  int planes = 1, sppc = 1;      // planes, samples a pixel within a plane
+  int bps = 8;
+  int64_t ChunkRowBytes() const { return (cw * sppc * bps + 7) / 8; }
+};
+
+// Decodes the chunks of a page band after band and converts the rows.
+class PageDecoder {
+ public:
+  PageDecoder(TiffIn& in, const TTIFFVars& v, const Layout& lay, const RowConverter& conv, TBitmap* bmp)
+      : in_(in), v_(v), lay_(lay), conv_(conv), bmp_(bmp) {}
+
+  void Run(TProgressRec& Progress) {
+    const int64_t W = v_.Width, H = v_.Height;
+    const int spp = v_.SamplesPerPixel, bps = v_.BitsPerSample;
+    bandRowBytes_ = (W * lay_.sppc * bps + 7) / 8;
+    const int64_t chunkRowBytes = lay_.ChunkRowBytes();
+    const int64_t samples = W * spp;
+    if (lay_.planes > 1) chunky_.resize(size_t(samples * bps / 8));
+    if (bps != 8 && conv_.kind != RowKind::Bilevel) narrow_.resize(size_t(samples));
+    // Uncompressed 16-bit gray keeps its high byte (shifted by 4 from
+    // "Look@Molli v1.1", whose samples have 12 bits), as this reader always
+    // gave it; every other 16-bit page is rounded.
+    const bool gray = conv_.kind == RowKind::Gray && spp == 1;
+    shift16_ = gray && v_.Software.rfind("Look@Molli v1.1", 0) == 0 ? 4 : gray && v_.Compression == 1 ? 8 : 0;
+
+    Progress.Scale = 100.0 / double(H);
+    Progress.Done = 0;
+    Progressor prog{Progress};
+    bands_.resize(size_t(lay_.planes));
+    if (!lay_.tiled && lay_.planes == 1) {
+      // Strips of one plane go through a band of a few rows at a time: a
+      // page stored as one big strip never needs a buffer for all of it.
+      const int64_t group =
+          std::clamp<int64_t>((int64_t(1) << 18) / std::max<int64_t>(bandRowBytes_, 1), 1, lay_.ch);
+      std::vector<uint8_t>& band = bands_[0];
+      band.resize(size_t(bandRowBytes_ * group));
+      for (int64_t b = 0; b < lay_.down; ++b) {
+        const int64_t y0 = b * lay_.ch, rows = std::min(lay_.ch, H - y0);
+        // A JPEG strip may be coded at full height even when it is the last.
+        Open(size_t(b), chunkRowBytes, IsJpeg(v_.Compression) ? lay_.ch : rows);
+        for (int64_t r0 = 0; r0 < rows; r0 += group) {
+          const int64_t n = std::min(group, rows - r0);
+          Rows(band.data(), n);
+          for (int64_t r = 0; r < n; ++r) {
+            const uint8_t* row = band.data() + r * bandRowBytes_;
+            if (Emit(&row, y0 + r0 + r) || prog.Step()) return;
+          }
+        }
+      }
+      return;
+    }
+    if (lay_.tiled) tile_.assign(size_t(chunkRowBytes * lay_.ch), 0);
+    std::vector<const uint8_t*> planeRows(size_t(lay_.planes));
+    for (int64_t b = 0; b < lay_.down; ++b) {
+      const int64_t y0 = b * lay_.ch, rows = std::min(lay_.ch, H - y0);
+      for (int p = 0; p < lay_.planes; ++p) {
+        std::vector<uint8_t>& band = bands_[size_t(p)];
+        band.resize(size_t(bandRowBytes_ * std::min(lay_.ch, H)));  // strips: ch <= H
+        for (int64_t c = 0; c < lay_.across; ++c) {
+          const size_t idx = size_t((int64_t(p) * lay_.down + b) * lay_.across + c);
+          if (!lay_.tiled) {
+            Open(idx, chunkRowBytes, IsJpeg(v_.Compression) ? lay_.ch : rows);
+            Rows(band.data(), rows);
+            continue;
+          }
+          Open(idx, chunkRowBytes, lay_.ch);
+          Rows(tile_.data(), lay_.ch);
+          // The tile's columns inside the image into the band.
+          const int64_t x0 = c * lay_.cw, cols = std::min(lay_.cw, W - x0);
+          const int64_t from = x0 * lay_.sppc * bps / 8, len = (cols * lay_.sppc * bps + 7) / 8;
+          for (int64_t r = 0; r < rows; ++r)
+            std::memcpy(band.data() + r * bandRowBytes_ + from, tile_.data() + r * chunkRowBytes,
+                        size_t(len));
+        }
+      }
+      for (int64_t r = 0; r < rows; ++r) {
+        for (int p = 0; p < lay_.planes; ++p)
+          planeRows[size_t(p)] = bands_[size_t(p)].data() + r * bandRowBytes_;
+        if (Emit(planeRows.data(), y0 + r) || prog.Step()) return;
+      }
+    }
+  }
+
+ private:
+  // Converts the row of each plane into bitmap row y; always false (the
+  // caller's progress step decides whether to go on).
+  bool Emit(const uint8_t* const* planeRows, int64_t y) {
+    const int64_t W = v_.Width, samples = W * v_.SamplesPerPixel;
+    const int bps = v_.BitsPerSample, sampleBytes = bps / 8, spp = v_.SamplesPerPixel;
+    const uint8_t* src = planeRows[0];
+    if (lay_.planes > 1) {
+      // One sample from each plane, pixel by pixel.
+      for (int p = 0; p < lay_.planes; ++p) {
+        const uint8_t* s = planeRows[p];
+        uint8_t* d = chunky_.data() + p * sampleBytes;
+        for (int64_t x = 0; x < W; ++x, s += sampleBytes, d += spp * sampleBytes)
+          std::memcpy(d, s, size_t(sampleBytes));
+      }
+      src = chunky_.data();
+    }
+    if (bps == 16) {
+      for (int64_t i = 0; i < samples; ++i) {
+        const unsigned x = in_.big ? (src[2 * i] << 8 | src[2 * i + 1]) : (src[2 * i + 1] << 8 | src[2 * i]);
+        // x * 255 / 65535 rounded, which (x + 128) / 257 gives exactly.
+        narrow_[size_t(i)] = shift16_ ? uint8_t(std::min(x >> shift16_, 255u)) : uint8_t((x + 128) / 257);
+      }
+      src = narrow_.data();
+    } else if (bps < 8 && conv_.kind != RowKind::Bilevel) {
+      SplitSamples(src, narrow_.data(), samples, bps);
+      src = narrow_.data();
+    }
+    conv_(src, bmp_->Scanline(int(y)));
+    return false;
+  }
+
+  int64_t OffsetOf(size_t i) const {
+    const auto& offs = lay_.tiled ? v_.TileOffsets : v_.StripOffsets;
+    if (v_.Compression == 6) return i == 0 ? v_.JpegStream : -1;
+    return i < offs.size() ? int64_t(std::min<uint64_t>(offs[i], INT64_MAX)) : -1;
+  }
+  int64_t CountOf(size_t i) const {
+    const auto& cnts = lay_.tiled ? v_.TileByteCounts : v_.StripByteCounts;
+    if (v_.Compression == 6) return i == 0 ? v_.JpegStreamLength : -1;
+    return i < cnts.size() ? int64_t(std::min<uint64_t>(cnts[i], INT64_MAX)) : -1;
+  }
+
+  // The chunk's stored bytes (to the stream's end when no count is given),
+  // never more than Cap.
+  void ReadChunk(size_t i, int64_t cap) {
+    int64_t off = OffsetOf(i), count = CountOf(i);
+    data_.clear();
+    if (off < 0 || off >= in_.Size()) return;
+    if (count < 0) count = in_.Size() - off;
+    count = std::min({count, in_.Size() - off, cap});
+    if (count <= 0) return;
+    data_.resize(size_t(count));
+    if (!in_.Read(off, data_.data(), count)) data_.clear();
+  }
+
+  // Opens chunk i, rows of rowBytes, Rows of them. Uncompressed, Deflate and
+  // JPEG chunks are then read a few rows at a time; the others decode whole
+  // into a buffer the rows are taken from.
+  void Open(size_t i, int64_t rowBytes, int64_t rows) {
+    const int comp = v_.Compression;
+    rowBytes_ = rowBytes;
+    row_ = 0;
+    inflater_.reset();
+    jpeg_.reset();
+    const int64_t need = rowBytes * rows;
+    if (comp == 1) {
+      // Read straight from the stream as the rows are asked for.
+      rawOff_ = OffsetOf(i);
+      rawLeft_ = rawOff_ < 0 || rawOff_ >= in_.Size() ? 0 : in_.Size() - rawOff_;
+      if (const int64_t count = CountOf(i); count >= 0) rawLeft_ = std::min(rawLeft_, count);
+      return;
+    }
+    // Compressed data may grow a little over the raw bytes; CCITT rows can
+    // be much longer than their bits.
+    ReadChunk(i, IsCcitt(comp) ? (lay_.cw * 4 + 64) * rows : need * 4 + 65536);
+    if (comp == 8 || comp == 32946) {
+      inflater_ = std::make_unique<TTiffInflater>(data_.data(), data_.size());
+      return;
+    }
+    if (IsJpeg(comp)) {
+      // One sample a plane decodes as gray; the buffer holds sppc samples a
+      // pixel, which the colour's components always equal (see KindOf).
+      const TTiffJpegColor color = lay_.sppc == 1        ? TTiffJpegColor::Gray
+                                   : v_.Photometric == 6 ? TTiffJpegColor::YCbCr
+                                   : v_.Photometric == 5 ? TTiffJpegColor::Cmyk
+                                                         : TTiffJpegColor::Rgb;
+      if (TiffJpegComponents(color) != lay_.sppc) throw EInvalidGraphic(kInvalid);
+      if (data_.empty()) return;  // no data: black rows
+      // Old-style pages repeat subsampled chroma, as the decoders of their
+      // time did; newer ones interpolate it, as libjpeg does by default.
+      const bool tables = comp == 7 && !v_.JPEGTables.empty();
+      jpeg_ = std::make_unique<TTiffJpegReader>();
+      if (!jpeg_->Start(tables ? v_.JPEGTables.data() : nullptr, tables ? v_.JPEGTables.size() : 0,
+                        data_.data(), data_.size(), color, comp == 7, lay_.cw, rows))
+        throw EInvalidGraphic(kInvalid);
+      return;
+    }
+    whole_.assign(size_t(need), 0);
+    uint8_t* dest = whole_.data();
+    switch (comp) {
+      case 32773:
+        PackBitsUnpack(data_.data(), int64_t(data_.size()), dest, need);
+        break;
+      case 5: {
+        if (data_.empty()) break;
+        void* state = nullptr;
+        for (int64_t r = 0; r < rows; ++r) {
+          const uint8_t* row = v_.LZWDecomp(data_.data(), int32_t(std::min<size_t>(data_.size(), INT32_MAX)),
+                                            int32_t(rowBytes), state);
+          if (row) std::memcpy(dest + r * rowBytes, row, size_t(rowBytes));
+        }
+        if (state) v_.LZWDecomp(nullptr, 0, 0, state);
+        break;
+      }
+      default: {  // CCITT
+        TCCITTDecoder dec(data_.data(), int64_t(data_.size()), int32_t(lay_.cw), v_.FillOrder);
+        int64_t r = 0;
+        while (r < rows && !dec.AtEnd()) {
+          uint8_t* row = dest + r * rowBytes;
+          const bool ok = comp == 2   ? dec.DecodeHuffman(row)
+                          : comp == 3 ? dec.DecodeG3(row, v_.T4Options & 1)
+                                      : dec.DecodeG4(row);
+          ++r;
+          if (!ok && comp != 3) break;
+        }
+        // Rows the data do not reach stay 0 in the bitmap (black).
+        if (conv_.invertBits) std::memset(dest + r * rowBytes, 0xFF, size_t((rows - r) * rowBytes));
+        break;
+      }
+    }
+  }
+
+  // The open chunk's next Count rows at dest (zeros where the data end),
+  // with the predictor undone.
+  void Rows(uint8_t* dest, int64_t count) {
+    const int comp = v_.Compression;
+    const size_t bytes = size_t(count * rowBytes_);
+    if (comp == 1) {
+      const int64_t n = std::min<int64_t>(rawLeft_, int64_t(bytes));
+      if (n > 0 && !in_.Read(rawOff_, dest, n)) rawLeft_ = 0;
+      const int64_t got = rawLeft_ > 0 ? n : 0;
+      if (got < int64_t(bytes)) std::memset(dest + got, 0, bytes - size_t(got));
+      rawOff_ += got;
+      rawLeft_ -= got;
+    } else if (inflater_) {
+      inflater_->Read(dest, bytes);
+    } else if (IsJpeg(comp)) {
+      if (!jpeg_)
+        std::memset(dest, 0, bytes);
+      else if (!jpeg_->Read(dest, count))
+        throw EInvalidGraphic(kInvalid);
+    } else {
+      std::memcpy(dest, whole_.data() + row_ * rowBytes_, bytes);
+    }
+    row_ += count;
+    if (v_.Predictor != 2 || IsJpeg(comp) || IsCcitt(comp)) return;
+    const int64_t samples = lay_.cw * lay_.sppc;
+    for (int64_t r = 0; r < count; ++r) {
+      if (v_.BitsPerSample == 16)
+        Undifference16(dest + r * rowBytes_, samples, lay_.sppc, in_.big);
+      else
+        Undifference(dest + r * rowBytes_, samples, lay_.sppc);
+    }
+  }
+
+  TiffIn& in_;
+  const TTIFFVars& v_;
+  const Layout& lay_;
+  const RowConverter& conv_;
+  TBitmap* bmp_;
+  std::vector<uint8_t> data_, tile_, whole_, chunky_, narrow_;
+  int64_t bandRowBytes_ = 0;
+  int shift16_ = 0;
+  std::vector<std::vector<uint8_t>> bands_;
+  // The open chunk.
+  int64_t rowBytes_ = 0, row_ = 0, rawOff_ = 0, rawLeft_ = 0;
+  std::unique_ptr<TTiffInflater> inflater_;
+  std::unique_ptr<TTiffJpegReader> jpeg_;
+};
+
+// The luminance of the background, rounded, white staying 255: gray
+// pages show through to it as PNG gray files do.
+uint8_t BackgroundGray(TRGB c) { return uint8_t((c.r * 299 + c.g * 587 + c.b * 114 + 500) / 1000); }
+
+void DecodePixels(TiffIn& in, const TTIFFVars& v, const Layout& lay, TBitmap* Bitmap, TProgressRec& Progress,
+                  TRGB background) {
   const RowKind kind = KindOf(v);
-  const int64_t W = v.Width, H = v.Height, rps = v.RowsPerStrip;
   // The caller checked the page with Undecodable.
-  if (kind == RowKind::None || rps <= 0) return;
-  const bool ccitt = v.Compression >= 2 && v.Compression <= 4;
+  if (kind == RowKind::None) return;
 
   RowConverter conv;
   conv.kind = kind;
-  conv.width = W;
-  conv.big = in.big;
+  conv.width = v.Width;
+  conv.spp = v.SamplesPerPixel;
+  conv.alpha = kind == RowKind::Palette || kind == RowKind::Bilevel ? 0 : AlphaKind(v);
+  conv.bg = background;
+  conv.bgGray = BackgroundGray(background);
   // Samples of n bits scale to the full range: v x 255 / (2^n - 1), rounded.
   const int maxSample = v.BitsPerSample < 8 ? (1 << v.BitsPerSample) - 1 : 255;
   for (int i = 0; i < 256; ++i) {
     const int g = (std::min(i, maxSample) * 255 + maxSample / 2) / maxSample;
     conv.grayMap[i] = uint8_t(v.Photometric == 0 ? 255 - g : g);
   }
-  if (kind == RowKind::Palette8) {
+  if (kind == RowKind::Palette) {
     const size_t n = size_t(1) << v.BitsPerSample;
     for (size_t i = 0; i < n && i < 256; ++i) {
       auto at = [&](size_t k) { return k < v.ColorMap.size() ? uint8_t(v.ColorMap[k] >> 8) : uint8_t(0); };
@@ -589,93 +935,12 @@ void DecodePixels(TiffIn& in, const TTIFFVars& v, TBitmap* Bitmap, TProgressRec&
     }
   }
   const bool whiteIsZero = v.Photometric == 0;
-  conv.invertBits = (whiteIsZero && (v.Compression == 1 || v.Compression > 4)) || (!whiteIsZero && ccitt);
+  const bool ccitt = IsCcitt(v.Compression);
+  conv.invertBits = (whiteIsZero && !ccitt) || (!whiteIsZero && ccitt);
   if (v.Photometric == 3 && kind == RowKind::Bilevel)
     conv.invertBits = (PaletteTwoColors(v) == tclWhiteBlack) != ccitt;
-  conv.white16 = whiteIsZero;
-  conv.shift16 = v.Software.rfind("Look@Molli v1.1", 0) == 0 ? 4 : 8;
 
-  Progress.Scale = 100.0 / double(H);
-  Progress.Done = 0;
-  Progressor prog{Progress};
-  const int64_t strips = (H + rps - 1) / rps;
-  auto countOf = [&](size_t i) -> int64_t {
-    return i < v.StripByteCounts.size() ? int64_t(v.StripByteCounts[i]) : -1;
-  };
-  auto offsetOf = [&](size_t i) -> int64_t {
-    return i < v.StripOffsets.size() ? int64_t(v.StripOffsets[i]) : -1;
-  };
-  const TTIFFLZWDecompFunc lzw = v.LZWDecomp;
-
-  if (v.PlanarConf == 2) {
-    std::vector<std::vector<uint8_t>> planes(3);
-    for (int64_t s = 0; s < strips; ++s) {
-      const int64_t y0 = s * rps, rows = std::min(rps, H - y0);
-      for (int p = 0; p < 3; ++p) {
-        planes[p].assign(size_t(rows * W), 0);
-        const size_t idx = size_t(p * strips + s);
-        StripRows sr(in, offsetOf(idx), countOf(idx), v.Compression, W, rows, lzw);
-        for (int64_t r = 0; r < rows; ++r) {
-          uint8_t* dst = planes[p].data() + r * W;
-          std::memcpy(dst, sr.Next(), size_t(W));
-          if (v.Predictor == 2) Undifference(dst, W, 1);
-        }
-      }
-      for (int64_t r = 0; r < rows; ++r) {
-        TRGB* d = reinterpret_cast<TRGB*>(Bitmap->Scanline(int(y0 + r)));
-        const uint8_t *R = planes[0].data() + r * W, *G = planes[1].data() + r * W,
-                      *B = planes[2].data() + r * W;
-        for (int64_t x = 0; x < W; ++x) d[x] = TRGB{B[x], G[x], R[x]};
-        if (prog.Step()) return;
-      }
-    }
-    return;
-  }
-
-  const int64_t samples = W * v.SamplesPerPixel;
-  const int64_t rowBytes = (samples * v.BitsPerSample + 7) / 8;
-  std::vector<uint8_t> work(size_t(std::max(samples, rowBytes)));
-  for (int64_t s = 0; s < strips; ++s) {
-    const int64_t y0 = s * rps, rows = std::min(rps, H - y0);
-    if (ccitt) {
-      // CCITT rows can be much longer than the raw bits: read what the rows
-      // can need at worst.
-      StripRows sr(in, offsetOf(size_t(s)), countOf(size_t(s)), 1, W * 4 + 64, rows, nullptr);
-      TCCITTDecoder dec(sr.Data().data(), int64_t(sr.Data().size()), int32_t(W), v.FillOrder);
-      for (int64_t r = 0; r < rows; ++r) {
-        uint8_t* row = Bitmap->Scanline(int(y0 + r));
-        if (dec.AtEnd()) break;
-        bool ok;
-        if (v.Compression == 2)
-          ok = dec.DecodeHuffman(row);
-        else if (v.Compression == 3)
-          ok = dec.DecodeG3(row, v.T4Options & 1);
-        else
-          ok = dec.DecodeG4(row);
-        if (conv.invertBits)
-          for (int64_t i = 0; i < (W + 7) / 8; ++i) row[i] = uint8_t(~row[i]);
-        if (prog.Step()) return;
-        if (!ok && v.Compression != 3) break;
-      }
-      Progress.Done = int32_t(y0 + rows);
-      continue;
-    }
-    StripRows sr(in, offsetOf(size_t(s)), countOf(size_t(s)), v.Compression, rowBytes, rows, lzw);
-    for (int64_t r = 0; r < rows; ++r) {
-      const uint8_t* raw = sr.Next();
-      const uint8_t* src = raw;
-      if (v.BitsPerSample < 8 && kind != RowKind::Bilevel) {
-        SplitSamples(raw, work.data(), samples, v.BitsPerSample);
-        src = work.data();
-      } else if (v.Predictor == 2 && v.BitsPerSample == 8) {
-        std::memcpy(work.data(), raw, size_t(rowBytes));
-        Undifference(work.data(), samples, v.SamplesPerPixel);
-        src = work.data();
-      }
-      conv(src, Bitmap->Scanline(int(y0 + r)));
-      if (prog.Step()) return;
-    }
-  }
+  PageDecoder(in, v, lay, conv, Bitmap).Run(Progress);
 }
 
 }  // namespace
@@ -787,26 +1052,65 @@ void ReadPage(TBitmap* Bitmap, TiffIn& in, const std::vector<Ifd>& chain, int32_
   if (v.Width <= 0 || v.Height <= 0 || v.Width > kTiffMaxPixels || v.Height > kTiffMaxPixels ||
       v.Width * v.Height > kTiffMaxPixels)
     throw EInvalidGraphic(kInvalid);
-  const bool tiled = v.StripOffsets.empty();
-  const auto& offs = tiled ? v.TileOffsets : v.StripOffsets;
-  const auto& cnts = tiled ? v.TileByteCounts : v.StripByteCounts;
+  Layout lay;
+  lay.bps = v.BitsPerSample;
+  lay.planes = v.PlanarConf == 2 && v.SamplesPerPixel > 1 ? v.SamplesPerPixel : 1;
+  lay.sppc = lay.planes > 1 ? 1 : v.SamplesPerPixel;
+  // Tile sizes make a tiled page; some writers list its tiles under
+  // StripOffsets and StripByteCounts, as libtiff accepts.
+  lay.tiled = v.Compression != 6 && v.TileWidth > 0 && v.TileLength > 0;
+  if (lay.tiled && v.TileOffsets.empty()) {
+    v.TileOffsets = v.StripOffsets;
+    v.TileByteCounts = v.StripByteCounts;
+  }
+  if (v.Compression == 6) {
+    lay.cw = v.Width, lay.ch = v.Height;  // one interchange stream
+  } else if (lay.tiled) {
+    lay.cw = v.TileWidth, lay.ch = v.TileLength;
+    // A tile may overhang the image, within reason: it is decoded whole.
+    if (lay.cw > 65536 || lay.ch > 65536 ||
+        lay.cw * lay.ch > std::max<int64_t>(4 * v.Width * v.Height, 1 << 20))
+      throw EInvalidGraphic(kInvalid);
+  } else {
+    if (v.StripOffsets.empty()) throw EInvalidGraphic(kInvalid);
+    lay.cw = v.Width, lay.ch = v.RowsPerStrip;
+  }
+  lay.across = (v.Width + lay.cw - 1) / lay.cw;
+  lay.down = (v.Height + lay.ch - 1) / lay.ch;
+  // Rows must stay within what the row coders count in (32 bits).
+  if ((lay.cw * lay.sppc * lay.bps + 7) / 8 > INT32_MAX / 2 ||
+      (v.Width * lay.sppc * lay.bps + 7) / 8 > INT32_MAX / 2)
+    throw EInvalidGraphic(kInvalid);
+  // Every tile must be listed (a missing strip only leaves its rows black).
+  if (lay.tiled && int64_t(v.TileOffsets.size()) < lay.across * lay.down * lay.planes)
+    throw EInvalidGraphic(kInvalid);
+
+  std::vector<uint64_t> oldJpeg;
+  if (v.Compression == 6)
+    oldJpeg = {uint64_t(v.JpegStream),
+               v.JpegStreamLength < 0 ? uint64_t(in.Size()) : uint64_t(v.JpegStreamLength)};
+  const auto& offs = v.Compression == 6 ? std::vector<uint64_t>{oldJpeg[0]}
+                     : lay.tiled        ? v.TileOffsets
+                                        : v.StripOffsets;
+  const auto& cnts = v.Compression == 6 ? std::vector<uint64_t>{oldJpeg[1]}
+                     : lay.tiled        ? v.TileByteCounts
+                                        : v.StripByteCounts;
   int64_t present = 0;
   for (size_t i = 0; i < offs.size(); ++i) {
-    if (offs[i] >= in.Size()) continue;
-    const int64_t left = in.Size() - offs[i];
-    present += i < cnts.size() ? std::min<int64_t>(cnts[i], left) : left;
+    if (offs[i] >= uint64_t(in.Size())) continue;
+    const int64_t left = in.Size() - int64_t(offs[i]);
+    present += i < cnts.size() ? int64_t(std::min<uint64_t>(cnts[i], uint64_t(left))) : left;
     if (present > in.Size() * 64) break;  // strips may overlap; enough is enough
   }
   const int64_t bitsPerPixel = int64_t(std::max(v.SamplesPerPixel, 1)) * std::max(v.BitsPerSample, 1);
   const int64_t rawBytes = (v.Width * bitsPerPixel + 7) / 8 * v.Height;
-  const bool ccitt = v.Compression >= 2 && v.Compression <= 4;
-  const bool fits = ccitt ? v.Height <= present * 8 + int64_t(offs.size())
-                          : rawBytes <= present * Expansion(v.Compression) + 4096;
+  const bool fits = IsCcitt(v.Compression) ? v.Height <= present * 8 + int64_t(offs.size())
+                                           : rawBytes <= present * Expansion(v.Compression) + 4096;
   if (!fits) throw EInvalidGraphic(kInvalid);
 
   const bool bilevel = KindOf(v) == RowKind::Bilevel;
   Bitmap->Allocate(int(v.Width), int(v.Height), bilevel ? pf1bit : pf24bit);
-  DecodePixels(in, v, Bitmap, Progress);
+  DecodePixels(in, v, lay, Bitmap, Progress, p.PNG_Background);
 }
 
 }  // namespace
@@ -815,7 +1119,7 @@ void TIFFReadStream(TBitmap* Bitmap, TStream* Stream, int32_t& PageCount, bool P
                     TProgressRec& Progress, TIOParamsVals* Params) {
   PageCount = 0;
   TiffIn in(Stream);
-  const uint32_t first = ReadHeader(in);
+  const uint64_t first = ReadHeader(in);
   const std::vector<Ifd> chain = WalkChain(in, first);
   ReadPage(Bitmap, in, chain, PageCount, ParamsOnly, Progress, Params);
 }
@@ -1011,14 +1315,16 @@ int32_t WritePage(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParamsVals& 
     uint8_t h[2] = {};
     in.Read(0, h, 2);
     if (!(h[0] == 'I' && h[1] == 'I')) throw EInvalidGraphic(kIntelOnly);
-    const std::vector<Ifd> chain = WalkChain(in, ReadHeader(in));
+    const uint64_t first = ReadHeader(in);
+    RefuseBigTiff(in);
+    const std::vector<Ifd> chain = WalkChain(in, first);
     pages = int32_t(chain.size());
     const int32_t at = std::max(Params.TIFF_ImageIndex, 0);
     if (chain.empty()) {
       slot = 4;
     } else if (at < pages) {
       slot = at == 0 ? 4 : chain[size_t(at - 1)].linkPos;
-      nextLink = chain[size_t(at)].offset;
+      nextLink = uint32_t(chain[size_t(at)].offset);
     } else {
       slot = chain.back().linkPos;
     }
@@ -1176,7 +1482,9 @@ int32_t TIFFWriteStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParams
 int32_t _DeleteTIFFImStream(TStream* Stream, int32_t Index) {
   const int64_t base = Stream->Position();
   TiffIn in(Stream);
-  const std::vector<Ifd> chain = WalkChain(in, ReadHeader(in));
+  const uint64_t first = ReadHeader(in);
+  RefuseBigTiff(in);
+  const std::vector<Ifd> chain = WalkChain(in, first);
   const int32_t pages = int32_t(chain.size());
   if (Index < 0 || Index >= pages) {
     Stream->Seek(base, soBeginning);
@@ -1231,13 +1539,15 @@ int32_t _DeleteTIFFImStream(TStream* Stream, int32_t Index) {
       auto fo = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.tag == offTag; });
       if (fo == entries.end()) continue;
       auto fc = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.tag == cntTag; });
-      std::vector<uint32_t> offs, cnts;
+      std::vector<uint64_t> offs, cnts;
       if (!Numbers(in, *fo, offs)) continue;
       if (fc != entries.end()) Numbers(in, *fc, cnts);
       auto& mv = moved[size_t(fo - entries.begin())];
       for (size_t k = 0; k < offs.size(); ++k) {
-        const int64_t len = k < cnts.size() ? int64_t(cnts[k]) : in.Size() - int64_t(offs[k]);
-        mv.push_back(copy(offs[k], len));
+        const int64_t off = int64_t(std::min<uint64_t>(offs[k], uint64_t(in.Size())));
+        const int64_t len =
+            k < cnts.size() ? int64_t(std::min<uint64_t>(cnts[k], uint64_t(in.Size()))) : in.Size() - off;
+        mv.push_back(copy(off, len));
       }
     }
     std::vector<uint8_t> ifd(2 + 12 * entries.size() + 4);

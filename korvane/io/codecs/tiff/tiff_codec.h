@@ -1,21 +1,29 @@
-// TIFF codec: reads one page (chosen by TIFF_ImageIndex) and counts the
-// pages, writes a one-page little-endian TIFF or inserts a page into an
-// existing one, deletes a page. Strips are decoded here for uncompressed and
-// PackBits data, through tiff_ccitt.h for the fax compressions, and through
-// the LZW hooks (the record's TIFF_LZWDecompFunc / TIFF_LZWCompFunc, else the
-// library-wide DefTIFF_LZWDECOMPFUNC / DefTIFF_LZWCOMPFUNC; tiff_lzw.h has
-// the coders the library offers).
+// TIFF codec: reads one page (chosen by TIFF_ImageIndex) of a classic or
+// BigTIFF file and counts the pages, writes a one-page little-endian TIFF or
+// inserts a page into an existing one, deletes a page (classic files only).
+// Strips and tiles are decoded here for uncompressed and PackBits data,
+// through tiff_ccitt.h for the fax compressions, through tiff_chunks.h for
+// Deflate and JPEG, and through the LZW hooks (the record's
+// TIFF_LZWDecompFunc / TIFF_LZWCompFunc, else the library-wide
+// DefTIFF_LZWDECOMPFUNC / DefTIFF_LZWCOMPFUNC; tiff_lzw.h has the coders the
+// library offers).
 //
-// Values of four bytes or less sit in the directory entry itself, on read and
-// on write. Errors raise EInvalidGraphic: "unrecognized TIFF", "Invalid TIFF
-// stream", "LZW Decompressor not found", "Multi image TIFF limited to Intel
-// format". Unsupported combinations (tiles, JPEG, YCbCr, CIELab, depths and
-// sample counts not listed below) size the bitmap and leave it unfilled.
+// Values that fit the entry's value field (four bytes, eight in BigTIFF) sit
+// in the entry itself, on read and on write. Errors raise EInvalidGraphic:
+// "unrecognized TIFF", "Invalid TIFF stream", "LZW Decompressor not found",
+// "Multi image TIFF limited to Intel format"; what the reader understands
+// but does not decode (other compressions, floating-point predictor, YCbCr
+// outside JPEG, CIELab, ...) raises EUnsupportedImage with the reason.
 //
-// Decoded: bilevel (1-bit bitmap), 4- and 8-bit gray and palette, 16-bit
-// uncompressed gray, 8-bit RGB (chunky or planar) and CMYK, with
-// uncompressed, PackBits, LZW (with horizontal differencing) and CCITT
-// Modified Huffman, Group 3 and Group 4 strips, either byte order.
+// Decoded: bilevel (1-bit bitmap), 2-, 4-, 8- and 16-bit gray, palette, 8-
+// and 16-bit RGB and CMYK, chunky or planar, in strips or tiles, with
+// uncompressed, PackBits, LZW, Deflate (with horizontal differencing at 8
+// and 16 bits), JPEG (with JPEGTables; YCbCr of any subsampling, RGB, gray,
+// CMYK) and CCITT Modified Huffman, Group 3 and Group 4 data, either byte
+// order. 16-bit samples become v x 255 / 65535 rounded (uncompressed gray
+// keeps its high byte). Alpha (the first extra sample, associated or not)
+// is flattened onto PNG_Background as PNG alpha is; gray pages show through
+// to its luminance.
 #pragma once
 #include <cstdint>
 #include <memory>

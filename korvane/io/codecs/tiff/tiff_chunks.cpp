@@ -1,0 +1,190 @@
+#include "korvane/io/codecs/tiff/tiff_chunks.h"
+
+#include <algorithm>
+#include <climits>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+// clang-format off
+#include <jpeglib.h>
+#include <jerror.h>
+// clang-format on
+
+#include "korvane/foundations/host/exceptions.h"
+
+namespace korvane {
+
+TTiffInflater::TTiffInflater(const uint8_t* Src, size_t SrcSize) : inLeft_(SrcSize) {
+  if (inflateInit(&z_) != Z_OK) throw EInvalidGraphic("Invalid TIFF stream");
+  z_.next_in = const_cast<Bytef*>(Src);
+}
+
+TTiffInflater::~TTiffInflater() { inflateEnd(&z_); }
+
+void TTiffInflater::Read(uint8_t* Dest, size_t Count) {
+  z_.next_out = Dest;
+  size_t outLeft = Count;
+  // zlib counts in uInt: feed and drain in pieces that fit.
+  while (!ended_ && (outLeft > 0 || z_.avail_out > 0)) {
+    if (z_.avail_in == 0 && inLeft_ > 0) {
+      z_.avail_in = uInt(std::min<size_t>(inLeft_, UINT_MAX));
+      inLeft_ -= z_.avail_in;
+    }
+    if (z_.avail_out == 0) {
+      z_.avail_out = uInt(std::min<size_t>(outLeft, UINT_MAX));
+      outLeft -= z_.avail_out;
+    }
+    const int r = inflate(&z_, Z_NO_FLUSH);
+    if (r == Z_DATA_ERROR || r == Z_NEED_DICT || r == Z_MEM_ERROR || r == Z_STREAM_ERROR)
+      throw EInvalidGraphic("Invalid TIFF stream");
+    // The end of the stream, or no more data (Z_BUF_ERROR): the rest is 0.
+    if (r == Z_STREAM_END || (r == Z_BUF_ERROR && z_.avail_in == 0 && inLeft_ == 0)) ended_ = true;
+  }
+  const size_t got = size_t(z_.next_out - Dest);
+  z_.avail_out = 0;
+  if (got < Count) std::memset(Dest + got, 0, Count - got);
+}
+
+namespace {
+
+// A progressive stream may hold any number of scans, each a pass over the
+// whole coefficient buffer; real encoders write a few dozen at most.
+constexpr int kMaxScans = 1000;
+
+// libjpeg's error_exit must not return: it jumps back to the setjmp of the
+// guarded call that entered the library. The frames in between are the
+// library's and these callbacks, which own nothing with a destructor.
+struct JpegErrors {
+  jpeg_error_mgr pub;  // first: the library sees only this part
+  jmp_buf jump;
+};
+
+void ErrorExit(j_common_ptr cinfo) { longjmp(reinterpret_cast<JpegErrors*>(cinfo->err)->jump, 1); }
+void EmitMessage(j_common_ptr, int) {}
+void OutputMessage(j_common_ptr) {}
+
+void ProgressMonitor(j_common_ptr cinfo) {
+  if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
+    ERREXIT(cinfo, JERR_BAD_PROGRESSION);
+}
+
+}  // namespace
+
+struct TTiffJpegReader::State {
+  jpeg_decompress_struct cinfo;
+  JpegErrors err;
+  jpeg_progress_mgr progress;
+  bool created;
+};
+
+namespace {
+
+using JpegState = TTiffJpegReader::State;
+
+// Guarded calls: each sets the jump point and makes a few library calls; a
+// false answer means the library raised an error.
+
+bool GuardedCreate(JpegState* s) {
+  if (setjmp(s->err.jump)) return false;
+  jpeg_create_decompress(&s->cinfo);
+  s->created = true;
+  s->progress.progress_monitor = ProgressMonitor;
+  s->cinfo.progress = &s->progress;
+  return true;
+}
+
+// Reads the abbreviated table stream, then the image stream's header.
+bool GuardedHeader(JpegState* s, const uint8_t* tables, size_t tablesSize, const uint8_t* data, size_t size) {
+  if (setjmp(s->err.jump)) return false;
+  if (tables && tablesSize > 0) {
+    jpeg_mem_src(&s->cinfo, tables, static_cast<unsigned long>(tablesSize));
+    jpeg_read_header(&s->cinfo, FALSE);
+  }
+  jpeg_mem_src(&s->cinfo, data, static_cast<unsigned long>(size));
+  return jpeg_read_header(&s->cinfo, TRUE) == JPEG_HEADER_OK;
+}
+
+bool GuardedStart(JpegState* s) {
+  if (setjmp(s->err.jump)) return false;
+  jpeg_start_decompress(&s->cinfo);
+  return true;
+}
+
+bool GuardedRows(JpegState* s, JSAMPARRAY rows, JDIMENSION count, JDIMENSION* got) {
+  if (setjmp(s->err.jump)) return false;
+  *got = jpeg_read_scanlines(&s->cinfo, rows, count);
+  return true;
+}
+
+}  // namespace
+
+TTiffJpegReader::TTiffJpegReader() : s_(std::make_unique<State>()) {
+  std::memset(s_.get(), 0, sizeof(State));
+  jpeg_std_error(&s_->err.pub);
+  s_->err.pub.error_exit = ErrorExit;
+  s_->err.pub.emit_message = EmitMessage;
+  s_->err.pub.output_message = OutputMessage;
+  s_->cinfo.err = &s_->err.pub;
+}
+
+// Rows not read are dropped with the whole decompressor.
+TTiffJpegReader::~TTiffJpegReader() {
+  if (s_->created) jpeg_destroy_decompress(&s_->cinfo);
+}
+
+bool TTiffJpegReader::Start(const uint8_t* Tables, size_t TablesSize, const uint8_t* Data, size_t Size,
+                            TTiffJpegColor Color, bool Smooth, int64_t Width, int64_t Rows) {
+  if (!Data || Size == 0 || Width <= 0 || Rows <= 0 || s_->created) return false;
+  if (!GuardedCreate(s_.get()) || !GuardedHeader(s_.get(), Tables, TablesSize, Data, Size)) return false;
+  // The TIFF page, not markers in the stream, says what the samples are.
+  jpeg_decompress_struct& c = s_->cinfo;
+  c.do_fancy_upsampling = Smooth ? TRUE : FALSE;
+  switch (Color) {
+    case TTiffJpegColor::Gray:
+      c.jpeg_color_space = c.out_color_space = JCS_GRAYSCALE;
+      break;
+    case TTiffJpegColor::Rgb:
+      c.jpeg_color_space = c.out_color_space = JCS_RGB;
+      break;
+    case TTiffJpegColor::YCbCr:
+      c.jpeg_color_space = JCS_YCbCr;
+      c.out_color_space = JCS_RGB;
+      break;
+    case TTiffJpegColor::Cmyk:
+      c.jpeg_color_space = c.out_color_space = JCS_CMYK;
+      break;
+  }
+  comps_ = TiffJpegComponents(Color);
+  width_ = Width;
+  if (c.num_components != comps_ || int64_t(c.image_width) > Width || int64_t(c.image_height) > Rows ||
+      !GuardedStart(s_.get()) || c.output_components != comps_)
+    return false;
+  left_ = c.output_height;
+  return true;
+}
+
+bool TTiffJpegReader::Read(uint8_t* Dest, int64_t Count) {
+  const int64_t rowBytes = width_ * comps_;
+  const int64_t cover = int64_t(s_->cinfo.output_width) * comps_;
+  int64_t y = 0;
+  while (y < Count && left_ > 0) {
+    JSAMPROW ptrs[16];
+    const int64_t n = std::min<int64_t>({16, Count - y, left_});
+    for (int64_t i = 0; i < n; ++i) ptrs[i] = Dest + (y + i) * rowBytes;
+    JDIMENSION got = 0;
+    if (!GuardedRows(s_.get(), ptrs, JDIMENSION(n), &got)) return false;
+    if (got == 0) {  // the library has no more rows
+      left_ = 0;
+      break;
+    }
+    if (cover < rowBytes)
+      for (JDIMENSION i = 0; i < got; ++i) std::memset(ptrs[i] + cover, 0, size_t(rowBytes - cover));
+    y += got;
+    left_ -= got;
+  }
+  if (y < Count) std::memset(Dest + y * rowBytes, 0, size_t((Count - y) * rowBytes));
+  return true;
+}
+
+}  // namespace korvane
