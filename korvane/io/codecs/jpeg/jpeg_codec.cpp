@@ -171,6 +171,20 @@ struct ReadState {
   jpeg_progress_mgr progress;
 };
 
+// The error manager and the stream source of a decompressor about to be
+// created; a failure of the stream is kept in *failure.
+void PrepareRead(ReadState* s, TStream* stream, std::exception_ptr* failure) {
+  InitErrorMgr(s->err);
+  s->cinfo.err = &s->err.pub;
+  s->src.pub.init_source = InitSource;
+  s->src.pub.fill_input_buffer = FillInput;
+  s->src.pub.skip_input_data = SkipInput;
+  s->src.pub.resync_to_restart = jpeg_resync_to_restart;
+  s->src.pub.term_source = TermSource;
+  s->src.stream = stream;
+  s->src.failure = failure;
+}
+
 struct WriteState {
   jpeg_compress_struct cinfo;
   ErrorMgr err;
@@ -358,15 +372,7 @@ void ReadJPegStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, boo
                     TProgressRec& Progress) {
   std::exception_ptr failure;
   auto s = std::make_unique<ReadState>();  // value-initialised: zeroed
-  InitErrorMgr(s->err);
-  s->cinfo.err = &s->err.pub;
-  s->src.pub.init_source = InitSource;
-  s->src.pub.fill_input_buffer = FillInput;
-  s->src.pub.skip_input_data = SkipInput;
-  s->src.pub.resync_to_restart = jpeg_resync_to_restart;
-  s->src.pub.term_source = TermSource;
-  s->src.stream = Stream;
-  s->src.failure = &failure;
+  PrepareRead(s.get(), Stream, &failure);
   // The decompressor and everything the library allocated go on every path.
   struct Destroy {
     ReadState* s;
@@ -648,15 +654,7 @@ bool GuardedHeaderOnly(ReadState* s) {
 int JPegEstimateQuality(TStream* Stream) {
   std::exception_ptr failure;
   auto s = std::make_unique<ReadState>();
-  InitErrorMgr(s->err);
-  s->cinfo.err = &s->err.pub;
-  s->src.pub.init_source = InitSource;
-  s->src.pub.fill_input_buffer = FillInput;
-  s->src.pub.skip_input_data = SkipInput;
-  s->src.pub.resync_to_restart = jpeg_resync_to_restart;
-  s->src.pub.term_source = TermSource;
-  s->src.stream = Stream;
-  s->src.failure = &failure;
+  PrepareRead(s.get(), Stream, &failure);
   struct Destroy {
     ReadState* s;
     ~Destroy() { jpeg_destroy_decompress(&s->cinfo); }
