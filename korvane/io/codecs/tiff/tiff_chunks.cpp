@@ -134,7 +134,7 @@ TTiffJpegReader::~TTiffJpegReader() {
 }
 
 bool TTiffJpegReader::Start(const uint8_t* Tables, size_t TablesSize, const uint8_t* Data, size_t Size,
-                            TTiffJpegColor Color, bool Smooth, int64_t Width, int64_t Rows) {
+                            TTiffJpegColor Color, bool Smooth, int64_t Width, int64_t Rows, bool Bgr) {
   if (!Data || Size == 0 || Width <= 0 || Rows <= 0 || s_->created) return false;
   if (!GuardedCreate(s_.get()) || !GuardedHeader(s_.get(), Tables, TablesSize, Data, Size)) return false;
   // The TIFF page, not markers in the stream, says what the samples are.
@@ -145,11 +145,12 @@ bool TTiffJpegReader::Start(const uint8_t* Tables, size_t TablesSize, const uint
       c.jpeg_color_space = c.out_color_space = JCS_GRAYSCALE;
       break;
     case TTiffJpegColor::Rgb:
-      c.jpeg_color_space = c.out_color_space = JCS_RGB;
+      c.jpeg_color_space = JCS_RGB;
+      c.out_color_space = Bgr ? JCS_EXT_BGR : JCS_RGB;
       break;
     case TTiffJpegColor::YCbCr:
       c.jpeg_color_space = JCS_YCbCr;
-      c.out_color_space = JCS_RGB;
+      c.out_color_space = Bgr ? JCS_EXT_BGR : JCS_RGB;
       break;
     case TTiffJpegColor::Cmyk:
       c.jpeg_color_space = c.out_color_space = JCS_CMYK;
@@ -166,24 +167,34 @@ bool TTiffJpegReader::Start(const uint8_t* Tables, size_t TablesSize, const uint
 
 bool TTiffJpegReader::Read(uint8_t* Dest, int64_t Count) {
   const int64_t rowBytes = width_ * comps_;
+  for (int64_t y = 0; y < Count;) {
+    uint8_t* ptrs[16];
+    const int64_t n = std::min<int64_t>(16, Count - y);
+    for (int64_t i = 0; i < n; ++i) ptrs[i] = Dest + (y + i) * rowBytes;
+    if (!ReadRows(ptrs, n)) return false;
+    y += n;
+  }
+  return true;
+}
+
+bool TTiffJpegReader::ReadRows(uint8_t* const* Rows, int64_t Count) {
+  const int64_t rowBytes = width_ * comps_;
   const int64_t cover = int64_t(s_->cinfo.output_width) * comps_;
   int64_t y = 0;
   while (y < Count && left_ > 0) {
-    JSAMPROW ptrs[16];
     const int64_t n = std::min<int64_t>({16, Count - y, left_});
-    for (int64_t i = 0; i < n; ++i) ptrs[i] = Dest + (y + i) * rowBytes;
     JDIMENSION got = 0;
-    if (!GuardedRows(s_.get(), ptrs, JDIMENSION(n), &got)) return false;
+    if (!GuardedRows(s_.get(), const_cast<JSAMPARRAY>(Rows + y), JDIMENSION(n), &got)) return false;
     if (got == 0) {  // the library has no more rows
       left_ = 0;
       break;
     }
     if (cover < rowBytes)
-      for (JDIMENSION i = 0; i < got; ++i) std::memset(ptrs[i] + cover, 0, size_t(rowBytes - cover));
+      for (JDIMENSION i = 0; i < got; ++i) std::memset(Rows[y + i] + cover, 0, size_t(rowBytes - cover));
     y += got;
     left_ -= got;
   }
-  if (y < Count) std::memset(Dest + y * rowBytes, 0, size_t((Count - y) * rowBytes));
+  for (; y < Count; ++y) std::memset(Rows[y], 0, size_t(rowBytes));
   return true;
 }
 

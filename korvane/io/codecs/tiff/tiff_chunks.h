@@ -51,12 +51,15 @@ class TTiffJpegReader {
   // them at most). False when libjpeg finds an error, when the stream's
   // components do not match the colour, or when it is wider than Width or
   // taller than Rows. Subsampled chroma is interpolated when Smooth, else
-  // repeated. Tables and Data must outlive the reader.
+  // repeated. Colour comes out in the bitmap's blue, green, red order when
+  // Bgr, else in the stream's. Tables and Data must outlive the reader.
   bool Start(const uint8_t* Tables, size_t TablesSize, const uint8_t* Data, size_t Size, TTiffJpegColor Color,
-             bool Smooth, int64_t Width, int64_t Rows);
+             bool Smooth, int64_t Width, int64_t Rows, bool Bgr = false);
   // The next Count rows at Dest (Width x components bytes each); rows and
   // columns the stream does not cover are 0. False on a libjpeg error.
   bool Read(uint8_t* Dest, int64_t Count);
+  // The same into Count rows anywhere (a bitmap's scanlines).
+  bool ReadRows(uint8_t* const* Rows, int64_t Count);
 
   struct State;  // libjpeg's objects (defined with the guarded calls)
 

@@ -669,6 +669,28 @@ class PageDecoder {
     Progress.Done = 0;
     Progressor prog{Progress};
     bands_.resize(size_t(lay_.planes));
+    // Colour JPEG strips decode straight into the bitmap, already in its
+    // blue, green, red order: no band, no second pass over the pixels.
+    bgr_ = IsJpeg(v_.Compression) && !lay_.tiled && lay_.planes == 1 && conv_.kind == RowKind::Rgb &&
+           conv_.alpha == 0 && spp == 3 && bps == 8;
+    if (bgr_) {
+      for (int64_t b = 0; b < lay_.down; ++b) {
+        const int64_t y0 = b * lay_.ch, rows = std::min(lay_.ch, H - y0);
+        Open(size_t(b), chunkRowBytes, lay_.ch);
+        for (int64_t r0 = 0; r0 < rows; r0 += 16) {
+          uint8_t* lines[16];
+          const int64_t n = std::min<int64_t>(16, rows - r0);
+          for (int64_t r = 0; r < n; ++r) lines[r] = bmp_->Scanline(int(y0 + r0 + r));
+          if (!jpeg_)
+            for (int64_t r = 0; r < n; ++r) std::memset(lines[r], 0, size_t(W * 3));
+          else if (!jpeg_->ReadRows(lines, n))
+            throw EInvalidGraphic(kInvalid);
+          for (int64_t r = 0; r < n; ++r)
+            if (prog.Step()) return;
+        }
+      }
+      return;
+    }
     if (!lay_.tiled && lay_.planes == 1) {
       // Strips of one plane go through a band of a few rows at a time: a
       // page stored as one big strip never needs a buffer for all of it.
@@ -817,7 +839,7 @@ class PageDecoder {
       const bool tables = comp == 7 && !v_.JPEGTables.empty();
       jpeg_ = std::make_unique<TTiffJpegReader>();
       if (!jpeg_->Start(tables ? v_.JPEGTables.data() : nullptr, tables ? v_.JPEGTables.size() : 0,
-                        data_.data(), data_.size(), color, comp == 7, lay_.cw, rows))
+                        data_.data(), data_.size(), color, comp == 7, lay_.cw, rows, bgr_))
         throw EInvalidGraphic(kInvalid);
       return;
     }
@@ -900,6 +922,7 @@ class PageDecoder {
   std::vector<std::vector<uint8_t>> bands_;
   // The open chunk.
   int64_t rowBytes_ = 0, row_ = 0, rawOff_ = 0, rawLeft_ = 0;
+  bool bgr_ = false;  // colour JPEG decoded in the bitmap's order
   std::unique_ptr<TTiffInflater> inflater_;
   std::unique_ptr<TTiffJpegReader> jpeg_;
 };
@@ -1534,7 +1557,7 @@ int32_t _DeleteTIFFImStream(TStream* Stream, int32_t Index) {
     std::vector<Entry> entries = ReadEntries(in, chain[size_t(i)]);
     // Strip or tile data, with their new offsets.
     std::vector<std::vector<uint32_t>> moved(entries.size());
-    for (const std::pair<uint16_t, uint16_t> tags : {std::pair<uint16_t, uint16_t>{273, 279}, {324, 325}}) {
+    for (const auto& tags : {std::pair<uint16_t, uint16_t>{273, 279}, {324, 325}}) {
       const uint16_t offTag = tags.first, cntTag = tags.second;
       auto fo = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.tag == offTag; });
       if (fo == entries.end()) continue;
