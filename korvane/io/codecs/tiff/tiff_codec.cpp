@@ -650,6 +650,9 @@ class PageDecoder {
  public:
   PageDecoder(TiffIn& in, const TTIFFVars& v, const Layout& lay, const RowConverter& conv, TBitmap* bmp)
       : in_(in), v_(v), lay_(lay), conv_(conv), bmp_(bmp) {}
+  ~PageDecoder() { ReleaseLzw(); }
+  PageDecoder(const PageDecoder&) = delete;
+  PageDecoder& operator=(const PageDecoder&) = delete;
 
   void Run(TProgressRec& Progress) {
     const int64_t W = v_.Width, H = v_.Height;
@@ -687,6 +690,22 @@ class PageDecoder {
             throw EInvalidGraphic(kInvalid);
           for (int64_t r = 0; r < n; ++r)
             if (prog.Step()) return;
+        }
+      }
+      return;
+    }
+    // Fax strips too: each row is decoded into its scanline.
+    if (IsCcitt(v_.Compression) && !lay_.tiled && lay_.planes == 1 && conv_.kind == RowKind::Bilevel) {
+      const int64_t n = (W + 7) / 8;
+      for (int64_t b = 0; b < lay_.down; ++b) {
+        const int64_t y0 = b * lay_.ch, rows = std::min(lay_.ch, H - y0);
+        Open(size_t(b), chunkRowBytes, rows);
+        for (int64_t r = 0; r < rows; ++r) {
+          uint8_t* line = bmp_->Scanline(int(y0 + r));
+          Rows(line, 1);
+          if (conv_.invertBits)
+            for (int64_t i = 0; i < n; ++i) line[i] = uint8_t(~line[i]);
+          if (prog.Step()) return;
         }
       }
       return;
@@ -801,15 +820,17 @@ class PageDecoder {
     if (!in_.Read(off, data_.data(), count)) data_.clear();
   }
 
-  // Opens chunk i, rows of rowBytes, Rows of them. Uncompressed, Deflate and
-  // JPEG chunks are then read a few rows at a time; the others decode whole
-  // into a buffer the rows are taken from.
+  // Opens chunk i, rows of rowBytes, Rows of them. Its rows are then decoded
+  // as they are asked for, but PackBits chunks, which decode whole into a
+  // buffer the rows are taken from.
   void Open(size_t i, int64_t rowBytes, int64_t rows) {
     const int comp = v_.Compression;
     rowBytes_ = rowBytes;
     row_ = 0;
     inflater_.reset();
     jpeg_.reset();
+    ccitt_.reset();
+    ReleaseLzw();
     const int64_t need = rowBytes * rows;
     if (comp == 1) {
       // Read straight from the stream as the rows are asked for.
@@ -843,39 +864,24 @@ class PageDecoder {
         throw EInvalidGraphic(kInvalid);
       return;
     }
-    whole_.assign(size_t(need), 0);
-    uint8_t* dest = whole_.data();
-    switch (comp) {
-      case 32773:
-        PackBitsUnpack(data_.data(), int64_t(data_.size()), dest, need);
-        break;
-      case 5: {
-        if (data_.empty()) break;
-        void* state = nullptr;
-        for (int64_t r = 0; r < rows; ++r) {
-          const uint8_t* row = v_.LZWDecomp(data_.data(), int32_t(std::min<size_t>(data_.size(), INT32_MAX)),
-                                            int32_t(rowBytes), state);
-          if (row) std::memcpy(dest + r * rowBytes, row, size_t(rowBytes));
-        }
-        if (state) v_.LZWDecomp(nullptr, 0, 0, state);
-        break;
-      }
-      default: {  // CCITT
-        TCCITTDecoder dec(data_.data(), int64_t(data_.size()), int32_t(lay_.cw), v_.FillOrder);
-        int64_t r = 0;
-        while (r < rows && !dec.AtEnd()) {
-          uint8_t* row = dest + r * rowBytes;
-          const bool ok = comp == 2   ? dec.DecodeHuffman(row)
-                          : comp == 3 ? dec.DecodeG3(row, v_.T4Options & 1)
-                                      : dec.DecodeG4(row);
-          ++r;
-          if (!ok && comp != 3) break;
-        }
-        // Rows the data do not reach stay 0 in the bitmap (black).
-        if (conv_.invertBits) std::memset(dest + r * rowBytes, 0xFF, size_t((rows - r) * rowBytes));
-        break;
-      }
+    if (comp == 5) {
+      lzwOpen_ = !data_.empty();  // the coder's state starts with the first row
+      return;
     }
+    if (IsCcitt(comp)) {
+      ccittStopped_ = false;
+      ccitt_ = std::make_unique<TCCITTDecoder>(data_.data(), int64_t(data_.size()), int32_t(lay_.cw), v_.FillOrder);
+      return;
+    }
+    // PackBits: the whole chunk at once.
+    whole_.assign(size_t(need), 0);
+    PackBitsUnpack(data_.data(), int64_t(data_.size()), whole_.data(), need);
+  }
+
+  void ReleaseLzw() {
+    if (lzw_) v_.LZWDecomp(nullptr, 0, 0, lzw_);
+    lzw_ = nullptr;
+    lzwOpen_ = false;
   }
 
   // The open chunk's next Count rows at dest (zeros where the data end),
@@ -892,6 +898,30 @@ class PageDecoder {
       rawLeft_ -= got;
     } else if (inflater_) {
       inflater_->Read(dest, bytes);
+    } else if (comp == 5) {
+      for (int64_t r = 0; r < count; ++r) {
+        const uint8_t* row =
+            lzwOpen_ ? v_.LZWDecomp(data_.data(), int32_t(std::min<size_t>(data_.size(), INT32_MAX)),
+                                    int32_t(rowBytes_), lzw_)
+                     : nullptr;
+        if (row)
+          std::memcpy(dest + r * rowBytes_, row, size_t(rowBytes_));
+        else
+          std::memset(dest + r * rowBytes_, 0, size_t(rowBytes_));
+      }
+    } else if (IsCcitt(comp)) {
+      for (int64_t r = 0; r < count; ++r) {
+        uint8_t* row = dest + r * rowBytes_;
+        if (ccittStopped_ || ccitt_->AtEnd()) {
+          // Rows the data do not reach come out black.
+          std::memset(row, conv_.invertBits ? 0xFF : 0, size_t(rowBytes_));
+          continue;
+        }
+        const bool ok = comp == 2   ? ccitt_->DecodeHuffman(row)
+                        : comp == 3 ? ccitt_->DecodeG3(row, v_.T4Options & 1)
+                                    : ccitt_->DecodeG4(row);
+        if (!ok && comp != 3) ccittStopped_ = true;
+      }
     } else if (IsJpeg(comp)) {
       if (!jpeg_)
         std::memset(dest, 0, bytes);
@@ -925,6 +955,10 @@ class PageDecoder {
   bool bgr_ = false;  // colour JPEG decoded in the bitmap's order
   std::unique_ptr<TTiffInflater> inflater_;
   std::unique_ptr<TTiffJpegReader> jpeg_;
+  std::unique_ptr<TCCITTDecoder> ccitt_;
+  bool ccittStopped_ = false;  // a broken row ended the chunk
+  void* lzw_ = nullptr;        // the LZW coder's state for the open chunk
+  bool lzwOpen_ = false;
 };
 
 // The luminance of the background, rounded, white staying 255: gray

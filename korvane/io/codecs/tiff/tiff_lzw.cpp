@@ -167,9 +167,14 @@ struct LzwDecoder {
 };
 
 struct LzwEncoder {
-  static constexpr int kHashSize = 5003;
-  int32_t codes[kHashSize];  // key prefix + byte * 4096, -1 when empty
+  // Open addressing by a multiplicative hash, linear probing, at most half
+  // full: probes stay short and within a cache line or two.
+  // A slot holds generation << 20 | byte << 12 | prefix; a slot of another
+  // generation is empty, so clearing the table is a new generation.
+  static constexpr int kHashBits = 13, kHashSize = 1 << kHashBits;
+  uint32_t codes[kHashSize];
   uint16_t values[kHashSize];
+  uint32_t gen = 0;
   int width = 9;
   int next = kFirstFree;
   int prefix = -1;
@@ -179,10 +184,14 @@ struct LzwEncoder {
 
   LzwEncoder() {
     buf.reserve(4096 + 8);
+    std::fill(codes, codes + kHashSize, 0u);
     ClearTable();
   }
   void ClearTable() {
-    std::fill(codes, codes + kHashSize, -1);
+    if (++gen == 4096) {  // generations wrap: empty the slots for real
+      std::fill(codes, codes + kHashSize, 0u);
+      gen = 1;
+    }
     width = 9;
     next = kFirstFree;
   }
@@ -215,32 +224,31 @@ struct LzwEncoder {
   void Encode(const uint8_t* p, int32_t n, TStream* s) {
     int32_t i = 0;
     if (prefix < 0 && n > 0) prefix = p[i++];
+    // Locals, which the compiler keeps in registers across the writes.
+    int pre = prefix;
+    uint32_t g = gen << 20;
     for (; i < n; ++i) {
       const uint8_t c = p[i];
-      const int32_t key = (int32_t(c) << 12) | prefix;
-      int h = (int(c) << 4) ^ prefix;  // first probe
-      if (h >= kHashSize) h %= kHashSize;
-      const int step = h == 0 ? 1 : kHashSize - h;
-      bool found = false;
-      while (codes[h] != -1) {
-        if (codes[h] == key) {
-          prefix = values[h];
-          found = true;
-          break;
-        }
-        h -= step;
-        if (h < 0) h += kHashSize;
+      const uint32_t key = g | uint32_t(c) << 12 | uint32_t(pre);
+      int h = int(((uint32_t(c) << 12 | uint32_t(pre)) * 2654435761u) >> (32 - kHashBits));
+      uint32_t slot;
+      while ((slot = codes[h]) >> 20 == g >> 20 && slot != key) h = (h + 1) & (kHashSize - 1);
+      if (slot == key) {
+        pre = values[h];
+        continue;
       }
-      if (found) continue;
       const int newCode = next;
       const bool add = next < kMaxCodes - 2;
+      prefix = pre;
       EmitPrefix(s);
+      g = gen << 20;
       if (add && next != kFirstFree) {
         codes[h] = key;
         values[h] = uint16_t(newCode);
       }
-      prefix = c;
+      pre = c;
     }
+    prefix = pre;
   }
   void Finish(TStream* s) {
     if (prefix >= 0) EmitPrefix(s);
