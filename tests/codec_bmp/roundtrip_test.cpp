@@ -230,22 +230,27 @@ TEST(Writers, PcxHighBytesAndOddNibbleRows) {
   EXPECT_EQ(LE16(ms.Memory() + 66), 20);  // (37 + 1) div 2 = 19, rounded up to even
   EXPECT_EQ(ms.Size(), 128 + 20 * H);
 
-  // Wide rows mixing noise, high bytes and runs of every length (the block
-  // paths of the coder and decoder) come back exactly.
+  // Rows mixing noise, high bytes and runs of every length (the block paths
+  // of the coder and decoder), over several of the reader's 256 KB blocks,
+  // come back exactly, run-length coded or not; cut short, they fail.
   TBitmap wide;
-  FillPattern24(wide, 301, 5, 9);
-  for (int y = 0; y < 5; ++y)
+  FillPattern24(wide, 301, 600, 9);
+  for (int y = 0; y < 600; ++y)
     for (int x = 0; x < 301; ++x)
-      if ((x / (y + 2)) % 3 == 0) wide.Scanline(y)[3 * x + y % 3] = uint8_t(190 + y);
+      if ((x / (y % 7 + 2)) % 3 == 0) wide.Scanline(y)[3 * x + y % 3] = uint8_t(190 + y);
   p.BitsPerSample = 8;
   p.SamplesPerPixel = 3;
-  p.PCX_Compression = ioPCX_RLE;
-  TMemoryStream wms;
-  WritePcxStream(&wms, &wide, p, nullpr);
-  TBitmap back;
-  TIOParamsVals q;
-  LoadWith("pcx", wms, back, q, 0);
-  EXPECT_TRUE(SamePixels(back, wide));
+  for (const auto comp : {ioPCX_RLE, ioPCX_UNCOMPRESSED}) {
+    p.PCX_Compression = comp;
+    TMemoryStream wms;
+    WritePcxStream(&wms, &wide, p, nullpr);
+    TBitmap back;
+    TIOParamsVals q;
+    LoadWith("pcx", wms, back, q, 0);
+    EXPECT_TRUE(SamePixels(back, wide)) << comp;
+    wms.SetSize(wms.Size() - 1000);
+    EXPECT_THROW(LoadWith("pcx", wms, back, q, 0), EInvalidGraphic) << comp;
+  }
 }
 
 }  // namespace

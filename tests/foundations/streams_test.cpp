@@ -146,6 +146,29 @@ TEST(MemoryStream, SeekBeforeStartClampsAndWritePastEndFillsZeros) {
   m.SetPosition(3);
   m.Write("z", 1);
   EXPECT_EQ(Bytes(m), std::string("\0\0\0z", 4));
+
+  // Bytes cut off by a smaller size read back as zeros when the size grows
+  // again, by SetSize or by a write past the end.
+  m.SetSize(1);
+  m.SetSize(3);
+  EXPECT_EQ(Bytes(m), std::string("\0\0\0", 3));
+  m.SetData("abcdef", 6);
+  m.SetSize(2);
+  m.SetPosition(4);
+  m.Write("Z", 1);
+  EXPECT_EQ(Bytes(m), std::string("ab\0\0Z", 5));
+
+  // Copies own their bytes; a moved-from stream is empty; SetData may take
+  // the stream's own bytes.
+  TMemoryStream c(m);
+  c.SetPosition(0);
+  c.Write("X", 1);
+  EXPECT_EQ(Bytes(m), std::string("ab\0\0Z", 5));
+  TMemoryStream moved(std::move(c));
+  EXPECT_EQ(c.Size(), 0);
+  EXPECT_EQ(Bytes(moved), std::string("Xb\0\0Z", 5));
+  moved.SetData(moved.Memory() + 1, 3);
+  EXPECT_EQ(Bytes(moved), std::string("b\0\0", 3));
 }
 
 // ---------------------------------------------------------------------------

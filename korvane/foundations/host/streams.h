@@ -41,14 +41,18 @@ class TStream : public TObject {
 class TMemoryStream : public TStream {
  public:
   TMemoryStream() = default;
+  TMemoryStream(const TMemoryStream& other);
+  TMemoryStream(TMemoryStream&& other) noexcept;
+  TMemoryStream& operator=(TMemoryStream other) noexcept;
+  ~TMemoryStream() override;
   int64_t Read(void* buffer, int64_t count) override;
   int64_t Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
-  int64_t Size() override { return int64_t(data_.size()); }
+  int64_t Size() override { return int64_t(size_); }
   void SetSize(int64_t n) override;
   void Clear();
-  uint8_t* Memory() { return data_.data(); }
-  const uint8_t* Memory() const { return data_.data(); }
+  uint8_t* Memory() { return mem_; }
+  const uint8_t* Memory() const { return mem_; }
   void LoadFromStream(TStream* s);
   void SaveToStream(TStream* s);
   void LoadFromFile(const std::string& name);
@@ -57,7 +61,13 @@ class TMemoryStream : public TStream {
   void SetData(const void* p, size_t n);
 
  private:
-  std::vector<uint8_t> data_;
+  // Room for n bytes at least. The block grows by realloc, which moves the
+  // pages of a large one instead of copying them, and bytes past the size
+  // are not cleared until SetSize exposes them.
+  void Reserve(size_t n);
+
+  uint8_t* mem_ = nullptr;
+  size_t size_ = 0, cap_ = 0;
   int64_t pos_ = 0;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "korvane/foundations/host/exceptions.h"
@@ -290,13 +291,33 @@ void ReadGif(const std::string& FileName, TBitmap* Bitmap, int32_t& ImageCount, 
 
 namespace {
 
+// An allocator whose elements start uninitialized: index buffers are written
+// whole right after they are made, so clearing them first is wasted work.
+template <typename T>
+struct NoInitAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = NoInitAllocator<U>;
+  };
+  using std::allocator<T>::allocator;
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+using IndexBuffer = std::vector<uint8_t, NoInitAllocator<uint8_t>>;
+
 // A frame ready to be written: its palette (2^bits entries) and one index a
 // pixel, rows from the top.
 struct GifFrame {
   int bits = 8;
   int32_t w = 0, h = 0;
   std::vector<TRGB> pal;
-  std::vector<uint8_t> idx;
+  IndexBuffer idx;
   // Entries the image uses when its colors were mapped exactly; the rest of
   // the table is free.
   int used = 256;
@@ -349,7 +370,7 @@ bool ExactIndices(const TBitmap* src, GifFrame& f) {
   std::vector<uint32_t> keys(kSlots, 0);
   std::vector<uint8_t> vals(kSlots, 0);
   std::vector<TRGB> pal;
-  std::vector<uint8_t> idx(size_t(f.w) * size_t(f.h));
+  IndexBuffer idx(size_t(f.w) * size_t(f.h));
   for (int32_t y = 0; y < f.h; ++y) {
     const TRGB* row = reinterpret_cast<const TRGB*>(src->Scanline(y));
     uint8_t* o = idx.data() + size_t(y) * size_t(f.w);

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -29,57 +30,81 @@ constexpr const char* kBadPCX = "unrecognized PCX";
 // byte cannot be filled by its data.
 constexpr int64_t kMaxRLEExpansion = 32;
 
-// Run-length decoder over the data in memory. A run may cross the end of a
+// Run-length decoder over the image data, read from the stream a block at a
+// time (no copy of the whole file in memory). A run may cross the end of a
 // plane line and continues into the next one.
 class RunDecoder {
  public:
-  RunDecoder(const uint8_t* d, size_t n, bool rle) : d_(d), n_(n), rle_(rle) {}
+  RunDecoder(TCheckedReader& in, int64_t length, bool rle)
+      : in_(in), buf_(kBlock + kSlack), streamLeft_(length), rle_(rle) {}
   // Fills out with count bytes; false when the data end first.
   bool Take(uint8_t* out, size_t count) {
-    if (!rle_) {
-      if (count > n_ - i_) return false;
-      std::memcpy(out, d_ + i_, count);
-      i_ += count;
-      return true;
-    }
     size_t k = 0;
     while (k < count) {
-      if (left_ == 0) {
-        // Literal bytes straight through (sixteen at a time while no run
-        // code is among them), then one run code.
-#ifdef __SSE2__
-        const __m128i c0 = _mm_set1_epi8(char(0xC0));
-        while (count - k >= 16 && n_ - i_ >= 16) {
-          const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d_ + i_));
-          const unsigned high = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(a, c0), c0)));
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), a);
-          const size_t m = high ? size_t(std::countr_zero(high)) : 16;
-          k += m;
-          i_ += m;
-          if (high) break;
-        }
-#endif
-        while (k < count && i_ < n_ && d_[i_] < 192) out[k++] = d_[i_++];
-        if (k == count) break;
-        if (i_ + 1 >= n_) return false;
-        left_ = d_[i_] & 63;
-        value_ = d_[i_ + 1];
-        i_ += 2;
+      if (left_ > 0) {  // the rest of a run
+        const size_t m = std::min(left_, count - k);
+        std::memset(out + k, value_, m);
+        k += m;
+        left_ -= m;
         continue;
       }
-      const size_t m = std::min(left_, count - k);
-      std::memset(out + k, value_, m);
-      k += m;
-      left_ -= m;
+      if (n_ - i_ < kSlack) Refill();
+      if (i_ >= n_) return false;
+      const uint8_t* d = buf_.data();
+      if (!rle_) {
+        const size_t m = std::min(count - k, n_ - i_);
+        std::memcpy(out + k, d + i_, m);
+        k += m;
+        i_ += m;
+        continue;
+      }
+      // Literal bytes straight through (sixteen at a time while no run code
+      // is among them), then one run code.
+#ifdef __SSE2__
+      const __m128i c0 = _mm_set1_epi8(char(0xC0));
+      while (count - k >= 16 && n_ - i_ >= 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i_));
+        const unsigned high = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(a, c0), c0)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), a);
+        const size_t m = high ? size_t(std::countr_zero(high)) : 16;
+        k += m;
+        i_ += m;
+        if (high) break;
+      }
+#endif
+      while (k < count && i_ < n_ && d[i_] < 192) out[k++] = d[i_++];
+      if (k == count || i_ >= n_) continue;  // done, or more data first
+      if (i_ + 1 >= n_) {
+        Refill();
+        if (i_ + 1 >= n_) return false;
+      }
+      left_ = buf_[i_] & 63;
+      value_ = buf_[i_ + 1];
+      i_ += 2;
     }
     return true;
   }
 
  private:
-  const uint8_t* d_;
-  size_t n_;
+  static constexpr size_t kBlock = size_t(1) << 18, kSlack = 64;
+
+  // Moves the unread bytes to the front and reads the next block after them.
+  void Refill() {
+    if (streamLeft_ <= 0) return;
+    const size_t keep = n_ - i_;
+    std::memmove(buf_.data(), buf_.data() + i_, keep);
+    const size_t want = size_t(std::min<int64_t>(streamLeft_, int64_t(buf_.size() - keep)));
+    in_.Read(buf_.data() + keep, int64_t(want));
+    streamLeft_ -= int64_t(want);
+    n_ = keep + want;
+    i_ = 0;
+  }
+
+  TCheckedReader& in_;
+  std::vector<uint8_t> buf_;
+  int64_t streamLeft_;
   bool rle_;
-  size_t i_ = 0;
+  size_t n_ = 0, i_ = 0;
   size_t left_ = 0;
   uint8_t value_ = 0;
 };
@@ -143,8 +168,6 @@ void ReadPcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
   if (bpl < (int64_t(w) * bpp + 7) / 8) in.Fail();
   if (total > (enc ? dataLen * kMaxRLEExpansion : dataLen)) in.Fail();
 
-  std::vector<uint8_t> data(static_cast<size_t>(dataLen));
-  in.Read(data.data(), dataLen);
   // A 1-bit image stays 1-bit when its header palette is black and white (or
   // gives no palette: version 3, or two equal entries, as writers that leave
   // it zeroed do); other colors load as 24-bit through the palette.
@@ -157,7 +180,7 @@ void ReadPcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
   Bitmap->Allocate(w, ht, mono ? pf1bit : pf24bit);
   Progress.Scale = 100.0 / ht;
   {
-    RunDecoder dec(data.data(), data.size(), enc == 1);
+    RunDecoder dec(in, dataLen, enc == 1);
     std::vector<uint8_t> line(size_t(bpl) * planes);
     for (int y = 0; y < ht; ++y) {
       Progress.Done = y;
