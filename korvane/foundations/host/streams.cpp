@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "korvane/foundations/host/exceptions.h"
+#include "korvane/foundations/host/prefault.h"
 #include "korvane/foundations/host/safe_save.h"
 
 namespace korvane {
@@ -83,6 +84,8 @@ void TMemoryStream::Reserve(size_t n) {
   void* p = std::realloc(mem_, cap);
   if (!p) throw std::bad_alloc();
   mem_ = static_cast<uint8_t*>(p);
+  // The new pages of a large block mapped at once, not a fault a page.
+  if (cap > cap_) KVPrefault(mem_ + cap_, cap - cap_);
   cap_ = cap;
 }
 

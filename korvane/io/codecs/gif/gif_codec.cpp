@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "korvane/foundations/host/exceptions.h"
+#include "korvane/foundations/host/prefault.h"
 #include "korvane/foundations/host/safe_save.h"
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/io/codecs/bilevel.h"
@@ -291,8 +292,9 @@ void ReadGif(const std::string& FileName, TBitmap* Bitmap, int32_t& ImageCount, 
 
 namespace {
 
-// An allocator whose elements start uninitialized: index buffers are written
-// whole right after they are made, so clearing them first is wasted work.
+// An allocator whose elements start uninitialized, their pages mapped up
+// front: index buffers are written whole right after they are made, so
+// clearing them first is wasted work.
 template <typename T>
 struct NoInitAllocator : std::allocator<T> {
   template <typename U>
@@ -300,6 +302,11 @@ struct NoInitAllocator : std::allocator<T> {
     using other = NoInitAllocator<U>;
   };
   using std::allocator<T>::allocator;
+  T* allocate(size_t n) {
+    T* p = std::allocator<T>::allocate(n);
+    KVPrefault(p, n * sizeof(T));
+    return p;
+  }
   template <typename U>
   void construct(U* p) noexcept {
     ::new (static_cast<void*>(p)) U;
@@ -918,12 +925,16 @@ bool TGifFrameWriter::Add(TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& 
     std::vector<uint8_t> d(first.Memory(), first.Memory() + first.Size());
     if (Params.GIF_LoopCount >= 0) {
       const size_t at = HeaderEnd(d);
-      std::vector<uint8_t> ext = {kExtIntro, kApplication, 11};
-      ext.insert(ext.end(), kLoopId, kLoopId + 11);
-      ext.insert(ext.end(), {3, 1});
-      PutU16(ext, Params.GIF_LoopCount);
-      ext.push_back(0);
-      d.insert(d.begin() + int64_t(at), ext.begin(), ext.end());
+      // The application extension: identifier, then the loop sub-block.
+      uint8_t ext[19] = {kExtIntro, kApplication, 11};
+      std::memcpy(ext + 3, kLoopId, 11);
+      ext[14] = 3;
+      ext[15] = 1;
+      const uint16_t loops = uint16_t(std::clamp<int32_t>(Params.GIF_LoopCount, 0, 65535));
+      ext[16] = uint8_t(loops & 0xFF);
+      ext[17] = uint8_t(loops >> 8);
+      ext[18] = 0;
+      d.insert(d.begin() + int64_t(at), ext, ext + 19);
       std::memcpy(d.data() + 3, "89a", 3);
     }
     screenW_ = std::max(Params.GIF_WinWidth, 0);
