@@ -13,14 +13,7 @@
 #include "korvane/pixels/video/yuvconv.h"
 #include "korvane/proc/kvproc.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
-#include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
-}
+#include "korvane/multi/ffmpeg_api.h"
 
 namespace korvane {
 
@@ -31,7 +24,7 @@ namespace {
 void QuietFFmpeg() {
   static bool done = false;
   if (!done) {
-    av_log_set_level(AV_LOG_QUIET);
+    FF().av_log_set_level(AV_LOG_QUIET);
     done = true;
   }
 }
@@ -97,13 +90,13 @@ std::vector<TKVAVIEncoder> KVAVIEncoders() {
   QuietFFmpeg();
   std::vector<TKVAVIEncoder> out = {{"rawvideo", "Uncompressed DIB"}};
   std::vector<TKVAVIEncoder> rest;
-  const AVOutputFormat* ofmt = av_guess_format("avi", nullptr, nullptr);
+  const AVOutputFormat* ofmt = FF().av_guess_format("avi", nullptr, nullptr);
   bool mjpeg = false, ffv1 = false;
   void* it = nullptr;
-  while (const AVCodec* c = av_codec_iterate(&it)) {
-    if (!av_codec_is_encoder(c) || c->type != AVMEDIA_TYPE_VIDEO || c->id == AV_CODEC_ID_RAWVIDEO) continue;
+  while (const AVCodec* c = FF().av_codec_iterate(&it)) {
+    if (!FF().av_codec_is_encoder(c) || c->type != AVMEDIA_TYPE_VIDEO || c->id == AV_CODEC_ID_RAWVIDEO) continue;
     if (c->capabilities & AV_CODEC_CAP_EXPERIMENTAL) continue;
-    if (!ofmt || avformat_query_codec(ofmt, c->id, FF_COMPLIANCE_NORMAL) != 1) continue;
+    if (!ofmt || FF().avformat_query_codec(ofmt, c->id, FF_COMPLIANCE_NORMAL) != 1) continue;
     std::string name = c->name;
     if (name == "mjpeg")
       mjpeg = true;
@@ -146,18 +139,18 @@ struct TKVAVIReader::Impl {
     bool full = false;
     const AVPixelFormat fmt = PlainFormat(f, full);
     if (sws && fmt == swsFormat && full == swsFullRange) return sws;
-    sws_freeContext(sws);
-    sws = sws_getContext(f->width, f->height, fmt, f->width, f->height, AV_PIX_FMT_BGR24, SWS_POINT, nullptr,
+    FF().sws_freeContext(sws);
+    sws = FF().sws_getContext(f->width, f->height, fmt, f->width, f->height, AV_PIX_FMT_BGR24, SWS_POINT, nullptr,
                          nullptr, nullptr);
     swsFormat = fmt;
     swsFullRange = full;
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(fmt);
+    const AVPixFmtDescriptor* desc = FF().av_pix_fmt_desc_get(fmt);
     if (sws && full && desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB)) {
       int *inv = nullptr, *table = nullptr;
       int srcRange = 0, dstRange = 0, brightness = 0, contrast = 0, saturation = 0;
-      if (sws_getColorspaceDetails(sws, &inv, &srcRange, &table, &dstRange, &brightness, &contrast,
+      if (FF().sws_getColorspaceDetails(sws, &inv, &srcRange, &table, &dstRange, &brightness, &contrast,
                                    &saturation) >= 0)
-        sws_setColorspaceDetails(sws, inv, 1, table, dstRange, brightness, contrast, saturation);
+        FF().sws_setColorspaceDetails(sws, inv, 1, table, dstRange, brightness, contrast, saturation);
     }
     return sws;
   }
@@ -184,14 +177,14 @@ struct TKVAVIReader::Impl {
   }
 
   ~Impl() {
-    sws_freeContext(sws);
-    av_frame_free(&frame);
-    av_packet_free(&pkt);
-    avcodec_free_context(&dec);
-    avformat_close_input(&fmt);
+    FF().sws_freeContext(sws);
+    FF().av_frame_free(&frame);
+    FF().av_packet_free(&pkt);
+    FF().avcodec_free_context(&dec);
+    FF().avformat_close_input(&fmt);
     if (io) {
-      av_freep(&io->buffer);
-      avio_context_free(&io);
+      FF().av_freep(&io->buffer);
+      FF().avio_context_free(&io);
     }
   }
 };
@@ -202,13 +195,13 @@ TKVAVIReader::TKVAVIReader(const uint8_t* data, size_t size) : d_(std::make_uniq
   d_->mem = data;
   d_->memSize = size;
   const int bufSize = 4096;
-  uint8_t* buf = static_cast<uint8_t*>(av_malloc(bufSize));
-  if (buf) d_->io = avio_alloc_context(buf, bufSize, 0, d_.get(), &Impl::ReadMem, nullptr, &Impl::SeekMem);
+  uint8_t* buf = static_cast<uint8_t*>(FF().av_malloc(bufSize));
+  if (buf) d_->io = FF().avio_alloc_context(buf, bufSize, 0, d_.get(), &Impl::ReadMem, nullptr, &Impl::SeekMem);
   if (!d_->io) {
-    av_free(buf);
+    FF().av_free(buf);
     throw EInvalidGraphic("unable to open AVI file");
   }
-  d_->fmt = avformat_alloc_context();
+  d_->fmt = FF().avformat_alloc_context();
   if (!d_->fmt) throw EInvalidGraphic("unable to open AVI file");
   d_->fmt->pb = d_->io;
   d_->fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
@@ -217,9 +210,9 @@ TKVAVIReader::TKVAVIReader(const uint8_t* data, size_t size) : d_(std::make_uniq
 
 void TKVAVIReader::Open(const char* name) {
   QuietFFmpeg();
-  const AVInputFormat* avi = av_find_input_format("avi");
+  const AVInputFormat* avi = FF().av_find_input_format("avi");
   // On failure avformat_open_input frees the context (not a custom I/O).
-  if (!avi || avformat_open_input(&d_->fmt, name ? name : "", avi, nullptr) < 0)
+  if (!avi || FF().avformat_open_input(&d_->fmt, name ? name : "", avi, nullptr) < 0)
     throw EInvalidGraphic("unable to open AVI file");
   int s = -1;
   for (unsigned i = 0; i < d_->fmt->nb_streams; ++i)
@@ -236,7 +229,7 @@ void TKVAVIReader::Open(const char* name) {
   // The frame size is checked against the data before anything of that size
   // is allocated: a few bytes must not stand for a frame of hundreds of
   // megabytes.
-  const int64_t dataBytes = d_->mem ? int64_t(d_->memSize) : (d_->fmt->pb ? avio_size(d_->fmt->pb) : -1);
+  const int64_t dataBytes = d_->mem ? int64_t(d_->memSize) : (d_->fmt->pb ? FF().avio_size(d_->fmt->pb) : -1);
   const int64_t limit = dataBytes >= 0 ? KVAVIFramePixelLimit(uint64_t(dataBytes)) : kAVIMaxPixels;
   if (width_ <= 0 || height_ <= 0 || int64_t(width_) * height_ > limit)
     throw EInvalidGraphic("unable to open AVI stream");
@@ -244,8 +237,8 @@ void TKVAVIReader::Open(const char* name) {
   // The demuxer keeps the header's scale and rate as the time base.
   scale_ = st->time_base.num;
   rate_ = st->time_base.den;
-  d_->pkt = av_packet_alloc();
-  d_->frame = av_frame_alloc();
+  d_->pkt = FF().av_packet_alloc();
+  d_->frame = FF().av_frame_alloc();
   if (!d_->pkt || !d_->frame) throw EInvalidGraphic("unable to open AVI stream");
 
   const uint32_t tag = par->codec_tag;
@@ -265,17 +258,17 @@ void TKVAVIReader::Open(const char* name) {
     PutHeader(d_->header.data(), width_, height_, bits > 0 ? bits : 16, tag, uint32_t(d_->frameBytes));
     d_->asDIB = true;
   } else {
-    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+    const AVCodec* codec = FF().avcodec_find_decoder(par->codec_id);
     if (!codec) throw EInvalidGraphic("unable to open AVI stream");
-    d_->dec = avcodec_alloc_context3(codec);
-    if (!d_->dec || avcodec_parameters_to_context(d_->dec, par) < 0)
+    d_->dec = FF().avcodec_alloc_context3(codec);
+    if (!d_->dec || FF().avcodec_parameters_to_context(d_->dec, par) < 0)
       throw EInvalidGraphic("unable to open AVI stream");
     d_->dec->thread_count = 1;
     // A packet that claims a larger picture than the stream's is refused by
     // the decoder before it allocates it (such frames are skipped anyway).
     // The margin covers the decoders' own alignment of rows and macroblocks.
     d_->dec->max_pixels = (int64_t(width_ + 63) / 64 * 64 + 64) * (int64_t(height_) + 64);
-    if (avcodec_open2(d_->dec, codec, nullptr) < 0) throw EInvalidGraphic("unable to open AVI stream");
+    if (FF().avcodec_open2(d_->dec, codec, nullptr) < 0) throw EInvalidGraphic("unable to open AVI stream");
   }
 }
 
@@ -297,17 +290,17 @@ bool TKVAVIReader::Next(TBitmap* bmp, HGLOBAL* dib, int& BitCount) {
   for (;;) {
     if (d_->dec) {
       // A frame the decoder already holds comes first.
-      int r = avcodec_receive_frame(d_->dec, d_->frame);
+      int r = FF().avcodec_receive_frame(d_->dec, d_->frame);
       if (r == 0) {
         AVFrame* f = d_->frame;
         if (f->width != width_ || f->height != height_ || f->format < 0) {
-          av_frame_unref(f);
+          FF().av_frame_unref(f);
           ++skipped_;
           continue;
         }
         SwsContext* sws = d_->Converter(f);
         if (!sws) {
-          av_frame_unref(f);
+          FF().av_frame_unref(f);
           ++skipped_;
           continue;
         }
@@ -321,7 +314,7 @@ bool TKVAVIReader::Next(TBitmap* bmp, HGLOBAL* dib, int& BitCount) {
           uint8_t* p = block ? static_cast<uint8_t*>(GlobalLock(block)) : nullptr;
           if (!p) {
             if (block) GlobalFree(block);
-            av_frame_unref(f);
+            FF().av_frame_unref(f);
             throw EInvalidGraphic("unable to open AVI stream");
           }
           PutHeader(p, width_, height_, 24, 0, uint32_t(size_t(row) * height_));
@@ -332,27 +325,27 @@ bool TKVAVIReader::Next(TBitmap* bmp, HGLOBAL* dib, int& BitCount) {
           dst[0] = bmp->Scanline(0);
           stride[0] = int(height_ > 1 ? bmp->Scanline(1) - bmp->Scanline(0) : ((width_ * 3 + 3) & ~3));
         }
-        sws_scale(sws, f->data, f->linesize, 0, f->height, dst, stride);
+        FF().sws_scale(sws, f->data, f->linesize, 0, f->height, dst, stride);
         if (block) {
           GlobalUnlock(block);
           *dib = block;
         }
-        av_frame_unref(f);
+        FF().av_frame_unref(f);
         BitCount = 24;
         return true;
       }
       if (r == AVERROR_EOF) return false;
       if (d_->draining) return false;
     }
-    int r = av_read_frame(d_->fmt, d_->pkt);
+    int r = FF().av_read_frame(d_->fmt, d_->pkt);
     if (r < 0) {
       if (!d_->dec) return false;
       d_->draining = true;
-      avcodec_send_packet(d_->dec, nullptr);
+      FF().avcodec_send_packet(d_->dec, nullptr);
       continue;
     }
     if (d_->pkt->stream_index != d_->stream || d_->pkt->size <= 0) {
-      av_packet_unref(d_->pkt);
+      FF().av_packet_unref(d_->pkt);
       continue;
     }
     if (d_->asDIB) {
@@ -368,13 +361,13 @@ bool TKVAVIReader::Next(TBitmap* bmp, HGLOBAL* dib, int& BitCount) {
           ok = false;
         }
       }
-      av_packet_unref(d_->pkt);
+      FF().av_packet_unref(d_->pkt);
       if (ok) return true;
       ++skipped_;
       continue;
     }
-    if (avcodec_send_packet(d_->dec, d_->pkt) < 0) ++skipped_;
-    av_packet_unref(d_->pkt);
+    if (FF().avcodec_send_packet(d_->dec, d_->pkt) < 0) ++skipped_;
+    FF().av_packet_unref(d_->pkt);
   }
 }
 
@@ -406,10 +399,10 @@ struct TKVAVIWriter::Impl {
     if (ret < 0 || (fmt && fmt->pb && fmt->pb->error < 0)) throw EInvalidGraphic(message);
   }
   void Drain() {
-    while (avcodec_receive_packet(enc, pkt) == 0) {
-      av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
+    while (FF().avcodec_receive_packet(enc, pkt) == 0) {
+      FF().av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
       pkt->stream_index = st->index;
-      Check(av_interleaved_write_frame(fmt, pkt));
+      Check(FF().av_interleaved_write_frame(fmt, pkt));
     }
   }
   static int WriteOut(void* opaque, uint8_t* buf, int size) {
@@ -443,18 +436,18 @@ struct TKVAVIWriter::Impl {
     }
   }
   ~Impl() {
-    sws_freeContext(sws);
-    av_frame_free(&frame);
-    av_packet_free(&pkt);
-    avcodec_free_context(&enc);
+    FF().sws_freeContext(sws);
+    FF().av_frame_free(&frame);
+    FF().av_packet_free(&pkt);
+    FF().avcodec_free_context(&enc);
     if (fmt) {
       if (fmt->pb && out) {
-        av_freep(&fmt->pb->buffer);
-        avio_context_free(&fmt->pb);
+        FF().av_freep(&fmt->pb->buffer);
+        FF().avio_context_free(&fmt->pb);
       } else if (fmt->pb) {
-        avio_closep(&fmt->pb);
+        FF().avio_closep(&fmt->pb);
       }
-      avformat_free_context(fmt);
+      FF().avformat_free_context(fmt);
     }
   }
 };
@@ -482,11 +475,11 @@ void TKVAVIWriter::Open(const std::string& name, TStream* stream, int width, int
   d_->width = width;
   d_->height = height;
   d_->rate = rate;
-  if (avformat_alloc_output_context2(&d_->fmt, nullptr, "avi", stream ? nullptr : name.c_str()) < 0 ||
+  if (FF().avformat_alloc_output_context2(&d_->fmt, nullptr, "avi", stream ? nullptr : name.c_str()) < 0 ||
       !d_->fmt)
     fail();
-  d_->st = avformat_new_stream(d_->fmt, nullptr);
-  d_->pkt = av_packet_alloc();
+  d_->st = FF().avformat_new_stream(d_->fmt, nullptr);
+  d_->pkt = FF().av_packet_alloc();
   if (!d_->st || !d_->pkt) fail();
   d_->st->time_base = AVRational{1, rate};
   d_->st->avg_frame_rate = AVRational{rate, 1};
@@ -501,11 +494,11 @@ void TKVAVIWriter::Open(const std::string& name, TStream* stream, int width, int
     par->width = width;
     par->height = height;
     // The DIB's own bottom-up rows, with a positive height in the header.
-    av_opt_set_int(d_->fmt->priv_data, "flipped_raw_rgb", 1, 0);
+    FF().av_opt_set_int(d_->fmt->priv_data, "flipped_raw_rgb", 1, 0);
   } else {
-    const AVCodec* codec = avcodec_find_encoder_by_name(enc.c_str());
+    const AVCodec* codec = FF().avcodec_find_encoder_by_name(enc.c_str());
     if (!codec || codec->type != AVMEDIA_TYPE_VIDEO) fail();
-    d_->enc = avcodec_alloc_context3(codec);
+    d_->enc = FF().avcodec_alloc_context3(codec);
     if (!d_->enc) fail();
     AVCodecContext* c = d_->enc;
     c->width = width;
@@ -532,32 +525,32 @@ void TKVAVIWriter::Open(const std::string& name, TStream* stream, int width, int
       c->color_range = AVCOL_RANGE_JPEG;
     }
     if (d_->fmt->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (avcodec_open2(c, codec, nullptr) < 0) fail();
-    if (avcodec_parameters_from_context(par, c) < 0) fail();
-    d_->frame = av_frame_alloc();
+    if (FF().avcodec_open2(c, codec, nullptr) < 0) fail();
+    if (FF().avcodec_parameters_from_context(par, c) < 0) fail();
+    d_->frame = FF().av_frame_alloc();
     if (!d_->frame) fail();
     d_->frame->format = c->pix_fmt;
     d_->frame->width = width;
     d_->frame->height = height;
-    if (av_frame_get_buffer(d_->frame, 0) < 0) fail();
-    d_->sws = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, c->pix_fmt, SWS_BICUBIC, nullptr,
+    if (FF().av_frame_get_buffer(d_->frame, 0) < 0) fail();
+    d_->sws = FF().sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, c->pix_fmt, SWS_BICUBIC, nullptr,
                              nullptr, nullptr);
     if (!d_->sws) fail();
   }
   if (stream) {
     constexpr int kBufferSize = 1 << 16;
-    uint8_t* buf = static_cast<uint8_t*>(av_malloc(kBufferSize));
+    uint8_t* buf = static_cast<uint8_t*>(FF().av_malloc(kBufferSize));
     if (!buf) fail();
-    d_->fmt->pb = avio_alloc_context(buf, kBufferSize, 1, d_.get(), nullptr, &Impl::WriteOut, &Impl::SeekOut);
+    d_->fmt->pb = FF().avio_alloc_context(buf, kBufferSize, 1, d_.get(), nullptr, &Impl::WriteOut, &Impl::SeekOut);
     if (!d_->fmt->pb) {
-      av_free(buf);
+      FF().av_free(buf);
       fail();
     }
     d_->fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
-  } else if (avio_open(&d_->fmt->pb, name.c_str(), AVIO_FLAG_WRITE) < 0) {
+  } else if (FF().avio_open(&d_->fmt->pb, name.c_str(), AVIO_FLAG_WRITE) < 0) {
     fail();
   }
-  d_->Check(avformat_write_header(d_->fmt, nullptr), "unable to create AVI file");
+  d_->Check(FF().avformat_write_header(d_->fmt, nullptr), "unable to create AVI file");
   d_->headerWritten = true;
 }
 
@@ -576,7 +569,7 @@ void TKVAVIWriter::WriteDIB(const uint8_t* dib, size_t size) {
                         info.Width == d_->width && info.Height == d_->height;
   if (!d_->enc && straight) {
     // Uncompressed: the stored rows as they are.
-    if (av_new_packet(d_->pkt, int(info.ImageBytes)) < 0) throw EInvalidGraphic("unable to create AVI file");
+    if (FF().av_new_packet(d_->pkt, int(info.ImageBytes)) < 0) throw EInvalidGraphic("unable to create AVI file");
     std::memcpy(d_->pkt->data, dib + info.HeaderBytes, info.ImageBytes);
   } else {
     PackedDIBToBitmap(dib, size, &bmp);
@@ -587,18 +580,18 @@ void TKVAVIWriter::WriteDIB(const uint8_t* dib, size_t size) {
     if (!d_->enc) {
       // Bottom-up rows padded to 4 bytes.
       const int row = (d_->width * 3 + 3) & ~3;
-      if (av_new_packet(d_->pkt, row * d_->height) < 0) throw EInvalidGraphic("unable to create AVI file");
+      if (FF().av_new_packet(d_->pkt, row * d_->height) < 0) throw EInvalidGraphic("unable to create AVI file");
       std::memset(d_->pkt->data, 0, size_t(row) * d_->height);
       for (int y = 0; y < d_->height; ++y)
         std::memcpy(d_->pkt->data + size_t(row) * (d_->height - 1 - y), bmp.Scanline(y),
                     size_t(d_->width) * 3);
     } else {
-      if (av_frame_make_writable(d_->frame) < 0) throw EInvalidGraphic("unable to create AVI file");
+      if (FF().av_frame_make_writable(d_->frame) < 0) throw EInvalidGraphic("unable to create AVI file");
       const uint8_t* src[4] = {bmp.Scanline(0), nullptr, nullptr, nullptr};
       int srcStride[4] = {stride, 0, 0, 0};
-      sws_scale(d_->sws, src, srcStride, 0, d_->height, d_->frame->data, d_->frame->linesize);
+      FF().sws_scale(d_->sws, src, srcStride, 0, d_->height, d_->frame->data, d_->frame->linesize);
       d_->frame->pts = d_->pts++;
-      if (avcodec_send_frame(d_->enc, d_->frame) < 0) throw EInvalidGraphic("unable to create AVI file");
+      if (FF().avcodec_send_frame(d_->enc, d_->frame) < 0) throw EInvalidGraphic("unable to create AVI file");
       d_->Drain();
       return;
     }
@@ -607,8 +600,8 @@ void TKVAVIWriter::WriteDIB(const uint8_t* dib, size_t size) {
   d_->pkt->duration = 1;
   d_->pkt->flags |= AV_PKT_FLAG_KEY;
   d_->pkt->stream_index = d_->st->index;
-  av_packet_rescale_ts(d_->pkt, AVRational{1, d_->rate}, d_->st->time_base);
-  d_->Check(av_interleaved_write_frame(d_->fmt, d_->pkt));
+  FF().av_packet_rescale_ts(d_->pkt, AVRational{1, d_->rate}, d_->st->time_base);
+  d_->Check(FF().av_interleaved_write_frame(d_->fmt, d_->pkt));
 }
 
 void TKVAVIWriter::SkipFrames(int64_t n) {
@@ -621,16 +614,16 @@ void TKVAVIWriter::Close() {
   if (d_->closed) return;
   d_->closed = true;
   if (d_->enc) {
-    avcodec_send_frame(d_->enc, nullptr);
+    FF().avcodec_send_frame(d_->enc, nullptr);
     d_->Drain();
   }
   int ret = 0;
-  if (d_->headerWritten) ret = av_write_trailer(d_->fmt);
+  if (d_->headerWritten) ret = FF().av_write_trailer(d_->fmt);
   if (d_->fmt && d_->fmt->pb) {
-    avio_flush(d_->fmt->pb);
+    FF().avio_flush(d_->fmt->pb);
     d_->Check(ret);
     if (!d_->out) {
-      ret = avio_closep(&d_->fmt->pb);
+      ret = FF().avio_closep(&d_->fmt->pb);
       d_->Check(ret);
     }
   }
