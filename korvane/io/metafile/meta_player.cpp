@@ -676,7 +676,10 @@ void TMetaPlayer::ArcFamily(TArcKind kind, double l, double t, double r, double 
       while (sweep <= 0) sweep += 360.0;
     }
     QPainterPath arc;
-    if (kind == kPie) {
+    if (kind == kArcTo) {
+      arc.moveTo(from);
+      arc.arcTo(box, a0, sweep);  // a line to the arc's start, then the arc
+    } else if (kind == kPie) {
       arc.moveTo(c);
       arc.arcTo(box, a0, sweep);
       arc.closeSubpath();
@@ -687,8 +690,11 @@ void TMetaPlayer::ArcFamily(TArcKind kind, double l, double t, double r, double 
     }
     const QPainterPath mapped = xf_.map(arc);
     if (kind == kArcTo) {
-      PathFrom();
-      path_.connectPath(mapped);
+      // The figure goes on when one ends at the position, else starts there.
+      if (figureOpen_)
+        path_.connectPath(mapped);
+      else
+        path_.addPath(mapped);
       figureOpen_ = true;
     } else if (kind == kArc) {
       path_.addPath(mapped);
