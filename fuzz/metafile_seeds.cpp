@@ -125,5 +125,37 @@ int main(int argc, char** argv) {
   Bytes tail(dib.begin(), dib.end());
   map.Rec(81, {0, 0, 0, 0, 10, 10, 0, 0, 2, 2, 80, 40, 120, 16, 0, 0x00CC0020, 40, 20}, tail);
   Write(dir, "emf_map.emf", map.Build(0, 0, 990, 990, 1000, 1000, 100, 100));
+
+  // Paths: Bezier, line and arc figures continued from the position, both
+  // arc directions, arcs, chords and pies in a path, and a clip path.
+  EmfWriter path;
+  path.Pen(1, 0, 2, 0x0000FF);
+  path.Select(1);
+  path.Rec(59, {});
+  path.Rec(27, {10, 50});
+  path.Poly16(88, {20, 10, 40, 90, 50, 50});
+  path.Rec(5, {0, 0, 0, 0, 3, 60, 10, 80, 90, 90, 50});  // POLYBEZIERTO
+  path.Poly16(89, {90, 90, 10, 90});
+  path.Rec(55, {10, 10, 90, 90, 90, 50, 50, 10});  // ARCTO
+  path.Rec(57, {2});
+  path.Rec(46, {20, 20, 80, 80, 80, 50, 50, 20});  // CHORD
+  path.Rec(57, {1});
+  path.Rec(47, {30, 30, 70, 70, 70, 50, 50, 30});  // PIE
+  path.Rec(61, {});
+  path.Rec(60, {});
+  path.Rec(63, {0, 0, 0, 0});  // STROKEANDFILLPATH
+  path.Rec(33, {});
+  path.Rec(59, {});
+  path.Ellipse(0, 0, 60, 60);
+  path.Rec(60, {});
+  path.Rec(67, {1});  // SELECTCLIPPATH, RGN_AND
+  path.Rec(59, {});
+  path.Rectangle(40, 40, 100, 100);
+  path.Rec(60, {});
+  path.Rec(67, {3});  // RGN_XOR
+  path.Rectangle(0, 0, 100, 100);
+  path.Rec(34, {-1});
+  path.Rec(45, {-100000, -100000, 100000, 100000, 0, 0, 0, 0});  // a whole ellipse, far out
+  Write(dir, "emf_paths.emf", path.Build(0, 0, 990, 990, 1000, 1000, 100, 100));
   return 0;
 }

@@ -15,6 +15,8 @@ PACKAGES=(
   fonts-dejavu-core
   # Peer programs the interoperability tests compare with.
   python3-pil python3-numpy python3-ezdxf giflib-tools libtiff-tools libjpeg-turbo-progs ffmpeg imagemagick
+  # Drawing programs whose EMF, WMF and PNG exports the metafile tests compare.
+  inkscape libreoffice-draw
   # SANE: libsane1 (opened at run time) with its `test` backend for the
   # acquisition tests, scanimage to compare with, and the headers.
   libsane1 sane-utils libsane-dev

@@ -130,6 +130,8 @@ bool MainWindow::OpenFile(const QString& name, int index, QString& error) {
       image_count_ = io->LoadFromFileGif(path);
     else if (ext == "tif" || ext == "tiff")
       image_count_ = io->LoadFromFileTIFF(path);
+    else if (ext == "wmf" || ext == "emf")  // on white paper, not the view's background
+      io->ImportMetafile(path, -1, -1, clWhite), image_count_ = 1;
     else
       io->LoadFromFile(path), image_count_ = 1;
   } catch (const std::exception& e) {

@@ -127,7 +127,9 @@ const std::vector<OpEntry>& Ops() {
            c.proc.SelectAll();
          };
        }},
-      {"--background", 1, "R,G,B", "color of uncovered areas (rotate, resize, clear); default black",
+      {"--background", 1, "R,G,B",
+       "color of uncovered areas (rotate, resize, clear; default black) and of the paper a WMF or EMF "
+       "input is drawn on (default white)",
        [](const Args& a) -> Step {
          TRGB col = ParseRGB(a[0], "--background");
          return [col](OpContext& c) { c.proc.SetReBackground(RGB(col.r, col.g, col.b)); };
@@ -454,6 +456,11 @@ int RunProcess(const std::vector<std::string>& args) {
         throw UsageError(a + " takes " + std::to_string(op->argc) + " argument(s): " + op->argHelp);
       Args opArgs(args.begin() + long(i) + 1, args.begin() + long(i) + 1 + op->argc);
       steps.emplace_back(a, op->parse(opArgs));
+      // The background also colors the paper a metafile is drawn on.
+      if (a == "--background") {
+        const TRGB c = ParseRGB(opArgs[0], "--background");
+        opts.paper = RGB(c.r, c.g, c.b);
+      }
       i += size_t(op->argc);
       continue;
     }

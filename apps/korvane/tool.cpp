@@ -199,8 +199,12 @@ void LoadImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& o
   io.AutoOrient = opts.autoOrient;
   bar.Start("loading");
   io.OnProgress = bar.Event();
+  const std::string ext = LowerExtension(name);
   try {
-    io.LoadFromFile(name);
+    if (ext == "wmf" || ext == "emf")
+      io.ImportMetafile(name, -1, -1, opts.paper);
+    else
+      io.LoadFromFile(name);
   } catch (const std::exception& e) {
     bar.Done();
     throw std::runtime_error(name + ": " + e.what());
@@ -312,6 +316,11 @@ int RunConvert(const std::vector<std::string>& args) {
       return 0;
     }
     if (TakeLoadSaveOption(args, i, opts)) continue;
+    if (args[i] == "--background") {
+      const TRGB c = ParseRGB(OptionArg(args, i), "--background");
+      opts.paper = RGB(c.r, c.g, c.b);
+      continue;
+    }
     if (args[i].size() > 1 && args[i][0] == '-') throw UsageError("convert: unknown option " + args[i]);
     files.push_back(args[i]);
   }
@@ -365,7 +374,7 @@ std::string InfoUsage() {
 
 std::string ConvertUsage() {
   return "Usage: korvane convert IN OUT [--index N] [--format NAME] [--set Name=Value]...\n"
-         "                      [--auto-orient] [--quiet]\n"
+         "                      [--auto-orient] [--background R,G,B] [--quiet]\n"
          "\n"
          "Loads IN (format by extension: bmp ico cur gif jpg jpeg pcx png tif tiff,\n"
          "and wmf emf at their own size) and saves OUT by its extension: bmp gif\n"
@@ -383,6 +392,8 @@ std::string ConvertUsage() {
          "                     outside the field's range is an error)\n"
          "  --auto-orient      turn a JPEG or TIFF picture upright by its orientation\n"
          "                     (Exif, TIFF tag 274) after loading it\n"
+         "  --background R,G,B the color a WMF or EMF picture is drawn on (default\n"
+         "                     255,255,255: white, as drawing programs show them)\n"
          "  --quiet            no progress bar\n"
          "\n"
          "AVI inputs give frame N (--index) to any output. With --frames all, every\n"

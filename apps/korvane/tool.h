@@ -51,6 +51,9 @@ struct LoadSaveOptions {
   std::string format;                                     // --format: the output format's name
   bool quiet = false;
   bool autoOrient = false;  // --auto-orient: turn JPEG and TIFF pictures upright
+  // What WMF and EMF pictures are drawn on: white paper, as drawing programs
+  // show them, unless --background gives a color.
+  TColor paper = clWhite;
 };
 
 // Reads an integer in lo..hi; UsageError naming what on anything else.

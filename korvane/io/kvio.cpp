@@ -628,6 +628,10 @@ void TKorvaneIO::ParamsFromFile(const std::string& name) {
 // --- Metafiles
 
 void TKorvaneIO::ImportMetafile(const std::string& name, int width, int height) {
+  ImportMetafile(name, width, height, GetBackground());
+}
+
+void TKorvaneIO::ImportMetafile(const std::string& name, int width, int height, TColor paper) {
   TBitmap* b = Begin();
   if (!b || width == 0 || height == 0) return;
   Guarded(Wrap::Any, "unrecognized WMF or EMF", [&] {
@@ -660,8 +664,10 @@ void TKorvaneIO::ImportMetafile(const std::string& name, int width, int height) 
     params_.DpiY = gSystemDPIY;
     params_.FreeColorMap();
     if (TKVView* v = target_.View()) v->SetDPI(params_.DpiX, params_.DpiY);
-    Clear();
     TCanvas* c = b->Canvas();
+    c->Brush()->SetStyle(bsSolid);
+    c->Brush()->SetColor(paper);
+    c->FillRect(Rect(0, 0, b->Width(), b->Height()));
     mf.Draw(c, Rect(0, 0, int(w), int(h)));
     c->EndPaint();
   });

@@ -134,6 +134,9 @@ class TKorvaneIO : public TComponent, private TIOParamsOwner {
   // aspect ratio, both negative take the metafile's own size. Raises
   // "unrecognized WMF or EMF".
   void ImportMetafile(const std::string& name, int width, int height);
+  // The same drawn on the given color instead of Background (drawing
+  // programs show metafiles on white paper).
+  void ImportMetafile(const std::string& name, int width, int height, TColor paper);
 
   // --- Multi-image files
   int32_t InsertToFileGif(const std::string& name);

@@ -551,6 +551,17 @@ TEST(Convert, MetafilesImportAtTheirOwnSize) {
   ASSERT_TRUE(ReadBMP(bmp, out));
   EXPECT_EQ(out.Width(), 399);
   EXPECT_EQ(out.Height(), 99);
+  // The picture draws nothing: what shows is the paper, white unless
+  // --background says otherwise.
+  EXPECT_EQ(Pixel24(out, 200, 50), 0xFFFFFFu);
+  r = RunTool({"convert", wmf, bmp, "--background", "0,0,0"});
+  ASSERT_EQ(r.code, 0) << Describe(r);
+  ASSERT_TRUE(ReadBMP(bmp, out));
+  EXPECT_EQ(Pixel24(out, 200, 50), 0x000000u);
+  r = RunTool({"process", wmf, bmp, "--background", "10,20,30", "--negative"});
+  ASSERT_EQ(r.code, 0) << Describe(r);
+  ASSERT_TRUE(ReadBMP(bmp, out));
+  EXPECT_EQ(Pixel24(out, 200, 50), 0xF5EBE1u);
   // Content detection does not know metafiles; info reads them by extension.
   auto lines = InfoLines(RunTool({"info", wmf}).out);
   EXPECT_EQ(lines["Type"], "Windows Metafile (WMF)");

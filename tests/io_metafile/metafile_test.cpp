@@ -237,6 +237,62 @@ TEST_F(Metafile, EmfPathsAreFilledOrStrokedNotDrawnWhileBuilt) {
   EXPECT_EQ(Pixel24(got, 10, 60), 0xFFFFFFu);
 }
 
+// Records that continue from the current position, in and out of paths:
+// Bezier and arc figures start where the previous record left the position,
+// arcs turn the way SETARCDIRECTION says, and a clip path clips.
+TEST_F(Metafile, EmfFiguresContinueFromThePositionAndClipPathsClip) {
+  // Two POLYBEZIERTO16 records of straight segments: 10..50 then 50..90 on
+  // y = 20. The first must start at the MOVETOEX point.
+  EmfWriter e;
+  e.Pen(1, 0, 3, kRed);
+  e.Select(1);
+  e.Rec(59, {});
+  e.Rec(27, {10, 20});
+  e.Poly16(88, {20, 20, 40, 20, 50, 20});
+  e.Poly16(88, {60, 20, 80, 20, 90, 20});
+  e.Rec(60, {});
+  e.Rec(64, {0, 0, 0, 0});  // STROKEPATH
+  // ARCTO in a path, counter-clockwise (the default) from the ray towards
+  // (90, 60) to the ray towards (50, 30) on the circle around (50, 60) of
+  // radius 30: a line from the position to the arc's start, then a quarter.
+  e.Rec(59, {});
+  e.Rec(27, {50, 60});
+  e.Rec(55, {20, 30, 80, 90, 90, 60, 50, 30});  // ARCTO
+  e.Rec(60, {});
+  e.Rec(64, {0, 0, 0, 0});
+  // The same arc clockwise outside a path, on a circle around (50, 60) of radius 35.
+  e.Rec(57, {2});  // SETARCDIRECTION clockwise
+  e.Rec(45, {15, 25, 85, 95, 90, 60, 50, 30});  // ARC
+  TBitmap got;
+  Play(Emf(e), got);
+  EXPECT_EQ(Pixel24(got, 25, 20), 0xFF0000u);  // first record's segment
+  EXPECT_EQ(Pixel24(got, 75, 20), 0xFF0000u);
+  EXPECT_EQ(Pixel24(got, 70, 60), 0xFF0000u);  // ARCTO's line from the position
+  EXPECT_EQ(Pixel24(got, 71, 39), 0xFF0000u);  // its upper right quarter
+  EXPECT_EQ(Pixel24(got, 29, 81), 0xFFFFFFu);  // not the lower left
+  EXPECT_EQ(Pixel24(got, 25, 85), 0xFF0000u);  // the clockwise arc's lower left
+  EXPECT_EQ(Pixel24(got, 75, 35), 0xFFFFFFu);  // and not its upper right
+
+  // A clip path (RGN_COPY) keeps the left half of a filled rectangle; after
+  // RESTOREDC the whole rectangle fills again.
+  EmfWriter c;
+  c.Brush(1, 0, kBlue);
+  c.Select(1);
+  c.Select(0x80000008);  // NULL_PEN
+  c.Rec(33, {});  // SAVEDC
+  c.Rec(59, {});
+  c.Rectangle(0, 0, 50, 50);
+  c.Rec(60, {});
+  c.Rec(67, {5});  // SELECTCLIPPATH
+  c.Rectangle(0, 0, 100, 50);
+  c.Rec(34, {-1});  // RESTOREDC
+  c.Rectangle(0, 60, 100, 100);
+  Play(Emf(c), got);
+  EXPECT_EQ(Pixel24(got, 25, 25), 0x0000FFu);
+  EXPECT_EQ(Pixel24(got, 75, 25), 0xFFFFFFu);
+  EXPECT_EQ(Pixel24(got, 75, 80), 0x0000FFu);
+}
+
 TEST_F(Metafile, ArcsRoundRectsAndPies) {
   WmfWriter w;
   w.Pen(0, 1, kRed);

@@ -55,6 +55,8 @@ enum : uint32_t {
   kPIE = 47,
   kCREATEPALETTE = 49,
   kLINETO = 54,
+  kARCTO = 55,
+  kSETARCDIRECTION = 57,
   kBEGINPATH = 59,
   kENDPATH = 60,
   kCLOSEFIGURE = 61,
@@ -377,10 +379,12 @@ void PlayRecord(TMetaPlayer& pl, uint32_t type, const TRecordView& r) {
       if (need(32)) pl.RoundRect(r.S32(8), r.S32(12), r.S32(16), r.S32(20), r.S32(24), r.S32(28));
       break;
     case kARC:
+    case kARCTO:
     case kCHORD:
     case kPIE: {
       if (!need(40)) break;
       const TMetaPlayer::TArcKind kind = type == kARC     ? TMetaPlayer::kArc
+                                         : type == kARCTO ? TMetaPlayer::kArcTo
                                          : type == kCHORD ? TMetaPlayer::kChord
                                                           : TMetaPlayer::kPie;
       pl.ArcFamily(kind, r.S32(8), r.S32(12), r.S32(16), r.S32(20), r.S32(24), r.S32(28), r.S32(32),
@@ -401,7 +405,12 @@ void PlayRecord(TMetaPlayer& pl, uint32_t type, const TRecordView& r) {
     case kSTROKEPATH:
       pl.DrawPath(type != kFILLPATH, type != kSTROKEPATH);
       break;
-    case kSELECTCLIPPATH:  // clipping to a path is not kept: the path is used up
+    case kSETARCDIRECTION:
+      if (need(12)) pl.SetArcDirection(r.S32(8));
+      break;
+    case kSELECTCLIPPATH:
+      if (need(12)) pl.SelectClipPath(r.S32(8));
+      break;
     case kABORTPATH:
       pl.AbortPath();
       break;

@@ -479,9 +479,13 @@ void TMetaPlayer::PolyBezier(const std::vector<QPointF>& in, bool fromPos) {
   if (fromPos) pts.push_back(dc_.pos);
   pts.insert(pts.end(), in.begin(), in.end());
   const size_t n = pts.size() < 4 ? 0 : 1 + (pts.size() - 1) / 3 * 3;
-  if (fromPos && n > 1) dc_.pos = pts[n - 1];
-  if (!valid_ || n < 4) return;
+  if (!valid_ || n < 4) {
+    if (fromPos && n > 1) dc_.pos = pts[n - 1];
+    return;
+  }
   if (inPath_) {
+    // The figure continues from the position before this record: the
+    // position moves to the last end point only once the curves are added.
     if (fromPos)
       PathFrom();
     else
@@ -489,9 +493,11 @@ void TMetaPlayer::PolyBezier(const std::vector<QPointF>& in, bool fromPos) {
     for (size_t i = 1; i + 2 < n; i += 3)
       path_.cubicTo(Map(pts[i].x(), pts[i].y()), Map(pts[i + 1].x(), pts[i + 1].y()),
                     Map(pts[i + 2].x(), pts[i + 2].y()));
+    if (fromPos) dc_.pos = pts[n - 1];
     figureOpen_ = fromPos;
     return;
   }
+  if (fromPos) dc_.pos = pts[n - 1];
   QPainterPath path(Map(pts[0].x(), pts[0].y()));
   for (size_t i = 1; i + 2 < n; i += 3)
     path.cubicTo(Map(pts[i].x(), pts[i].y()), Map(pts[i + 1].x(), pts[i + 1].y()),
@@ -541,6 +547,42 @@ void TMetaPlayer::CloseFigure() {
 void TMetaPlayer::AbortPath() {
   path_ = QPainterPath();
   inPath_ = false;
+}
+
+void TMetaPlayer::SelectClipPath(int mode) {
+  inPath_ = false;
+  QPainterPath path;
+  path.swap(path_);
+  figureOpen_ = false;
+  if (!valid_ || mode < kRGN_AND || mode > kRGN_COPY) return;
+  const QRect surface(0, 0, canvas_->SurfaceWidth(), canvas_->SurfaceHeight());
+  // The region is built from the part of the path on the surface (a path
+  // reaching far outside would cost a scan of every row it spans).
+  QRegion rgn;
+  if (!path.isEmpty()) {
+    path.setFillRule(dc_.polyFillMode == WINDING ? Qt::WindingFill : Qt::OddEvenFill);
+    const QRectF r = path.boundingRect();
+    if (!std::isfinite(r.left()) || !std::isfinite(r.right()) || !std::isfinite(r.top()) ||
+        !std::isfinite(r.bottom()))
+      return;
+    if (!QRectF(surface).contains(r)) {
+      QPainterPath on;
+      on.addRect(QRectF(surface).adjusted(-1, -1, 1, 1));
+      path = path.intersected(on);
+    }
+    rgn = QRegion(path.toFillPolygon().toPolygon(), path.fillRule());
+  }
+  const QRegion current = dc_.hasClip ? dc_.clip : QRegion(surface);
+  switch (mode) {
+    case kRGN_AND: rgn = current.intersected(rgn); break;
+    case kRGN_OR: rgn = current.united(rgn); break;
+    case kRGN_XOR: rgn = current.xored(rgn); break;
+    case kRGN_DIFF: rgn = current.subtracted(rgn); break;
+    default: break;  // COPY: the path alone
+  }
+  // Never outside what the caller let the picture draw on.
+  if (savedHasClip_) rgn = rgn.intersected(savedClip_);
+  SetClip(rgn, true);
 }
 
 void TMetaPlayer::DrawPath(bool stroke, bool fill) {
@@ -602,25 +644,90 @@ void TMetaPlayer::RoundRect(double l, double t, double r, double b, double w, do
   }
 }
 
+void TMetaPlayer::SetArcDirection(int dir) {
+  if (dir == kAD_COUNTERCLOCKWISE || dir == kAD_CLOCKWISE) dc_.clockwise = dir == kAD_CLOCKWISE;
+}
+
 void TMetaPlayer::ArcFamily(TArcKind kind, double l, double t, double r, double b, double xs, double ys,
                             double xe, double ye) {
-  if (!valid_ || inPath_) return;
+  const QRectF box = QRectF(QPointF(l, t), QPointF(r, b)).normalized();
+  const QPointF c = box.center();
+  const double rx = box.width() / 2, ry = box.height() / 2;
+  // Parametric angles of the two rays, counter-clockwise with y down as Qt
+  // counts them; the end points are where the rays meet the ellipse.
+  const double a0 = std::atan2(-(ys - c.y()) * rx, (xs - c.x()) * ry) * 180.0 / M_PI;
+  const double a1 = std::atan2(-(ye - c.y()) * rx, (xe - c.x()) * ry) * 180.0 / M_PI;
+  auto onEllipse = [&](double deg) {
+    const double rad = deg * M_PI / 180.0;
+    return QPointF(c.x() + rx * std::cos(rad), c.y() - ry * std::sin(rad));
+  };
+  const QPointF from = dc_.pos, end = onEllipse(a1);
+  if (kind == kArcTo) dc_.pos = end;
+  if (!valid_ || !std::isfinite(a0) || !std::isfinite(a1)) return;
+
+  if (inPath_) {
+    // The direction is the one seen on the output: a mapping that mirrors
+    // turns it around in logical units.
+    const bool mirrored = xf_.determinant() < 0;
+    double sweep = a1 - a0;
+    if (dc_.clockwise != mirrored) {
+      while (sweep >= 0) sweep -= 360.0;
+    } else {
+      while (sweep <= 0) sweep += 360.0;
+    }
+    QPainterPath arc;
+    if (kind == kArcTo) {
+      arc.moveTo(from);
+      arc.arcTo(box, a0, sweep);  // a line to the arc's start, then the arc
+    } else if (kind == kPie) {
+      arc.moveTo(c);
+      arc.arcTo(box, a0, sweep);
+      arc.closeSubpath();
+    } else {
+      arc.arcMoveTo(box, a0);
+      arc.arcTo(box, a0, sweep);
+      if (kind == kChord) arc.closeSubpath();
+    }
+    const QPainterPath mapped = xf_.map(arc);
+    if (kind == kArcTo) {
+      // The figure goes on when one ends at the position, else starts there.
+      if (figureOpen_)
+        path_.connectPath(mapped);
+      else
+        path_.addPath(mapped);
+      figureOpen_ = true;
+    } else if (kind == kArc) {
+      path_.addPath(mapped);
+      figureOpen_ = false;
+    } else {
+      AddOrDraw(mapped);
+    }
+    return;
+  }
+
+  if (kind == kArcTo) {
+    Sync();
+    const QPointF start = onEllipse(a0);
+    StrokeSegment(Map(from.x(), from.y()), Map(start.x(), start.y()));
+  }
   // Under a rotating world transform the arc is drawn in the bounds of the
   // mapped box: close enough for the rare recordings that do this.
-  const QRectF mapped = xf_.mapRect(QRectF(QPointF(l, t), QPointF(r, b)).normalized());
-  const QRect box(QPoint(RoundCoord(mapped.left()), RoundCoord(mapped.top())),
-                  QPoint(RoundCoord(mapped.right()), RoundCoord(mapped.bottom())));
-  if (box.width() < 1 || box.height() < 1) return;
-  const TPoint s = Clamped(Map(xs, ys)), e = Clamped(Map(xe, ye));
-  if (kind == kArc) {
-    Sync(TooLongToDash(box));
-    canvas_->Arc(box.left(), box.top(), box.right(), box.bottom(), s.x, s.y, e.x, e.y);
+  const QRectF mapped = xf_.mapRect(box);
+  const QRect dbox(QPoint(RoundCoord(mapped.left()), RoundCoord(mapped.top())),
+                   QPoint(RoundCoord(mapped.right()), RoundCoord(mapped.bottom())));
+  if (dbox.width() < 1 || dbox.height() < 1) return;
+  // Clockwise from s to e covers what counter-clockwise from e to s does.
+  TPoint s = Clamped(Map(xs, ys)), e = Clamped(Map(xe, ye));
+  if (dc_.clockwise) std::swap(s, e);
+  if (kind == kArc || kind == kArcTo) {
+    Sync(TooLongToDash(dbox));
+    canvas_->Arc(dbox.left(), dbox.top(), dbox.right(), dbox.bottom(), s.x, s.y, e.x, e.y);
     return;
   }
   double start, span;
-  ArcAngles(QRect(box.left(), box.top(), box.width(), box.height()), s, e, start, span);
-  if (QPainter* p = BeginDirect(true, true, TooLongToDash(box))) {
-    const QRect qr(box.left(), box.top(), box.width() - 1, box.height() - 1);
+  ArcAngles(QRect(dbox.left(), dbox.top(), dbox.width(), dbox.height()), s, e, start, span);
+  if (QPainter* p = BeginDirect(true, true, TooLongToDash(dbox))) {
+    const QRect qr(dbox.left(), dbox.top(), dbox.width() - 1, dbox.height() - 1);
     const int a = int(std::lround(start * 16)), sp = int(std::lround(span * 16));
     if (kind == kChord)
       p->drawChord(qr, a, sp);

@@ -34,6 +34,9 @@ enum : int {
 // Pen styles (low nibble of the style), brush styles and hatches.
 enum : int { kPS_SOLID, kPS_DASH, kPS_DOT, kPS_DASHDOT, kPS_DASHDOTDOT, kPS_NULL, kPS_INSIDEFRAME };
 enum : int { kBS_SOLID = 0, kBS_NULL = 1, kBS_HATCHED = 2, kBS_PATTERN = 3 };
+// Arc directions; how a clip path combines with the clip region.
+enum : int { kAD_COUNTERCLOCKWISE = 1, kAD_CLOCKWISE = 2 };
+enum : int { kRGN_AND = 1, kRGN_OR = 2, kRGN_XOR = 3, kRGN_DIFF = 4, kRGN_COPY = 5 };
 // Background modes; text alignment flags.
 enum : int { kTRANSPARENT = 1, kOPAQUE = 2 };
 enum : unsigned { kTA_UPDATECP = 1, kTA_RIGHT = 2, kTA_CENTER = 6, kTA_BOTTOM = 8, kTA_BASELINE = 24 };
@@ -102,6 +105,7 @@ struct TDCState {
   TLogBrush brush;
   TLogFont font;
   QPointF pos;  // current position, logical
+  bool clockwise = false;  // arc direction as seen on the output
   QRegion clip;
   bool hasClip = false;
 };
@@ -156,6 +160,8 @@ class TMetaPlayer {
   void CloseFigure();
   void AbortPath();
   void DrawPath(bool stroke, bool fill);
+  // Combines the closed path with the clip region (kRGN_*) and uses it up.
+  void SelectClipPath(int mode);
 
   // Drawing, logical coordinates.
   void MoveTo(double x, double y) {
@@ -170,9 +176,14 @@ class TMetaPlayer {
   void Rectangle(double l, double t, double r, double b);
   void Ellipse(double l, double t, double r, double b);
   void RoundRect(double l, double t, double r, double b, double w, double h);
-  enum TArcKind { kArc, kChord, kPie };
+  // The arc of the ellipse in the box from the ray towards (xs, ys) to the
+  // ray towards (xe, ye), in the DC's direction. ArcTo draws a line from the
+  // current position to the arc's start first and moves the position to its
+  // end; inside a path bracket all four add to the path.
+  enum TArcKind { kArc, kChord, kPie, kArcTo };
   void ArcFamily(TArcKind kind, double l, double t, double r, double b, double xs, double ys, double xe,
                  double ye);
+  void SetArcDirection(int dir);
   void SetPixel(double x, double y, TColor c);
   // Text at (x, y) with the DC's alignment and font; opaqueRect (logical) is
   // filled with the background color when options ask for it.

@@ -18,6 +18,8 @@ constexpr uint32_t kPlaceableKey = 0x9AC6CDD7;
 constexpr size_t kPlaceableBytes = 22;
 constexpr uint32_t kEmfSignature = 0x464D4520;  // " EMF"
 constexpr size_t kEmfHeaderMin = 88;
+// The header's second extension ends with the device size in micrometres.
+constexpr uint32_t kEmfHeaderMicrometresEnd = 108;
 
 int ScreenDpiX() {
   InitScreenGlobals();
@@ -118,7 +120,14 @@ void TMetafile::Draw(TCanvas* canvas, const TRect& dest) const {
     // The recording device's pixels are the reference space; the frame,
     // converted to them, is what fills dest. A header without a usable device
     // size falls back to the bounds of what was drawn.
-    const double devW = v.S32(72), devH = v.S32(76), mmW = v.S32(80), mmH = v.S32(84);
+    double devW = v.S32(72), devH = v.S32(76), mmW = v.S32(80), mmH = v.S32(84);
+    // A header long enough to hold the device size in micrometres gives it
+    // exactly: writers that size the device as the picture round the
+    // millimetres to whole ones, which scales the picture by up to a few percent.
+    if (v.U32(4) >= kEmfHeaderMicrometresEnd && v.S32(100) > 0 && v.S32(104) > 0) {
+      mmW = v.S32(100) / 1000.0;
+      mmH = v.S32(104) / 1000.0;
+    }
     const double fl = v.S32(24), ft = v.S32(28), fr = v.S32(32), fb = v.S32(36);
     if (devW > 0 && devH > 0 && mmW > 0 && mmH > 0 && fr > fl && fb > ft) {
       const double kx = devW / (mmW * 100), ky = devH / (mmH * 100);
