@@ -1,7 +1,9 @@
 // Histograms, equalization and the image effects.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <vector>
 
 #include "korvane/foundations/kvutils.h"
 #include "korvane/proc/kvproc.h"
@@ -44,6 +46,34 @@ TEST_F(EffectOp, HistogramCountsLevelsAndGray) {
   proc.GetHistogram(h);
   EXPECT_EQ(h[0].B, 20u);
   EXPECT_EQ(h[252].Gray, 0u);
+}
+
+// Counted with interleaved counter sets: every rectangle width (not only
+// multiples of the interleave) counts each pixel once, as a plain loop does.
+TEST(Histogram, MatchesAPlainCountOnAnyRectangle) {
+  TBitmap b;
+  test::FillPattern24(b, 23, 9, 5);
+  for (int x = 0; x < 23; ++x) At(b, x, 3) = CreateRGB(7, 7, 7);  // one level over a whole row
+  struct Box {
+    int x1, y1, x2, y2;
+  };
+  for (const Box& r : {Box{0, 0, 22, 8}, Box{1, 1, 1, 7}, Box{2, 3, 3, 3}, Box{5, 2, 7, 8}, Box{-4, -2, 30, 20},
+                       Box{18, 0, 22, 4}, Box{6, 0, 19, 8}}) {
+    THistogramItem h[256];
+    _GetHistogram(&b, h, r.x1, r.y1, r.x2, r.y2);
+    std::vector<uint32_t> want(4 * 256, 0);
+    for (int y = std::max(r.y1, 0); y <= std::min(r.y2, 8); ++y)
+      for (int x = std::max(r.x1, 0); x <= std::min(r.x2, 22); ++x) {
+        const TRGB p = At(b, x, y);
+        ++want[p.r], ++want[256 + p.g], ++want[512 + p.b], ++want[768 + (21 * p.r + 71 * p.g + 7 * p.b) / 100];
+      }
+    for (int i = 0; i < 256; ++i) {
+      ASSERT_EQ(h[i].R, want[size_t(i)]) << r.x1 << "," << r.x2 << " level " << i;
+      ASSERT_EQ(h[i].G, want[size_t(256 + i)]) << r.x1 << "," << r.x2 << " level " << i;
+      ASSERT_EQ(h[i].B, want[size_t(512 + i)]) << r.x1 << "," << r.x2 << " level " << i;
+      ASSERT_EQ(h[i].Gray, want[size_t(768 + i)]) << r.x1 << "," << r.x2 << " level " << i;
+    }
+  }
 }
 
 TEST_F(EffectOp, HistEqualizeStretchesToTheThresholds) {
