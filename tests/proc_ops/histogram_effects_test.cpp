@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <vector>
 
 #include "korvane/foundations/kvutils.h"
@@ -170,6 +171,53 @@ TEST_F(EffectOp, LensBelowOneRefractsAsOneAndStaysInside) {
   EXPECT_EQ(At(bmp, 0, 0), At(orig, 0, 0));  // outside the box
   proc.Undo();
   proc.Lens(-1000000000, 2000000000, 2000000000, 2000000000, 3);  // clamped to the image
+}
+
+// The lens formula evaluated pixel by pixel with the library functions, as
+// written: the fast lens must pick exactly the same source pixels, including
+// at refraction 1 where the tangent blows up near the axes.
+void LensRef(TBitmap& b, int x, int y, int w, int h, double refraction) {
+  const int W = b.Width(), H = b.Height();
+  const int L = std::clamp(x - w / 2, 0, W - 1), T = std::clamp(y - h / 2, 0, H - 1);
+  const int bw = std::clamp(x + w / 2, 0, W - 1) - L, bh = std::clamp(y + h / 2, 0, H - 1) - T;
+  if (bw <= 0 || bh <= 0) return;
+  const double hw = bw / 2.0, hh = bh / 2.0, n = std::max(refraction, 1.0), m2 = std::min(hw, hh) * std::min(hw, hh);
+  auto bend = [&](double d, double z, double phi) {
+    return d - z * std::tan(M_PI / 2 - phi - std::acos(std::sin(M_PI / 2 - phi) / n));
+  };
+  auto trunc = [](double v) { return v >= INT_MAX ? INT_MAX : v <= INT_MIN ? INT_MIN : int(v); };
+  TBitmap orig;
+  orig.Assign(&b);
+  for (int r = 0; r < bh; ++r)
+    for (int c = 0; c < bw; ++c) {
+      const double dx = c - hw + 0.5, dy = hh - r - 0.5;
+      const double e = dx * dx / (hw * hw) + dy * dy / (hh * hh);
+      int sx = L + c, sy = T + r;
+      if (e < 1) {
+        const double z = std::sqrt((1 - e) * m2);
+        sx = L + std::clamp(trunc(bend(dx, z, std::cos(dx / std::sqrt(dx * dx + z * z))) + hw), 0, W - 1);
+        sy = T + std::clamp(trunc(hh - bend(dy, z, std::asin(dy / std::sqrt(dy * dy + z * z)))), 0, H - 1);
+      }
+      At(b, L + c, T + r) = At(orig, std::min(sx, W - 1), std::min(sy, H - 1));
+    }
+}
+
+TEST(Lens, PicksTheSourcePixelsOfTheLensFormula) {
+  struct Case {
+    int W, H, x, y, w, h;
+    double n;
+  };
+  for (const Case& c : {Case{97, 61, 40, 30, 80, 50, 2}, Case{97, 61, 40, 30, 80, 50, 1},
+                        Case{97, 61, 40, 30, 80, 50, 1.0001}, Case{41, 33, 20, 16, 41, 33, 1.5},
+                        Case{64, 64, 32, 32, 65, 31, 10}, Case{301, 200, 0, 0, 600, 400, 2.5},
+                        Case{300, 301, 150, 150, 300, 301, 3}, Case{40, 30, 35, 25, 30, 20, 1.2}}) {
+    TBitmap fast, ref;
+    test::FillPattern24(fast, c.W, c.H, 9);
+    ref.Assign(&fast);
+    _lens(&fast, c.x, c.y, c.w, c.h, c.n, nullpr);
+    LensRef(ref, c.x, c.y, c.w, c.h, c.n);
+    EXPECT_TRUE(test::SamePixels(fast, ref)) << c.W << "x" << c.H << " n " << c.n;
+  }
 }
 
 TEST_F(EffectOp, BumpMappingAtFullPercentChangesNothing) {
