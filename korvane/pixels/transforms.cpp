@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__) || defined(__i386__) || defined(__SSE2__)
 #include <immintrin.h>
 #endif
 
@@ -84,6 +84,26 @@ void _Rot90o(const TBitmap* Source, TBitmap* Dest) {
 // ---------------------------------------------------------------------------
 // 1-bit rotation
 
+namespace {
+
+// True when the eight points (sx[i], sy[i]) are (sx[0] + i, sy[0]).
+inline bool ConsecutiveRun8(const int* sx, const int* sy) {
+#if defined(__SSE2__)
+  const __m128i x0 = _mm_set1_epi32(sx[0]), y0 = _mm_set1_epi32(sy[0]);
+  const __m128i lo = _mm_add_epi32(x0, _mm_setr_epi32(0, 1, 2, 3)), hi = _mm_add_epi32(x0, _mm_setr_epi32(4, 5, 6, 7));
+  auto load = [](const int* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+  const __m128i eq = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi32(load(sx), lo), _mm_cmpeq_epi32(load(sx + 4), hi)),
+                                   _mm_and_si128(_mm_cmpeq_epi32(load(sy), y0), _mm_cmpeq_epi32(load(sy + 4), y0)));
+  return _mm_movemask_epi8(eq) == 0xFFFF;
+#else
+  for (int i = 1; i < 8; ++i)
+    if (sx[i] != sx[0] + i || sy[i] != sy[0]) return false;
+  return true;
+#endif
+}
+
+}  // namespace
+
 void _rotate1bit(TBitmap* Bitmap, int FillBit, TProgressRec& Progress, int Angle) {
   if (!Bitmap || Bitmap->PixelFormat() != pf1bit || Bitmap->Empty()) return;
   const int w = Bitmap->Width(), h = Bitmap->Height();
@@ -145,6 +165,17 @@ void _rotate1bit(TBitmap* Bitmap, int FillBit, TProgressRec& Progress, int Angle
       srcY[size_t(x)] = int(-s * dx + by);
     }
     for (int x = x0; x <= x1;) {
+      // A whole destination byte whose eight points lie on one source row,
+      // one column after the other (most of them at small angles), is eight
+      // source bits read at once.
+      if ((x & 7) == 0 && x + 7 <= x1 && ConsecutiveRun8(srcX.data() + x, srcY.data() + x)) {
+        const uint8_t* row = rows[size_t(srcY[size_t(x)])];
+        const int bit = srcX[size_t(x)], at = bit >> 3, sh = bit & 7;
+        // With sh > 0 the run reaches into byte at + 1, inside the row.
+        d[x >> 3] = sh == 0 ? row[at] : uint8_t((row[at] << sh) | (row[at + 1] >> (8 - sh)));
+        x += 8;
+        continue;
+      }
       const int last = std::min(x1, x | 7);
       unsigned bits = 0, mask = 0;
       for (; x <= last; ++x) {
