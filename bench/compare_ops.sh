@@ -42,7 +42,9 @@ for r in runs:
     best[name] = min(best.get(name, float("inf")), ms)
     for key in ("MP/s", "MB/s"):
         if key in r:
-            rate[name] = (max(rate.get(name, (0, key))[0], r[key]), key)
+            # The counters are per wall second; rescale them to processor time.
+            v = r[key] * r["real_time"] / r["cpu_time"]
+            rate[name] = (max(rate.get(name, (0, key))[0], v), key)
 peer = {}
 for line in open(sys.argv[2]):
     name, v = line.split()
