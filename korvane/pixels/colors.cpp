@@ -200,8 +200,9 @@ KV_SSSE3 int CastBlocks(TRGB* p, int n, TRGB lo, TRGB hi, const Pattern48& cast)
 #define KV_AVX2 __attribute__((target("avx2")))
 
 KV_AVX2 inline __m256i Load2(const uint8_t* lo, const uint8_t* hi) {
-  return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lo))),
-                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi)), 1);
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lo))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi)), 1);
 }
 KV_AVX2 inline void Store2(uint8_t* lo, uint8_t* hi, __m256i v) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(lo), _mm256_castsi256_si128(v));
@@ -230,8 +231,9 @@ KV_AVX2 int GrayBlocks32(TRGB* p, int n) {
       const __m256i r16 = h ? _mm256_unpackhi_epi8(rd, zero) : _mm256_unpacklo_epi8(rd, zero);
       const __m256i g16 = h ? _mm256_unpackhi_epi8(gr, zero) : _mm256_unpacklo_epi8(gr, zero);
       const __m256i b16 = h ? _mm256_unpackhi_epi8(bl, zero) : _mm256_unpacklo_epi8(bl, zero);
-      const __m256i sum = _mm256_add_epi16(
-          _mm256_add_epi16(_mm256_mullo_epi16(r16, w21), _mm256_mullo_epi16(g16, w71)), _mm256_mullo_epi16(b16, w7));
+      const __m256i sum =
+          _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r16, w21), _mm256_mullo_epi16(g16, w71)),
+                           _mm256_mullo_epi16(b16, w7));
       halves[h] = _mm256_srli_epi16(_mm256_mulhi_epu16(sum, div), 6);
     }
     const __m256i gray = _mm256_packus_epi16(halves[0], halves[1]);
@@ -244,8 +246,10 @@ KV_AVX2 int GrayBlocks32(TRGB* p, int n) {
 KV_AVX2 int CastBlocks32(TRGB* p, int n, TRGB lo, TRGB hi, const Pattern48& cast) {
   uint8_t* b = reinterpret_cast<uint8_t*>(p);
   const int blocks = n / 32;
-  const __m256i los[3] = {_mm256_set1_epi8(char(lo.b)), _mm256_set1_epi8(char(lo.g)), _mm256_set1_epi8(char(lo.r))};
-  const __m256i his[3] = {_mm256_set1_epi8(char(hi.b)), _mm256_set1_epi8(char(hi.g)), _mm256_set1_epi8(char(hi.r))};
+  const __m256i los[3] = {_mm256_set1_epi8(char(lo.b)), _mm256_set1_epi8(char(lo.g)),
+                          _mm256_set1_epi8(char(lo.r))};
+  const __m256i his[3] = {_mm256_set1_epi8(char(hi.b)), _mm256_set1_epi8(char(hi.g)),
+                          _mm256_set1_epi8(char(hi.r))};
   __m256i casts[3];
   for (int i = 0; i < 3; ++i) casts[i] = _mm256_broadcastsi128_si256(cast.v[i]);
   for (int k = 0; k < blocks; ++k, b += 96) {

@@ -176,7 +176,9 @@ void _lens(TBitmap* Bitmap, int x, int y, int Width, int Height, double Refracti
     const double beta = std::acos(std::sin(alpha) / n);
     return d - z * std::tan(M_PI / 2 - phi - beta);
   };
-  auto exactX = [&](double dx, double z) { return _TruncSat(bend(dx, z, std::cos(dx / std::sqrt(dx * dx + z * z))) + hw); };
+  auto exactX = [&](double dx, double z) {
+    return _TruncSat(bend(dx, z, std::cos(dx / std::sqrt(dx * dx + z * z))) + hw);
+  };
   auto exactY = [&](double dy, double z) {
     return _TruncSat(hh - bend(dy, z, std::asin(dy / std::sqrt(dy * dy + z * z))));
   };
@@ -217,7 +219,8 @@ void _lens(TBitmap* Bitmap, int x, int y, int Width, int Height, double Refracti
         const V2 err = kTol * (z * (1 + t * t) * (1 + 1 / sb) + Abs(dx) + Abs(zt) + hw + 1);
         const V2 use = (sb2 > 1e-12) & (Abs(den) > 1e-6) ? err : inf;
         const V2 va = dx - zt + hw, vb = -dx - zt + hw;
-        for (int i = 0; i < 2; ++i) xa[size_t(c + i)] = va[i], xb[size_t(c + i)] = vb[i], xe[size_t(c + i)] = use[i];
+        for (int i = 0; i < 2; ++i)
+          xa[size_t(c + i)] = va[i], xb[size_t(c + i)] = vb[i], xe[size_t(c + i)] = use[i];
       }
       {
         const V2 rho = Sqrt(dy * dy + z2);
@@ -235,7 +238,7 @@ void _lens(TBitmap* Bitmap, int x, int y, int Width, int Height, double Refracti
         const V2 va = hh - (dy - z * ta), vb = hh - (-dy - z * tb);
         for (int i = 0; i < 2; ++i)
           ya[size_t(c + i)] = va[i], yb[size_t(c + i)] = vb[i], yea[size_t(c + i)] = usea[i],
-                      yeb[size_t(c + i)] = useb[i];
+                        yeb[size_t(c + i)] = useb[i];
       }
     }
     TRGB* o1 = reinterpret_cast<TRGB*>(out.Scanline(r));

@@ -90,10 +90,12 @@ namespace {
 inline bool ConsecutiveRun8(const int* sx, const int* sy) {
 #if defined(__SSE2__)
   const __m128i x0 = _mm_set1_epi32(sx[0]), y0 = _mm_set1_epi32(sy[0]);
-  const __m128i lo = _mm_add_epi32(x0, _mm_setr_epi32(0, 1, 2, 3)), hi = _mm_add_epi32(x0, _mm_setr_epi32(4, 5, 6, 7));
+  const __m128i lo = _mm_add_epi32(x0, _mm_setr_epi32(0, 1, 2, 3)),
+                hi = _mm_add_epi32(x0, _mm_setr_epi32(4, 5, 6, 7));
   auto load = [](const int* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
-  const __m128i eq = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi32(load(sx), lo), _mm_cmpeq_epi32(load(sx + 4), hi)),
-                                   _mm_and_si128(_mm_cmpeq_epi32(load(sy), y0), _mm_cmpeq_epi32(load(sy + 4), y0)));
+  const __m128i eq =
+      _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi32(load(sx), lo), _mm_cmpeq_epi32(load(sx + 4), hi)),
+                    _mm_and_si128(_mm_cmpeq_epi32(load(sy), y0), _mm_cmpeq_epi32(load(sy + 4), y0)));
   return _mm_movemask_epi8(eq) == 0xFFFF;
 #else
   for (int i = 1; i < 8; ++i)
@@ -272,10 +274,11 @@ KV_AVX2 int BlendBytesAVX2(const uint8_t* a, const uint8_t* b, uint8_t* d, int n
 KV_AVX2 void ColumnBlend8(const uint8_t* row0, int stride, int y, int H, const int32_t* r, const int16_t* w4,
                           int k, uint8_t* out) {
   const __m256i lane = _mm256_setr_epi32(0, 3, 6, 9, 12, 15, 18, 21);
-  __m256i i = _mm256_sub_epi32(_mm256_set1_epi32(y), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + k)));
+  __m256i i =
+      _mm256_sub_epi32(_mm256_set1_epi32(y), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + k)));
   i = _mm256_min_epi32(_mm256_max_epi32(i, _mm256_set1_epi32(-1)), _mm256_set1_epi32(H + 1));
-  const __m256i off =
-      _mm256_add_epi32(_mm256_mullo_epi32(i, _mm256_set1_epi32(stride)), _mm256_add_epi32(_mm256_set1_epi32(3 * k), lane));
+  const __m256i off = _mm256_add_epi32(_mm256_mullo_epi32(i, _mm256_set1_epi32(stride)),
+                                       _mm256_add_epi32(_mm256_set1_epi32(3 * k), lane));
   const __m256i b = _mm256_i32gather_epi32(reinterpret_cast<const int*>(row0), off, 1);
   const __m256i a = _mm256_i32gather_epi32(reinterpret_cast<const int*>(row0 - stride), off, 1);
   const __m256i lo = Blend16(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(a)),
@@ -374,8 +377,8 @@ void _RotateShear(TBitmap* Bitmap, double Angle, bool Antialias, TRGB Background
   for (int k = 0; k < H; ++k) {
     progress();
     const int kk = pos ? k : H - k;
-    ShearRow(reinterpret_cast<const TRGB*>(Bitmap->Scanline(k)), W, row1(k), W1, LineShift(kk * t, Antialias, true),
-             bg, vec);
+    ShearRow(reinterpret_cast<const TRGB*>(Bitmap->Scanline(k)), W, row1(k), W1,
+             LineShift(kk * t, Antialias, true), bg, vec);
   }
 
   // Pass 2: columns of buf1 into W1 x H2, each moved down by its offset.
@@ -414,8 +417,8 @@ void _RotateShear(TBitmap* Bitmap, double Angle, bool Antialias, TRGB Background
       line[size_t(k)] = unsigned(i) > unsigned(H) ? bg : Blend(row1(i - 1)[k], row1(i)[k], sh.f);
     }
     const int kk = pos ? y : H2 - y;
-    ShearRow(line.data(), W1, reinterpret_cast<TRGB*>(Bitmap->Scanline(y)), W3, LineShift(kk * t - D2, Antialias, false),
-             bg, vec);
+    ShearRow(line.data(), W1, reinterpret_cast<TRGB*>(Bitmap->Scanline(y)), W3,
+             LineShift(kk * t - D2, Antialias, false), bg, vec);
   }
 }
 

@@ -58,15 +58,18 @@ TEST(Histogram, MatchesAPlainCountOnAnyRectangle) {
   struct Box {
     int x1, y1, x2, y2;
   };
-  for (const Box& r : {Box{0, 0, 22, 8}, Box{1, 1, 1, 7}, Box{2, 3, 3, 3}, Box{5, 2, 7, 8}, Box{-4, -2, 30, 20},
-                       Box{18, 0, 22, 4}, Box{6, 0, 19, 8}}) {
+  for (const Box& r : {Box{0, 0, 22, 8}, Box{1, 1, 1, 7}, Box{2, 3, 3, 3}, Box{5, 2, 7, 8},
+                       Box{-4, -2, 30, 20}, Box{18, 0, 22, 4}, Box{6, 0, 19, 8}}) {
     THistogramItem h[256];
     _GetHistogram(&b, h, r.x1, r.y1, r.x2, r.y2);
     std::vector<uint32_t> want(4 * 256, 0);
     for (int y = std::max(r.y1, 0); y <= std::min(r.y2, 8); ++y)
       for (int x = std::max(r.x1, 0); x <= std::min(r.x2, 22); ++x) {
         const TRGB p = At(b, x, y);
-        ++want[p.r], ++want[256 + p.g], ++want[512 + p.b], ++want[768 + (21 * p.r + 71 * p.g + 7 * p.b) / 100];
+        ++want[p.r];
+        ++want[256 + p.g];
+        ++want[512 + p.b];
+        ++want[768 + (21 * p.r + 71 * p.g + 7 * p.b) / 100];
       }
     for (int i = 0; i < 256; ++i) {
       ASSERT_EQ(h[i].R, want[size_t(i)]) << r.x1 << "," << r.x2 << " level " << i;
@@ -181,7 +184,8 @@ void LensRef(TBitmap& b, int x, int y, int w, int h, double refraction) {
   const int L = std::clamp(x - w / 2, 0, W - 1), T = std::clamp(y - h / 2, 0, H - 1);
   const int bw = std::clamp(x + w / 2, 0, W - 1) - L, bh = std::clamp(y + h / 2, 0, H - 1) - T;
   if (bw <= 0 || bh <= 0) return;
-  const double hw = bw / 2.0, hh = bh / 2.0, n = std::max(refraction, 1.0), m2 = std::min(hw, hh) * std::min(hw, hh);
+  const double hw = bw / 2.0, hh = bh / 2.0, n = std::max(refraction, 1.0),
+               m2 = std::min(hw, hh) * std::min(hw, hh);
   auto bend = [&](double d, double z, double phi) {
     return d - z * std::tan(M_PI / 2 - phi - std::acos(std::sin(M_PI / 2 - phi) / n));
   };

@@ -246,10 +246,10 @@ TEST(ShearRotation, MatchesThePlainThreeShears) {
     double angle;
     bool aa;
   };
-  for (const Case& c : {Case{37, 23, 30, true}, Case{37, 23, -30, true}, Case{61, 50, 1, true},
-                        Case{61, 50, -7.5, true}, Case{45, 45, 45, true}, Case{33, 71, -45, true},
-                        Case{130, 9, 13, false}, Case{9, 130, -22, false}, Case{1, 5, 40, true},
-                        Case{5, 1, -40, true}, Case{2, 2, 3, true}})
+  for (const Case& c :
+       {Case{37, 23, 30, true}, Case{37, 23, -30, true}, Case{61, 50, 1, true}, Case{61, 50, -7.5, true},
+        Case{45, 45, 45, true}, Case{33, 71, -45, true}, Case{130, 9, 13, false}, Case{9, 130, -22, false},
+        Case{1, 5, 40, true}, Case{5, 1, -40, true}, Case{2, 2, 3, true}})
     for (auto loops : {detail::VectorLoops::Fastest, detail::VectorLoops::Scalar}) {
       TBitmap fast, ref;
       test::FillPattern24(fast, c.w, c.h, unsigned(c.w * 7 + c.h));
@@ -259,8 +259,8 @@ TEST(ShearRotation, MatchesThePlainThreeShears) {
       _RotateShear(&fast, c.angle, c.aa, bg, nullpr);
       detail::SetVectorLoops(detail::VectorLoops::Fastest);
       RotateShearRef(ref, c.angle, c.aa, bg);
-      EXPECT_TRUE(test::SamePixels(fast, ref))
-          << c.w << "x" << c.h << " by " << c.angle << (loops == detail::VectorLoops::Scalar ? " scalar" : "");
+      EXPECT_TRUE(test::SamePixels(fast, ref)) << c.w << "x" << c.h << " by " << c.angle
+                                               << (loops == detail::VectorLoops::Scalar ? " scalar" : "");
     }
 }
 
