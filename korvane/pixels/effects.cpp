@@ -167,7 +167,8 @@ void _lens(TBitmap* Bitmap, int x, int y, int Width, int Height, double Refracti
   const double hw = bw / 2.0, hh = bh / 2.0;
   const double n = (Refraction >= 1) ? Refraction : 1;  // also catches NaN
   const double m2 = std::min(hw, hh) * std::min(hw, hh);
-  TBitmap out(bw, bh, pf24bit);
+  TBitmap out;  // every pixel is written below: no fill
+  out.Allocate(bw, bh, pf24bit);
   std::vector<const TRGB*> src(static_cast<size_t>(H));
   for (int r = 0; r < H; ++r) src[size_t(r)] = reinterpret_cast<const TRGB*>(Bitmap->Scanline(r));
   // The displacement of one axis, d being the offset from the centre along it.

@@ -369,7 +369,8 @@ void _RotateShear(TBitmap* Bitmap, double Angle, bool Antialias, TRGB Background
   // column's pixels without tests (see ColumnBlend8), and one more row for
   // the 4-byte gathers of 3-byte pixels. (A bitmap, as large blocks of it
   // come in huge pages: 4 KB page faults cost as much as the rotation.)
-  TBitmap buf1(W1, H + 5, pf24bit);
+  TBitmap buf1;
+  buf1.Allocate(W1, H + 5, pf24bit);
   const ptrdiff_t stride = H + 5 > 1 ? buf1.Scanline(1) - buf1.Scanline(0) : 0;
   uint8_t* row0 = buf1.Scanline(2);
   auto row1 = [&](int i) { return reinterpret_cast<TRGB*>(row0 + ptrdiff_t(i) * stride); };
