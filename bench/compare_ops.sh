@@ -7,7 +7,8 @@
 # BUILD_DIR is a release build with KORVANE_BENCH=ON (default build/release).
 # Each side keeps its best of REPEATS runs (default 3). Prints Korvane time /
 # peer time per case (below 1 means Korvane is faster), then the rates of the
-# operations without a peer.
+# operations without a peer. Times are processor times (Google Benchmark's
+# cpu_time, Python's process_time): the machines are shared.
 set -euo pipefail
 build=${1:-build/release}
 repeats=${2:-3}
@@ -37,11 +38,13 @@ for r in runs:
     if r.get("run_type") != "iteration":
         continue
     name = r["run_name"].split("/")[0]
-    ms = r["real_time"] * {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[r["time_unit"]]
+    ms = r["cpu_time"] * {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[r["time_unit"]]
     best[name] = min(best.get(name, float("inf")), ms)
     for key in ("MP/s", "MB/s"):
         if key in r:
-            rate[name] = (max(rate.get(name, (0, key))[0], r[key]), key)
+            # The counters are per wall second; rescale them to processor time.
+            v = r[key] * r["real_time"] / r["cpu_time"]
+            rate[name] = (max(rate.get(name, (0, key))[0], v), key)
 peer = {}
 for line in open(sys.argv[2]):
     name, v = line.split()

@@ -5,6 +5,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 #include "korvane/foundations/kvutils.h"
 #include "korvane/pixels/bitmap_procs.h"
 #include "korvane/pixels/dib_procs.h"
@@ -84,6 +88,72 @@ void _Merge(TBitmap* Bitmap, TBitmap* Other, int Percent, int x1, int y1, int x2
 // ---------------------------------------------------------------------------
 // Lens
 
+namespace {
+
+// cos x for |x| <= 1 (given x2 = x * x) and sin x for 0 <= x <= 1 by their
+// Taylor series to x^18 and x^19: the remainders are below 1 / 20!, far under
+// the tolerance of the lens below. V is double or a vector of two.
+template <typename V>
+inline V CosSeries(V x2) {
+  V p = x2 * 0 - 1.0 / 6402373705728000.0;  // -1/18!
+  for (double d : {1.0 / 20922789888000.0, -1.0 / 87178291200.0, 1.0 / 479001600.0, -1.0 / 3628800.0,
+                   1.0 / 40320.0, -1.0 / 720.0, 1.0 / 24.0, -1.0 / 2.0, 1.0})
+    p = p * x2 + d;
+  return p;
+}
+template <typename V>
+inline V SinSeries(V x) {
+  const V x2 = x * x;
+  V p = x2 * 0 - 1.0 / 121645100408832000.0;  // -1/19!
+  for (double d : {1.0 / 355687428096000.0, -1.0 / 1307674368000.0, 1.0 / 6227020800.0, -1.0 / 39916800.0,
+                   1.0 / 362880.0, -1.0 / 5040.0, 1.0 / 120.0, -1.0 / 6.0, 1.0})
+    p = p * x2 + d;
+  return p * x;
+}
+
+// trunc(v), when every value within err of v truncates alike (err at most a
+// fraction of a pixel, v a number).
+inline bool Settled(double v, double err, int& out) {
+  if (!(err < 0.25) || !(v == v)) return false;
+  const int a = _TruncSat(v - err), b = _TruncSat(v + err);
+  out = a;
+  return a == b;
+}
+
+// Two doubles in one register (SSE2, the x86-64 baseline; GCC and Clang
+// vector extensions elsewhere).
+typedef double V2 __attribute__((vector_size(16)));
+inline V2 Sqrt(V2 v) {
+#if defined(__SSE2__)
+  return _mm_sqrt_pd(v);
+#else
+  return V2{std::sqrt(v[0]), std::sqrt(v[1])};
+#endif
+}
+inline V2 Abs(V2 v) { return V2{std::abs(v[0]), std::abs(v[1])}; }
+
+}  // namespace
+
+// Each pixel of the lens reads the source pixel
+//   x: trunc(bend(dx, z, cos(dx / |(dx, z)|)) + hw),
+//   y: trunc(hh - bend(dy, z, asin(dy / |(dy, z)|))),
+// bend(d, z, phi) = d - z tan(pi/2 - phi - acos(sin(pi/2 - phi) / n)), with
+// z the height of the lens over the pixel. Those five library functions per
+// axis and pixel were the whole cost; the fast path below gives the same
+// pixels with a quarter of the work and no library calls:
+//  - symmetry: z depends on |dx| and |dy| only, the x term on |dx| and z, so
+//    one z and one x term serve four pixels (+-dx, +-dy) and one y term two;
+//  - the trigonometry folds away: with cos beta = k = sin(pi/2 - phi) / n,
+//    tan(pi/2 - phi - beta) = cot(phi + beta)
+//      = (cos phi k - sin phi sb) / (sin phi k + cos phi sb), sb = sin beta,
+//    where for y sin phi and cos phi are dy / rho and z / rho, and for x they
+//    are Taylor series of cos(dx / rho);
+//  - the result only has to truncate to the same integer: each value comes
+//    with an error bound covering both this evaluation and the library
+//    functions of the formula above (that error grows with (1 + t^2) / sb, the
+//    conditioning of the tangent and the arc cosine), and a value that lies
+//    too near an integer to be settled is computed with the formula itself.
+//    That happens for about one pixel in ten thousand.
 void _lens(TBitmap* Bitmap, int x, int y, int Width, int Height, double Refraction, TProgressRec& Progress) {
   if (!Bitmap || Bitmap->PixelFormat() != pf24bit || Bitmap->Empty()) return;
   const int W = Bitmap->Width(), H = Bitmap->Height();
@@ -97,35 +167,113 @@ void _lens(TBitmap* Bitmap, int x, int y, int Width, int Height, double Refracti
   const double hw = bw / 2.0, hh = bh / 2.0;
   const double n = (Refraction >= 1) ? Refraction : 1;  // also catches NaN
   const double m2 = std::min(hw, hh) * std::min(hw, hh);
-  TBitmap out(bw, bh, pf24bit);
+  TBitmap out;  // every pixel is written below: no fill
+  out.Allocate(bw, bh, pf24bit);
   std::vector<const TRGB*> src(static_cast<size_t>(H));
   for (int r = 0; r < H; ++r) src[size_t(r)] = reinterpret_cast<const TRGB*>(Bitmap->Scanline(r));
-  std::vector<TRGB*> dst(static_cast<size_t>(bh));
-  for (int r = 0; r < bh; ++r) dst[size_t(r)] = reinterpret_cast<TRGB*>(out.Scanline(r));
   // The displacement of one axis, d being the offset from the centre along it.
   auto bend = [&](double d, double z, double phi) {
     const double alpha = M_PI / 2 - phi;
     const double beta = std::acos(std::sin(alpha) / n);
     return d - z * std::tan(M_PI / 2 - phi - beta);
   };
-  for (int c = 0; c < bw; ++c) {
-    const double dx = c - hw + 0.5;
-    for (int r = 0; r < bh; ++r) {
-      const double dy = hh - r - 0.5;
-      const double e = dx * dx / (hw * hw) + dy * dy / (hh * hh);
-      int sx = L + c, sy = T + r;
-      if (e < 1) {
-        const double z = std::sqrt((1 - e) * m2);
-        const double ddx = bend(dx, z, std::cos(dx / std::sqrt(dx * dx + z * z)));
-        const double ddy = bend(dy, z, std::asin(dy / std::sqrt(dy * dy + z * z)));
-        // The tangent grows without bound near the axes at low refraction:
-        // the conversions saturate before the clamps.
-        sx = std::clamp(L + std::clamp(_TruncSat(ddx + hw), 0, W - 1), 0, W - 1);
-        sy = std::clamp(T + std::clamp(_TruncSat(hh - ddy), 0, H - 1), 0, H - 1);
+  auto exactX = [&](double dx, double z) {
+    return _TruncSat(bend(dx, z, std::cos(dx / std::sqrt(dx * dx + z * z))) + hw);
+  };
+  auto exactY = [&](double dy, double z) {
+    return _TruncSat(hh - bend(dy, z, std::asin(dy / std::sqrt(dy * dy + z * z))));
+  };
+  // The bounds are about 10^4 times the rounding error they stand for.
+  constexpr double kTol = 1e-12;
+  const double invN = 1 / n;
+  const V2 inf = {INFINITY, INFINITY};
+  // Per column of the left half (and one more, so that pairs of columns
+  // never read past the end): dx and its term of the ellipse equation; per
+  // column of a row pair, the candidate values for +-dx and +-dy and their
+  // error bounds (infinite where the fast path does not apply).
+  const int cols = (bw + 1) / 2;
+  const size_t n2 = size_t(cols) + 1;
+  std::vector<double> dxs(n2, 0), exs(n2, 2), xa(n2), xb(n2), xe(n2), ya(n2), yb(n2), yea(n2), yeb(n2);
+  for (int c = 0; c < cols; ++c) {
+    dxs[size_t(c)] = c - hw + 0.5;  // -dx for column bw - 1 - c
+    exs[size_t(c)] = dxs[size_t(c)] * dxs[size_t(c)] / (hw * hw);
+  }
+  int done = 0;
+  for (int r = 0; r < (bh + 1) / 2; ++r) {
+    const int r2 = bh - 1 - r;
+    const double dy = hh - r - 0.5;  // -dy for row r2
+    const double ey = dy * dy / (hh * hh);
+    for (int c = 0; c < cols; c += 2) {
+      const V2 dx = {dxs[size_t(c)], dxs[size_t(c) + 1]};
+      const V2 e = V2{exs[size_t(c)], exs[size_t(c) + 1]} + ey;
+      const V2 z = Sqrt((1 - e) * m2);  // not a number outside the lens: unused
+      const V2 z2 = z * z;
+      {
+        const V2 dx2 = dx * dx;
+        const V2 phi = CosSeries(dx2 / (dx2 + z2));
+        const V2 sp = SinSeries(phi), cp = CosSeries(phi * phi);
+        const V2 k = cp * invN, sb2 = 1 - k * k;
+        const V2 sb = Sqrt(sb2);
+        const V2 den = sp * k + cp * sb;
+        const V2 t = (cp * k - sp * sb) / den;
+        const V2 zt = z * t;
+        const V2 err = kTol * (z * (1 + t * t) * (1 + 1 / sb) + Abs(dx) + Abs(zt) + hw + 1);
+        const V2 use = (sb2 > 1e-12) & (Abs(den) > 1e-6) ? err : inf;
+        const V2 va = dx - zt + hw, vb = -dx - zt + hw;
+        for (int i = 0; i < 2; ++i)
+          xa[size_t(c + i)] = va[i], xb[size_t(c + i)] = vb[i], xe[size_t(c + i)] = use[i];
       }
-      dst[size_t(r)][c] = src[size_t(sy)][sx];
+      {
+        const V2 rho = Sqrt(dy * dy + z2);
+        const V2 k = z / rho * invN, sb2 = 1 - k * k;
+        const V2 sb = Sqrt(sb2);
+        const V2 g = (1 + 1 / sb) * (1 + rho / z);  // 1 + rho / z: the arc sine's conditioning
+        const V2 dena = dy * k + z * sb, denb = -dy * k + z * sb;
+        const V2 ta = (z * k - dy * sb) / dena, tb = (z * k + dy * sb) / denb;
+        const double base = std::abs(dy) + hh + 1;
+        const V2 ea = kTol * (z * (1 + ta * ta) * g + base + Abs(z * ta));
+        const V2 eb = kTol * (z * (1 + tb * tb) * g + base + Abs(z * tb));
+        const auto ok = (sb2 > 1e-12) & (z > 0);
+        const V2 usea = ok & (Abs(dena) > 1e-6 * rho) ? ea : inf;
+        const V2 useb = ok & (Abs(denb) > 1e-6 * rho) ? eb : inf;
+        const V2 va = hh - (dy - z * ta), vb = hh - (-dy - z * tb);
+        for (int i = 0; i < 2; ++i)
+          ya[size_t(c + i)] = va[i], yb[size_t(c + i)] = vb[i], yea[size_t(c + i)] = usea[i],
+                        yeb[size_t(c + i)] = useb[i];
+      }
     }
-    if (Progress.OnProgress) ReportProgress(Progress, RowPercent(c, 0, bw - 1));
+    TRGB* o1 = reinterpret_cast<TRGB*>(out.Scanline(r));
+    TRGB* o2 = reinterpret_cast<TRGB*>(out.Scanline(r2));
+    for (int c = 0; c < cols; ++c) {
+      const int c2 = bw - 1 - c;
+      const size_t i = size_t(c);
+      const double e = exs[i] + ey;
+      if (!(e < 1)) {
+        o1[c] = src[size_t(T + r)][L + c];
+        o1[c2] = src[size_t(T + r)][L + c2];
+        o2[c] = src[size_t(T + r2)][L + c];
+        o2[c2] = src[size_t(T + r2)][L + c2];
+        continue;
+      }
+      int ixa, ixb, iya, iyb;
+      const double z = std::sqrt((1 - e) * m2);
+      if (!Settled(xa[i], xe[i], ixa)) ixa = exactX(dxs[i], z);
+      if (!Settled(xb[i], xe[i], ixb)) ixb = exactX(-dxs[i], z);
+      if (!Settled(ya[i], yea[i], iya)) iya = exactY(dy, z);
+      if (!Settled(yb[i], yeb[i], iyb)) iyb = exactY(-dy, z);
+      // The tangent grows without bound near the axes at low refraction:
+      // the conversions saturate before the clamps.
+      const int sxa = std::clamp(L + std::clamp(ixa, 0, W - 1), 0, W - 1);
+      const int sxb = std::clamp(L + std::clamp(ixb, 0, W - 1), 0, W - 1);
+      const TRGB* ra = src[size_t(std::clamp(T + std::clamp(iya, 0, H - 1), 0, H - 1))];
+      const TRGB* rb = src[size_t(std::clamp(T + std::clamp(iyb, 0, H - 1), 0, H - 1))];
+      o1[c] = ra[sxa];
+      o1[c2] = ra[sxb];
+      o2[c] = rb[sxa];
+      o2[c2] = rb[sxb];
+    }
+    done += r2 > r ? 2 : 1;
+    if (Progress.OnProgress) ReportProgress(Progress, RowPercent(done - 1, 0, bh - 1));
   }
   for (int r = 0; r < bh; ++r)
     std::memcpy(Bitmap->Scanline(T + r) + size_t(L) * 3, out.Scanline(r), size_t(bw) * 3);

@@ -7,8 +7,13 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__x86_64__) || defined(__i386__) || defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 #include "korvane/foundations/kvutils.h"
 #include "korvane/pixels/bitmap_procs.h"
+#include "korvane/pixels/vector_loops.h"
 
 namespace korvane {
 
@@ -79,6 +84,28 @@ void _Rot90o(const TBitmap* Source, TBitmap* Dest) {
 // ---------------------------------------------------------------------------
 // 1-bit rotation
 
+namespace {
+
+// True when the eight points (sx[i], sy[i]) are (sx[0] + i, sy[0]).
+inline bool ConsecutiveRun8(const int* sx, const int* sy) {
+#if defined(__SSE2__)
+  const __m128i x0 = _mm_set1_epi32(sx[0]), y0 = _mm_set1_epi32(sy[0]);
+  const __m128i lo = _mm_add_epi32(x0, _mm_setr_epi32(0, 1, 2, 3)),
+                hi = _mm_add_epi32(x0, _mm_setr_epi32(4, 5, 6, 7));
+  auto load = [](const int* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+  const __m128i eq =
+      _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi32(load(sx), lo), _mm_cmpeq_epi32(load(sx + 4), hi)),
+                    _mm_and_si128(_mm_cmpeq_epi32(load(sy), y0), _mm_cmpeq_epi32(load(sy + 4), y0)));
+  return _mm_movemask_epi8(eq) == 0xFFFF;
+#else
+  for (int i = 1; i < 8; ++i)
+    if (sx[i] != sx[0] + i || sy[i] != sy[0]) return false;
+  return true;
+#endif
+}
+
+}  // namespace
+
 void _rotate1bit(TBitmap* Bitmap, int FillBit, TProgressRec& Progress, int Angle) {
   if (!Bitmap || Bitmap->PixelFormat() != pf1bit || Bitmap->Empty()) return;
   const int w = Bitmap->Width(), h = Bitmap->Height();
@@ -95,6 +122,7 @@ void _rotate1bit(TBitmap* Bitmap, int FillBit, TProgressRec& Progress, int Angle
   const uint8_t fill = FillBit ? 1 : 0;
   std::vector<const uint8_t*> rows(static_cast<size_t>(h));
   for (int r = 0; r < h; ++r) rows[size_t(r)] = Bitmap->Scanline(r);
+  std::vector<int> srcX(static_cast<size_t>(nw)), srcY(static_cast<size_t>(nw));
   for (int y = 0; y < nh; ++y) {
     const double dy = y - dcy;
     const double bx = s * dy + scx, by = c * dy + scy;
@@ -130,11 +158,35 @@ void _rotate1bit(TBitmap* Bitmap, int FillBit, TProgressRec& Progress, int Angle
     }
     uint8_t* d = out.Scanline(y);
     std::memset(d, fill ? 0xFF : 0, size_t(nw + 7) / 8);
+    // The source points of the run, with the same double arithmetic as
+    // inside() (a loop the compiler vectorizes), then its bits gathered a
+    // destination byte at a time.
     for (int x = x0; x <= x1; ++x) {
       const double dx = x - dcx;
-      const int sx = int(c * dx + bx), sy = int(-s * dx + by);
-      const int bit = _GetPixelbw(rows[size_t(sy)], sx);
-      if (bit != fill) d[x >> 3] ^= uint8_t(0x80 >> (x & 7));
+      srcX[size_t(x)] = int(c * dx + bx);
+      srcY[size_t(x)] = int(-s * dx + by);
+    }
+    for (int x = x0; x <= x1;) {
+      // A whole destination byte whose eight points lie on one source row,
+      // one column after the other (most of them at small angles), is eight
+      // source bits read at once.
+      if ((x & 7) == 0 && x + 7 <= x1 && ConsecutiveRun8(srcX.data() + x, srcY.data() + x)) {
+        const uint8_t* row = rows[size_t(srcY[size_t(x)])];
+        const int bit = srcX[size_t(x)], at = bit >> 3, sh = bit & 7;
+        // With sh > 0 the run reaches into byte at + 1, inside the row.
+        d[x >> 3] = sh == 0 ? row[at] : uint8_t((row[at] << sh) | (row[at + 1] >> (8 - sh)));
+        x += 8;
+        continue;
+      }
+      const int last = std::min(x1, x | 7);
+      unsigned bits = 0, mask = 0;
+      for (; x <= last; ++x) {
+        const unsigned m = 0x80u >> (x & 7);
+        mask |= m;
+        bits |= m & (0u - unsigned(_GetPixelbw(rows[size_t(srcY[size_t(x)])], srcX[size_t(x)])));
+      }
+      uint8_t& b = d[(last) >> 3];
+      b = uint8_t((b & ~mask) | bits);
     }
     if (Progress.OnProgress) ReportProgress(Progress, int(y * 100.0 / nh));
   }
@@ -145,6 +197,8 @@ void _rotate1bit(TBitmap* Bitmap, int FillBit, TProgressRec& Progress, int Angle
 // Rotation by three shears
 
 namespace {
+
+detail::VectorLoops gLoops = detail::VectorLoops::Fastest;
 
 int Round(double v) { return _TruncSat(std::nearbyint(v)); }
 
@@ -173,31 +227,120 @@ Shift LineShift(double exact, bool aa, bool truncWeight) {
   return sh;
 }
 
+// The blend of one channel, (a * f + b * (4096 - f) + 2048) >> 12, written
+// as b + (((a - b) * f + 2048) >> 12): 4096 b is a whole multiple of 4096, so
+// the floor is the same, and the difference form fits 16-bit vector lanes.
+inline uint8_t BlendByte(int a, int b, int f) { return uint8_t(b + (((a - b) * f + 2048) >> 12)); }
+
 inline TRGB Blend(TRGB a, TRGB b, int f) {
-  const int g = 4096 - f;
-  return TRGB{uint8_t((a.b * f + b.b * g + 2048) >> 12), uint8_t((a.g * f + b.g * g + 2048) >> 12),
-              uint8_t((a.r * f + b.r * g + 2048) >> 12)};
+  return TRGB{BlendByte(a.b, b.b, f), BlendByte(a.g, b.g, f), BlendByte(a.r, b.r, f)};
 }
 
-// Horizontal shear of one row of n pixels into a row of len pixels.
-void ShearRow(const TRGB* src, int n, TRGB* dst, int len, Shift sh, TRGB bg) {
-  std::fill(dst, dst + len, bg);
-  if (sh.f == 0) {
-    const int from = std::max(0, -sh.r), to = std::min(n, len - sh.r);
-    if (from < to) std::memcpy(dst + sh.r + from, src + from, size_t(to - from) * sizeof(TRGB));
-    return;
+#if defined(__x86_64__) || defined(__i386__)
+#define KV_AVX2 __attribute__((target("avx2")))
+
+// The vector blend of 16 channels in 16-bit lanes: with w = 8 f (below 32768
+// as f < 4096), mulhrs gives ((a - b) * w + 16384) >> 15, which is
+// ((a - b) * f + 2048) >> 12 exactly.
+KV_AVX2 inline __m256i Blend16(__m256i a, __m256i b, __m256i w) {
+  return _mm256_add_epi16(b, _mm256_mulhrs_epi16(_mm256_sub_epi16(a, b), w));
+}
+
+KV_AVX2 inline __m256i Widen(const uint8_t* p) {
+  return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+// d[j] = BlendByte(a[j], b[j], f) for the first 32 * (n / 32) bytes; answers
+// how many it did.
+KV_AVX2 int BlendBytesAVX2(const uint8_t* a, const uint8_t* b, uint8_t* d, int n, int f) {
+  const __m256i w = _mm256_set1_epi16(short(f * 8));
+  int j = 0;
+  for (; j + 32 <= n; j += 32) {
+    const __m256i lo = Blend16(Widen(a + j), Widen(b + j), w);
+    const __m256i hi = Blend16(Widen(a + j + 16), Widen(b + j + 16), w);
+    // packus works within 128-bit lanes: put the quarters back in order.
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + j),
+                        _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8));
   }
-  // Output columns r .. r + n (the first blends in from the background, the
-  // last blends the final pixel out).
-  const int from = std::max(0, -sh.r), to = std::min(n, len - 1 - sh.r);
-  const int r = sh.r;
-  if (from <= to && from == 0) dst[r] = Blend(bg, src[0], sh.f);
-  const int inner_to = std::min(to, n - 1);
-  for (int i = std::max(from, 1); i <= inner_to; ++i) dst[r + i] = Blend(src[i - 1], src[i], sh.f);
-  if (to == n && from <= n) dst[r + n] = Blend(src[n - 1], bg, sh.f);
+  return j;
+}
+
+// Eight pixels k .. k + 7 of one row of the column shear: pixel k blends
+// rows i - 1 and i of its column, i = y - r[k] kept within -1 .. H + 1 (the
+// background rows -2, -1, H and H + 1 make every index outside 0 .. H give
+// the background, as the blend of two equal pixels is that pixel). The
+// pixels are gathered as 4 bytes each; w4 holds each column's 8 f four
+// times. Writes 28 bytes at out (the last 4 are scratch).
+KV_AVX2 void ColumnBlend8(const uint8_t* row0, int stride, int y, int H, const int32_t* r, const int16_t* w4,
+                          int k, uint8_t* out) {
+  const __m256i lane = _mm256_setr_epi32(0, 3, 6, 9, 12, 15, 18, 21);
+  __m256i i =
+      _mm256_sub_epi32(_mm256_set1_epi32(y), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + k)));
+  i = _mm256_min_epi32(_mm256_max_epi32(i, _mm256_set1_epi32(-1)), _mm256_set1_epi32(H + 1));
+  const __m256i off = _mm256_add_epi32(_mm256_mullo_epi32(i, _mm256_set1_epi32(stride)),
+                                       _mm256_add_epi32(_mm256_set1_epi32(3 * k), lane));
+  const __m256i b = _mm256_i32gather_epi32(reinterpret_cast<const int*>(row0), off, 1);
+  const __m256i a = _mm256_i32gather_epi32(reinterpret_cast<const int*>(row0 - stride), off, 1);
+  const __m256i lo = Blend16(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(a)),
+                             _mm256_cvtepu8_epi16(_mm256_castsi256_si128(b)),
+                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w4 + 4 * k)));
+  const __m256i hi = Blend16(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(a, 1)),
+                             _mm256_cvtepu8_epi16(_mm256_extracti128_si256(b, 1)),
+                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w4 + 4 * k + 16)));
+  // Pixels 0-3 in the low lane and 4-7 in the high one, 4 bytes each; drop
+  // every fourth byte.
+  const __m256i px = _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8);
+  const __m256i squeeze = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,  //
+                                           0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  const __m256i packed = _mm256_shuffle_epi8(px, squeeze);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(packed, 1));
+}
+#endif
+
+void BlendBytes(const uint8_t* a, const uint8_t* b, uint8_t* d, int n, int f, bool vec) {
+  int j = 0;
+#ifdef KV_AVX2
+  if (vec && f < 4096) j = BlendBytesAVX2(a, b, d, n, f);
+#else
+  (void)vec;
+#endif
+  for (; j < n; ++j) d[j] = BlendByte(a[j], b[j], f);
+}
+
+// One sheared row: dst[j] = Blend(E[j - r - 1], E[j - r], f) for j in
+// 0 .. len - 1, E being the n pixels of src with the background on both
+// sides. Columns r + 1 .. r + n - 1 blend two pixels of the row, column r
+// blends in from the background and column r + n out to it; the rest is
+// background. (With f = 0 this is the row moved by r.)
+void ShearRow(const TRGB* src, int n, TRGB* dst, int len, Shift sh, TRGB bg, bool vec) {
+  const int64_t r = sh.r;
+  const int64_t lo = std::max<int64_t>(0, r + 1), hi = std::min<int64_t>(len - 1, r + n - 1);
+  if (lo > hi) {
+    std::fill(dst, dst + len, bg);
+  } else {
+    std::fill(dst, dst + lo, bg);
+    std::fill(dst + hi + 1, dst + len, bg);
+    const uint8_t* s = reinterpret_cast<const uint8_t*>(src + (lo - r));
+    BlendBytes(s - 3, s, reinterpret_cast<uint8_t*>(dst + lo), int(3 * (hi - lo + 1)), sh.f, vec);
+  }
+  if (r >= 0 && r < len) dst[r] = Blend(bg, src[0], sh.f);
+  if (r + n >= 0 && r + n < len) dst[r + n] = Blend(src[n - 1], bg, sh.f);
 }
 
 }  // namespace
+
+namespace detail {
+void SetVectorLoops(VectorLoops Loops) { gLoops = Loops; }
+bool UseAVX2Loops() {
+#ifdef KV_AVX2
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has && gLoops == VectorLoops::Fastest;
+#else
+  return false;
+#endif
+}
+}  // namespace detail
 
 void _RotateShear(TBitmap* Bitmap, double Angle, bool Antialias, TRGB Background, TProgressRec& Progress) {
   if (!Bitmap || Bitmap->PixelFormat() != pf24bit || Bitmap->Empty()) return;
@@ -213,6 +356,7 @@ void _RotateShear(TBitmap* Bitmap, double Angle, bool Antialias, TRGB Background
   const int D2 = Round((tall - H - D1) * t);
   const int W3 = std::max(1, Round(H2 * t + W1 + 1 - 2.0 * D2));
   const TRGB bg = Background;
+  const bool vec = detail::UseAVX2Loops();
   const double total = H + W1 + H2 + 0.5;
   int counter = 0;
   auto progress = [&] {
@@ -220,51 +364,62 @@ void _RotateShear(TBitmap* Bitmap, double Angle, bool Antialias, TRGB Background
     ++counter;
   };
 
-  // Pass 1: rows of the image into W1 x H.
-  std::vector<TRGB> buf1(size_t(W1) * size_t(H + 2), bg);
+  // Pass 1: rows of the image into W1 x H. buf1 has two background rows
+  // above and below the H rows, so that the column shear reads both of a
+  // column's pixels without tests (see ColumnBlend8), and one more row for
+  // the 4-byte gathers of 3-byte pixels. (A bitmap, as large blocks of it
+  // come in huge pages: 4 KB page faults cost as much as the rotation.)
+  TBitmap buf1;
+  buf1.Allocate(W1, H + 5, pf24bit);
+  const ptrdiff_t stride = H + 5 > 1 ? buf1.Scanline(1) - buf1.Scanline(0) : 0;
+  uint8_t* row0 = buf1.Scanline(2);
+  auto row1 = [&](int i) { return reinterpret_cast<TRGB*>(row0 + ptrdiff_t(i) * stride); };
+  for (int i : {-2, -1, H, H + 1}) std::fill(row1(i), row1(i) + W1, bg);
   for (int k = 0; k < H; ++k) {
     progress();
     const int kk = pos ? k : H - k;
-    ShearRow(reinterpret_cast<const TRGB*>(Bitmap->Scanline(k)), W, &buf1[size_t(k + 1) * W1], W1,
-             LineShift(kk * t, Antialias, true), bg);
+    ShearRow(reinterpret_cast<const TRGB*>(Bitmap->Scanline(k)), W, row1(k), W1,
+             LineShift(kk * t, Antialias, true), bg, vec);
   }
 
-  // Pass 2: columns of buf1 into W1 x H2, moved down by their offsets. Done
-  // row by row of the output (each output pixel gathers its column's two
-  // source pixels) so that both buffers are read along their rows.
+  // Pass 2: columns of buf1 into W1 x H2, each moved down by its offset.
+  // Done a row of the output at a time (every output pixel gathers its
+  // column's two source pixels), and each row goes straight on to pass 3.
+  std::vector<int32_t> colR(static_cast<size_t>(W1));
+  std::vector<int16_t> colW4(size_t(W1) * 4);
   std::vector<Shift> col(static_cast<size_t>(W1));
+  bool fits16 = true;  // every 8 f a 16-bit lane (f < 4096 by construction)
   for (int k = 0; k < W1; ++k) {
     progress();
     const int kk = pos ? W1 - k : k;
     col[size_t(k)] = LineShift(kk * s - D1, Antialias, false);
+    colR[size_t(k)] = col[size_t(k)].r;
+    std::fill_n(&colW4[size_t(k) * 4], 4, int16_t(col[size_t(k)].f * 8));
+    fits16 = fits16 && col[size_t(k)].f < 4096;
   }
-  std::vector<TRGB> buf2(size_t(W1) * size_t(H2));
-  // buf1 has a background row above and below its H rows, so that every
-  // column reads both of its pixels without tests for i in 0..H (a weight of
-  // 0 gives the second pixel exactly).
-  const TRGB* rows1 = buf1.data() + W1;  // row 0; row -1 and row H are background
+  // The gathers take 32-bit offsets from row 0.
+  const bool gather = vec && (int64_t(H) + 4) * int64_t(stride) < INT32_MAX && fits16;
+  std::vector<TRGB> line(size_t(W1) + 4);
+
+  // Pass 3: rows of pass 2 into the bitmap, W3 x H2.
+  Bitmap->Allocate(W3, H2, pf24bit);
   for (int y = 0; y < H2; ++y) {
-    TRGB* d = &buf2[size_t(y) * W1];
-    for (int k = 0; k < W1; ++k) {
+    progress();
+    int k = 0;
+#ifdef KV_AVX2
+    if (gather)
+      for (; k + 8 <= W1; k += 8)
+        ColumnBlend8(row0, int(stride), y, H, colR.data(), colW4.data(), k,
+                     reinterpret_cast<uint8_t*>(line.data() + k));
+#endif
+    for (; k < W1; ++k) {
       const Shift sh = col[size_t(k)];
       const int i = y - sh.r;  // index in the column of the pixel landing here
-      if (unsigned(i) > unsigned(H)) {
-        d[k] = bg;
-      } else {
-        const TRGB* p = rows1 + ptrdiff_t(i) * W1 + k;
-        d[k] = Blend(p[-W1], p[0], sh.f);
-      }
+      line[size_t(k)] = unsigned(i) > unsigned(H) ? bg : Blend(row1(i - 1)[k], row1(i)[k], sh.f);
     }
-  }
-  std::vector<TRGB>().swap(buf1);
-
-  // Pass 3: rows of buf2 into the bitmap, W3 x H2.
-  Bitmap->Allocate(W3, H2, pf24bit);
-  for (int k = 0; k < H2; ++k) {
-    progress();
-    const int kk = pos ? k : H2 - k;
-    ShearRow(&buf2[size_t(k) * W1], W1, reinterpret_cast<TRGB*>(Bitmap->Scanline(k)), W3,
-             LineShift(kk * t - D2, Antialias, false), bg);
+    const int kk = pos ? y : H2 - y;
+    ShearRow(line.data(), W1, reinterpret_cast<TRGB*>(Bitmap->Scanline(y)), W3,
+             LineShift(kk * t - D2, Antialias, false), bg, vec);
   }
 }
 

@@ -1,7 +1,10 @@
 // Histograms, equalization and the image effects.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
+#include <vector>
 
 #include "korvane/foundations/kvutils.h"
 #include "korvane/proc/kvproc.h"
@@ -44,6 +47,37 @@ TEST_F(EffectOp, HistogramCountsLevelsAndGray) {
   proc.GetHistogram(h);
   EXPECT_EQ(h[0].B, 20u);
   EXPECT_EQ(h[252].Gray, 0u);
+}
+
+// Counted with interleaved counter sets: every rectangle width (not only
+// multiples of the interleave) counts each pixel once, as a plain loop does.
+TEST(Histogram, MatchesAPlainCountOnAnyRectangle) {
+  TBitmap b;
+  test::FillPattern24(b, 23, 9, 5);
+  for (int x = 0; x < 23; ++x) At(b, x, 3) = CreateRGB(7, 7, 7);  // one level over a whole row
+  struct Box {
+    int x1, y1, x2, y2;
+  };
+  for (const Box& r : {Box{0, 0, 22, 8}, Box{1, 1, 1, 7}, Box{2, 3, 3, 3}, Box{5, 2, 7, 8},
+                       Box{-4, -2, 30, 20}, Box{18, 0, 22, 4}, Box{6, 0, 19, 8}}) {
+    THistogramItem h[256];
+    _GetHistogram(&b, h, r.x1, r.y1, r.x2, r.y2);
+    std::vector<uint32_t> want(4 * 256, 0);
+    for (int y = std::max(r.y1, 0); y <= std::min(r.y2, 8); ++y)
+      for (int x = std::max(r.x1, 0); x <= std::min(r.x2, 22); ++x) {
+        const TRGB p = At(b, x, y);
+        ++want[p.r];
+        ++want[256 + p.g];
+        ++want[512 + p.b];
+        ++want[768 + (21 * p.r + 71 * p.g + 7 * p.b) / 100];
+      }
+    for (int i = 0; i < 256; ++i) {
+      ASSERT_EQ(h[i].R, want[size_t(i)]) << r.x1 << "," << r.x2 << " level " << i;
+      ASSERT_EQ(h[i].G, want[size_t(256 + i)]) << r.x1 << "," << r.x2 << " level " << i;
+      ASSERT_EQ(h[i].B, want[size_t(512 + i)]) << r.x1 << "," << r.x2 << " level " << i;
+      ASSERT_EQ(h[i].Gray, want[size_t(768 + i)]) << r.x1 << "," << r.x2 << " level " << i;
+    }
+  }
 }
 
 TEST_F(EffectOp, HistEqualizeStretchesToTheThresholds) {
@@ -140,6 +174,54 @@ TEST_F(EffectOp, LensBelowOneRefractsAsOneAndStaysInside) {
   EXPECT_EQ(At(bmp, 0, 0), At(orig, 0, 0));  // outside the box
   proc.Undo();
   proc.Lens(-1000000000, 2000000000, 2000000000, 2000000000, 3);  // clamped to the image
+}
+
+// The lens formula evaluated pixel by pixel with the library functions, as
+// written: the fast lens must pick exactly the same source pixels, including
+// at refraction 1 where the tangent blows up near the axes.
+void LensRef(TBitmap& b, int x, int y, int w, int h, double refraction) {
+  const int W = b.Width(), H = b.Height();
+  const int L = std::clamp(x - w / 2, 0, W - 1), T = std::clamp(y - h / 2, 0, H - 1);
+  const int bw = std::clamp(x + w / 2, 0, W - 1) - L, bh = std::clamp(y + h / 2, 0, H - 1) - T;
+  if (bw <= 0 || bh <= 0) return;
+  const double hw = bw / 2.0, hh = bh / 2.0, n = std::max(refraction, 1.0),
+               m2 = std::min(hw, hh) * std::min(hw, hh);
+  auto bend = [&](double d, double z, double phi) {
+    return d - z * std::tan(M_PI / 2 - phi - std::acos(std::sin(M_PI / 2 - phi) / n));
+  };
+  auto trunc = [](double v) { return v >= INT_MAX ? INT_MAX : v <= INT_MIN ? INT_MIN : int(v); };
+  TBitmap orig;
+  orig.Assign(&b);
+  for (int r = 0; r < bh; ++r)
+    for (int c = 0; c < bw; ++c) {
+      const double dx = c - hw + 0.5, dy = hh - r - 0.5;
+      const double e = dx * dx / (hw * hw) + dy * dy / (hh * hh);
+      int sx = L + c, sy = T + r;
+      if (e < 1) {
+        const double z = std::sqrt((1 - e) * m2);
+        sx = L + std::clamp(trunc(bend(dx, z, std::cos(dx / std::sqrt(dx * dx + z * z))) + hw), 0, W - 1);
+        sy = T + std::clamp(trunc(hh - bend(dy, z, std::asin(dy / std::sqrt(dy * dy + z * z)))), 0, H - 1);
+      }
+      At(b, L + c, T + r) = At(orig, std::min(sx, W - 1), std::min(sy, H - 1));
+    }
+}
+
+TEST(Lens, PicksTheSourcePixelsOfTheLensFormula) {
+  struct Case {
+    int W, H, x, y, w, h;
+    double n;
+  };
+  for (const Case& c : {Case{97, 61, 40, 30, 80, 50, 2}, Case{97, 61, 40, 30, 80, 50, 1},
+                        Case{97, 61, 40, 30, 80, 50, 1.0001}, Case{41, 33, 20, 16, 41, 33, 1.5},
+                        Case{64, 64, 32, 32, 65, 31, 10}, Case{301, 200, 0, 0, 600, 400, 2.5},
+                        Case{300, 301, 150, 150, 300, 301, 3}, Case{40, 30, 35, 25, 30, 20, 1.2}}) {
+    TBitmap fast, ref;
+    test::FillPattern24(fast, c.W, c.H, 9);
+    ref.Assign(&fast);
+    _lens(&fast, c.x, c.y, c.w, c.h, c.n, nullpr);
+    LensRef(ref, c.x, c.y, c.w, c.h, c.n);
+    EXPECT_TRUE(test::SamePixels(fast, ref)) << c.W << "x" << c.H << " n " << c.n;
+  }
 }
 
 TEST_F(EffectOp, BumpMappingAtFullPercentChangesNothing) {

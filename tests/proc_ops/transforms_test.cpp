@@ -2,9 +2,12 @@
 // direct inverse-mapping rotation, the 1-bit rotation, flips and resizing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "korvane/foundations/kvutils.h"
+#include "korvane/pixels/vector_loops.h"
 #include "korvane/proc/kvproc.h"
 #include "tests/test_support.h"
 
@@ -196,6 +199,71 @@ TEST(ShearRotationAntialiased, WithinTwoLevelsOfLinearInterpolation) {
   }
 }
 
+// The three-shear rotation written plainly, pixel by pixel with one test
+// per pixel: the fast rotation (vector loops or their scalar twins) must give
+// exactly these pixels.
+void RotateShearRef(TBitmap& b, double angle, bool aa, TRGB bg) {
+  auto R = [](double v) { return int(std::nearbyint(v)); };
+  auto shift = [&](double exact, bool truncWeight) {
+    std::pair<int, int> sh{R(exact), 0};
+    if (!aa) return sh;
+    const double rem = (exact - sh.first) * 4096;
+    sh.second = truncWeight ? int(rem) : R(rem);
+    if (sh.second < 0) sh = {sh.first - 1, sh.second + 4096};
+    return sh;
+  };
+  auto blend = [](TRGB a, TRGB c, int f) {
+    auto one = [&](int x, int y) { return uint8_t((x * f + y * (4096 - f) + 2048) >> 12); };
+    return TRGB{one(a.b, c.b), one(a.g, c.g), one(a.r, c.r)};
+  };
+  // Line i of n pixels moved by sh into len pixels.
+  auto shear = [&](auto get, int n, int len, std::pair<int, int> sh, auto put) {
+    auto at = [&](int i) { return i >= 0 && i < n ? get(i) : bg; };
+    for (int j = 0; j < len; ++j) put(j, blend(at(j - sh.first - 1), at(j - sh.first), sh.second));
+  };
+  const double th = angle * M_PI / 180, t = std::abs(std::tan(th / 2)), s = std::abs(std::sin(th));
+  const bool pos = th > 0;
+  const int W = b.Width(), H = b.Height();
+  const int W1 = std::max(1, R(H * t + W + 1)), D1 = R((W1 - W) * s), tall = R(W1 * s + H + 1);
+  const int H2 = std::max(1, R(tall - 2.0 * D1)), D2 = R((tall - H - D1) * t);
+  const int W3 = std::max(1, R(H2 * t + W1 + 1 - 2.0 * D2));
+  std::vector<TRGB> b1(size_t(W1) * H), b2(size_t(W1) * H2);
+  for (int k = 0; k < H; ++k)
+    shear([&](int i) { return At(b, i, k); }, W, W1, shift((pos ? k : H - k) * t, true),
+          [&](int j, TRGB v) { b1[size_t(k) * W1 + j] = v; });
+  for (int k = 0; k < W1; ++k)
+    shear([&](int i) { return b1[size_t(i) * W1 + k]; }, H, H2, shift((pos ? W1 - k : k) * s - D1, false),
+          [&](int j, TRGB v) { b2[size_t(j) * W1 + k] = v; });
+  b.Allocate(W3, H2, pf24bit);
+  for (int k = 0; k < H2; ++k)
+    shear([&](int i) { return b2[size_t(k) * W1 + i]; }, W1, W3, shift((pos ? k : H2 - k) * t - D2, false),
+          [&](int j, TRGB v) { At(b, j, k) = v; });
+}
+
+TEST(ShearRotation, MatchesThePlainThreeShears) {
+  struct Case {
+    int w, h;
+    double angle;
+    bool aa;
+  };
+  for (const Case& c :
+       {Case{37, 23, 30, true}, Case{37, 23, -30, true}, Case{61, 50, 1, true}, Case{61, 50, -7.5, true},
+        Case{45, 45, 45, true}, Case{33, 71, -45, true}, Case{130, 9, 13, false}, Case{9, 130, -22, false},
+        Case{1, 5, 40, true}, Case{5, 1, -40, true}, Case{2, 2, 3, true}})
+    for (auto loops : {detail::VectorLoops::Fastest, detail::VectorLoops::Scalar}) {
+      TBitmap fast, ref;
+      test::FillPattern24(fast, c.w, c.h, unsigned(c.w * 7 + c.h));
+      ref.Assign(&fast);
+      const TRGB bg = CreateRGB(200, 17, 90);
+      detail::SetVectorLoops(loops);
+      _RotateShear(&fast, c.angle, c.aa, bg, nullpr);
+      detail::SetVectorLoops(detail::VectorLoops::Fastest);
+      RotateShearRef(ref, c.angle, c.aa, bg);
+      EXPECT_TRUE(test::SamePixels(fast, ref)) << c.w << "x" << c.h << " by " << c.angle
+                                               << (loops == detail::VectorLoops::Scalar ? " scalar" : "");
+    }
+}
+
 TEST_F(TransformOp, RotateBy30EnlargesWithBackgroundCorners) {
   test::FillPattern24(bmp, 50, 30, 8);
   proc.SetReBackground(RGB2TColor(10, 200, 30));
@@ -223,7 +291,7 @@ TEST(Rotate1Bit, QuarterTurnIsExact) {
 
 // The 1-bit rotation against the per-pixel inverse mapping it stands for.
 TEST(Rotate1Bit, MatchesPerPixelInverseMapping) {
-  for (int angle : {3, -37, 61, 180, 200}) {
+  for (int angle : {3, -1, 30, -37, 61, 180, 200}) {
     TBitmap b(53, 31, pf1bit);
     for (int y = 0; y < 31; ++y)
       for (int x = 0; x < 53; ++x) _SetPixelbw(b.Scanline(y), x, (x * 13 + y * 7 + x * y) % 11 < 5);
