@@ -11,6 +11,7 @@
 #include "korvane/foundations/host/streams.h"
 #include "korvane/io/codecs/tiff/tiff_codec.h"
 #include "korvane/io/codecs/tiff/tiff_lzw.h"
+#include "tests/peer_command.h"
 
 namespace korvane::test {
 
@@ -118,21 +119,5 @@ struct TiffBuilder {
     return at;
   }
 };
-
-// Output of a shell command (stderr included), or "" when it cannot run.
-inline std::string RunCommand(const std::string& cmd) {
-  std::string out;
-  FILE* f = popen((cmd + " 2>&1").c_str(), "r");
-  if (!f) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  pclose(f);
-  return out;
-}
-
-inline bool OnPath(const std::string& prog) {
-  return RunCommand("command -v " + prog + " >/dev/null && echo yes").find("yes") != std::string::npos;
-}
 
 }  // namespace korvane::test

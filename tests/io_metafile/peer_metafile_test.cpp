@@ -14,30 +14,19 @@
 #include "korvane/io/kvio.h"
 #include "korvane/io/metafile/metafile.h"
 #include "korvane/view/kvview.h"
+#include "tests/peer_command.h"
 #include "tests/test_support.h"
 
 using namespace korvane;
 namespace fs = std::filesystem;
+using korvane::test::OnPath;
+using korvane::test::RunCommand;
 
 namespace {
 
 const char* const kDrawings[] = {"lines", "text",    "fills",   "circles", "bezier",
                                  "arc",   "pie",     "clip",    "mapping", "shapes"};
 
-std::string Run(const std::string& cmd) {
-  std::string out;
-  FILE* f = popen((cmd + " 2>&1").c_str(), "r");
-  if (!f) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  pclose(f);
-  return out;
-}
-
-bool OnPath(const std::string& prog) {
-  return Run("command -v " + prog + " >/dev/null && echo yes").find("yes") != std::string::npos;
-}
 
 std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
 
@@ -67,7 +56,7 @@ const PeerExport& Export(const std::string& peer) {
       e.missing = "inkscape is not installed";
       return e;
     }
-    Run(cd + "inkscape --export-type=emf,wmf,png" + svgs);
+    RunCommand(cd + "inkscape --export-type=emf,wmf,png" + svgs);
   } else {
     if (!OnPath("soffice")) {
       e.missing = "soffice (LibreOffice Draw) is not installed";
@@ -77,7 +66,7 @@ const PeerExport& Export(const std::string& peer) {
     // turn the conversion into a no-op. One start-up per format: soffice is slow to start.
     const std::string profile = "-env:UserInstallation=file://" + (e.dir / "profile").string();
     for (const char* fmt : {"emf", "wmf", "png"})
-      Run(cd + "soffice " + profile + " --headless --convert-to " + fmt + " --outdir ." + svgs);
+      RunCommand(cd + "soffice " + profile + " --headless --convert-to " + fmt + " --outdir ." + svgs);
   }
   return e;
 }
