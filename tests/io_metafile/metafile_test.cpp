@@ -10,6 +10,7 @@
 #include "korvane/io/metafile/metafile.h"
 #include "korvane/view/kvview.h"
 #include "tests/io_metafile/metafile_builder.h"
+#include "tests/io_metafile/screen_dpi.h"
 #include "tests/test_support.h"
 
 using namespace korvane;
@@ -32,15 +33,6 @@ constexpr uint32_t kRed = 0x0000FF, kBlue = 0xFF0000, kGreen = 0x00FF00;  // as 
 
 class Metafile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dpiX_ = gSystemDPIX;
-    dpiY_ = gSystemDPIY;
-    gSystemDPIX = gSystemDPIY = 96;
-  }
-  void TearDown() override {
-    gSystemDPIX = dpiX_;
-    gSystemDPIY = dpiY_;
-  }
   static void Load(TMetafile& mf, const Bytes& b) {
     TMemoryStream ms;
     ms.WriteBuffer(b.data(), int64_t(b.size()));
@@ -65,7 +57,7 @@ class Metafile : public ::testing::Test {
   static Bytes Emf(const EmfWriter& w) { return w.Build(0, 0, 990, 990, 1000, 1000, 100, 100); }
 
  private:
-  int dpiX_ = 0, dpiY_ = 0;
+  test::TScreenDpi96 dpi_;
 };
 
 // ---------------------------------------------------------------------------

@@ -15,6 +15,7 @@
 #include "korvane/io/metafile/metafile.h"
 #include "korvane/view/kvview.h"
 #include "tests/peer_command.h"
+#include "tests/io_metafile/screen_dpi.h"
 #include "tests/test_support.h"
 
 using namespace korvane;
@@ -128,21 +129,10 @@ Difference Compare(const QImage& got, const QImage& ref, int ox, int oy) {
   return Difference{double(sum) / pixels, double(far) / pixels};
 }
 
+// Sizes at 96 dpi, the resolution both programs export their PNGs at.
 class PeerMetafile : public testing::TestWithParam<Case> {
- protected:
-  // Sizes at 96 dpi, the resolution both programs export their PNGs at.
-  void SetUp() override {
-    dpiX_ = gSystemDPIX;
-    dpiY_ = gSystemDPIY;
-    gSystemDPIX = gSystemDPIY = 96;
-  }
-  void TearDown() override {
-    gSystemDPIX = dpiX_;
-    gSystemDPIY = dpiY_;
-  }
-
  private:
-  int dpiX_ = 0, dpiY_ = 0;
+  test::TScreenDpi96 dpi_;
 };
 
 TEST_P(PeerMetafile, DrawsLikeTheProgramsOwnPng) {
