@@ -18,15 +18,23 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "korvane/foundations/host/halftone.h"
 #include "korvane/pixels/bitmap_procs.h"
 
+#include "korvane/pixels/vector_loops.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #define KORVANE_RESAMPLE_SSE2 1
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KORVANE_RESAMPLE_AVX2 __attribute__((target("avx2")))
+#endif
 #endif
 
 namespace korvane {
@@ -129,6 +137,10 @@ Axis BuildAxis(int src, int dst, const TResampleFilterDef& f, int inputMax) {
     int64_t sum;
   };
   std::vector<List> lists(static_cast<size_t>(dst));
+  // Lists whose kernel arguments have the same numerators have the same
+  // weights: a ratio like 4:1 or 2:3 repeats a few lists over and over, and
+  // the kernel's sines are then computed once per distinct list.
+  std::map<std::pair<int64_t, int64_t>, std::vector<int64_t>> seen;
   double maxRatio = 0, maxAbsSum = 0;
   for (int i = 0; i < dst; ++i) {
     List& l = lists[size_t(i)];
@@ -136,10 +148,14 @@ Axis BuildAxis(int src, int dst, const TResampleFilterDef& f, int inputMax) {
     const int64_t jlo = int64_t(std::floor(c - width)), jhi = int64_t(std::ceil(c + width));
     const int64_t base = (2 * int64_t(i) + 1) * src - dst;
     l.first = jlo;
-    for (int64_t j = jlo; j <= jhi; ++j) {
-      const double w = f.Kernel(double(base - 2 * int64_t(dst) * j) / den);
-      l.q.push_back(std::llround(w * kExact));
+    std::vector<int64_t>& known = seen[{base - 2 * int64_t(dst) * jlo, jhi - jlo}];
+    if (known.empty()) {
+      for (int64_t j = jlo; j <= jhi; ++j) {
+        const double w = f.Kernel(double(base - 2 * int64_t(dst) * j) / den);
+        known.push_back(std::llround(w * kExact));
+      }
     }
+    l.q = known;
     // Zero weights at either end are dropped.
     size_t b = 0, e = l.q.size();
     while (b < e && l.q[b] == 0) ++b;
@@ -286,28 +302,69 @@ void VerticalScalar(const int16_t* const* rows, const int16_t* coef, int taps, i
 // The same sums with 16-bit multiply-adds: two taps of one pixel at a time
 // (bytes b0 b1 g0 g1 r0 r1 against weights w0 w1), 8 bytes read per pair,
 // so the padded row carries 8 bytes of slack.
-void HorizontalSse2(const uint8_t* padded, int16_t* out, const Axis& a) {
+inline void HorizontalPixelSse2(const uint8_t* padded, int16_t* out, const Axis& a, int x) {
   const __m128i zero = _mm_setzero_si128();
-  const __m128i top = _mm_set1_epi16(int16_t(kMidMax));
   const int down = a.shift - kFrac;
-  const __m128i round = _mm_set1_epi32(1 << (down - 1));
-  const __m128i shift = _mm_cvtsi32_si128(down);
-  for (int x = 0; x < a.dst; ++x) {
-    const uint8_t* p = padded + size_t(a.first[size_t(x)] - a.lo) * 3;
-    const int32_t* c = a.coef2.data() + a.offset[size_t(x)];
-    __m128i acc = round;
-    for (int k = a.pairs[size_t(x)]; k > 0; --k, p += 6, ++c) {
-      const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-      const __m128i pair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(v, _mm_srli_si128(v, 3)), zero);
-      acc = _mm_add_epi32(acc, _mm_madd_epi16(pair, _mm_set1_epi32(*c)));
-    }
-    acc = _mm_packs_epi32(_mm_sra_epi32(acc, shift), zero);
-    acc = _mm_min_epi16(_mm_max_epi16(acc, zero), top);
-    // Four values stored: the fourth is overwritten by the next pixel or
-    // lands in the row's slack.
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x), acc);
+  const uint8_t* p = padded + size_t(a.first[size_t(x)] - a.lo) * 3;
+  const int32_t* c = a.coef2.data() + a.offset[size_t(x)];
+  __m128i acc = _mm_set1_epi32(1 << (down - 1));
+  for (int k = a.pairs[size_t(x)]; k > 0; --k, p += 6, ++c) {
+    const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    const __m128i pair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(v, _mm_srli_si128(v, 3)), zero);
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(pair, _mm_set1_epi32(*c)));
   }
+  acc = _mm_packs_epi32(_mm_sra_epi32(acc, _mm_cvtsi32_si128(down)), zero);
+  acc = _mm_min_epi16(_mm_max_epi16(acc, zero), _mm_set1_epi16(int16_t(kMidMax)));
+  // Four values stored: the fourth is overwritten by the next pixel or
+  // lands in the row's slack.
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x), acc);
 }
+
+void HorizontalSse2(const uint8_t* padded, int16_t* out, const Axis& a) {
+  for (int x = 0; x < a.dst; ++x) HorizontalPixelSse2(padded, out, a, x);
+}
+
+#ifdef KORVANE_RESAMPLE_AVX2
+// Two pixels at a time, one in each 128-bit lane, with the same sums as the
+// loop above; pixels whose lists differ in length (near the edges) go one
+// at a time.
+KORVANE_RESAMPLE_AVX2 void HorizontalAvx2(const uint8_t* padded, int16_t* out, const Axis& a) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i top = _mm256_set1_epi16(int16_t(kMidMax));
+  const int down = a.shift - kFrac;
+  const __m256i round = _mm256_set1_epi32(1 << (down - 1));
+  const __m128i shift = _mm_cvtsi32_si128(down);
+  int x = 0;
+  for (; x + 1 < a.dst; x += 2) {
+    const int pairs = a.pairs[size_t(x)];
+    if (a.pairs[size_t(x) + 1] != pairs) {
+      HorizontalPixelSse2(padded, out, a, x);
+      HorizontalPixelSse2(padded, out, a, x + 1);
+      continue;
+    }
+    const uint8_t* p0 = padded + size_t(a.first[size_t(x)] - a.lo) * 3;
+    const uint8_t* p1 = padded + size_t(a.first[size_t(x) + 1] - a.lo) * 3;
+    const int32_t* c0 = a.coef2.data() + a.offset[size_t(x)];
+    const int32_t* c1 = a.coef2.data() + a.offset[size_t(x) + 1];
+    __m256i acc = round;
+    for (int k = 0; k < pairs; ++k, p0 += 6, p1 += 6) {
+      const __m256i v = _mm256_inserti128_si256(
+          _mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0))),
+          _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p1)), 1);
+      const __m256i pair = _mm256_unpacklo_epi8(_mm256_unpacklo_epi8(v, _mm256_srli_si256(v, 3)), zero);
+      const __m256i c = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_set1_epi32(c0[k])),
+                                                _mm_set1_epi32(c1[k]), 1);
+      acc = _mm256_add_epi32(acc, _mm256_madd_epi16(pair, c));
+    }
+    acc = _mm256_packs_epi32(_mm256_sra_epi32(acc, shift), zero);
+    acc = _mm256_min_epi16(_mm256_max_epi16(acc, zero), top);
+    // The first pixel's fourth value is overwritten by the second pixel.
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x), _mm256_castsi256_si128(acc));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x + 3), _mm256_extracti128_si256(acc, 1));
+  }
+  for (; x < a.dst; ++x) HorizontalPixelSse2(padded, out, a, x);
+}
+#endif
 
 // 16 output bytes from two intermediate rows at a time: interleaved values
 // of the pair against the pair's weights.
@@ -332,14 +389,55 @@ inline void VerticalChunkSse2(const int16_t* const* rows, const int32_t* coef2, 
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(w0, w1));
 }
 
+#ifdef KORVANE_RESAMPLE_AVX2
+// 32 output bytes the same way. The lane-wise interleaves and packs keep
+// each 128-bit lane's values in order; one permute puts the lanes right.
+KORVANE_RESAMPLE_AVX2 inline void VerticalChunkAvx2(const int16_t* const* rows, const int32_t* coef2, int pairs,
+                                                    __m128i shift, __m256i round, size_t i, uint8_t* out) {
+  __m256i a0 = round, a1 = round, a2 = round, a3 = round;
+  for (int k = 0; k < pairs; ++k) {
+    const int16_t* x = rows[2 * k] + i;
+    const int16_t* y = rows[2 * k + 1] + i;
+    const __m256i c = _mm256_set1_epi32(coef2[k]);
+    const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x));
+    const __m256i y0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y));
+    const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + 16));
+    const __m256i y1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + 16));
+    a0 = _mm256_add_epi32(a0, _mm256_madd_epi16(_mm256_unpacklo_epi16(x0, y0), c));
+    a1 = _mm256_add_epi32(a1, _mm256_madd_epi16(_mm256_unpackhi_epi16(x0, y0), c));
+    a2 = _mm256_add_epi32(a2, _mm256_madd_epi16(_mm256_unpacklo_epi16(x1, y1), c));
+    a3 = _mm256_add_epi32(a3, _mm256_madd_epi16(_mm256_unpackhi_epi16(x1, y1), c));
+  }
+  const __m256i w0 = _mm256_packs_epi32(_mm256_sra_epi32(a0, shift), _mm256_sra_epi32(a1, shift));
+  const __m256i w1 = _mm256_packs_epi32(_mm256_sra_epi32(a2, shift), _mm256_sra_epi32(a3, shift));
+  const __m256i b = _mm256_permute4x64_epi64(_mm256_packus_epi16(w0, w1), 0xD8);  // lanes 0 2 1 3
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), b);
+}
+
+// The whole 32-byte chunks of a row; answers how many bytes they covered.
+KORVANE_RESAMPLE_AVX2 size_t VerticalAvx2(const int16_t* const* rows, const int32_t* coef2, int pairs, int down,
+                                          uint8_t* out, int count) {
+  const __m128i shift = _mm_cvtsi32_si128(down);
+  const __m256i round = _mm256_set1_epi32(1 << (down - 1));
+  size_t i = 0;
+  for (; i + 32 <= size_t(count); i += 32) VerticalChunkAvx2(rows, coef2, pairs, shift, round, i, out + i);
+  return i;
+}
+#endif
+
 // Rows are read 16 values at a time up to the next multiple of 16, so ring
 // rows are allocated that long.
 void VerticalSse2(const int16_t* const* rows, const int32_t* coef2, int pairs, int shiftBits, uint8_t* out,
-                  int count) {
+                  int count, bool avx2) {
   const int down = shiftBits + kFrac;
   const __m128i shift = _mm_cvtsi32_si128(down);
   const __m128i round = _mm_set1_epi32(1 << (down - 1));
   size_t i = 0;
+#ifdef KORVANE_RESAMPLE_AVX2
+  if (avx2) i = VerticalAvx2(rows, coef2, pairs, down, out, count);
+#else
+  (void)avx2;
+#endif
   for (; i + 16 <= size_t(count); i += 16) VerticalChunkSse2(rows, coef2, pairs, shift, round, i, out + i);
   if (i < size_t(count)) {
     alignas(16) uint8_t tail[16];
@@ -395,6 +493,7 @@ void RunPasses(const TBitmap* src, TBitmap* dst, const Axis& h, const Axis& v, b
   std::memset(padded.get() + padPixels * 3, 0, 16);
   const int64_t inLo = std::max<int64_t>(h.lo, 0), inHi = std::min<int64_t>(h.hi, h.src - 1);
 
+  const bool avx2 = simd && detail::UseAVX2Loops();
   auto horizontal = [&](int row, int16_t* out) {
     const uint8_t* in = src->Scanline(row);
     uint8_t* p = padded.get();
@@ -407,6 +506,9 @@ void RunPasses(const TBitmap* src, TBitmap* dst, const Axis& h, const Axis& v, b
       }
       std::memcpy(p + size_t(j - h.lo) * 3, in + size_t(Reflect(j, h.src)) * 3, 3);
     }
+#ifdef KORVANE_RESAMPLE_AVX2
+    if (simd && avx2) return HorizontalAvx2(p, out, h);
+#endif
 #ifdef KORVANE_RESAMPLE_SSE2
     if (simd) return HorizontalSse2(p, out, h);
 #endif
@@ -432,7 +534,7 @@ void RunPasses(const TBitmap* src, TBitmap* dst, const Axis& h, const Axis& v, b
 #ifdef KORVANE_RESAMPLE_SSE2
     if (simd) {
       VerticalSse2(rows.data(), v.coef2.data() + v.offset[size_t(y)], v.pairs[size_t(y)], v.shift, out,
-                   outBytes);
+                   outBytes, avx2);
     } else
 #endif
     {
