@@ -11,36 +11,7 @@
 # more than a whole fax page takes to decode), and tiffcp's, though a few
 # milliseconds, is of the same order as a fax page too.
 # Ratios are Korvane time / tiffcp time: below 1.0 means Korvane is faster.
-set -uo pipefail
-build=${1:-build/release}
-bin="$build/bench/bench_tiff"
-[[ -x "$bin" ]] || { echo "missing $bin (build with -DKORVANE_BENCH=ON)"; exit 1; }
-command -v tiffcp > /dev/null || { echo "tiffcp (libtiff-tools) is not installed: skipped"; exit 0; }
-[[ -x /usr/bin/time ]] || { echo "/usr/bin/time is not installed: skipped"; exit 0; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-runs=${RUNS:-5}
-
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
-ms() { awk -v a="$1" 'BEGIN { printf "%.1f ms", a * 1000 }'; }
-# Mean CPU seconds of a command over $runs runs: perf stat's task clock when
-# perf works here, else user + system time from /usr/bin/time (10 ms steps).
-if perf stat -e task-clock true > /dev/null 2>&1; then
-  best_cpu() {
-    perf stat -x, -e task-clock -r "$runs" -o "$work/cpu.txt" "$@" > /dev/null 2>&1 || { echo "fail"; return; }
-    awk -F, '/task-clock/ { print $1 / 1000 }' "$work/cpu.txt"
-  }
-else
-  best_cpu() {
-    local best="" d
-    for ((i = 0; i < runs; i++)); do
-      /usr/bin/time -o "$work/cpu.txt" -f "%U %S" "$@" > /dev/null 2>&1 || { echo "fail"; return; }
-      d=$(awk 'END { print $1 + $2 }' "$work/cpu.txt")
-      if [[ -z "$best" ]] || awk -v a="$d" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$d; fi
-    done
-    echo "$best"
-  }
-fi
+source "$(dirname "$0")/tiff_timing.sh"
 
 "$bin" --write "$work" || exit 1
 k_base=$(best_cpu "$bin" --convert "$work/page_none.tif" "$work/k_out.tif" none 0)
@@ -52,9 +23,9 @@ fi
 row() {  # name input output-compression tiffcp-compression
   local k t
   k=$(best_cpu "$bin" --convert "$work/$2" "$work/k_out.tif" "$3" 1)
-  k=$(awk -v a="$k" -v b="$k_base" 'BEGIN { print a - b }')
+  k=$(minus "$k" "$k_base")
   t=$(best_cpu tiffcp -c "$4" "$work/$2" "$work/t_out.tif")
-  t=$(awk -v a="$t" -v b="$t_base" 'BEGIN { print a - b }')
+  t=$(minus "$t" "$t_base")
   printf "%-28s Korvane %10s  tiffcp %10s  ratio %s\n" "$1" "$(ms "$k")" "$(ms "$t")" "$(ratio "$k" "$t")"
 }
 row "LZW decode 4000x3000 RGB" rgb_lzw.tif none none

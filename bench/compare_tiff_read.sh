@@ -12,38 +12,11 @@
 #     in, written as a PPM to /dev/null).
 # Times are CPU time (perf's task clock averaged over RUNS, or the best user +
 # system time), which a busy machine disturbs far less than wall time. The
-# benchmark program loads Qt and FFmpeg with the library (some 40 ms before
+# benchmark program loads Qt with the library (some 30 ms before
 # main): its start-up, measured alone, is taken off as Python's is; tiffcp's
 # and djpeg's (a millisecond or two) are left in. Ratios are Korvane time /
 # peer time: below 1.0 means Korvane is faster.
-set -uo pipefail
-build=${1:-build/release}
-bin="$build/bench/bench_tiff"
-[[ -x "$bin" ]] || { echo "missing $bin (build with -DKORVANE_BENCH=ON)"; exit 1; }
-command -v tiffcp > /dev/null || { echo "tiffcp (libtiff-tools) is not installed: skipped"; exit 0; }
-[[ -x /usr/bin/time ]] || { echo "/usr/bin/time is not installed: skipped"; exit 0; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-runs=${RUNS:-5}
-
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
-ms() { awk -v a="$1" 'BEGIN { printf "%.1f ms", a * 1000 }'; }
-if perf stat -e task-clock true > /dev/null 2>&1; then
-  best_cpu() {
-    perf stat -x, -e task-clock -r "$runs" -o "$work/cpu.txt" "$@" > /dev/null 2>&1 || { echo "fail"; return; }
-    awk -F, '/task-clock/ { print $1 / 1000 }' "$work/cpu.txt"
-  }
-else
-  best_cpu() {
-    local best="" d
-    for ((i = 0; i < runs; i++)); do
-      /usr/bin/time -o "$work/cpu.txt" -f "%U %S" "$@" > /dev/null 2>&1 || { echo "fail"; return; }
-      d=$(awk 'END { print $1 + $2 }' "$work/cpu.txt")
-      if [[ -z "$best" ]] || awk -v a="$d" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$d; fi
-    done
-    echo "$best"
-  }
-fi
+source "$(dirname "$0")/tiff_timing.sh"
 
 "$bin" --write "$work" || exit 1
 tiffcp -c zip "$work/rgb_none.tif" "$work/rgb_zip.tif" || exit 1
@@ -60,7 +33,7 @@ if [[ $pillow == yes ]]; then
 fi
 
 k_base=$(best_cpu "$bin" --decode "$work/none.tif" 0)
-korvane() { awk -v a="$(best_cpu "$bin" --decode "$work/$1" 1)" -v b="$k_base" 'BEGIN { print a - b }'; }
+korvane() { minus "$(best_cpu "$bin" --decode "$work/$1" 1)" "$k_base"; }
 
 deflate_row() {  # name file
   local k t p
@@ -69,7 +42,7 @@ deflate_row() {  # name file
   printf "%-34s Korvane %10s  tiffcp %10s  ratio %s\n" "$1" "$(ms "$k")" "$(ms "$t")" "$(ratio "$k" "$t")"
   if [[ $pillow == yes ]]; then
     p=$(best_cpu "$python" -c "import sys, PIL.Image; PIL.Image.open(sys.argv[1]).load()" "$work/$2")
-    p=$(awk -v a="$p" -v b="$pil_base" 'BEGIN { print a - b }')
+    p=$(minus "$p" "$pil_base")
     printf "%-34s Korvane %10s  Pillow %10s  ratio %s\n" "" "$(ms "$k")" "$(ms "$p")" "$(ratio "$k" "$p")"
   fi
 }
