@@ -12,6 +12,7 @@
 #include "korvane/multi/kvmio.h"
 #include "korvane/multi/kvmview.h"
 #include "tests/fixture_manifest.h"
+#include "tests/multi/mio_rig.h"
 #include "tests/test_support.h"
 
 using namespace korvane;
@@ -19,31 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Rig {
-  Rig() {
-    view = std::make_unique<TKorvaneMView>(nullptr);
-    view->SetBounds(0, 0, 300, 100);
-    mio = std::make_unique<TKorvaneMIO>(nullptr);
-    mio->SetAttachedMView(view.get());
-  }
-  void Add(int n, int base, int w, int h, int delay) {
-    for (int i = 0; i < n; ++i) {
-      TBitmap b;
-      korvane::test::FillPattern24(b, w, h, unsigned(base + i));
-      int idx = view->AppendImage();
-      view->SetImage(idx, &b);
-      view->SetImageDelayTime(idx, delay);
-    }
-  }
-  void Pixels(int idx, TBitmap& out) {
-    TBitmap* b = view->GetBitmap(idx);
-    ASSERT_NE(b, nullptr);
-    out.Assign(b);
-    view->ReleaseBitmap(idx);
-  }
-  std::unique_ptr<TKorvaneMView> view;
-  std::unique_ptr<TKorvaneMIO> mio;
-};
+using test::Rig;
 
 fs::path TempDir() {
   fs::path d = fs::temp_directory_path() / ("korvane_avi_" + std::to_string(::getpid()));

@@ -12,23 +12,14 @@
 #include "korvane/multi/frame_compose.h"
 #include "korvane/multi/kvmio.h"
 #include "korvane/multi/kvmview.h"
+#include "tests/multi/mio_rig.h"
 #include "tests/test_support.h"
 
 using namespace korvane;
 
 namespace {
 
-struct Rig {
-  Rig() {
-    InstallKorvaneLZWCoders();
-    view = std::make_unique<TKorvaneMView>(nullptr);
-    view->SetBounds(0, 0, 300, 100);
-    mio = std::make_unique<TKorvaneMIO>(nullptr);
-    mio->SetAttachedMView(view.get());
-  }
-  std::unique_ptr<TKorvaneMView> view;
-  std::unique_ptr<TKorvaneMIO> mio;
-};
+using test::Rig;
 
 // One [section] of a suite .conf file: key = value lines.
 using Conf = std::map<std::string, std::map<std::string, std::string>>;

@@ -9,39 +9,14 @@
 #include "korvane/io/kvio.h"
 #include "korvane/multi/kvmio.h"
 #include "korvane/multi/kvmview.h"
+#include "tests/multi/mio_rig.h"
 #include "tests/test_support.h"
 
 using namespace korvane;
 
 namespace {
 
-struct Rig {
-  Rig() {
-    InstallKorvaneLZWCoders();
-    view = std::make_unique<TKorvaneMView>(nullptr);
-    view->SetBounds(0, 0, 300, 100);
-    mio = std::make_unique<TKorvaneMIO>(nullptr);
-    mio->SetAttachedMView(view.get());
-  }
-  // Appends n images of w x h, image i a pattern of seed base + i.
-  void Add(int n, int base, int w = 16, int h = 12) {
-    for (int i = 0; i < n; ++i) {
-      TBitmap b;
-      korvane::test::FillPattern24(b, w, h, unsigned(base + i));
-      int idx = view->AppendImage();
-      view->SetImage(idx, &b);
-    }
-  }
-  // The pixels of image idx, copied.
-  void Pixels(int idx, TBitmap& out) {
-    TBitmap* b = view->GetBitmap(idx);
-    ASSERT_NE(b, nullptr);
-    out.Assign(b);
-    view->ReleaseBitmap(idx);
-  }
-  std::unique_ptr<TKorvaneMView> view;
-  std::unique_ptr<TKorvaneMIO> mio;
-};
+using test::Rig;
 
 // A GIF of three frames made by the component, with frame delays in
 // hundredths (0 = none).
