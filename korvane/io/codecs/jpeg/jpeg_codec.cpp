@@ -18,6 +18,7 @@
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/foundations/kvutils.h"
 #include "korvane/io/codecs/guarded_stream.h"
+#include "korvane/io/codecs/jpeg/jpeg_errors.h"
 #include "korvane/pixels/bitmap_procs.h"
 
 namespace korvane {
@@ -26,55 +27,11 @@ namespace {
 // Size of the stream buffers of the source and destination managers (the
 // library's own file managers use the same).
 constexpr size_t kBufSize = 4096;
-// Progressive files may carry any number of scans, each a pass over the whole
-// coefficient buffer; real encoders write at most a few dozen.
-constexpr int kMaxScans = 1000;
 // Memory the library may take for its whole-image buffers (progressive and
 // multi-scan files), beyond which it raises an error instead of allocating.
 constexpr long kMaxLibraryMemory = 1536L << 20;
 
-// libjpeg reports fatal errors through error_exit, which must not return. It
-// jumps back to the setjmp of the guarded call that entered the library; the
-// frames in between are the library's (C) and our callbacks, which hold no
-// objects with destructors at that point.
-struct ErrorMgr {
-  jpeg_error_mgr pub;  // first: the library sees only this part
-  jmp_buf jump;
-  int code;
-};
-
-void ErrorExit(j_common_ptr cinfo) {
-  ErrorMgr* e = reinterpret_cast<ErrorMgr*>(cinfo->err);
-  e->code = cinfo->err->msg_code;
-  longjmp(e->jump, 1);
-}
-// Warnings and trace messages are dropped.
-void EmitMessage(j_common_ptr, int) {}
-void OutputMessage(j_common_ptr) {}
-void FormatMessage(j_common_ptr, char* buffer) { buffer[0] = 0; }
-void ResetErrorMgr(j_common_ptr cinfo) {
-  cinfo->err->msg_code = 0;
-  cinfo->err->num_warnings = 0;
-}
-
-void InitErrorMgr(ErrorMgr& e) {
-  jpeg_std_error(&e.pub);
-  e.pub.error_exit = ErrorExit;
-  e.pub.emit_message = EmitMessage;
-  e.pub.output_message = OutputMessage;
-  e.pub.format_message = FormatMessage;
-  e.pub.reset_error_mgr = ResetErrorMgr;
-  e.code = 0;
-}
-
 std::string ErrorText(int code) { return "Unrecognized JPeg - JPEG error #" + std::to_string(code); }
-
-// Ends a file after too many scans (a hostile progressive file can make every
-// scan a full pass over the image).
-void ProgressMonitor(j_common_ptr cinfo) {
-  if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
-    ERREXIT(cinfo, JERR_BAD_PROGRESSION);
-}
 
 // Stream transfers for the managers: exceptions of the stream are kept for
 // the caller and reported as -1 / false, so that no exception crosses the
@@ -166,7 +123,7 @@ void TermDest(j_compress_ptr cinfo) {
 
 struct ReadState {
   jpeg_decompress_struct cinfo;
-  ErrorMgr err;
+  TJpegErrorMgr err;
   SourceMgr src;
   jpeg_progress_mgr progress;
 };
@@ -174,7 +131,7 @@ struct ReadState {
 // The error manager and the stream source of a decompressor about to be
 // created; a failure of the stream is kept in *failure.
 void PrepareRead(ReadState* s, TStream* stream, std::exception_ptr* failure) {
-  InitErrorMgr(s->err);
+  KVInitJpegErrors(s->err);
   s->cinfo.err = &s->err.pub;
   s->src.pub.init_source = InitSource;
   s->src.pub.fill_input_buffer = FillInput;
@@ -187,7 +144,7 @@ void PrepareRead(ReadState* s, TStream* stream, std::exception_ptr* failure) {
 
 struct WriteState {
   jpeg_compress_struct cinfo;
-  ErrorMgr err;
+  TJpegErrorMgr err;
   DestMgr dest;
 };
 
@@ -196,7 +153,7 @@ bool GuardedReadHeader(ReadState* s) {
   jpeg_create_decompress(&s->cinfo);
   s->cinfo.mem->max_memory_to_use = kMaxLibraryMemory;
   s->cinfo.src = &s->src.pub;
-  s->progress.progress_monitor = ProgressMonitor;
+  s->progress.progress_monitor = KVJpegScanLimit;
   s->cinfo.progress = &s->progress;
   // Exif (APP1) markers are kept for the orientation.
   jpeg_save_markers(&s->cinfo, JPEG_APP0 + 1, 0xFFFF);
@@ -569,7 +526,7 @@ void WriteJPegStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TP
 
   std::exception_ptr failure;
   auto s = std::make_unique<WriteState>();
-  InitErrorMgr(s->err);
+  KVInitJpegErrors(s->err);
   s->cinfo.err = &s->err.pub;
   s->dest.pub.init_destination = InitDest;
   s->dest.pub.empty_output_buffer = EmptyOutput;

@@ -12,6 +12,7 @@
 // clang-format on
 
 #include "korvane/foundations/host/exceptions.h"
+#include "korvane/io/codecs/jpeg/jpeg_errors.h"
 
 namespace korvane {
 
@@ -46,34 +47,9 @@ void TTiffInflater::Read(uint8_t* Dest, size_t Count) {
   if (got < Count) std::memset(Dest + got, 0, Count - got);
 }
 
-namespace {
-
-// A progressive stream may hold any number of scans, each a pass over the
-// whole coefficient buffer; real encoders write a few dozen at most.
-constexpr int kMaxScans = 1000;
-
-// libjpeg's error_exit must not return: it jumps back to the setjmp of the
-// guarded call that entered the library. The frames in between are the
-// library's and these callbacks, which own nothing with a destructor.
-struct JpegErrors {
-  jpeg_error_mgr pub;  // first: the library sees only this part
-  jmp_buf jump;
-};
-
-void ErrorExit(j_common_ptr cinfo) { longjmp(reinterpret_cast<JpegErrors*>(cinfo->err)->jump, 1); }
-void EmitMessage(j_common_ptr, int) {}
-void OutputMessage(j_common_ptr) {}
-
-void ProgressMonitor(j_common_ptr cinfo) {
-  if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
-    ERREXIT(cinfo, JERR_BAD_PROGRESSION);
-}
-
-}  // namespace
-
 struct TTiffJpegReader::State {
   jpeg_decompress_struct cinfo;
-  JpegErrors err;
+  TJpegErrorMgr err;
   jpeg_progress_mgr progress;
   bool created;
 };
@@ -89,7 +65,7 @@ bool GuardedCreate(JpegState* s) {
   if (setjmp(s->err.jump)) return false;
   jpeg_create_decompress(&s->cinfo);
   s->created = true;
-  s->progress.progress_monitor = ProgressMonitor;
+  s->progress.progress_monitor = KVJpegScanLimit;
   s->cinfo.progress = &s->progress;
   return true;
 }
@@ -121,10 +97,7 @@ bool GuardedRows(JpegState* s, JSAMPARRAY rows, JDIMENSION count, JDIMENSION* go
 
 TTiffJpegReader::TTiffJpegReader() : s_(std::make_unique<State>()) {
   std::memset(s_.get(), 0, sizeof(State));
-  jpeg_std_error(&s_->err.pub);
-  s_->err.pub.error_exit = ErrorExit;
-  s_->err.pub.emit_message = EmitMessage;
-  s_->err.pub.output_message = OutputMessage;
+  KVInitJpegErrors(s_->err);
   s_->cinfo.err = &s_->err.pub;
 }
 
