@@ -864,10 +864,7 @@ class PageDecoder {
         throw EInvalidGraphic(kInvalid);
       return;
     }
-    if (comp == 5) {
-      lzwOpen_ = !data_.empty();  // the coder's state starts with the first row
-      return;
-    }
+    if (comp == 5) return;  // the coder's state starts with the first row
     if (IsCcitt(comp)) {
       ccittStopped_ = false;
       ccitt_ = std::make_unique<TCCITTDecoder>(data_.data(), int64_t(data_.size()), int32_t(lay_.cw), v_.FillOrder);
@@ -881,7 +878,6 @@ class PageDecoder {
   void ReleaseLzw() {
     if (lzw_) v_.LZWDecomp(nullptr, 0, 0, lzw_);
     lzw_ = nullptr;
-    lzwOpen_ = false;
   }
 
   // The open chunk's next Count rows at dest (zeros where the data end),
@@ -901,9 +897,9 @@ class PageDecoder {
     } else if (comp == 5) {
       for (int64_t r = 0; r < count; ++r) {
         const uint8_t* row =
-            lzwOpen_ ? v_.LZWDecomp(data_.data(), int32_t(std::min<size_t>(data_.size(), INT32_MAX)),
-                                    int32_t(rowBytes_), lzw_)
-                     : nullptr;
+            data_.empty() ? nullptr
+                          : v_.LZWDecomp(data_.data(), int32_t(std::min<size_t>(data_.size(), INT32_MAX)),
+                                         int32_t(rowBytes_), lzw_);
         if (row)
           std::memcpy(dest + r * rowBytes_, row, size_t(rowBytes_));
         else
@@ -958,7 +954,6 @@ class PageDecoder {
   std::unique_ptr<TCCITTDecoder> ccitt_;
   bool ccittStopped_ = false;  // a broken row ended the chunk
   void* lzw_ = nullptr;        // the LZW coder's state for the open chunk
-  bool lzwOpen_ = false;
 };
 
 // The luminance of the background, rounded, white staying 255: gray
