@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "korvane/foundations/host/parallel.h"
 #include "korvane/foundations/kvutils.h"
 #include "korvane/pixels/bitmap_procs.h"
 #include "korvane/pixels/colors.h"
@@ -102,7 +103,7 @@ void _ConvertTo(TBitmap* Bitmap, int NCol, TRGB* Palette, const TProgressEvent& 
       cellColor[c] = Palette[q.GetRGBIndex(probe)];
     }
   }
-  for (int y = 0; y < h; ++y) {
+  auto mapRow = [&](int y) {
     TRGB* p = reinterpret_cast<TRGB*>(rows(y));
     if (!cellColor.empty()) {
       for (int x = 0; x < w; ++x) p[x] = cellColor[QuantCell(p[x])];
@@ -114,7 +115,23 @@ void _ConvertTo(TBitmap* Bitmap, int NCol, TRGB* Palette, const TProgressEvent& 
         p[x] = mapped;
       }
     }
-    if (OnProgress) OnProgress(Sender, int(100 / (h + 0.5) * (y + 1)));
+  };
+  auto report = [&](int64_t done) {
+    if (OnProgress) OnProgress(Sender, int(100 / (h + 0.5) * double(done)));
+    return true;
+  };
+  if (const int threads = KVThreadsFor(int64_t(w) * h); threads > 1) {
+    KVParallelFor(
+        h, KVRowGrain(w), threads,
+        [&](int64_t first, int64_t last) {
+          for (int y = int(first); y < int(last); ++y) mapRow(y);
+        },
+        OnProgress ? std::function<bool(int64_t)>(report) : nullptr);
+  } else {
+    for (int y = 0; y < h; ++y) {
+      mapRow(y);
+      report(y + 1);
+    }
   }
   Bitmap->Changed();
 }

@@ -12,6 +12,7 @@
 #define KORVANE_COLOR_SIMD 1
 #endif
 
+#include "korvane/foundations/host/parallel.h"
 #include "korvane/foundations/kvutils.h"
 #include "korvane/pixels/dib_procs.h"
 
@@ -40,9 +41,27 @@ bool Clip(TBitmap* b, int x1, int y1, int x2, int y2, Area& a, TPixelFormat pf =
 }
 
 // Runs f(pixels, count) on the rectangle's part of every row, with progress.
+// Large rectangles share their rows between threads; f must then keep no
+// state from one row to the next.
 template <typename F>
 void ForRows(const Area& a, const TProgressEvent& OnProgress, TObject* Sender, F&& f) {
   const int n = a.x2 - a.x1 + 1;
+  const int rows = a.y2 - a.y1 + 1;
+  if (const int threads = KVThreadsFor(int64_t(n) * rows); threads > 1) {
+    std::function<bool(int64_t)> tick;
+    if (OnProgress)
+      tick = [&](int64_t done) {
+        OnProgress(Sender, RowPercent(a.y1 + int(done) - 1, a.y1, a.y2));
+        return true;
+      };
+    KVParallelFor(
+        rows, KVRowGrain(n), threads,
+        [&](int64_t first, int64_t last) {
+          for (int y = a.y1 + int(first); y < a.y1 + int(last); ++y) f(a.Row(y) + a.x1, n);
+        },
+        tick);
+    return;
+  }
   for (int y = a.y1; y <= a.y2; ++y) {
     f(a.Row(y) + a.x1, n);
     if (OnProgress) OnProgress(Sender, RowPercent(y, a.y1, a.y2));

@@ -4,9 +4,11 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "korvane/foundations/host/exceptions.h"
+#include "korvane/foundations/host/parallel.h"
 #include "korvane/foundations/host/safe_save.h"
 #include "korvane/foundations/host/streams.h"
 #include "korvane/foundations/kvutils.h"
@@ -80,6 +82,56 @@ void PutLe32(uint8_t* p, int32_t v) {
 
 }  // namespace
 
+namespace {
+
+// The weights of a 3x3 filter and the accumulator they need.
+struct Kernel {
+  int k[9];
+  int div;
+  bool wide, narrow;
+  void Row(const uint8_t* a, const uint8_t* m, const uint8_t* b, uint8_t* out, int n) const {
+    if (narrow)
+      ConvolveRow16(a, m, b, out, n, k);
+    else if (wide)
+      ConvolveRow<int64_t, true>(a, m, b, out, n, k, div);
+    else if (div == 1)
+      ConvolveRow<int, false>(a, m, b, out, n, k, 1);
+    else
+      ConvolveRow<int, true>(a, m, b, out, n, k, div);
+  }
+};
+
+// Filters rows ya..yb, columns x1 .. x1 + n / 3 - 1. `above` is the padded
+// row above ya as it was before the filter ran; `lastBelow`, when given,
+// stands for the row below yb (another thread may have filtered it). Rows
+// are written back as soon as they are done, so the row above is kept from
+// the previous step and the row below is still the original.
+template <typename AfterRow>
+void FilterBand(TBitmap* bmp, const Kernel& k, int ya, int yb, int x1, int n, const uint8_t* above0,
+                const uint8_t* lastBelow, AfterRow&& afterRow) {
+  const int w = bmp->Width(), h = bmp->Height();
+  const size_t padded = size_t(w + 2) * 3;
+  std::vector<uint8_t> store(3 * padded);
+  uint8_t* above = store.data();
+  uint8_t* cur = above + padded;
+  uint8_t* below = cur + padded;
+  std::memcpy(above, above0, padded);
+  PaddedRow(bmp, ya, cur);
+  const size_t off = size_t(x1) * 3;  // left neighbour of x1 in a padded row
+  for (int y = ya; y <= yb; ++y) {
+    if (y == yb && lastBelow)
+      std::memcpy(below, lastBelow, padded);
+    else
+      PaddedRow(bmp, std::min(y + 1, h - 1), below);
+    k.Row(above + off, cur + off, below + off, bmp->Scanline(y) + off, n);
+    std::swap(above, cur);  // the old current row becomes the row above
+    std::swap(cur, below);
+    afterRow(y);
+  }
+}
+
+}  // namespace
+
 void _ApplyFilter(TBitmap* Bitmap, const TGraphFilter& Filter, int x1, int y1, int x2, int y2,
                   TProgressRec& Progress) {
   if (!Bitmap || Bitmap->PixelFormat() != pf24bit || Bitmap->Empty()) return;
@@ -89,44 +141,55 @@ void _ApplyFilter(TBitmap* Bitmap, const TGraphFilter& Filter, int x1, int y1, i
   x2 = std::min(x2, w - 1);
   y2 = std::min(y2, h - 1);
   if (x1 > x2 || y1 > y2) return;
-  int k[9];
-  for (int i = 0; i < 9; ++i) k[i] = Filter.Values[i / 3][i % 3];
-  const int div = Filter.Divisor == 0 ? 1 : Filter.Divisor;
+  Kernel k;
+  for (int i = 0; i < 9; ++i) k.k[i] = Filter.Values[i / 3][i % 3];
+  k.div = Filter.Divisor == 0 ? 1 : Filter.Divisor;
   // Weights from a file can be anything: sums that might leave 32 bits are
   // taken in 64.
   int64_t reach = 0;
-  for (int v : k) reach += std::abs(int64_t(v)) * 255;
-  const bool wide = reach > INT32_MAX;
-  const bool narrow = reach <= INT16_MAX && div == 1;
+  for (int v : k.k) reach += std::abs(int64_t(v)) * 255;
+  k.wide = reach > INT32_MAX;
+  k.narrow = reach <= INT16_MAX && k.div == 1;
 
-  // The rows above, at and below the current row, as they were before the
-  // filter ran: rows are written back as soon as they are done, so the row
-  // above is kept from the previous step and the row below is still the
-  // original.
-  const size_t padded = size_t(w + 2) * 3;
-  std::vector<uint8_t> store(3 * padded);
-  uint8_t* above = store.data();
-  uint8_t* cur = above + padded;
-  uint8_t* below = cur + padded;
-  PaddedRow(Bitmap, std::max(y1 - 1, 0), above);
-  PaddedRow(Bitmap, y1, cur);
   const int n = (x2 - x1 + 1) * 3;
-  const size_t off = size_t(x1) * 3;  // left neighbour of x1 in a padded row
-  for (int y = y1; y <= y2; ++y) {
-    PaddedRow(Bitmap, std::min(y + 1, h - 1), below);
-    uint8_t* out = Bitmap->Scanline(y) + off;
-    if (narrow)
-      ConvolveRow16(above + off, cur + off, below + off, out, n, k);
-    else if (wide)
-      ConvolveRow<int64_t, true>(above + off, cur + off, below + off, out, n, k, div);
-    else if (div == 1)
-      ConvolveRow<int, false>(above + off, cur + off, below + off, out, n, k, 1);
-    else
-      ConvolveRow<int, true>(above + off, cur + off, below + off, out, n, k, div);
-    std::swap(above, cur);  // the old current row becomes the row above
-    std::swap(cur, below);
-    if (Progress.OnProgress) ReportProgress(Progress, RowPercent(y, y1, y2));
+  const size_t padded = size_t(w + 2) * 3;
+  const int rows = y2 - y1 + 1;
+  const int threads = KVThreadsFor(int64_t(x2 - x1 + 1) * rows);
+  if (threads <= 1) {
+    std::vector<uint8_t> above(padded);
+    PaddedRow(Bitmap, std::max(y1 - 1, 0), above.data());
+    FilterBand(Bitmap, k, y1, y2, x1, n, above.data(), nullptr, [&](int y) {
+      if (Progress.OnProgress) ReportProgress(Progress, RowPercent(y, y1, y2));
+    });
+    return;
   }
+  // Bands of rows on several threads. Each band needs the rows just outside
+  // it as they were, and its neighbours may filter those first: both are
+  // copied before any band starts (the row above band b and band b's first
+  // row, which is the row below band b - 1).
+  const int64_t grain = KVRowGrain(x2 - x1 + 1);
+  const int64_t bands = (rows + grain - 1) / grain;
+  std::vector<uint8_t> edges(size_t(bands) * 2 * padded);
+  for (int64_t b = 0; b < bands; ++b) {
+    const int first = y1 + int(b * grain);
+    PaddedRow(Bitmap, std::max(first - 1, 0), edges.data() + size_t(b) * 2 * padded);
+    PaddedRow(Bitmap, first, edges.data() + (size_t(b) * 2 + 1) * padded);
+  }
+  std::function<bool(int64_t)> tick;
+  if (Progress.OnProgress)
+    tick = [&](int64_t done) {
+      ReportProgress(Progress, RowPercent(y1 + int(done) - 1, y1, y2));
+      return true;
+    };
+  KVParallelFor(
+      rows, grain, threads,
+      [&](int64_t first, int64_t last) {
+        const int64_t b = first / grain;
+        const uint8_t* below = b + 1 < bands ? edges.data() + (size_t(b + 1) * 2 + 1) * padded : nullptr;
+        FilterBand(Bitmap, k, y1 + int(first), y1 + int(last) - 1, x1, n,
+                   edges.data() + size_t(b) * 2 * padded, below, [](int) {});
+      },
+      tick);
 }
 
 TGraphFilter LoadFilterFromFile(const std::string& FileName) {

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
+#include "korvane/foundations/host/parallel.h"
 #include "korvane/foundations/kvutils.h"
 #include "korvane/pixels/dib_procs.h"
 
@@ -57,15 +59,16 @@ void PaddedRow(const TBitmap* bmp, int y, TRGB* buf) {
 
 }  // namespace
 
-void _GetHistogram(const TBitmap* Bitmap, THistogramItem* Hist, int x1, int y1, int x2, int y2) {
-  if (!Hist || !Bitmap || Bitmap->PixelFormat() != pf24bit) return;
-  std::memset(Hist, 0, 256 * sizeof(THistogramItem));
-  if (!ClipRect(Bitmap, x1, y1, x2, y2)) return;
-  // Four sets of counter arrays, one per pixel position mod 4 (16 KB, kept in
-  // the first-level cache), so that neighbouring pixels of one level do not
-  // wait on each other's increments; they are summed at the end. The gray
-  // level divides by 100 as a multiply and shift: (s * 5243) >> 19 equals
-  // s div 100 for every weighted sum s up to 99 * 255.
+namespace {
+
+// Adds the red, green, blue and gray counts of columns x1..x2 of rows
+// ya..yb to total (4 x 256 counters). Four sets of counter arrays, one per
+// pixel position mod 4 (16 KB, kept in the first-level cache), so that
+// neighbouring pixels of one level do not wait on each other's increments;
+// they are summed at the end. The gray level divides by 100 as a multiply
+// and shift: (s * 5243) >> 19 equals s div 100 for every weighted sum s up
+// to 99 * 255.
+void CountRows(const TBitmap* Bitmap, int x1, int x2, int ya, int yb, uint32_t* total) {
   constexpr int kSets = 4;
   std::vector<uint32_t> cnt(kSets * 4 * 256, 0);
   uint32_t* c0 = cnt.data();
@@ -78,7 +81,7 @@ void _GetHistogram(const TBitmap* Bitmap, THistogramItem* Hist, int x1, int y1, 
     ++c[512 + p.b];
     ++c[768 + ((uint32_t(21 * p.r + 71 * p.g + 7 * p.b) * 5243u) >> 19)];
   };
-  for (int y = y1; y <= y2; ++y) {
+  for (int y = ya; y <= yb; ++y) {
     const TRGB* p = reinterpret_cast<const TRGB*>(Bitmap->Scanline(y));
     int x = x1;
     for (; x + 3 <= x2; x += 4) {
@@ -89,8 +92,30 @@ void _GetHistogram(const TBitmap* Bitmap, THistogramItem* Hist, int x1, int y1, 
     }
     for (; x <= x2; ++x) count(c0, p[x]);
   }
-  for (int i = 0; i < 4 * 256; ++i) c0[i] += c1[i] + c2[i] + c3[i];
-  uint32_t *cr = c0, *cg = c0 + 256, *cb = c0 + 512, *cy = c0 + 768;
+  for (int i = 0; i < 4 * 256; ++i) total[i] += c0[i] + c1[i] + c2[i] + c3[i];
+}
+
+}  // namespace
+
+void _GetHistogram(const TBitmap* Bitmap, THistogramItem* Hist, int x1, int y1, int x2, int y2) {
+  if (!Hist || !Bitmap || Bitmap->PixelFormat() != pf24bit) return;
+  std::memset(Hist, 0, 256 * sizeof(THistogramItem));
+  if (!ClipRect(Bitmap, x1, y1, x2, y2)) return;
+  uint32_t total[4 * 256] = {};
+  const int rows = y2 - y1 + 1;
+  if (const int threads = KVThreadsFor(int64_t(x2 - x1 + 1) * rows); threads > 1) {
+    // Each range counts on its own; the sums are the same in any order.
+    std::mutex m;
+    KVParallelFor(rows, KVRowGrain(x2 - x1 + 1), threads, [&](int64_t first, int64_t last) {
+      uint32_t part[4 * 256] = {};
+      CountRows(Bitmap, x1, x2, y1 + int(first), y1 + int(last) - 1, part);
+      std::lock_guard<std::mutex> lock(m);
+      for (int i = 0; i < 4 * 256; ++i) total[i] += part[i];
+    });
+  } else {
+    CountRows(Bitmap, x1, x2, y1, y2, total);
+  }
+  const uint32_t *cr = total, *cg = total + 256, *cb = total + 512, *cy = total + 768;
   for (int i = 0; i < 256; ++i) Hist[i] = THistogramItem{cr[i], cg[i], cb[i], cy[i]};
 }
 

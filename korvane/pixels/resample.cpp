@@ -18,14 +18,15 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <utility>
 #include <vector>
 
 #include "korvane/foundations/host/halftone.h"
+#include "korvane/foundations/host/parallel.h"
 #include "korvane/pixels/bitmap_procs.h"
-
 #include "korvane/pixels/vector_loops.h"
 
 #if defined(__SSE2__)
@@ -352,8 +353,8 @@ KORVANE_RESAMPLE_AVX2 void HorizontalAvx2(const uint8_t* padded, int16_t* out, c
           _mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0))),
           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p1)), 1);
       const __m256i pair = _mm256_unpacklo_epi8(_mm256_unpacklo_epi8(v, _mm256_srli_si256(v, 3)), zero);
-      const __m256i c = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_set1_epi32(c0[k])),
-                                                _mm_set1_epi32(c1[k]), 1);
+      const __m256i c =
+          _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_set1_epi32(c0[k])), _mm_set1_epi32(c1[k]), 1);
       acc = _mm256_add_epi32(acc, _mm256_madd_epi16(pair, c));
     }
     acc = _mm256_packs_epi32(_mm256_sra_epi32(acc, shift), zero);
@@ -392,8 +393,9 @@ inline void VerticalChunkSse2(const int16_t* const* rows, const int32_t* coef2, 
 #ifdef KORVANE_RESAMPLE_AVX2
 // 32 output bytes the same way. The lane-wise interleaves and packs keep
 // each 128-bit lane's values in order; one permute puts the lanes right.
-KORVANE_RESAMPLE_AVX2 inline void VerticalChunkAvx2(const int16_t* const* rows, const int32_t* coef2, int pairs,
-                                                    __m128i shift, __m256i round, size_t i, uint8_t* out) {
+KORVANE_RESAMPLE_AVX2 inline void VerticalChunkAvx2(const int16_t* const* rows, const int32_t* coef2,
+                                                    int pairs, __m128i shift, __m256i round, size_t i,
+                                                    uint8_t* out) {
   __m256i a0 = round, a1 = round, a2 = round, a3 = round;
   for (int k = 0; k < pairs; ++k) {
     const int16_t* x = rows[2 * k] + i;
@@ -415,8 +417,8 @@ KORVANE_RESAMPLE_AVX2 inline void VerticalChunkAvx2(const int16_t* const* rows, 
 }
 
 // The whole 32-byte chunks of a row; answers how many bytes they covered.
-KORVANE_RESAMPLE_AVX2 size_t VerticalAvx2(const int16_t* const* rows, const int32_t* coef2, int pairs, int down,
-                                          uint8_t* out, int count) {
+KORVANE_RESAMPLE_AVX2 size_t VerticalAvx2(const int16_t* const* rows, const int32_t* coef2, int pairs,
+                                          int down, uint8_t* out, int count) {
   const __m128i shift = _mm_cvtsi32_si128(down);
   const __m256i round = _mm256_set1_epi32(1 << (down - 1));
   size_t i = 0;
@@ -483,66 +485,84 @@ void RunPasses(const TBitmap* src, TBitmap* dst, const Axis& h, const Axis& v, b
     }
     ringSize = std::max(ringSize, hi - lo + 1);
   }
-  // Zeroed: the vector loops read the slack after each row (and discard it).
-  std::unique_ptr<int16_t[]> ring(new int16_t[ringStride * size_t(ringSize)]());
-  std::vector<int> ringRow(size_t(ringSize), -1);
-
-  // One source row with the horizontal mirror margins, plus read slack.
   const size_t padPixels = size_t(h.hi - h.lo + 1);
-  std::unique_ptr<uint8_t[]> padded(new uint8_t[padPixels * 3 + 16]);
-  std::memset(padded.get() + padPixels * 3, 0, 16);
   const int64_t inLo = std::max<int64_t>(h.lo, 0), inHi = std::min<int64_t>(h.hi, h.src - 1);
 
   const bool avx2 = simd && detail::UseAVX2Loops();
-  auto horizontal = [&](int row, int16_t* out) {
-    const uint8_t* in = src->Scanline(row);
-    uint8_t* p = padded.get();
-    if (inLo <= inHi)
-      std::memcpy(p + size_t(inLo - h.lo) * 3, in + size_t(inLo) * 3, size_t(inHi - inLo + 1) * 3);
-    for (int64_t j = h.lo; j <= h.hi; ++j) {
-      if (j >= inLo && j <= inHi) {
-        j = inHi;
-        continue;
+  // Destination rows ya .. yb - 1, with buffers of their own so that bands
+  // can run on several threads; a band recomputes the few source rows it
+  // shares with the band before.
+  auto band = [&](int ya, int yb, auto&& afterRow) {
+    // Zeroed: the vector loops read the slack after each row (and discard it).
+    std::unique_ptr<int16_t[]> ring(new int16_t[ringStride * size_t(ringSize)]());
+    std::vector<int> ringRow(size_t(ringSize), -1);
+    // One source row with the horizontal mirror margins, plus read slack.
+    std::unique_ptr<uint8_t[]> padded(new uint8_t[padPixels * 3 + 16]);
+    std::memset(padded.get() + padPixels * 3, 0, 16);
+    auto horizontal = [&](int row, int16_t* out) {
+      const uint8_t* in = src->Scanline(row);
+      uint8_t* p = padded.get();
+      if (inLo <= inHi)
+        std::memcpy(p + size_t(inLo - h.lo) * 3, in + size_t(inLo) * 3, size_t(inHi - inLo + 1) * 3);
+      for (int64_t j = h.lo; j <= h.hi; ++j) {
+        if (j >= inLo && j <= inHi) {
+          j = inHi;
+          continue;
+        }
+        std::memcpy(p + size_t(j - h.lo) * 3, in + size_t(Reflect(j, h.src)) * 3, 3);
       }
-      std::memcpy(p + size_t(j - h.lo) * 3, in + size_t(Reflect(j, h.src)) * 3, 3);
-    }
 #ifdef KORVANE_RESAMPLE_AVX2
-    if (simd && avx2) return HorizontalAvx2(p, out, h);
+      if (simd && avx2) return HorizontalAvx2(p, out, h);
 #endif
 #ifdef KORVANE_RESAMPLE_SSE2
-    if (simd) return HorizontalSse2(p, out, h);
+      if (simd) return HorizontalSse2(p, out, h);
 #endif
-    HorizontalScalar(p, out, h);
+      HorizontalScalar(p, out, h);
+    };
+
+    std::vector<const int16_t*> rows;
+    std::vector<int32_t> acc(simd ? 0 : size_t(outBytes));
+    for (int y = ya; y < yb; ++y) {
+      const int taps = v.Taps(y);
+      const int* r = rowsOf.data() + size_t(v.offset[size_t(y)]) * 2;
+      rows.resize(size_t(taps));
+      for (int k = 0; k < taps; ++k) {
+        const size_t slot = size_t(r[k] % ringSize);
+        int16_t* line = ring.get() + slot * ringStride;
+        if (ringRow[slot] != r[k]) {
+          horizontal(r[k], line);
+          ringRow[slot] = r[k];
+        }
+        rows[size_t(k)] = line;
+      }
+      uint8_t* out = dst->Scanline(y);
+#ifdef KORVANE_RESAMPLE_SSE2
+      if (simd) {
+        VerticalSse2(rows.data(), v.coef2.data() + v.offset[size_t(y)], v.pairs[size_t(y)], v.shift, out,
+                     outBytes, avx2);
+      } else
+#endif
+      {
+        VerticalScalar(rows.data(), v.coef.data() + size_t(v.offset[size_t(y)]) * 2, taps, v.shift, out,
+                       outBytes, acc.data());
+      }
+      afterRow(y);
+    }
   };
 
-  std::vector<const int16_t*> rows;
-  std::vector<int32_t> acc(simd ? 0 : size_t(outBytes));
-  for (int y = 0; y < v.dst; ++y) {
-    const int taps = v.Taps(y);
-    const int* r = rowsOf.data() + size_t(v.offset[size_t(y)]) * 2;
-    rows.resize(size_t(taps));
-    for (int k = 0; k < taps; ++k) {
-      const size_t slot = size_t(r[k] % ringSize);
-      int16_t* line = ring.get() + slot * ringStride;
-      if (ringRow[slot] != r[k]) {
-        horizontal(r[k], line);
-        ringRow[slot] = r[k];
-      }
-      rows[size_t(k)] = line;
-    }
-    uint8_t* out = dst->Scanline(y);
-#ifdef KORVANE_RESAMPLE_SSE2
-    if (simd) {
-      VerticalSse2(rows.data(), v.coef2.data() + v.offset[size_t(y)], v.pairs[size_t(y)], v.shift, out,
-                   outBytes, avx2);
-    } else
-#endif
-    {
-      VerticalScalar(rows.data(), v.coef.data() + size_t(v.offset[size_t(y)]) * 2, taps, v.shift, out,
-                     outBytes, acc.data());
-    }
-    progress.Report((int64_t(y) + 1) * progress.n / v.dst);
+  if (const int threads = KVThreadsFor(int64_t(h.dst) * v.dst); threads > 1) {
+    std::function<bool(int64_t)> tick;
+    if (progress.event)
+      tick = [&](int64_t done) {
+        progress.Report(done * progress.n / v.dst);
+        return true;
+      };
+    KVParallelFor(
+        v.dst, KVRowGrain(h.dst), threads,
+        [&](int64_t first, int64_t last) { band(int(first), int(last), [](int) {}); }, tick);
+    return;
   }
+  band(0, v.dst, [&](int y) { progress.Report((int64_t(y) + 1) * progress.n / v.dst); });
 }
 
 // The nearest source pixel of every destination pixel (centres aligned).

@@ -5,12 +5,14 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #if defined(__x86_64__) || defined(__i386__) || defined(__SSE2__)
 #include <immintrin.h>
 #endif
 
+#include "korvane/foundations/host/parallel.h"
 #include "korvane/foundations/kvutils.h"
 #include "korvane/pixels/bitmap_procs.h"
 #include "korvane/pixels/vector_loops.h"
@@ -375,11 +377,33 @@ void _RotateShear(TBitmap* Bitmap, double Angle, bool Antialias, TRGB Background
   uint8_t* row0 = buf1.Scanline(2);
   auto row1 = [&](int i) { return reinterpret_cast<TRGB*>(row0 + ptrdiff_t(i) * stride); };
   for (int i : {-2, -1, H, H + 1}) std::fill(row1(i), row1(i) + W1, bg);
-  for (int k = 0; k < H; ++k) {
-    progress();
-    const int kk = pos ? k : H - k;
-    ShearRow(reinterpret_cast<const TRGB*>(Bitmap->Scanline(k)), W, row1(k), W1,
-             LineShift(kk * t, Antialias, true), bg, vec);
+  // Large pictures share the rows of passes 1 and 3 between threads, with
+  // progress for the lines done so far.
+  const int threads = KVThreadsFor(int64_t(W) * H);
+  auto shared = [&](int lines, int width, const std::function<void(int64_t, int64_t)>& body) {
+    std::function<bool(int64_t)> tick;
+    if (Progress.OnProgress)
+      tick = [&, base = counter](int64_t done) {
+        ReportProgress(Progress, std::min(100, int((base + done - 1) * 100 / total)));
+        return true;
+      };
+    KVParallelFor(lines, KVRowGrain(width), threads, body, tick);
+    counter += lines;
+  };
+  auto pass1 = [&](int64_t first, int64_t last) {
+    for (int k = int(first); k < int(last); ++k) {
+      const int kk = pos ? k : H - k;
+      ShearRow(reinterpret_cast<const TRGB*>(Bitmap->Scanline(k)), W, row1(k), W1,
+               LineShift(kk * t, Antialias, true), bg, vec);
+    }
+  };
+  if (threads > 1) {
+    shared(H, W1, pass1);
+  } else {
+    for (int k = 0; k < H; ++k) {
+      progress();
+      pass1(k, k + 1);
+    }
   }
 
   // Pass 2: columns of buf1 into W1 x H2, each moved down by its offset.
@@ -399,27 +423,36 @@ void _RotateShear(TBitmap* Bitmap, double Angle, bool Antialias, TRGB Background
   }
   // The gathers take 32-bit offsets from row 0.
   const bool gather = vec && (int64_t(H) + 4) * int64_t(stride) < INT32_MAX && fits16;
-  std::vector<TRGB> line(size_t(W1) + 4);
 
   // Pass 3: rows of pass 2 into the bitmap, W3 x H2.
   Bitmap->Allocate(W3, H2, pf24bit);
-  for (int y = 0; y < H2; ++y) {
-    progress();
-    int k = 0;
+  auto pass3 = [&](int64_t first, int64_t last) {
+    std::vector<TRGB> line(size_t(W1) + 4);
+    for (int y = int(first); y < int(last); ++y) {
+      int k = 0;
 #ifdef KV_AVX2
-    if (gather)
-      for (; k + 8 <= W1; k += 8)
-        ColumnBlend8(row0, int(stride), y, H, colR.data(), colW4.data(), k,
-                     reinterpret_cast<uint8_t*>(line.data() + k));
+      if (gather)
+        for (; k + 8 <= W1; k += 8)
+          ColumnBlend8(row0, int(stride), y, H, colR.data(), colW4.data(), k,
+                       reinterpret_cast<uint8_t*>(line.data() + k));
 #endif
-    for (; k < W1; ++k) {
-      const Shift sh = col[size_t(k)];
-      const int i = y - sh.r;  // index in the column of the pixel landing here
-      line[size_t(k)] = unsigned(i) > unsigned(H) ? bg : Blend(row1(i - 1)[k], row1(i)[k], sh.f);
+      for (; k < W1; ++k) {
+        const Shift sh = col[size_t(k)];
+        const int i = y - sh.r;  // index in the column of the pixel landing here
+        line[size_t(k)] = unsigned(i) > unsigned(H) ? bg : Blend(row1(i - 1)[k], row1(i)[k], sh.f);
+      }
+      const int kk = pos ? y : H2 - y;
+      ShearRow(line.data(), W1, reinterpret_cast<TRGB*>(Bitmap->Scanline(y)), W3,
+               LineShift(kk * t - D2, Antialias, false), bg, vec);
     }
-    const int kk = pos ? y : H2 - y;
-    ShearRow(line.data(), W1, reinterpret_cast<TRGB*>(Bitmap->Scanline(y)), W3,
-             LineShift(kk * t - D2, Antialias, false), bg, vec);
+  };
+  if (threads > 1) {
+    shared(H2, W3, pass3);
+  } else {
+    for (int y = 0; y < H2; ++y) {
+      progress();
+      pass3(y, y + 1);
+    }
   }
 }
 
@@ -506,13 +539,27 @@ void _Orient(TBitmap* Bitmap, int Orientation) {
       // The stored pixel shown at (x, y).
       int sx = x, sy = y;
       switch (Orientation) {
-        case 2: sx = w - 1 - x; break;
-        case 3: sx = w - 1 - x, sy = h - 1 - y; break;
-        case 4: sy = h - 1 - y; break;
-        case 5: sx = y, sy = x; break;
-        case 6: sx = y, sy = h - 1 - x; break;
-        case 7: sx = w - 1 - y, sy = h - 1 - x; break;
-        default: sx = w - 1 - y, sy = x; break;  // 8
+        case 2:
+          sx = w - 1 - x;
+          break;
+        case 3:
+          sx = w - 1 - x, sy = h - 1 - y;
+          break;
+        case 4:
+          sy = h - 1 - y;
+          break;
+        case 5:
+          sx = y, sy = x;
+          break;
+        case 6:
+          sx = y, sy = h - 1 - x;
+          break;
+        case 7:
+          sx = w - 1 - y, sy = h - 1 - x;
+          break;
+        default:
+          sx = w - 1 - y, sy = x;
+          break;  // 8
       }
       const uint8_t* s = Bitmap->Scanline(sy);
       if (bpp < 8)

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "korvane/foundations/host/graphics.h"
+#include "korvane/foundations/host/parallel.h"
 
 // The SSE4.1 kernel is built with a function-level target and chosen at run
 // time, so the library still runs on processors without it.
@@ -415,7 +416,7 @@ bool Packed(const uint8_t* data, size_t size, TBitmap* bmp, bool topdown) {
   const size_t row_bytes = size_t(full + (rest ? 1 : 0)) * L::kBytes;
   const int rows = int(std::min<size_t>(size_t(t.h), size / row_bytes));
   const int level = VectorLevel();
-  for (int i = 0; i < rows; ++i) {
+  KVForEachRow(rows, t.w, [&](int i) {
     const uint8_t* s = data + size_t(i) * row_bytes;
     TRGB* d = t.Row(i, topdown);
     int k = 0;
@@ -427,7 +428,7 @@ bool Packed(const uint8_t* data, size_t size, TBitmap* bmp, bool topdown) {
     }
     for (; k < full; ++k, s += L::kBytes, d += L::kPixels) L::Step(s, d, L::kPixels);
     if (rest) L::Step(s, d, rest);
-  }
+  });
   return rows == t.h;
 }
 
@@ -447,12 +448,12 @@ bool Planar(const uint8_t* data, size_t size, TBitmap* bmp, bool topdown, int su
   const int paired = std::min(cw, t.w / sub) * sub;
   const Chroma neutral = ChromaOf(128, 128);
   const int level = VectorLevel();
-  for (int i = 0; i < t.h; ++i) {
+  KVForEachRow(t.h, t.w, [&](int i) {
     const uint8_t* y = data + size_t(i) * size_t(t.w);
     TRGB* d = t.Row(i, topdown);
     if (plane == 0) {
       for (int x = 0; x < t.w; ++x) Put(d + x, y[x], neutral);
-      continue;
+      return;
     }
     const size_t crow = size_t(std::min(i / sub, ch - 1)) * size_t(cw);
     const uint8_t* u = uplane + crow;
@@ -478,7 +479,7 @@ bool Planar(const uint8_t* data, size_t size, TBitmap* bmp, bool topdown, int su
       Chroma c = ChromaOf(*ul, *vl);
       for (int x = paired; x < t.w; ++x) Put(d + x, y[x], c);
     }
-  }
+  });
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "korvane/foundations/host/exceptions.h"
+#include "korvane/foundations/host/parallel.h"
 #include "korvane/foundations/host/prefault.h"
 #include "korvane/foundations/host/safe_save.h"
 #include "korvane/foundations/host/winsys.h"
@@ -456,11 +457,12 @@ GifFrame PrepareFrame(TBitmap* Bitmap, int bits, bool dither, std::unique_ptr<TK
   q = std::make_unique<TKVQuantizer>(src, f.pal.data(), 0, n, -1, 0);
   f.quant = q.get();
   f.idx.resize(size_t(f.w) * size_t(f.h));
-  for (int32_t y = 0; y < f.h; ++y) {
+  src->Scanline(0);  // any drawing is written back before the rows are shared
+  KVForEachRow(f.h, f.w, [&](int y) {
     const TRGB* row = reinterpret_cast<const TRGB*>(src->Scanline(y));
     uint8_t* o = f.idx.data() + size_t(y) * size_t(f.w);
     for (int32_t x = 0; x < f.w; ++x) o[x] = uint8_t(q->GetRGBIndex(row[x]));
-  }
+  });
   return f;
 }
 
@@ -476,7 +478,8 @@ void PutTable(std::vector<uint8_t>& out, const std::vector<TRGB>& pal) {
 // descriptor and, when asked, the frame's own color table.
 void PutFrameHead(std::vector<uint8_t>& out, const GifFrame& f, const TIOParamsVals& p, bool localTable) {
   const int disposal = std::clamp(p.GIF_Disposal, 0, 7);
-  out.insert(out.end(), {kExtIntro, kGraphicControl, 4, uint8_t(disposal << 2 | (p.GIF_FlagTranspColor ? 1 : 0))});
+  out.insert(out.end(),
+             {kExtIntro, kGraphicControl, 4, uint8_t(disposal << 2 | (p.GIF_FlagTranspColor ? 1 : 0))});
   PutU16(out, p.GIF_DelayTime);
   out.push_back(uint8_t(f.IndexOf(p.GIF_TranspColor)));
   out.push_back(0);
@@ -901,7 +904,8 @@ void TGifFrameIndex::Read(int32_t Index, TBitmap* Bitmap, TIOParamsVals& Params,
       for (uint32_t v = 0x010203;; v += 0x0F1D07) {
         k = TRGB{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)};
         bool used = false;
-        for (int i = 0; i < t->count && !used; ++i) used = t->pal[i].r == k.r && t->pal[i].g == k.g && t->pal[i].b == k.b;
+        for (int i = 0; i < t->count && !used; ++i)
+          used = t->pal[i].r == k.r && t->pal[i].g == k.g && t->pal[i].b == k.b;
         if (!used) break;
       }
       keyed.pal[fr.transp] = k;

@@ -1,0 +1,52 @@
+// Sharing the rows of a large picture between threads.
+#pragma once
+#include <cstdint>
+#include <functional>
+
+namespace korvane {
+
+// Threads one operation may use. KVSetMaxThreads(n) with n >= 1 fixes the
+// count (1: everything runs on the caller's thread, as the one-thread loops
+// always did); 0 returns to the default, which is KORVANE_THREADS when that
+// holds a positive number, else the processor count.
+int KVMaxThreads();
+void KVSetMaxThreads(int n);
+
+// Pictures smaller than this many pixels are not worth waking a thread for.
+constexpr int64_t kParallelMinPixels = int64_t(1) << 20;
+
+// The threads to use for work on `pixels` pixels: 1 below
+// kParallelMinPixels, and 1 inside a worker of KVParallelFor (work is not
+// shared twice over), else KVMaxThreads().
+int KVThreadsFor(int64_t pixels);
+
+// Rows per range so that one range holds about 256 K pixels of width `width`.
+int64_t KVRowGrain(int64_t width);
+
+// Runs body(first, last) over consecutive half-open ranges that cover
+// [0, count), each at most `grain` items long, on up to `threads` threads,
+// the caller's among them. Whenever ranges finish, the caller's thread calls
+// tick(done) with the items finished so far, so progress events stay on the
+// caller's thread; tick answering false stops handing out ranges, and the
+// call answers false once the ranges under way are done. An exception from
+// body stops the work the same way and is rethrown on the caller's thread.
+// With threads <= 1 the ranges run in order on the caller's thread.
+bool KVParallelFor(int64_t count, int64_t grain, int threads,
+                   const std::function<void(int64_t, int64_t)>& body,
+                   const std::function<bool(int64_t)>& tick = {});
+
+// Runs row(i) for every i in [0, rows), rows of `width` pixels, on the
+// threads KVThreadsFor gives the picture; row(i) must not depend on another.
+template <typename Row>
+void KVForEachRow(int rows, int64_t width, Row&& row) {
+  const int threads = KVThreadsFor(width * rows);
+  if (threads <= 1) {
+    for (int i = 0; i < rows; ++i) row(i);
+    return;
+  }
+  KVParallelFor(rows, KVRowGrain(width), threads, [&](int64_t first, int64_t last) {
+    for (int64_t i = first; i < last; ++i) row(int(i));
+  });
+}
+
+}  // namespace korvane
