@@ -5,7 +5,7 @@ REL_DIR := build/release
 FUZZ_DIR := build/fuzz
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps test build-test bench fuzz demo clean format
+.PHONY: all deps test build-test tsan bench fuzz demo clean format
 
 all: build-test
 
@@ -46,6 +46,20 @@ demo: deps
 	else \
 	  $(DEMO_BIN); \
 	fi
+
+# The suites of the code that runs on several threads, built with
+# ThreadSanitizer (TSAN_SUITES) and run with four threads.
+TSAN_DIR := build/tsan
+TSAN_SUITES ?= test_proc test_multi
+tsan: deps
+	cmake -S . -B $(TSAN_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" \
+	  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread \
+	  -DKORVANE_TESTS=ON -DKORVANE_APPS=OFF
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target $(TSAN_SUITES)
+	for t in $(TSAN_SUITES); do \
+	  QT_QPA_PLATFORM=offscreen KORVANE_THREADS=4 \
+	  TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp" $(TSAN_DIR)/tests/$$t || exit 1; \
+	done
 
 # libFuzzer targets built with clang; FUZZ_SECONDS per target.
 FUZZ_SECONDS ?= 60

@@ -159,8 +159,11 @@ bool KVParallelFor(int64_t count, int64_t grain, int threads,
   s->body = &body;
   const int64_t ranges = (count + grain - 1) / grain;
   const int helpers = int(std::min<int64_t>(threads, ranges)) - 1;
-  KV_TSAN_RELEASE(&gHandOff);
-  for (int i = 0; i < helpers; ++i) Pool()->start(new Worker(s));
+  for (int i = 0; i < helpers; ++i) {
+    auto* w = new Worker(s);
+    KV_TSAN_RELEASE(&gHandOff);
+    Pool()->start(w);
+  }
 
   // The caller works too, and reports progress between its ranges and while
   // it waits for the last ones.
