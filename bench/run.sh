@@ -8,6 +8,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 out="$build/bench-results"
 mkdir -p "$out"
 KORVANE_DEPS=bench bash "$here/../scripts/install-deps.sh"
+# The comparisons with single-thread peers run Korvane on one thread too;
+# compare_threads.sh sets its own counts.
+export KORVANE_THREADS=${KORVANE_THREADS:-1}
 status=0
 for script in "$here"/compare_*.sh; do
   [[ -e "$script" ]] || continue

@@ -122,7 +122,7 @@ void _ConvertTo(TBitmap* Bitmap, int NCol, TRGB* Palette, const TProgressEvent& 
   };
   if (const int threads = KVThreadsFor(int64_t(w) * h); threads > 1) {
     KVParallelFor(
-        h, KVRowGrain(w), threads,
+        h, KVRowGrain(w, h), threads,
         [&](int64_t first, int64_t last) {
           for (int y = int(first); y < int(last); ++y) mapRow(y);
         },

@@ -55,7 +55,7 @@ void ForRows(const Area& a, const TProgressEvent& OnProgress, TObject* Sender, F
         return true;
       };
     KVParallelFor(
-        rows, KVRowGrain(n), threads,
+        rows, KVRowGrain(n, rows), threads,
         [&](int64_t first, int64_t last) {
           for (int y = a.y1 + int(first); y < a.y1 + int(last); ++y) f(a.Row(y) + a.x1, n);
         },

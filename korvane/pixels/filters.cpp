@@ -167,7 +167,7 @@ void _ApplyFilter(TBitmap* Bitmap, const TGraphFilter& Filter, int x1, int y1, i
   // it as they were, and its neighbours may filter those first: both are
   // copied before any band starts (the row above band b and band b's first
   // row, which is the row below band b - 1).
-  const int64_t grain = KVRowGrain(x2 - x1 + 1);
+  const int64_t grain = KVRowGrain(x2 - x1 + 1, rows);
   const int64_t bands = (rows + grain - 1) / grain;
   std::vector<uint8_t> edges(size_t(bands) * 2 * padded);
   for (int64_t b = 0; b < bands; ++b) {

@@ -106,7 +106,7 @@ void _GetHistogram(const TBitmap* Bitmap, THistogramItem* Hist, int x1, int y1, 
   if (const int threads = KVThreadsFor(int64_t(x2 - x1 + 1) * rows); threads > 1) {
     // Each range counts on its own; the sums are the same in any order.
     std::mutex m;
-    KVParallelFor(rows, KVRowGrain(x2 - x1 + 1), threads, [&](int64_t first, int64_t last) {
+    KVParallelFor(rows, KVRowGrain(x2 - x1 + 1, rows), threads, [&](int64_t first, int64_t last) {
       uint32_t part[4 * 256] = {};
       CountRows(Bitmap, x1, x2, y1 + int(first), y1 + int(last) - 1, part);
       std::lock_guard<std::mutex> lock(m);

@@ -550,7 +550,10 @@ void RunPasses(const TBitmap* src, TBitmap* dst, const Axis& h, const Axis& v, b
     }
   };
 
-  if (const int threads = KVThreadsFor(int64_t(h.dst) * v.dst); threads > 1) {
+  // Worth sharing when either side is large (a big picture made small reads
+  // all of its rows).
+  if (const int threads = KVThreadsFor(std::max(int64_t(h.src) * v.src, int64_t(h.dst) * v.dst));
+      threads > 1) {
     std::function<bool(int64_t)> tick;
     if (progress.event)
       tick = [&](int64_t done) {
@@ -558,7 +561,7 @@ void RunPasses(const TBitmap* src, TBitmap* dst, const Axis& h, const Axis& v, b
         return true;
       };
     KVParallelFor(
-        v.dst, KVRowGrain(h.dst), threads,
+        v.dst, KVRowGrain(h.dst, v.dst), threads,
         [&](int64_t first, int64_t last) { band(int(first), int(last), [](int) {}); }, tick);
     return;
   }

@@ -387,7 +387,7 @@ void _RotateShear(TBitmap* Bitmap, double Angle, bool Antialias, TRGB Background
         ReportProgress(Progress, std::min(100, int((base + done - 1) * 100 / total)));
         return true;
       };
-    KVParallelFor(lines, KVRowGrain(width), threads, body, tick);
+    KVParallelFor(lines, KVRowGrain(width, lines), threads, body, tick);
     counter += lines;
   };
   auto pass1 = [&](int64_t first, int64_t last) {

@@ -136,8 +136,9 @@ int KVThreadsFor(int64_t pixels) {
   return KVMaxThreads();
 }
 
-int64_t KVRowGrain(int64_t width) {
-  return std::max<int64_t>(1, (int64_t(1) << 18) / std::max<int64_t>(width, 1));
+int64_t KVRowGrain(int64_t width, int64_t rows) {
+  const int64_t bySize = (int64_t(1) << 18) / std::max<int64_t>(width, 1);
+  return std::max<int64_t>(1, std::min(bySize, (rows + 7) / 8));
 }
 
 bool KVParallelFor(int64_t count, int64_t grain, int threads,

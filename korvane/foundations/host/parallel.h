@@ -20,8 +20,9 @@ constexpr int64_t kParallelMinPixels = int64_t(1) << 20;
 // shared twice over), else KVMaxThreads().
 int KVThreadsFor(int64_t pixels);
 
-// Rows per range so that one range holds about 256 K pixels of width `width`.
-int64_t KVRowGrain(int64_t width);
+// Rows per range for `rows` rows of `width` pixels: about 256 K pixels a
+// range, and at least eight ranges, so that threads finish close together.
+int64_t KVRowGrain(int64_t width, int64_t rows);
 
 // Runs body(first, last) over consecutive half-open ranges that cover
 // [0, count), each at most `grain` items long, on up to `threads` threads,
@@ -44,7 +45,7 @@ void KVForEachRow(int rows, int64_t width, Row&& row) {
     for (int i = 0; i < rows; ++i) row(i);
     return;
   }
-  KVParallelFor(rows, KVRowGrain(width), threads, [&](int64_t first, int64_t last) {
+  KVParallelFor(rows, KVRowGrain(width, rows), threads, [&](int64_t first, int64_t last) {
     for (int64_t i = first; i < last; ++i) row(int(i));
   });
 }
