@@ -98,7 +98,10 @@ std::vector<std::string> BatchOutputs(const std::vector<std::string>& inputs, co
   if (!b.outDir.empty()) {
     std::error_code ec;
     if (!fs::is_directory(b.outDir, ec)) throw std::runtime_error(b.outDir + ": no such folder");
-    templ = b.outDir + (b.outDir.back() == '/' ? "" : "/") + "%s.%e";
+    // The folder's own percent signs are not placeholders.
+    templ.clear();
+    for (char c : b.outDir) templ += c == '%' ? std::string("%%") : std::string(1, c);
+    templ += (b.outDir.back() == '/' ? "" : "/") + std::string("%s.%e");
   }
   std::vector<std::string> outputs;
   std::map<std::string, size_t> byOutput, byInput;
