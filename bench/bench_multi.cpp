@@ -10,10 +10,15 @@
 //                                   turn) scrolled from end to end: pictures
 //                                   held at most and peak resident memory
 //   bench_multi avi FILE            loading an AVI into a view
+//   bench_multi parallel DIR T S    S x S thumbnails of DIR/*.jpg on T worker
+//                                   threads (0: in Paint), wall time from
+//                                   naming the files to the paint showing
+//                                   the last one
 #include <sys/resource.h>
 
 #include <QApplication>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -149,6 +154,30 @@ int Avi(const std::string& file) {
   return 0;
 }
 
+int Parallel(const std::string& dir, int threads, int size) {
+  auto files = Jpegs(dir);
+  const int cols = 10, rows = int(files.size() + 9) / 10;
+  TKorvaneMView v(nullptr);
+  v.SetBorderStyle(bsNone);
+  // Every cell visible: the view decodes only what it shows.
+  v.SetBounds(0, 0, 4 + cols * (size + 4), 4 + rows * (size + 4));
+  v.SetThumbWidth(size);
+  v.SetThumbHeight(size);
+  v.SetStoreType(kvtThumb);
+  v.SetGridWidth(-1);
+  v.SetDecodeThreads(threads);
+  const auto t0 = std::chrono::steady_clock::now();
+  v.LockPaint();
+  for (const auto& f : files) v.SetImageFileName(v.AppendImage(), f);
+  v.Deselect();
+  v.NPUnLockPaint();
+  v.Update();
+  const bool done = v.WaitForDecodes(600000);
+  const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  std::printf("parallel_files %zu count\nparallel_held %d count\nparallel_wall %.3f s\n", files.size(), Held(v), t);
+  return done ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -158,6 +187,7 @@ int main(int argc, char** argv) {
   if (mode == "paint") return Paint();
   if (mode == "memory" && argc > 3) return Memory(argv[2], std::atoi(argv[3]));
   if (mode == "avi" && argc > 2) return Avi(argv[2]);
-  std::fprintf(stderr, "usage: bench_multi thumbs DIR | paint | memory DIR N | avi FILE\n");
+  if (mode == "parallel" && argc > 4) return Parallel(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+  std::fprintf(stderr, "usage: bench_multi thumbs DIR | paint | memory DIR N | avi FILE | parallel DIR T S\n");
   return 2;
 }

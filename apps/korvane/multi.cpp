@@ -113,6 +113,9 @@ int RunConvertMulti(const std::vector<std::string>& args) {
       codec.Encoder = OptionArg(args, i);
     } else if (args[i] == "--avi-quality") {
       codec.Quality = ParseInt(OptionArg(args, i), "--avi-quality", 1, 100);
+    } else if (args[i] == "-o" || args[i] == "--output-dir" || args[i] == "--output-template" ||
+               args[i] == "-j" || args[i] == "--jobs") {
+      throw UsageError("convert: AVI files, --frames, --coalesce and --avi-codec take one input and one output");
     } else if (args[i].size() > 1 && args[i][0] == '-') {
       throw UsageError("convert: unknown option " + args[i]);
     } else {

@@ -24,7 +24,22 @@ struct OpContext {
   ProgressBar& bar;
   // The current selection, inclusive corners (none: the whole image).
   std::optional<std::array<int, 4>> sel;
+  // Where the measuring operations print: standard output when null, else
+  // the file's share of it, printed later in input order.
+  std::string* printed = nullptr;
+  std::string input;
 };
+
+// A line of an operation's output; with several inputs it names its file.
+void PrintLine(OpContext& c, const std::string& line) {
+  c.bar.Done();
+  if (!c.printed) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    return;
+  }
+  *c.printed += c.input + ": " + line + "\n";
+}
 
 using Step = std::function<void(OpContext&)>;
 using Args = std::vector<std::string>;
@@ -382,20 +397,12 @@ const std::vector<OpEntry>& Ops() {
            // A picture without hidden text has noise where the header would
            // be: say so instead of printing it.
            if (!_HasHiddenData(&c.bmp)) throw std::runtime_error("no hidden text");
-           std::string text = c.proc.ReadHiddenText();
-           c.bar.Done();
-           std::printf("%s\n", text.c_str());
-           std::fflush(stdout);
+           PrintLine(c, c.proc.ReadHiddenText());
          };
        }},
       {"--num-colors", 0, "", "print the number of distinct colors of the selection",
        [](const Args&) -> Step {
-         return [](OpContext& c) {
-           int n = c.proc.CalcImageNumColors();
-           c.bar.Done();
-           std::printf("%d\n", n);
-           std::fflush(stdout);
-         };
+         return [](OpContext& c) { PrintLine(c, std::to_string(c.proc.CalcImageNumColors())); };
        }},
   };
   return kOps;
@@ -413,6 +420,7 @@ std::string ProcessUsage() {
   std::string s =
       "Usage: korvane process IN OUT OPERATION... [--index N] [--set Name=Value]...\n"
       "                      [--auto-orient] [--quiet]\n"
+      "       korvane process IN... (-o DIR | --output-template T) [-j N] OPERATION...\n"
       "\n"
       "Loads IN, runs the operations in the order given and saves OUT (formats by\n"
       "extension, as convert; OUT '-' saves nothing). The output keeps the input's\n"
@@ -424,6 +432,10 @@ std::string ProcessUsage() {
       "--bump always work on the whole image. --auto-orient turns a JPEG or TIFF\n"
       "picture upright by its orientation (Exif, TIFF tag 274) before the first\n"
       "operation.\n"
+      "\n" +
+      BatchUsage() +
+      "  -o -               save nothing (--read-text, --num-colors print\n"
+      "                     'IN: value' per file)\n"
       "\n"
       "Operations:\n";
   for (const OpEntry& op : Ops()) {
@@ -440,8 +452,45 @@ std::string ProcessUsage() {
   return s;
 }
 
+namespace {
+
+// Loads in, runs the steps, saves out ('-': nothing). The steps only read
+// what they captured, so files on several threads share them.
+void ProcessFile(const std::string& in, const std::string& out, const LoadSaveOptions& opts,
+                 const std::vector<std::pair<std::string, Step>>& steps, ProgressBar& bar,
+                 std::string* printed) {
+  TBitmap bmp;
+  TKorvaneIO io;
+  io.SetAttachedBitmap(&bmp);
+  LoadImage(io, in, opts, bar);
+  const bool wasBilevel = bmp.PixelFormat() == pf1bit;
+
+  TKorvaneProc proc;
+  proc.SetAttachedBitmap(&bmp);
+  proc.SetAutoUndo(false);  // one pass, nothing to undo
+  proc.OnProgress = bar.Event();
+  OpContext ctx{io, proc, bmp, bar, std::nullopt, printed, in};
+  for (auto& [name, step] : steps) {
+    bar.Start(name);
+    step(ctx);
+    bar.Done();
+  }
+
+  if (out == "-") return;
+  // A bilevel file's parameters would write the new colors as black and white.
+  TIOParamsVals* p = io.Params();
+  if (wasBilevel && bmp.PixelFormat() == pf24bit && p->BitsPerSample == 1) {
+    p->BitsPerSample = 8;
+    p->SamplesPerPixel = 3;
+  }
+  SaveImage(io, out, opts, bar);
+}
+
+}  // namespace
+
 int RunProcess(const std::vector<std::string>& args) {
   LoadSaveOptions opts;
+  BatchOptions batch;
   std::vector<std::string> files;
   std::vector<std::pair<std::string, Step>> steps;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -450,7 +499,7 @@ int RunProcess(const std::vector<std::string>& args) {
       std::fputs(ProcessUsage().c_str(), stdout);
       return 0;
     }
-    if (TakeLoadSaveOption(args, i, opts)) continue;
+    if (TakeLoadSaveOption(args, i, opts) || TakeBatchOption(args, i, batch)) continue;
     if (const OpEntry* op = FindOp(a)) {
       if (i + op->argc >= args.size())
         throw UsageError(a + " takes " + std::to_string(op->argc) + " argument(s): " + op->argHelp);
@@ -467,36 +516,29 @@ int RunProcess(const std::vector<std::string>& args) {
     if (a.size() > 1 && a[0] == '-') throw UsageError("process: unknown operation " + a);
     files.push_back(a);
   }
-  if (files.size() != 2) throw UsageError("process takes an input and an output file");
+  if (!batch.Active()) {
+    if (files.size() > 2) throw UsageError("several inputs need -o DIR or --output-template T");
+    if (files.size() != 2) throw UsageError("process takes an input and an output file");
+  }
   if (steps.empty()) throw UsageError("process needs at least one operation (korvane process --help)");
+  if (batch.Active()) {
+    const std::vector<std::string> outputs = BatchOutputs(files, batch, opts, true);
+    // A metafile merged in is drawn with fonts: on the GUI thread only.
+    bool metafile = false;
+    for (size_t i = 0; i + 1 < args.size(); ++i)
+      if (args[i] == "--merge") {
+        std::string e = args[i + 1].size() >= 4 ? Lower(args[i + 1].substr(args[i + 1].size() - 4)) : "";
+        metafile = metafile || e == ".wmf" || e == ".emf";
+      }
+    return RunBatch(files, outputs, batch, opts, metafile,
+                    [&](const std::string& in, const std::string& out, std::string& printed) {
+                      ProgressBar none(false);
+                      ProcessFile(in, out, opts, steps, none, &printed);
+                    });
+  }
   if (files[1] != "-") OutputFormat(files[1], opts);
-
-  TBitmap bmp;
-  TKorvaneIO io;
-  io.SetAttachedBitmap(&bmp);
   ProgressBar bar(WantProgress(opts));
-  LoadImage(io, files[0], opts, bar);
-  const bool wasBilevel = bmp.PixelFormat() == pf1bit;
-
-  TKorvaneProc proc;
-  proc.SetAttachedBitmap(&bmp);
-  proc.SetAutoUndo(false);  // one pass, nothing to undo
-  proc.OnProgress = bar.Event();
-  OpContext ctx{io, proc, bmp, bar, std::nullopt};
-  for (auto& [name, step] : steps) {
-    bar.Start(name);
-    step(ctx);
-    bar.Done();
-  }
-
-  if (files[1] == "-") return 0;
-  // A bilevel file's parameters would write the new colors as black and white.
-  TIOParamsVals* p = io.Params();
-  if (wasBilevel && bmp.PixelFormat() == pf24bit && p->BitsPerSample == 1) {
-    p->BitsPerSample = 8;
-    p->SamplesPerPixel = 3;
-  }
-  SaveImage(io, files[1], opts, bar);
+  ProcessFile(files[0], files[1], opts, steps, bar, nullptr);
   return 0;
 }
 

@@ -251,6 +251,16 @@ TIOFileType OutputFormat(const std::string& name, const LoadSaveOptions& opts) {
                    ", or --format NAME chooses the format");
 }
 
+std::string FormatExtension(const LoadSaveOptions& opts) {
+  const TIOFileType type = OutputFormat("", opts);
+  for (const WriteFormat& f : kWriteFormats)
+    if (f.type == type && *f.extensions) {
+      const std::string list = f.extensions;
+      return list.substr(0, list.find(' '));
+    }
+  return opts.format;
+}
+
 int DefaultJpegQuality(const TIOParamsVals& loaded) {
   if (loaded.FileType == ioJPEG && !loaded.FileName.empty()) {
     try {
@@ -309,13 +319,14 @@ void SaveImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& o
 int RunConvert(const std::vector<std::string>& args) {
   if (WantsMultiConvert(args)) return RunConvertMulti(args);
   LoadSaveOptions opts;
+  BatchOptions batch;
   std::vector<std::string> files;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--help" || args[i] == "-h") {
       std::fputs(ConvertUsage().c_str(), stdout);
       return 0;
     }
-    if (TakeLoadSaveOption(args, i, opts)) continue;
+    if (TakeLoadSaveOption(args, i, opts) || TakeBatchOption(args, i, batch)) continue;
     if (args[i] == "--background") {
       const TRGB c = ParseRGB(OptionArg(args, i), "--background");
       opts.paper = RGB(c.r, c.g, c.b);
@@ -324,15 +335,26 @@ int RunConvert(const std::vector<std::string>& args) {
     if (args[i].size() > 1 && args[i][0] == '-') throw UsageError("convert: unknown option " + args[i]);
     files.push_back(args[i]);
   }
+  auto convert = [&opts](const std::string& in, const std::string& out, ProgressBar& bar) {
+    TBitmap bmp;
+    TKorvaneIO io;
+    io.SetAttachedBitmap(&bmp);
+    LoadImage(io, in, opts, bar);
+    SaveImage(io, out, opts, bar);
+  };
+  if (batch.Active()) {
+    const std::vector<std::string> outputs = BatchOutputs(files, batch, opts, false);
+    return RunBatch(files, outputs, batch, opts, false,
+                    [&](const std::string& in, const std::string& out, std::string&) {
+                      ProgressBar none(false);
+                      convert(in, out, none);
+                    });
+  }
+  if (files.size() > 2) throw UsageError("several inputs need -o DIR or --output-template T");
   if (files.size() != 2) throw UsageError("convert takes an input and an output file");
   OutputFormat(files[1], opts);
-
-  TBitmap bmp;
-  TKorvaneIO io;
-  io.SetAttachedBitmap(&bmp);
   ProgressBar bar(WantProgress(opts));
-  LoadImage(io, files[0], opts, bar);
-  SaveImage(io, files[1], opts, bar);
+  convert(files[0], files[1], bar);
   return 0;
 }
 
@@ -345,7 +367,9 @@ std::string ToolUsage() {
          "Commands:\n"
          "  info FILE...               describe image files without decoding them\n"
          "  convert IN OUT [OPTIONS]   load IN and save it as OUT (format by extension or --format)\n"
+         "  convert IN... -o DIR       the same for several files, a few at a time\n"
          "  process IN OUT OP...       load IN, apply operations in order, save OUT\n"
+         "  process IN... -o DIR OP... the same for several files\n"
          "  sources [--video]          list the scanner sources (or video capture drivers)\n"
          "  scan OUT [OPTIONS]         scan an image (or every feeder page) into OUT\n"
          "\n"
@@ -372,9 +396,24 @@ std::string InfoUsage() {
          "  --fields    list every parameter name that --set accepts\n";
 }
 
+std::string BatchUsage() {
+  return "Several inputs: each file is done as a single input would be, a few\n"
+         "files at a time. Messages come in input order; a file\n"
+         "that fails is reported ('korvane: IN: why') and the others go on; the\n"
+         "exit status is 1 when any failed. Two inputs with one output, or an\n"
+         "output that is another input, are refused before any file is touched.\n"
+         "  -o DIR             write DIR/NAME.EXT: the input's name, the output\n"
+         "                     format's extension (--format; else the input's)\n"
+         "  --output-template T  name each output by T: %s the input's name\n"
+         "                     without extension, %d its folder, %e the output\n"
+         "                     extension, %% a percent sign ('%d/small/%s.%e')\n"
+         "  -j N               files at a time (default: the processor count)\n";
+}
+
 std::string ConvertUsage() {
   return "Usage: korvane convert IN OUT [--index N] [--format NAME] [--set Name=Value]...\n"
          "                      [--auto-orient] [--background R,G,B] [--quiet]\n"
+         "       korvane convert IN... (-o DIR | --output-template T) [-j N] [OPTIONS]\n"
          "\n"
          "Loads IN (format by extension: bmp ico cur gif jpg jpeg pcx png tif tiff,\n"
          "and wmf emf at their own size) and saves OUT by its extension: bmp gif\n"
@@ -395,6 +434,8 @@ std::string ConvertUsage() {
          "  --background R,G,B the color a WMF or EMF picture is drawn on (default\n"
          "                     255,255,255: white, as drawing programs show them)\n"
          "  --quiet            no progress bar\n"
+         "\n" +
+         BatchUsage() +
          "\n"
          "AVI inputs give frame N (--index) to any output. With --frames all, every\n"
          "frame of a GIF, TIFF or AVI input goes to a GIF, TIFF or AVI output; a GIF\n"

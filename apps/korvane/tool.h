@@ -87,9 +87,39 @@ TIOFileType OutputFormat(const std::string& name, const LoadSaveOptions& opts);
 // JPEG input's tables (any other input: 90); --set, applied last, changes
 // that and any other parameter.
 void SaveImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& opts, ProgressBar& bar);
+// The extension of the --format format ("jpg" for jpeg, "tif" for tiff).
+std::string FormatExtension(const LoadSaveOptions& opts);
 // The JPEG quality the tool saves with when --set does not say: the
 // estimate of a JPEG file's tables, else 90.
 int DefaultJpegQuality(const TIOParamsVals& loaded);
+
+// Several inputs at once (convert and process, batch.cpp).
+struct BatchOptions {
+  std::string outDir;       // -o DIR: DIR/NAME.EXT per input ('-': process saves nothing)
+  std::string outTemplate;  // --output-template T: %s name, %d folder, %e extension, %% a percent
+  int jobs = 0;             // -j N: files at a time; 0: the processor count
+  bool Active() const { return !outDir.empty() || !outTemplate.empty(); }
+};
+// Takes -o/--output-dir, --output-template or -j/--jobs at args[i].
+bool TakeBatchOption(const std::vector<std::string>& args, size_t& i, BatchOptions& b);
+// The output name of an input by a template; UsageError for an unknown
+// placeholder.
+std::string ExpandTemplate(const std::string& templ, const std::string& input, const LoadSaveOptions& opts);
+// Every input's output, checked before any work: a format the tool cannot
+// write, two inputs with one output, or an output that is another input, are
+// UsageErrors; an -o folder that does not exist a failure. allowNone lets
+// '-o -' give '-' (nothing saved) for every input.
+std::vector<std::string> BatchOutputs(const std::vector<std::string>& inputs, const BatchOptions& b,
+                                      const LoadSaveOptions& opts, bool allowNone);
+// One file's work; what it would print goes to `printed`; raises on failure.
+using BatchJob = std::function<void(const std::string& in, const std::string& out, std::string& printed)>;
+// Runs job for every input, b.jobs at a time on Qt's thread pool (files whose
+// drawing needs the GUI thread, and all of them with mainThreadOnly, run on
+// the calling thread). Prints each file's output and error in input order
+// as soon as the files before it are done; the others go on after a
+// failure. Answers 0, or kExitFailure when any file failed.
+int RunBatch(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs,
+             const BatchOptions& b, const LoadSaveOptions& opts, bool mainThreadOnly, const BatchJob& job);
 
 // The commands; each answers the exit status.
 int RunInfo(const std::vector<std::string>& args);
@@ -107,6 +137,8 @@ int RunConvertMulti(const std::vector<std::string>& args);
 std::string ToolUsage();
 std::string InfoUsage();
 std::string ConvertUsage();
+// The several-inputs options, shared by convert and process.
+std::string BatchUsage();
 std::string ProcessUsage();
 std::string SourcesUsage();
 std::string ScanUsage();

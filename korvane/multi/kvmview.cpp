@@ -1,16 +1,22 @@
 // TKorvaneMView: the two lists, the compact store and the loan protocol,
-// on-demand loading, selection.
+// on-demand loading (on worker threads when asked), selection.
 #include "korvane/multi/kvmview.h"
 
 #include <unistd.h>
 
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QPointer>
+#include <QTimer>
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 
 #include "korvane/foundations/host/exceptions.h"
-#include "korvane/foundations/host/halftone.h"
 #include "korvane/io/kvio.h"
+#include "korvane/multi/thumb_decoder.h"
 #include "korvane/proc/kvproc.h"
 
 namespace korvane {
@@ -61,6 +67,10 @@ TKorvaneMView::~TKorvaneMView() {
   // event (the form around the view may be half gone), and attached
   // components have let go of the view.
   BeginDestroy();
+  // Running decodes end before the lists go; their pictures are dropped.
+  decoder_.reset();
+  decodes_pending_ = 0;
+  if (decodes_settled_) decodes_settled_();
   KillTimer(kPlayTimer);
   timer_ms_ = 0;
   playing_ = false;
@@ -112,6 +122,7 @@ bool TKorvaneMView::DeleteImageNU(int idx) {
   selected_ = -1;
   bitmaps_[idx].reset();
   DropBlock(*infos_[idx]);
+  ForgetDecode(*infos_[idx]);
   infos_.erase(infos_.begin() + idx);
   bitmaps_.erase(bitmaps_.begin() + idx);
   int n = GetImageCount();
@@ -162,17 +173,17 @@ void TKorvaneMView::DropBlock(TKVImageInfo& info) {
 
 HGLOBAL TKorvaneMView::CompactCopy(TBitmap* Bitmap) {
   if (store_type_ != kvtThumb || Bitmap->Empty()) return _CopyBitmaptoDIB(Bitmap, 0, 0, 0, 0);
-  int w = Bitmap->Width(), ht = Bitmap->Height();
-  KVFitSize(Bitmap->Width(), Bitmap->Height(), thumb_w_, thumb_h_, w, ht);
   TBitmap thumb;
-  thumb.Allocate(std::max(w, 1), std::max(ht, 1), Bitmap->PixelFormat() == pf1bit ? pf1bit : pf24bit);
-  HalftoneStretch(&thumb, Bitmap);
+  KVThumbnail(Bitmap, thumb_w_, thumb_h_, &thumb);
   return _CopyBitmaptoDIB(&thumb, 0, 0, 0, 0);
 }
 
 void TKorvaneMView::StorePicture(int idx, HGLOBAL h) {
   Recompose();
   TKVImageInfo& info = *infos_[idx];
+  // A picture given another way makes a decode under way pointless.
+  ForgetDecode(info);
+  info.DecodeFailed = false;
   const int64_t add = h ? int64_t(GlobalSize(h)) : 0;
   const int64_t drop = info.DIBHandle ? int64_t(GlobalSize(info.DIBHandle)) : 0;
   if (store_limit_ > 0 && add > 0 && store_bytes_ - drop + add > store_limit_) {
@@ -259,6 +270,8 @@ void TKorvaneMView::SetImageDIBNU(int idx, HGLOBAL Dib) {
 
 void TKorvaneMView::SetImageFileName(int idx, const std::string& name) {
   if (!InRange(idx)) return;
+  ForgetDecode(*infos_[idx]);
+  infos_[idx]->DecodeFailed = false;
   infos_[idx]->FileName = name;
   infos_[idx]->ID = -1;
 }
@@ -269,6 +282,8 @@ std::string TKorvaneMView::GetImageFileName(int idx) const {
 
 void TKorvaneMView::SetImageID(int idx, int id) {
   if (!InRange(idx)) return;
+  ForgetDecode(*infos_[idx]);
+  infos_[idx]->DecodeFailed = false;
   infos_[idx]->ID = id;
   infos_[idx]->FileName.clear();
 }
@@ -361,6 +376,7 @@ void TKorvaneMView::FreeImage(int idx) {
   bitmaps_[idx].reset();
   DropBlock(info);
   info.BmpCount = 0;
+  info.DecodeFailed = false;  // the next paint tries the file again
   if (idx == selected_) {
     sel_loan_ = false;
     NotifyIfSwapped();
@@ -400,6 +416,124 @@ void TKorvaneMView::ObtainImage(int idx) {
     loader_->LoadFromFile(info.FileName);
     info.Background = loader_->GetBackground();
     if (!bmp.Empty()) stored(&bmp);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Decoding on worker threads
+//
+// A cell's file is decoded by KVDecodeFile on one of the decoder's threads;
+// the request carries copies of everything the decode reads. The finished
+// picture comes back through the decoder's queue, and a queued call on this
+// thread stores it (the movable-block table and the widget are this thread's
+// alone). A request is named by a ticket kept in the image's record: a
+// result whose ticket no record holds any more is dropped, so pictures of
+// images deleted, renamed, given another picture or scrolled away never land.
+
+void TKorvaneMView::SetDecodeThreads(int n) {
+  n = std::max(n, 0);
+  if (n == decode_threads_) return;
+  decode_threads_ = n;
+  if (n == 0) {
+    for (auto& info : infos_) ForgetDecode(*info);
+    decoder_.reset();
+  } else {
+    if (!decoder_) decoder_ = std::make_unique<TKVThumbDecoder>(this, [this] { DeliverDecodes(); });
+    decoder_->SetThreads(n);
+  }
+  Invalidate();
+}
+
+bool TKorvaneMView::DecodesAway(const TKVImageInfo& info) const {
+  if (!decoder_ || display_mode_ != mdGrid || playing_ || info.FileName.empty()) return false;
+  // Metafiles are drawn with fonts, which Qt renders on its GUI thread only.
+  std::string e = std::filesystem::path(info.FileName).extension().string();
+  for (char& c : e) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return e != ".wmf" && e != ".emf";
+}
+
+void TKorvaneMView::RequestDecode(TKVImageInfo& info) {
+  TKVDecodeRequest r;
+  r.Ticket = ++last_ticket_;
+  r.FileName = info.FileName;
+  r.Background = info.Background;
+  r.AutoOrient = loader_->AutoOrient;
+  r.Params = std::make_shared<TIOParamsVals>();
+  r.Params->Assign(loader_->Params());
+  // As ObtainImage asks the loader.
+  if (store_type_ == kvtThumb) {
+    r.Params->JPEG_Scale = ioJPEG_AUTOCALC;
+    r.Params->Width = thumb_w_;
+    r.Params->Height = thumb_h_;
+    r.Thumb = true;
+    r.ThumbW = thumb_w_;
+    r.ThumbH = thumb_h_;
+  } else {
+    r.Params->JPEG_Scale = ioJPEG_FULLSIZE;
+  }
+  info.DecodeTicket = r.Ticket;
+  ++decodes_pending_;
+  decoder_->Request(std::move(r));
+}
+
+void TKorvaneMView::ForgetDecode(TKVImageInfo& info) {
+  if (!info.DecodeTicket) return;
+  if (decoder_) decoder_->Cancel(info.DecodeTicket);
+  info.DecodeTicket = 0;
+  if (--decodes_pending_ == 0 && decodes_settled_) decodes_settled_();
+}
+
+void TKorvaneMView::DeliverDecodes() {
+  if (!decoder_ || Destroying()) return;
+  bool arrived = false;
+  for (TKVDecodeResult& r : decoder_->TakeResults()) {
+    auto it = std::find_if(infos_.begin(), infos_.end(), [&](const std::unique_ptr<TKVImageInfo>& i) {
+      return i->DecodeTicket == r.Ticket;
+    });
+    if (it == infos_.end()) continue;
+    const int idx = int(it - infos_.begin());
+    TKVImageInfo& info = **it;
+    info.DecodeTicket = 0;
+    --decodes_pending_;
+    arrived = true;
+    if (!r.Bitmap) {
+      info.DecodeFailed = true;
+      continue;
+    }
+    info.Background = r.Background;
+    try {
+      // The worker reduced a thumbnail already: what CompactCopy stores.
+      StorePicture(idx, _CopyBitmaptoDIB(r.Bitmap.get(), 0, 0, 0, 0));
+      if (idx == selected_ && !sel_loan_) LendSelection();
+    } catch (const std::exception&) {
+      info.DecodeFailed = true;
+    }
+  }
+  if (!arrived) return;
+  decodes_arrived_ = true;
+  Invalidate();
+  if (decodes_pending_ == 0 && decodes_settled_) decodes_settled_();
+}
+
+bool TKorvaneMView::WaitForDecodes(int TimeoutMs) {
+  QElapsedTimer clock;
+  clock.start();
+  const QPointer<QObject> alive(this);
+  while (true) {
+    // A pending paint runs now and asks for the cells it lacks.
+    (void)ClientImage();
+    if (decodes_pending_ == 0) return true;
+    const qint64 left = TimeoutMs < 0 ? -1 : TimeoutMs - clock.elapsed();
+    if (TimeoutMs >= 0 && left <= 0) return false;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    if (left >= 0) timer.start(int(left));
+    decodes_settled_ = [&loop] { loop.quit(); };
+    loop.exec();
+    if (!alive) return true;  // the view went while waiting
+    decodes_settled_ = nullptr;
   }
 }
 

@@ -2,7 +2,8 @@
 // shows them as a scrolling grid of equal cells, one at a time, or plays them
 // as an animation. Pictures are kept compact (packed DIBs in movable blocks)
 // and become TBitmaps only while borrowed; images may instead name a file or
-// an ID and are then loaded when their cell shows and dropped when it leaves.
+// an ID and are then loaded when their cell shows and dropped when it leaves,
+// on the painting thread or, when asked, on worker threads.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -19,6 +20,7 @@
 namespace korvane {
 
 class TKorvaneIO;
+class TKVThumbDecoder;
 
 enum TKVStoreType { kvtNormal, kvtThumb };
 enum TKVMDisplayMode { mdGrid, mdSingle };
@@ -47,6 +49,12 @@ struct TKVImageInfo {
   // Set for the frames of an animation: how the frame is drawn on its
   // logical screen (see frame_compose.h).
   TKVFrameLayout Layout;
+  // The view's own bookkeeping of decoding on worker threads: the ticket of
+  // the decode under way for this image (0 none), and whether the last one
+  // gave no picture (the cell then paints as absent until the image is
+  // freed, renamed or scrolled out of view and back).
+  uint64_t DecodeTicket = 0;
+  bool DecodeFailed = false;
 };
 using PKVImageInfo = TKVImageInfo*;
 
@@ -212,6 +220,30 @@ class TKorvaneMView : public TKVView {
   // The component that loads on-demand files (owned by the view).
   TKorvaneIO* Loader() const { return loader_; }
 
+  // --- Decoding on worker threads
+  // With n above 0 the grid decodes the files of its visible cells on n
+  // threads of its own while the interface goes on: a cell paints as a
+  // placeholder (its background) until its picture arrives, and the view
+  // repaints as pictures arrive. The decode uses the Loader's parameters
+  // and background as they are when the cell is first painted; OnIOProgress
+  // is not called for it. Pictures for images deleted, renamed, given a
+  // picture or scrolled out of view meanwhile are dropped. Images with an
+  // ID, metafiles, the single-frame mode and playing load on the painting
+  // thread as with 0, the default. GetBitmap and ObtainImage always load at
+  // once, whatever is under way.
+  void SetDecodeThreads(int n);
+  int GetDecodeThreads() const { return decode_threads_; }
+  // Decodes requested and not yet arrived.
+  int GetDecodesPending() const { return decodes_pending_; }
+  // Runs the event loop until every decode the visible cells need has
+  // arrived and been painted (the view paints itself if Qt does not, as
+  // when it is not shown), or TimeoutMs have passed (-1: no limit). True when
+  // nothing is pending. Without worker threads it paints once.
+  bool WaitForDecodes(int TimeoutMs = -1);
+  // Fired at the end of the paint that shows the last picture arriving from
+  // the workers (no decode pending any more).
+  TNotifyEvent OnDecodesPainted;
+
   TViewChangeEvent OnViewChange;
   TKVImageIDRequestEvent OnImageIDRequest;
   TKVImageDrawEvent OnImageDraw;
@@ -278,6 +310,14 @@ class TKorvaneMView : public TKVView {
   // stale.
   void Recompose() { ++compose_gen_; }
   void PaintAbsentName(TCanvas* canvas, const TKVImageInfo& info, int x, int y);
+  // Whether the picture of info is decoded on a worker thread.
+  bool DecodesAway(const TKVImageInfo& info) const;
+  void RequestDecode(TKVImageInfo& info);
+  // Gives up the decode under way for info: its picture, when it comes, is
+  // dropped.
+  void ForgetDecode(TKVImageInfo& info);
+  // Stores the pictures the workers finished (on the interface thread).
+  void DeliverDecodes();
 
   std::vector<std::unique_ptr<TBitmap>> bitmaps_;
   std::vector<std::unique_ptr<TKVImageInfo>> infos_;
@@ -317,6 +357,12 @@ class TKorvaneMView : public TKVView {
   TKVFrameComposer composer_;
   int64_t compose_gen_ = 0, composed_gen_ = -1;
   int composed_first_ = -1, composed_idx_ = -1;
+  std::unique_ptr<TKVThumbDecoder> decoder_;
+  int decode_threads_ = 0;
+  int decodes_pending_ = 0;
+  uint64_t last_ticket_ = 0;
+  bool decodes_arrived_ = false;           // since OnDecodesPainted last fired
+  std::function<void()> decodes_settled_;  // set while WaitForDecodes waits
 };
 
 }  // namespace korvane

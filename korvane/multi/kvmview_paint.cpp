@@ -241,11 +241,16 @@ void TKorvaneMView::Paint() {
 void TKorvaneMView::PaintCell(TCanvas* canvas, int idx, int x, int y) {
   TKVImageInfo& info = *infos_[idx];
   if (!bitmaps_[idx] && !info.DIBHandle) {
-    // A file deleted or unreadable since it was named paints as absent;
-    // painting goes on with the other cells.
-    try {
-      ObtainImage(idx);
-    } catch (const std::exception&) {
+    if (DecodesAway(info)) {
+      // Asked once; the cell is a placeholder until the picture arrives.
+      if (!info.DecodeTicket && !info.DecodeFailed) RequestDecode(info);
+    } else {
+      // A file deleted or unreadable since it was named paints as absent;
+      // painting goes on with the other cells.
+      try {
+        ObtainImage(idx);
+      } catch (const std::exception&) {
+      }
     }
   }
   int avail = thumb_h_ - bottom_gap_ - upper_gap_;
@@ -287,7 +292,7 @@ void TKorvaneMView::PaintCell(TCanvas* canvas, int idx, int x, int y) {
   if (temp) GlobalFree(temp);
   if (drawn) return;
   canvas->FillRect(Rect(x, y, x + thumb_w_, y + thumb_h_));
-  if (!info.FileName.empty()) PaintAbsentName(canvas, info, x, y);
+  if (!info.FileName.empty() && !info.DecodeTicket) PaintAbsentName(canvas, info, x, y);
 }
 
 // An image named by a file that gave no picture: an empty frame with the
@@ -339,9 +344,12 @@ void TKorvaneMView::PaintTo(TCanvas* canvas) {
   painting_ = true;
   int surfW = Width(), surfH = Height();
   // Pictures that can be had again are dropped when their cell is not shown:
-  // memory follows the visible cells.
+  // memory follows the visible cells. So are decodes under way for them, and
+  // a failed decode is tried again when the cell comes back.
   auto dropUnseen = [this](int i) {
-    const TKVImageInfo& info = *infos_[i];
+    TKVImageInfo& info = *infos_[i];
+    ForgetDecode(info);
+    info.DecodeFailed = false;
     if (i != selected_ && info.DIBHandle && (info.ID != -1 || !info.FileName.empty()) && info.BmpCount == 0)
       FreeImage(i);
   };
@@ -380,6 +388,10 @@ void TKorvaneMView::PaintTo(TCanvas* canvas) {
     for (int i = 0; i < count; ++i)
       if (i != first) dropUnseen(i);
   if (OnDrawProgress && n > 1) OnDrawProgress(this, 100, 0);
+  if (decodes_arrived_ && decodes_pending_ == 0) {
+    decodes_arrived_ = false;
+    if (OnDecodesPainted) OnDecodesPainted(this);
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include "korvane/pixels/bitmap_procs.h"
 #include "korvane/pixels/quant/quantizer.h"
 #include "korvane/view/scroll_sync.h"
+#include "korvane/view/system_dpi.h"
 
 namespace korvane {
 
@@ -24,6 +25,9 @@ void InitScreenGlobals() {
   gSystemDPIY = GetScreenDPIY();
   gSystemColors = GetScreenBitsPerPixel();
 }
+
+int SystemDpiX() { return gSystemDPIX > 0 ? gSystemDPIX : GetScreenDPI(); }
+int SystemDpiY() { return gSystemDPIY > 0 ? gSystemDPIY : GetScreenDPIY(); }
 
 // ---------------------------------------------------------------------------
 // TKVView

@@ -11,7 +11,7 @@
 #include "korvane/io/codecs/bmp/bmp_codec.h"
 #include "korvane/io/codecs/checked_reader.h"
 #include "korvane/io/codecs/unsupported.h"
-#include "korvane/view/kvview.h"
+#include "korvane/view/system_dpi.h"
 
 namespace korvane {
 
@@ -26,9 +26,6 @@ constexpr const char* kBadCUR = "unrecognized CUR";
 // Real files stay far below it: a row of one color costs 2 bytes per 255
 // pixels plus the end-of-line code.
 constexpr int64_t kMaxPixelsPerRLEByte = 1024;
-
-int SystemDpiX() { return gSystemDPIX > 0 ? gSystemDPIX : GetScreenDPI(); }
-int SystemDpiY() { return gSystemDPIY > 0 ? gSystemDPIY : GetScreenDPIY(); }
 
 // Pixels per metre to dots per inch; 0 (or less) reads as the screen's.
 int DpiFromPPM(int32_t ppm, bool y) {

@@ -15,6 +15,7 @@
 #include "korvane/pixels/bitmap_procs.h"
 #include "korvane/pixels/colordepth.h"
 #include "korvane/pixels/quant/quantizer.h"
+#include "korvane/view/system_dpi.h"
 
 namespace korvane {
 
@@ -169,8 +170,8 @@ void ReadGifStream(TStream* Stream, TBitmap* Bitmap, int32_t& ImageCount, TIOPar
   Params.GIF_WinHeight = U16(hdr + 8);
   Params.GIF_Ratio = hdr[12];
   Params.GIF_LoopCount = -1;
-  Params.DpiX = GetScreenDPI();
-  Params.DpiY = GetScreenDPIY();
+  Params.DpiX = SystemDpiX();
+  Params.DpiY = SystemDpiY();
   Params.SamplesPerPixel = 1;
   GifTable global;
   if (hdr[10] & 0x80) {
@@ -839,8 +840,8 @@ void TGifFrameIndex::Read(int32_t Index, TBitmap* Bitmap, TIOParamsVals& Params,
   Params.GIF_WinHeight = U16(header_ + 8);
   Params.GIF_Ratio = header_[12];
   Params.GIF_LoopCount = loop_;
-  Params.DpiX = GetScreenDPI();
-  Params.DpiY = GetScreenDPIY();
+  Params.DpiX = SystemDpiX();
+  Params.DpiY = SystemDpiY();
   Params.SamplesPerPixel = 1;
   if (header_[10] & 0x80) Params.GIF_Background = global_[header_[11]];
 

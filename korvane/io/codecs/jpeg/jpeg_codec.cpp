@@ -20,6 +20,7 @@
 #include "korvane/io/codecs/guarded_stream.h"
 #include "korvane/io/codecs/jpeg/jpeg_errors.h"
 #include "korvane/pixels/bitmap_procs.h"
+#include "korvane/view/system_dpi.h"
 
 namespace korvane {
 namespace {
@@ -300,8 +301,8 @@ void SetResolution(const jpeg_decompress_struct& c, TIOParamsVals& p) {
     if (c.density_unit == 2) return int(density * 2.54);
     return density;
   };
-  p.DpiX = dpi(c.X_density, GetScreenDPI());
-  p.DpiY = dpi(c.Y_density, GetScreenDPIY());
+  p.DpiX = dpi(c.X_density, SystemDpiX());
+  p.DpiY = dpi(c.Y_density, SystemDpiY());
 }
 
 UINT16 DensityOf(int dpi) { return UINT16(dpi < 1 ? 1 : dpi > 65535 ? 65535 : dpi); }

@@ -17,7 +17,7 @@
 #include "korvane/io/codecs/bilevel.h"
 #include "korvane/io/codecs/checked_reader.h"
 #include "korvane/io/codecs/unsupported.h"
-#include "korvane/view/kvview.h"
+#include "korvane/view/system_dpi.h"
 
 namespace korvane {
 
@@ -130,8 +130,8 @@ void ReadPcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
 
   int dpix = LE16(h + 12), dpiy = LE16(h + 14);
   if (dpix == 0 || dpiy == 0) {
-    dpix = gSystemDPIX > 0 ? gSystemDPIX : GetScreenDPI();
-    dpiy = gSystemDPIY > 0 ? gSystemDPIY : GetScreenDPIY();
+    dpix = SystemDpiX();
+    dpiy = SystemDpiY();
   }
   const int64_t dataLen = in.Remaining();
   std::vector<TRGB> pal;

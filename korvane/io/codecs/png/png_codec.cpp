@@ -16,6 +16,7 @@
 #include "korvane/io/codecs/guarded_stream.h"
 #include "korvane/pixels/bitmap_procs.h"
 #include "korvane/pixels/colordepth.h"
+#include "korvane/view/system_dpi.h"
 
 namespace korvane {
 namespace {
@@ -238,8 +239,8 @@ void ReadPNGStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
   png_uint_32 ppm_x = 0, ppm_y = 0;
   int unit = -1;
   if (!png_get_pHYs(h.png, h.info, &ppm_x, &ppm_y, &unit)) unit = -1;
-  Params.DpiX = DpiOf(ppm_x, unit, GetScreenDPI());
-  Params.DpiY = DpiOf(ppm_y, unit, GetScreenDPIY());
+  Params.DpiX = DpiOf(ppm_x, unit, SystemDpiX());
+  Params.DpiY = DpiOf(ppm_y, unit, SystemDpiY());
   Params.PNG_Interlaced = interlaced;
 
   png_colorp plte = nullptr;

@@ -16,6 +16,7 @@
 #include "korvane/io/codecs/unsupported.h"
 #include "korvane/pixels/bitmap_procs.h"
 #include "korvane/pixels/colordepth.h"
+#include "korvane/view/system_dpi.h"
 
 namespace korvane {
 
@@ -1078,8 +1079,8 @@ void ReadPage(TBitmap* Bitmap, TiffIn& in, const std::vector<Ifd>& chain, int32_
   };
   p.DpiX = trunc32(v.XResolution * factor);
   p.DpiY = trunc32(v.YResolution * factor);
-  if (p.DpiX == 0) p.DpiX = GetScreenDPI();
-  if (p.DpiY == 0) p.DpiY = GetScreenDPIY();
+  if (p.DpiX == 0) p.DpiX = SystemDpiX();
+  if (p.DpiY == 0) p.DpiY = SystemDpiY();
   p.TIFF_XPos = trunc32(v.XPosition * factor);
   p.TIFF_YPos = trunc32(v.YPosition * factor);
   p.FreeColorMap();
