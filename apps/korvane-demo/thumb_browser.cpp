@@ -7,6 +7,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QThread>
 #include <QToolBar>
 
 namespace korvane::demo {
@@ -21,6 +22,8 @@ ThumbBrowser::ThumbBrowser(OpenCell open, QWidget* parent) : QMainWindow(parent)
   view_->SetScrollBars(ssVertical);
   view_->SetBackGround(0x303030);
   view_->Loader()->AutoOrient = true;
+  // Folders of large photographs fill in while the window stays responsive.
+  view_->SetDecodeThreads(QThread::idealThreadCount());
   setCentralWidget(view_);
   mio_ = new TKorvaneMIO(nullptr);
   mio_->SetAttachedMView(view_);

@@ -103,6 +103,9 @@ TEST(DemoThumbBrowser, FolderAndMultiFileCellsPlayAndOpen) {
   // A folder: one cell per file, in name order, each painted from its file.
   ASSERT_TRUE(b.OpenFolder(folder, error)) << error.toStdString();
   ASSERT_EQ(v->GetImageCount(), 3);
+  // The browser decodes on worker threads: the cells fill in as they arrive.
+  EXPECT_GT(v->GetDecodeThreads(), 0);
+  ASSERT_TRUE(v->WaitForDecodes(10000));
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(QString::fromStdString(v->GetImageFileName(i)), folder + "/" + QChar('a' + i) + ".png");
     EXPECT_EQ(CellCentre(v, i), kColors[i]) << "cell " << i;
@@ -121,6 +124,9 @@ TEST(DemoThumbBrowser, FolderAndMultiFileCellsPlayAndOpen) {
   EXPECT_FALSE(b.OpenMultiFile(tmp.filePath("missing.gif"), error));
   ASSERT_TRUE(b.OpenMultiFile(gif, error)) << error.toStdString();
   ASSERT_EQ(v->GetImageCount(), 3);
+  // The browser decodes on worker threads: the cells fill in as they arrive.
+  EXPECT_GT(v->GetDecodeThreads(), 0);
+  ASSERT_TRUE(v->WaitForDecodes(10000));
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(v->GetImageDelayTime(i), 20);
     EXPECT_EQ(CellCentre(v, i), kColors[i]) << "frame " << i;
