@@ -374,7 +374,10 @@ std::string ToolUsage() {
          "  scan OUT [OPTIONS]         scan an image (or every feeder page) into OUT\n"
          "\n"
          "korvane COMMAND --help describes a command. Exit status: 0 success,\n"
-         "1 failure (the message starts with 'korvane: '), 2 unreadable command line.\n";
+         "1 failure (the message starts with 'korvane: '), 2 unreadable command line.\n"
+         "\n"
+         "Work on a picture of a megapixel or more runs on every processor; the\n"
+         "environment variable KORVANE_THREADS=N sets how many threads it may use.\n";
 }
 
 std::string InfoUsage() {
