@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "apps/korvane/tool.h"
+#include "korvane/foundations/host/parallel.h"
 #include "korvane/view/kvview.h"
 
 namespace korvane::cli {
@@ -156,7 +157,7 @@ int RunBatch(const std::vector<std::string>& inputs, const std::vector<std::stri
   QThreadPool pool;
   pool.setMaxThreadCount(b.jobs > 0 ? b.jobs : std::max(QThread::idealThreadCount(), 1));
   for (size_t i = 0; i < n; ++i)
-    if (!here(i)) pool.start([&run, i] { run(i); });
+    if (!here(i)) KVStartOnPool(pool, [&run, i] { run(i); });
 
   ProgressBar bar(WantProgress(opts) && n > 1);
   bar.Start("files");

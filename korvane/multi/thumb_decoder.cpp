@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "korvane/foundations/host/halftone.h"
+#include "korvane/foundations/host/parallel.h"
 #include "korvane/io/kvio.h"
 #include "korvane/multi/kvmview.h"
 
@@ -86,7 +87,7 @@ void TKVThumbDecoder::Request(TKVDecodeRequest Request) {
   }
   // A task takes whichever request is first when it runs: cancelled
   // requests leave tasks that find nothing and end at once.
-  pool_.start([s = shared_] { RunOne(s); });
+  KVStartOnPool(pool_, [s = shared_] { RunOne(s); });
 }
 
 void TKVThumbDecoder::Cancel(uint64_t Ticket) {

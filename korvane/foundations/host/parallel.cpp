@@ -108,21 +108,25 @@ struct Shared {
 
 char gHandOff;  // the address the hand-off to pool threads is ordered on
 
-class Worker : public QRunnable {
+class Job : public QRunnable {
  public:
-  explicit Worker(std::shared_ptr<Shared> s) : s_(std::move(s)) {}
+  explicit Job(std::function<void()> f) : f_(std::move(f)) {}
   void run() override {
     KV_TSAN_ACQUIRE(&gHandOff);
-    tInWorker = true;
-    s_->RunRanges([] {});
-    tInWorker = false;
+    f_();
   }
 
  private:
-  std::shared_ptr<Shared> s_;
+  std::function<void()> f_;
 };
 
 }  // namespace
+
+void KVStartOnPool(QThreadPool& pool, std::function<void()> job) {
+  auto* r = new Job(std::move(job));  // built before the release below
+  KV_TSAN_RELEASE(&gHandOff);
+  pool.start(r);
+}
 
 int KVMaxThreads() {
   const int n = gMaxThreads.load(std::memory_order_relaxed);
@@ -160,11 +164,12 @@ bool KVParallelFor(int64_t count, int64_t grain, int threads,
   s->body = &body;
   const int64_t ranges = (count + grain - 1) / grain;
   const int helpers = int(std::min<int64_t>(threads, ranges)) - 1;
-  for (int i = 0; i < helpers; ++i) {
-    auto* w = new Worker(s);
-    KV_TSAN_RELEASE(&gHandOff);
-    Pool()->start(w);
-  }
+  for (int i = 0; i < helpers; ++i)
+    KVStartOnPool(*Pool(), [s] {
+      tInWorker = true;
+      s->RunRanges([] {});
+      tInWorker = false;
+    });
 
   // The caller works too, and reports progress between its ranges and while
   // it waits for the last ones.

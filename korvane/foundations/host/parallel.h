@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <functional>
 
+class QThreadPool;
+
 namespace korvane {
 
 // Threads one operation may use. KVSetMaxThreads(n) with n >= 1 fixes the
@@ -35,6 +37,12 @@ int64_t KVRowGrain(int64_t width, int64_t rows);
 bool KVParallelFor(int64_t count, int64_t grain, int threads,
                    const std::function<void(int64_t, int64_t)>& body,
                    const std::function<bool(int64_t)>& tick = {});
+
+// Starts job on pool. Use this rather than QThreadPool::start: Qt hands the
+// job over with locks ThreadSanitizer cannot see, and this marks the
+// hand-off for it, so that what the caller set up before is known to happen
+// before the job runs.
+void KVStartOnPool(QThreadPool& pool, std::function<void()> job);
 
 // Runs row(i) for every i in [0, rows), rows of `width` pixels, on the
 // threads KVThreadsFor gives the picture; row(i) must not depend on another.
