@@ -14,7 +14,7 @@
 #include <fstream>
 #include <random>
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define KV_SOAK_LIVE_HEAP 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
