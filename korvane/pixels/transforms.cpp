@@ -377,34 +377,35 @@ void _RotateShear(TBitmap* Bitmap, double Angle, bool Antialias, TRGB Background
   uint8_t* row0 = buf1.Scanline(2);
   auto row1 = [&](int i) { return reinterpret_cast<TRGB*>(row0 + ptrdiff_t(i) * stride); };
   for (int i : {-2, -1, H, H + 1}) std::fill(row1(i), row1(i) + W1, bg);
-  // Large pictures share the rows of passes 1 and 3 between threads, with
-  // progress for the lines done so far.
+  // Runs pass(first, last, before) over `lines` lines of `width` pixels; the
+  // pass calls before() at the start of each line. Large pictures share the
+  // lines between threads, with progress for the lines done so far; others
+  // run in one call with progress before each line.
   const int threads = KVThreadsFor(int64_t(W) * H);
-  auto shared = [&](int lines, int width, const std::function<void(int64_t, int64_t)>& body) {
+  auto runLines = [&](int lines, int width, auto&& pass) {
+    if (threads <= 1) {
+      pass(0, lines, progress);
+      return;
+    }
     std::function<bool(int64_t)> tick;
     if (Progress.OnProgress)
       tick = [&, base = counter](int64_t done) {
         ReportProgress(Progress, std::min(100, int((base + done - 1) * 100 / total)));
         return true;
       };
-    KVParallelFor(lines, KVRowGrain(width, lines), threads, body, tick);
+    KVParallelFor(
+        lines, KVRowGrain(width, lines), threads,
+        [&](int64_t first, int64_t last) { pass(first, last, [] {}); }, tick);
     counter += lines;
   };
-  auto pass1 = [&](int64_t first, int64_t last) {
+  runLines(H, W1, [&](int64_t first, int64_t last, auto&& before) {
     for (int k = int(first); k < int(last); ++k) {
+      before();
       const int kk = pos ? k : H - k;
       ShearRow(reinterpret_cast<const TRGB*>(Bitmap->Scanline(k)), W, row1(k), W1,
                LineShift(kk * t, Antialias, true), bg, vec);
     }
-  };
-  if (threads > 1) {
-    shared(H, W1, pass1);
-  } else {
-    for (int k = 0; k < H; ++k) {
-      progress();
-      pass1(k, k + 1);
-    }
-  }
+  });
 
   // Pass 2: columns of buf1 into W1 x H2, each moved down by its offset.
   // Done a row of the output at a time (every output pixel gathers its
@@ -426,9 +427,10 @@ void _RotateShear(TBitmap* Bitmap, double Angle, bool Antialias, TRGB Background
 
   // Pass 3: rows of pass 2 into the bitmap, W3 x H2.
   Bitmap->Allocate(W3, H2, pf24bit);
-  auto pass3 = [&](int64_t first, int64_t last) {
+  runLines(H2, W3, [&](int64_t first, int64_t last, auto&& before) {
     std::vector<TRGB> line(size_t(W1) + 4);
     for (int y = int(first); y < int(last); ++y) {
+      before();
       int k = 0;
 #ifdef KV_AVX2
       if (gather)
@@ -445,15 +447,7 @@ void _RotateShear(TBitmap* Bitmap, double Angle, bool Antialias, TRGB Background
       ShearRow(line.data(), W1, reinterpret_cast<TRGB*>(Bitmap->Scanline(y)), W3,
                LineShift(kk * t - D2, Antialias, false), bg, vec);
     }
-  };
-  if (threads > 1) {
-    shared(H2, W3, pass3);
-  } else {
-    for (int y = 0; y < H2; ++y) {
-      progress();
-      pass3(y, y + 1);
-    }
-  }
+  });
 }
 
 // ---------------------------------------------------------------------------
