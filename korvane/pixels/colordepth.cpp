@@ -118,7 +118,6 @@ void _ConvertTo(TBitmap* Bitmap, int NCol, TRGB* Palette, const TProgressEvent& 
   };
   auto report = [&](int64_t done) {
     if (OnProgress) OnProgress(Sender, int(100 / (h + 0.5) * double(done)));
-    return true;
   };
   if (const int threads = KVThreadsFor(int64_t(w) * h); threads > 1) {
     KVParallelFor(
@@ -126,7 +125,7 @@ void _ConvertTo(TBitmap* Bitmap, int NCol, TRGB* Palette, const TProgressEvent& 
         [&](int64_t first, int64_t last) {
           for (int y = int(first); y < int(last); ++y) mapRow(y);
         },
-        OnProgress ? std::function<bool(int64_t)>(report) : nullptr);
+        KVReportTick(bool(OnProgress), report));
   } else {
     for (int y = 0; y < h; ++y) {
       mapRow(y);

@@ -48,12 +48,9 @@ void ForRows(const Area& a, const TProgressEvent& OnProgress, TObject* Sender, F
   const int n = a.x2 - a.x1 + 1;
   const int rows = a.y2 - a.y1 + 1;
   if (const int threads = KVThreadsFor(int64_t(n) * rows); threads > 1) {
-    std::function<bool(int64_t)> tick;
-    if (OnProgress)
-      tick = [&](int64_t done) {
-        OnProgress(Sender, RowPercent(a.y1 + int(done) - 1, a.y1, a.y2));
-        return true;
-      };
+    auto tick = KVReportTick(bool(OnProgress), [&](int64_t done) {
+      OnProgress(Sender, RowPercent(a.y1 + int(done) - 1, a.y1, a.y2));
+    });
     KVParallelFor(
         rows, KVRowGrain(n, rows), threads,
         [&](int64_t first, int64_t last) {

@@ -175,12 +175,9 @@ void _ApplyFilter(TBitmap* Bitmap, const TGraphFilter& Filter, int x1, int y1, i
     PaddedRow(Bitmap, std::max(first - 1, 0), edges.data() + size_t(b) * 2 * padded);
     PaddedRow(Bitmap, first, edges.data() + (size_t(b) * 2 + 1) * padded);
   }
-  std::function<bool(int64_t)> tick;
-  if (Progress.OnProgress)
-    tick = [&](int64_t done) {
-      ReportProgress(Progress, RowPercent(y1 + int(done) - 1, y1, y2));
-      return true;
-    };
+  auto tick = KVReportTick(bool(Progress.OnProgress), [&](int64_t done) {
+    ReportProgress(Progress, RowPercent(y1 + int(done) - 1, y1, y2));
+  });
   KVParallelFor(
       rows, grain, threads,
       [&](int64_t first, int64_t last) {

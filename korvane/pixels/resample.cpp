@@ -554,12 +554,8 @@ void RunPasses(const TBitmap* src, TBitmap* dst, const Axis& h, const Axis& v, b
   // all of its rows).
   if (const int threads = KVThreadsFor(std::max(int64_t(h.src) * v.src, int64_t(h.dst) * v.dst));
       threads > 1) {
-    std::function<bool(int64_t)> tick;
-    if (progress.event)
-      tick = [&](int64_t done) {
-        progress.Report(done * progress.n / v.dst);
-        return true;
-      };
+    auto tick =
+        KVReportTick(bool(progress.event), [&](int64_t done) { progress.Report(done * progress.n / v.dst); });
     KVParallelFor(
         v.dst, KVRowGrain(h.dst, v.dst), threads,
         [&](int64_t first, int64_t last) { band(int(first), int(last), [](int) {}); }, tick);

@@ -387,12 +387,9 @@ void _RotateShear(TBitmap* Bitmap, double Angle, bool Antialias, TRGB Background
       pass(0, lines, progress);
       return;
     }
-    std::function<bool(int64_t)> tick;
-    if (Progress.OnProgress)
-      tick = [&, base = counter](int64_t done) {
-        ReportProgress(Progress, std::min(100, int((base + done - 1) * 100 / total)));
-        return true;
-      };
+    auto tick = KVReportTick(bool(Progress.OnProgress), [&, base = counter](int64_t done) {
+      ReportProgress(Progress, std::min(100, int((base + done - 1) * 100 / total)));
+    });
     KVParallelFor(
         lines, KVRowGrain(width, lines), threads,
         [&](int64_t first, int64_t last) { pass(first, last, [] {}); }, tick);

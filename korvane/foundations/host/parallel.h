@@ -44,6 +44,17 @@ bool KVParallelFor(int64_t count, int64_t grain, int threads,
 // before the job runs.
 void KVStartOnPool(QThreadPool& pool, std::function<void()> job);
 
+// A tick for KVParallelFor that calls report(done) and never stops the
+// work; empty (no ticks) when no progress is wanted.
+template <typename Report>
+std::function<bool(int64_t)> KVReportTick(bool wanted, Report report) {
+  if (!wanted) return {};
+  return [report](int64_t done) {
+    report(done);
+    return true;
+  };
+}
+
 // Runs row(i) for every i in [0, rows), rows of `width` pixels, on the
 // threads KVThreadsFor gives the picture; row(i) must not depend on another.
 template <typename Row>
