@@ -10,10 +10,11 @@
 // strips or as a packed DIB. One source is open at a time.
 #pragma once
 #include "korvane/acquire/twain_types.h"
+#include "korvane/foundations/host/export.h"
 
 namespace korvane {
 
-TW_UINT16 SaneDSM_Entry(TW_IDENTITY* pOrigin, TW_IDENTITY* pDest, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
-                        TW_MEMREF pData);
+KORVANE_EXPORT TW_UINT16 SaneDSM_Entry(TW_IDENTITY* pOrigin, TW_IDENTITY* pDest, TW_UINT32 DG, TW_UINT16 DAT,
+                                       TW_UINT16 MSG, TW_MEMREF pData);
 
 }  // namespace korvane

@@ -18,6 +18,7 @@
 #include "korvane/acquire/twain_types.h"
 #include "korvane/foundations/containers.h"
 #include "korvane/foundations/host/controls.h"
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/kvdefs.h"
 #include "korvane/io/ioparams.h"
@@ -28,7 +29,7 @@ namespace korvane {
 // source did not answer within the time limit ("TWAIN source did not
 // answer"), or sent a memory transfer the library cannot copy ("TWAIN image
 // format not supported"). The connection is closed (state 1) first.
-class ETWainError : public std::runtime_error {
+class KORVANE_EXPORT ETWainError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -44,7 +45,7 @@ using TKVTWMultiCallBack = std::function<void(TBitmap* Bitmap, TIOParamsVals*& P
 // source manager; every capability getter fills them first. Lists carry their
 // change flags: only the parts changed since they were read are sent to the
 // source at the next acquisition.
-class TKVTWainParams : public TObject {
+class KORVANE_EXPORT TKVTWainParams : public TObject {
  public:
   explicit TKVTWainParams(TComponent* Owner = nullptr);
   ~TKVTWainParams() override;
@@ -135,20 +136,21 @@ class TKVTWainParams : public TObject {
 // The source manager's own source selection. Name receives the ProductName
 // of the chosen source; true when one was chosen. A null window uses a hidden
 // proxy window.
-bool KVTW_SelectImageSource(HWND Window, std::string& Name);
+KORVANE_EXPORT bool KVTW_SelectImageSource(HWND Window, std::string& Name);
 // Clears List, then appends the 156-byte identity of every source.
-void KVTW_GetSourceList(TKVRecordList* List);
+KORVANE_EXPORT void KVTW_GetSourceList(TKVRecordList* List);
 // One acquisition from the selected source into Bitmap (single-image mode)
 // or, in multi-page mode, of every page through Callback. Params receives the
 // image's format (single-image mode). True when at least one image arrived.
 // Raises ETWainError (see there), and passes on what Callback or the
 // progress handler raises; the connection is closed first either way.
-bool KVTW_Acquire(HWND Window, TBitmap* Bitmap, bool MultiPage, TProgressRec& Progress, TIOParamsVals* Params,
-                  TKVTWainParams* TWainParams, const TKVTWMultiCallBack& Callback = {});
+KORVANE_EXPORT bool KVTW_Acquire(HWND Window, TBitmap* Bitmap, bool MultiPage, TProgressRec& Progress,
+                                 TIOParamsVals* Params, TKVTWainParams* TWainParams,
+                                 const TKVTWMultiCallBack& Callback = {});
 // Opens the selected source, sends the pending changes first when Update is
 // set, and reads every capability into TWainParams. False when the source
 // could not be opened (the capabilities then hold their failure values).
-bool KVTW_GetCapabilities(TKVTWainParams* TWainParams, bool Update);
+KORVANE_EXPORT bool KVTW_GetCapabilities(TKVTWainParams* TWainParams, bool Update);
 
 // What the last KVTW_ call ended with: its final state (1 after every
 // complete call), the last return code and, when opening or enabling the
@@ -159,6 +161,6 @@ struct TKVTWainCallInfo {
   TW_UINT16 ConditionCode = 0;
   bool BuiltinManager = false;  // the SANE manager answered
 };
-TKVTWainCallInfo KVTW_LastCallInfo();
+KORVANE_EXPORT TKVTWainCallInfo KVTW_LastCallInfo();
 
 }  // namespace korvane

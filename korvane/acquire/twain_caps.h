@@ -9,13 +9,14 @@
 
 #include "korvane/acquire/twain_types.h"
 #include "korvane/foundations/containers.h"
+#include "korvane/foundations/host/export.h"
 
 namespace korvane {
 
 // The handle functions of a source manager: its DAT_ENTRYPOINT functions
 // when it offers them, otherwise malloc/free with a handle being the address
 // of its memory.
-struct TTWainMemory {
+struct KORVANE_EXPORT TTWainMemory {
   DSM_MEMALLOCATE alloc = nullptr;
   DSM_MEMFREE free = nullptr;
   DSM_MEMLOCK lock = nullptr;
@@ -36,24 +37,26 @@ struct TTWainMemory {
 constexpr uint32_t kMaxCapItems = 4096;
 
 // Bytes of one item of a container item type; 0 for types lists do not hold.
-size_t TWItemSize(TW_UINT16 type);
+KORVANE_EXPORT size_t TWItemSize(TW_UINT16 type);
 
 // Containers for MSG_SET (null when out of memory). The caller frees them.
-TW_HANDLE MakeOneValue(const TTWainMemory& mem, TW_UINT16 itemType, TW_UINT32 item);
+KORVANE_EXPORT TW_HANDLE MakeOneValue(const TTWainMemory& mem, TW_UINT16 itemType, TW_UINT32 item);
 // Items as TWTY_UINT16; CurrentIndex the position of the current value (0
 // when it is not among the items). Values above maxValue are sent as it.
-TW_HANDLE MakeIntegerEnumeration(const TTWainMemory& mem, const TKVIntegerList& list,
-                                 int32_t maxValue = 0xFFFF);
-TW_HANDLE MakeDoubleEnumeration(const TTWainMemory& mem, const TKVDoubleList& list);
-TW_HANDLE MakeDoubleRange(const TTWainMemory& mem, const TKVDoubleList& list);
+KORVANE_EXPORT TW_HANDLE MakeIntegerEnumeration(const TTWainMemory& mem, const TKVIntegerList& list,
+                                                int32_t maxValue = 0xFFFF);
+KORVANE_EXPORT TW_HANDLE MakeDoubleEnumeration(const TTWainMemory& mem, const TKVDoubleList& list);
+KORVANE_EXPORT TW_HANDLE MakeDoubleRange(const TTWainMemory& mem, const TKVDoubleList& list);
 
 // Fills a list from a container: arrays give items, enumerations items and
 // the current value (the item at CurrentIndex), one-values one item that is
 // also current, ranges the range and the current value. False (the list
 // cleared) for other containers or damaged data.
-bool ReadIntegerContainer(const TTWainMemory& mem, const TW_CAPABILITY& cap, TKVIntegerList& list);
-bool ReadDoubleContainer(const TTWainMemory& mem, const TW_CAPABILITY& cap, TKVDoubleList& list);
+KORVANE_EXPORT bool ReadIntegerContainer(const TTWainMemory& mem, const TW_CAPABILITY& cap,
+                                         TKVIntegerList& list);
+KORVANE_EXPORT bool ReadDoubleContainer(const TTWainMemory& mem, const TW_CAPABILITY& cap,
+                                        TKVDoubleList& list);
 // The current value of any container as a double (FIX32 items converted).
-bool ReadCurrentValue(const TTWainMemory& mem, const TW_CAPABILITY& cap, double& value);
+KORVANE_EXPORT bool ReadCurrentValue(const TTWainMemory& mem, const TW_CAPABILITY& cap, double& value);
 
 }  // namespace korvane

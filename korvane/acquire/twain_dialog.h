@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
+
 class QListWidget;
 
 namespace korvane {
@@ -17,12 +19,12 @@ constexpr const char* kSourceUIDialogName = "KVTWainSourceUI";
 
 // Modal list of sources ("name - vendor model" lines); the index chosen, or
 // -1 when the dialog was cancelled. current is selected first.
-int RunSourceSelectDialog(QWidget* parent, const std::vector<std::string>& lines, int current);
+KORVANE_EXPORT int RunSourceSelectDialog(QWidget* parent, const std::vector<std::string>& lines, int current);
 
 // The window of an enabled source with its user interface: the device's
 // name, a Scan and a Cancel button. Each button calls its handler once;
 // the window stays until the source is disabled.
-class TSourceUIDialog : public QDialog {
+class KORVANE_EXPORT TSourceUIDialog : public QDialog {
  public:
   TSourceUIDialog(const std::string& device, std::function<void()> onScan, std::function<void()> onCancel);
 

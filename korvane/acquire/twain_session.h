@@ -6,12 +6,13 @@
 
 #include "korvane/acquire/twain.h"
 #include "korvane/acquire/twain_caps.h"
+#include "korvane/foundations/host/export.h"
 
 class QWidget;
 
 namespace korvane {
 
-class TTWainSession {
+class KORVANE_EXPORT TTWainSession {
  public:
   explicit TTWainSession(TKVTWainParams* params);
   // Closes whatever is still open, down to state 1.
@@ -124,7 +125,7 @@ class TTWainSession {
 // is stored BGR, 8-bit data becomes gray, 1-bit data is copied bit by bit.
 // Everything outside the bitmap or beyond `length` bytes of strip memory is
 // left out.
-void CopyTWainStrip(TBitmap* bmp, int bitsPerPixel, const TW_IMAGEMEMXFER& strip, const uint8_t* mem,
-                    size_t length);
+KORVANE_EXPORT void CopyTWainStrip(TBitmap* bmp, int bitsPerPixel, const TW_IMAGEMEMXFER& strip,
+                                   const uint8_t* mem, size_t length);
 
 }  // namespace korvane

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "korvane/foundations/host/export.h"
+
 namespace korvane {
 
 using TW_INT8 = int8_t;
@@ -331,16 +333,16 @@ static_assert(sizeof(TW_IMAGEMEMXFER) == 26 + sizeof(TW_MEMORY));
 
 // TW_FIX32 from a double: v = trunc(x * 65536 + 0.5), Whole the high 16 bits
 // of v, Frac the low ones; values outside the 16.16 range saturate.
-TW_FIX32 FloatToFix32(double x);
-double Fix32ToFloat(TW_FIX32 f);
+KORVANE_EXPORT TW_FIX32 FloatToFix32(double x);
+KORVANE_EXPORT double Fix32ToFloat(TW_FIX32 f);
 // The 32 bits of a TW_FIX32 as a container item holds them (Whole in the low
 // half, as the structure lies in memory), and back.
-TW_UINT32 Fix32Bits(TW_FIX32 f);
-TW_FIX32 Fix32FromBits(TW_UINT32 bits);
+KORVANE_EXPORT TW_UINT32 Fix32Bits(TW_FIX32 f);
+KORVANE_EXPORT TW_FIX32 Fix32FromBits(TW_UINT32 bits);
 
 // The text of a 34-byte identity string (up to its first zero byte, at most
 // 33 characters), and storing text into one (cut to 33, zero-filled).
-std::string TWStr(const TW_STR32& s);
-void SetTWStr(TW_STR32& s, const char* text);
+KORVANE_EXPORT std::string TWStr(const TW_STR32& s);
+KORVANE_EXPORT void SetTWStr(TW_STR32& s, const char* text);
 
 }  // namespace korvane

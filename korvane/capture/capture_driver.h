@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/winsys.h"
 
 namespace korvane {
@@ -73,21 +74,21 @@ struct TKVVideoFormatEntry {
 };
 // The formats the view negotiates, in the order they are tried.
 constexpr int kVideoFormatCount = 16;
-extern const TKVVideoFormatEntry VideoFormatTable[kVideoFormatCount];
+extern KORVANE_EXPORT const TKVVideoFormatEntry VideoFormatTable[kVideoFormatCount];
 // Index of a code in the table, -1 when it is not there.
-int VideoFormatIndex(const std::string& code);
+KORVANE_EXPORT int VideoFormatIndex(const std::string& code);
 // The four-character code of a compression value ("RGB " for BI_RGB).
-std::string FourCCToString(uint32_t fourcc);
-uint32_t StringToFourCC(const std::string& code);
+KORVANE_EXPORT std::string FourCCToString(uint32_t fourcc);
+KORVANE_EXPORT uint32_t StringToFourCC(const std::string& code);
 // Bytes of one frame of the header's size and format: padded rows for
 // BI_RGB, width * height * bits / 8 otherwise (at least what the YUV
 // converters need for the code).
-size_t FrameBytes(const TBitmapInfoHeader& h);
+KORVANE_EXPORT size_t FrameBytes(const TBitmapInfoHeader& h);
 
 // A capture driver: one device, connected by the capture window. Frames are
 // pulled, never pushed: the window asks for one at each preview or
 // recording tick, so the library starts no threads.
-class TKVCaptureDriver {
+class KORVANE_EXPORT TKVCaptureDriver {
  public:
   virtual ~TKVCaptureDriver() = default;
   virtual std::string Name() const = 0;
@@ -127,15 +128,15 @@ constexpr int kCaptureDriverCount = 10;
 // Registers a driver at an index (0..9), replacing what answered there;
 // -1 takes the lowest index where neither a registered driver nor a video
 // device node exists. Returns the index, -1 when none is free.
-int KVRegisterCaptureDriver(const TKVCaptureDriverFactory& factory, int index = -1);
-void KVUnregisterCaptureDriver(int index);
+KORVANE_EXPORT int KVRegisterCaptureDriver(const TKVCaptureDriverFactory& factory, int index = -1);
+KORVANE_EXPORT void KVUnregisterCaptureDriver(int index);
 // Registers the synthetic driver when KORVANE_TEST_CAPTURE=1 is set in the
 // environment (once per process); the index it took, or -1.
-int KVRegisterTestCaptureFromEnv();
+KORVANE_EXPORT int KVRegisterTestCaptureFromEnv();
 
 // Name and version of the driver at an index; false when none answers.
-bool KVCapGetDriverDescription(int index, std::string& Name, std::string& Version);
+KORVANE_EXPORT bool KVCapGetDriverDescription(int index, std::string& Name, std::string& Version);
 // A new, unconnected driver for the index; null when none answers.
-std::unique_ptr<TKVCaptureDriver> KVCreateCaptureDriver(int index);
+KORVANE_EXPORT std::unique_ptr<TKVCaptureDriver> KVCreateCaptureDriver(int index);
 
 }  // namespace korvane

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "korvane/capture/capture_driver.h"
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/multi/avi_file.h"
 
@@ -27,7 +28,7 @@ class TKVCaptureWindow;
 // Called with each previewed or grabbed frame.
 using TCapVideoCallback = void (*)(TKVCaptureWindow* Window, const TVideoHdr* Hdr);
 
-class TKVCaptureWindow : public QWidget {
+class KORVANE_EXPORT TKVCaptureWindow : public QWidget {
  public:
   explicit TKVCaptureWindow(QWidget* parent);
   ~TKVCaptureWindow() override;

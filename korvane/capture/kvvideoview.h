@@ -11,6 +11,7 @@
 
 #include "korvane/capture/capture_driver.h"
 #include "korvane/capture/capture_window.h"
+#include "korvane/foundations/host/export.h"
 #include "korvane/view/kvview.h"
 
 namespace korvane {
@@ -19,7 +20,7 @@ enum TVCDisplayMode { dmPreview, dmOverlay };
 
 // Failures of the video view: "Unable to open video capture driver",
 // "Unable to create AVI file", "Unable to start video recording".
-class TVideoCapException : public std::runtime_error {
+class KORVANE_EXPORT TVideoCapException : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -31,7 +32,7 @@ using TVideoFrameRawEvent = std::function<void(TObject* Sender, HGLOBAL hDib, co
 // Bytes of the format block at least.
 constexpr size_t kVideoFormatBlockSize = 1068;
 
-class TKorvaneVideoView : public TKorvaneView {
+class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
  public:
   explicit TKorvaneVideoView(TComponent* AOwner, QWidget* parent = nullptr);
   ~TKorvaneVideoView() override;

@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "korvane/capture/capture_driver.h"
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/kvdefs.h"
 
 namespace korvane {
 
-struct TKVSyntheticOptions {
+struct KORVANE_EXPORT TKVSyntheticOptions {
   std::string Name = "Korvane synthetic camera";
   std::string Version = "1.0";
   int Width = 320;
@@ -31,7 +32,7 @@ struct TKVSyntheticOptions {
   static std::vector<std::string> AllTableFormats();
 };
 
-class TKVSyntheticDriver : public TKVCaptureDriver {
+class KORVANE_EXPORT TKVSyntheticDriver : public TKVCaptureDriver {
  public:
   explicit TKVSyntheticDriver(const TKVSyntheticOptions& o = {});
   std::string Name() const override { return opt_.Name; }
@@ -69,6 +70,6 @@ class TKVSyntheticDriver : public TKVCaptureDriver {
 
 // Registers a synthetic driver with these options (see
 // KVRegisterCaptureDriver for the index).
-int KVRegisterSyntheticCaptureDriver(const TKVSyntheticOptions& o = {}, int index = -1);
+KORVANE_EXPORT int KVRegisterSyntheticCaptureDriver(const TKVSyntheticOptions& o = {}, int index = -1);
 
 }  // namespace korvane

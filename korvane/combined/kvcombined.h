@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/io/kvio.h"
 #include "korvane/proc/kvproc.h"
 #include "korvane/view/kvview.h"
@@ -15,7 +16,7 @@ namespace korvane {
 // Color depth of the combined component's image. Only 24 bits is kept.
 enum TNColors { nc8bit, nc24bit };
 
-class TKorvane : public TKorvaneView {
+class KORVANE_EXPORT TKorvane : public TKorvaneView {
  public:
   explicit TKorvane(TComponent* AOwner = nullptr, QWidget* parent = nullptr);
   ~TKorvane() override;

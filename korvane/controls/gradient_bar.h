@@ -4,6 +4,7 @@
 #include <array>
 
 #include "korvane/foundations/host/controls.h"
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/kvdefs.h"
 
 namespace korvane {
@@ -16,7 +17,7 @@ using TKVMouseInteractGr = TSet<TKVMouseInteractItemsGr>;
 // the right; a vertical one is painted with step 0 at the bottom while its
 // grip and clicks count the index from the top, so a click on the top row
 // picks step 0.
-class TKVGradientBar : public TCustomControl {
+class KORVANE_EXPORT TKVGradientBar : public TCustomControl {
  public:
   explicit TKVGradientBar(TComponent* AOwner, QWidget* parent = nullptr);
 

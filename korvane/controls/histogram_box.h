@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "korvane/foundations/host/controls.h"
+#include "korvane/foundations/host/export.h"
 #include "korvane/pixels/histogram.h"
 
 namespace korvane {
@@ -20,7 +21,7 @@ enum THistogramStyle { hsBars, hsLines };
 // The histogram box. It does not watch the image: it redraws when one of its
 // properties changes, when it is resized and when the application calls
 // Update. In design mode it shows a random histogram as a preview.
-class THistogramBox : public TCustomControl {
+class KORVANE_EXPORT THistogramBox : public TCustomControl {
  public:
   explicit THistogramBox(TComponent* AOwner, QWidget* parent = nullptr);
   ~THistogramBox() override;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "korvane/foundations/host/controls.h"
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/kvdefs.h"
 
 namespace korvane {
@@ -15,7 +16,7 @@ namespace korvane {
 //
 // Color, GetColor and SetColor are the picked color; the control's own
 // background color is Background.
-class THSVBox : public TCustomControl {
+class KORVANE_EXPORT THSVBox : public TCustomControl {
  public:
   explicit THSVBox(TComponent* AOwner, QWidget* parent = nullptr);
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "korvane/foundations/host/controls.h"
+#include "korvane/foundations/host/export.h"
 
 namespace korvane {
 
@@ -33,7 +34,7 @@ struct TRulerGrip {
 // digits (exponent form, "1E+020", for values of 10^15 and more or below
 // 0.00001), or with hex the upper-case hexadecimal of the integer part of the
 // magnitude, "-" in front of negative values.
-std::string RulerLabel(double v, bool hex);
+KORVANE_EXPORT std::string RulerLabel(double v, bool hex);
 
 // The ruler box. Everything is drawn into an off-screen bitmap that Paint
 // copies, so dragging does not flicker.
@@ -46,7 +47,7 @@ std::string RulerLabel(double v, bool hex);
 //
 // A grip dragged beyond either end scrolls the view one pixel per mouse move
 // and per tick of a timer that runs while the button is held there.
-class TRulerBox : public TCustomControl {
+class KORVANE_EXPORT TRulerBox : public TCustomControl {
  public:
   explicit TRulerBox(TComponent* AOwner, QWidget* parent = nullptr);
   ~TRulerBox() override;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/object.h"
 #include "korvane/foundations/kvdefs.h"
 #include "korvane/io/ioparams.h"
@@ -61,7 +62,7 @@ using TCloseQueryEvent = std::function<void(TObject* Sender, bool& CanClose)>;
 
 // The base of the two dialogs: the modal run of the file dialog and the
 // notifications every dialog has.
-class TKVCommonDialog : public TComponent {
+class KORVANE_EXPORT TKVCommonDialog : public TComponent {
  public:
   explicit TKVCommonDialog(TComponent* AOwner = nullptr);
   ~TKVCommonDialog() override;
@@ -109,9 +110,9 @@ class TKVCommonDialog : public TComponent {
 // Gives a file dialog the labels of a language from the message tables:
 // "Look in", "File name", "Files of type" and the two buttons ("Open" or
 // "Save" by its accept mode, and "Cancel").
-void KVSetFileDialogLanguage(QFileDialog* d, TMsgLanguage lang);
+KORVANE_EXPORT void KVSetFileDialogLanguage(QFileDialog* d, TMsgLanguage lang);
 
-class TOpenKorvaneDialog : public TKVCommonDialog {
+class KORVANE_EXPORT TOpenKorvaneDialog : public TKVCommonDialog {
  public:
   explicit TOpenKorvaneDialog(TComponent* AOwner = nullptr);
   ~TOpenKorvaneDialog() override;
@@ -216,7 +217,7 @@ class TOpenKorvaneDialog : public TKVCommonDialog {
 enum TKVSaveDlgOpt { sdShowPreview, sdShowAdvanced };
 using TKVSaveDlgOpts = TSet<TKVSaveDlgOpt>;
 
-class TSaveKorvaneDialog : public TOpenKorvaneDialog {
+class KORVANE_EXPORT TSaveKorvaneDialog : public TOpenKorvaneDialog {
  public:
   explicit TSaveKorvaneDialog(TComponent* AOwner = nullptr);
   ~TSaveKorvaneDialog() override;

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/host/object.h"
 #include "korvane/foundations/kvdefs.h"
@@ -39,7 +40,7 @@ class TKorvaneProc;
 enum TIOPreviewsPage { iopJPEG, iopTIFF, iopGIF, iopBMP, iopPCX, iopPNG };
 constexpr int kIOPreviewsPageCount = 6;
 
-class TfIOPreviews : public QDialog, public TComponent {
+class KORVANE_EXPORT TfIOPreviews : public QDialog, public TComponent {
  public:
   explicit TfIOPreviews(TComponent* AOwner = nullptr, QWidget* parent = nullptr);
   ~TfIOPreviews() override;

@@ -3,8 +3,10 @@
 #pragma once
 #include <QIcon>
 
+#include "korvane/foundations/host/export.h"
+
 namespace korvane {
 
-QIcon PadlockIcon();
+KORVANE_EXPORT QIcon PadlockIcon();
 
 }  // namespace korvane

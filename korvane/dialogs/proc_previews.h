@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/kvdefs.h"
 #include "korvane/foundations/kvmsg.h"
 #include "korvane/pixels/filters.h"
@@ -83,7 +84,7 @@ enum TPreviewValue {
 // zoom, into Korvane2 and applies the page's operation to that copy, so
 // positions and sizes of the bump map, lens and wave pages are converted to
 // screen scale first (ResultX, ResultY, ResultSize).
-class TfPreviews : public QDialog {
+class KORVANE_EXPORT TfPreviews : public QDialog {
  public:
   explicit TfPreviews(QWidget* parent = nullptr);
   ~TfPreviews() override;

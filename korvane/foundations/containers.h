@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/object.h"
 #include "korvane/foundations/host/streams.h"
 
@@ -13,7 +14,7 @@ namespace korvane {
 
 // A set of 32-bit keys in 2^bits buckets chosen by the key's low bits. A
 // bucket holds one key inline or a chain of two or more nodes.
-class THash1 : public TObject {
+class KORVANE_EXPORT THash1 : public TObject {
  public:
   // bits is clamped to 0..24 (at most 16M buckets).
   explicit THash1(int bits);
@@ -51,7 +52,7 @@ class THash1 : public TObject {
 // A growable byte buffer. Capacity grows to the requested size plus a block of
 // 4096 bytes, and shrinks the same way when the size falls more than a block
 // below it. Bytes added by growing read as 0.
-class TKVByteArray : public TObject {
+class KORVANE_EXPORT TKVByteArray : public TObject {
  public:
   static constexpr int kBlock = 4096;
 
@@ -95,7 +96,7 @@ enum : uint8_t {
 // contiguous block of exactly count * ItemSize bytes, and change flags.
 // Indexes outside the list are ignored by setters; getters answer nullptr.
 // Item pointers are valid until the next change of the list.
-class TKVList : public TObject {
+class KORVANE_EXPORT TKVList : public TObject {
  public:
   TKVList() = default;
   ~TKVList() override = default;
@@ -138,7 +139,7 @@ class TKVList : public TObject {
 
 // A list of signed 32-bit values with a range (minimum, maximum, step) and a
 // current value.
-class TKVIntegerList : public TKVList {
+class KORVANE_EXPORT TKVIntegerList : public TKVList {
  public:
   TKVIntegerList();
   void Clear() override;
@@ -168,7 +169,7 @@ class TKVIntegerList : public TKVList {
 
 // A list of 64-bit floats with a range and a current value. IndexOf compares
 // the bytes of the values, so it finds a NaN and tells -0.0 from 0.0.
-class TKVDoubleList : public TKVList {
+class KORVANE_EXPORT TKVDoubleList : public TKVList {
  public:
   TKVDoubleList();
   void Clear() override;
@@ -197,7 +198,7 @@ class TKVDoubleList : public TKVList {
 
 // A list of fixed-size records passed by pointer; each record pointer given
 // to it must address RecordSize() readable bytes.
-class TKVRecordList : public TKVList {
+class KORVANE_EXPORT TKVRecordList : public TKVList {
  public:
   // A record size below 1 counts as 1.
   explicit TKVRecordList(int recordsize);

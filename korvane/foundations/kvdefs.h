@@ -5,12 +5,13 @@
 #include <functional>
 
 #include "korvane/foundations/host/color.h"
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/object.h"
 
 namespace korvane {
 
 // One 24-bit pixel in memory order blue, green, red.
-struct TRGB {
+struct KORVANE_EXPORT TRGB {
   uint8_t b;
   uint8_t g;
   uint8_t r;
@@ -61,7 +62,7 @@ struct TProgressRec {
 
 // Shared record for callers that want neither progress nor abort. Its flag is
 // false and nothing in the library sets it.
-extern TProgressRec nullpr;
+extern KORVANE_EXPORT TProgressRec nullpr;
 
 // Calls the progress event with per when it is assigned.
 inline void ReportProgress(TProgressRec& p, int per) {

@@ -4,13 +4,14 @@
 #include <string>
 
 #include "korvane/foundations/host/controls.h"
+#include "korvane/foundations/host/export.h"
 
 namespace korvane {
 
 // A frameless tool window on light yellow with black text and a raised
 // one-pixel edge. The mouse passes through it to the window below and it
 // never takes the focus. Hidden when created; SetText sizes it to its text.
-class TKVHint : public TCustomControl {
+class KORVANE_EXPORT TKVHint : public TCustomControl {
  public:
   explicit TKVHint(TComponent* AOwner);
 

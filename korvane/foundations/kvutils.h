@@ -5,6 +5,7 @@
 #include <string>
 
 #include "korvane/foundations/host/color.h"
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/kvdefs.h"
 
@@ -79,9 +80,9 @@ inline constexpr int _BitmapRowLen(int width, int bits) {
 }
 
 // Bits per pixel of a pixel format; 0 for the device and custom formats.
-int _Pixelformat2BitCount(TPixelFormat pf);
+KORVANE_EXPORT int _Pixelformat2BitCount(TPixelFormat pf);
 // Pixel format of a bit depth; pfCustom for depths without a format.
-TPixelFormat _Bitcount2Pixelformat(int bits);
+KORVANE_EXPORT TPixelFormat _Bitcount2Pixelformat(int bits);
 
 // Length of the run of set bits that starts at the lowest set bit of a
 // channel mask (bit-field bitmaps): 0xF800 gives 5, 0 gives 0. A mask whose
@@ -150,16 +151,16 @@ inline constexpr bool _RectXRect(int x1, int y1, int x2, int y2, int x3, int y3,
 // (x1, y1, x2, y2), judged by which of B's edge coordinates fall inside A's
 // ranges: 1 when they cross A's border (part of B inside A), 2 when B lies
 // wholly inside A, 0 otherwise (apart, or B spanning A).
-int _RectPRect(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4);
+KORVANE_EXPORT int _RectPRect(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4);
 
 // Snaps the segment from the anchor (ax, ay) to (x, y) to a horizontal,
 // vertical or 45-degree line by moving (x, y); the band of 30 units around
 // the diagonal decides between the three. Used while a polygon is drawn with
 // Ctrl held.
-void _CastPolySelCC(int ax, int ay, int& x, int& y);
+KORVANE_EXPORT void _CastPolySelCC(int ax, int ay, int& x, int& y);
 
 // Size in bytes of a file, -1 when it cannot be queried (missing, a folder,
 // no access). Sizes of 2 GiB and more answer INT32_MAX.
-int32_t _getfilesize(const std::string& FileName);
+KORVANE_EXPORT int32_t _getfilesize(const std::string& FileName);
 
 }  // namespace korvane

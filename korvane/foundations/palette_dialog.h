@@ -3,6 +3,7 @@
 #pragma once
 #include <QDialog>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/host/object.h"
 
@@ -16,7 +17,7 @@ namespace korvane {
 // excluded), the entry under the pointer outlined in black and the others
 // in white, and a "&Cancel" button at (8, 144). Clicking an entry chooses it
 // and closes the dialog with the OK result.
-class TKorvanePaletteDialog : public QDialog, public TComponent {
+class KORVANE_EXPORT TKorvanePaletteDialog : public QDialog, public TComponent {
  public:
   explicit TKorvanePaletteDialog(TComponent* AOwner, QWidget* parent = nullptr);
   ~TKorvanePaletteDialog() override;

@@ -3,15 +3,16 @@
 #pragma once
 #include <string>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/streams.h"
 
 namespace korvane {
 
-void SaveStringToStream(TStream* stream, const std::string& text);
+KORVANE_EXPORT void SaveStringToStream(TStream* stream, const std::string& text);
 // Reads a string written by SaveStringToStream. A negative length reads as
 // empty; a length past the end of the stream raises EReadError (or the
 // stream's own error) without allocating much more than the stream holds.
 // Works on streams that cannot report their size.
-void LoadStringFromStream(TStream* stream, std::string& text);
+KORVANE_EXPORT void LoadStringFromStream(TStream* stream, std::string& text);
 
 }  // namespace korvane

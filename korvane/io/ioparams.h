@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/object.h"
 #include "korvane/foundations/host/streams.h"
 #include "korvane/foundations/kvdefs.h"
@@ -85,14 +86,14 @@ using TTIFFLZWCompFunc = void (*)(const uint8_t* Data, int32_t Count, TStream* S
 // Library-wide coders that each record takes in SetDefaultParams. Empty when
 // the library starts; an application installs coders before it creates its
 // I/O components (or sets a record's fields directly).
-extern TGIFLZWDecompFunc DefGIF_LZWDECOMPFUNC;
-extern TGIFLZWCompFunc DefGIF_LZWCOMPFUNC;
-extern TTIFFLZWDecompFunc DefTIFF_LZWDECOMPFUNC;
-extern TTIFFLZWCompFunc DefTIFF_LZWCOMPFUNC;
+extern KORVANE_EXPORT TGIFLZWDecompFunc DefGIF_LZWDECOMPFUNC;
+extern KORVANE_EXPORT TGIFLZWCompFunc DefGIF_LZWCOMPFUNC;
+extern KORVANE_EXPORT TTIFFLZWDecompFunc DefTIFF_LZWDECOMPFUNC;
+extern KORVANE_EXPORT TTIFFLZWCompFunc DefTIFF_LZWCOMPFUNC;
 
 // What a parameters record asks of the component that owns it when it applies
 // its defaults. The I/O component implements it.
-class TIOParamsOwner {
+class KORVANE_EXPORT TIOParamsOwner {
  public:
   virtual ~TIOParamsOwner() = default;
   // The target bitmap, or nullptr when there is none.
@@ -109,7 +110,7 @@ constexpr int32_t kIOMaxColorMapCount = 65536;
 // how to write one. ColorMap is either null with ColorMapCount 0, or a block of
 // exactly ColorMapCount entries owned by the record (use the ColorMap helpers
 // to replace it).
-class TIOParamsVals : public TObject {
+class KORVANE_EXPORT TIOParamsVals : public TObject {
  public:
   explicit TIOParamsVals(TIOParamsOwner* owner = nullptr);
   ~TIOParamsVals() override;

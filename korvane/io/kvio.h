@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/host/object.h"
 #include "korvane/foundations/host/picture.h"
@@ -23,7 +24,7 @@ class TKVTWainParams;
 // Frees the TWAIN parameters a component owns. Defined beside them in the
 // acquisition folder, so that the I/O components hold them without knowing
 // the scanner code.
-struct TKVTWainParamsDelete {
+struct KORVANE_EXPORT TKVTWainParamsDelete {
   void operator()(TKVTWainParams* p) const;
 };
 using TKVTWainParamsPtr = std::unique_ptr<TKVTWainParams, TKVTWainParamsDelete>;
@@ -41,7 +42,7 @@ constexpr int64_t kMaxMetafilePixels = int64_t(1) << 28;
 // Size of the stream header written before JPEG, PCX and TIFF data.
 constexpr int kIOStreamHeaderSize = 12;
 
-class TKorvaneIO : public TComponent, private TIOParamsOwner {
+class KORVANE_EXPORT TKorvaneIO : public TComponent, private TIOParamsOwner {
  public:
   explicit TKorvaneIO(TComponent* AOwner = nullptr);
   ~TKorvaneIO() override;
@@ -180,14 +181,14 @@ class TKorvaneIO : public TComponent, private TIOParamsOwner {
 // Multi-image files without a component. The GIF delete raises
 // "unrecognized GIF" on failure; the enumerations answer 0 and the check
 // false on failure.
-int32_t DeleteGifIm(const std::string& name, int32_t index);
-int32_t EnumGifIm(const std::string& name);
-bool CheckAniGif(const std::string& name);
-int32_t DeleteTIFFIm(const std::string& name, int32_t index);
-int32_t EnumTIFFIm(const std::string& name);
+KORVANE_EXPORT int32_t DeleteGifIm(const std::string& name, int32_t index);
+KORVANE_EXPORT int32_t EnumGifIm(const std::string& name);
+KORVANE_EXPORT bool CheckAniGif(const std::string& name);
+KORVANE_EXPORT int32_t DeleteTIFFIm(const std::string& name, int32_t index);
+KORVANE_EXPORT int32_t EnumTIFFIm(const std::string& name);
 
 // Installs the library's own LZW coders into the four library-wide hooks
 // (GIF and TIFF, reading and writing). Records made afterwards take them.
-void InstallKorvaneLZWCoders();
+KORVANE_EXPORT void InstallKorvaneLZWCoders();
 
 }  // namespace korvane

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/host/streams.h"
 #include "korvane/foundations/host/winsys.h"
@@ -23,10 +24,10 @@ constexpr int64_t kAVIMaxPixels = int64_t(1) << 26;
 constexpr int64_t kAVIFreePixels = int64_t(1) << 22;
 constexpr int64_t kAVIPixelsPerByte = 1024;
 // The largest frame (width x height) read from dataBytes of AVI data.
-int64_t KVAVIFramePixelLimit(uint64_t dataBytes);
+KORVANE_EXPORT int64_t KVAVIFramePixelLimit(uint64_t dataBytes);
 // trunc(1000 * scale / rate) milliseconds, in 0 .. INT32_MAX (0 for a scale
 // or rate that is not positive).
-int KVAVIDelayMs(int64_t scale, int64_t rate);
+KORVANE_EXPORT int KVAVIDelayMs(int64_t scale, int64_t rate);
 
 // The compressor an AVI is saved with. Encoder names FFmpeg's encoder:
 // "rawvideo" writes uncompressed bottom-up DIB rows, "mjpeg" JPEG frames of
@@ -44,10 +45,10 @@ struct TKVAVIEncoder {
 };
 // The video encoders of the installed FFmpeg that can be stored in AVI,
 // uncompressed DIB, MJPEG and FFV1 first.
-std::vector<TKVAVIEncoder> KVAVIEncoders();
+KORVANE_EXPORT std::vector<TKVAVIEncoder> KVAVIEncoders();
 
 // Reads the first video stream of an AVI file frame by frame.
-class TKVAVIReader {
+class KORVANE_EXPORT TKVAVIReader {
  public:
   // Raises EInvalidGraphic "unable to open AVI file" when the file cannot be
   // opened as AVI, "unable to open AVI stream" without a usable video stream
@@ -92,7 +93,7 @@ class TKVAVIReader {
 };
 
 // Writes one video stream of frames of one size.
-class TKVAVIWriter {
+class KORVANE_EXPORT TKVAVIWriter {
  public:
   // Raises EInvalidGraphic "unable to create AVI file" when the file cannot
   // be created or the encoder cannot be opened for the size.

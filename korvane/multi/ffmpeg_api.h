@@ -7,6 +7,8 @@
 // the shared libraries of the major versions the library was built against.
 #pragma once
 
+#include "korvane/foundations/host/export.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -41,6 +43,6 @@ struct TFFmpegApi {
 
 // The functions, loaded on the first call. Raises EInvalidGraphic naming the
 // library when FFmpeg's libraries cannot be loaded or lack a function.
-const TFFmpegApi& FF();
+KORVANE_EXPORT const TFFmpegApi& FF();
 
 }  // namespace korvane

@@ -3,6 +3,7 @@
 // through, after the previous frame's disposal. The multi-image view plays
 // GIF animations this way and the korvane tool's --coalesce writes them.
 #pragma once
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/kvdefs.h"
 
@@ -23,7 +24,7 @@ struct TKVFrameLayout {
 };
 
 // The logical screen of one animation, frame after frame.
-class TKVFrameComposer {
+class KORVANE_EXPORT TKVFrameComposer {
  public:
   // A new screen of the given size (each side at least 1) filled with
   // the background.

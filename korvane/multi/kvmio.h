@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/host/object.h"
 #include "korvane/foundations/host/streams.h"
@@ -23,9 +24,9 @@ using TKVAVISaveOptionsEvent = std::function<bool(TObject* Sender, TKVAVICompres
 
 // Shows the compressor choice (a Qt dialog listing KVAVIEncoders(), with the
 // quality for MJPEG); false when the user cancels.
-bool AVISaveOptions(QWidget* parent, TKVAVICompressOptions& Options);
+KORVANE_EXPORT bool AVISaveOptions(QWidget* parent, TKVAVICompressOptions& Options);
 
-class TKorvaneMIO : public TComponent, private TIOParamsOwner {
+class KORVANE_EXPORT TKorvaneMIO : public TComponent, private TIOParamsOwner {
  public:
   explicit TKorvaneMIO(TComponent* AOwner = nullptr);
   ~TKorvaneMIO() override;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/list_error.h"
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/foundations/kvdefs.h"
@@ -60,9 +61,9 @@ using PKVImageInfo = TKVImageInfo*;
 
 // Fits a w x h picture into a W x H box keeping its aspect ratio (smaller
 // pictures are enlarged). Leaves ow, oh untouched when w or h is 0.
-void KVFitSize(int w, int h, int W, int H, int& ow, int& oh);
+KORVANE_EXPORT void KVFitSize(int w, int h, int W, int H, int& ow, int& oh);
 
-class TKorvaneMView : public TKVView {
+class KORVANE_EXPORT TKorvaneMView : public TKVView {
  public:
   explicit TKorvaneMView(TComponent* AOwner, QWidget* parent = nullptr);
   ~TKorvaneMView() override;

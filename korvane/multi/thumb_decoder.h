@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/io/ioparams.h"
 
@@ -40,18 +41,18 @@ struct TKVDecodeResult {
 // calling thread, with an I/O component of its own. Any error gives a result
 // without a bitmap. Neither the handle table of movable blocks nor Qt's GUI
 // objects are touched: the caller turns the bitmap into the compact store.
-TKVDecodeResult KVDecodeFile(const TKVDecodeRequest& Request);
+KORVANE_EXPORT TKVDecodeResult KVDecodeFile(const TKVDecodeRequest& Request);
 
 // The picture a cell of ThumbW x ThumbH keeps when thumbnails are stored:
 // Bitmap fitted into the cell by area averaging; 1-bit stays 1-bit,
 // anything else becomes 24-bit.
-void KVThumbnail(TBitmap* Bitmap, int ThumbW, int ThumbH, TBitmap* Out);
+KORVANE_EXPORT void KVThumbnail(TBitmap* Bitmap, int ThumbW, int ThumbH, TBitmap* Out);
 
 // Requests go to a thread pool of the decoder's own; results wait in a
 // queue until the interface thread takes them. Whenever results are waiting
 // and no wake-up is, Wake is posted, queued, to Receiver's thread. Every
 // hand-over between threads goes through one std::mutex.
-class TKVThumbDecoder {
+class KORVANE_EXPORT TKVThumbDecoder {
  public:
   TKVThumbDecoder(QObject* Receiver, std::function<void()> Wake);
   // Drops the requests not started, waits for those running, posts nothing

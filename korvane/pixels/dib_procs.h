@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/host/winsys.h"
 #include "korvane/foundations/kvdefs.h"
@@ -13,7 +14,7 @@ namespace korvane {
 // Progress of row `row` of the processed rows y1..y2:
 // trunc((row - y1 + 1) * (100 / (y2 - y1 + 0.5))), never above 100 (the bare
 // formula passes 100 on the last rows of short ranges).
-int RowPercent(int row, int y1, int y2);
+KORVANE_EXPORT int RowPercent(int row, int y1, int y2);
 
 // ---------------------------------------------------------------------------
 // Packed DIBs, pixel comparison and the magic wand
@@ -23,7 +24,7 @@ int RowPercent(int row, int y1, int y2);
 // height, a black/white table for a 1-bit bitmap, 24-bit pixels for any other
 // format, rows bottom-up padded to 4 bytes. Null for an empty bitmap or a
 // rectangle outside it. The caller (or the clipboard) owns the block.
-HGLOBAL _CopyBitmaptoDIB(TBitmap* Bitmap, int x1, int y1, int x2, int y2);
+KORVANE_EXPORT HGLOBAL _CopyBitmaptoDIB(TBitmap* Bitmap, int x1, int y1, int x2, int y2);
 
 // Fills the bitmap from a packed DIB of DibSize bytes, or, when PixelData is
 // given, from a header (with its masks and table) followed by separate pixel
@@ -33,25 +34,25 @@ HGLOBAL _CopyBitmaptoDIB(TBitmap* Bitmap, int x1, int y1, int x2, int y2);
 // four-character codes go through the video converters (a complete frame
 // only). Raises EInvalidGraphic on bad or short data and on a compression it
 // does not decode (RLE, other codes); the bitmap is then untouched.
-void _CopyDIB2Bitmap(const void* Dib, size_t DibSize, TBitmap* Bitmap, const void* PixelData = nullptr,
-                     size_t PixelDataSize = 0);
+KORVANE_EXPORT void _CopyDIB2Bitmap(const void* Dib, size_t DibSize, TBitmap* Bitmap,
+                                    const void* PixelData = nullptr, size_t PixelDataSize = 0);
 // The same from a movable block (locked for the copy).
-void _CopyDIB2Bitmap(HGLOBAL Dib, TBitmap* Bitmap);
+KORVANE_EXPORT void _CopyDIB2Bitmap(HGLOBAL Dib, TBitmap* Bitmap);
 
 // True when both bitmaps have the same size and pixel format and the same
 // pixels (row padding and unused bits ignored).
-bool _BitmapCompareX(const TBitmap* a, const TBitmap* b);
+KORVANE_EXPORT bool _BitmapCompareX(const TBitmap* a, const TBitmap* b);
 
 // Copies Count pixels from Source to Dest swapping red and blue.
-void _CopyBGR_RGB(TRGB* Dest, const TRGB* Source, int Count);
+KORVANE_EXPORT void _CopyBGR_RGB(TRGB* Dest, const TRGB* Source, int Count);
 // Swaps red and blue of Count pixels in place.
-void _RGB2BGR(TRGB* Row, int Count);
+KORVANE_EXPORT void _RGB2BGR(TRGB* Row, int Count);
 
 // The mask becomes a 1-bit bitmap of the source's size with bit 1 (white) for
 // every pixel 4-connected to (x, y) through pixels whose red, green and blue
 // each differ from the seed pixel's by at most Tolerance; every other bit is
 // 0. A seed outside the source leaves the mask all 0. A source of another
 // format than 24-bit is converted first.
-void _MakeMagicWandBitmap(const TBitmap* Source, TBitmap* Mask, int x, int y, int Tolerance);
+KORVANE_EXPORT void _MakeMagicWandBitmap(const TBitmap* Source, TBitmap* Mask, int x, int y, int Tolerance);
 
 }  // namespace korvane

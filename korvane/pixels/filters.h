@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/kvdefs.h"
 
@@ -13,7 +14,7 @@ namespace korvane {
 // Values[0] weighs the row above (left, centre, right), Values[1] the pixel's
 // own row, Values[2] the row below. The weighted sum is divided by Divisor
 // (0 counts as 1). Ten 32-bit integers, 40 bytes.
-struct TGraphFilter {
+struct KORVANE_EXPORT TGraphFilter {
   int32_t Values[3][3];
   int32_t Divisor;
   bool operator==(const TGraphFilter&) const = default;
@@ -33,10 +34,10 @@ enum TKVFilterPresets {
 };
 
 // The presets' filters, indexed by TKVFilterPresets.
-extern const TGraphFilter KVFiltPres[LowPass2 + 1];
+extern KORVANE_EXPORT const TGraphFilter KVFiltPres[LowPass2 + 1];
 
 // A filter file that is not recognised.
-class EFilterInvalid : public std::runtime_error {
+class KORVANE_EXPORT EFilterInvalid : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -48,15 +49,15 @@ class EFilterInvalid : public std::runtime_error {
 // outside the rectangle are the bitmap's own (unchanged) pixels, and the
 // filter never reads its own output. Progress after each row (RowPercent).
 // Nothing for other formats.
-void _ApplyFilter(TBitmap* Bitmap, const TGraphFilter& Filter, int x1, int y1, int x2, int y2,
-                  TProgressRec& Progress = nullpr);
+KORVANE_EXPORT void _ApplyFilter(TBitmap* Bitmap, const TGraphFilter& Filter, int x1, int y1, int x2, int y2,
+                                 TProgressRec& Progress = nullpr);
 
 // Reads a filter file: bytes 1, 3, 3, then the nine values row by row and the
 // divisor, 32-bit little-endian. Raises EFilterInvalid ("unrecognized filter")
 // on another header or a short file, and the stream's error when the file
 // cannot be opened.
-TGraphFilter LoadFilterFromFile(const std::string& FileName);
+KORVANE_EXPORT TGraphFilter LoadFilterFromFile(const std::string& FileName);
 // Creates (or overwrites) a filter file.
-void SaveFilterToFile(const std::string& FileName, const TGraphFilter& Filter);
+KORVANE_EXPORT void SaveFilterToFile(const std::string& FileName, const TGraphFilter& Filter);
 
 }  // namespace korvane

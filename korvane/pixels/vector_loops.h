@@ -2,13 +2,15 @@
 // their scalar twins: tests run both and compare the pixels.
 #pragma once
 
+#include "korvane/foundations/host/export.h"
+
 namespace korvane::detail {
 
 enum class VectorLoops { Fastest, Scalar };
-void SetVectorLoops(VectorLoops Loops);
+KORVANE_EXPORT void SetVectorLoops(VectorLoops Loops);
 
 // True when the AVX2 loops run: the fastest loops are chosen and the
 // processor has AVX2.
-bool UseAVX2Loops();
+KORVANE_EXPORT bool UseAVX2Loops();
 
 }  // namespace korvane::detail

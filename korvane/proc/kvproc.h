@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/host/picture.h"
 #include "korvane/foundations/host/winsys.h"
@@ -42,7 +43,7 @@ using TPreviewEffectsSet = TSet<TPreviewEffects>;
 enum TPRPreviewsParamsItems { prppDefaultLockPreview };
 using TPRPreviewsParams = TSet<TPRPreviewsParamsItems>;
 
-class TKorvaneProc : public TComponent {
+class KORVANE_EXPORT TKorvaneProc : public TComponent {
  public:
   explicit TKorvaneProc(TComponent* AOwner = nullptr);
   ~TKorvaneProc() override;

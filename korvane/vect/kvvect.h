@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/view/kvview.h"
 
 class QEvent;
@@ -62,8 +63,8 @@ struct TLogFont {
 static_assert(sizeof(TLogFont) == 60, "TLogFont is the 60-byte file record");
 
 // The LOGFONT of a font and the font of a LOGFONT (color aside).
-TLogFont LogFontOf(const TFont& f);
-void FontFromLog(const TLogFont& lf, TFont& f);
+KORVANE_EXPORT TLogFont LogFontOf(const TFont& f);
+KORVANE_EXPORT void FontFromLog(const TLogFont& lf, TFont& f);
 
 constexpr int kKVVStyleAll = 15;
 
@@ -101,7 +102,7 @@ struct TKVVBitmap {
   int32_t RefCount = 0;
 };
 
-class TKorvaneVect : public TKorvaneView {
+class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
  public:
   explicit TKorvaneVect(TComponent* AOwner, QWidget* parent = nullptr);
   ~TKorvaneVect() override;

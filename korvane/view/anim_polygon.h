@@ -5,11 +5,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 
 namespace korvane {
 
-class TKVAnimPolygon {
+class KORVANE_EXPORT TKVAnimPolygon {
  public:
   TKVAnimPolygon(TColor c1, TColor c2, bool animated) : Color1(c1), Color2(c2), Animated(animated) {}
 

@@ -3,12 +3,13 @@
 // bitmap of a picture control, or a bare bitmap. The I/O and processing
 // components keep one each.
 #pragma once
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/picture.h"
 #include "korvane/view/kvview.h"
 
 namespace korvane {
 
-class TAttachedTarget {
+class KORVANE_EXPORT TAttachedTarget {
  public:
   // owner asks for the removal notifications and is the listener's key.
   explicit TAttachedTarget(TComponent* owner) : owner_(owner) {}

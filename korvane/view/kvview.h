@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "korvane/foundations/host/controls.h"
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/kvdefs.h"
 #include "korvane/view/anim_polygon.h"
@@ -34,16 +35,16 @@ using TViewChangeEvent = std::function<void(TObject* Sender, int Change)>;
 
 // Screen resolution and depth read when the library starts: the default
 // resolution of every new view.
-extern int gSystemDPIX;
-extern int gSystemDPIY;
-extern int gSystemColors;
+extern KORVANE_EXPORT int gSystemDPIX;
+extern KORVANE_EXPORT int gSystemDPIY;
+extern KORVANE_EXPORT int gSystemColors;
 // Reads the screen globals when they are not read yet (the first view, I/O
 // component or metafile does; a GUI application must exist).
-void InitScreenGlobals();
-extern int gAnimDim;
+KORVANE_EXPORT void InitScreenGlobals();
+extern KORVANE_EXPORT int gAnimDim;
 
 // The base of the views: what attached components need from a view.
-class TKVView : public TCustomControl {
+class KORVANE_EXPORT TKVView : public TCustomControl {
  public:
   explicit TKVView(TComponent* AOwner, QWidget* parent = nullptr);
   ~TKVView() override;
@@ -97,7 +98,7 @@ struct TLogPalette {
 };
 
 // The image view.
-class TKorvaneView : public TKVView {
+class KORVANE_EXPORT TKorvaneView : public TKVView {
  public:
   explicit TKorvaneView(TComponent* AOwner, QWidget* parent = nullptr);
   ~TKorvaneView() override;
@@ -328,7 +329,7 @@ class TKorvaneView : public TKVView {
 };
 
 // Sets only the page size of one window scroll bar of a control.
-void SetSBPageSize(TCustomControl* window, int bar, int page, bool redraw);
+KORVANE_EXPORT void SetSBPageSize(TCustomControl* window, int bar, int page, bool redraw);
 
 // Identifiers of the view's cursors, registered when the first view is made.
 constexpr TCursor crKVZoomOut = 1778;
@@ -340,6 +341,6 @@ constexpr TCursor crKVPen = 1783;
 constexpr TCursor crKVCross1 = 1784;
 constexpr TCursor crKVCross2 = 1785;
 // Draws and registers the eight cursors (once).
-void RegisterViewCursors();
+KORVANE_EXPORT void RegisterViewCursors();
 
 }  // namespace korvane

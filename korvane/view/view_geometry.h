@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 
 namespace korvane {
@@ -64,28 +65,28 @@ struct TViewGeometry {
 // Largest view origin for a bitmap at a zoom in a client area; 0 on an axis
 // the image fits, and 0 on both when the control's outer size holds the whole
 // zoomed image.
-void ViewMaxXY(int bmpW, int bmpH, int zoom, int clientW, int clientH, int outerW, int outerH, int& mx,
-               int& my);
+KORVANE_EXPORT void ViewMaxXY(int bmpW, int bmpH, int zoom, int clientW, int clientH, int outerW, int outerH,
+                              int& mx, int& my);
 
 // Zoom that fits a bitmap into an outer size (the smaller of the two ratios
 // trunc(outer / (bitmap / 100)), exact), 0 when the bitmap is empty.
-int FitZoom(int outerW, int outerH, int bmpW, int bmpH);
+KORVANE_EXPORT int FitZoom(int outerW, int outerH, int bmpW, int bmpH);
 
 // The zoom a left click (in) or right click (out) leads to.
-int MouseZoomIn(int zoom);
-int MouseZoomOut(int zoom);
+KORVANE_EXPORT int MouseZoomIn(int zoom);
+KORVANE_EXPORT int MouseZoomOut(int zoom);
 
 // The set of mouse interactions kept when s is requested while cur is in
 // force: a newly added selection mode excludes the others.
-TKVMouseInteract ResolveMouseInteract(TKVMouseInteract cur, TKVMouseInteract s);
+KORVANE_EXPORT TKVMouseInteract ResolveMouseInteract(TKVMouseInteract cur, TKVMouseInteract s);
 
 // True for four vertices whose closed outline alternates strictly between
 // vertical and horizontal edges: an axis-aligned rectangle.
-bool _IsRectangle(const TPoint* pts, int n);
+KORVANE_EXPORT bool _IsRectangle(const TPoint* pts, int n);
 
 // Vertices of the ellipse drawn with the mouse around (cx, cy) with radii rx
 // and ry, in the coordinates given.
-std::vector<TPoint> EllipseOutline(int cx, int cy, int rx, int ry);
+KORVANE_EXPORT std::vector<TPoint> EllipseOutline(int cx, int cy, int rx, int ry);
 
 // Truncates toward zero, saturating beyond the 32-bit range.
 inline int32_t KVTrunc(double v) {

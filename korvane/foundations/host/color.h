@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "korvane/foundations/host/export.h"
+
 namespace korvane {
 
 using TColor = uint32_t;
@@ -58,7 +60,7 @@ constexpr bool IsSystemColor(TColor c) { return (c >> 24) == 0x80; }
 // The RGB value of a color: system colors are looked up in the application's
 // palette (fixed classic values without a running application); clNone and
 // clDefault give black; other values keep their low 24 bits.
-TColor ColorToRGB(TColor c);
+KORVANE_EXPORT TColor ColorToRGB(TColor c);
 
 constexpr uint8_t GetRValue(TColor c) { return uint8_t(c); }
 constexpr uint8_t GetGValue(TColor c) { return uint8_t(c >> 8); }

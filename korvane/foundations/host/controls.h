@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/host/object.h"
 #include "korvane/foundations/host/winsys.h"
@@ -103,9 +104,9 @@ constexpr Word VK_OEM_7 = 0xDE;  // '"
 
 // The virtual key of a Qt key (keypad digits and operators become the
 // VK_NUMPAD keys when the keypad modifier is set); 0 for keys without one.
-Word QtKeyToVK(int key, Qt::KeyboardModifiers mods);
+KORVANE_EXPORT Word QtKeyToVK(int key, Qt::KeyboardModifiers mods);
 // Shift state of Qt modifiers and held mouse buttons.
-TShiftState ShiftStateOf(Qt::KeyboardModifiers mods, Qt::MouseButtons buttons);
+KORVANE_EXPORT TShiftState ShiftStateOf(Qt::KeyboardModifiers mods, Qt::MouseButtons buttons);
 
 class TWindowScrollBar;
 
@@ -125,7 +126,7 @@ class TWindowScrollBar;
 // Ownership: the owner component frees the control; a control deleted by its
 // Qt parent first leaves its owner. The destructor notifies subscribers and
 // frees the owned components while the control's own state is still intact.
-class TCustomControl : public QWidget, public TComponent {
+class KORVANE_EXPORT TCustomControl : public QWidget, public TComponent {
  public:
   explicit TCustomControl(TComponent* AOwner, QWidget* parent = nullptr);
   ~TCustomControl() override;
@@ -334,6 +335,6 @@ class TCustomControl : public QWidget, public TComponent {
 
 // The handle of the first windowed control met walking from the component
 // up through its owners (the component itself first); null when none is.
-HWND KVFindHandle(TComponent* c);
+KORVANE_EXPORT HWND KVFindHandle(TComponent* c);
 
 }  // namespace korvane

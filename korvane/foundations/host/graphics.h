@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QRegion>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/kvdefs.h"
 
 class QPainter;
@@ -19,12 +20,12 @@ class QPaintDevice;
 
 namespace korvane {
 
-struct TPoint {
+struct KORVANE_EXPORT TPoint {
   int x = 0;
   int y = 0;
   constexpr bool operator==(const TPoint&) const = default;
 };
-struct TRect {
+struct KORVANE_EXPORT TRect {
   int Left = 0;
   int Top = 0;
   int Right = 0;
@@ -47,7 +48,7 @@ enum TBrushStyle { bsSolid, bsClear, bsHorizontal, bsVertical, bsFDiagonal, bsBD
 enum TFontStyle { fsBold, fsItalic, fsUnderline, fsStrikeOut };
 using TFontStyles = TSet<TFontStyle>;
 
-class TGraphicsObject : public TObject {
+class KORVANE_EXPORT TGraphicsObject : public TObject {
  public:
   TNotifyEvent OnChange;
 
@@ -57,7 +58,7 @@ class TGraphicsObject : public TObject {
   }
 };
 
-class TPen : public TGraphicsObject {
+class KORVANE_EXPORT TPen : public TGraphicsObject {
  public:
   TColor Color() const { return color_; }
   void SetColor(TColor c) { color_ = c; Changed(); }
@@ -76,7 +77,7 @@ class TPen : public TGraphicsObject {
   TPenMode mode_ = pmCopy;
 };
 
-class TBrush : public TGraphicsObject {
+class KORVANE_EXPORT TBrush : public TGraphicsObject {
  public:
   TColor Color() const { return color_; }
   // Setting a color on a clear brush makes it solid, as classic brushes do.
@@ -90,7 +91,7 @@ class TBrush : public TGraphicsObject {
   TBrushStyle style_ = bsSolid;
 };
 
-class TFont : public TGraphicsObject {
+class KORVANE_EXPORT TFont : public TGraphicsObject {
  public:
   TFont();
   const std::string& Name() const { return name_; }
@@ -123,7 +124,7 @@ class TCanvas;
 
 // A graphic other than a bitmap that a picture can hold (metafiles): it has a
 // size of its own.
-class TGraphic : public TObject {
+class KORVANE_EXPORT TGraphic : public TObject {
  public:
   virtual int Width() const = 0;
   virtual int Height() const = 0;
@@ -132,7 +133,7 @@ class TGraphic : public TObject {
 };
 
 // Pixel memory in a classic pixel format, rows top-down and padded to 4 bytes.
-class TBitmap : public TObject {
+class KORVANE_EXPORT TBitmap : public TObject {
  public:
   TBitmap();
   TBitmap(int w, int h, TPixelFormat pf = pf24bit);
@@ -247,13 +248,13 @@ void LineDDAPoints(int x1, int y1, int x2, int y2, F&& f) {
   }
 }
 // The window system's line-stepping routine with a callback.
-void LineDDA(int x1, int y1, int x2, int y2, const TLineDDAProc& proc);
+KORVANE_EXPORT void LineDDA(int x1, int y1, int x2, int y2, const TLineDDAProc& proc);
 
 // Polygon fill rule for regions and polygons.
 enum TPolyFillMode { ALTERNATE = 1, WINDING = 2 };
 
 // Drawing surface over a bitmap or a control's backing image.
-class TCanvas : public TObject {
+class KORVANE_EXPORT TCanvas : public TObject {
  public:
   explicit TCanvas(TBitmap* bitmap);
   // A canvas over an image owned elsewhere (a control's backing store). The

@@ -4,6 +4,7 @@
 // Resample operation).
 #pragma once
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 
 namespace korvane {
@@ -20,9 +21,10 @@ namespace korvane {
 // source do nothing; Src == Dest works on a copy of the source. 24-bit to 24-bit is the fast path; other
 // source formats are read through a 24-bit copy, a 1-bit destination takes the nearer of its two palette
 // colors, and other destination formats are drawn through the destination canvas.
-void HalftoneStretch(TBitmap* Dest, const TRect& DestRect, const TBitmap* Src, const TRect& SrcRect);
+KORVANE_EXPORT void HalftoneStretch(TBitmap* Dest, const TRect& DestRect, const TBitmap* Src,
+                                    const TRect& SrcRect);
 
 // Whole bitmap into whole bitmap, at the destination's current size.
-void HalftoneStretch(TBitmap* Dest, const TBitmap* Src);
+KORVANE_EXPORT void HalftoneStretch(TBitmap* Dest, const TBitmap* Src);
 
 }  // namespace korvane

@@ -3,10 +3,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "korvane/foundations/host/export.h"
+
 namespace korvane {
 
 // An index outside a list ("List index out of bounds (-1)").
-class EListError : public std::runtime_error {
+class KORVANE_EXPORT EListError : public std::runtime_error {
  public:
   explicit EListError(int index)
       : std::runtime_error("List index out of bounds (" + std::to_string(index) + ")") {}

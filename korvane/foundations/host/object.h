@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
+
 namespace korvane {
 
 // Root of every Sender and of the plain objects (bitmaps, records, streams).
-class TObject {
+class KORVANE_EXPORT TObject {
  public:
   virtual ~TObject() = default;
 };
@@ -49,7 +51,7 @@ using TComponentState = TSet<TComponentStateItem>;
 // A component owned by another is freed by its owner; components that hold a
 // reference to another ask for a removal notification with FreeNotification
 // and drop the reference in Notification(..., opRemove).
-class TComponent : public TObject {
+class KORVANE_EXPORT TComponent : public TObject {
  public:
   explicit TComponent(TComponent* AOwner = nullptr);
   ~TComponent() override;

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "korvane/foundations/host/export.h"
+
 class QThreadPool;
 
 namespace korvane {
@@ -11,8 +13,8 @@ namespace korvane {
 // count (1: everything runs on the caller's thread, as the one-thread loops
 // always did); 0 returns to the default, which is KORVANE_THREADS when that
 // holds a positive number, else the processor count.
-int KVMaxThreads();
-void KVSetMaxThreads(int n);
+KORVANE_EXPORT int KVMaxThreads();
+KORVANE_EXPORT void KVSetMaxThreads(int n);
 
 // Pictures smaller than this many pixels are not worth waking a thread for.
 constexpr int64_t kParallelMinPixels = int64_t(1) << 20;
@@ -20,11 +22,11 @@ constexpr int64_t kParallelMinPixels = int64_t(1) << 20;
 // The threads to use for work on `pixels` pixels: 1 below
 // kParallelMinPixels, and 1 inside a worker of KVParallelFor (work is not
 // shared twice over), else KVMaxThreads().
-int KVThreadsFor(int64_t pixels);
+KORVANE_EXPORT int KVThreadsFor(int64_t pixels);
 
 // Rows per range for `rows` rows of `width` pixels: about 256 K pixels a
 // range, and at least eight ranges, so that threads finish close together.
-int64_t KVRowGrain(int64_t width, int64_t rows);
+KORVANE_EXPORT int64_t KVRowGrain(int64_t width, int64_t rows);
 
 // Runs body(first, last) over consecutive half-open ranges that cover
 // [0, count), each at most `grain` items long, on up to `threads` threads,
@@ -34,15 +36,15 @@ int64_t KVRowGrain(int64_t width, int64_t rows);
 // call answers false once the ranges under way are done. An exception from
 // body stops the work the same way and is rethrown on the caller's thread.
 // With threads <= 1 the ranges run in order on the caller's thread.
-bool KVParallelFor(int64_t count, int64_t grain, int threads,
-                   const std::function<void(int64_t, int64_t)>& body,
-                   const std::function<bool(int64_t)>& tick = {});
+KORVANE_EXPORT bool KVParallelFor(int64_t count, int64_t grain, int threads,
+                                  const std::function<void(int64_t, int64_t)>& body,
+                                  const std::function<bool(int64_t)>& tick = {});
 
 // Starts job on pool. Use this rather than QThreadPool::start: Qt hands the
 // job over with locks ThreadSanitizer cannot see, and this marks the
 // hand-off for it, so that what the caller set up before is known to happen
 // before the job runs.
-void KVStartOnPool(QThreadPool& pool, std::function<void()> job);
+KORVANE_EXPORT void KVStartOnPool(QThreadPool& pool, std::function<void()> job);
 
 // A tick for KVParallelFor that calls report(done) and never stops the
 // work; empty (no ticks) when no progress is wanted.

@@ -6,13 +6,14 @@
 #include <memory>
 
 #include "korvane/foundations/host/controls.h"
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 
 namespace korvane {
 
 // Holds one graphic object. Asking for the bitmap makes the picture hold one
 // (an empty 24-bit bitmap replaces any other graphic).
-class TPicture : public TObject {
+class KORVANE_EXPORT TPicture : public TObject {
  public:
   TPicture() = default;
   ~TPicture() override;
@@ -46,7 +47,7 @@ class TPicture : public TObject {
 
 // A control showing a picture's bitmap: at its natural size from the top
 // left, centred in the client area, or stretched over it.
-class TImage : public TCustomControl {
+class KORVANE_EXPORT TImage : public TCustomControl {
  public:
   explicit TImage(TComponent* AOwner, QWidget* parent = nullptr);
   ~TImage() override;

@@ -2,6 +2,8 @@
 #pragma once
 #include <cstddef>
 
+#include "korvane/foundations/host/export.h"
+
 namespace korvane {
 
 // Maps the pages of [p, p + n) in one system call when the range is 1 MiB or
@@ -9,6 +11,6 @@ namespace korvane {
 // KB, which costs more than the writing itself on some machines (virtual
 // ones most of all). Smaller ranges, and systems without the call, are left
 // to fault as usual.
-void KVPrefault(void* p, size_t n);
+KORVANE_EXPORT void KVPrefault(void* p, size_t n);
 
 }  // namespace korvane

@@ -9,11 +9,12 @@
 #include <memory>
 #include <string>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/streams.h"
 
 namespace korvane {
 
-class TSafeFileSave {
+class KORVANE_EXPORT TSafeFileSave {
  public:
   // Creates the side file next to `name`. When `name` is a symbolic link the
   // file it points at is the one replaced; the link stays. Raises
@@ -45,7 +46,7 @@ class TSafeFileSave {
 // Writes `name` through a side file: calls write(stream) and commits unless it
 // raised (the exception passes on) or `*aborting` is true afterwards. Returns
 // true when the file was replaced.
-bool KVSafeSave(const std::string& name, const std::function<void(TStream*)>& write,
-                const bool* aborting = nullptr);
+KORVANE_EXPORT bool KVSafeSave(const std::string& name, const std::function<void(TStream*)>& write,
+                               const bool* aborting = nullptr);
 
 }  // namespace korvane

@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/object.h"
 
 namespace korvane {
 
 enum TSeekOrigin { soBeginning, soCurrent, soEnd };
 
-class TStream : public TObject {
+class KORVANE_EXPORT TStream : public TObject {
  public:
   // Moves up to count bytes; returns the count moved (0 at the end).
   virtual int64_t Read(void* buffer, int64_t count) = 0;
@@ -38,7 +39,7 @@ class TStream : public TObject {
 };
 
 // A stream over a growable block of memory.
-class TMemoryStream : public TStream {
+class KORVANE_EXPORT TMemoryStream : public TStream {
  public:
   TMemoryStream() = default;
   TMemoryStream(const TMemoryStream& other);
@@ -76,7 +77,7 @@ enum TFileMode { fmOpenRead, fmOpenWrite, fmOpenReadWrite, fmCreate };
 // A stream over a file: read-only, read-write (an existing file) or create
 // (truncating). Raises EFOpenError / EFCreateError when the file cannot be
 // opened.
-class TFileStream : public TStream {
+class KORVANE_EXPORT TFileStream : public TStream {
  public:
   TFileStream(const std::string& name, TFileMode mode);
   ~TFileStream() override;
@@ -98,7 +99,7 @@ class TFileStream : public TStream {
 
 // Counts bytes without storing them (measuring an encoder's output size).
 // Position and size are 64-bit so that outputs past 2 GiB measure correctly.
-class TNulStream : public TStream {
+class KORVANE_EXPORT TNulStream : public TStream {
  public:
   int64_t Read(void* buffer, int64_t count) override;
   int64_t Write(const void* buffer, int64_t count) override;
@@ -115,7 +116,7 @@ enum TCompressionLevel { clNoCompression, clFastest, clDefaultLevel, clMaxCompre
 
 // Writes deflated (zlib-wrapped) data to the destination stream; finished on
 // destruction or Finish.
-class TCompressionStream : public TStream {
+class KORVANE_EXPORT TCompressionStream : public TStream {
  public:
   TCompressionStream(TCompressionLevel level, TStream* dest);
   ~TCompressionStream() override;
@@ -132,7 +133,7 @@ class TCompressionStream : public TStream {
 
 // Reads inflated data from a zlib-wrapped source stream. Raises EZlibError on
 // corrupt data. Forward seeks read and discard; Seek(0, soBeginning) restarts.
-class TDecompressionStream : public TStream {
+class KORVANE_EXPORT TDecompressionStream : public TStream {
  public:
   explicit TDecompressionStream(TStream* source);
   ~TDecompressionStream() override;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 
 namespace korvane {
@@ -34,29 +35,29 @@ constexpr size_t kMaxGlobalBytes = size_t(1) << 31;
 // zero-filled whatever the flags say, and every handle is movable (locking is
 // how callers reach the memory). Null when the size is above kMaxGlobalBytes
 // or memory runs out. A block of 0 bytes is valid but locks to null.
-HGLOBAL GlobalAlloc(uint32_t flags, size_t bytes);
+KORVANE_EXPORT HGLOBAL GlobalAlloc(uint32_t flags, size_t bytes);
 // Grows or shrinks a block, keeping its leading bytes (new bytes are zero).
 // Returns the handle, or null (the block left as it was) for an unknown handle,
 // a locked block or a size above the limit.
-HGLOBAL GlobalReAlloc(HGLOBAL h, size_t bytes, uint32_t flags);
+KORVANE_EXPORT HGLOBAL GlobalReAlloc(HGLOBAL h, size_t bytes, uint32_t flags);
 // The block's memory, counting one more lock; null for an unknown handle or
 // an empty block.
-void* GlobalLock(HGLOBAL h);
+KORVANE_EXPORT void* GlobalLock(HGLOBAL h);
 // Drops one lock. True while the block stays locked, false when it is now
 // unlocked or the handle is unknown.
-bool GlobalUnlock(HGLOBAL h);
+KORVANE_EXPORT bool GlobalUnlock(HGLOBAL h);
 // Frees the block (locked or not). Null on success; the handle itself when it
 // is unknown (already freed, never allocated), which is otherwise harmless.
-HGLOBAL GlobalFree(HGLOBAL h);
+KORVANE_EXPORT HGLOBAL GlobalFree(HGLOBAL h);
 // Bytes in the block; 0 for an unknown handle.
-size_t GlobalSize(HGLOBAL h);
+KORVANE_EXPORT size_t GlobalSize(HGLOBAL h);
 // Number of locks held on the block; 0 for an unknown handle.
-int GlobalLockCount(HGLOBAL h);
+KORVANE_EXPORT int GlobalLockCount(HGLOBAL h);
 // Number of live blocks (for leak checks).
-int GlobalBlockCount();
+KORVANE_EXPORT int GlobalBlockCount();
 
 // Locks a block for the lifetime of the guard.
-class TGlobalLock {
+class KORVANE_EXPORT TGlobalLock {
  public:
   explicit TGlobalLock(HGLOBAL h) : h_(h), p_(static_cast<uint8_t*>(GlobalLock(h))) {}
   ~TGlobalLock() {
@@ -76,7 +77,7 @@ class TGlobalLock {
 // Packed device-independent bitmaps
 
 // The 40-byte header in front of a DIB (little-endian on disk and in blocks).
-struct TBitmapInfoHeader {
+struct KORVANE_EXPORT TBitmapInfoHeader {
   uint32_t biSize = 40;
   int32_t biWidth = 0;
   int32_t biHeight = 0;  // positive: rows stored bottom-up; negative: top-down
@@ -123,7 +124,7 @@ enum TDIBChannelScale { dcsRound, dcsShift };
 // through the color table (which must hold 2^BitCount entries), 16/32-bit
 // through the channel masks (contiguous, within the pixel), 24-bit copied.
 // The masks' scaling is tabled once.
-class TDIBRowDecoder {
+class KORVANE_EXPORT TDIBRowDecoder {
  public:
   explicit TDIBRowDecoder(const TDIBInfo& info, TDIBChannelScale scale = dcsRound);
   // Decodes n pixels from pixel x0 of a stored row.
@@ -150,7 +151,7 @@ class TDIBRowDecoder {
 
 // True when a channel mask is one run of set bits that fits in a pixel of
 // the given bit count (16 or 32); an empty mask passes.
-bool DIBMaskValid(uint32_t mask, int bits);
+KORVANE_EXPORT bool DIBMaskValid(uint32_t mask, int bits);
 
 // Reads and checks a DIB header with its masks and color table from the
 // first `size` bytes at p. Accepts headers of 40 bytes or more (the larger
@@ -158,32 +159,33 @@ bool DIBMaskValid(uint32_t mask, int bits);
 // 16, 24, 32, uncompressed or with bit fields (16 and 32 bits). Raises
 // EInvalidGraphic when the header is short, a field is out of range, the masks
 // are not contiguous, or the table does not fit in size.
-TDIBInfo ParseDIBHeader(const void* p, size_t size);
+KORVANE_EXPORT TDIBInfo ParseDIBHeader(const void* p, size_t size);
 // Same, and also checks that the pixel rows follow within size (a packed DIB).
-TDIBInfo ParsePackedDIB(const void* p, size_t size);
+KORVANE_EXPORT TDIBInfo ParsePackedDIB(const void* p, size_t size);
 
 // Bytes of a packed DIB of the given size and bit count (1 or 24) as
 // BitmapToPackedDIB writes it.
-size_t PackedDIBSize(int width, int height, int bitCount);
+KORVANE_EXPORT size_t PackedDIBSize(int width, int height, int bitCount);
 
 // Copies the rectangle r (right and bottom excluded, clipped to the bitmap;
 // the whole bitmap when r is empty) of a bitmap into a new packed DIB block:
 // 40-byte header with positive height, a two-entry black/white table for a
 // 1-bit bitmap, 24-bit pixels for any other format, rows bottom-up padded to
 // 4 bytes. Null for an empty bitmap or rectangle. The caller owns the block.
-HGLOBAL BitmapToPackedDIB(TBitmap* bmp, const TRect& r = TRect{});
+KORVANE_EXPORT HGLOBAL BitmapToPackedDIB(TBitmap* bmp, const TRect& r = TRect{});
 // Writes the same packed DIB into a byte vector.
-std::vector<uint8_t> BitmapToPackedDIBBytes(TBitmap* bmp, const TRect& r = TRect{});
+KORVANE_EXPORT std::vector<uint8_t> BitmapToPackedDIBBytes(TBitmap* bmp, const TRect& r = TRect{});
 
 // Fills a bitmap from a packed DIB of `size` bytes: 1-bit DIBs give a 1-bit
 // bitmap (bit 1 white: the bits are inverted when the table's entry 0 is the
 // lighter one), every other depth a 24-bit bitmap with the table or the masks
 // applied. Raises EInvalidGraphic on bad data; the bitmap is untouched then.
-void PackedDIBToBitmap(const void* p, size_t size, TBitmap* bmp);
+KORVANE_EXPORT void PackedDIBToBitmap(const void* p, size_t size, TBitmap* bmp);
 // Same from a header (with masks and table) and separate pixel rows.
-void DIBToBitmap(const void* header, size_t headerSize, const void* bits, size_t bitsSize, TBitmap* bmp);
+KORVANE_EXPORT void DIBToBitmap(const void* header, size_t headerSize, const void* bits, size_t bitsSize,
+                                TBitmap* bmp);
 // Same from a movable block holding a packed DIB (locked for the copy).
-void PackedDIBHandleToBitmap(HGLOBAL h, TBitmap* bmp);
+KORVANE_EXPORT void PackedDIBHandleToBitmap(HGLOBAL h, TBitmap* bmp);
 
 // Stretches the source rectangle (xSrc, ySrc, dxSrc, dySrc: image pixels
 // counted from the top row, whatever the storage order) of a DIB onto the
@@ -193,29 +195,29 @@ void PackedDIBHandleToBitmap(HGLOBAL h, TBitmap* bmp);
 // RowBytes * Height bytes (the caller's own memory: nothing here can check
 // it). Top-down 1/8/24-bit DIBs are drawn straight from their memory. False
 // when the header is invalid or the source rectangle is not inside the image.
-bool DrawDibDraw(TCanvas* canvas, int xDst, int yDst, int dxDst, int dyDst, const void* header,
-                 const void* bits, int xSrc, int ySrc, int dxSrc, int dySrc);
+KORVANE_EXPORT bool DrawDibDraw(TCanvas* canvas, int xDst, int yDst, int dxDst, int dyDst, const void* header,
+                                const void* bits, int xSrc, int ySrc, int dxSrc, int dySrc);
 // The same for a packed DIB of `size` bytes, checked as hostile data.
-bool DrawPackedDib(TCanvas* canvas, int xDst, int yDst, int dxDst, int dyDst, const void* packed, size_t size,
-                   int xSrc, int ySrc, int dxSrc, int dySrc);
+KORVANE_EXPORT bool DrawPackedDib(TCanvas* canvas, int xDst, int yDst, int dxDst, int dyDst,
+                                  const void* packed, size_t size, int xSrc, int ySrc, int dxSrc, int dySrc);
 
 // ---------------------------------------------------------------------------
 // Clipboard
 
 // True when the application has a clipboard to use.
-bool ClipboardAvailable();
+KORVANE_EXPORT bool ClipboardAvailable();
 // True when the clipboard holds a DIB ("image/bmp") or any image.
-bool ClipboardHasDIB();
+KORVANE_EXPORT bool ClipboardHasDIB();
 // Empties the clipboard and publishes the packed DIB block as "image/bmp"
 // (with the 14-byte file header in front) and as an image for other
 // programs. The clipboard owns the block afterwards in every case: it is freed
 // here. False when there is no clipboard or the block is not a valid DIB.
-bool ClipboardSetDIB(HGLOBAL dib);
+KORVANE_EXPORT bool ClipboardSetDIB(HGLOBAL dib);
 // A packed DIB of what the clipboard holds: the "image/bmp" data when it is
 // valid, else any image the clipboard can give. The block belongs to the
 // clipboard layer, as clipboard data does: do not free it; it stays valid
 // until the next ClipboardGetDIB or ClipboardSetDIB. Null when there is none.
-HGLOBAL ClipboardGetDIB();
+KORVANE_EXPORT HGLOBAL ClipboardGetDIB();
 
 // ---------------------------------------------------------------------------
 // Cursors
@@ -248,21 +250,21 @@ constexpr TCursor crSize = crSizeAll;
 // Registers (or replaces) the cursor of an identifier. The standard
 // identifiers above are pre-mapped to Qt's shapes; applications and the
 // library add their own with positive identifiers.
-void RegisterCursor(TCursor id, const QCursor& cursor);
-bool CursorRegistered(TCursor id);
+KORVANE_EXPORT void RegisterCursor(TCursor id, const QCursor& cursor);
+KORVANE_EXPORT bool CursorRegistered(TCursor id);
 // The cursor of an identifier; the arrow for an unknown one.
-QCursor CursorFromId(TCursor id);
+KORVANE_EXPORT QCursor CursorFromId(TCursor id);
 
 // ---------------------------------------------------------------------------
 // Screen and pointer
 
 // Logical dots per inch of the primary screen; 96 without a screen.
-int GetScreenDPI();
-int GetScreenDPIY();
+KORVANE_EXPORT int GetScreenDPI();
+KORVANE_EXPORT int GetScreenDPIY();
 // Bits per pixel of the primary screen; 24 without a screen.
-int GetScreenBitsPerPixel();
+KORVANE_EXPORT int GetScreenBitsPerPixel();
 // Pointer position in screen coordinates.
-TPoint GetCursorPos();
+KORVANE_EXPORT TPoint GetCursorPos();
 
 // ---------------------------------------------------------------------------
 // Window scroll bars
@@ -308,6 +310,6 @@ struct TScrollInfo {
 };
 
 // Width of a vertical scroll bar (and height of a horizontal one) in pixels.
-int GetScrollBarExtent();
+KORVANE_EXPORT int GetScrollBarExtent();
 
 }  // namespace korvane

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/kvdefs.h"
 
@@ -14,18 +15,18 @@ namespace korvane {
 // darker to bit 0 and the lighter to bit 1 and reports both; any other image
 // is dithered to black and white. Keep is where a new bitmap lives when one
 // is made; the result points at it or at the source.
-const TBitmap* PrepareBilevel(const TBitmap* Source, std::unique_ptr<TBitmap>& Keep, TRGB& Color0,
-                              TRGB& Color1);
+KORVANE_EXPORT const TBitmap* PrepareBilevel(const TBitmap* Source, std::unique_ptr<TBitmap>& Keep,
+                                             TRGB& Color0, TRGB& Color1);
 
 // The bitmap as 24-bit: the source itself when it is 24-bit, else a widened
 // copy held in Keep (1-bit through the black/white expansion).
-const TBitmap* Prepare24(const TBitmap* Source, std::unique_ptr<TBitmap>& Keep);
+KORVANE_EXPORT const TBitmap* Prepare24(const TBitmap* Source, std::unique_ptr<TBitmap>& Keep);
 
 // What a two-entry palette of a 1-bit image makes of it on load: black and
 // white keep the 1-bit bitmap (bits inverted when entry 0 is the white one,
 // so that 1 stays white); any other pair loads as 24-bit through the palette.
 enum TTwoColorLoad { tclBlackWhite, tclWhiteBlack, tclColors };
-TTwoColorLoad TwoColorLoad(const TRGB& Entry0, const TRGB& Entry1);
+KORVANE_EXPORT TTwoColorLoad TwoColorLoad(const TRGB& Entry0, const TRGB& Entry1);
 
 class TKVQuantizer;
 
@@ -33,7 +34,7 @@ class TKVQuantizer;
 // more colors than the palette holds keeps each color as its own entry
 // (sorted by value, so gray levels come in order) and maps exactly; only
 // images with more colors go through TKVQuantizer.
-class TPaletteMap {
+class KORVANE_EXPORT TPaletteMap {
  public:
   // Src must be 24-bit; Size is the palette's room (2..256).
   TPaletteMap(const TBitmap* Src, int Size);

@@ -7,10 +7,11 @@
 #include <string>
 
 #include "korvane/foundations/host/exceptions.h"
+#include "korvane/foundations/host/export.h"
 
 namespace korvane {
 
-class EUnsupportedImage : public EInvalidGraphic {
+class KORVANE_EXPORT EUnsupportedImage : public EInvalidGraphic {
  public:
   explicit EUnsupportedImage(const std::string& why) : EInvalidGraphic(why) {}
 };

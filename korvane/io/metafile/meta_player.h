@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 
 namespace korvane::metafile {
@@ -122,7 +123,7 @@ struct TMetaFrame {
   bool wmfDefaults = false;
 };
 
-class TMetaPlayer {
+class KORVANE_EXPORT TMetaPlayer {
  public:
   TMetaPlayer(TCanvas* canvas, const TRect& dest, const TMetaFrame& frame);
   // Gives the canvas back its pen, brush, font, fill mode and clip.
@@ -243,17 +244,17 @@ namespace korvane::metafile {
 // Decode the DIB of a blit or a pattern brush into a 1- or 24-bit bitmap;
 // false (the bitmap untouched) on bad data. bottomUp tells how the rows were
 // stored, which decides where a source y is counted from.
-bool DecodePackedDib(const uint8_t* p, size_t n, TBitmap& bmp, bool& bottomUp);
-bool DecodeDib(const uint8_t* header, size_t headerBytes, const uint8_t* bits, size_t bitBytes, TBitmap& bmp,
-               bool& bottomUp);
+KORVANE_EXPORT bool DecodePackedDib(const uint8_t* p, size_t n, TBitmap& bmp, bool& bottomUp);
+KORVANE_EXPORT bool DecodeDib(const uint8_t* header, size_t headerBytes, const uint8_t* bits, size_t bitBytes,
+                              TBitmap& bmp, bool& bottomUp);
 
 // Plays the records of a WMF whose 18-byte header starts at headerPos.
-void PlayWmf(const uint8_t* data, size_t size, size_t headerPos, TMetaPlayer& player);
+KORVANE_EXPORT void PlayWmf(const uint8_t* data, size_t size, size_t headerPos, TMetaPlayer& player);
 // The window a bare WMF sets with its first SetWindowExt (and the origin set
 // before it); false when it sets none.
-bool FindWmfWindow(const uint8_t* data, size_t size, size_t headerPos, QRectF& window);
+KORVANE_EXPORT bool FindWmfWindow(const uint8_t* data, size_t size, size_t headerPos, QRectF& window);
 // Plays the records of an EMF (the header record first).
-void PlayEmf(const uint8_t* data, size_t size, TMetaPlayer& player);
+KORVANE_EXPORT void PlayEmf(const uint8_t* data, size_t size, TMetaPlayer& player);
 
 // Little-endian reads inside one record; anything past its end reads as 0.
 struct TRecordView {

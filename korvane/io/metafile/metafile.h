@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/host/streams.h"
 
@@ -14,7 +15,7 @@ namespace korvane {
 // Largest metafile read into memory.
 constexpr int64_t kMaxMetafileBytes = int64_t(256) << 20;
 
-class TMetafile : public TGraphic {
+class KORVANE_EXPORT TMetafile : public TGraphic {
  public:
   TMetafile() = default;
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/kvdefs.h"
 
 namespace korvane {
@@ -30,16 +31,17 @@ struct TMedianCutState {
 // median cut and returns the state for MedianCutFindIndex. Palette entries
 // beyond the boxes actually made are left as the caller provided them.
 // Reserved is not used.
-TMedianCutState* CreateMedianCutQuantizer(TBitmap* Bitmap, TRGB* Palette, int Reserved, int NColors);
+KORVANE_EXPORT TMedianCutState* CreateMedianCutQuantizer(TBitmap* Bitmap, TRGB* Palette, int Reserved,
+                                                         int NColors);
 // Palette index of a color: one table access.
 inline int MedianCutFindIndex(const TMedianCutState* State, const TRGB& Color) {
   return State->Map[QuantCell(Color)];
 }
-void FreeMedianCutQuantizer(TMedianCutState* State);
+KORVANE_EXPORT void FreeMedianCutQuantizer(TMedianCutState* State);
 
 // State of the neural-net quantizer after learning: the neurons sorted by
 // green and an index from green value to the first neuron to search.
-class TNeuralQuantState {
+class KORVANE_EXPORT TNeuralQuantState {
  public:
   // Learns NColors neurons from the bitmap with sampling factor 1..30 (1 =
   // every pixel) and writes them to Palette.
@@ -61,7 +63,7 @@ class TNeuralQuantState {
 // colors to palette indices. Quality (neural net only): -1 chooses the
 // sampling factor from the image size, otherwise 0..100 where 100 samples
 // every pixel. Reserved and Method are not used.
-class TKVQuantizer : public TObject {
+class KORVANE_EXPORT TKVQuantizer : public TObject {
  public:
   TKVQuantizer(TBitmap* Bitmap, TRGB* Palette, int Reserved, int NColors, int Quality, int Method);
   ~TKVQuantizer() override;
@@ -86,6 +88,6 @@ class TKVQuantizer : public TObject {
 
 // The neural net's sampling factor for a quality value (-1: from the pixel
 // count), 1..30.
-int NeuralSamplingFactor(int Quality, int64_t Pixels);
+KORVANE_EXPORT int NeuralSamplingFactor(int Quality, int64_t Pixels);
 
 }  // namespace korvane

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/host/streams.h"
 #include "korvane/foundations/kvdefs.h"
@@ -21,30 +22,31 @@ constexpr int64_t kMaxBMPPixels = int64_t(1) << 28;
 // ParamsOnly the parameters are filled and the bitmap is left alone. Raises
 // EInvalidGraphic "unrecognized BMP". A top-down (negative height) BMP loads
 // right side up with a positive Height.
-void BMPReadStream(TStream* Stream, TBitmap* Bitmap, int64_t DataSize, TIOParamsVals& Params,
-                   TProgressRec& Progress, bool ParamsOnly);
+KORVANE_EXPORT void BMPReadStream(TStream* Stream, TBitmap* Bitmap, int64_t DataSize, TIOParamsVals& Params,
+                                  TProgressRec& Progress, bool ParamsOnly);
 // Writes the bitmap as one BMP at the stream's position, at the depth,
 // header kind and compression the parameters ask for. 4- and 8-bit images
 // get a quantized palette, stored in Params.ColorMap.
-void BMPWriteStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress);
+KORVANE_EXPORT void BMPWriteStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params,
+                                   TProgressRec& Progress);
 
 // True when the stream looks like an icon / cursor file; the position is kept.
-bool ICOTryStream(TStream* Stream);
-bool CURTryStream(TStream* Stream);
+KORVANE_EXPORT bool ICOTryStream(TStream* Stream);
+KORVANE_EXPORT bool CURTryStream(TStream* Stream);
 // Read the image chosen by ICO_ImageIndex / CUR_ImageIndex (an index out of
 // range changes nothing). Raise "unrecognized ICO" / "unrecognized CUR".
-void ICOReadStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool ParamsOnly);
-void CURReadStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool ParamsOnly);
+KORVANE_EXPORT void ICOReadStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool ParamsOnly);
+KORVANE_EXPORT void CURReadStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool ParamsOnly);
 
 // Row run-length encoders of the BMP writer, one row of palette indices in
 // (RLE4: one index 0..15 a value), the encoded row out, ending with the
 // end-of-line code.
-void BMPEncodeRLE8Row(const uint8_t* Values, int Count, std::vector<uint8_t>& Out);
-void BMPEncodeRLE4Row(const uint8_t* Values, int Count, std::vector<uint8_t>& Out);
+KORVANE_EXPORT void BMPEncodeRLE8Row(const uint8_t* Values, int Count, std::vector<uint8_t>& Out);
+KORVANE_EXPORT void BMPEncodeRLE4Row(const uint8_t* Values, int Count, std::vector<uint8_t>& Out);
 
 // Decodes a PNG-compressed icon image into a 24-bit bitmap (alpha dropped).
 // False when the data is not a PNG the icon reader can take.
-bool DecodeIconPNG(const uint8_t* Data, size_t Size, TBitmap* Bitmap, bool ParamsOnly, int& Width,
-                   int& Height);
+KORVANE_EXPORT bool DecodeIconPNG(const uint8_t* Data, size_t Size, TBitmap* Bitmap, bool ParamsOnly,
+                                  int& Width, int& Height);
 
 }  // namespace korvane

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/host/streams.h"
 #include "korvane/foundations/kvdefs.h"
@@ -29,40 +30,44 @@ constexpr int64_t kGifMaxPixels = int64_t(1) << 28;
 // Params; ImageCount receives the number of frames in the stream. With
 // ParamsOnly the bitmap is left alone. Pixels beyond the frame's data are
 // palette index 0.
-void ReadGifStream(TStream* Stream, TBitmap* Bitmap, int32_t& ImageCount, TIOParamsVals& Params,
-                   TProgressRec& Progress, bool ParamsOnly);
-void ReadGif(const std::string& FileName, TBitmap* Bitmap, int32_t& ImageCount, TIOParamsVals& Params,
-             TProgressRec& Progress);
+KORVANE_EXPORT void ReadGifStream(TStream* Stream, TBitmap* Bitmap, int32_t& ImageCount,
+                                  TIOParamsVals& Params, TProgressRec& Progress, bool ParamsOnly);
+KORVANE_EXPORT void ReadGif(const std::string& FileName, TBitmap* Bitmap, int32_t& ImageCount,
+                            TIOParamsVals& Params, TProgressRec& Progress);
 
 // Writes Bitmap as a one-frame GIF of BitsPerSample bits (1..8; other values
 // write 8) and stores the palette it made in Params.ColorMap. The file
 // variant writes nothing when aborted.
-void WriteGifStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress);
-void WriteGif(const std::string& FileName, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress);
+KORVANE_EXPORT void WriteGifStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params,
+                                   TProgressRec& Progress);
+KORVANE_EXPORT void WriteGif(const std::string& FileName, TBitmap* Bitmap, TIOParamsVals& Params,
+                             TProgressRec& Progress);
 
 // Inserts Bitmap as frame GIF_ImageIndex of the GIF that starts at the
 // stream's position (read-write), with its own color table, and returns the
 // new frame count (0 when aborted). A position beyond the last frame inserts
 // nothing and returns the old count.
-int32_t _InsertGifImStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress);
-int32_t _InsertGifIm(const std::string& FileName, TBitmap* Bitmap, TIOParamsVals& Params,
-                     TProgressRec& Progress);
+KORVANE_EXPORT int32_t _InsertGifImStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params,
+                                          TProgressRec& Progress);
+KORVANE_EXPORT int32_t _InsertGifIm(const std::string& FileName, TBitmap* Bitmap, TIOParamsVals& Params,
+                                    TProgressRec& Progress);
 
 // Removes frame Index (with its graphic control extension) and returns the
 // number of frames left; the file is rewritten only when Save is true, so
 // Index -1 with Save false counts the frames.
-int32_t _DeleteGifIm(const std::string& FileName, int32_t Index, bool Save);
+KORVANE_EXPORT int32_t _DeleteGifIm(const std::string& FileName, int32_t Index, bool Save);
 
 // True when the block right after the global color table is a "NETSCAPE2.0"
 // application extension.
-bool _CheckGifAnimate(const std::string& FileName);
+KORVANE_EXPORT bool _CheckGifAnimate(const std::string& FileName);
 
 // Rewrites the file as version 89a with the given logical screen size and one
 // loop-count extension right after the global color table (any loop-count
 // extension already in the file is dropped).
-void _GifMakeAnimate(const std::string& FileName, uint16_t LoopCount, int32_t Width, int32_t Height);
+KORVANE_EXPORT void _GifMakeAnimate(const std::string& FileName, uint16_t LoopCount, int32_t Width,
+                                    int32_t Height);
 // The same on the GIF that starts at the stream's position (read-write).
-void _GifMakeAnimateStream(TStream* Stream, uint16_t LoopCount, int32_t Width, int32_t Height);
+KORVANE_EXPORT void _GifMakeAnimateStream(TStream* Stream, uint16_t LoopCount, int32_t Width, int32_t Height);
 
 // The file functions (WriteGif, _InsertGifIm, _DeleteGifIm with Save,
 // _GifMakeAnimate) replace the file through the safe-save path: a failure or
@@ -77,7 +82,7 @@ void _GifMakeAnimateStream(TStream* Stream, uint16_t LoopCount, int32_t Width, i
 // blocks. Reading frame i gives the bitmap, the record fields and the
 // progress steps that ReadGifStream gives with GIF_ImageIndex = i. The stream
 // must stay as it is while the index is used.
-class TGifFrameIndex {
+class KORVANE_EXPORT TGifFrameIndex {
  public:
   // Raises "unrecognized GIF" for a stream without a GIF header.
   explicit TGifFrameIndex(TStream* Stream);
@@ -114,7 +119,7 @@ class TGifFrameIndex {
 // 0 or more, and a logical screen that holds every frame at its position
 // (at least the first record's GIF_WinWidth x GIF_WinHeight). After each Add
 // the stream holds a complete GIF.
-class TGifFrameWriter {
+class KORVANE_EXPORT TGifFrameWriter {
  public:
   // Writes from the stream's position.
   explicit TGifFrameWriter(TStream* Stream);

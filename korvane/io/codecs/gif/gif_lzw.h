@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/streams.h"
 
 namespace korvane {
@@ -16,21 +17,22 @@ namespace korvane {
 // table is full, 12-bit codes go on without adding entries until a clear
 // comes (a deferred clear). Raises EInvalidGraphic "Corrupted GIF" for a code
 // size outside 2..9 or a code above the next free code.
-void GIFLZWDecompress(TStream* Stream, int32_t Height, int32_t Width, bool Interlaced, uint8_t* Buffer);
+KORVANE_EXPORT void GIFLZWDecompress(TStream* Stream, int32_t Height, int32_t Width, bool Interlaced,
+                                     uint8_t* Buffer);
 
 // Hashing LZW encoder: code size max(BitsPerPixel, 2), a clear code whenever
 // the 4096-code table fills, 254-byte packets.
-void GIFLZWCompress(TStream* Stream, int32_t Height, int32_t Width, bool Interlaced, const uint8_t* Data,
-                    int32_t BitsPerPixel);
+KORVANE_EXPORT void GIFLZWCompress(TStream* Stream, int32_t Height, int32_t Width, bool Interlaced,
+                                   const uint8_t* Data, int32_t BitsPerPixel);
 
 // Run-length encoder that writes a valid GIF code stream without string
 // matching: every code is a single pixel or a code that any standard decoder's
 // table holds for a run of one pixel value (the public-domain miGIF method).
-void GIFNONLZWCompress(TStream* Stream, int32_t Height, int32_t Width, bool Interlaced, const uint8_t* Data,
-                       int32_t BitsPerPixel);
+KORVANE_EXPORT void GIFNONLZWCompress(TStream* Stream, int32_t Height, int32_t Width, bool Interlaced,
+                                      const uint8_t* Data, int32_t BitsPerPixel);
 
 // Display row of the i-th stored row of an interlaced image of the given
 // height (passes start at rows 0, 4, 2, 1 with steps 8, 8, 4, 2).
-int32_t GifInterlacedRow(int32_t i, int32_t Height);
+KORVANE_EXPORT int32_t GifInterlacedRow(int32_t i, int32_t Height);
 
 }  // namespace korvane

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/host/streams.h"
 #include "korvane/foundations/kvdefs.h"
@@ -28,23 +29,24 @@ constexpr int64_t kJpegPixelFloor = int64_t(1) << 24;
 // fills the parameters without touching the bitmap. Raises EInvalidGraphic
 // "Unrecognized JPeg - JPEG error #<code>" on bad data; an abort keeps the
 // rows decoded so far.
-void ReadJPegStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool ParamsOnly,
-                    TProgressRec& Progress);
+KORVANE_EXPORT void ReadJPegStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool ParamsOnly,
+                                   TProgressRec& Progress);
 
 // Encodes Bitmap at the stream's position with the JPEG_ fields, DpiX and
 // DpiY of Params. 1-bit (and other non-24-bit) bitmaps are widened first.
-void WriteJPegStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress);
+KORVANE_EXPORT void WriteJPegStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params,
+                                    TProgressRec& Progress);
 
 // An estimate of the quality setting (1..100) a JPEG was saved with, from its
 // quantization tables compared with the standard tables libjpeg scales by
 // quality (ImageMagick's method); 0 when the tables tell nothing. Reads only
 // the header; the stream position is kept.
-int JPegEstimateQuality(TStream* Stream);
+KORVANE_EXPORT int JPegEstimateQuality(TStream* Stream);
 
 // The denominator ioJPEG_AUTOCALC picks for an image of ImageW x ImageH when
 // the caller asks for about WantW x WantH: 2^i (i in 0..3) with the area
 // A div 4^i closest to the asked area, the smaller i winning ties; 1 when the
 // asked area is 0.
-int JPegAutoScaleDenom(int64_t ImageW, int64_t ImageH, int64_t WantW, int64_t WantH);
+KORVANE_EXPORT int JPegAutoScaleDenom(int64_t ImageW, int64_t ImageH, int64_t WantW, int64_t WantH);
 
 }  // namespace korvane

@@ -11,6 +11,8 @@
 
 #include <jpeglib.h>
 
+#include "korvane/foundations/host/export.h"
+
 namespace korvane {
 
 struct TJpegErrorMgr {
@@ -20,11 +22,11 @@ struct TJpegErrorMgr {
 };
 
 // Installs the callbacks; point cinfo.err at &e.pub.
-void KVInitJpegErrors(TJpegErrorMgr& e);
+KORVANE_EXPORT void KVInitJpegErrors(TJpegErrorMgr& e);
 
 // A progress monitor that ends a stream after too many scans: a hostile
 // progressive file can make every scan a full pass over the image, and real
 // encoders write at most a few dozen.
-void KVJpegScanLimit(j_common_ptr cinfo);
+KORVANE_EXPORT void KVJpegScanLimit(j_common_ptr cinfo);
 
 }  // namespace korvane

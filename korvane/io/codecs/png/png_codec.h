@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/host/streams.h"
 #include "korvane/foundations/kvdefs.h"
@@ -25,8 +26,8 @@ constexpr int64_t kPngMaxInflateRatio = 1032;
 // (PLTE), PNG_Interlaced and, from bKGD, PNG_Background (8 bits a channel).
 // ParamsOnly leaves the bitmap alone. Raises EInvalidGraphic
 // "Unrecognized PNG"; an abort keeps the rows read so far.
-void ReadPNGStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool ParamsOnly,
-                   TProgressRec& Progress);
+KORVANE_EXPORT void ReadPNGStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool ParamsOnly,
+                                  TProgressRec& Progress);
 
 // Encodes Bitmap: RGB 8-bit when SamplesPerPixel is not 1; else 1-bit gray
 // when BitsPerSample is 1 (a two-color image keeps its two levels, others
@@ -34,9 +35,10 @@ void ReadPNGStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool
 // (written back to ColorMap). Also PNG_Interlaced, PNG_Filter,
 // PNG_Compression, PNG_Background (bKGD) and DpiX/DpiY (pHYs). Raises
 // EInvalidGraphic "Error on creating PNG".
-void WritePNGStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress);
+KORVANE_EXPORT void WritePNGStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params,
+                                   TProgressRec& Progress);
 
 // True when the next 8 bytes are the PNG signature; the position is kept.
-bool IsPNGStream(TStream* Stream);
+KORVANE_EXPORT bool IsPNGStream(TStream* Stream);
 
 }  // namespace korvane

@@ -9,13 +9,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/streams.h"
 
 namespace korvane {
 
 // A decoder over one strip: keeps the bit position and the changing elements
 // of the previous row between rows.
-class TCCITTDecoder {
+class KORVANE_EXPORT TCCITTDecoder {
  public:
   TCCITTDecoder(const uint8_t* Data, int64_t DataSize, int32_t Width, int32_t FillOrder);
   // Each call decodes the next row into Row ((Width + 7) / 8 bytes) and
@@ -49,34 +50,37 @@ class TCCITTDecoder {
 };
 
 // One Modified Huffman row starting at Data; answers the bytes consumed.
-int32_t CCITTHuffmanGetLine(uint8_t* Row, const uint8_t* Data, int32_t DataSize, int32_t Width,
-                            int32_t FillOrder);
+KORVANE_EXPORT int32_t CCITTHuffmanGetLine(uint8_t* Row, const uint8_t* Data, int32_t DataSize, int32_t Width,
+                                           int32_t FillOrder);
 // One Group 3 one-dimensional row from BitPosition; answers the new position.
-int64_t _CCITTHuffmanGetLine(uint8_t* Row, const uint8_t* Data, int32_t DataSize, int32_t Width,
-                             int32_t FillOrder, int64_t BitPosition);
+KORVANE_EXPORT int64_t _CCITTHuffmanGetLine(uint8_t* Row, const uint8_t* Data, int32_t DataSize,
+                                            int32_t Width, int32_t FillOrder, int64_t BitPosition);
 // One Group 3 two-dimensional row (Group4 false: end-of-line and tag bit
 // first) or Group 4 row (Group4 true) coded against ReferenceRow; answers the
 // new bit position.
-int64_t CCITT3_2D_GetLine(uint8_t* Row, const uint8_t* Data, int32_t DataSize, int32_t Width,
-                          int32_t FillOrder, int64_t BitPosition, const uint8_t* ReferenceRow, bool Group4);
+KORVANE_EXPORT int64_t CCITT3_2D_GetLine(uint8_t* Row, const uint8_t* Data, int32_t DataSize, int32_t Width,
+                                         int32_t FillOrder, int64_t BitPosition, const uint8_t* ReferenceRow,
+                                         bool Group4);
 
 // Encoders. Row null is the final call that flushes (and, for the
 // two-dimensional ones, ends the code stream).
 // One Modified Huffman row, padded to a whole byte.
-void CCITTHuffmanPutLine(const uint8_t* Row, int32_t Width, TStream* Stream);
+KORVANE_EXPORT void CCITTHuffmanPutLine(const uint8_t* Row, int32_t Width, TStream* Stream);
 // One Group 3 one-dimensional row preceded by an end-of-line code; bits that
 // do not fill a byte are carried in PendingBits / PendingByte.
-void CCITTHuffmanPutLineG3(const uint8_t* Row, int32_t Width, TStream* Stream, int32_t& PendingBits,
-                           uint8_t& PendingByte);
+KORVANE_EXPORT void CCITTHuffmanPutLineG3(const uint8_t* Row, int32_t Width, TStream* Stream,
+                                          int32_t& PendingBits, uint8_t& PendingByte);
 // Group 3 two-dimensional: each row an end-of-line code and a tag bit (1 for
 // the first row, coded one-dimensionally, 0 for the others, coded against
 // ReferenceRow, which an empty vector marks as the first row). The final call
 // writes one more end-of-line code.
-void CCITTHuffmanPutLineG32D(const uint8_t* Row, int32_t Width, TStream* Stream,
-                             std::vector<uint8_t>& ReferenceRow, int32_t& PendingBits, uint8_t& PendingByte);
+KORVANE_EXPORT void CCITTHuffmanPutLineG32D(const uint8_t* Row, int32_t Width, TStream* Stream,
+                                            std::vector<uint8_t>& ReferenceRow, int32_t& PendingBits,
+                                            uint8_t& PendingByte);
 // Group 4: each row coded against the previous one (an all-white row first);
 // the final call writes the end-of-facsimile block and pads with 0 bits.
-void CCITTHuffmanPutLineG4(const uint8_t* Row, int32_t Width, TStream* Stream,
-                           std::vector<uint8_t>& ReferenceRow, int32_t& PendingBits, uint8_t& PendingByte);
+KORVANE_EXPORT void CCITTHuffmanPutLineG4(const uint8_t* Row, int32_t Width, TStream* Stream,
+                                          std::vector<uint8_t>& ReferenceRow, int32_t& PendingBits,
+                                          uint8_t& PendingByte);
 
 }  // namespace korvane

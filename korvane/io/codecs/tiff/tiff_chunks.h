@@ -10,10 +10,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "korvane/foundations/host/export.h"
+
 namespace korvane {
 
 // The bytes of a zlib stream, in pieces.
-class TTiffInflater {
+class KORVANE_EXPORT TTiffInflater {
  public:
   // Src must outlive the inflater.
   TTiffInflater(const uint8_t* Src, size_t SrcSize);
@@ -41,7 +43,7 @@ inline int TiffJpegComponents(TTiffJpegColor c) {
 }
 
 // The rows of one JPEG stream (after a table stream, when given), in pieces.
-class TTiffJpegReader {
+class KORVANE_EXPORT TTiffJpegReader {
  public:
   TTiffJpegReader();
   ~TTiffJpegReader();

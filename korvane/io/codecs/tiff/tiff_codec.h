@@ -29,6 +29,7 @@
 #include <memory>
 #include <string>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/graphics.h"
 #include "korvane/foundations/host/streams.h"
 #include "korvane/foundations/kvdefs.h"
@@ -43,24 +44,24 @@ constexpr int64_t kTiffMaxPixels = int64_t(1) << 28;
 // fills the TIFF fields of Params; PageCount receives the number of pages.
 // With Params null only the pages are counted; with ParamsOnly the bitmap is
 // left alone. Progress per row; a set abort flag ends decoding after a row.
-void TIFFReadStream(TBitmap* Bitmap, TStream* Stream, int32_t& PageCount, bool ParamsOnly,
-                    TProgressRec& Progress, TIOParamsVals* Params);
+KORVANE_EXPORT void TIFFReadStream(TBitmap* Bitmap, TStream* Stream, int32_t& PageCount, bool ParamsOnly,
+                                   TProgressRec& Progress, TIOParamsVals* Params);
 
 // The number of pages of the TIFF at the stream's position.
-int32_t _EnumTIFFImStream(TStream* Stream);
+KORVANE_EXPORT int32_t _EnumTIFFImStream(TStream* Stream);
 
 // Writes Bitmap as a new one-page TIFF at the stream's position (Insert
 // false; answers 1), or inserts it as page TIFF_ImageIndex (after the last
 // page when the index lies beyond) into the little-endian TIFF at the
 // stream's position (Insert true; answers the new page count). An abort
 // after a row leaves the page without a directory and answers 0.
-int32_t TIFFWriteStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParamsVals& Params,
-                        TProgressRec& Progress);
+KORVANE_EXPORT int32_t TIFFWriteStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TIOParamsVals& Params,
+                                       TProgressRec& Progress);
 
 // Removes page Index of the TIFF at the stream's position (either byte
 // order) by rebuilding the file; answers the page count before the
 // deletion. An index outside the pages leaves the stream unchanged.
-int32_t _DeleteTIFFImStream(TStream* Stream, int32_t Index);
+KORVANE_EXPORT int32_t _DeleteTIFFImStream(TStream* Stream, int32_t Index);
 
 // Whole multi-page files. Reading page after page with TIFFReadStream, or
 // inserting page after page with TIFFWriteStream, walks the directory chain
@@ -69,7 +70,7 @@ int32_t _DeleteTIFFImStream(TStream* Stream, int32_t Index);
 // The pages of the TIFF at a stream's position, found in one walk of the
 // directory chain. Reading page i gives what TIFFReadStream gives with
 // TIFF_ImageIndex = i. The stream must stay as it is while the index is used.
-class TTIFFPageIndex {
+class KORVANE_EXPORT TTIFFPageIndex {
  public:
   // Raises "unrecognized TIFF" for a stream without a TIFF header.
   explicit TTIFFPageIndex(TStream* Stream);
@@ -90,7 +91,7 @@ class TTIFFPageIndex {
 // TIFFWriteStream writes a new file, every later one after the last page, as
 // TIFFWriteStream inserts a page beyond the last, so the stream gets the same
 // bytes without the chain being read back.
-class TTIFFPageWriter {
+class KORVANE_EXPORT TTIFFPageWriter {
  public:
   // Writes from the stream's position.
   explicit TTIFFPageWriter(TStream* Stream) : stream_(Stream) {}
@@ -108,7 +109,7 @@ class TTIFFPageWriter {
 // literal groups of up to 128); unpacks up to Count bytes into Dest and
 // answers the bytes of Src consumed (Dest's unreached bytes are left as they
 // are).
-void PackBitsPack(const uint8_t* Src, int32_t Count, std::string& Out);
-int64_t PackBitsUnpack(const uint8_t* Src, int64_t SrcSize, uint8_t* Dest, int64_t Count);
+KORVANE_EXPORT void PackBitsPack(const uint8_t* Src, int32_t Count, std::string& Out);
+KORVANE_EXPORT int64_t PackBitsUnpack(const uint8_t* Src, int64_t SrcSize, uint8_t* Dest, int64_t Count);
 
 }  // namespace korvane

@@ -10,6 +10,7 @@
 #pragma once
 #include <cstdint>
 
+#include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/streams.h"
 
 namespace korvane {
@@ -19,12 +20,12 @@ namespace korvane {
 // the next Count decoded bytes (zero where the data end or are malformed:
 // a code past the next free code ends the strip); Data null releases State
 // and returns null.
-uint8_t* TIFFLZWDecompress(const uint8_t* Data, int32_t DataSize, int32_t Count, void*& State);
+KORVANE_EXPORT uint8_t* TIFFLZWDecompress(const uint8_t* Data, int32_t DataSize, int32_t Count, void*& State);
 
 // Encoder with the TTIFFLZWCompFunc contract: one code stream per strip, the
 // first call (State null) starting it with a clear code, each call adding
 // Count bytes; Data null writes the last code and end of information,
 // flushes, and releases State.
-void TIFFLZWCompress(const uint8_t* Data, int32_t Count, TStream* Stream, void*& State);
+KORVANE_EXPORT void TIFFLZWCompress(const uint8_t* Data, int32_t Count, TStream* Stream, void*& State);
 
 }  // namespace korvane
