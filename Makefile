@@ -1,11 +1,11 @@
-# Entry points: make test | make demo | make bench | make fuzz
+# Entry points: make test | make demo | make bench | make fuzz | make docs
 JOBS ?= $(shell nproc)
 ASAN_DIR := build/asan
 REL_DIR := build/release
 FUZZ_DIR := build/fuzz
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps test build-test tsan bench fuzz demo clean format
+.PHONY: all deps test build-test tsan bench fuzz demo docs clean format
 
 all: build-test
 
@@ -68,6 +68,10 @@ fuzz: deps
 	  -DKORVANE_TESTS=OFF -DKORVANE_APPS=OFF -DKORVANE_FUZZ=ON
 	cmake --build $(FUZZ_DIR) -j $(JOBS)
 	bash fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+# The API reference (Doxygen) in build/docs/html; fails on any warning.
+docs: deps
+	bash scripts/docs.sh build/docs
 
 clean:
 	rm -rf build

@@ -13,6 +13,8 @@ PACKAGES=(
   googletest libgtest-dev libbenchmark-dev
   clang
   fonts-dejavu-core
+  # The API reference (make docs; make test checks it builds without warnings).
+  doxygen
   # Peer programs the interoperability tests compare with.
   python3-pil python3-numpy python3-ezdxf giflib-tools libtiff-tools libjpeg-turbo-progs ffmpeg imagemagick
   # Drawing programs whose EMF, WMF and PNG exports the metafile tests compare.

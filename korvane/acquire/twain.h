@@ -1,14 +1,15 @@
-// Scanner acquisition through TWAIN: complete connections to a source manager
-// (load, open, open a source, negotiate, enable, pump events until the images
-// have arrived, close everything), and TKVTWainParams, the source choice and
-// capability values an I/O component owns.
-//
-// The source manager is an installed TWAIN data source manager opened with
-// dlopen (KORVANE_TWAIN_DSM names its path; otherwise libtwaindsm.so) or,
-// when none is installed, Korvane's built-in manager that presents SANE
-// devices as sources (sane_dsm.h). KORVANE_TWAIN_DSM=sane picks the built-in
-// manager directly. Every call is a whole connection that ends with the
-// manager unloaded.
+/// \file
+/// Scanner acquisition through TWAIN: complete connections to a source manager
+/// (load, open, open a source, negotiate, enable, pump events until the images
+/// have arrived, close everything), and TKVTWainParams, the source choice and
+/// capability values an I/O component owns.
+///
+/// The source manager is an installed TWAIN data source manager opened with
+/// dlopen (KORVANE_TWAIN_DSM names its path; otherwise libtwaindsm.so) or,
+/// when none is installed, Korvane's built-in manager that presents SANE
+/// devices as sources (sane_dsm.h). KORVANE_TWAIN_DSM=sane picks the built-in
+/// manager directly. Every call is a whole connection that ends with the
+/// manager unloaded.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -25,26 +26,26 @@
 
 namespace korvane {
 
-// An acquisition that could not end well although the source opened: the
-// source did not answer within the time limit ("TWAIN source did not
-// answer"), or sent a memory transfer the library cannot copy ("TWAIN image
-// format not supported"). The connection is closed (state 1) first.
+/// An acquisition that could not end well although the source opened: the
+/// source did not answer within the time limit ("TWAIN source did not
+/// answer"), or sent a memory transfer the library cannot copy ("TWAIN image
+/// format not supported"). The connection is closed (state 1) first.
 class KORVANE_EXPORT ETWainError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-// Called once per page in multi-page mode with the page bitmap (the caller
-// frees it afterwards: copy what you keep). The receiver sets Params to the
-// record the TWAIN layer then fills with the page's format (left null, the
-// page's format is not reported).
+/// Called once per page in multi-page mode with the page bitmap (the caller
+/// frees it afterwards: copy what you keep). The receiver sets Params to the
+/// record the TWAIN layer then fills with the page's format (left null, the
+/// page's format is not reported).
 using TKVTWMultiCallBack = std::function<void(TBitmap* Bitmap, TIOParamsVals*& Params)>;
 
-// The TWAIN source choice and capability values. The source list and the
-// capabilities of the selected source are read lazily, on first use, from the
-// source manager; every capability getter fills them first. Lists carry their
-// change flags: only the parts changed since they were read are sent to the
-// source at the next acquisition.
+/// The TWAIN source choice and capability values. The source list and the
+/// capabilities of the selected source are read lazily, on first use, from the
+/// source manager; every capability getter fills them first. Lists carry their
+/// change flags: only the parts changed since they were read are sent to the
+/// source at the next acquisition.
 class KORVANE_EXPORT TKVTWainParams : public TObject {
  public:
   explicit TKVTWainParams(TComponent* Owner = nullptr);
@@ -54,30 +55,30 @@ class KORVANE_EXPORT TKVTWainParams : public TObject {
 
   TComponent* Owner() const { return owner_; }
 
-  // Empties the source list and resets every field to its default.
+  /// Empties the source list and resets every field to its default.
   void SetDefaultParams();
-  // Copies every field, the source list and the lists.
+  /// Copies every field, the source list and the lists.
   void Assign(const TKVTWainParams* Source);
 
-  // Reads the source list once (until SetDefaultParams), then the selected
-  // source's capabilities.
+  /// Reads the source list once (until SetDefaultParams), then the selected
+  /// source's capabilities.
   void FillSourceListData();
-  // Reads the selected source's capabilities once per selection.
+  /// Reads the selected source's capabilities once per selection.
   void FillCapabilities();
-  // Sends the pending changes to the selected source and reads every
-  // capability back.
+  /// Sends the pending changes to the selected source and reads every
+  /// capability back.
   void Update();
 
-  // ProductName of source i ("" outside the list).
+  /// ProductName of source i ("" outside the list).
   std::string GetSourceName(int i);
   int GetSourceCount();
-  // Identity of source i in the list (null outside it).
+  /// Identity of source i in the list (null outside it).
   const TW_IDENTITY* GetSourceIdentity(int i);
-  // Selects the first source whose ProductName begins with Name, ignoring
-  // case; false when none does.
+  /// Selects the first source whose ProductName begins with Name, ignoring
+  /// case; false when none does.
   bool SelectSourceByName(const std::string& Name);
   int GetSelectedSource() const { return selected_; }
-  // A different index is stored and that source's capabilities are read.
+  /// A different index is stored and that source's capabilities are read.
   void SetSelectedSource(int i);
 
   bool GetVisibleDialog() const { return visible_dialog_; }
@@ -87,7 +88,7 @@ class KORVANE_EXPORT TKVTWainParams : public TObject {
   TKVDoubleList* GetYResolution();
   TKVDoubleList* GetXScaling();
   TKVDoubleList* GetYScaling();
-  // 0 black and white, 1 gray, 2 RGB.
+  /// 0 black and white, 1 gray, 2 RGB.
   TKVIntegerList* GetPixelType();
   TKVIntegerList* GetOrientation();
   double GetGamma();
@@ -97,16 +98,16 @@ class KORVANE_EXPORT TKVTWainParams : public TObject {
   void SetFeederEnabled(bool v) { feeder_enabled_ = v; }
   bool GetIndicators();
   void SetIndicators(bool v) { indicators_ = v; }
-  // The scan area in inches: 0 left, 1 top, 2 right, 3 bottom. Other indexes
-  // read 0 and are not stored.
+  /// The scan area in inches: 0 left, 1 top, 2 right, 3 bottom. Other indexes
+  /// read 0 and are not stored.
   double GetAcquireFrame(int i);
   void SetAcquireFrame(int i, double v);
-  // Memory (strip) transfer instead of native when the source agrees.
+  /// Memory (strip) transfer instead of native when the source agrees.
   bool GetBufferedTransfer() const { return buffered_; }
   void SetBufferedTransfer(bool v) { buffered_ = v; }
-  // The longest an acquisition waits for the source's next message (an
-  // image ready, a close request), in milliseconds; 0 waits for ever. User
-  // input to the application restarts the wait.
+  /// The longest an acquisition waits for the source's next message (an
+  /// image ready, a close request), in milliseconds; 0 waits for ever. User
+  /// input to the application restarts the wait.
   int GetTimeLimit() const { return time_limit_ms_; }
   void SetTimeLimit(int Milliseconds) { time_limit_ms_ = Milliseconds < 0 ? 0 : Milliseconds; }
   static constexpr int kDefaultTimeLimit = 5 * 60 * 1000;
@@ -133,33 +134,33 @@ class KORVANE_EXPORT TKVTWainParams : public TObject {
   int time_limit_ms_ = kDefaultTimeLimit;
 };
 
-// The source manager's own source selection. Name receives the ProductName
-// of the chosen source; true when one was chosen. A null window uses a hidden
-// proxy window.
+/// The source manager's own source selection. Name receives the ProductName
+/// of the chosen source; true when one was chosen. A null window uses a hidden
+/// proxy window.
 KORVANE_EXPORT bool KVTW_SelectImageSource(HWND Window, std::string& Name);
-// Clears List, then appends the 156-byte identity of every source.
+/// Clears List, then appends the 156-byte identity of every source.
 KORVANE_EXPORT void KVTW_GetSourceList(TKVRecordList* List);
-// One acquisition from the selected source into Bitmap (single-image mode)
-// or, in multi-page mode, of every page through Callback. Params receives the
-// image's format (single-image mode). True when at least one image arrived.
-// Raises ETWainError (see there), and passes on what Callback or the
-// progress handler raises; the connection is closed first either way.
+/// One acquisition from the selected source into Bitmap (single-image mode)
+/// or, in multi-page mode, of every page through Callback. Params receives the
+/// image's format (single-image mode). True when at least one image arrived.
+/// Raises ETWainError (see there), and passes on what Callback or the
+/// progress handler raises; the connection is closed first either way.
 KORVANE_EXPORT bool KVTW_Acquire(HWND Window, TBitmap* Bitmap, bool MultiPage, TProgressRec& Progress,
                                  TIOParamsVals* Params, TKVTWainParams* TWainParams,
                                  const TKVTWMultiCallBack& Callback = {});
-// Opens the selected source, sends the pending changes first when Update is
-// set, and reads every capability into TWainParams. False when the source
-// could not be opened (the capabilities then hold their failure values).
+/// Opens the selected source, sends the pending changes first when Update is
+/// set, and reads every capability into TWainParams. False when the source
+/// could not be opened (the capabilities then hold their failure values).
 KORVANE_EXPORT bool KVTW_GetCapabilities(TKVTWainParams* TWainParams, bool Update);
 
-// What the last KVTW_ call ended with: its final state (1 after every
-// complete call), the last return code and, when opening or enabling the
-// source failed, the condition code. For diagnostics and tests.
+/// What the last KVTW_ call ended with: its final state (1 after every
+/// complete call), the last return code and, when opening or enabling the
+/// source failed, the condition code. For diagnostics and tests.
 struct TKVTWainCallInfo {
   int FinalState = 1;
   TW_UINT16 ReturnCode = 0;
   TW_UINT16 ConditionCode = 0;
-  bool BuiltinManager = false;  // the SANE manager answered
+  bool BuiltinManager = false;  ///< the SANE manager answered
 };
 KORVANE_EXPORT TKVTWainCallInfo KVTW_LastCallInfo();
 

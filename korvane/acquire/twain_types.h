@@ -1,11 +1,12 @@
-// The TWAIN 1.x protocol as the application and a source manager see it: the
-// data groups, data argument types, messages, return and condition codes,
-// capabilities and their constants, and the structures passed through the
-// single DSM_Entry entry point. Structures are packed to 2 bytes, so the
-// fixed-size ones have their protocol sizes on every platform. Handles and
-// memory references are plain pointers on Linux: a handle names memory the
-// receiver may read directly (the source manager's allocator when it offers
-// one, malloc otherwise).
+/// \file
+/// The TWAIN 1.x protocol as the application and a source manager see it: the
+/// data groups, data argument types, messages, return and condition codes,
+/// capabilities and their constants, and the structures passed through the
+/// single DSM_Entry entry point. Structures are packed to 2 bytes, so the
+/// fixed-size ones have their protocol sizes on every platform. Handles and
+/// memory references are plain pointers on Linux: a handle names memory the
+/// receiver may read directly (the source manager's allocator when it offers
+/// one, malloc otherwise).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -26,11 +27,11 @@ using TW_HANDLE = void*;
 using TW_MEMREF = void*;
 using TW_STR32 = char[34];
 
-// Data groups.
+/// Data groups.
 constexpr TW_UINT32 DG_CONTROL = 0x0001;
 constexpr TW_UINT32 DG_IMAGE = 0x0002;
 
-// Data argument types.
+/// Data argument types.
 constexpr TW_UINT16 DAT_NULL = 0x0000;
 constexpr TW_UINT16 DAT_CAPABILITY = 0x0001;
 constexpr TW_UINT16 DAT_EVENT = 0x0002;
@@ -47,7 +48,7 @@ constexpr TW_UINT16 DAT_IMAGELAYOUT = 0x0102;
 constexpr TW_UINT16 DAT_IMAGEMEMXFER = 0x0103;
 constexpr TW_UINT16 DAT_IMAGENATIVEXFER = 0x0104;
 
-// Messages.
+/// Messages.
 constexpr TW_UINT16 MSG_NULL = 0x0000;
 constexpr TW_UINT16 MSG_GET = 0x0001;
 constexpr TW_UINT16 MSG_GETCURRENT = 0x0002;
@@ -70,7 +71,7 @@ constexpr TW_UINT16 MSG_PROCESSEVENT = 0x0601;
 constexpr TW_UINT16 MSG_ENDXFER = 0x0701;
 constexpr TW_UINT16 MSG_REGISTER_CALLBACK = 0x0902;
 
-// Return codes.
+/// Return codes.
 constexpr TW_UINT16 TWRC_SUCCESS = 0;
 constexpr TW_UINT16 TWRC_FAILURE = 1;
 constexpr TW_UINT16 TWRC_CHECKSTATUS = 2;
@@ -80,7 +81,7 @@ constexpr TW_UINT16 TWRC_NOTDSEVENT = 5;
 constexpr TW_UINT16 TWRC_XFERDONE = 6;
 constexpr TW_UINT16 TWRC_ENDOFLIST = 7;
 
-// Condition codes.
+/// Condition codes.
 constexpr TW_UINT16 TWCC_SUCCESS = 0;
 constexpr TW_UINT16 TWCC_BUMMER = 1;
 constexpr TW_UINT16 TWCC_LOWMEMORY = 2;
@@ -93,14 +94,14 @@ constexpr TW_UINT16 TWCC_SEQERROR = 11;
 constexpr TW_UINT16 TWCC_BADDEST = 12;
 constexpr TW_UINT16 TWCC_CAPUNSUPPORTED = 13;
 
-// Container types.
+/// Container types.
 constexpr TW_UINT16 TWON_ARRAY = 3;
 constexpr TW_UINT16 TWON_ENUMERATION = 4;
 constexpr TW_UINT16 TWON_ONEVALUE = 5;
 constexpr TW_UINT16 TWON_RANGE = 6;
 constexpr TW_UINT16 TWON_DONTCARE16 = 0xFFFF;
 
-// Item types.
+/// Item types.
 constexpr TW_UINT16 TWTY_INT8 = 0;
 constexpr TW_UINT16 TWTY_INT16 = 1;
 constexpr TW_UINT16 TWTY_INT32 = 2;
@@ -110,7 +111,7 @@ constexpr TW_UINT16 TWTY_UINT32 = 5;
 constexpr TW_UINT16 TWTY_BOOL = 6;
 constexpr TW_UINT16 TWTY_FIX32 = 7;
 
-// Capabilities.
+/// Capabilities.
 constexpr TW_UINT16 CAP_XFERCOUNT = 0x0001;
 constexpr TW_UINT16 ICAP_COMPRESSION = 0x0100;
 constexpr TW_UINT16 ICAP_PIXELTYPE = 0x0101;
@@ -129,7 +130,7 @@ constexpr TW_UINT16 ICAP_XSCALING = 0x1124;
 constexpr TW_UINT16 ICAP_YSCALING = 0x1125;
 constexpr TW_UINT16 ICAP_BITDEPTH = 0x112B;
 
-// Capability values.
+/// Capability values.
 constexpr TW_UINT16 TWPT_BW = 0;
 constexpr TW_UINT16 TWPT_GRAY = 1;
 constexpr TW_UINT16 TWPT_RGB = 2;
@@ -140,27 +141,27 @@ constexpr TW_UINT16 TWCP_PACKBITS = 1;
 constexpr TW_UINT16 TWPC_CHUNKY = 0;
 constexpr TW_UINT16 TWUN_INCHES = 0;
 
-// Memory flags.
+/// Memory flags.
 constexpr TW_UINT32 TWMF_APPOWNS = 0x0001;
 constexpr TW_UINT32 TWMF_DSMOWNS = 0x0002;
 constexpr TW_UINT32 TWMF_DSOWNS = 0x0004;
 constexpr TW_UINT32 TWMF_POINTER = 0x0008;
 constexpr TW_UINT32 TWMF_HANDLE = 0x0010;
 
-// Supported groups of an identity; language and country of the application.
+/// Supported groups of an identity; language and country of the application.
 constexpr TW_UINT32 DF_DSM2 = 0x10000000;
 constexpr TW_UINT32 DF_APP2 = 0x20000000;
 constexpr TW_UINT32 DF_DS2 = 0x40000000;
 constexpr TW_UINT16 TWLG_USA = 13;
 constexpr TW_UINT16 TWCY_USA = 1;
 
-// Values a transfer reports as "don't care".
+/// Values a transfer reports as "don't care".
 constexpr TW_UINT16 TWON_DONTCARE16_VALUE = 0xFFFF;
 constexpr TW_UINT32 TWON_DONTCARE32 = 0xFFFFFFFF;
 
 #pragma pack(push, 2)
 
-// A fixed-point number: Whole + Frac / 65536.
+/// A fixed-point number: Whole + Frac / 65536.
 struct TW_FIX32 {
   TW_INT16 Whole;
   TW_UINT16 Frac;
@@ -181,7 +182,7 @@ struct TW_VERSION {
   TW_STR32 Info;
 };
 
-// Who a DSM_Entry call comes from and goes to.
+/// Who a DSM_Entry call comes from and goes to.
 struct TW_IDENTITY {
   TW_UINT32 Id;
   TW_VERSION Version;
@@ -199,7 +200,7 @@ struct TW_CAPABILITY {
   TW_HANDLE hContainer;
 };
 
-// Container headers; the items follow the header in the same block.
+/// Container headers; the items follow the header in the same block.
 struct TW_ONEVALUE {
   TW_UINT16 ItemType;
   TW_UINT32 Item;
@@ -287,8 +288,8 @@ struct TW_IMAGEMEMXFER {
   TW_MEMORY Memory;
 };
 
-// The single entry point of a source manager, and of the callback an
-// application registers with a source.
+/// The single entry point of a source manager, and of the callback an
+/// application registers with a source.
 using DSMENTRYPROC = TW_UINT16 (*)(TW_IDENTITY* pOrigin, TW_IDENTITY* pDest, TW_UINT32 DG, TW_UINT16 DAT,
                                    TW_UINT16 MSG, TW_MEMREF pData);
 using TWAINCALLBACKPROC = DSMENTRYPROC;
@@ -299,7 +300,7 @@ struct TW_CALLBACK {
   TW_INT16 Message;
 };
 
-// The source manager's memory functions (DAT_ENTRYPOINT).
+/// The source manager's memory functions (DAT_ENTRYPOINT).
 using DSM_MEMALLOCATE = TW_HANDLE (*)(TW_UINT32 size);
 using DSM_MEMFREE = void (*)(TW_HANDLE h);
 using DSM_MEMLOCK = TW_MEMREF (*)(TW_HANDLE h);
@@ -331,17 +332,17 @@ static_assert(sizeof(TW_IMAGELAYOUT) == 28);
 static_assert(sizeof(TW_SETUPMEMXFER) == 12);
 static_assert(sizeof(TW_IMAGEMEMXFER) == 26 + sizeof(TW_MEMORY));
 
-// TW_FIX32 from a double: v = trunc(x * 65536 + 0.5), Whole the high 16 bits
-// of v, Frac the low ones; values outside the 16.16 range saturate.
+/// TW_FIX32 from a double: v = trunc(x * 65536 + 0.5), Whole the high 16 bits
+/// of v, Frac the low ones; values outside the 16.16 range saturate.
 KORVANE_EXPORT TW_FIX32 FloatToFix32(double x);
 KORVANE_EXPORT double Fix32ToFloat(TW_FIX32 f);
-// The 32 bits of a TW_FIX32 as a container item holds them (Whole in the low
-// half, as the structure lies in memory), and back.
+/// The 32 bits of a TW_FIX32 as a container item holds them (Whole in the low
+/// half, as the structure lies in memory), and back.
 KORVANE_EXPORT TW_UINT32 Fix32Bits(TW_FIX32 f);
 KORVANE_EXPORT TW_FIX32 Fix32FromBits(TW_UINT32 bits);
 
-// The text of a 34-byte identity string (up to its first zero byte, at most
-// 33 characters), and storing text into one (cut to 33, zero-filled).
+/// The text of a 34-byte identity string (up to its first zero byte, at most
+/// 33 characters), and storing text into one (cut to 33, zero-filled).
 KORVANE_EXPORT std::string TWStr(const TW_STR32& s);
 KORVANE_EXPORT void SetTWStr(TW_STR32& s, const char* text);
 

@@ -1,9 +1,11 @@
-// Video capture drivers: the interface the capture window drives, the table
-// of pixel formats the video view negotiates over, and the process-wide
-// table of the ten driver indexes (0..9).
-//
-// Index i answers with a registered driver when one is registered there,
-// else with the V4L2 camera /dev/video<i> when that device captures video.
+/// \file
+/// Video capture drivers: the interface the capture window drives, the table
+/// of pixel formats the video view negotiates over, and the process-wide
+/// table of the ten driver indexes (0..9).
+///
+/// Index i answers with a registered driver when one is registered there,
+/// else with the V4L2 camera /dev/video followed by i when that device
+/// captures video.
 #pragma once
 #include <QWidget>
 #include <cstddef>
@@ -18,7 +20,7 @@
 
 namespace korvane {
 
-// What a driver can do (the capture window's 44-byte capability record).
+/// What a driver can do (the capture window's 44-byte capability record).
 struct TCapDriverCaps {
   uint32_t wDeviceIndex = 0;
   int32_t fHasOverlay = 0;
@@ -31,8 +33,8 @@ struct TCapDriverCaps {
 };
 static_assert(sizeof(TCapDriverCaps) == 44, "CAPDRIVERCAPS layout");
 
-// The sequence capture settings (the capture window's 92-byte record; the
-// fields the library reads and writes are named, the rest kept as given).
+/// The sequence capture settings (the capture window's 92-byte record; the
+/// fields the library reads and writes are named, the rest kept as given).
 struct TCaptureParms {
   uint32_t dwRequestMicroSecPerFrame = 66667;
   int32_t fMakeUserHitOKToCapture = 0;
@@ -48,7 +50,7 @@ struct TCaptureParms {
   int32_t fAbortLeftMouse = 0;
   int32_t fAbortRightMouse = 0;
   int32_t fLimitEnabled = 0;
-  uint32_t wTimeLimit = 0;  // seconds, when fLimitEnabled
+  uint32_t wTimeLimit = 0;  ///< seconds, when fLimitEnabled
   int32_t fMCIControl = 0;
   int32_t fStepMCIDevice = 0;
   uint32_t dwMCIStartTime = 0, dwMCIStopTime = 0;
@@ -59,54 +61,54 @@ struct TCaptureParms {
 };
 static_assert(sizeof(TCaptureParms) == 92, "CAPTUREPARMS layout");
 
-// One captured frame as the frame callback receives it.
+/// One captured frame as the frame callback receives it.
 struct TVideoHdr {
   const uint8_t* lpData = nullptr;
   size_t dwBufferLength = 0;
   size_t dwBytesUsed = 0;
-  uint32_t dwTimeCaptured = 0;  // milliseconds since the capture began
+  uint32_t dwTimeCaptured = 0;  ///< milliseconds since the capture began
 };
 
-// An entry of the pixel format table: code and bits per pixel.
+/// An entry of the pixel format table: code and bits per pixel.
 struct TKVVideoFormatEntry {
   char Code[5];
   int Bits;
 };
-// The formats the view negotiates, in the order they are tried.
+/// The formats the view negotiates, in the order they are tried.
 constexpr int kVideoFormatCount = 16;
 extern KORVANE_EXPORT const TKVVideoFormatEntry VideoFormatTable[kVideoFormatCount];
-// Index of a code in the table, -1 when it is not there.
+/// Index of a code in the table, -1 when it is not there.
 KORVANE_EXPORT int VideoFormatIndex(const std::string& code);
-// The four-character code of a compression value ("RGB " for BI_RGB).
+/// The four-character code of a compression value ("RGB " for BI_RGB).
 KORVANE_EXPORT std::string FourCCToString(uint32_t fourcc);
 KORVANE_EXPORT uint32_t StringToFourCC(const std::string& code);
-// Bytes of one frame of the header's size and format: padded rows for
-// BI_RGB, width * height * bits / 8 otherwise (at least what the YUV
-// converters need for the code).
+/// Bytes of one frame of the header's size and format: padded rows for
+/// BI_RGB, width * height * bits / 8 otherwise (at least what the YUV
+/// converters need for the code).
 KORVANE_EXPORT size_t FrameBytes(const TBitmapInfoHeader& h);
 
-// A capture driver: one device, connected by the capture window. Frames are
-// pulled, never pushed: the window asks for one at each preview or
-// recording tick, so the library starts no threads.
+/// A capture driver: one device, connected by the capture window. Frames are
+/// pulled, never pushed: the window asks for one at each preview or
+/// recording tick, so the library starts no threads.
 class KORVANE_EXPORT TKVCaptureDriver {
  public:
   virtual ~TKVCaptureDriver() = default;
   virtual std::string Name() const = 0;
   virtual std::string Version() const = 0;
-  // Opens the device; false when it cannot be used.
+  /// Opens the device; false when it cannot be used.
   virtual bool Connect() = 0;
   virtual void Disconnect() = 0;
   virtual bool Connected() const = 0;
   virtual TCapDriverCaps Caps() const = 0;
-  // The current frame format (header and, for palette formats, table).
+  /// The current frame format (header and, for palette formats, table).
   virtual std::vector<uint8_t> GetFormat() const = 0;
-  // Asks for a frame format; true when the driver now delivers exactly it.
+  /// Asks for a frame format; true when the driver now delivers exactly it.
   virtual bool SetFormat(const TBitmapInfoHeader& h) = 0;
-  // The next frame into Data (resized to the frame). WaitMs 0 answers at
-  // once: false when no new frame is ready; a positive wait blocks up to that
-  // long for one.
+  /// The next frame into Data (resized to the frame). WaitMs 0 answers at
+  /// once: false when no new frame is ready; a positive wait blocks up to that
+  /// long for one.
   virtual bool ReadFrame(std::vector<uint8_t>& Data, int WaitMs) = 0;
-  // The driver's configuration dialogs; true when the user accepted one.
+  /// The driver's configuration dialogs; true when the user accepted one.
   virtual bool DialogVideoSource(QWidget* parent) {
     (void)parent;
     return false;
@@ -125,18 +127,18 @@ using TKVCaptureDriverFactory = std::function<std::unique_ptr<TKVCaptureDriver>(
 
 constexpr int kCaptureDriverCount = 10;
 
-// Registers a driver at an index (0..9), replacing what answered there;
-// -1 takes the lowest index where neither a registered driver nor a video
-// device node exists. Returns the index, -1 when none is free.
+/// Registers a driver at an index (0..9), replacing what answered there;
+/// -1 takes the lowest index where neither a registered driver nor a video
+/// device node exists. Returns the index, -1 when none is free.
 KORVANE_EXPORT int KVRegisterCaptureDriver(const TKVCaptureDriverFactory& factory, int index = -1);
 KORVANE_EXPORT void KVUnregisterCaptureDriver(int index);
-// Registers the synthetic driver when KORVANE_TEST_CAPTURE=1 is set in the
-// environment (once per process); the index it took, or -1.
+/// Registers the synthetic driver when KORVANE_TEST_CAPTURE=1 is set in the
+/// environment (once per process); the index it took, or -1.
 KORVANE_EXPORT int KVRegisterTestCaptureFromEnv();
 
-// Name and version of the driver at an index; false when none answers.
+/// Name and version of the driver at an index; false when none answers.
 KORVANE_EXPORT bool KVCapGetDriverDescription(int index, std::string& Name, std::string& Version);
-// A new, unconnected driver for the index; null when none answers.
+/// A new, unconnected driver for the index; null when none answers.
 KORVANE_EXPORT std::unique_ptr<TKVCaptureDriver> KVCreateCaptureDriver(int index);
 
 }  // namespace korvane

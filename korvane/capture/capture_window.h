@@ -1,12 +1,13 @@
-// The capture window: a child widget laid over the video view that connects
-// to a capture driver, shows its frames (scaled to the window or at their own
-// size), hands each previewed frame to a frame callback, grabs single frames
-// and records sequences to an AVI file. Its methods are the capture
-// messages; each answers whether it succeeded.
-//
-// Frames are pulled from the driver by Qt timers on the user-interface
-// thread: the preview timer at the preview rate, and while recording a
-// timer at the requested frame interval.
+/// \file
+/// The capture window: a child widget laid over the video view that connects
+/// to a capture driver, shows its frames (scaled to the window or at their own
+/// size), hands each previewed frame to a frame callback, grabs single frames
+/// and records sequences to an AVI file. Its methods are the capture
+/// messages; each answers whether it succeeded.
+///
+/// Frames are pulled from the driver by Qt timers on the user-interface
+/// thread: the preview timer at the preview rate, and while recording a
+/// timer at the requested frame interval.
 #pragma once
 #include <QElapsedTimer>
 #include <QTimer>
@@ -25,7 +26,7 @@ class QEventLoop;
 namespace korvane {
 
 class TKVCaptureWindow;
-// Called with each previewed or grabbed frame.
+/// Called with each previewed or grabbed frame.
 using TCapVideoCallback = void (*)(TKVCaptureWindow* Window, const TVideoHdr* Hdr);
 
 class KORVANE_EXPORT TKVCaptureWindow : public QWidget {
@@ -33,73 +34,83 @@ class KORVANE_EXPORT TKVCaptureWindow : public QWidget {
   explicit TKVCaptureWindow(QWidget* parent);
   ~TKVCaptureWindow() override;
 
-  // --- Driver
+  /// @name Driver
+  /// @{
   bool DriverConnect(int index);
   bool DriverDisconnect();
   bool Connected() const { return driver_ && driver_->Connected(); }
   bool DriverGetCaps(TCapDriverCaps& caps) const;
-  // The driver of the last connection (null before the first).
+  /// The driver of the last connection (null before the first).
   TKVCaptureDriver* Driver() const { return driver_.get(); }
+  /// @}
 
-  // --- Format: the BITMAPINFO of the frames (header and table).
-  // Size of the format, 0 when not connected.
+  /// @name Format: the BITMAPINFO of the frames (header and table).
+  /// @{
+  /// Size of the format, 0 when not connected.
   size_t GetVideoFormatSize() const;
-  // Copies at most size bytes of it; the bytes copied.
+  /// Copies at most size bytes of it; the bytes copied.
   size_t GetVideoFormat(void* buf, size_t size) const;
   bool SetVideoFormat(const void* buf, size_t size);
+  /// @}
 
-  // --- Preview
+  /// @name Preview
+  /// @{
   bool SetPreview(bool on);
   bool Previewing() const { return preview_; }
-  // There is no overlay hardware behind V4L2 or the synthetic driver; on
-  // answers false unless the driver reports an overlay.
+  /// There is no overlay hardware behind V4L2 or the synthetic driver; on
+  /// answers false unless the driver reports an overlay.
   bool SetOverlay(bool on);
   bool SetPreviewRate(int ms);
   int PreviewRate() const { return preview_rate_; }
   bool SetScale(bool on);
   bool SetCallbackFrame(TCapVideoCallback cb);
-  // Stops preview and captures one frame (waiting up to two seconds for
-  // it), which the callback receives and the window shows.
+  /// Stops preview and captures one frame (waiting up to two seconds for
+  /// it), which the callback receives and the window shows.
   bool GrabFrame();
-  // One preview step: a frame when the driver has a new one. True when one
-  // was delivered. The preview timer calls it.
+  /// One preview step: a frame when the driver has a new one. True when one
+  /// was delivered. The preview timer calls it.
   bool PreviewStep();
-  // The last frame shown, converted into bmp; false when there is none or
-  // its format has no conversion.
+  /// The last frame shown, converted into bmp; false when there is none or
+  /// its format has no conversion.
   bool LastFrame(TBitmap* bmp) const;
-  // Puts the last frame shown on the clipboard.
+  /// Puts the last frame shown on the clipboard.
   bool EditCopy();
   int FramesShown() const { return frames_shown_; }
+  /// @}
 
-  // --- Dialogs of the driver, and the compressor choice for recording
+  /// @name Dialogs of the driver, and the compressor choice for recording
+  /// @{
   bool DlgVideoSource();
   bool DlgVideoFormat();
   bool DlgVideoDisplay();
   bool DlgVideoCompression();
   const TKVAVICompressOptions& CompressOptions() const { return compress_; }
   void SetCompressOptions(const TKVAVICompressOptions& o) { compress_ = o; }
+  /// @}
 
-  // --- Sequence capture
+  /// @name Sequence capture
+  /// @{
   bool GetSequenceSetup(TCaptureParms& p) const {
     p = parms_;
     return true;
   }
   bool SetSequenceSetup(const TCaptureParms& p);
-  // The file sequences are written to; false when it cannot be created.
+  /// The file sequences are written to; false when it cannot be created.
   bool FileSetCaptureFile(const std::string& name);
-  // Starts recording. With fYield it returns at once and the recording runs
-  // from the message loop; without, it returns when the recording stops.
+  /// Starts recording. With fYield it returns at once and the recording runs
+  /// from the message loop; without, it returns when the recording stops.
   bool Sequence();
-  // Stops recording.
+  /// Stops recording.
   bool Stop();
   bool Capturing() const { return writer_ != nullptr; }
-  // Frames written by the last or current recording, how many of them
-  // repeat the previous frame because no new one was ready in time, and how
-  // many frame intervals were dropped because writing fell behind (they are
-  // stored as empty frames, so the file keeps real time).
+  /// Frames written by the last or current recording, how many of them
+  /// repeat the previous frame because no new one was ready in time, and how
+  /// many frame intervals were dropped because writing fell behind (they are
+  /// stored as empty frames, so the file keeps real time).
   int FramesRecorded() const { return recorded_; }
   int FramesRepeated() const { return repeated_; }
   int FramesDropped() const { return dropped_; }
+  /// @}
 
  protected:
   void paintEvent(QPaintEvent* e) override;
@@ -107,11 +118,11 @@ class KORVANE_EXPORT TKVCaptureWindow : public QWidget {
  private:
   void Deliver();
   void RecordStep();
-  // Fills the frame intervals up to `due`, dropping the oldest ones when
-  // writing them all would hold the interface longer than a tick; `stopping`
-  // repeats the last frame instead of reading new ones.
+  /// Fills the frame intervals up to `due`, dropping the oldest ones when
+  /// writing them all would hold the interface longer than a tick; `stopping`
+  /// repeats the last frame instead of reading new ones.
   void CatchUp(int64_t due, bool stopping);
-  // The frame intervals of the time limit, 0 without one.
+  /// The frame intervals of the time limit, 0 without one.
   int64_t LimitFrames() const;
   void WriteRecordFrame();
   void ApplyPreviewTimer();
@@ -119,10 +130,10 @@ class KORVANE_EXPORT TKVCaptureWindow : public QWidget {
 
   std::unique_ptr<TKVCaptureDriver> driver_;
   int driver_index_ = -1;
-  std::vector<uint8_t> format_;  // the driver's format, read when it changes
+  std::vector<uint8_t> format_;  ///< the driver's format, read when it changes
   std::vector<uint8_t> frame_, last_;
   bool has_last_ = false;
-  mutable std::unique_ptr<TBitmap> shown_;  // last_ converted, for painting
+  mutable std::unique_ptr<TBitmap> shown_;  ///< last_ converted, for painting
   mutable bool shown_valid_ = false;
   TCapVideoCallback callback_ = nullptr;
   bool preview_ = false;
@@ -140,7 +151,7 @@ class KORVANE_EXPORT TKVCaptureWindow : public QWidget {
   QElapsedTimer record_clock_;
   int64_t record_us_ = 66667;
   int recorded_ = 0, repeated_ = 0, dropped_ = 0;
-  // Microseconds the last recorded frame took to read and write.
+  /// Microseconds the last recorded frame took to read and write.
   int64_t frame_cost_us_ = 0;
   bool preview_before_record_ = false;
   QEventLoop* loop_ = nullptr;

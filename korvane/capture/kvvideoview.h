@@ -1,8 +1,9 @@
-// TKorvaneVideoView: the image view with a capture window laid over it. It
-// lists the capture drivers, connects to one, shows live video, negotiates
-// a pixel format from a fixed table of codes, hands frames to the
-// application as bitmaps or raw data, freezes a frame into its own bitmap
-// (where selection and processing work on it) and records AVI files.
+/// \file
+/// TKorvaneVideoView: the image view with a capture window laid over it. It
+/// lists the capture drivers, connects to one, shows live video, negotiates
+/// a pixel format from a fixed table of codes, hands frames to the
+/// application as bitmaps or raw data, freezes a frame into its own bitmap
+/// (where selection and processing work on it) and records AVI files.
 #pragma once
 #include <functional>
 #include <stdexcept>
@@ -18,18 +19,18 @@ namespace korvane {
 
 enum TVCDisplayMode { dmPreview, dmOverlay };
 
-// Failures of the video view: "Unable to open video capture driver",
-// "Unable to create AVI file", "Unable to start video recording".
+/// Failures of the video view: "Unable to open video capture driver",
+/// "Unable to create AVI file", "Unable to start video recording".
 class KORVANE_EXPORT TVideoCapException : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
 using TVideoFrameEvent = std::function<void(TObject* Sender, TBitmap* Bitmap)>;
-// hDib is the view's format block (a BITMAPINFO), pData the frame's bytes.
+/// hDib is the view's format block (a BITMAPINFO), pData the frame's bytes.
 using TVideoFrameRawEvent = std::function<void(TObject* Sender, HGLOBAL hDib, const void* pData)>;
 
-// Bytes of the format block at least.
+/// Bytes of the format block at least.
 constexpr size_t kVideoFormatBlockSize = 1068;
 
 class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
@@ -37,29 +38,34 @@ class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
   explicit TKorvaneVideoView(TComponent* AOwner, QWidget* parent = nullptr);
   ~TKorvaneVideoView() override;
 
-  // --- Drivers
-  // The drivers that answer, as "name version", and their indexes.
+  /// @name Drivers
+  /// @{
+  /// The drivers that answer, as "name version", and their indexes.
   const std::vector<std::string>& GetVideoSourceList() const { return source_list_; }
   const std::vector<int>& GetVideoSourceIndexes() const { return source_indexes_; }
   void FillDrivers();
   int GetVideoSource() const { return video_source_; }
   void SetVideoSource(int i);
+  /// @}
 
-  // --- Live video
+  /// @name Live video
+  /// @{
   bool GetShowVideo() const { return show_video_; }
-  // Showing connects to the driver (raising "Unable to open video capture
-  // driver" when it cannot, with the video left hidden) and starts preview
-  // or overlay; hiding disconnects.
+  /// Showing connects to the driver (raising "Unable to open video capture
+  /// driver" when it cannot, with the video left hidden) and starts preview
+  /// or overlay; hiding disconnects.
   void SetShowVideo(bool v);
   TVCDisplayMode GetDisplayMode() const { return display_mode_; }
   void SetDisplayMode(TVCDisplayMode m);
   int GetPreviewRate() const { return preview_rate_; }
   void SetPreviewRate(int ms);
   void SetScrollBars(TScrollStyle s) override;
-  // Passes to the view only while a frame is frozen or no video is shown.
+  /// Passes to the view only while a frame is frozen or no video is shown.
   void Select(int x1, int y1, int x2, int y2) override;
+  /// @}
 
-  // --- Driver connection
+  /// @name Driver connection
+  /// @{
   void DriverConnect();
   bool DriverConnectNE();
   void DriverDisconnect();
@@ -73,35 +79,43 @@ class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
   bool DoConfigureFormat();
   bool DoConfigureDisplay();
   bool DoConfigureCompression();
+  /// @}
 
-  // --- Pixel format
+  /// @name Pixel format
+  /// @{
   std::string GetVideoFormat() const { return video_format_; }
   void SetVideoFormat(const std::string& code);
-  // The codes the driver accepts.
+  /// The codes the driver accepts.
   const std::vector<std::string>& GetVideoFormatList();
-  // (0, 0, width - 1, height - 1) of the frames.
+  /// (0, 0, width - 1, height - 1) of the frames.
   void GetVideoSize(TRect& r);
-  // Brings the format block up to date; false when no driver was available.
+  /// Brings the format block up to date; false when no driver was available.
   bool FillBitmapInfo();
   HGLOBAL FormatBlock() const { return format_block_; }
+  /// @}
 
-  // --- Frames
+  /// @name Frames
+  /// @{
   void SetOnVideoFrame(const TVideoFrameEvent& e);
   void SetOnVideoFrameRaw(const TVideoFrameRawEvent& e);
   const TVideoFrameEvent& GetOnVideoFrame() const { return on_video_frame_; }
   const TVideoFrameRawEvent& GetOnVideoFrameRaw() const { return on_video_frame_raw_; }
   bool GetCallBackFrame() const { return callback_on_; }
   void SetCallBackFrame(bool on);
+  /// @}
 
-  // --- Freezing
+  /// @name Freezing
+  /// @{
   void Freeze() { SetFreeze(true); }
   void UnFreeze() { SetFreeze(false); }
   bool GetFrozen() const { return frozen_; }
   void SetFreeze(bool v);
   bool GetFitFreeze() const { return fit_freeze_; }
   void SetFitFreeze(bool v) { fit_freeze_ = v; }
+  /// @}
 
-  // --- Recording
+  /// @name Recording
+  /// @{
   std::string GetCaptureFile() const { return capture_file_; }
   void SetCaptureFile(const std::string& f) { capture_file_ = f; }
   int GetRecordFrameRate() const { return record_frame_rate_; }
@@ -110,21 +124,24 @@ class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
   void SetRecordAudio(bool v) { record_audio_ = v; }
   bool GetRecordYield() const { return record_yield_; }
   void SetRecordYield(bool v) { record_yield_ = v; }
-  // Also false once the capture window ended the recording by itself (a time
-  // limit, a write error).
+  /// Also false once the capture window ended the recording by itself (a time
+  /// limit, a write error).
   bool Recording() const { return recording_ && capwin_ && capwin_->Capturing(); }
   void StartRecord();
   void StopRecord();
+  /// @}
 
-  // --- Progress of connecting and negotiating
+  /// @name Progress of connecting and negotiating
+  /// @{
   TKVJobEvent OnJob;
   void DoJob(TKVJob job, int per);
 
-  // The capture window (null before the first paint or showing of video).
+  /// The capture window (null before the first paint or showing of video).
   TKVCaptureWindow* CaptureWindow() const { return capwin_; }
   void CreateCaptureWindow();
 
   void Paint() override;
+  /// @}
 
  protected:
   void WMSize() override;
@@ -135,7 +152,7 @@ class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
   bool TryCodec(const std::string& code);
   void NegotiateVideoFormat();
   void FillVideoFormatList();
-  // Connects for a query when not connected; false when that fails.
+  /// Connects for a query when not connected; false when that fails.
   bool TempConnect(bool& temp);
   void TempDisconnect(bool temp);
   void EnsureCaptureWindow() {
@@ -147,8 +164,8 @@ class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
   bool frozen_ = false;
   TVCDisplayMode display_mode_ = dmPreview;
   TKVCaptureWindow* capwin_ = nullptr;
-  // The picture handed to OnVideoFrame, kept between frames so that its
-  // pixel buffer is reused.
+  /// The picture handed to OnVideoFrame, kept between frames so that its
+  /// pixel buffer is reused.
   TBitmap frame_bmp_;
   std::vector<std::string> source_list_;
   std::vector<int> source_indexes_;

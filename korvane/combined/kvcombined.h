@@ -1,7 +1,8 @@
-// The combined component: TKorvane is an image view that owns a processing
-// and an I/O component attached to itself, routes the settings they share
-// and offers their operations as its own, so that an application gets view,
-// file I/O and processing in one control.
+/// \file
+/// The combined component: TKorvane is an image view that owns a processing
+/// and an I/O component attached to itself, routes the settings they share
+/// and offers their operations as its own, so that an application gets view,
+/// file I/O and processing in one control.
 #pragma once
 #include <memory>
 #include <string>
@@ -13,7 +14,7 @@
 
 namespace korvane {
 
-// Color depth of the combined component's image. Only 24 bits is kept.
+/// Color depth of the combined component's image. Only 24 bits is kept.
 enum TNColors { nc8bit, nc24bit };
 
 class KORVANE_EXPORT TKorvane : public TKorvaneView {
@@ -21,17 +22,18 @@ class KORVANE_EXPORT TKorvane : public TKorvaneView {
   explicit TKorvane(TComponent* AOwner = nullptr, QWidget* parent = nullptr);
   ~TKorvane() override;
 
-  // The owned components (attached to this control for their whole life).
+  /// The owned components (attached to this control for their whole life).
   TKorvaneProc* Proc() const { return proc_; }
   TKorvaneIO* IO() const { return io_; }
 
-  // --- Routed settings
+  /// @name Routed settings
+  /// @{
   bool GetAutoUndo() const { return proc_->GetAutoUndo(); }
   void SetAutoUndo(bool on) { proc_->SetAutoUndo(on); }
   TNColors GetNColors() const { return ncolors_; }
-  // Whatever v is, the bitmap becomes 24-bit and NColors stays nc24bit.
+  /// Whatever v is, the bitmap becomes 24-bit and NColors stays nc24bit.
   void SetNColors(TNColors v);
-  // Set on both components; read from the processing one.
+  /// Set on both components; read from the processing one.
   const TProgressEvent& GetOnProgress() const { return proc_->OnProgress; }
   void SetOnProgress(const TProgressEvent& e);
   TMsgLanguage GetMsgLanguage() const { return proc_->GetMsgLanguage(); }
@@ -40,26 +42,28 @@ class KORVANE_EXPORT TKorvane : public TKorvaneView {
   void SetProcPreviewsParams(TPRPreviewsParams p) { proc_->SetPRPreviewParams(p); }
   TIOPreviewsParams GetIOPreviewsParams() const { return io_->GetIOPreviewParams(); }
   void SetIOPreviewsParams(TIOPreviewsParams p) { io_->SetIOPreviewParams(p); }
-  // Set on both (each copies it); read from the I/O component.
+  /// Set on both (each copies it); read from the I/O component.
   TFont* GetPreviewFont() const { return io_->GetPreviewFont(); }
   void SetPreviewFont(const TFont* f);
   bool GetStreamHeaders() const { return io_->StreamHeaders; }
   void SetStreamHeaders(bool on) { io_->StreamHeaders = on; }
   TIOParamsVals* IOParams() const { return io_->Params(); }
   TKVTWainParams* TWainParams() const { return io_->TWainParams(); }
-  // The I/O component's abort flag: set it from a progress handler to stop a load.
+  /// The I/O component's abort flag: set it from a progress handler to stop a load.
   bool GetAborting() const { return io_->Aborting; }
   void SetAborting(bool on) { io_->Aborting = on; }
   bool GetCanUndo() const { return proc_->GetCanUndo(); }
 
-  // Copies the I/O parameters of a TKorvane or a TKorvaneIO, then what the
-  // view's Assign copies.
+  /// Copies the I/O parameters of a TKorvane or a TKorvaneIO, then what the
+  /// view's Assign copies.
   void Assign(TObject* Source) override;
-  // The I/O parameters part of Assign alone.
+  /// The I/O parameters part of Assign alone.
   void AssignIOParams(TObject* Source);
+  /// @}
 
-  // --- Processing (see TKorvaneProc). Clear is the processing component's:
-  // it fills the selection-independent bitmap with its background.
+  /// @name Processing (see TKorvaneProc). Clear is the processing component's:
+  /// @{
+  /// it fills the selection-independent bitmap with its background.
   void SaveUndo() { proc_->SaveUndo(); }
   void ClearUndo() { proc_->ClearUndo(); }
   void Undo() { proc_->Undo(); }
@@ -116,10 +120,12 @@ class KORVANE_EXPORT TKorvane : public TKorvaneView {
   std::string ReadHiddenText() { return proc_->ReadHiddenText(); }
   int ReadHiddenData(void* Buffer, int Max) { return proc_->ReadHiddenData(Buffer, Max); }
   int GetHiddenDataSpace() { return proc_->GetHiddenDataSpace(); }
-  // The processing preview dialog.
+  /// The processing preview dialog.
   bool DoPreviews(TPreviewEffectsSet effects) { return proc_->DoPreviews(effects); }
+  /// @}
 
-  // --- File I/O (see TKorvaneIO)
+  /// @name File I/O (see TKorvaneIO)
+  /// @{
   void LoadFromFile(const std::string& name) { io_->LoadFromFile(name); }
   void SaveToFile(const std::string& name) { io_->SaveToFile(name); }
   void LoadFromFileBMP(const std::string& name) { io_->LoadFromFileBMP(name); }
@@ -159,11 +165,12 @@ class KORVANE_EXPORT TKorvane : public TKorvaneView {
   void ParamsFromStream(TStream* s) { io_->ParamsFromStream(s); }
   bool Acquire() { return io_->Acquire(); }
   bool SelectAcquireSource() { return io_->SelectAcquireSource(); }
-  // The I/O component's save-parameters dialog.
+  /// The I/O component's save-parameters dialog.
   bool DoIOPreviews(TPreviewParams pp) { return io_->DoPreviews(pp); }
+  /// @}
 
  private:
-  TKorvaneProc* proc_ = nullptr;  // owned (also as owned components)
+  TKorvaneProc* proc_ = nullptr;  ///< owned (also as owned components)
   TKorvaneIO* io_ = nullptr;
   TNColors ncolors_ = nc24bit;
 };

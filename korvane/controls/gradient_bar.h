@@ -1,5 +1,6 @@
-// TKVGradientBar: a bar showing a 256-step ramp between two colors, with a
-// grip that picks one step by clicking or dragging.
+/// \file
+/// TKVGradientBar: a bar showing a 256-step ramp between two colors, with a
+/// grip that picks one step by clicking or dragging.
 #pragma once
 #include <array>
 
@@ -13,16 +14,16 @@ enum TKVGradientDir { gdHorizontal, gdVertical };
 enum TKVMouseInteractItemsGr { migDragGrip };
 using TKVMouseInteractGr = TSet<TKVMouseInteractItemsGr>;
 
-// The gradient bar. A horizontal bar runs from step 0 at the left to 255 at
-// the right; a vertical one is painted with step 0 at the bottom while its
-// grip and clicks count the index from the top, so a click on the top row
-// picks step 0.
+/// The gradient bar. A horizontal bar runs from step 0 at the left to 255 at
+/// the right; a vertical one is painted with step 0 at the bottom while its
+/// grip and clicks count the index from the top, so a click on the top row
+/// picks step 0.
 class KORVANE_EXPORT TKVGradientBar : public TCustomControl {
  public:
   explicit TKVGradientBar(TComponent* AOwner, QWidget* parent = nullptr);
 
   int GetColorIndex() const { return index_; }
-  // Clamped to 0..255.
+  /// Clamped to 0..255.
   void SetColorIndex(int i);
   TColor GetBeginColor() const { return begin_; }
   void SetBeginColor(TColor c);
@@ -33,13 +34,13 @@ class KORVANE_EXPORT TKVGradientBar : public TCustomControl {
   TKVMouseInteractGr GetMouseInteractGr() const { return interact_; }
   void SetMouseInteractGr(TKVMouseInteractGr s);
 
-  // The ramp entry at the color index, as a host color and as a pixel.
+  /// The ramp entry at the color index, as a host color and as a pixel.
   TColor GetColor() const { return ramp_[index_]; }
   TRGB GetRGB() const;
-  // Ramp entry i (0..255); black outside.
+  /// Ramp entry i (0..255); black outside.
   TColor RampColor(int i) const { return i >= 0 && i < 256 ? ramp_[i] : clBlack; }
 
-  // Fired after the user moves the grip.
+  /// Fired after the user moves the grip.
   TNotifyEvent OnChange;
 
   void Paint() override;
@@ -49,8 +50,8 @@ class KORVANE_EXPORT TKVGradientBar : public TCustomControl {
 
  private:
   void BuildRamp();
-  // Position of the grip along the bar, in pixels; -1 when the bar is too
-  // short to place it.
+  /// Position of the grip along the bar, in pixels; -1 when the bar is too
+  /// short to place it.
   int GripPos() const;
   void DragTo(int x, int y);
 

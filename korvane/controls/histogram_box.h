@@ -1,6 +1,7 @@
-// THistogramBox: draws the level histogram of a processing component's image
-// as bars or lines, for any of red, green, blue and gray, with optional axis
-// labels and a color bar under the graph.
+/// \file
+/// THistogramBox: draws the level histogram of a processing component's image
+/// as bars or lines, for any of red, green, blue and gray, with optional axis
+/// labels and a color bar under the graph.
 #pragma once
 #include <memory>
 
@@ -18,9 +19,9 @@ enum THistogramLabelsItem { hlVertical, hlHorizontal };
 using THistogramLabels = TSet<THistogramLabelsItem>;
 enum THistogramStyle { hsBars, hsLines };
 
-// The histogram box. It does not watch the image: it redraws when one of its
-// properties changes, when it is resized and when the application calls
-// Update. In design mode it shows a random histogram as a preview.
+/// The histogram box. It does not watch the image: it redraws when one of its
+/// properties changes, when it is resized and when the application calls
+/// Update. In design mode it shows a random histogram as a preview.
 class KORVANE_EXPORT THistogramBox : public TCustomControl {
  public:
   explicit THistogramBox(TComponent* AOwner, QWidget* parent = nullptr);
@@ -39,14 +40,14 @@ class KORVANE_EXPORT THistogramBox : public TCustomControl {
   THistogramStyle GetHistogramStyle() const { return style_; }
   void SetHistogramStyle(THistogramStyle s);
 
-  // Redraws the off-screen picture from the attached component's image and
-  // invalidates the control.
+  /// Redraws the off-screen picture from the attached component's image and
+  /// invalidates the control.
   void Update();
-  // The off-screen picture that Paint shows.
+  /// The off-screen picture that Paint shows.
   TBitmap* OffscreenBitmap() { return bitmap_.get(); }
 
-  // After drawing: the left edge of the graph area in the parent's
-  // coordinates (the control's Left plus the width of the vertical labels).
+  /// After drawing: the left edge of the graph area in the parent's
+  /// coordinates (the control's Left plus the width of the vertical labels).
   int HistogramXPos = 0;
 
   void Paint() override;

@@ -1,6 +1,7 @@
-// THSVBox: a color picker in the HSV model (hue 0..359, saturation and value
-// 0..99): a saturation/value area for the current hue and a hue bar at the
-// right, each with a grip the user drags.
+/// \file
+/// THSVBox: a color picker in the HSV model (hue 0..359, saturation and value
+/// 0..99): a saturation/value area for the current hue and a hue bar at the
+/// right, each with a grip the user drags.
 #pragma once
 #include <cstdint>
 
@@ -10,12 +11,12 @@
 
 namespace korvane {
 
-// The HSV box. The hue bar is the rightmost 20 pixels, with hue 0 at the
-// bottom; a 5-pixel gap in Background separates it from the area, which takes
-// the remaining width (saturation rising to the right, value upwards).
-//
-// Color, GetColor and SetColor are the picked color; the control's own
-// background color is Background.
+/// The HSV box. The hue bar is the rightmost 20 pixels, with hue 0 at the
+/// bottom; a 5-pixel gap in Background separates it from the area, which takes
+/// the remaining width (saturation rising to the right, value upwards).
+///
+/// Color, GetColor and SetColor are the picked color; the control's own
+/// background color is Background.
 class KORVANE_EXPORT THSVBox : public TCustomControl {
  public:
   explicit THSVBox(TComponent* AOwner, QWidget* parent = nullptr);
@@ -26,27 +27,27 @@ class KORVANE_EXPORT THSVBox : public TCustomControl {
   int GetHue() const { return hue_; }
   int GetSat() const { return sat_; }
   int GetVal() const { return val_; }
-  // Clamped to 0..359 and 0..99; they repaint but do not fire OnChange.
+  /// Clamped to 0..359 and 0..99; they repaint but do not fire OnChange.
   void SetHue(int h);
   void SetSat(int s);
   void SetVal(int v);
   uint8_t GetRed() const { return red_; }
   uint8_t GetGreen() const { return green_; }
   uint8_t GetBlue() const { return blue_; }
-  // Takes red, green and blue and derives hue, saturation and value.
+  /// Takes red, green and blue and derives hue, saturation and value.
   void SetRGB(uint8_t r, uint8_t g, uint8_t b);
   TColor GetColor() const { return color_; }
-  // As SetRGB with the color's RGB value; GetColor answers c itself.
+  /// As SetRGB with the color's RGB value; GetColor answers c itself.
   void SetColor(TColor c);
   TColor GetBackground() const { return background_; }
   void SetBackground(TColor c);
 
-  // Width of the saturation/value area (Width - 25; none when not positive).
+  /// Width of the saturation/value area (Width - 25; none when not positive).
   int AreaWidth() const { return ClientWidth() - kHueBarWidth - kGap; }
-  // The off-screen picture of bar and area, without the grips.
+  /// The off-screen picture of bar and area, without the grips.
   TBitmap* OffscreenBitmap() { return bitmap_.get(); }
 
-  // Fired when the user picks a color with the mouse.
+  /// Fired when the user picks a color with the mouse.
   TNotifyEvent OnChange;
 
   void Paint() override;
@@ -60,7 +61,7 @@ class KORVANE_EXPORT THSVBox : public TCustomControl {
   void DrawHueBar();
   void DrawArea();
   void DrawGrips(TCanvas* c);
-  // Clamps a pointer position to the part being dragged and handles it.
+  /// Clamps a pointer position to the part being dragged and handles it.
   void DragTo(int X, int Y);
   void HandleMouse(int x, int y);
 
@@ -68,7 +69,7 @@ class KORVANE_EXPORT THSVBox : public TCustomControl {
   uint8_t red_ = 0, green_ = 0, blue_ = 0;
   TColor background_ = clBtnFace;
   std::unique_ptr<TBitmap> bitmap_;
-  int drag_mode_ = 0;  // 0 none, 1 area, 2 hue bar
+  int drag_mode_ = 0;  ///< 0 none, 1 area, 2 hue bar
   TColor color_ = clBlack;
 };
 

@@ -1,7 +1,8 @@
-// TRulerBox: a graduated ruler over a value range that can scroll, with one
-// or more draggable grips beside it, each with its own value, color, shape
-// and limits. Used as a slider with a scale, in units of the application's
-// choosing.
+/// \file
+/// TRulerBox: a graduated ruler over a value range that can scroll, with one
+/// or more draggable grips beside it, each with its own value, color, shape
+/// and limits. Used as a slider with a scale, in units of the application's
+/// choosing.
 #pragma once
 #include <functional>
 #include <memory>
@@ -20,8 +21,8 @@ enum TRulerDir { rdHorizontal, rdVertical };
 using TRulerGripEvent = std::function<void(TObject* Sender, int Grip)>;
 using TRulerClickEvent = std::function<void(TObject* Sender, double ps)>;
 
-// One grip: its value in ruler units, fill color, shape and limits (no limit
-// applies unless Max > Min).
+/// One grip: its value in ruler units, fill color, shape and limits (no limit
+/// applies unless Max > Min).
 struct TRulerGrip {
   double Pos = 0;
   TColor Color = clBtnFace;
@@ -30,32 +31,32 @@ struct TRulerGrip {
   double Max = 0;
 };
 
-// Label text of a ruler value: the shortest decimal of up to 15 significant
-// digits (exponent form, "1E+020", for values of 10^15 and more or below
-// 0.00001), or with hex the upper-case hexadecimal of the integer part of the
-// magnitude, "-" in front of negative values.
+/// Label text of a ruler value: the shortest decimal of up to 15 significant
+/// digits (exponent form, "1E+020", for values of 10^15 and more or below
+/// 0.00001), or with hex the upper-case hexadecimal of the integer part of the
+/// magnitude, "-" in front of negative values.
 KORVANE_EXPORT std::string RulerLabel(double v, bool hex);
 
-// The ruler box. Everything is drawn into an off-screen bitmap that Paint
-// copies, so dragging does not flicker.
-//
-// Along the ruler, pixel p shows value p / DotPerUnit + ViewPos. A horizontal
-// ruler measures along its width and x, a vertical one along its height and
-// y, for painting, dragging, fitting, the view limits and clicks alike. With
-// gdUp the ruler strip is at the top (left) and the grips below (right) point
-// up at it; gdDown mirrors that.
-//
-// A grip dragged beyond either end scrolls the view one pixel per mouse move
-// and per tick of a timer that runs while the button is held there.
+/// The ruler box. Everything is drawn into an off-screen bitmap that Paint
+/// copies, so dragging does not flicker.
+///
+/// Along the ruler, pixel p shows value p / DotPerUnit + ViewPos. A horizontal
+/// ruler measures along its width and x, a vertical one along its height and
+/// y, for painting, dragging, fitting, the view limits and clicks alike. With
+/// gdUp the ruler strip is at the top (left) and the grips below (right) point
+/// up at it; gdDown mirrors that.
+///
+/// A grip dragged beyond either end scrolls the view one pixel per mouse move
+/// and per tick of a timer that runs while the button is held there.
 class KORVANE_EXPORT TRulerBox : public TCustomControl {
  public:
   explicit TRulerBox(TComponent* AOwner, QWidget* parent = nullptr);
   ~TRulerBox() override;
 
-  // Grips; setters ignore an index outside the list and getters answer 0.
+  /// Grips; setters ignore an index outside the list and getters answer 0.
   double GetGripsPos(int i) const;
-  // Stores v, applies the grip's limits, fires OnRulerPosChange and paints
-  // at once.
+  /// Stores v, applies the grip's limits, fires OnRulerPosChange and paints
+  /// at once.
   void SetGripsPos(int i, double v);
   TColor GetGripsCol(int i) const;
   void SetGripsCol(int i, TColor c);
@@ -63,22 +64,22 @@ class KORVANE_EXPORT TRulerBox : public TCustomControl {
   void SetGripsKind(int i, TGripKind k);
   double GetGripsMin(int i) const;
   double GetGripsMax(int i) const;
-  // Store the limit and then apply the limits of every grip.
+  /// Store the limit and then apply the limits of every grip.
   void SetGripsMin(int i, double v);
   void SetGripsMax(int i, double v);
   int GetGripsCount() const { return int(grips_.size()); }
-  // New grips start at 0 in Background, triangles, limited to ViewMin..ViewMax.
+  /// New grips start at 0 in Background, triangles, limited to ViewMin..ViewMax.
   void SetGripsCount(int n);
 
   double GetViewPos() const { return view_pos_; }
   void SetViewPos(double v);
   double GetViewMin() const { return view_min_; }
   double GetViewMax() const { return view_max_; }
-  // Store, keep ViewPos within the limits and set every grip's Min (Max).
+  /// Store, keep ViewPos within the limits and set every grip's Min (Max).
   void SetViewMin(double v);
   void SetViewMax(double v);
   double GetDotPerUnit() const { return dpu_; }
-  // Ignored in design mode while FitInView is on.
+  /// Ignored in design mode while FitInView is on.
   void SetDPU(double v);
   double GetFrequency() const { return frequency_; }
   void SetFrequency(double v);
@@ -96,27 +97,27 @@ class KORVANE_EXPORT TRulerBox : public TCustomControl {
   void SetRulerColor(TColor c);
   TRulerDir GetRulerDir() const { return ruler_dir_; }
   void SetRulerDir(TRulerDir d);
-  // On: DotPerUnit fits ViewMin..ViewMax into the ruler's length.
+  /// On: DotPerUnit fits ViewMin..ViewMax into the ruler's length.
   bool GetFitInView() const { return fit_; }
   void SetFitInView(bool on);
   bool GetHexLabels() const { return hex_; }
   void SetHexLabels(bool on);
 
-  // Pixel of a grip along the ruler: round((Pos - ViewPos) x DotPerUnit).
+  /// Pixel of a grip along the ruler: round((Pos - ViewPos) x DotPerUnit).
   int GetXGripPos(int i) const;
-  // The ruler's length in units (0 while DotPerUnit is 0).
+  /// The ruler's length in units (0 while DotPerUnit is 0).
   double GetWidthInUnit() const;
-  // Thickness of the ruler strip: 0 without Ruler, else
-  // trunc(|Font.Height| x 1.7) + 3.
+  /// Thickness of the ruler strip: 0 without Ruler, else
+  /// trunc(|Font.Height| x 1.7) + 3.
   int GetRulerHeight() const;
-  // The outline of a grip (3 to 7 points); empty for an unknown grip.
+  /// The outline of a grip (3 to 7 points); empty for an unknown grip.
   std::vector<TPoint> GetGripPoly(int i) const;
-  // The grip's bounding box, right and bottom one past its points.
+  /// The grip's bounding box, right and bottom one past its points.
   void GetGripRect(int i, TRect& r) const;
-  // The topmost grip whose rectangle holds the point, or -1.
+  /// The topmost grip whose rectangle holds the point, or -1.
   int GetClickedGrip(int x, int y) const;
 
-  // Refits, redraws grips and ruler into the off-screen bitmap, invalidates.
+  /// Refits, redraws grips and ruler into the off-screen bitmap, invalidates.
   void Update();
   void RepaintGrips();
   void RepaintRuler();
@@ -125,7 +126,7 @@ class KORVANE_EXPORT TRulerBox : public TCustomControl {
   TRulerGripEvent OnRulerPosChange, OnRulerGripClick, OnRulerGripDblClick;
   TRulerClickEvent OnRulerClick;
 
-  // Timer that scrolls while a grip is held beyond an end, and its interval.
+  /// Timer that scrolls while a grip is held beyond an end, and its interval.
   static constexpr int kScrollTimer = 1;
   static constexpr int kScrollInterval = 30;
 
@@ -139,13 +140,13 @@ class KORVANE_EXPORT TRulerBox : public TCustomControl {
  private:
   bool Designing() const { return ComponentState().Contains(csDesigning); }
   bool Vertical() const { return ruler_dir_ == rdVertical; }
-  // Length of the ruler in pixels: the bitmap's width, or height when vertical.
+  /// Length of the ruler in pixels: the bitmap's width, or height when vertical.
   int Length() const;
   void AdjustViewLimits();
   void AdjustGripLimits(int i);
   void DrawScale(double freq, int tickLen, bool labels);
-  // One step of scrolling with the pressed grip beyond an end: dir -1 before
-  // the start, +1 past the end.
+  /// One step of scrolling with the pressed grip beyond an end: dir -1 before
+  /// the start, +1 past the end.
   void ScrollStep(int dir);
 
   std::unique_ptr<TBitmap> bitmap_;
@@ -165,10 +166,10 @@ class KORVANE_EXPORT TRulerBox : public TCustomControl {
   bool fit_ = false;
   bool hex_ = false;
 
-  int pressed_ = -1;    // grip held by the left button
-  int grip_pixel_ = 0;  // its pixel position at the press
-  int down_ = 0;        // press position along the ruler
-  int pointer_ = 0;     // last pointer position along the ruler
+  int pressed_ = -1;    ///< grip held by the left button
+  int grip_pixel_ = 0;  ///< its pixel position at the press
+  int down_ = 0;        ///< press position along the ruler
+  int pointer_ = 0;     ///< last pointer position along the ruler
   bool moved_ = false;
 };
 

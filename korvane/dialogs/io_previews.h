@@ -1,9 +1,10 @@
-// TfIOPreviews: the save-parameters form behind DoPreviews of the I/O and
-// multi-image I/O components. One page per file format holds that format's
-// save parameters; two views show the source and the result of saving with
-// the chosen values, with the original and the compressed size in bytes.
-// OK writes the active page's values into the caller's record; Cancel
-// leaves the record alone.
+/// \file
+/// TfIOPreviews: the save-parameters form behind DoPreviews of the I/O and
+/// multi-image I/O components. One page per file format holds that format's
+/// save parameters; two views show the source and the result of saving with
+/// the chosen values, with the original and the compressed size in bytes.
+/// OK writes the active page's values into the caller's record; Cancel
+/// leaves the record alone.
 #pragma once
 #include <QDialog>
 #include <functional>
@@ -36,7 +37,7 @@ namespace korvane {
 
 class TKorvaneProc;
 
-// Pages of the form, in tab order.
+/// Pages of the form, in tab order.
 enum TIOPreviewsPage { iopJPEG, iopTIFF, iopGIF, iopBMP, iopPCX, iopPNG };
 constexpr int kIOPreviewsPageCount = 6;
 
@@ -45,32 +46,33 @@ class KORVANE_EXPORT TfIOPreviews : public QDialog, public TComponent {
   explicit TfIOPreviews(TComponent* AOwner = nullptr, QWidget* parent = nullptr);
   ~TfIOPreviews() override;
 
-  // The caller's record (not owned): read when a page is shown, written by OK.
+  /// The caller's record (not owned): read when a page is shown, written by OK.
   void SetIOParams(TIOParamsVals* params) { caller_ = params; }
   TIOParamsVals* GetIOParams() const { return caller_; }
-  // Stores the pages to show. ppAUTO adds the page of the caller's FileType
-  // (set the record first). False when no page would be shown; the caller
-  // then does not show the form.
+  /// Stores the pages to show. ppAUTO adds the page of the caller's FileType
+  /// (set the record first). False when no page would be shown; the caller
+  /// then does not show the form.
   bool SetPreviewParams(TPreviewParams pages);
-  // Captions in that language (English keeps the form's own captions with
-  // their access keys).
+  /// Captions in that language (English keeps the form's own captions with
+  /// their access keys).
   void SetLanguage(TMsgLanguage lang);
-  // The "Lock preview" state the form starts with.
+  /// The "Lock preview" state the form starts with.
   void SetLockPreview(bool on) { lock_default_ = on; }
   void SetPreviewFont(const TFont* f);
 
-  // Computes the result of the active page's working values: saves the
-  // source with them, shows the compressed size and the result in Korvane2.
+  /// Computes the result of the active page's working values: saves the
+  /// source with them, shows the compressed size and the result in Korvane2.
   void applyAct();
-  // The page whose values OK writes.
+  /// The page whose values OK writes.
   TIOPreviewsPage ActivePage() const;
-  // Bytes of the source as an uncompressed bitmap: rows of width x 1 bit
-  // (1-bit source) or x 24 bits, padded to 32 bits, times the height.
+  /// Bytes of the source as an uncompressed bitmap: rows of width x 1 bit
+  /// (1-bit source) or x 24 bits, padded to 32 bits, times the height.
   static int64_t UncompressedSize(TBitmap* b);
 
-  // --- The form's controls (owned by the form through Qt)
-  TKorvaneView* Korvane1 = nullptr;  // source
-  TKorvaneView* Korvane2 = nullptr;  // result
+  /// @name The form's controls (owned by the form through Qt)
+  /// @{
+  TKorvaneView* Korvane1 = nullptr;  ///< source
+  TKorvaneView* Korvane2 = nullptr;  ///< result
   QProgressBar* ProgressBar1 = nullptr;
   QPushButton* OkButton = nullptr;
   QPushButton* CancelButton = nullptr;
@@ -82,8 +84,8 @@ class KORVANE_EXPORT TfIOPreviews : public QDialog, public TComponent {
   QLabel* ResultLabel = nullptr;
   QLabel* OriginalSizeLabel = nullptr;
   QLabel* CompressedSizeLabel = nullptr;
-  QLabel* OriginalSize = nullptr;    // "<n> bytes"
-  QLabel* CompressedSize = nullptr;  // "<n> bytes", or why the save failed
+  QLabel* OriginalSize = nullptr;    ///< "<n> bytes"
+  QLabel* CompressedSize = nullptr;  ///< "<n> bytes", or why the save failed
 
   QSpinBox* JPEGQuality = nullptr;
   QSlider* JPEGQualityBar = nullptr;
@@ -129,12 +131,13 @@ class KORVANE_EXPORT TfIOPreviews : public QDialog, public TComponent {
   QCheckBox* PNGInterlaced = nullptr;
   QComboBox* PNGCompression = nullptr;
 
-  // The private components (owned by the form): the I/O component saves the
-  // preview, the processing component reduces the result's colors.
+  /// The private components (owned by the form): the I/O component saves the
+  /// preview, the processing component reduces the result's colors.
   TKorvaneIO* PreviewIO() const { return io_; }
   TKorvaneProc* PreviewProc() const { return proc_; }
 
   void done(int r) override;
+  /// @}
 
  protected:
   void showEvent(QShowEvent* e) override;
@@ -147,25 +150,25 @@ class KORVANE_EXPORT TfIOPreviews : public QDialog, public TComponent {
   void BuildBMPPage();
   void BuildPCXPage();
   void BuildPNGPage();
-  // A label for buddy captioned english, or msg in another language.
+  /// A label for buddy captioned english, or msg in another language.
   QLabel* AddLabel(const char* english, const TKVMsg& msg, QWidget* buddy);
-  // Registers a caption: english as it is, or pattern with %1 replaced by msg
-  // in another language.
+  /// Registers a caption: english as it is, or pattern with %1 replaced by msg
+  /// in another language.
   void AddCaption(std::function<void(const QString&)> set, const char* english, const TKVMsg& msg,
                   const char* pattern);
   void FitFormSize();
   void Connect();
-  // The showing step: lock state, visible tabs, first page, sizes, fit.
+  /// The showing step: lock state, visible tabs, first page, sizes, fit.
   void Activate();
-  // Reads the active page's working values from the caller's record, fills
-  // its controls and computes the result.
+  /// Reads the active page's working values from the caller's record, fills
+  /// its controls and computes the result.
   void PageChanged();
   void FillControls(TIOPreviewsPage page);
-  // A control changed a working value: recompute when it differs and the
-  // preview is locked to the controls.
+  /// A control changed a working value: recompute when it differs and the
+  /// preview is locked to the controls.
   void Changed(bool differs);
   void TIFFPhotometricRules();
-  // Colors of the active page's choice and the (samples, bits) it writes.
+  /// Colors of the active page's choice and the (samples, bits) it writes.
   int ColorCount(TIOPreviewsPage page) const;
   void ColorsToRecord(TIOPreviewsPage page, TIOParamsVals& p) const;
   void ColorsFromRecord(TIOPreviewsPage page, const TIOParamsVals& p);
@@ -178,8 +181,8 @@ class KORVANE_EXPORT TfIOPreviews : public QDialog, public TComponent {
   TPreviewParams pages_;
   TMsgLanguage language_ = msSystem;
   bool lock_default_ = false;
-  // Working values, one per control: the record's fields and the colors
-  // choice of each page (index into that page's colors combo).
+  /// Working values, one per control: the record's fields and the colors
+  /// choice of each page (index into that page's colors combo).
   TIOParamsVals work_;
   int colors_[kIOPreviewsPageCount] = {4, 4, 7, 4, 3, 2};
   bool filling_ = false;

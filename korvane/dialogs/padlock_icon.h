@@ -1,5 +1,6 @@
-// The padlock of the "Lock preview" buttons, drawn so that no image file is
-// needed.
+/// \file
+/// The padlock of the "Lock preview" buttons, drawn so that no image file is
+/// needed.
 #pragma once
 #include <QIcon>
 

@@ -1,7 +1,8 @@
-// TfPreviews: the modal form behind TKorvaneProc::DoPreviews. Nine adjustment
-// pages; on each the user moves sliders and sees, side by side, the selected
-// part of the image ("Source:") and that part processed with the current
-// values ("Result:"). OK applies the page's operation to the whole source.
+/// \file
+/// TfPreviews: the modal form behind TKorvaneProc::DoPreviews. Nine adjustment
+/// pages; on each the user moves sliders and sees, side by side, the selected
+/// part of the image ("Source:") and that part processed with the current
+/// values ("Result:"). OK applies the page's operation to the whole source.
 #pragma once
 #include <QDialog>
 #include <array>
@@ -34,7 +35,7 @@ class THistogramBox;
 class THSVBox;
 class TRulerBox;
 
-// Page tags, as the tab sheets carry them.
+/// Page tags, as the tab sheets carry them.
 enum TPreviewPage {
   ppgContrast = 1,
   ppgHSL = 2,
@@ -47,8 +48,8 @@ enum TPreviewPage {
   ppgWave = 9
 };
 
-// The slider values of the pages. Each is a slider with a spin box; the
-// refraction is kept in tenths (10 is a refraction of 1.0).
+/// The slider values of the pages. Each is a slider with a spin box; the
+/// refraction is kept in tenths (10 is a refraction of 1.0).
 enum TPreviewValue {
   pvContrast,
   pvBrightness,
@@ -77,76 +78,83 @@ enum TPreviewValue {
   pvCount
 };
 
-// The processing preview form. The caller hands it the source image in
-// Korvane1 (then calls Execute); after OK, Korvane1 holds the processed image.
-//
-// Refreshing the result draws the visible part of Korvane1, as shown at its
-// zoom, into Korvane2 and applies the page's operation to that copy, so
-// positions and sizes of the bump map, lens and wave pages are converted to
-// screen scale first (ResultX, ResultY, ResultSize).
+/// The processing preview form. The caller hands it the source image in
+/// Korvane1 (then calls Execute); after OK, Korvane1 holds the processed image.
+///
+/// Refreshing the result draws the visible part of Korvane1, as shown at its
+/// zoom, into Korvane2 and applies the page's operation to that copy, so
+/// positions and sizes of the bump map, lens and wave pages are converted to
+/// screen scale first (ResultX, ResultY, ResultSize).
 class KORVANE_EXPORT TfPreviews : public QDialog {
  public:
   explicit TfPreviews(QWidget* parent = nullptr);
   ~TfPreviews() override;
 
-  // The source (full resolution) and the result (screen scale) views.
+  /// The source (full resolution) and the result (screen scale) views.
   TKorvaneView* Korvane1 = nullptr;
   TKorvaneView* Korvane2 = nullptr;
 
-  // --- State handed over by the processing component
+  /// @name State handed over by the processing component
+  /// @{
   void SetLanguage(TMsgLanguage Language);
   TMsgLanguage GetLanguage() const { return language_; }
-  // The state "Lock preview" takes at activation.
+  /// The state "Lock preview" takes at activation.
   void SetDefaultLockPreview(bool on) { default_lock_ = on; }
   void SetEffects(TPreviewEffectsSet Effects) { effects_ = Effects; }
   TPreviewEffectsSet GetEffects() const { return effects_; }
-  // The caller's progress handler and sender, used by OK.
+  /// The caller's progress handler and sender, used by OK.
   void SetProgress(const TProgressEvent& OnProgress, TObject* Sender);
   void SetPreviewFont(const TFont* Font);
 
-  // Runs the activation step and the form modally; true after OK. The test
-  // hook, when set, is called once the form is shown (with the modal loop
-  // running), so a headless caller can drive it and close it.
+  /// Runs the activation step and the form modally; true after OK. The test
+  /// hook, when set, is called once the form is shown (with the modal loop
+  /// running), so a headless caller can drive it and close it.
   bool Execute();
   static std::function<void(TfPreviews*)> ShowHook;
+  /// @}
 
-  // --- Steps of the form, public so that a caller can drive them
-  // Resets the values, sets up "Lock preview", shows the offered pages, makes
-  // the first one active, fits the source and runs the page change.
+  /// @name Steps of the form, public so that a caller can drive them
+  /// @{
+  /// Resets the values, sets up "Lock preview", shows the offered pages, makes
+  /// the first one active, fits the source and runs the page change.
   void Activate();
-  // Makes Korvane2 the visible part of the source with the page applied.
+  /// Makes Korvane2 the visible part of the source with the page applied.
   void RefreshResult();
-  // Restores the result's unprocessed copy and applies the page again.
+  /// Restores the result's unprocessed copy and applies the page again.
   void PreviewResult();
-  // "<<": applies the current values to the source, resets them and refreshes
-  // the result.
+  /// "<<": applies the current values to the source, resets them and refreshes
+  /// the result.
   void CopyResultToSource();
-  // "OK": applies the current values to the source with the caller's
-  // progress handler, then closes with the OK result.
+  /// "OK": applies the current values to the source with the caller's
+  /// progress handler, then closes with the OK result.
   void ApplyAndAccept();
+  /// @}
 
-  // --- Pages
-  // Tag of the active page (0 when none is visible).
+  /// @name Pages
+  /// @{
+  /// Tag of the active page (0 when none is visible).
   int ActivePage() const;
-  // Makes the page with the tag active; false when it is not offered.
+  /// Makes the page with the tag active; false when it is not offered.
   bool SetActivePage(int Tag);
   bool PageVisible(int Tag) const;
   int VisiblePageCount() const;
   QTabWidget* Pages() const { return tabs_; }
+  /// @}
 
-  // --- Values (setting one behaves as the user changing it)
+  /// @name Values (setting one behaves as the user changing it)
+  /// @{
   int Value(TPreviewValue v) const;
   void SetValue(TPreviewValue v, int x);
   QSlider* Slider(TPreviewValue v) const { return rows_[v].slider; }
   TGraphFilter GetFilter() const;
   void SetFilter(const TGraphFilter& f);
-  // Fills the filter edits from a preset (the " Presets" list).
+  /// Fills the filter edits from a preset (the " Presets" list).
   void SetPreset(TKVFilterPresets p);
-  // Filter files: false (with the error shown nowhere) when the file cannot
-  // be read or is not a filter file.
+  /// Filter files: false (with the error shown nowhere) when the file cannot
+  /// be read or is not a filter file.
   bool LoadFilter(const std::string& FileName);
   bool SaveFilter(const std::string& FileName) const;
-  // Equalization: the threshold and equalization grips (0..255), the toggle.
+  /// Equalization: the threshold and equalization grips (0..255), the toggle.
   TRulerBox* ThresholdRuler() const { return thresh_ruler_; }
   TRulerBox* EqualizeRuler() const { return equal_ruler_; }
   void SetEqualize(bool on);
@@ -157,8 +165,10 @@ class KORVANE_EXPORT TfPreviews : public QDialog {
   TRGB GetLightColor() const;
   THSVBox* BaseColorBox() const { return base_color_; }
   THSVBox* NewColorBox() const { return new_color_; }
+  /// @}
 
-  // --- Lock preview and buttons
+  /// @name Lock preview and buttons
+  /// @{
   bool GetLockPreview() const;
   void SetLockPreview(bool on);
   QToolButton* LockButton() const { return lock_; }
@@ -167,24 +177,25 @@ class KORVANE_EXPORT TfPreviews : public QDialog {
   QPushButton* PreviewButton() const { return preview_; }
   QPushButton* CopyButton() const { return copy_; }
 
-  // Source coordinates at the result's scale: with z = zoom / 100,
-  // trunc(x * z - ViewX), trunc(y * z - ViewY), trunc(s * z).
+  /// Source coordinates at the result's scale: with z = zoom / 100,
+  /// trunc(x * z - ViewX), trunc(y * z - ViewY), trunc(s * z).
   int ResultX(int x) const;
   int ResultY(int y) const;
   int ResultSize(int s) const;
 
-  // Applies the active page's operation to a whole bitmap: the source
-  // (positions as they are) or the result (positions converted).
+  /// Applies the active page's operation to a whole bitmap: the source
+  /// (positions as they are) or the result (positions converted).
   void ApplyPage(TBitmap* Bitmap, bool OnResult, TProgressRec& Progress);
+  /// @}
 
  private:
-  // Asks for a filter file to load or save, with the form's language.
+  /// Asks for a filter file to load or save, with the form's language.
   QString AskFilterFile(bool save);
   struct ValueRow {
     QLabel* label = nullptr;
     QSlider* slider = nullptr;
     QSpinBox* spin = nullptr;
-    QDoubleSpinBox* dspin = nullptr;  // the refraction shows tenths as a real
+    QDoubleSpinBox* dspin = nullptr;  ///< the refraction shows tenths as a real
     const TKVMsg* msg = nullptr;
     const char* suffix = "";  // text after the message ("(H)", "(%)")
     int def = 0;
@@ -193,9 +204,9 @@ class KORVANE_EXPORT TfPreviews : public QDialog {
   void AddRow(QWidget* page, QGridLayout* grid, int row, TPreviewValue v, const TKVMsg* msg,
               const char* suffix, int min, int max, int def);
   void ValueChanged();
-  // Resets the values of one page (all pages for 0).
+  /// Resets the values of one page (all pages for 0).
   void ResetValues(int Tag);
-  // Ranges of the position pages follow the source's size.
+  /// Ranges of the position pages follow the source's size.
   void SetPositionRanges();
   void PageChanged();
   void ScheduleRefresh();
@@ -211,7 +222,7 @@ class KORVANE_EXPORT TfPreviews : public QDialog {
   TProgressEvent on_progress_;
   TObject* sender_ = nullptr;
   bool refresh_pending_ = false;
-  int loading_ = 0;  // >0 while values are set by the form itself
+  int loading_ = 0;  ///< >0 while values are set by the form itself
 
   std::array<ValueRow, pvCount> rows_;
   QTabWidget* tabs_ = nullptr;
@@ -222,12 +233,12 @@ class KORVANE_EXPORT TfPreviews : public QDialog {
   QPushButton* cancel_ = nullptr;
   QPushButton* preview_ = nullptr;
   QPushButton* copy_ = nullptr;
-  // HSV page
+  /// HSV page
   THSVBox* base_color_ = nullptr;
   THSVBox* new_color_ = nullptr;
   QLabel* base_label_ = nullptr;
   QLabel* new_label_ = nullptr;
-  // User filter page
+  /// User filter page
   std::array<QSpinBox*, 9> filter_edits_{};
   QSpinBox* divisor_ = nullptr;
   QLabel* divisor_label_ = nullptr;
@@ -236,7 +247,7 @@ class KORVANE_EXPORT TfPreviews : public QDialog {
   QComboBox* presets_ = nullptr;
   QPushButton* load_ = nullptr;
   QPushButton* save_ = nullptr;
-  // Equalization page
+  /// Equalization page
   QLabel* thresh_label_ = nullptr;
   QLabel* equal_label_ = nullptr;
   TRulerBox* thresh_ruler_ = nullptr;
@@ -245,13 +256,13 @@ class KORVANE_EXPORT TfPreviews : public QDialog {
   QGroupBox* histo_group_ = nullptr;
   THistogramBox* histogram_ = nullptr;
   std::array<QCheckBox*, 4> histo_kinds_{};
-  // Bump map page
+  /// Bump map page
   QLabel* light_color_label_ = nullptr;
   THSVBox* light_color_ = nullptr;
-  // Wave page
+  /// Wave page
   QCheckBox* reflective_ = nullptr;
-  // Works on Korvane2: keeps the result's unprocessed copy as its undo and
-  // feeds the histogram box.
+  /// Works on Korvane2: keeps the result's unprocessed copy as its undo and
+  /// feeds the histogram box.
   std::unique_ptr<TKorvaneProc> proc_;
 };
 

@@ -1,6 +1,7 @@
-// Small containers shared by several components: an integer hash set (counting
-// distinct colors), a growable byte buffer (the GIF LZW coder's output) and
-// typed value lists with change flags (TWAIN capability values and ranges).
+/// \file
+/// Small containers shared by several components: an integer hash set (counting
+/// distinct colors), a growable byte buffer (the GIF LZW coder's output) and
+/// typed value lists with change flags (TWAIN capability values and ranges).
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -12,27 +13,27 @@
 
 namespace korvane {
 
-// A set of 32-bit keys in 2^bits buckets chosen by the key's low bits. A
-// bucket holds one key inline or a chain of two or more nodes.
+/// A set of 32-bit keys in 2^bits buckets chosen by the key's low bits. A
+/// bucket holds one key inline or a chain of two or more nodes.
 class KORVANE_EXPORT THash1 : public TObject {
  public:
-  // bits is clamped to 0..24 (at most 16M buckets).
+  /// bits is clamped to 0..24 (at most 16M buckets).
   explicit THash1(int bits);
   THash1(const THash1&) = delete;
   THash1& operator=(const THash1&) = delete;
 
   int HashFunc(int32_t key) const { return int(uint32_t(key) & uint32_t(nbuckets_ - 1)); }
-  // Adds the key; true when it was not present before.
+  /// Adds the key; true when it was not present before.
   bool Insert(int32_t key);
   bool KeyPresent(int32_t key) const;
-  // Number of distinct keys inserted.
+  /// Number of distinct keys inserted.
   int Count() const { return count_; }
   int Bits() const { return bits_; }
   int BucketCount() const { return nbuckets_; }
 
  private:
   enum : uint8_t { kEmpty = 0, kInline = 1, kChain = 2 };
-  // A chain node: the key and the index of the next node (-1 at the end).
+  /// A chain node: the key and the index of the next node (-1 at the end).
   struct Node {
     int32_t key;
     int32_t next;
@@ -41,17 +42,17 @@ class KORVANE_EXPORT THash1 : public TObject {
 
   int bits_;
   int nbuckets_;
-  // Per bucket: the key itself (kInline) or the index of the first node of
-  // its chain in nodes_ (kChain).
+  /// Per bucket: the key itself (kInline) or the index of the first node of
+  /// its chain in nodes_ (kChain).
   std::unique_ptr<uint32_t[]> slots_;
   std::unique_ptr<uint8_t[]> states_;
   std::vector<Node> nodes_;
   int count_ = 0;
 };
 
-// A growable byte buffer. Capacity grows to the requested size plus a block of
-// 4096 bytes, and shrinks the same way when the size falls more than a block
-// below it. Bytes added by growing read as 0.
+/// A growable byte buffer. Capacity grows to the requested size plus a block of
+/// 4096 bytes, and shrinks the same way when the size falls more than a block
+/// below it. Bytes added by growing read as 0.
 class KORVANE_EXPORT TKVByteArray : public TObject {
  public:
   static constexpr int kBlock = 4096;
@@ -61,15 +62,15 @@ class KORVANE_EXPORT TKVByteArray : public TObject {
   TKVByteArray& operator=(const TKVByteArray&) = delete;
 
   void AddByte(uint8_t b);
-  // Size 0 and a fresh block of kBlock bytes.
+  /// Size 0 and a fresh block of kBlock bytes.
   void Clear();
-  // A negative size counts as 0. Raises std::bad_alloc for sizes that cannot
-  // be held.
+  /// A negative size counts as 0. Raises std::bad_alloc for sizes that cannot
+  /// be held.
   void SetSize(int n);
-  // Reads up to n bytes from the stream onto the end and returns how many
-  // arrived; the size grows only by that count. The buffer grows with the
-  // data actually read, so a huge n on a short stream allocates no more than
-  // the stream delivers.
+  /// Reads up to n bytes from the stream onto the end and returns how many
+  /// arrived; the size grows only by that count. The buffer grows with the
+  /// data actually read, so a huge n on a short stream allocates no more than
+  /// the stream delivers.
   int AppendFromStream(TStream* stream, int n);
 
   uint8_t* Data() { return data_.get(); }
@@ -85,17 +86,17 @@ class KORVANE_EXPORT TKVByteArray : public TObject {
   int capacity_ = 0;
 };
 
-// Change flags of the value lists.
+/// Change flags of the value lists.
 enum : uint8_t {
-  kvlChangedItems = 1,    // an item was added, removed or set
-  kvlChangedRange = 2,    // a range bound or the step was set
-  kvlChangedCurrent = 4,  // the current value was set
+  kvlChangedItems = 1,    ///< an item was added, removed or set
+  kvlChangedRange = 2,    ///< a range bound or the step was set
+  kvlChangedCurrent = 4,  ///< the current value was set
 };
 
-// The base of the typed value lists: count items of ItemSize bytes each in one
-// contiguous block of exactly count * ItemSize bytes, and change flags.
-// Indexes outside the list are ignored by setters; getters answer nullptr.
-// Item pointers are valid until the next change of the list.
+/// The base of the typed value lists: count items of ItemSize bytes each in one
+/// contiguous block of exactly count * ItemSize bytes, and change flags.
+/// Indexes outside the list are ignored by setters; getters answer nullptr.
+/// Item pointers are valid until the next change of the list.
 class KORVANE_EXPORT TKVList : public TObject {
  public:
   TKVList() = default;
@@ -103,26 +104,26 @@ class KORVANE_EXPORT TKVList : public TObject {
   TKVList(const TKVList&) = delete;
   TKVList& operator=(const TKVList&) = delete;
 
-  // Resizes to n items (n < 0 counts as 0), keeping the first ones; new items
-  // are zero.
+  /// Resizes to n items (n < 0 counts as 0), keeping the first ones; new items
+  /// are zero.
   virtual void SetCount(int n);
-  // Removes item i; ignored outside the list.
+  /// Removes item i; ignored outside the list.
   virtual void Delete(int i);
-  // No items, no storage, no change flags.
+  /// No items, no storage, no change flags.
   virtual void Clear();
-  // Copies count, item size, change flags and items.
+  /// Copies count, item size, change flags and items.
   virtual void Assign(const TKVList& other);
 
-  // Inserts before item i: at the end when i >= count, at the front when i < 0.
+  /// Inserts before item i: at the end when i >= count, at the front when i < 0.
   void InsertItem(int i, const void* item);
-  // First index whose item bytes equal the given ones, -1 when none.
+  /// First index whose item bytes equal the given ones, -1 when none.
   int IndexOfItem(const void* item) const;
-  // Appends and returns the new index.
+  /// Appends and returns the new index.
   int AddItem(const void* item);
-  // Address of item i, nullptr outside the list.
+  /// Address of item i, nullptr outside the list.
   void* BaseGetItem(int i);
   const void* BaseGetItem(int i) const;
-  // Copies the item in; ignored outside the list.
+  /// Copies the item in; ignored outside the list.
   void BaseSetItem(int i, const void* item);
 
   int Count() const { return count_; }
@@ -137,18 +138,18 @@ class KORVANE_EXPORT TKVList : public TObject {
   uint8_t changed_ = 0;
 };
 
-// A list of signed 32-bit values with a range (minimum, maximum, step) and a
-// current value.
+/// A list of signed 32-bit values with a range (minimum, maximum, step) and a
+/// current value.
 class KORVANE_EXPORT TKVIntegerList : public TKVList {
  public:
   TKVIntegerList();
   void Clear() override;
-  // Raises std::bad_cast unless other is a TKVIntegerList (the list is then
-  // unchanged).
+  /// Raises std::bad_cast unless other is a TKVIntegerList (the list is then
+  /// unchanged).
   void Assign(const TKVList& other) override;
 
   int Add(int32_t v) { return AddItem(&v); }
-  // 0 outside the list.
+  /// 0 outside the list.
   int32_t GetItem(int i) const;
   void SetItem(int i, int32_t v) { BaseSetItem(i, &v); }
   void Insert(int i, int32_t v) { InsertItem(i, &v); }
@@ -167,17 +168,17 @@ class KORVANE_EXPORT TKVIntegerList : public TKVList {
   int32_t rangemin_ = 0, rangemax_ = 0, rangestep_ = 0, current_ = 0;
 };
 
-// A list of 64-bit floats with a range and a current value. IndexOf compares
-// the bytes of the values, so it finds a NaN and tells -0.0 from 0.0.
+/// A list of 64-bit floats with a range and a current value. IndexOf compares
+/// the bytes of the values, so it finds a NaN and tells -0.0 from 0.0.
 class KORVANE_EXPORT TKVDoubleList : public TKVList {
  public:
   TKVDoubleList();
   void Clear() override;
-  // Raises std::bad_cast unless other is a TKVDoubleList.
+  /// Raises std::bad_cast unless other is a TKVDoubleList.
   void Assign(const TKVList& other) override;
 
   int Add(double v) { return AddItem(&v); }
-  // 0 outside the list.
+  /// 0 outside the list.
   double GetItem(int i) const;
   void SetItem(int i, double v) { BaseSetItem(i, &v); }
   void Insert(int i, double v) { InsertItem(i, &v); }
@@ -196,15 +197,15 @@ class KORVANE_EXPORT TKVDoubleList : public TKVList {
   double rangemin_ = 0, rangemax_ = 0, rangestep_ = 0, current_ = 0;
 };
 
-// A list of fixed-size records passed by pointer; each record pointer given
-// to it must address RecordSize() readable bytes.
+/// A list of fixed-size records passed by pointer; each record pointer given
+/// to it must address RecordSize() readable bytes.
 class KORVANE_EXPORT TKVRecordList : public TKVList {
  public:
-  // A record size below 1 counts as 1.
+  /// A record size below 1 counts as 1.
   explicit TKVRecordList(int recordsize);
   void Clear() override;
-  // Raises std::bad_cast unless other holds items of this list's record size
-  // (the list is then unchanged).
+  /// Raises std::bad_cast unless other holds items of this list's record size
+  /// (the list is then unchanged).
   void Assign(const TKVList& other) override;
 
   int Add(const void* rec) { return AddItem(rec); }

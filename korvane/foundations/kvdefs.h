@@ -1,5 +1,6 @@
-// Shared vocabulary: pixel and row types, the published enumerations, the
-// progress events and the progress/abort record.
+/// \file
+/// Shared vocabulary: pixel and row types, the published enumerations, the
+/// progress events and the progress/abort record.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -10,7 +11,7 @@
 
 namespace korvane {
 
-// One 24-bit pixel in memory order blue, green, red.
+/// One 24-bit pixel in memory order blue, green, red.
 struct KORVANE_EXPORT TRGB {
   uint8_t b;
   uint8_t g;
@@ -20,12 +21,12 @@ struct KORVANE_EXPORT TRGB {
 static_assert(sizeof(TRGB) == 3, "TRGB must be packed");
 
 using pRGB = TRGB*;
-using RGBROW = TRGB[1];  // notional bound: rows are indexed through pointers
+using RGBROW = TRGB[1];  ///< notional bound: rows are indexed through pointers
 using pRGBROW = TRGB*;
 using PRGBArray = pRGB[1];
 using pPRGBArray = pRGB*;
 
-// One CMYK sample, bytes c, m, y, k.
+/// One CMYK sample, bytes c, m, y, k.
 struct TCMYK {
   uint8_t c;
   uint8_t m;
@@ -50,25 +51,25 @@ enum TKVJob {
 using TProgressEvent = std::function<void(TObject* Sender, int per)>;
 using TKVJobEvent = std::function<void(TObject* Sender, TKVJob job, int per)>;
 
-// The progress and abort record a starter builds on the stack and passes by
-// reference to a codec or a long operation.
+/// The progress and abort record a starter builds on the stack and passes by
+/// reference to a codec or a long operation.
 struct TProgressRec {
   TProgressEvent OnProgress;
   TObject* Sender = nullptr;
-  int32_t Done = 0;       // work units done, when counted across calls
-  double Scale = 0;       // percent per work unit
-  bool* Aborting = nullptr;  // the starter's abort flag (codecs always get one)
+  int32_t Done = 0;       ///< work units done, when counted across calls
+  double Scale = 0;       ///< percent per work unit
+  bool* Aborting = nullptr;  ///< the starter's abort flag (codecs always get one)
 };
 
-// Shared record for callers that want neither progress nor abort. Its flag is
-// false and nothing in the library sets it.
+/// Shared record for callers that want neither progress nor abort. Its flag is
+/// false and nothing in the library sets it.
 extern KORVANE_EXPORT TProgressRec nullpr;
 
-// Calls the progress event with per when it is assigned.
+/// Calls the progress event with per when it is assigned.
 inline void ReportProgress(TProgressRec& p, int per) {
   if (p.OnProgress) p.OnProgress(p.Sender, per);
 }
-// True when the record's abort flag is set.
+/// True when the record's abort flag is set.
 inline bool AbortRequested(const TProgressRec& p) { return p.Aborting && *p.Aborting; }
 
 }  // namespace korvane

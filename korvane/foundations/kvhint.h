@@ -1,5 +1,6 @@
-// TKVHint: a small floating window with one line of text, used for the
-// measurements the vector layer shows next to the pointer.
+/// \file
+/// TKVHint: a small floating window with one line of text, used for the
+/// measurements the vector layer shows next to the pointer.
 #pragma once
 #include <string>
 
@@ -8,20 +9,20 @@
 
 namespace korvane {
 
-// A frameless tool window on light yellow with black text and a raised
-// one-pixel edge. The mouse passes through it to the window below and it
-// never takes the focus. Hidden when created; SetText sizes it to its text.
+/// A frameless tool window on light yellow with black text and a raised
+/// one-pixel edge. The mouse passes through it to the window below and it
+/// never takes the focus. Hidden when created; SetText sizes it to its text.
 class KORVANE_EXPORT TKVHint : public TCustomControl {
  public:
   explicit TKVHint(TComponent* AOwner);
 
   const std::string& Text() const { return text_; }
-  // Stores the text and sizes the window to the text's width + 4 by its
-  // height + 4 in the hint's font, then repaints.
+  /// Stores the text and sizes the window to the text's width + 4 by its
+  /// height + 4 in the hint's font, then repaints.
   void SetText(const std::string& text);
-  // Copies the font (Font() is the hint's own) and repaints.
+  /// Copies the font (Font() is the hint's own) and repaints.
   void SetFont(const TFont* font);
-  // Keeps the hint a separate tool window on top of its parent.
+  /// Keeps the hint a separate tool window on top of its parent.
   void SetParent(QWidget* p) override;
 
   void Paint() override;

@@ -1,5 +1,6 @@
-// Captions and labels of the library's dialogs in six languages, and the
-// lookup that picks one by TMsgLanguage (msSystem follows the default locale).
+/// \file
+/// Captions and labels of the library's dialogs in six languages, and the
+/// lookup that picks one by TMsgLanguage (msSystem follows the default locale).
 #pragma once
 #include <array>
 #include <span>
@@ -11,8 +12,8 @@
 
 namespace korvane {
 
-// One message: its text in English, Italian, German, Spanish, French and
-// Portuguese, in that order, as UTF-8.
+/// One message: its text in English, Italian, German, Spanish, French and
+/// Portuguese, in that order, as UTF-8.
 using TKVMsg = std::array<std::string_view, 6>;
 
 extern KORVANE_EXPORT const TKVMsg KVMSG_PREVIEW;
@@ -88,11 +89,11 @@ extern KORVANE_EXPORT const TKVMsg KVMSG_AMPLITUDE;
 extern KORVANE_EXPORT const TKVMsg KVMSG_WAVELENGTH;
 extern KORVANE_EXPORT const TKVMsg KVMSG_PHASE;
 extern KORVANE_EXPORT const TKVMsg KVMSG_REFLECTIVE;
-// Unit after a size in bytes.
+/// Unit after a size in bytes.
 extern KORVANE_EXPORT const TKVMsg KVMSG_BYTES;
 
-// Texts of the processing preview form beyond the table above: its caption,
-// the bump map page and the filter presets.
+/// Texts of the processing preview form beyond the table above: its caption,
+/// the bump map page and the filter presets.
 extern KORVANE_EXPORT const TKVMsg KVMSG_PREVIEWS;
 extern KORVANE_EXPORT const TKVMsg KVMSG_BUMPMAP;
 extern KORVANE_EXPORT const TKVMsg KVMSG_NONE;
@@ -102,8 +103,8 @@ extern KORVANE_EXPORT const TKVMsg KVMSG_EMBOSS;
 extern KORVANE_EXPORT const TKVMsg KVMSG_HIGHPASS;
 extern KORVANE_EXPORT const TKVMsg KVMSG_LOWPASS;
 
-// The file dialogs' own labels, and the filter-file dialog of the
-// processing preview form with its two error messages.
+/// The file dialogs' own labels, and the filter-file dialog of the
+/// processing preview form with its two error messages.
 extern KORVANE_EXPORT const TKVMsg KVMSG_OPEN;
 extern KORVANE_EXPORT const TKVMsg KVMSG_LOOKIN;
 extern KORVANE_EXPORT const TKVMsg KVMSG_FILENAME;
@@ -113,23 +114,23 @@ extern KORVANE_EXPORT const TKVMsg KVMSG_ALLFILES;
 extern KORVANE_EXPORT const TKVMsg KVMSG_UNRECOGNIZEDFILTER;
 extern KORVANE_EXPORT const TKVMsg KVMSG_CANNOTWRITE;
 
-// Every message, in declaration order.
+/// Every message, in declaration order.
 KORVANE_EXPORT std::span<const TKVMsg* const> KVMsgTable();
 
-// The text of msg in lang. msSystem picks the language of the default locale
-// (GetSystemPrimaryLanguage): German, Spanish, French, Italian and Portuguese
-// have their own texts, every other language gets English. A value outside
-// TMsgLanguage also gets English.
+/// The text of msg in lang. msSystem picks the language of the default locale
+/// (GetSystemPrimaryLanguage): German, Spanish, French, Italian and Portuguese
+/// have their own texts, every other language gets English. A value outside
+/// TMsgLanguage also gets English.
 KORVANE_EXPORT std::string kvmsg(const TKVMsg& msg, TMsgLanguage lang);
 
-// Windows-style primary language identifier of the default QLocale (which
-// follows the system unless the application set another default): English 9,
-// German 7, Spanish 10, French 12, Italian 16, Dutch 19, Portuguese 22, and so
-// on; 0 (neutral) for a language without an identifier here.
+/// Windows-style primary language identifier of the default QLocale (which
+/// follows the system unless the application set another default): English 9,
+/// German 7, Spanish 10, French 12, Italian 16, Dutch 19, Portuguese 22, and so
+/// on; 0 (neutral) for a language without an identifier here.
 KORVANE_EXPORT int GetSystemPrimaryLanguage();
 
-// Index into a TKVMsg for a primary language identifier: 7 -> 2, 10 -> 3,
-// 12 -> 4, 16 -> 1, 22 -> 5, anything else 0 (English).
+/// Index into a TKVMsg for a primary language identifier: 7 -> 2, 10 -> 3,
+/// 12 -> 4, 16 -> 1, 22 -> 5, anything else 0 (English).
 KORVANE_EXPORT int KVMsgIndexOfPrimaryLanguage(int primary);
 
 }  // namespace korvane

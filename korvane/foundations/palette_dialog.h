@@ -1,5 +1,6 @@
-// TKorvanePaletteDialog: a modal picker that shows up to a few hundred
-// palette entries as small cells and returns the one the user clicks.
+/// \file
+/// TKorvanePaletteDialog: a modal picker that shows up to a few hundred
+/// palette entries as small cells and returns the one the user clicks.
 #pragma once
 #include <QDialog>
 
@@ -11,31 +12,31 @@ class QPushButton;
 
 namespace korvane {
 
-// A 539 x 199 dialog centred on the screen: the entries as 16 x 16 cells, 32
-// to a row (entry i at column i mod 32, row i div 32, its square from
-// (16 col + 1, 16 row + 1) to (16 col + 16, 16 row + 16), right and bottom
-// excluded), the entry under the pointer outlined in black and the others
-// in white, and a "&Cancel" button at (8, 144). Clicking an entry chooses it
-// and closes the dialog with the OK result.
+/// A 539 x 199 dialog centred on the screen: the entries as 16 x 16 cells, 32
+/// to a row (entry i at column i mod 32, row i div 32, its square from
+/// (16 col + 1, 16 row + 1) to (16 col + 16, 16 row + 16), right and bottom
+/// excluded), the entry under the pointer outlined in black and the others
+/// in white, and a "&Cancel" button at (8, 144). Clicking an entry chooses it
+/// and closes the dialog with the OK result.
 class KORVANE_EXPORT TKorvanePaletteDialog : public QDialog, public TComponent {
  public:
   explicit TKorvanePaletteDialog(TComponent* AOwner, QWidget* parent = nullptr);
   ~TKorvanePaletteDialog() override;
 
-  // The entries to show (not owned: they must outlive the dialog's use).
+  /// The entries to show (not owned: they must outlive the dialog's use).
   void SetPalette(const TRGB* entries, int count);
-  // Shows the dialog modally; true when the user chose an entry.
+  /// Shows the dialog modally; true when the user chose an entry.
   bool Execute();
-  // The chosen color (meaningful after a true Execute or an accepted show).
+  /// The chosen color (meaningful after a true Execute or an accepted show).
   TColor ChosenColor() const { return color_; }
-  // The highlighted entry, -1 for none.
+  /// The highlighted entry, -1 for none.
   int Highlighted() const { return highlighted_; }
 
-  // The entry whose cell holds the client point, -1 for none.
+  /// The entry whose cell holds the client point, -1 for none.
   int EntryAt(int x, int y) const;
-  // Rectangle of entry i (right and bottom excluded).
+  /// Rectangle of entry i (right and bottom excluded).
   static TRect CellRect(int i);
-  // Draws the cells on a canvas as the dialog shows them.
+  /// Draws the cells on a canvas as the dialog shows them.
   void PaintCells(TCanvas* c) const;
   QPushButton* CancelButton() const { return cancel_; }
 

@@ -1,5 +1,6 @@
-// Length-prefixed string persistence: a signed 32-bit little-endian length,
-// then the bytes, no terminator.
+/// \file
+/// Length-prefixed string persistence: a signed 32-bit little-endian length,
+/// then the bytes, no terminator.
 #pragma once
 #include <string>
 
@@ -9,10 +10,10 @@
 namespace korvane {
 
 KORVANE_EXPORT void SaveStringToStream(TStream* stream, const std::string& text);
-// Reads a string written by SaveStringToStream. A negative length reads as
-// empty; a length past the end of the stream raises EReadError (or the
-// stream's own error) without allocating much more than the stream holds.
-// Works on streams that cannot report their size.
+/// Reads a string written by SaveStringToStream. A negative length reads as
+/// empty; a length past the end of the stream raises EReadError (or the
+/// stream's own error) without allocating much more than the stream holds.
+/// Works on streams that cannot report their size.
 KORVANE_EXPORT void LoadStringFromStream(TStream* stream, std::string& text);
 
 }  // namespace korvane

@@ -1,5 +1,6 @@
-// The extension of a file name, lower-cased with its dot (".tiff"); "" when
-// the last path component has none.
+/// \file
+/// The extension of a file name, lower-cased with its dot (".tiff"); "" when
+/// the last path component has none.
 #pragma once
 #include <cctype>
 #include <string>

@@ -1,10 +1,11 @@
-// FFmpeg, loaded when the first AVI file is opened or written.
-//
-// Linking FFmpeg's libraries into every program that uses the library would
-// load them, and the hundred-odd libraries they bring, at every start: some
-// 90 ms of processor time before main, for programs that mostly never touch
-// a video. The AVI code calls FFmpeg through this table instead, filled from
-// the shared libraries of the major versions the library was built against.
+/// \file
+/// FFmpeg, loaded when the first AVI file is opened or written.
+///
+/// Linking FFmpeg's libraries into every program that uses the library would
+/// load them, and the hundred-odd libraries they bring, at every start: some
+/// 90 ms of processor time before main, for programs that mostly never touch
+/// a video. The AVI code calls FFmpeg through this table instead, filled from
+/// the shared libraries of the major versions the library was built against.
 #pragma once
 
 #include "korvane/foundations/host/export.h"
@@ -41,8 +42,8 @@ struct TFFmpegApi {
 #undef KV_FFMPEG_MEMBER
 };
 
-// The functions, loaded on the first call. Raises EInvalidGraphic naming the
-// library when FFmpeg's libraries cannot be loaded or lack a function.
+/// The functions, loaded on the first call. Raises EInvalidGraphic naming the
+/// library when FFmpeg's libraries cannot be loaded or lack a function.
 KORVANE_EXPORT const TFFmpegApi& FF();
 
 }  // namespace korvane

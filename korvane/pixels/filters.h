@@ -1,5 +1,6 @@
-// 3x3 integer convolution of 24-bit images: the filter record, the built-in
-// presets and the 43-byte filter file.
+/// \file
+/// 3x3 integer convolution of 24-bit images: the filter record, the built-in
+/// presets and the 43-byte filter file.
 #pragma once
 #include <cstdint>
 #include <stdexcept>
@@ -11,9 +12,9 @@
 
 namespace korvane {
 
-// Values[0] weighs the row above (left, centre, right), Values[1] the pixel's
-// own row, Values[2] the row below. The weighted sum is divided by Divisor
-// (0 counts as 1). Ten 32-bit integers, 40 bytes.
+/// Values[0] weighs the row above (left, centre, right), Values[1] the pixel's
+/// own row, Values[2] the row below. The weighted sum is divided by Divisor
+/// (0 counts as 1). Ten 32-bit integers, 40 bytes.
 struct KORVANE_EXPORT TGraphFilter {
   int32_t Values[3][3];
   int32_t Divisor;
@@ -33,31 +34,31 @@ enum TKVFilterPresets {
   LowPass2
 };
 
-// The presets' filters, indexed by TKVFilterPresets.
+/// The presets' filters, indexed by TKVFilterPresets.
 extern KORVANE_EXPORT const TGraphFilter KVFiltPres[LowPass2 + 1];
 
-// A filter file that is not recognised.
+/// A filter file that is not recognised.
 class KORVANE_EXPORT EFilterInvalid : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-// Convolves the inclusive rectangle x1..x2, y1..y2 of a 24-bit bitmap (x2, y2
-// clipped to the bitmap, x1, y1 to 0) with the filter, each channel on its
-// own: the sum is divided with truncation toward zero and clamped to 0..255.
-// Neighbours outside the bitmap repeat the nearest edge pixel; neighbours
-// outside the rectangle are the bitmap's own (unchanged) pixels, and the
-// filter never reads its own output. Progress after each row (RowPercent).
-// Nothing for other formats.
+/// Convolves the inclusive rectangle x1..x2, y1..y2 of a 24-bit bitmap (x2, y2
+/// clipped to the bitmap, x1, y1 to 0) with the filter, each channel on its
+/// own: the sum is divided with truncation toward zero and clamped to 0..255.
+/// Neighbours outside the bitmap repeat the nearest edge pixel; neighbours
+/// outside the rectangle are the bitmap's own (unchanged) pixels, and the
+/// filter never reads its own output. Progress after each row (RowPercent).
+/// Nothing for other formats.
 KORVANE_EXPORT void _ApplyFilter(TBitmap* Bitmap, const TGraphFilter& Filter, int x1, int y1, int x2, int y2,
                                  TProgressRec& Progress = nullpr);
 
-// Reads a filter file: bytes 1, 3, 3, then the nine values row by row and the
-// divisor, 32-bit little-endian. Raises EFilterInvalid ("unrecognized filter")
-// on another header or a short file, and the stream's error when the file
-// cannot be opened.
+/// Reads a filter file: bytes 1, 3, 3, then the nine values row by row and the
+/// divisor, 32-bit little-endian. Raises EFilterInvalid ("unrecognized filter")
+/// on another header or a short file, and the stream's error when the file
+/// cannot be opened.
 KORVANE_EXPORT TGraphFilter LoadFilterFromFile(const std::string& FileName);
-// Creates (or overwrites) a filter file.
+/// Creates (or overwrites) a filter file.
 KORVANE_EXPORT void SaveFilterToFile(const std::string& FileName, const TGraphFilter& Filter);
 
 }  // namespace korvane

@@ -1,7 +1,8 @@
-// TKorvaneVect: the image view with a layer of vector objects over the
-// bitmap (lines with arrow ends, boxes, ellipses, arcs, bitmaps and rotated
-// text, grouped in frames), their mouse interaction, measurement of the
-// selection polygon in physical units, the KVV file format and DXF import.
+/// \file
+/// TKorvaneVect: the image view with a layer of vector objects over the
+/// bitmap (lines with arrow ends, boxes, ellipses, arcs, bitmaps and rotated
+/// text, grouped in frames), their mouse interaction, measurement of the
+/// selection polygon in physical units, the KVV file format and DXF import.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -42,14 +43,14 @@ enum TKVUnits { kvuPIXELS, kvuINCHES, kvuKM, kvuMETERS, kvuCENTIMETERS, kvuMILLI
 
 using TKVVMeasureHintEvent = std::function<void(TObject* Sender, std::string& Text, double Value)>;
 
-// The 60-byte font record of text objects, in the byte layout the KVV files
-// store (little-endian integers, then the flag bytes and the face name).
+/// The 60-byte font record of text objects, in the byte layout the KVV files
+/// store (little-endian integers, then the flag bytes and the face name).
 struct TLogFont {
-  int32_t lfHeight = 0;  // 0: the text fills the box height
+  int32_t lfHeight = 0;  ///< 0: the text fills the box height
   int32_t lfWidth = 0;
-  int32_t lfEscapement = 0;  // tenths of a degree, counter-clockwise
+  int32_t lfEscapement = 0;  ///< tenths of a degree, counter-clockwise
   int32_t lfOrientation = 0;
-  int32_t lfWeight = 400;  // bold from 700
+  int32_t lfWeight = 400;  ///< bold from 700
   uint8_t lfItalic = 0;
   uint8_t lfUnderline = 0;
   uint8_t lfStrikeOut = 0;
@@ -62,19 +63,19 @@ struct TLogFont {
 };
 static_assert(sizeof(TLogFont) == 60, "TLogFont is the 60-byte file record");
 
-// The LOGFONT of a font and the font of a LOGFONT (color aside).
+/// The LOGFONT of a font and the font of a LOGFONT (color aside).
 KORVANE_EXPORT TLogFont LogFontOf(const TFont& f);
 KORVANE_EXPORT void FontFromLog(const TLogFont& lf, TFont& f);
 
 constexpr int kKVVStyleAll = 15;
 
-// One vector object. Frames own a list of child indices, bottom first.
+/// One vector object. Frames own a list of child indices, bottom first.
 struct TKVVObject {
   int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
   TKVVObjectKind Kind = kvkFRAME;
   int32_t Parent = -4;
-  int32_t ChildCount = 0;         // frames: size of Children
-  std::vector<int32_t> Children;  // frames
+  int32_t ChildCount = 0;         ///< frames: size of Children
+  std::vector<int32_t> Children;  ///< frames
   TKVShape BeginShape = kvsNONE;
   TKVShape EndShape = kvsNONE;
   int32_t ShapeWidth = 10;
@@ -96,7 +97,7 @@ struct TKVVObject {
 };
 using PKVVObject = TKVVObject*;
 
-// A slot of the shared bitmap table; a free slot has no bitmap.
+/// A slot of the shared bitmap table; a free slot has no bitmap.
 struct TKVVBitmap {
   std::unique_ptr<TBitmap> Bitmap;
   int32_t RefCount = 0;
@@ -112,8 +113,9 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   static constexpr int kRoot = -3;
   static constexpr int kNone = -4;
 
-  // --- Object store and tree
-  // The record of an index (special indices included); null when out of range.
+  /// @name Object store and tree
+  /// @{
+  /// The record of an index (special indices included); null when out of range.
   PKVVObject GetObj(int idx);
   int AddVObject(int parent, const TKVVObject& src);
   int AddNewObject() { return AddVObject(kRoot, templ_); }
@@ -125,12 +127,14 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   void ReInsertVObject(int parent, int idx, int pos);
   void SetObjFrontOf(int idx, int other);
   void SetObjBackTo(int idx, int other);
-  // Entries of the array (removed objects leave holes until the array ends)
-  // and the number of live objects.
+  /// Entries of the array (removed objects leave holes until the array ends)
+  /// and the number of live objects.
   int ObjectArraySize() const { return int(objs_.size()); }
   int ObjectsCount() const { return live_; }
+  /// @}
 
-  // --- Object properties (setters repaint unless idx is -1)
+  /// @name Object properties (setters repaint unless idx is -1)
+  /// @{
   TKVVObjectKind GetObjKind(int idx);
   void SetObjKind(int idx, TKVVObjectKind v);
   void GetObjRect(int idx, TRect& r);
@@ -188,11 +192,13 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   void SetObjBitmap(int idx, const TBitmap* b);
   void SetObjBitmapNU(int idx, const TBitmap* b);
   void SetObjBitmapIdxNU(int idx, int slot);
-  // A cx x cy bitmap of a system icon (32512 application, 32513 error,
-  // 32514 question, 32515 warning, 32516 information).
+  /// A cx x cy bitmap of a system icon (32512 application, 32513 error,
+  /// 32514 question, 32515 warning, 32516 information).
   void SetObjBitmapICO(int idx, int resource, int cy, int cx);
+  /// @}
 
-  // --- Shared bitmap table
+  /// @name Shared bitmap table
+  /// @{
   bool GetShareBitmaps() const { return share_bitmaps_; }
   void SetShareBitmaps(bool on) { share_bitmaps_ = on; }
   int AllocBitmap();
@@ -203,8 +209,10 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   int BitmapSlotCount() const { return int(bitmaps_.size()); }
   int BitmapRefCount(int slot) const;
   void PackBMP();
+  /// @}
 
-  // --- Drawing
+  /// @name Drawing
+  /// @{
   void DrawObject(TCanvas* canvas, PKVVObject o, bool ToBitmap);
   void DrawLineShape(TCanvas* canvas, int X, int Y, int X2, int Y2, TKVShape shape, int W, int H);
   void DrawObjectText(TCanvas* canvas, int x1, int y1, int x2, int y2, PKVVObject o, double scale);
@@ -212,9 +220,9 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   void DrawSelGrips(TCanvas* canvas);
   void VPaintTo(TCanvas* canvas);
   void PaintTo(TCanvas* canvas) override;
-  // Burns the visible objects into the bitmap; the objects stay.
+  /// Burns the visible objects into the bitmap; the objects stay.
   void CopyObjectsToBack();
-  // Non-frame objects drawn by the last VPaintTo.
+  /// Non-frame objects drawn by the last VPaintTo.
   int DrawnObjects() const { return drawn_; }
 
   void Update() override;
@@ -223,10 +231,12 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   void SetDPIY(int v) override;
   void SetDPI(int x, int y) override;
   void SetMouseInteract(TKVMouseInteract s) override;
-  // The view scrolled under a drag: the remembered points follow.
+  /// The view scrolled under a drag: the remembered points follow.
   void SubMouseMoveScroll(int dx, int dy) override;
+  /// @}
 
-  // --- Interaction
+  /// @name Interaction
+  /// @{
   TKVMouseInteractVt GetMouseInteractVt() const { return interact_vt_; }
   void SetMouseInteractVt(TKVMouseInteractVt s);
   void CancelInteracts();
@@ -242,24 +252,26 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   double CalcDistPtObj(PKVVObject o, int x, int y);
   int FindSelGrip(int x, int y, int& grip);
   void TraslateObject(int idx, int dx, int dy);
-  // Adds to the four coordinates independently, in the published argument
-  // order: dx1 to x1, dy2 to y2, dx2 to x2, dy1 to y1.
+  /// Adds to the four coordinates independently, in the published argument
+  /// order: dx1 to x1, dy2 to y2, dx2 to x2, dy1 to y1.
   void ChangeObjectCoor(int idx, int dx1, int dy2, int dx2, int dy1);
   void ActiveTextEdit();
   void RemoveTextEdit();
-  // Ends the text edit: Keep stores the typed text (one undo step when it
-  // changed), otherwise the object keeps the text it had when the edit
-  // opened. Enter and Escape in the editor call it.
+  /// Ends the text edit: Keep stores the typed text (one undo step when it
+  /// changed), otherwise the object keeps the text it had when the edit
+  /// opened. Enter and Escape in the editor call it.
   void EndTextEdit(bool Keep);
   int TextEditIndex() const { return edit_idx_; }
   QLineEdit* TextEditor() const { return edit_; }
-  // Present for the clipboard menu; they do nothing.
+  /// Present for the clipboard menu; they do nothing.
   void CopyToClipboard() {}
   void CutToClipboard() {}
   void PasteFromClipboard() {}
   void InsertFromClipboard(int, int) {}
+  /// @}
 
-  // --- Measurement
+  /// @name Measurement
+  /// @{
   TKVUnits GetMUnit() const { return munit_; }
   void SetMUnit(TKVUnits u);
   double GetScale() const { return scale_; }
@@ -279,65 +291,72 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   void SetScaleFromSelectionLen(double value);
   void UpdateHint(int x, int y);
   TKVHint* Hint() const { return hint_; }
-  // The hint text for a value in the current unit ("²" appended for areas).
+  /// The hint text for a value in the current unit ("²" appended for areas).
   std::string MeasureText(double value, bool area) const;
+  /// @}
 
-  // --- Files
+  /// @name Files
+  /// @{
   void SaveToStreamKVV(TStream* s);
   void SaveToFileKVV(const std::string& name);
   void LoadFromStreamKVV(TStream* s);
   void LoadFromFileKVV(const std::string& name);
   void SaveObj(TStream* s, int idx);
   void ImportDXF(const std::string& name);
-  // The same from DXF text in memory.
+  /// The same from DXF text in memory.
   void ImportDXFText(const char* data, size_t size);
+  /// @}
 
-  // --- Undo and redo
-  // The mouse and keyboard edits (insert, move, resize, text, delete, nudge)
-  // record themselves. Programmatic edits are recorded by calling SaveUndo
-  // before them; WithBitmap also keeps the picture, for CopyObjectsToBack
-  // and other changes of the bitmap. Recording drops the redo history.
+  /// @name Undo and redo
+  /// @{
+  /// The mouse and keyboard edits (insert, move, resize, text, delete, nudge)
+  /// record themselves. Programmatic edits are recorded by calling SaveUndo
+  /// before them; WithBitmap also keeps the picture, for CopyObjectsToBack
+  /// and other changes of the bitmap. Recording drops the redo history.
   void SaveUndo(bool WithBitmap = false);
   bool Undo();
   bool Redo();
   bool CanUndo() const { return !undo_.empty(); }
   bool CanRedo() const { return !redo_.empty(); }
-  // Whether the next Undo (Redo) also changes the picture.
+  /// Whether the next Undo (Redo) also changes the picture.
   bool UndoRestoresBitmap() const;
   bool RedoRestoresBitmap() const;
   void ClearUndo();
   int UndoCount() const { return int(undo_.size()); }
   int RedoCount() const { return int(redo_.size()); }
-  // Steps kept (100 by default, at least 1); the oldest go first.
+  /// Steps kept (100 by default, at least 1); the oldest go first.
   int GetUndoLimit() const { return undo_limit_; }
   void SetUndoLimit(int n);
+  /// @}
 
-  // --- Keyboard edits of the selection (Delete and the arrow keys)
-  // Removes the selected objects as one undo step.
+  /// @name Keyboard edits of the selection (Delete and the arrow keys)
+  /// @{
+  /// Removes the selected objects as one undo step.
   void DeleteSelObjects();
-  // Moves the selected moveable objects; a run of nudges is one undo step.
+  /// Moves the selected moveable objects; a run of nudges is one undo step.
   void NudgeSelObjects(int dx, int dy);
 
   TNotifyEvent OnSelectObject;
-  // The undo or redo history changed.
+  /// The undo or redo history changed.
   TNotifyEvent OnUndoChange;
   TKVVMeasureHintEvent OnMeasureHint;
   TKVVObject& TemplateObject() { return templ_; }
+  /// @}
 
  protected:
   void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
   void MouseMove(TShiftState Shift, int X, int Y) override;
   void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) override;
-  // Delete removes the selection, the arrows nudge it (Shift: 10 pixels),
-  // Ctrl+Z undoes, Ctrl+Y and Ctrl+Shift+Z redo.
+  /// Delete removes the selection, the arrows nudge it (Shift: 10 pixels),
+  /// Ctrl+Z undoes, Ctrl+Y and Ctrl+Shift+Z redo.
   void KeyDown(Word& Key, TShiftState Shift) override;
-  // Claims the keys above from the window's shortcuts while they apply here.
+  /// Claims the keys above from the window's shortcuts while they apply here.
   bool event(QEvent* e) override;
 
  private:
-  // One state of the layer: the objects, the bitmap table and, when asked
-  // for, the picture. Bitmaps are shared with neighbouring states while
-  // their pixels are equal.
+  /// One state of the layer: the objects, the bitmap table and, when asked
+  /// for, the picture. Bitmaps are shared with neighbouring states while
+  /// their pixels are equal.
   struct TUndoState {
     std::vector<TKVVObject> Objs;
     TKVVObject Root;
@@ -353,30 +372,30 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   void UndoChanged() {
     if (OnUndoChange) OnUndoChange(this);
   }
-  // Frees the editor control (its text is already the object's).
+  /// Frees the editor control (its text is already the object's).
   void CloseEditor();
-  // A finished text edit that changed the text becomes one undo step.
+  /// A finished text edit that changed the text becomes one undo step.
   void FinishEditStep();
-  // Whether a key applies to the layer now (selection, history).
+  /// Whether a key applies to the layer now (selection, history).
   bool HandlesKey(int qtKey, Qt::KeyboardModifiers modifiers) const;
 
   void Repaint(int idx) {
     if (idx != kTemplate) Update();
   }
-  // Screen corners of an object (s = Zoom / 100).
+  /// Screen corners of an object (s = Zoom / 100).
   void ScreenCorners(const TKVVObject& o, int& x1, int& y1, int& x2, int& y2) const;
   bool MeetsImage(int x1, int y1, int x2, int y2) const;
   void ReleaseData(TKVVObject& o);
   void Unlink(int idx);
   void CollectSubtree(int idx, std::vector<int>& out);
-  // Puts idx just in front of (or behind) other, or at the front (back) of
-  // its own list for other -1.
+  /// Puts idx just in front of (or behind) other, or at the front (back) of
+  /// its own list for other -1.
   void MoveInZOrder(int idx, int other, bool front);
   int FindIn(int parent, const std::function<bool(const TKVVObject&)>& pred);
   void AttachBitmap(TKVVObject& o, const TBitmap* b);
   void DrawRubber(TCanvas* canvas);
   void DoSelectObject() {
-    nudging_ = false;  // a nudge of another selection is a new step
+    nudging_ = false;  ///< a nudge of another selection is a new step
     if (OnSelectObject) OnSelectObject(this);
   }
   void ShowHint(int x, int y, double value, bool area);
@@ -390,28 +409,28 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   bool share_bitmaps_ = true;
   int drawn_ = 0;
 
-  // Interaction.
+  /// Interaction.
   TKVMouseInteractVt interact_vt_;
   std::vector<int> sel_objs_;
-  int inserting_ = -1;  // kind being inserted, -1 none
+  int inserting_ = -1;  ///< kind being inserted, -1 none
   int grip_ = 0;
   bool down_ = false;
   bool moved_ = false;
-  bool rubber_ = false;  // rubber-band selection in progress
+  bool rubber_ = false;  ///< rubber-band selection in progress
   TPoint down_pt_, cur_pt_;
   int edit_idx_ = -1;
   QLineEdit* edit_ = nullptr;
-  std::string edit_before_;              // the text when the edit opened
-  std::optional<TUndoState> edit_undo_;  // the layer when the edit opened
-  std::optional<TUndoState> drag_undo_;  // the layer when a grip drag began
-  bool drag_changed_ = false;            // the drag moved or sized something
+  std::string edit_before_;              ///< the text when the edit opened
+  std::optional<TUndoState> edit_undo_;  ///< the layer when the edit opened
+  std::optional<TUndoState> drag_undo_;  ///< the layer when a grip drag began
+  bool drag_changed_ = false;            ///< the drag moved or sized something
 
-  // Undo.
+  /// Undo.
   std::vector<TUndoState> undo_, redo_;
   int undo_limit_ = 100;
-  bool nudging_ = false;  // the last step recorded was a nudge
+  bool nudging_ = false;  ///< the last step recorded was a nudge
 
-  // Measurement.
+  /// Measurement.
   TKVUnits munit_ = kvuPIXELS;
   double scale_ = 1.0;
   double cx_ = 1.0, cy_ = 1.0;

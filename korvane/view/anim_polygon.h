@@ -1,6 +1,7 @@
-// Animated polygons: vertex lists in bitmap pixels drawn over the image as a
-// dashed outline (3 pixels of each color) whose dashes march by one pixel per
-// animation step. The view's selection is one of them.
+/// \file
+/// Animated polygons: vertex lists in bitmap pixels drawn over the image as a
+/// dashed outline (3 pixels of each color) whose dashes march by one pixel per
+/// animation step. The view's selection is one of them.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -14,12 +15,12 @@ class KORVANE_EXPORT TKVAnimPolygon {
  public:
   TKVAnimPolygon(TColor c1, TColor c2, bool animated) : Color1(c1), Color2(c2), Animated(animated) {}
 
-  // Appends a vertex and widens the bounding box (set from the first two
-  // vertices when the second arrives). Storage grows 64 vertices at a time.
+  /// Appends a vertex and widens the bounding box (set from the first two
+  /// vertices when the second arrives). Storage grows 64 vertices at a time.
   void AddPoint(int x, int y);
-  // Drops the vertices; the bounding box is left as it is.
+  /// Drops the vertices; the bounding box is left as it is.
   void Clear();
-  // Removes the last vertex (the bounding box is not narrowed).
+  /// Removes the last vertex (the bounding box is not narrowed).
   void RemoveLast() {
     if (count_ > 0) --count_;
   }
@@ -28,14 +29,14 @@ class KORVANE_EXPORT TKVAnimPolygon {
   TPoint* Points() { return points_.get(); }
   int Count() const { return count_; }
   int Capacity() const { return capacity_; }
-  // The i-th vertex; (0, 0) outside the list.
+  /// The i-th vertex; (0, 0) outside the list.
   TPoint At(int i) const { return i >= 0 && i < count_ ? points_[size_t(i)] : TPoint{}; }
 
-  // Advances the marching phase (0..5).
+  /// Advances the marching phase (0..5).
   void Step() { Phase = Phase >= 5 ? 0 : Phase + 1; }
 
-  // Draws the dashed outline on a canvas. toScreen converts a vertex from
-  // bitmap to client pixels. The closing edge is drawn when closed is true.
+  /// Draws the dashed outline on a canvas. toScreen converts a vertex from
+  /// bitmap to client pixels. The closing edge is drawn when closed is true.
   template <typename ToScreen>
   void Draw(TCanvas* canvas, ToScreen toScreen, bool closed) {
     DashCounter = Phase;
@@ -53,7 +54,7 @@ class KORVANE_EXPORT TKVAnimPolygon {
   bool Animated;
   int Phase = 0;
   int DashCounter = 0;
-  int X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;  // bounding box, ordered
+  int X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;  ///< bounding box, ordered
   bool Visible = true;
 
  private:

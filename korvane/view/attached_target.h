@@ -1,7 +1,8 @@
-// The bitmap a non-visual component works on: the current bitmap of an
-// attached view (followed through the view's bitmap-change listeners), the
-// bitmap of a picture control, or a bare bitmap. The I/O and processing
-// components keep one each.
+/// \file
+/// The bitmap a non-visual component works on: the current bitmap of an
+/// attached view (followed through the view's bitmap-change listeners), the
+/// bitmap of a picture control, or a bare bitmap. The I/O and processing
+/// components keep one each.
 #pragma once
 #include "korvane/foundations/host/export.h"
 #include "korvane/foundations/host/picture.h"
@@ -11,7 +12,7 @@ namespace korvane {
 
 class KORVANE_EXPORT TAttachedTarget {
  public:
-  // owner asks for the removal notifications and is the listener's key.
+  /// owner asks for the removal notifications and is the listener's key.
   explicit TAttachedTarget(TComponent* owner) : owner_(owner) {}
   ~TAttachedTarget() { DropListener(); }
   TAttachedTarget(const TAttachedTarget&) = delete;
@@ -19,13 +20,13 @@ class KORVANE_EXPORT TAttachedTarget {
 
   TKVView* View() const { return view_; }
   TImage* Image() const { return image_; }
-  // The picture's bitmap is read at each use: the picture may have been
-  // given another one since the attachment.
+  /// The picture's bitmap is read at each use: the picture may have been
+  /// given another one since the attachment.
   TBitmap* Bitmap() const { return image_ ? image_->Picture()->Bitmap() : bitmap_; }
 
-  // Works on v's bitmap and follows v when it puts another in place. Null
-  // drops the view and, when one was attached, its bitmap; a picture
-  // control stays.
+  /// Works on v's bitmap and follows v when it puts another in place. Null
+  /// drops the view and, when one was attached, its bitmap; a picture
+  /// control stays.
   void AttachView(TKVView* v) {
     DropListener();
     const bool hadView = view_ != nullptr;
@@ -41,7 +42,7 @@ class KORVANE_EXPORT TAttachedTarget {
       if (view_) bitmap_ = view_->GetFBitmap();
     });
   }
-  // Works on the picture control's bitmap (the picture gets one if it has none).
+  /// Works on the picture control's bitmap (the picture gets one if it has none).
   void AttachImage(TImage* c) {
     DropListener();
     view_ = nullptr;
@@ -51,8 +52,8 @@ class KORVANE_EXPORT TAttachedTarget {
     c->Picture()->Bitmap();
     owner_->FreeNotification(c);
   }
-  // A bare bitmap, used in place. Null while a view or picture control is
-  // attached keeps that attachment.
+  /// A bare bitmap, used in place. Null while a view or picture control is
+  /// attached keeps that attachment.
   void AttachBitmap(TBitmap* b) {
     if (!b && (view_ || image_)) return;
     DropListener();
@@ -60,17 +61,17 @@ class KORVANE_EXPORT TAttachedTarget {
     view_ = nullptr;
     image_ = nullptr;
   }
-  // Forgets a picture control only (an attached view stays).
+  /// Forgets a picture control only (an attached view stays).
   void DropImage() { image_ = nullptr; }
-  // No view, picture control or bitmap.
+  /// No view, picture control or bitmap.
   void Clear() {
     DropListener();
     view_ = nullptr;
     image_ = nullptr;
     bitmap_ = nullptr;
   }
-  // From the owner's Notification: a destroyed view or picture control took
-  // its bitmap with it.
+  /// From the owner's Notification: a destroyed view or picture control took
+  /// its bitmap with it.
   void Removed(TComponent* c) {
     if (view_ && c == static_cast<TComponent*>(view_)) {
       view_->RemoveBitmapChangeEvent(owner_);
@@ -82,8 +83,8 @@ class KORVANE_EXPORT TAttachedTarget {
       bitmap_ = nullptr;
     }
   }
-  // After the bitmap changed: the view's Update and ImageChange, or the
-  // bitmap marked modified with its change event (a picture repaints).
+  /// After the bitmap changed: the view's Update and ImageChange, or the
+  /// bitmap marked modified with its change event (a picture repaints).
   void Refresh() {
     if (view_) {
       view_->Update();

@@ -1,7 +1,8 @@
-// The image views: TKVView, the base that attached components hold (bitmap,
-// resolution, background, bitmap-change listeners), and TKorvaneView, the
-// zoomable, scrollable view of one bitmap with selections and mouse
-// interaction.
+/// \file
+/// The image views: TKVView, the base that attached components hold (bitmap,
+/// resolution, background, bitmap-change listeners), and TKorvaneView, the
+/// zoomable, scrollable view of one bitmap with selections and mouse
+/// interaction.
 #pragma once
 #include <functional>
 #include <memory>
@@ -33,17 +34,17 @@ enum TKVSelectionBase { kvsbClientArea, kvsbBitmap };
 
 using TViewChangeEvent = std::function<void(TObject* Sender, int Change)>;
 
-// Screen resolution and depth read when the library starts: the default
-// resolution of every new view.
+/// Screen resolution and depth read when the library starts: the default
+/// resolution of every new view.
 extern KORVANE_EXPORT int gSystemDPIX;
 extern KORVANE_EXPORT int gSystemDPIY;
 extern KORVANE_EXPORT int gSystemColors;
-// Reads the screen globals when they are not read yet (the first view, I/O
-// component or metafile does; a GUI application must exist).
+/// Reads the screen globals when they are not read yet (the first view, I/O
+/// component or metafile does; a GUI application must exist).
 KORVANE_EXPORT void InitScreenGlobals();
 extern KORVANE_EXPORT int gAnimDim;
 
-// The base of the views: what attached components need from a view.
+/// The base of the views: what attached components need from a view.
 class KORVANE_EXPORT TKVView : public TCustomControl {
  public:
   explicit TKVView(TComponent* AOwner, QWidget* parent = nullptr);
@@ -51,7 +52,7 @@ class KORVANE_EXPORT TKVView : public TCustomControl {
 
   TColor GetBackground() const { return background_; }
   virtual void SetBackGround(TColor c) { background_ = c; }
-  // The bitmap shown; none in the base.
+  /// The bitmap shown; none in the base.
   virtual TBitmap* GetFBitmap() { return nullptr; }
   TBitmap* GetBitmap() { return GetFBitmap(); }
 
@@ -63,17 +64,17 @@ class KORVANE_EXPORT TKVView : public TCustomControl {
     dpix_ = x;
     dpiy_ = y;
   }
-  // Tells the view its bitmap's contents changed (calls OnImageChange in
-  // TKorvaneView).
+  /// Tells the view its bitmap's contents changed (calls OnImageChange in
+  /// TKorvaneView).
   virtual void ImageChange() {}
-  // Recomputes what depends on the bitmap's size and repaints; components
-  // call it after changing the bitmap.
+  /// Recomputes what depends on the bitmap's size and repaints; components
+  /// call it after changing the bitmap.
   virtual void Update() { Invalidate(); }
 
-  // Bitmap-change listeners, keyed by the listening object: registered when a
-  // component attaches, removed when it detaches or is destroyed. Called in
-  // registration order with the view as Sender when the view puts another
-  // bitmap object in place.
+  /// Bitmap-change listeners, keyed by the listening object: registered when a
+  /// component attaches, removed when it detaches or is destroyed. Called in
+  /// registration order with the view as Sender when the view puts another
+  /// bitmap object in place.
   void RegisterBitmapChangeEvent(TObject* listener, TNotifyEvent m);
   void RemoveBitmapChangeEvent(TObject* listener);
   void CallBitmapChangeEvents();
@@ -88,7 +89,7 @@ class KORVANE_EXPORT TKVView : public TCustomControl {
   std::vector<std::pair<TObject*, TNotifyEvent>> listeners_;
 };
 
-// A logical palette as the window system takes it.
+/// A logical palette as the window system takes it.
 struct TPaletteEntry {
   uint8_t peRed = 0, peGreen = 0, peBlue = 0, peFlags = 0;
 };
@@ -97,25 +98,28 @@ struct TLogPalette {
   std::vector<TPaletteEntry> palPalEntry;
 };
 
-// The image view.
+/// The image view.
 class KORVANE_EXPORT TKorvaneView : public TKVView {
  public:
   explicit TKorvaneView(TComponent* AOwner, QWidget* parent = nullptr);
   ~TKorvaneView() override;
 
-  // --- Bitmap and attachment
+  /// @name Bitmap and attachment
+  /// @{
   TBitmap* GetFBitmap() override { return bitmap_.get(); }
   void SetBackGround(TColor c) override;
   void ImageChange() override;
-  // Copies a view (bitmap, background, resolution) or a bitmap into this
-  // view; null fills the bitmap with the background. Other sources are
-  // ignored.
+  /// Copies a view (bitmap, background, resolution) or a bitmap into this
+  /// view; null fills the bitmap with the background. Other sources are
+  /// ignored.
   virtual void Assign(TObject* Source);
-  // Fills the bitmap with the background; Blank first makes it 1 x 1.
+  /// Fills the bitmap with the background; Blank first makes it 1 x 1.
   void Clear();
   void Blank();
+  /// @}
 
-  // --- Zoom and origin
+  /// @name Zoom and origin
+  /// @{
   int GetZoom() const { return geo_.Zoom; }
   void SetZoom(int z);
   int GetViewX() const { return geo_.ViewX; }
@@ -141,13 +145,15 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
   int YScr2Bmp(int y) const { return geo_.YScr2Bmp(y); }
   int XBmp2Scr(int x) const { return geo_.XBmp2Scr(x); }
   int YBmp2Scr(int y) const { return geo_.YBmp2Scr(y); }
+  /// @}
 
-  // --- Display options
+  /// @name Display options
+  /// @{
   TResampleFilter GetZoomFilter() const { return zoom_filter_; }
   void SetZoomFilter(TResampleFilter f);
   bool GetDelayZoomFilter() const { return delay_zoom_filter_; }
   void SetDelayZoomFilter(bool on) { delay_zoom_filter_ = on; }
-  // Paints left before the delayed filter is applied (0 when none pending).
+  /// Paints left before the delayed filter is applied (0 when none pending).
   int GetFilterDelay() const { return filter_delay_; }
   TScrollStyle GetScrollBars() const { return scroll_bars_; }
   virtual void SetScrollBars(TScrollStyle s);
@@ -159,36 +165,40 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
   void SetAutoFit(bool on);
   TKVBackgroundStyle GetBackgroundStyle() const { return background_style_; }
   void SetBackgroundStyle(TKVBackgroundStyle s);
-  // The color the chessboard and diagonals styles pair with the background:
-  // the complement of its RGB value.
+  /// The color the chessboard and diagonals styles pair with the background:
+  /// the complement of its RGB value.
   TColor ContrastColor() const;
+  /// @}
 
-  // --- Painting
+  /// @name Painting
+  /// @{
   void LockPaint() { ++paint_lock_; }
   void UnLockPaint();
   void NPUnLockPaint() {
     if (paint_lock_ > 0) --paint_lock_;
   }
   int PaintLockCount() const { return paint_lock_; }
-  // Recomputes the zoomed size, extent, offsets, origin limits and scroll
-  // bars, and invalidates the control.
+  /// Recomputes the zoomed size, extent, offsets, origin limits and scroll
+  /// bars, and invalidates the control.
   void Update() override;
   void Paint() override;
-  // Background and image with the screen layout.
+  /// Background and image with the screen layout.
   virtual void PaintTo(TCanvas* canvas);
-  // The visible part of the image at the current zoom at (0, 0), without
-  // background.
+  /// The visible part of the image at the current zoom at (0, 0), without
+  /// background.
   void DrawTo(TCanvas* canvas);
   void DrawBackground(TCanvas* canvas);
   void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
 
-  // A 256-entry palette for the bitmap (median cut); the caller owns it.
+  /// A 256-entry palette for the bitmap (median cut); the caller owns it.
   TLogPalette* _CreatePalette();
 
   void SaveCursor(TCursor c);
   void RestoreCursor();
+  /// @}
 
-  // --- Selection
+  /// @name Selection
+  /// @{
   TKVMouseInteract GetMouseInteract() const { return mouse_interact_; }
   virtual void SetMouseInteract(TKVMouseInteract s);
   TKVSelectionBase GetSelectionBase() const { return selection_base_; }
@@ -200,17 +210,17 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
   TColor GetSelColor2() const { return sel_->Color2; }
   void SetSelColor2(TColor c) { sel_->Color2 = c; }
 
-  // Selects the rectangle with corners (x1, y1) and (x2, y2) (client or
-  // bitmap coordinates as SelectionBase says); ignored when empty.
+  /// Selects the rectangle with corners (x1, y1) and (x2, y2) (client or
+  /// bitmap coordinates as SelectionBase says); ignored when empty.
   virtual void Select(int x1, int y1, int x2, int y2);
-  // Appends a vertex to the selection polygon.
+  /// Appends a vertex to the selection polygon.
   virtual void AddSelPoint(int x, int y);
   void DeSelect();
   bool Selected() const { return has_sel_; }
   bool DrawingPolygon() const { return drawing_poly_; }
   const TPoint* GetPolySelArray() const { return sel_->Points(); }
   int GetPolySelCount() const { return sel_->Count(); }
-  // The i-th vertex in bitmap pixels; (0, 0) outside the polygon.
+  /// The i-th vertex in bitmap pixels; (0, 0) outside the polygon.
   TPoint GetPolySel(int i) const { return sel_->At(i); }
   int GetSelX1() const { return sel_->X1; }
   int GetSelY1() const { return sel_->Y1; }
@@ -225,24 +235,28 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
   void DoSelectionChange() {
     if (OnSelectionChange) OnSelectionChange(this);
   }
-  // Copies the selected part of the bitmap (bounding box through the
-  // polygon) into a view or a bitmap.
+  /// Copies the selected part of the bitmap (bounding box through the
+  /// polygon) into a view or a bitmap.
   void AssignSelTo(TObject* Dest);
   void CopyFromPolygon(TBitmap* Source, const TPoint* Polygon, int Count, TPoint Position);
   void CopyToPolygon(TBitmap* Dest, const TPoint* Polygon, int Count, TPoint Position);
+  /// @}
 
-  // --- Animated polygons (the selection is the first)
+  /// @name Animated polygons (the selection is the first)
+  /// @{
   TKVAnimPolygon* AnimPolygonNew(TColor c1, TColor c2, bool animated);
   void AnimPolygonAddPtEx(TKVAnimPolygon* p, int x, int y);
   void AnimPolygonAddPt(TKVAnimPolygon* p, int x, int y);
   void AnimPolygonClear(TKVAnimPolygon* p);
   void AnimPolygonDel(TKVAnimPolygon* p);
   int AnimPolygonCount() const { return int(polygons_.size()); }
-  // One animation step: from the timer it advances the phases and counts the
-  // filter delay down; called directly it only draws.
+  /// One animation step: from the timer it advances the phases and counts the
+  /// filter delay down; called directly it only draws.
   void AnimStep(bool fromTimer);
+  /// @}
 
-  // --- Mouse zoom steps and view changes
+  /// @name Mouse zoom steps and view changes
+  /// @{
   virtual void ViewChange(int change);
   virtual void SubMouseMoveScroll(int dx, int dy);
 
@@ -250,9 +264,10 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
   TNotifyEvent OnImageChange;
   TNotifyEvent OnSelectionChange;
 
-  // Identifier of the animation timer.
+  /// Identifier of the animation timer.
   static constexpr int kAnimTimer = 1;
   static constexpr int kAnimInterval = 150;
+  /// @}
 
  protected:
   void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
@@ -277,16 +292,16 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
   void DrawRubberBand();
   TPoint ClampToImage(int x, int y) const;
   TPoint ToBitmap(TPoint client) const { return Point(XScr2Bmp(client.x), YScr2Bmp(client.y)); }
-  void SelectRect(TPoint a, TPoint b);  // bitmap coordinates
-  void MouseSelect(TPoint a, TPoint b);  // client coordinates, through Select
-  void MouseAddSelPoint(TPoint p);      // client coordinates, through AddSelPoint
+  void SelectRect(TPoint a, TPoint b);  ///< bitmap coordinates
+  void MouseSelect(TPoint a, TPoint b);  ///< client coordinates, through Select
+  void MouseAddSelPoint(TPoint p);      ///< client coordinates, through AddSelPoint
   void AutoScroll();
   bool PointerOutsideImage() const;
-  // The bitmap rectangle on screen at the current zoom and origin; false for
-  // an empty bitmap. trimOverhang drops the column or row that rounding
-  // pushed past the bitmap's edge.
+  /// The bitmap rectangle on screen at the current zoom and origin; false for
+  /// an empty bitmap. trimOverhang drops the column or row that rounding
+  /// pushed past the bitmap's edge.
   bool SourceRect(bool trimOverhang, TRect& r) const;
-  // The background with the image's rectangle left out.
+  /// The background with the image's rectangle left out.
   void DrawBackgroundAround(TCanvas* canvas, const TRect& image);
   void DrawImageRect(TCanvas* canvas, int dx, int dy, int sx, int sy, int sw, int sh, bool filter);
 
@@ -306,7 +321,7 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
   int last_bw_ = -1, last_bh_ = -1;
   int update_depth_ = 0;
 
-  // Selection and polygons.
+  /// Selection and polygons.
   std::vector<std::unique_ptr<TKVAnimPolygon>> polygons_;
   TKVAnimPolygon* sel_ = nullptr;
   bool has_sel_ = false;
@@ -316,22 +331,22 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
   TKVMouseInteract mouse_interact_;
   TKVSelectionBase selection_base_ = kvsbClientArea;
 
-  // Mouse state.
+  /// Mouse state.
   bool captured_ = false;
-  TMouseButton drag_button_ = mbLeft;  // the press that started the drag
+  TMouseButton drag_button_ = mbLeft;  ///< the press that started the drag
   TPoint down_;
   TPoint down_view_;
   TPoint last_;
-  TPoint pointer_;  // last mouse position, unclamped
+  TPoint pointer_;  ///< last mouse position, unclamped
   TShiftState last_shift_;
   TResampleFilter saved_filter_ = rfNone;
   bool cursor_saved_ = false;
 };
 
-// Sets only the page size of one window scroll bar of a control.
+/// Sets only the page size of one window scroll bar of a control.
 KORVANE_EXPORT void SetSBPageSize(TCustomControl* window, int bar, int page, bool redraw);
 
-// Identifiers of the view's cursors, registered when the first view is made.
+/// Identifiers of the view's cursors, registered when the first view is made.
 constexpr TCursor crKVZoomOut = 1778;
 constexpr TCursor crKVZoomIn = 1779;
 constexpr TCursor crKVCross = 1780;
@@ -340,7 +355,7 @@ constexpr TCursor crKVHand = 1782;
 constexpr TCursor crKVPen = 1783;
 constexpr TCursor crKVCross1 = 1784;
 constexpr TCursor crKVCross2 = 1785;
-// Draws and registers the eight cursors (once).
+/// Draws and registers the eight cursors (once).
 KORVANE_EXPORT void RegisterViewCursors();
 
 }  // namespace korvane

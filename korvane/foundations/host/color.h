@@ -1,5 +1,6 @@
-// TColor, the host's 32-bit color: red in bits 0-7, green 8-15, blue 16-23.
-// A top byte of 0x80 names a system color, resolved by ColorToRGB.
+/// \file
+/// TColor, the host's 32-bit color: red in bits 0-7, green 8-15, blue 16-23.
+/// A top byte of 0x80 names a system color, resolved by ColorToRGB.
 #pragma once
 #include <cstdint>
 
@@ -28,7 +29,7 @@ constexpr TColor clWhite = 0xFFFFFF;
 constexpr TColor clNone = 0x1FFFFFFF;
 constexpr TColor clDefault = 0x20000000;
 
-// System colors: 0x80000000 plus the window system's color index.
+/// System colors: 0x80000000 plus the window system's color index.
 constexpr TColor clScrollBar = 0x80000000;
 constexpr TColor clBackground = 0x80000001;
 constexpr TColor clActiveCaption = 0x80000002;
@@ -57,9 +58,9 @@ constexpr TColor clInfoBk = 0x80000018;
 
 constexpr bool IsSystemColor(TColor c) { return (c >> 24) == 0x80; }
 
-// The RGB value of a color: system colors are looked up in the application's
-// palette (fixed classic values without a running application); clNone and
-// clDefault give black; other values keep their low 24 bits.
+/// The RGB value of a color: system colors are looked up in the application's
+/// palette (fixed classic values without a running application); clNone and
+/// clDefault give black; other values keep their low 24 bits.
 KORVANE_EXPORT TColor ColorToRGB(TColor c);
 
 constexpr uint8_t GetRValue(TColor c) { return uint8_t(c); }

@@ -1,5 +1,6 @@
-// Exception classes of the host layer. Codecs raise EInvalidGraphic with the
-// format's message; streams raise the stream errors.
+/// \file
+/// Exception classes of the host layer. Codecs raise EInvalidGraphic with the
+/// format's message; streams raise the stream errors.
 #pragma once
 #include <stdexcept>
 #include <string>
@@ -8,7 +9,7 @@
 
 namespace korvane {
 
-// Bad or unsupported image data ("unrecognized BMP", "Corrupted GIF", ...).
+/// Bad or unsupported image data ("unrecognized BMP", "Corrupted GIF", ...).
 class KORVANE_EXPORT EInvalidGraphic : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -18,13 +19,13 @@ class KORVANE_EXPORT EStreamError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-// A ReadBuffer that could not read the whole count.
+/// A ReadBuffer that could not read the whole count.
 class KORVANE_EXPORT EReadError : public EStreamError {
  public:
   EReadError() : EStreamError("Stream read error") {}
   using EStreamError::EStreamError;
 };
-// A WriteBuffer that could not write the whole count.
+/// A WriteBuffer that could not write the whole count.
 class KORVANE_EXPORT EWriteError : public EStreamError {
  public:
   EWriteError() : EStreamError("Stream write error") {}
@@ -38,13 +39,13 @@ class KORVANE_EXPORT EFCreateError : public EStreamError {
  public:
   using EStreamError::EStreamError;
 };
-// Inflate or deflate failure of the compression streams.
+/// Inflate or deflate failure of the compression streams.
 class KORVANE_EXPORT EZlibError : public EStreamError {
  public:
   using EStreamError::EStreamError;
 };
 
-// A bitmap or resource that cannot be allocated.
+/// A bitmap or resource that cannot be allocated.
 class KORVANE_EXPORT EOutOfResources : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

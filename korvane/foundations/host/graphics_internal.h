@@ -1,6 +1,7 @@
-// What the bitmap and the canvas halves of the host graphics share: mapping
-// colors to palette entries (a bitmap converting its format, a canvas writing
-// its drawing back into a palette bitmap).
+/// \file
+/// What the bitmap and the canvas halves of the host graphics share: mapping
+/// colors to palette entries (a bitmap converting its format, a canvas writing
+/// its drawing back into a palette bitmap).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -11,8 +12,8 @@
 
 namespace korvane::detail {
 
-// Nearest palette entry by squared distance, with a cache for runs of equal
-// colors.
+/// Nearest palette entry by squared distance, with a cache for runs of equal
+/// colors.
 class NearestIndex {
  public:
   explicit NearestIndex(const std::vector<TRGB>& pal) : pal_(pal) {}

@@ -1,4 +1,5 @@
-// The index error of list-like accessors.
+/// \file
+/// The index error of list-like accessors.
 #pragma once
 #include <stdexcept>
 #include <string>
@@ -7,7 +8,7 @@
 
 namespace korvane {
 
-// An index outside a list ("List index out of bounds (-1)").
+/// An index outside a list ("List index out of bounds (-1)").
 class KORVANE_EXPORT EListError : public std::runtime_error {
  public:
   explicit EListError(int index)

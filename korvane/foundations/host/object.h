@@ -1,5 +1,6 @@
-// The root of the component vocabulary: TObject, small sets, notify events and
-// TComponent with ownership and removal notification.
+/// \file
+/// The root of the component vocabulary: TObject, small sets, notify events and
+/// TComponent with ownership and removal notification.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -11,13 +12,13 @@
 
 namespace korvane {
 
-// Root of every Sender and of the plain objects (bitmaps, records, streams).
+/// Root of every Sender and of the plain objects (bitmaps, records, streams).
 class KORVANE_EXPORT TObject {
  public:
   virtual ~TObject() = default;
 };
 
-// A set of enumerators stored as a bit mask (enumerators below 64).
+/// A set of enumerators stored as a bit mask (enumerators below 64).
 template <typename E>
 class TSet {
  public:
@@ -41,16 +42,16 @@ class TSet {
   uint64_t bits_ = 0;
 };
 
-// Event types: "assigned" means a non-empty std::function.
+/// Event types: "assigned" means a non-empty std::function.
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 
 enum TOperation { opInsert, opRemove };
 enum TComponentStateItem { csLoading, csReading, csWriting, csDestroying, csDesigning };
 using TComponentState = TSet<TComponentStateItem>;
 
-// A component owned by another is freed by its owner; components that hold a
-// reference to another ask for a removal notification with FreeNotification
-// and drop the reference in Notification(..., opRemove).
+/// A component owned by another is freed by its owner; components that hold a
+/// reference to another ask for a removal notification with FreeNotification
+/// and drop the reference in Notification(..., opRemove).
 class KORVANE_EXPORT TComponent : public TObject {
  public:
   explicit TComponent(TComponent* AOwner = nullptr);
@@ -60,21 +61,21 @@ class KORVANE_EXPORT TComponent : public TObject {
 
   TComponent* Owner() const { return owner_; }
   int ComponentCount() const { return int(components_.size()); }
-  // The i-th owned component, nullptr outside the range.
+  /// The i-th owned component, nullptr outside the range.
   TComponent* Components(int i) const;
   int ComponentIndex(const TComponent* c) const;
 
-  // Take ownership of c (leaving its previous owner) / give it up.
+  /// Take ownership of c (leaving its previous owner) / give it up.
   void InsertComponent(TComponent* c);
   void RemoveComponent(TComponent* c);
-  // Free every owned component.
+  /// Free every owned component.
   void DestroyComponents();
 
-  // Called with opRemove when a component this one is interested in (owned, or
-  // subscribed with FreeNotification) is being destroyed. The default passes
-  // the notification on to the owned components.
+  /// Called with opRemove when a component this one is interested in (owned, or
+  /// subscribed with FreeNotification) is being destroyed. The default passes
+  /// the notification on to the owned components.
   virtual void Notification(TComponent* AComponent, TOperation Operation);
-  // Ask to be told (through Notification) when c is destroyed; mutual.
+  /// Ask to be told (through Notification) when c is destroyed; mutual.
   void FreeNotification(TComponent* c);
   void RemoveFreeNotification(TComponent* c);
 
@@ -88,8 +89,8 @@ class KORVANE_EXPORT TComponent : public TObject {
   intptr_t Tag = 0;
 
  protected:
-  // Marks csDestroying and sends the removal notifications; derived
-  // destructors that need their state while others are notified call it first.
+  /// Marks csDestroying and sends the removal notifications; derived
+  /// destructors that need their state while others are notified call it first.
   void BeginDestroy();
   TComponentState state_;
 

@@ -1,4 +1,5 @@
-// Precompiled header of the library target: the heavy Qt and standard headers.
+/// \file
+/// Precompiled header of the library target: the heavy Qt and standard headers.
 #pragma once
 #include <QtWidgets>
 #include <algorithm>

@@ -1,7 +1,8 @@
-// The picture holder and the picture control of the host layer. TPicture
-// holds one graphic (a bitmap, or a TGraphic such as a metafile) and
-// reports every change of it; TImage is a small control that shows its
-// picture's bitmap, stretched or centred, and repaints when it changes.
+/// \file
+/// The picture holder and the picture control of the host layer. TPicture
+/// holds one graphic (a bitmap, or a TGraphic such as a metafile) and
+/// reports every change of it; TImage is a small control that shows its
+/// picture's bitmap, stretched or centred, and repaints when it changes.
 #pragma once
 #include <memory>
 
@@ -11,8 +12,8 @@
 
 namespace korvane {
 
-// Holds one graphic object. Asking for the bitmap makes the picture hold one
-// (an empty 24-bit bitmap replaces any other graphic).
+/// Holds one graphic object. Asking for the bitmap makes the picture hold one
+/// (an empty 24-bit bitmap replaces any other graphic).
 class KORVANE_EXPORT TPicture : public TObject {
  public:
   TPicture() = default;
@@ -20,21 +21,21 @@ class KORVANE_EXPORT TPicture : public TObject {
   TPicture(const TPicture&) = delete;
   TPicture& operator=(const TPicture&) = delete;
 
-  // The graphic held (a TBitmap, or another graphic class); null when empty.
+  /// The graphic held (a TBitmap, or another graphic class); null when empty.
   TObject* Graphic() const { return graphic_.get(); }
-  // Takes ownership of g (null empties the picture) and reports the change.
+  /// Takes ownership of g (null empties the picture) and reports the change.
   void SetGraphic(std::unique_ptr<TObject> g);
-  // The bitmap, created when the picture holds none.
+  /// The bitmap, created when the picture holds none.
   TBitmap* Bitmap();
-  // Makes the picture hold a copy of a bitmap (null empties it).
+  /// Makes the picture hold a copy of a bitmap (null empties it).
   void SetBitmap(const TBitmap* b);
-  // A picture, a bitmap or null (empties) are copied; other sources are ignored.
+  /// A picture, a bitmap or null (empties) are copied; other sources are ignored.
   void Assign(TObject* Source);
-  // Size of the bitmap or other TGraphic held; 0 when empty.
+  /// Size of the bitmap or other TGraphic held; 0 when empty.
   int Width() const;
   int Height() const;
 
-  // Called after the graphic changed or was replaced.
+  /// Called after the graphic changed or was replaced.
   TNotifyEvent OnChange;
 
  private:
@@ -45,8 +46,8 @@ class KORVANE_EXPORT TPicture : public TObject {
   std::unique_ptr<TObject> graphic_;
 };
 
-// A control showing a picture's bitmap: at its natural size from the top
-// left, centred in the client area, or stretched over it.
+/// A control showing a picture's bitmap: at its natural size from the top
+/// left, centred in the client area, or stretched over it.
 class KORVANE_EXPORT TImage : public TCustomControl {
  public:
   explicit TImage(TComponent* AOwner, QWidget* parent = nullptr);

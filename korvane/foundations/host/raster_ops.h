@@ -1,5 +1,6 @@
-// The painter's settings for the pen and brush attributes: what the canvas
-// and the metafile player draw with.
+/// \file
+/// The painter's settings for the pen and brush attributes: what the canvas
+/// and the metafile player draw with.
 #pragma once
 #include <QPainter>
 

@@ -1,5 +1,6 @@
-// The stream family: an abstract TStream with checked buffer transfers,
-// memory and file streams, a counting stream, and deflate streams over zlib.
+/// \file
+/// The stream family: an abstract TStream with checked buffer transfers,
+/// memory and file streams, a counting stream, and deflate streams over zlib.
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -16,13 +17,13 @@ enum TSeekOrigin { soBeginning, soCurrent, soEnd };
 
 class KORVANE_EXPORT TStream : public TObject {
  public:
-  // Moves up to count bytes; returns the count moved (0 at the end).
+  /// Moves up to count bytes; returns the count moved (0 at the end).
   virtual int64_t Read(void* buffer, int64_t count) = 0;
   virtual int64_t Write(const void* buffer, int64_t count) = 0;
-  // Returns the new position.
+  /// Returns the new position.
   virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
 
-  // Raise EReadError / EWriteError when fewer than count bytes move.
+  /// Raise EReadError / EWriteError when fewer than count bytes move.
   void ReadBuffer(void* buffer, int64_t count);
   void WriteBuffer(const void* buffer, int64_t count);
 
@@ -30,15 +31,15 @@ class KORVANE_EXPORT TStream : public TObject {
   void SetPosition(int64_t p) { Seek(p, soBeginning); }
   virtual int64_t Size();
   virtual void SetSize(int64_t n);
-  // Bytes left from the position to the end.
+  /// Bytes left from the position to the end.
   int64_t Remaining() { return Size() - Position(); }
 
-  // Copies count bytes from src (count 0: all of src from its beginning).
-  // Returns the count copied.
+  /// Copies count bytes from src (count 0: all of src from its beginning).
+  /// Returns the count copied.
   int64_t CopyFrom(TStream* src, int64_t count);
 };
 
-// A stream over a growable block of memory.
+/// A stream over a growable block of memory.
 class KORVANE_EXPORT TMemoryStream : public TStream {
  public:
   TMemoryStream() = default;
@@ -58,13 +59,13 @@ class KORVANE_EXPORT TMemoryStream : public TStream {
   void SaveToStream(TStream* s);
   void LoadFromFile(const std::string& name);
   void SaveToFile(const std::string& name);
-  // Replaces the contents with a copy of the bytes; position 0.
+  /// Replaces the contents with a copy of the bytes; position 0.
   void SetData(const void* p, size_t n);
 
  private:
-  // Room for n bytes at least. The block grows by realloc, which moves the
-  // pages of a large one instead of copying them, and bytes past the size
-  // are not cleared until SetSize exposes them.
+  /// Room for n bytes at least. The block grows by realloc, which moves the
+  /// pages of a large one instead of copying them, and bytes past the size
+  /// are not cleared until SetSize exposes them.
   void Reserve(size_t n);
 
   uint8_t* mem_ = nullptr;
@@ -74,9 +75,9 @@ class KORVANE_EXPORT TMemoryStream : public TStream {
 
 enum TFileMode { fmOpenRead, fmOpenWrite, fmOpenReadWrite, fmCreate };
 
-// A stream over a file: read-only, read-write (an existing file) or create
-// (truncating). Raises EFOpenError / EFCreateError when the file cannot be
-// opened.
+/// A stream over a file: read-only, read-write (an existing file) or create
+/// (truncating). Raises EFOpenError / EFCreateError when the file cannot be
+/// opened.
 class KORVANE_EXPORT TFileStream : public TStream {
  public:
   TFileStream(const std::string& name, TFileMode mode);
@@ -86,9 +87,9 @@ class KORVANE_EXPORT TFileStream : public TStream {
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   void SetSize(int64_t n) override;
   const std::string& FileName() const { return name_; }
-  // Pushes every written byte to the disk (the C library's buffer, then the
-  // kernel's). Raises EWriteError when the data did not reach it, as on a
-  // full disk.
+  /// Pushes every written byte to the disk (the C library's buffer, then the
+  /// kernel's). Raises EWriteError when the data did not reach it, as on a
+  /// full disk.
   void Flush();
 
  private:
@@ -97,8 +98,8 @@ class KORVANE_EXPORT TFileStream : public TStream {
   bool last_write_ = false;
 };
 
-// Counts bytes without storing them (measuring an encoder's output size).
-// Position and size are 64-bit so that outputs past 2 GiB measure correctly.
+/// Counts bytes without storing them (measuring an encoder's output size).
+/// Position and size are 64-bit so that outputs past 2 GiB measure correctly.
 class KORVANE_EXPORT TNulStream : public TStream {
  public:
   int64_t Read(void* buffer, int64_t count) override;
@@ -114,15 +115,15 @@ class KORVANE_EXPORT TNulStream : public TStream {
 
 enum TCompressionLevel { clNoCompression, clFastest, clDefaultLevel, clMaxCompression };
 
-// Writes deflated (zlib-wrapped) data to the destination stream; finished on
-// destruction or Finish.
+/// Writes deflated (zlib-wrapped) data to the destination stream; finished on
+/// destruction or Finish.
 class KORVANE_EXPORT TCompressionStream : public TStream {
  public:
   TCompressionStream(TCompressionLevel level, TStream* dest);
   ~TCompressionStream() override;
   int64_t Read(void*, int64_t) override;
   int64_t Write(const void* buffer, int64_t count) override;
-  // Only Seek(0, soCurrent) (the count of bytes taken in) is allowed.
+  /// Only Seek(0, soCurrent) (the count of bytes taken in) is allowed.
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   void Finish();
 
@@ -131,8 +132,8 @@ class KORVANE_EXPORT TCompressionStream : public TStream {
   std::unique_ptr<Impl> d_;
 };
 
-// Reads inflated data from a zlib-wrapped source stream. Raises EZlibError on
-// corrupt data. Forward seeks read and discard; Seek(0, soBeginning) restarts.
+/// Reads inflated data from a zlib-wrapped source stream. Raises EZlibError on
+/// corrupt data. Forward seeks read and discard; Seek(0, soBeginning) restarts.
 class KORVANE_EXPORT TDecompressionStream : public TStream {
  public:
   explicit TDecompressionStream(TStream* source);

@@ -1,6 +1,7 @@
-// Bounds-checked reading for the codecs: every read either gets all the
-// bytes it asked for or raises EInvalidGraphic with the codec's message, and
-// seeks never leave the data. Little-endian helpers for bytes in memory.
+/// \file
+/// Bounds-checked reading for the codecs: every read either gets all the
+/// bytes it asked for or raises EInvalidGraphic with the codec's message, and
+/// seeks never leave the data. Little-endian helpers for bytes in memory.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -22,11 +23,11 @@ inline void PutLE32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
 
-// A stream read up to a fixed end (the stream's size, or a data size the
-// caller knows).
+/// A stream read up to a fixed end (the stream's size, or a data size the
+/// caller knows).
 class TCheckedReader {
  public:
-  // message: the codec's text for any short read. end < 0: the stream's end.
+  /// message: the codec's text for any short read. end < 0: the stream's end.
   TCheckedReader(TStream* s, const char* message, int64_t end = -1) : s_(s), msg_(message) {
     int64_t size = s->Size();
     end_ = end < 0 || end > size ? size : end;
@@ -37,7 +38,7 @@ class TCheckedReader {
 
   int64_t Position() const { return s_->Position(); }
   int64_t End() const { return end_; }
-  // Bytes from the position to the end (0 when past it).
+  /// Bytes from the position to the end (0 when past it).
   int64_t Remaining() const {
     int64_t r = end_ - s_->Position();
     return r > 0 ? r : 0;
@@ -62,7 +63,7 @@ class TCheckedReader {
     Read(b, 4);
     return LE32(b);
   }
-  // Moves to an absolute position inside the data.
+  /// Moves to an absolute position inside the data.
   void SeekTo(int64_t pos) {
     if (pos < 0 || pos > end_) Fail();
     s_->Seek(pos, soBeginning);

@@ -1,7 +1,8 @@
-// Stream transfers for the callbacks of C codec libraries (libjpeg, libpng):
-// an exception raised by the stream is kept for the caller, which rethrows it
-// once the library has been left, and is reported to the library as -1 /
-// false, so that no exception crosses the library's frames.
+/// \file
+/// Stream transfers for the callbacks of C codec libraries (libjpeg, libpng):
+/// an exception raised by the stream is kept for the caller, which rethrows it
+/// once the library has been left, and is reported to the library as -1 /
+/// false, so that no exception crosses the library's frames.
 #pragma once
 #include <cstdint>
 #include <exception>

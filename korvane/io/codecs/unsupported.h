@@ -1,8 +1,9 @@
-// The error a reader raises for data it understands but does not decode (a
-// compression, a depth or a layout it has no decoder for): the load fails
-// with the reason instead of giving an empty picture. The I/O component keeps
-// the reason in its message ("BMP compression 4 is not supported : unrecognized
-// BMP").
+/// \file
+/// The error a reader raises for data it understands but does not decode (a
+/// compression, a depth or a layout it has no decoder for): the load fails
+/// with the reason instead of giving an empty picture. The I/O component keeps
+/// the reason in its message ("BMP compression 4 is not supported : unrecognized
+/// BMP").
 #pragma once
 #include <string>
 

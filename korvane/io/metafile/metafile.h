@@ -1,6 +1,7 @@
-// Windows metafiles as a host graphic: TMetafile holds the bytes of a WMF
-// (with or without the placeable header) or an EMF and plays its records onto
-// a TCanvas with Korvane's own player. A TPicture can hold one.
+/// \file
+/// Windows metafiles as a host graphic: TMetafile holds the bytes of a WMF
+/// (with or without the placeable header) or an EMF and plays its records onto
+/// a TCanvas with Korvane's own player. A TPicture can hold one.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -12,38 +13,38 @@
 
 namespace korvane {
 
-// Largest metafile read into memory.
+/// Largest metafile read into memory.
 constexpr int64_t kMaxMetafileBytes = int64_t(256) << 20;
 
 class KORVANE_EXPORT TMetafile : public TGraphic {
  public:
   TMetafile() = default;
 
-  // Reads the whole rest of the stream (or the file) and checks the header.
-  // Raises EInvalidGraphic "unrecognized WMF or EMF" when it is neither a WMF
-  // nor an EMF; the metafile is then left empty.
+  /// Reads the whole rest of the stream (or the file) and checks the header.
+  /// Raises EInvalidGraphic "unrecognized WMF or EMF" when it is neither a WMF
+  /// nor an EMF; the metafile is then left empty.
   void LoadFromStream(TStream* stream);
   void LoadFromFile(const std::string& name);
-  // Writes the bytes as read.
+  /// Writes the bytes as read.
   void SaveToStream(TStream* stream) const;
   void Clear();
 
   bool Empty() const { return data_.empty(); }
-  // True for an enhanced metafile (EMF).
+  /// True for an enhanced metafile (EMF).
   bool Enhanced() const { return enhanced_; }
-  // Size in pixels at the screen resolution (gSystemDPIX/Y): from the
-  // placeable header's bounds and units per inch, the EMF frame, or, for a
-  // bare WMF, the window extent it sets.
+  /// Size in pixels at the screen resolution (gSystemDPIX/Y): from the
+  /// placeable header's bounds and units per inch, the EMF frame, or, for a
+  /// bare WMF, the window extent it sets.
   int Width() const override { return width_; }
   int Height() const override { return height_; }
-  // Overrides the size the metafile is drawn at by Draw(canvas, x, y).
+  /// Overrides the size the metafile is drawn at by Draw(canvas, x, y).
   void SetWidth(int w) { width_ = w; }
   void SetHeight(int h) { height_ = h; }
   const std::vector<uint8_t>& Data() const { return data_; }
 
-  // Plays the records onto the canvas, the picture's bounds mapped onto dest.
-  // Unknown records are skipped; damaged ones end the playback (what was
-  // drawn stays).
+  /// Plays the records onto the canvas, the picture's bounds mapped onto dest.
+  /// Unknown records are skipped; damaged ones end the playback (what was
+  /// drawn stays).
   void Draw(TCanvas* canvas, const TRect& dest) const override;
   void Draw(TCanvas* canvas, int x, int y) const { Draw(canvas, Rect(x, y, x + width_, y + height_)); }
 
@@ -52,9 +53,9 @@ class KORVANE_EXPORT TMetafile : public TGraphic {
   bool enhanced_ = false;
   int width_ = 0;
   int height_ = 0;
-  // WMF: the logical bounds from the placeable header or the window
-  // origin/extent; EMF: rclBounds (device units, inclusive), used when the
-  // header gives no device size to convert the frame with.
+  /// WMF: the logical bounds from the placeable header or the window
+  /// origin/extent; EMF: rclBounds (device units, inclusive), used when the
+  /// header gives no device size to convert the frame with.
   TRect logical_;
 };
 

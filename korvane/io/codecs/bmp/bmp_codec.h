@@ -1,6 +1,7 @@
-// Windows bitmaps (BMP: Windows and OS/2 headers, RLE4/RLE8), and single
-// images out of icon (ICO) and cursor (CUR) files. Images load as 24-bit
-// bitmaps, 1-bit images as 1-bit bitmaps (bit 1 the lighter palette color).
+/// \file
+/// Windows bitmaps (BMP: Windows and OS/2 headers, RLE4/RLE8), and single
+/// images out of icon (ICO) and cursor (CUR) files. Images load as 24-bit
+/// bitmaps, 1-bit images as 1-bit bitmaps (bit 1 the lighter palette color).
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -13,39 +14,39 @@
 
 namespace korvane {
 
-// Largest image the readers allocate, in pixels (a 24-bit bitmap of about
-// 768 MiB); larger headers are rejected as unrecognized.
+/// Largest image the readers allocate, in pixels (a 24-bit bitmap of about
+/// 768 MiB); larger headers are rejected as unrecognized.
 constexpr int64_t kMaxBMPPixels = int64_t(1) << 28;
 
-// Reads one BMP at the stream's position. DataSize is the BMP's byte length
-// in the stream (0 or less: unknown, the file header's size is used). With
-// ParamsOnly the parameters are filled and the bitmap is left alone. Raises
-// EInvalidGraphic "unrecognized BMP". A top-down (negative height) BMP loads
-// right side up with a positive Height.
+/// Reads one BMP at the stream's position. DataSize is the BMP's byte length
+/// in the stream (0 or less: unknown, the file header's size is used). With
+/// ParamsOnly the parameters are filled and the bitmap is left alone. Raises
+/// EInvalidGraphic "unrecognized BMP". A top-down (negative height) BMP loads
+/// right side up with a positive Height.
 KORVANE_EXPORT void BMPReadStream(TStream* Stream, TBitmap* Bitmap, int64_t DataSize, TIOParamsVals& Params,
                                   TProgressRec& Progress, bool ParamsOnly);
-// Writes the bitmap as one BMP at the stream's position, at the depth,
-// header kind and compression the parameters ask for. 4- and 8-bit images
-// get a quantized palette, stored in Params.ColorMap.
+/// Writes the bitmap as one BMP at the stream's position, at the depth,
+/// header kind and compression the parameters ask for. 4- and 8-bit images
+/// get a quantized palette, stored in Params.ColorMap.
 KORVANE_EXPORT void BMPWriteStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params,
                                    TProgressRec& Progress);
 
-// True when the stream looks like an icon / cursor file; the position is kept.
+/// True when the stream looks like an icon / cursor file; the position is kept.
 KORVANE_EXPORT bool ICOTryStream(TStream* Stream);
 KORVANE_EXPORT bool CURTryStream(TStream* Stream);
-// Read the image chosen by ICO_ImageIndex / CUR_ImageIndex (an index out of
-// range changes nothing). Raise "unrecognized ICO" / "unrecognized CUR".
+/// Read the image chosen by ICO_ImageIndex / CUR_ImageIndex (an index out of
+/// range changes nothing). Raise "unrecognized ICO" / "unrecognized CUR".
 KORVANE_EXPORT void ICOReadStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool ParamsOnly);
 KORVANE_EXPORT void CURReadStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool ParamsOnly);
 
-// Row run-length encoders of the BMP writer, one row of palette indices in
-// (RLE4: one index 0..15 a value), the encoded row out, ending with the
-// end-of-line code.
+/// Row run-length encoders of the BMP writer, one row of palette indices in
+/// (RLE4: one index 0..15 a value), the encoded row out, ending with the
+/// end-of-line code.
 KORVANE_EXPORT void BMPEncodeRLE8Row(const uint8_t* Values, int Count, std::vector<uint8_t>& Out);
 KORVANE_EXPORT void BMPEncodeRLE4Row(const uint8_t* Values, int Count, std::vector<uint8_t>& Out);
 
-// Decodes a PNG-compressed icon image into a 24-bit bitmap (alpha dropped).
-// False when the data is not a PNG the icon reader can take.
+/// Decodes a PNG-compressed icon image into a 24-bit bitmap (alpha dropped).
+/// False when the data is not a PNG the icon reader can take.
 KORVANE_EXPORT bool DecodeIconPNG(const uint8_t* Data, size_t Size, TBitmap* Bitmap, bool ParamsOnly,
                                   int& Width, int& Height);
 

@@ -1,8 +1,9 @@
-// Decoders of TIFF strips and tiles that wrap C libraries: Deflate
-// (compressions 8 and 32946) through zlib, and JPEG (7, and old-style 6 that
-// points at an interchange stream) through libjpeg. Both hand out a chunk's
-// rows a few at a time, so a page stored as one big strip never needs a
-// buffer for all of it, and they write nowhere but the rows asked for.
+/// \file
+/// Decoders of TIFF strips and tiles that wrap C libraries: Deflate
+/// (compressions 8 and 32946) through zlib, and JPEG (7, and old-style 6 that
+/// points at an interchange stream) through libjpeg. Both hand out a chunk's
+/// rows a few at a time, so a page stored as one big strip never needs a
+/// buffer for all of it, and they write nowhere but the rows asked for.
 #pragma once
 #include <zlib.h>
 
@@ -14,17 +15,17 @@
 
 namespace korvane {
 
-// The bytes of a zlib stream, in pieces.
+/// The bytes of a zlib stream, in pieces.
 class KORVANE_EXPORT TTiffInflater {
  public:
-  // Src must outlive the inflater.
+  /// Src must outlive the inflater.
   TTiffInflater(const uint8_t* Src, size_t SrcSize);
   ~TTiffInflater();
   TTiffInflater(const TTiffInflater&) = delete;
   TTiffInflater& operator=(const TTiffInflater&) = delete;
-  // The next Count bytes; those past the end of the data are 0 (a stream
-  // that ends early is not an error). Corrupt data raise
-  // EInvalidGraphic("Invalid TIFF stream").
+  /// The next Count bytes; those past the end of the data are 0 (a stream
+  /// that ends early is not an error). Corrupt data raise
+  /// EInvalidGraphic("Invalid TIFF stream").
   void Read(uint8_t* Dest, size_t Count);
 
  private:
@@ -33,37 +34,37 @@ class KORVANE_EXPORT TTiffInflater {
   bool ended_ = false;
 };
 
-// The colour space a TIFF page says its JPEG data are in; RGB and YCbCr
-// data come out as RGB samples, CMYK as CMYK, gray as one sample.
+/// The colour space a TIFF page says its JPEG data are in; RGB and YCbCr
+/// data come out as RGB samples, CMYK as CMYK, gray as one sample.
 enum class TTiffJpegColor { Gray, Rgb, YCbCr, Cmyk };
 
-// Samples a pixel of decoded data has.
+/// Samples a pixel of decoded data has.
 inline int TiffJpegComponents(TTiffJpegColor c) {
   return c == TTiffJpegColor::Gray ? 1 : c == TTiffJpegColor::Cmyk ? 4 : 3;
 }
 
-// The rows of one JPEG stream (after a table stream, when given), in pieces.
+/// The rows of one JPEG stream (after a table stream, when given), in pieces.
 class KORVANE_EXPORT TTiffJpegReader {
  public:
   TTiffJpegReader();
   ~TTiffJpegReader();
   TTiffJpegReader(const TTiffJpegReader&) = delete;
   TTiffJpegReader& operator=(const TTiffJpegReader&) = delete;
-  // Reads the headers and starts decoding rows of Width pixels (Rows of
-  // them at most). False when libjpeg finds an error, when the stream's
-  // components do not match the colour, or when it is wider than Width or
-  // taller than Rows. Subsampled chroma is interpolated when Smooth, else
-  // repeated. Colour comes out in the bitmap's blue, green, red order when
-  // Bgr, else in the stream's. Tables and Data must outlive the reader.
+  /// Reads the headers and starts decoding rows of Width pixels (Rows of
+  /// them at most). False when libjpeg finds an error, when the stream's
+  /// components do not match the colour, or when it is wider than Width or
+  /// taller than Rows. Subsampled chroma is interpolated when Smooth, else
+  /// repeated. Colour comes out in the bitmap's blue, green, red order when
+  /// Bgr, else in the stream's. Tables and Data must outlive the reader.
   bool Start(const uint8_t* Tables, size_t TablesSize, const uint8_t* Data, size_t Size, TTiffJpegColor Color,
              bool Smooth, int64_t Width, int64_t Rows, bool Bgr = false);
-  // The next Count rows at Dest (Width x components bytes each); rows and
-  // columns the stream does not cover are 0. False on a libjpeg error.
+  /// The next Count rows at Dest (Width x components bytes each); rows and
+  /// columns the stream does not cover are 0. False on a libjpeg error.
   bool Read(uint8_t* Dest, int64_t Count);
-  // The same into Count rows anywhere (a bitmap's scanlines).
+  /// The same into Count rows anywhere (a bitmap's scanlines).
   bool ReadRows(uint8_t* const* Rows, int64_t Count);
 
-  struct State;  // libjpeg's objects (defined with the guarded calls)
+  struct State;  ///< libjpeg's objects (defined with the guarded calls)
 
  private:
   std::unique_ptr<State> s_;
