@@ -15,6 +15,7 @@ namespace korvane {
 /// always did); 0 returns to the default, which is KORVANE_THREADS when that
 /// holds a positive number, else the processor count.
 KORVANE_EXPORT int KVMaxThreads();
+/// Sets the thread count for later operations; n is clamped to 0-256, 0 restoring the default.
 KORVANE_EXPORT void KVSetMaxThreads(int n);
 
 /// Pictures smaller than this many pixels are not worth waking a thread for.

@@ -33,6 +33,7 @@ class KORVANE_EXPORT TPicture : public TObject {
   void Assign(TObject* Source);
   /// Size of the bitmap or other TGraphic held; 0 when empty.
   int Width() const;
+  /// Height of the bitmap or other TGraphic held; 0 when empty.
   int Height() const;
 
   /// Called after the graphic changed or was replaced.
@@ -50,16 +51,28 @@ class KORVANE_EXPORT TPicture : public TObject {
 /// left, centred in the client area, or stretched over it.
 class KORVANE_EXPORT TImage : public TCustomControl {
  public:
+  /// An empty 105 x 105 image owned by `AOwner`, neither stretched nor centred; it repaints
+  /// whenever its picture changes.
   explicit TImage(TComponent* AOwner, QWidget* parent = nullptr);
+  /// Sends the removal notifications while the picture still exists, then unhooks it.
   ~TImage() override;
 
+  /// The picture shown; it stays owned by the image, and changing it repaints the control.
   TPicture* Picture() { return &picture_; }
+  /// Copies a picture or bitmap into the image's picture (null empties it), as TPicture::Assign.
   void SetPicture(TObject* Source) { picture_.Assign(Source); }
+  /// Whether the graphic is scaled to fill the whole client area (aspect ratio not kept); false
+  /// by default, and it takes precedence over Center.
   bool GetStretch() const { return stretch_; }
+  /// Sets Stretch and repaints when it changes.
   void SetStretch(bool on);
+  /// Whether an unstretched graphic is centred in the client area rather than placed at the top
+  /// left; false by default.
   bool GetCenter() const { return center_; }
+  /// Sets Center and repaints when it changes.
   void SetCenter(bool on);
 
+  /// Draws the bitmap or other graphic per Stretch and Center; an empty picture draws nothing.
   void Paint() override;
 
  private:

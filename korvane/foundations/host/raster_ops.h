@@ -8,6 +8,8 @@
 
 namespace korvane {
 
+/// The raster operation for a pen mode; pmCopy and pmNop give plain source-over (callers skip
+/// the pen themselves for pmNop).
 inline QPainter::CompositionMode PenModeComposition(TPenMode m) {
   switch (m) {
     case pmBlack: return QPainter::RasterOp_ClearDestination;
@@ -28,6 +30,7 @@ inline QPainter::CompositionMode PenModeComposition(TPenMode m) {
   }
 }
 
+/// The Qt line style for a pen style: psClear gives no pen, psSolid and psInsideFrame a solid line.
 inline Qt::PenStyle ToQPenStyle(TPenStyle s) {
   switch (s) {
     case psDash: return Qt::DashLine;
@@ -39,6 +42,7 @@ inline Qt::PenStyle ToQPenStyle(TPenStyle s) {
   }
 }
 
+/// The Qt fill pattern for a brush style: bsClear gives no brush, bsSolid a solid fill.
 inline Qt::BrushStyle ToQBrushStyle(TBrushStyle s) {
   switch (s) {
     case bsClear: return Qt::NoBrush;

@@ -15,6 +15,7 @@
 
 namespace korvane {
 
+/// One replacement of a file through a side file: write to Stream(), then Commit() or let it go.
 class KORVANE_EXPORT TSafeFileSave {
  public:
   /// Creates the side file next to `name`. When `name` is a symbolic link the

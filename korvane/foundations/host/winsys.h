@@ -19,15 +19,17 @@ namespace korvane {
 
 /// Opaque handle of a movable memory block; never dereferenced. Null is no block.
 struct TGlobalBlockTag;
+/// A handle of a movable memory block. The block table is not guarded: use blocks from one thread
+/// at a time.
 using HGLOBAL = TGlobalBlockTag*;
 
-constexpr uint32_t GMEM_FIXED = 0x0000;
-constexpr uint32_t GMEM_MOVEABLE = 0x0002;
-constexpr uint32_t GMEM_ZEROINIT = 0x0040;
-constexpr uint32_t GMEM_SHARE = 0x2000;
-constexpr uint32_t GMEM_DDESHARE = 0x2000;
-constexpr uint32_t GHND = GMEM_MOVEABLE | GMEM_ZEROINIT;
-constexpr uint32_t GPTR = GMEM_FIXED | GMEM_ZEROINIT;
+constexpr uint32_t GMEM_FIXED = 0x0000;  ///< Accepted for compatibility; every block is movable.
+constexpr uint32_t GMEM_MOVEABLE = 0x0002;  ///< A movable block (what every block is).
+constexpr uint32_t GMEM_ZEROINIT = 0x0040;  ///< Zero-filled (every block is).
+constexpr uint32_t GMEM_SHARE = 0x2000;  ///< Accepted and ignored.
+constexpr uint32_t GMEM_DDESHARE = 0x2000;  ///< Accepted and ignored.
+constexpr uint32_t GHND = GMEM_MOVEABLE | GMEM_ZEROINIT;  ///< Movable and zeroed: the usual flags.
+constexpr uint32_t GPTR = GMEM_FIXED | GMEM_ZEROINIT;  ///< Fixed and zeroed; gives a movable block here too.
 
 /// Largest block GlobalAlloc/GlobalReAlloc hand out (2 GiB).
 constexpr size_t kMaxGlobalBytes = size_t(1) << 31;
@@ -60,13 +62,17 @@ KORVANE_EXPORT int GlobalBlockCount();
 /// Locks a block for the lifetime of the guard.
 class KORVANE_EXPORT TGlobalLock {
  public:
+  /// Locks h; Data() is null when h is unknown or empty, and then nothing is unlocked later.
   explicit TGlobalLock(HGLOBAL h) : h_(h), p_(static_cast<uint8_t*>(GlobalLock(h))) {}
+  /// Drops the lock taken by the constructor.
   ~TGlobalLock() {
     if (p_) GlobalUnlock(h_);
   }
   TGlobalLock(const TGlobalLock&) = delete;
   TGlobalLock& operator=(const TGlobalLock&) = delete;
+  /// The block's memory; null when the lock failed.
   uint8_t* Data() const { return p_; }
+  /// The block's size in bytes; 0 when the lock failed.
   size_t Size() const { return p_ ? GlobalSize(h_) : 0; }
 
  private:
@@ -79,33 +85,36 @@ class KORVANE_EXPORT TGlobalLock {
 
 /// The 40-byte header in front of a DIB (little-endian on disk and in blocks).
 struct KORVANE_EXPORT TBitmapInfoHeader {
-  uint32_t biSize = 40;
-  int32_t biWidth = 0;
+  uint32_t biSize = 40;  ///< Header length in bytes; 40, more for the later header versions.
+  int32_t biWidth = 0;  ///< Width in pixels.
   int32_t biHeight = 0;  ///< positive: rows stored bottom-up; negative: top-down
-  uint16_t biPlanes = 1;
-  uint16_t biBitCount = 0;
-  uint32_t biCompression = 0;
-  uint32_t biSizeImage = 0;
-  int32_t biXPelsPerMeter = 0;
-  int32_t biYPelsPerMeter = 0;
-  uint32_t biClrUsed = 0;
-  uint32_t biClrImportant = 0;
+  uint16_t biPlanes = 1;  ///< Always 1.
+  uint16_t biBitCount = 0;  ///< Bits per pixel: 1, 4, 8, 16, 24 or 32.
+  uint32_t biCompression = 0;  ///< kRGB, kRLE8, kRLE4 or kBitfields.
+  uint32_t biSizeImage = 0;  ///< Bytes of pixel data; may be 0 for uncompressed DIBs.
+  int32_t biXPelsPerMeter = 0;  ///< Horizontal resolution in pixels per meter; 0 when unknown.
+  int32_t biYPelsPerMeter = 0;  ///< Vertical resolution in pixels per meter; 0 when unknown.
+  uint32_t biClrUsed = 0;  ///< Color table entries; 0 means 2^biBitCount for 1/4/8-bit.
+  uint32_t biClrImportant = 0;  ///< Entries needed to show the image; 0 means all.
 
   static constexpr uint32_t kRGB = 0;  ///< uncompressed
-  static constexpr uint32_t kRLE8 = 1;
-  static constexpr uint32_t kRLE4 = 2;
+  static constexpr uint32_t kRLE8 = 1;  ///< run-length encoded 8-bit (not read by ParseDIBHeader)
+  static constexpr uint32_t kRLE4 = 2;  ///< run-length encoded 4-bit (not read by ParseDIBHeader)
   static constexpr uint32_t kBitfields = 3;  ///< 16/32-bit with channel masks
 };
 static_assert(sizeof(TBitmapInfoHeader) == 40, "BITMAPINFOHEADER layout");
 
 /// What a validated DIB header says, with its color table and channel masks.
 struct TDIBInfo {
-  int Width = 0;
+  int Width = 0;         ///< pixels per row, always positive
   int Height = 0;        ///< rows, always positive
   bool TopDown = false;  ///< the first stored row is the top row
   int BitCount = 0;      ///< 1, 4, 8, 16, 24 or 32
-  uint32_t Compression = 0;
+  uint32_t Compression = 0;  ///< TBitmapInfoHeader::kRGB or kBitfields
+  /// Where red lies in a 16/32-bit pixel (0x7C00 or 0xFF0000 without bit fields); 0 for other depths.
   uint32_t RedMask = 0, GreenMask = 0, BlueMask = 0;  ///< 16/32-bit only
+  /// \var TDIBInfo::GreenMask
+  /// Where green lies in a 16/32-bit pixel (0x03E0 or 0xFF00 without bit fields); 0 for other depths.
   std::vector<TRGB> Palette;                          ///< the color table (1/4/8-bit: what the pixels index)
   size_t HeaderBytes = 0;                             ///< header + masks + color table: where packed bits start
   size_t RowBytes = 0;                                ///< stored row length, padded to 4 bytes
@@ -114,7 +123,7 @@ struct TDIBInfo {
 
 /// Largest image a DIB may describe (pixels), and largest side.
 constexpr int64_t kMaxDIBPixels = int64_t(1) << 28;
-constexpr int kMaxDIBSide = 1 << 20;
+constexpr int kMaxDIBSide = 1 << 20;  ///< Largest width or height a DIB may have (1,048,576).
 
 /// How channels narrower than 8 bits widen to 8: dcsRound maps v to
 /// round(v * 255 / (2^n - 1)) (full range), dcsShift to v << (8 - n) (the top
@@ -127,6 +136,8 @@ enum TDIBChannelScale { dcsRound, dcsShift };
 /// The masks' scaling is tabled once.
 class KORVANE_EXPORT TDIBRowDecoder {
  public:
+  /// A decoder for rows described by info, which must outlive it; scale widens channels narrower
+  /// than 8 bits.
   explicit TDIBRowDecoder(const TDIBInfo& info, TDIBChannelScale scale = dcsRound);
   /// Decodes n pixels from pixel x0 of a stored row.
   void Decode(const uint8_t* row, int x0, int n, TRGB* out) const;
@@ -223,35 +234,37 @@ KORVANE_EXPORT HGLOBAL ClipboardGetDIB();
 // ---------------------------------------------------------------------------
 // Cursors
 
+/// A cursor identifier: the standard shapes are 0 and below, applications register positive ones.
 using TCursor = int;
-constexpr TCursor crDefault = 0;
-constexpr TCursor crNone = -1;
-constexpr TCursor crArrow = -2;
-constexpr TCursor crCross = -3;
-constexpr TCursor crIBeam = -4;
-constexpr TCursor crSizeNESW = -6;
-constexpr TCursor crSizeNS = -7;
-constexpr TCursor crSizeNWSE = -8;
-constexpr TCursor crSizeWE = -9;
-constexpr TCursor crUpArrow = -10;
-constexpr TCursor crHourGlass = -11;
-constexpr TCursor crDrag = -12;
-constexpr TCursor crNoDrop = -13;
-constexpr TCursor crHSplit = -14;
-constexpr TCursor crVSplit = -15;
-constexpr TCursor crMultiDrag = -16;
-constexpr TCursor crSQLWait = -17;
-constexpr TCursor crNo = -18;
-constexpr TCursor crAppStart = -19;
-constexpr TCursor crHelp = -20;
-constexpr TCursor crHandPoint = -21;
-constexpr TCursor crSizeAll = -22;
-constexpr TCursor crSize = crSizeAll;
+constexpr TCursor crDefault = 0;  ///< A control's own default cursor (an arrow).
+constexpr TCursor crNone = -1;  ///< No visible cursor.
+constexpr TCursor crArrow = -2;  ///< The standard arrow.
+constexpr TCursor crCross = -3;  ///< A crosshair.
+constexpr TCursor crIBeam = -4;  ///< The text I-beam.
+constexpr TCursor crSizeNESW = -6;  ///< Diagonal resize arrows, north-east to south-west.
+constexpr TCursor crSizeNS = -7;  ///< Vertical resize arrows.
+constexpr TCursor crSizeNWSE = -8;  ///< Diagonal resize arrows, north-west to south-east.
+constexpr TCursor crSizeWE = -9;  ///< Horizontal resize arrows.
+constexpr TCursor crUpArrow = -10;  ///< An arrow pointing up.
+constexpr TCursor crHourGlass = -11;  ///< The wait cursor.
+constexpr TCursor crDrag = -12;  ///< Dragging (Qt's copy-drag shape).
+constexpr TCursor crNoDrop = -13;  ///< No drop here (the forbidden sign).
+constexpr TCursor crHSplit = -14;  ///< Splitter between columns.
+constexpr TCursor crVSplit = -15;  ///< Splitter between rows.
+constexpr TCursor crMultiDrag = -16;  ///< Dragging several items (the copy-drag shape).
+constexpr TCursor crSQLWait = -17;  ///< Waiting on a query (the wait cursor).
+constexpr TCursor crNo = -18;  ///< The forbidden sign.
+constexpr TCursor crAppStart = -19;  ///< Busy in the background (arrow with the busy sign).
+constexpr TCursor crHelp = -20;  ///< Arrow with a question mark.
+constexpr TCursor crHandPoint = -21;  ///< The pointing hand.
+constexpr TCursor crSizeAll = -22;  ///< Four-way move arrows.
+constexpr TCursor crSize = crSizeAll;  ///< Same as crSizeAll.
 
 /// Registers (or replaces) the cursor of an identifier. The standard
 /// identifiers above are pre-mapped to Qt's shapes; applications and the
 /// library add their own with positive identifiers.
 KORVANE_EXPORT void RegisterCursor(TCursor id, const QCursor& cursor);
+/// True when id has a cursor: a standard identifier or one registered since.
 KORVANE_EXPORT bool CursorRegistered(TCursor id);
 /// The cursor of an identifier; the arrow for an unknown one.
 KORVANE_EXPORT QCursor CursorFromId(TCursor id);
@@ -261,6 +274,7 @@ KORVANE_EXPORT QCursor CursorFromId(TCursor id);
 
 /// Logical dots per inch of the primary screen; 96 without a screen.
 KORVANE_EXPORT int GetScreenDPI();
+/// Vertical logical dots per inch of the primary screen; 96 without a screen.
 KORVANE_EXPORT int GetScreenDPIY();
 /// Bits per pixel of the primary screen; 24 without a screen.
 KORVANE_EXPORT int GetScreenBitsPerPixel();
@@ -272,42 +286,42 @@ KORVANE_EXPORT TPoint GetCursorPos();
 
 /// Bars.
 constexpr int SB_HORZ = 0;
-constexpr int SB_VERT = 1;
-constexpr int SB_CTL = 2;
-constexpr int SB_BOTH = 3;
+constexpr int SB_VERT = 1;  ///< The vertical window scroll bar.
+constexpr int SB_CTL = 2;  ///< A scroll bar control; not served by TCustomControl.
+constexpr int SB_BOTH = 3;  ///< Both window bars (ShowScrollBar only).
 /// Codes of user scrolling.
 constexpr int SB_LINEUP = 0;
-constexpr int SB_LINELEFT = 0;
-constexpr int SB_LINEDOWN = 1;
-constexpr int SB_LINERIGHT = 1;
-constexpr int SB_PAGEUP = 2;
-constexpr int SB_PAGELEFT = 2;
-constexpr int SB_PAGEDOWN = 3;
-constexpr int SB_PAGERIGHT = 3;
-constexpr int SB_THUMBPOSITION = 4;
-constexpr int SB_THUMBTRACK = 5;
-constexpr int SB_TOP = 6;
-constexpr int SB_LEFT = 6;
-constexpr int SB_BOTTOM = 7;
-constexpr int SB_RIGHT = 7;
-constexpr int SB_ENDSCROLL = 8;
+constexpr int SB_LINELEFT = 0;  ///< One step left (same code as SB_LINEUP).
+constexpr int SB_LINEDOWN = 1;  ///< One step down (arrow button).
+constexpr int SB_LINERIGHT = 1;  ///< One step right.
+constexpr int SB_PAGEUP = 2;  ///< One page up (trough above the thumb).
+constexpr int SB_PAGELEFT = 2;  ///< One page left.
+constexpr int SB_PAGEDOWN = 3;  ///< One page down (trough below the thumb).
+constexpr int SB_PAGERIGHT = 3;  ///< One page right.
+constexpr int SB_THUMBPOSITION = 4;  ///< The dragged thumb was released at the given position.
+constexpr int SB_THUMBTRACK = 5;  ///< The thumb is being dragged; the position is where it is now.
+constexpr int SB_TOP = 6;  ///< To the start of the range.
+constexpr int SB_LEFT = 6;  ///< To the left end (same as SB_TOP).
+constexpr int SB_BOTTOM = 7;  ///< To the end of the range.
+constexpr int SB_RIGHT = 7;  ///< To the right end (same as SB_BOTTOM).
+constexpr int SB_ENDSCROLL = 8;  ///< Scrolling has ended (after every user action).
 /// Fields of TScrollInfo to set or get.
 constexpr unsigned SIF_RANGE = 0x01;
-constexpr unsigned SIF_PAGE = 0x02;
-constexpr unsigned SIF_POS = 0x04;
-constexpr unsigned SIF_DISABLENOSCROLL = 0x08;
-constexpr unsigned SIF_TRACKPOS = 0x10;
-constexpr unsigned SIF_ALL = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_TRACKPOS;
+constexpr unsigned SIF_PAGE = 0x02;  ///< nPage: the page size.
+constexpr unsigned SIF_POS = 0x04;  ///< nPos: the position.
+constexpr unsigned SIF_DISABLENOSCROLL = 0x08;  ///< Keep the bar shown, disabled, when nothing can scroll.
+constexpr unsigned SIF_TRACKPOS = 0x10;  ///< nTrackPos: where the dragged thumb is (get only).
+constexpr unsigned SIF_ALL = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_TRACKPOS;  ///< Every field.
 
 /// Range, page and position of a window scroll bar. The position runs from
 /// nMin to nMax - max(nPage - 1, 0).
 struct TScrollInfo {
-  unsigned fMask = 0;
-  int nMin = 0;
-  int nMax = 0;
-  unsigned nPage = 0;
-  int nPos = 0;
-  int nTrackPos = 0;
+  unsigned fMask = 0;   ///< Which fields to set or get: SIF_ flags.
+  int nMin = 0;        ///< Lowest position.
+  int nMax = 0;        ///< Highest value of the range; raised to nMin when set lower.
+  unsigned nPage = 0;  ///< Page size in range units; cut to the range's span.
+  int nPos = 0;        ///< Current position; clamped to the range when set.
+  int nTrackPos = 0;   ///< Position of the thumb while the user drags it.
 };
 
 /// Width of a vertical scroll bar (and height of a horizontal one) in pixels.
