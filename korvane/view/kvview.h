@@ -20,19 +20,21 @@ namespace korvane {
 
 /// How an image view paints the client area around the image.
 enum TKVBackgroundStyle {
-  kvbsSolid,      ///< the background color
-  kvbsHorizontal, ///< horizontal hatch in the background color over its contrast color
-  kvbsVertical,   ///< vertical hatch, likewise
-  kvbsFDiagonal,  ///< forward diagonal hatch, likewise
-  kvbsBDiagonal,  ///< backward diagonal hatch, likewise
-  kvbsCross,      ///< horizontal and vertical cross hatch, likewise
-  kvbsDiagCross,  ///< diagonal cross hatch, likewise
-  kvbsChessboard, ///< 16-pixel squares of the contrast color and the background
-  kvbsDiagonals   ///< the background crossed corner to corner by two contrast lines
+  kvbsSolid,       ///< the background color
+  kvbsHorizontal,  ///< horizontal hatch in the background color over its contrast color
+  kvbsVertical,    ///< vertical hatch, likewise
+  kvbsFDiagonal,   ///< forward diagonal hatch, likewise
+  kvbsBDiagonal,   ///< backward diagonal hatch, likewise
+  kvbsCross,       ///< horizontal and vertical cross hatch, likewise
+  kvbsDiagCross,   ///< diagonal cross hatch, likewise
+  kvbsChessboard,  ///< 16-pixel squares of the contrast color and the background
+  kvbsDiagonals    ///< the background crossed corner to corner by two contrast lines
 };
-/// Which window scroll bars a view uses; a bar shows only while there is something to scroll on its axis.
+/// Which window scroll bars a view uses (none, horizontal, vertical, both); a bar shows only while there
+/// is something to scroll on its axis.
 enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
-/// Coordinates that TKorvaneView::Select and AddSelPoint take: client (screen) pixels or bitmap pixels.
+/// Coordinates that TKorvaneView::Select and AddSelPoint take: client (screen) pixels (kvsbClientArea)
+/// or bitmap pixels (kvsbBitmap).
 enum TKVSelectionBase { kvsbClientArea, kvsbBitmap };
 
 /// Handler of TKorvaneView::OnViewChange: Sender is the view, Change is 0 when the origin moved and 1
