@@ -141,7 +141,7 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
 
   /// @name Bitmap and attachment
   /// @{
-  /// The view's own bitmap, never null; the view owns it for its whole life.
+  /** The view's own bitmap, never null; the view owns it for its whole life. */
   TBitmap* GetFBitmap() override { return bitmap_.get(); }
   /// Sets the background (while designing also filling the bitmap with it), updates the layout and
   /// calls ImageChange.
