@@ -13,9 +13,10 @@
 
 namespace korvane {
 
-/// What the mouse does on an image view. miZoom: left click zooms in, right click out; miScroll: dragging
-/// moves the image; miSelect: dragging selects a rectangle; miSelectPolygon: clicks and drags add polygon vertices, a double
-/// click closes the polygon; miSelectCircle: dragging selects an ellipse; miSelectZoom: the rectangle dragged is zoomed into.
+/// What the mouse does on an image view. miZoom: a left click zooms in, a right click out; miScroll:
+/// dragging moves the image; miSelect: dragging selects a rectangle; miSelectPolygon: clicks and drags
+/// add polygon vertices, a double click closes the polygon; miSelectCircle: dragging selects an ellipse
+/// (a circle with Ctrl); miSelectZoom: the view zooms into the rectangle dragged.
 enum TKVMouseInteractItems { miZoom, miScroll, miSelect, miSelectPolygon, miSelectCircle, miSelectZoom };
 /// A set of mouse interactions; ResolveMouseInteract keeps the selection modes exclusive.
 using TKVMouseInteract = TSet<TKVMouseInteractItems>;
