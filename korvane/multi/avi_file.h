@@ -23,7 +23,7 @@ constexpr int64_t kAVIMaxPixels = int64_t(1) << 26;
 /// larger frames need kAVIPixelsPerByte pixels or fewer per byte of data, so
 /// that a small file cannot make the reader allocate hundreds of megabytes.
 constexpr int64_t kAVIFreePixels = int64_t(1) << 22;
-constexpr int64_t kAVIPixelsPerByte = 1024;
+constexpr int64_t kAVIPixelsPerByte = 1024;  ///< frame pixels allowed per byte of data above kAVIFreePixels
 /// The largest frame (width x height) read from dataBytes of AVI data.
 KORVANE_EXPORT int64_t KVAVIFramePixelLimit(uint64_t dataBytes);
 /// trunc(1000 * scale / rate) milliseconds, in 0 .. INT32_MAX (0 for a scale
@@ -35,14 +35,14 @@ KORVANE_EXPORT int KVAVIDelayMs(int64_t scale, int64_t rate);
 /// Quality (1..100), "ffv1" lossless frames; others as the installed FFmpeg
 /// offers them.
 struct TKVAVICompressOptions {
-  std::string Encoder;
-  int Quality = 90;
+  std::string Encoder;  ///< FFmpeg encoder name; empty writes "rawvideo"
+  int Quality = 90;     ///< JPEG quality 1..100 for "mjpeg" (clamped); others ignore it
 };
 
 /// An encoder the AVI writer can use: FFmpeg's name and its description.
 struct TKVAVIEncoder {
-  std::string Name;
-  std::string Description;
+  std::string Name;         ///< FFmpeg's name, for TKVAVICompressOptions::Encoder
+  std::string Description;  ///< a readable name, e.g. "Motion JPEG"
 };
 /// The video encoders of the installed FFmpeg that can be stored in AVI,
 /// uncompressed DIB, MJPEG and FFV1 first.
@@ -57,19 +57,20 @@ class KORVANE_EXPORT TKVAVIReader {
   explicit TKVAVIReader(const std::string& name);
   /// The same over AVI data in memory (kept by the caller while reading).
   TKVAVIReader(const uint8_t* data, size_t size);
+  /// Closes the file and frees the decoder.
   ~TKVAVIReader();
   TKVAVIReader(const TKVAVIReader&) = delete;
   TKVAVIReader& operator=(const TKVAVIReader&) = delete;
 
   /// The stream header's length (frames), scale and rate.
   int64_t Length() const { return length_; }
-  int Scale() const { return scale_; }
-  int Rate() const { return rate_; }
+  int Scale() const { return scale_; }  ///< the stream header's scale: frames last Scale / Rate seconds
+  int Rate() const { return rate_; }  ///< the stream header's rate (frames per Scale seconds)
   /// trunc(1000 * Scale / Rate) milliseconds (0 for a zero rate), at most
   /// INT32_MAX whatever the header says.
   int DelayMs() const;
-  int Width() const { return width_; }
-  int Height() const { return height_; }
+  int Width() const { return width_; }  ///< frame width in pixels
+  int Height() const { return height_; }  ///< frame height in pixels
 
   /// The next frame into bmp (24-bit, or what _CopyDIB2Bitmap makes of the
   /// DIB); BitCount receives the frame's bit count. False at the end of the
@@ -103,6 +104,7 @@ class KORVANE_EXPORT TKVAVIWriter {
   /// the headers are completed at the end). What the stream raises while
   /// writing passes on from WriteDIB or Close.
   TKVAVIWriter(TStream* stream, int width, int height, int rate, const TKVAVICompressOptions& opts);
+  /// Closes the file as Close does, ignoring any error.
   ~TKVAVIWriter();
   TKVAVIWriter(const TKVAVIWriter&) = delete;
   TKVAVIWriter& operator=(const TKVAVIWriter&) = delete;

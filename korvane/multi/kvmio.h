@@ -27,11 +27,16 @@ using TKVAVISaveOptionsEvent = std::function<bool(TObject* Sender, TKVAVICompres
 /// quality for MJPEG); false when the user cancels.
 KORVANE_EXPORT bool AVISaveOptions(QWidget* parent, TKVAVICompressOptions& Options);
 
+/// Loads and saves the images of a multi-image view as animated GIF, multi-page TIFF and AVI files,
+/// and acquires scanner pages into it.
 class KORVANE_EXPORT TKorvaneMIO : public TComponent, private TIOParamsOwner {
  public:
+  /// A component owned by AOwner (when given), attached to no view.
   explicit TKorvaneMIO(TComponent* AOwner = nullptr);
+  /// Detaches from the view, removing its list-change listener.
   ~TKorvaneMIO() override;
 
+  /// The multi-image view loaded into and saved from; null when none.
   TKorvaneMView* GetAttachedMView() const { return view_; }
   /// Attaching to a view that already holds images gives each image without
   /// a record one (a copy of the last record, or a default one).
@@ -40,10 +45,14 @@ class KORVANE_EXPORT TKorvaneMIO : public TComponent, private TIOParamsOwner {
 
   /// Follows the view's last list change (insert or delete).
   void OnBitmapChange(TObject* Sender);
+  /// Inserts a params record at idx (clamped to 0..count): a copy of the record at idx, or of the last
+  /// one past the end, or a default record when there are none; the image indexes are renumbered.
   void InsertIOParam(int idx);
+  /// Removes record idx and renumbers the rest; nothing out of range.
   void RemoveIOParam(int idx);
   /// The record of image idx; null out of range.
   TIOParamsVals* GetParams(int idx) const;
+  /// Number of params records, one per image of the view while attached.
   int GetParamsCount() const { return int(params_.size()); }
   /// The view's Update and ImageChange.
   void Update();
@@ -57,35 +66,60 @@ class KORVANE_EXPORT TKorvaneMIO : public TComponent, private TIOParamsOwner {
   /// the old file as it was. Pictures the view loads on demand are dropped
   /// again once written.
   void LoadFromFile(const std::string& name);
+  /// Saves every image in the format the extension names, as LoadFromFile reads them.
   void SaveToFile(const std::string& name);
+  /// Inserts the frames of an animated GIF at the selected image and selects the last one; each keeps its
+  /// delay (a frame without one takes the previous), background and place on the logical screen.
   void LoadFromFileGif(const std::string& name);
+  /// As LoadFromFileGif, from the stream's position.
   void LoadFromStreamGif(TStream* stream);
+  /// Writes every image as a frame of an animated GIF with its params record; nothing without a view or
+  /// images. Delays of frames that came from an AVI are turned from milliseconds into hundredths.
   void SaveToFileGif(const std::string& name);
+  /// As SaveToFileGif, at the stream's position; a failure leaves what was written.
   void SaveToStreamGif(TStream* stream);
+  /// Inserts the pages of a TIFF file at the selected image, each with a delay of 100 ms, and selects
+  /// the last one.
   void LoadFromFileTIFF(const std::string& name);
+  /// As LoadFromFileTIFF, from the stream's position.
   void LoadFromStreamTIFF(TStream* stream);
+  /// Writes every image as a page of a multi-page TIFF with its params record; nothing without a view or
+  /// images.
   void SaveToFileTIFF(const std::string& name);
+  /// As SaveToFileTIFF, at the stream's position; a failure leaves what was written.
   void SaveToStreamTIFF(TStream* stream);
   /// AVI files (files only). Loads raise "unable to open AVI file" or
   /// "unable to open AVI stream"; saves "unable to create AVI file".
   void LoadFromFileAVI(const std::string& name);
+  /// Writes every image as a frame at 1000 / (image 0's delay) frames per second and image 0's size; an
+  /// image of another size repeats the last frame of that size. A cancelled compressor choice saves nothing.
   void SaveToFileAVI(const std::string& name);
   /// The compressor AVI saves use. With an empty Encoder a save asks
   /// OnAVISaveOptions, or, when that is not assigned, shows AVISaveOptions.
   TKVAVICompressOptions AVICompressor;
+  /// Asked by SaveToFileAVI for the compressor when AVICompressor.Encoder is empty; false cancels the save.
   TKVAVISaveOptionsEvent OnAVISaveOptions;
 
+  /// Options of the save-parameters dialog DoPreviews shows (ioppDefaultLockPreview); none at first.
   TIOPreviewsParams GetIOPreviewParams() const { return previews_params_; }
+  /// Sets the dialog options from the next DoPreviews on.
   void SetIOPreviewParams(TIOPreviewsParams p) { previews_params_ = p; }
   /// The save-parameters dialog for the view's current image and params
   /// record idx; true when the user closes it with OK.
   bool DoPreviews(int idx, TPreviewParams pp);
+  /// The font of the save-parameters dialog, owned by the component.
   TFont* GetPreviewFont() { return &preview_font_; }
+  /// Copies f into the dialog's font; null is ignored.
   void SetPreviewFont(const TFont* f) {
     if (f) preview_font_.Assign(*f);
   }
+  /// Language of the save-parameters dialog; the system's by default.
   TMsgLanguage MsgLanguage = msSystem;
+  /// Called with the percent done during loads, saves and acquisitions: after each image, and by the
+  /// codecs within one.
   TProgressEvent OnProgress;
+  /// Set to true (from OnProgress, say) to stop a load, save or acquisition after the current image;
+  /// each of them clears it when it starts.
   bool Aborting = false;
 
   /// Scanner pages into the view: every page the selected TWAIN source gives

@@ -11,8 +11,10 @@
 
 namespace korvane {
 
+/// One animated polygon: its vertices, bounding box, two dash colors and marching phase.
 class KORVANE_EXPORT TKVAnimPolygon {
  public:
+  /// An empty, visible polygon dashed in c1 and c2; animated tells whether the view's timer marches it.
   TKVAnimPolygon(TColor c1, TColor c2, bool animated) : Color1(c1), Color2(c2), Animated(animated) {}
 
   /// Appends a vertex and widens the bounding box (set from the first two
@@ -25,9 +27,13 @@ class KORVANE_EXPORT TKVAnimPolygon {
     if (count_ > 0) --count_;
   }
 
+  /// The vertices, Count() of them; null before the first vertex and after Clear.
   const TPoint* Points() const { return points_.get(); }
+  /// The vertices for changing in place (null when there are none).
   TPoint* Points() { return points_.get(); }
+  /// Number of vertices.
   int Count() const { return count_; }
+  /// Vertices the storage holds before it grows (a multiple of 64; 0 after Clear).
   int Capacity() const { return capacity_; }
   /// The i-th vertex; (0, 0) outside the list.
   TPoint At(int i) const { return i >= 0 && i < count_ ? points_[size_t(i)] : TPoint{}; }
@@ -49,13 +55,19 @@ class KORVANE_EXPORT TKVAnimPolygon {
     if (closed && count_ > 1) edge(points_[size_t(count_ - 1)], points_[0]);
   }
 
-  TColor Color1;
-  TColor Color2;
-  bool Animated;
-  int Phase = 0;
-  int DashCounter = 0;
+  TColor Color1;  ///< color of the first 3 pixels of each 6-pixel dash period
+  TColor Color2;  ///< color of the other 3 pixels
+  bool Animated;  ///< whether the view's animation timer steps the phase
+  int Phase = 0;  ///< dash offset, 0..5, where each drawing starts
+  int DashCounter = 0;  ///< position within the dash period while drawing (0..5)
+  /// \var X1
+  /// Left edge of the bounding box in bitmap pixels (X1 <= X2).
+  /// \var Y1
+  /// Top edge of the bounding box in bitmap pixels (Y1 <= Y2).
+  /// \var X2
+  /// Right edge of the bounding box in bitmap pixels, inclusive.
   int X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;  ///< bounding box, ordered
-  bool Visible = true;
+  bool Visible = true;  ///< drawn and animated only while true
 
  private:
   void Plot(TCanvas* canvas, int x, int y) {

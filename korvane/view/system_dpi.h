@@ -11,6 +11,8 @@ namespace korvane {
 /// multi-image view's decoders, the command line's parallel jobs) thus never
 /// ask Qt's screen, which belongs to the interface thread.
 KORVANE_EXPORT int SystemDpiX();
+/// The vertical counterpart of SystemDpiX: gSystemDPIY when noted, else the
+/// screen's vertical resolution, in dots per inch.
 KORVANE_EXPORT int SystemDpiY();
 
 }  // namespace korvane

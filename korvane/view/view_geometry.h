@@ -13,7 +13,12 @@
 
 namespace korvane {
 
+/// What the mouse does on an image view. miZoom: a left click zooms in, a right click out; miScroll:
+/// dragging moves the image; miSelect: dragging selects a rectangle; miSelectPolygon: clicks and drags
+/// add polygon vertices, a double click closes the polygon; miSelectCircle: dragging selects an ellipse
+/// (a circle with Ctrl); miSelectZoom: the view zooms into the rectangle dragged.
 enum TKVMouseInteractItems { miZoom, miScroll, miSelect, miSelectPolygon, miSelectCircle, miSelectZoom };
+/// A set of mouse interactions; ResolveMouseInteract keeps the selection modes exclusive.
 using TKVMouseInteract = TSet<TKVMouseInteractItems>;
 
 /// Rounds to the nearest integer, halves to the even neighbour; values beyond
@@ -49,17 +54,21 @@ inline int32_t ZoomedSize(int size, int zoom) { return KVRoundDiv(int64_t(size) 
 struct TViewGeometry {
   int Zoom = 100;        ///< percent
   int ViewX = 0;         ///< origin in zoomed-image pixels
-  int ViewY = 0;
+  int ViewY = 0;         ///< vertical origin in zoomed-image pixels
   int OffsetX = 0;       ///< image top-left in the client area (centring)
-  int OffsetY = 0;
+  int OffsetY = 0;       ///< image top in the client area (centring)
   int ExtentX = 0;       ///< part of the zoomed image on screen
-  int ExtentY = 0;
-  int ZoomedWidth = 0;
-  int ZoomedHeight = 0;
+  int ExtentY = 0;       ///< height of the part of the zoomed image on screen
+  int ZoomedWidth = 0;   ///< bitmap width at Zoom (ZoomedSize)
+  int ZoomedHeight = 0;  ///< bitmap height at Zoom (ZoomedSize)
 
+  /// Bitmap column under client column x (rounded to the nearest pixel; may lie outside the bitmap).
   int XScr2Bmp(int x) const { return KVRoundDiv(100 * (int64_t(x) + ViewX - OffsetX), Zoom); }
+  /// Bitmap row under client row y (rounded to the nearest pixel; may lie outside the bitmap).
   int YScr2Bmp(int y) const { return KVRoundDiv(100 * (int64_t(y) + ViewY - OffsetY), Zoom); }
+  /// Client column where bitmap column x is drawn (rounded, saturated to 32 bits).
   int XBmp2Scr(int x) const { return KVRoundDiv(int64_t(x) * Zoom + 100 * (int64_t(OffsetX) - ViewX), 100); }
+  /// Client row where bitmap row y is drawn (rounded, saturated to 32 bits).
   int YBmp2Scr(int y) const { return KVRoundDiv(int64_t(y) * Zoom + 100 * (int64_t(OffsetY) - ViewY), 100); }
 };
 
@@ -75,6 +84,8 @@ KORVANE_EXPORT int FitZoom(int outerW, int outerH, int bmpW, int bmpH);
 
 /// The zoom a left click (in) or right click (out) leads to.
 KORVANE_EXPORT int MouseZoomIn(int zoom);
+/// The zoom a right click leads to: 100 less from 200 up, else the next lower
+/// of the steps 2, 5, 10, 25, 33, 50, 75, 100 (never below 2).
 KORVANE_EXPORT int MouseZoomOut(int zoom);
 
 /// The set of mouse interactions kept when s is requested while cur is in
