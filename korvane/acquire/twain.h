@@ -182,8 +182,8 @@ KORVANE_EXPORT bool KVTW_GetCapabilities(TKVTWainParams* TWainParams, bool Updat
 /// complete call), the last return code and, when opening or enabling the
 /// source failed, the condition code. For diagnostics and tests.
 struct TKVTWainCallInfo {
-  int FinalState = 1;  ///< state the connection was left in, 1 to 7
-  TW_UINT16 ReturnCode = 0;  ///< return code of the last operation the call sent
+  int FinalState = 1;           ///< state the connection was left in, 1 to 7
+  TW_UINT16 ReturnCode = 0;     ///< return code of the last operation the call sent
   TW_UINT16 ConditionCode = 0;  ///< condition code when opening or enabling the source failed, else 0
   bool BuiltinManager = false;  ///< the SANE manager answered
 };

@@ -19,9 +19,9 @@ namespace korvane {
 /// of its memory.
 struct KORVANE_EXPORT TTWainMemory {
   DSM_MEMALLOCATE alloc = nullptr;  ///< the manager's allocation function; null means calloc
-  DSM_MEMFREE free = nullptr;  ///< the manager's release function; null means std::free
-  DSM_MEMLOCK lock = nullptr;  ///< the manager's lock function; null means the handle is the address
-  DSM_MEMUNLOCK unlock = nullptr;  ///< the manager's unlock function; null means nothing to do
+  DSM_MEMFREE free = nullptr;       ///< the manager's release function; null means std::free
+  DSM_MEMLOCK lock = nullptr;       ///< the manager's lock function; null means the handle is the address
+  DSM_MEMUNLOCK unlock = nullptr;   ///< the manager's unlock function; null means nothing to do
 
   /// A zeroed block, null when out of memory.
   TW_HANDLE Alloc(size_t bytes) const;

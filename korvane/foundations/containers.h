@@ -149,8 +149,8 @@ class KORVANE_EXPORT TKVList : public TObject {
  protected:
   /// The items, back to back: exactly count_ * itemsize_ bytes.
   std::vector<uint8_t> items_;
-  int count_ = 0;  ///< number of items
-  int itemsize_ = 0;  ///< bytes per item
+  int count_ = 0;        ///< number of items
+  int itemsize_ = 0;     ///< bytes per item
   uint8_t changed_ = 0;  ///< change flags, see Changed()
 };
 

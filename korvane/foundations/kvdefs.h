@@ -53,10 +53,10 @@ enum TResampleFilter { rfNone, rfTriangle, rfHermite, rfBell, rfBSpline, rfLancz
 enum TMsgLanguage { msSystem, msEnglish, msItalian, msGerman, msSpanish, msFrench, msPortuguese };
 /// What a long task of the video view is busy with, reported through TKVJobEvent.
 enum TKVJob {
-  kvjNOTHING,  ///< no job: the previous one ended
-  kvjGENERALPROCESSING,  ///< generic processing (the video view does not report it)
-  kvjVIDEOCAP_CONNECTING,  ///< connecting to the capture driver
-  kvjVIDEOCAP_TRYVIDEOFORMATS,  ///< probing which video formats the driver accepts
+  kvjNOTHING,                         ///< no job: the previous one ended
+  kvjGENERALPROCESSING,               ///< generic processing (the video view does not report it)
+  kvjVIDEOCAP_CONNECTING,             ///< connecting to the capture driver
+  kvjVIDEOCAP_TRYVIDEOFORMATS,        ///< probing which video formats the driver accepts
   kvjVIDEOCAP_NEGOTIATINGVIDEOFORMAT  ///< agreeing on a frame format with the driver
 };
 
@@ -70,9 +70,9 @@ using TKVJobEvent = std::function<void(TObject* Sender, TKVJob job, int per)>;
 struct TProgressRec {
   TProgressEvent OnProgress;  ///< called with the percentage done; may be empty
   TObject* Sender = nullptr;  ///< passed to OnProgress as its Sender
-  int32_t Done = 0;       ///< work units done, when counted across calls
-  double Scale = 0;       ///< percent per work unit
-  bool* Aborting = nullptr;  ///< the starter's abort flag (codecs always get one)
+  int32_t Done = 0;           ///< work units done, when counted across calls
+  double Scale = 0;           ///< percent per work unit
+  bool* Aborting = nullptr;   ///< the starter's abort flag (codecs always get one)
 };
 
 /// Shared record for callers that want neither progress nor abort. Its flag is

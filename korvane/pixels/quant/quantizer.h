@@ -25,7 +25,7 @@ inline uint32_t QuantCell(const TRGB& c) {
 /// every 5-bit color cell to the box (palette entry) that holds it.
 struct TMedianCutState {
   uint8_t Map[32768] = {};  ///< palette index of each cell, indexed by QuantCell
-  int BoxCount = 0;  ///< palette entries written
+  int BoxCount = 0;         ///< palette entries written
 };
 
 /// Builds a palette of at most NColors (<= 256) entries for a 24-bit bitmap by
