@@ -499,7 +499,7 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   /// @name Files
   /// @{
   /** Writes the layer as a KVV version 4 stream at the stream's position: the scale, the bitmap table as
-      PNG images (after PackBMP; the template's bitmap is not written) and the objects deflated. */
+      PNG images (after PackBMP; a slot only the template uses is left empty) and the objects deflated. */
   void SaveToStreamKVV(TStream* s);
   /// Writes a KVV file through a side file, so that a failed save leaves the old file; raises on errors.
   void SaveToFileKVV(const std::string& name);
