@@ -48,11 +48,13 @@ using TKVTWMultiCallBack = std::function<void(TBitmap* Bitmap, TIOParamsVals*& P
 /// source at the next acquisition.
 class KORVANE_EXPORT TKVTWainParams : public TObject {
  public:
+  /// Starts with the defaults of SetDefaultParams; nothing is read from the source manager yet.
   explicit TKVTWainParams(TComponent* Owner = nullptr);
   ~TKVTWainParams() override;
   TKVTWainParams(const TKVTWainParams&) = delete;
   TKVTWainParams& operator=(const TKVTWainParams&) = delete;
 
+  /// The component that owns these parameters (not owned here); may be null.
   TComponent* Owner() const { return owner_; }
 
   /// Empties the source list and resets every field to its default.
@@ -71,45 +73,68 @@ class KORVANE_EXPORT TKVTWainParams : public TObject {
 
   /// ProductName of source i ("" outside the list).
   std::string GetSourceName(int i);
+  /// Number of sources the source manager offers; reads the source list on first use.
   int GetSourceCount();
   /// Identity of source i in the list (null outside it).
   const TW_IDENTITY* GetSourceIdentity(int i);
   /// Selects the first source whose ProductName begins with Name, ignoring
   /// case; false when none does.
   bool SelectSourceByName(const std::string& Name);
+  /// Index of the source the next acquisition uses; 0 by default.
   int GetSelectedSource() const { return selected_; }
   /// A different index is stored and that source's capabilities are read.
   void SetSelectedSource(int i);
 
+  /// Whether the source shows its own user interface while acquiring; true by default.
   bool GetVisibleDialog() const { return visible_dialog_; }
+  /// Takes effect at the next acquisition.
   void SetVisibleDialog(bool v) { visible_dialog_ = v; }
 
+  /// Horizontal resolutions in dots per inch: the values the source offers and the current one.
+  /// Empty when the source does not report them. Change the list to send new values at the next acquisition.
   TKVDoubleList* GetXResolution();
+  /// Vertical resolutions in dots per inch, as GetXResolution.
   TKVDoubleList* GetYResolution();
+  /// Horizontal scaling factors (1 = actual size); a single current 1.0 when the source does not report them.
   TKVDoubleList* GetXScaling();
+  /// Vertical scaling factors, as GetXScaling.
   TKVDoubleList* GetYScaling();
   /// 0 black and white, 1 gray, 2 RGB.
   TKVIntegerList* GetPixelType();
+  /// Orientations as TWAIN codes (0 upright, 1 a quarter turn, 2 half a turn, 3 three quarters);
+  /// a single 0 when the source does not report them. Changes are sent at the next acquisition.
   TKVIntegerList* GetOrientation();
+  /// The source's gamma; 2.2 when it does not report one. Read-only.
   double GetGamma();
+  /// Height of the source's largest scan area in inches; 0 when unknown. Read-only.
   double GetPhysicalHeight();
+  /// Width of the source's largest scan area in inches; 0 when unknown. Read-only.
   double GetPhysicalWidth();
+  /// Whether pages come from the document feeder rather than the flatbed; false by default.
   bool GetFeederEnabled();
+  /// Sent to the source at every acquisition.
   void SetFeederEnabled(bool v) { feeder_enabled_ = v; }
+  /// Whether the source shows its progress indicators while scanning; true by default.
   bool GetIndicators();
+  /// Sent to the source at every acquisition.
   void SetIndicators(bool v) { indicators_ = v; }
   /// The scan area in inches: 0 left, 1 top, 2 right, 3 bottom. Other indexes
   /// read 0 and are not stored.
   double GetAcquireFrame(int i);
+  /// Sets one side of the scan area; ignored for other indexes. The frame is sent only when right
+  /// exceeds left and bottom exceeds top; otherwise the source keeps its own.
   void SetAcquireFrame(int i, double v);
   /// Memory (strip) transfer instead of native when the source agrees.
   bool GetBufferedTransfer() const { return buffered_; }
+  /// Takes effect at the next acquisition; true by default.
   void SetBufferedTransfer(bool v) { buffered_ = v; }
   /// The longest an acquisition waits for the source's next message (an
   /// image ready, a close request), in milliseconds; 0 waits for ever. User
   /// input to the application restarts the wait.
   int GetTimeLimit() const { return time_limit_ms_; }
+  /// Sets the time limit; a negative value counts as 0 (no limit).
   void SetTimeLimit(int Milliseconds) { time_limit_ms_ = Milliseconds < 0 ? 0 : Milliseconds; }
+  /// The default time limit: five minutes.
   static constexpr int kDefaultTimeLimit = 5 * 60 * 1000;
 
  private:
@@ -157,11 +182,12 @@ KORVANE_EXPORT bool KVTW_GetCapabilities(TKVTWainParams* TWainParams, bool Updat
 /// complete call), the last return code and, when opening or enabling the
 /// source failed, the condition code. For diagnostics and tests.
 struct TKVTWainCallInfo {
-  int FinalState = 1;
-  TW_UINT16 ReturnCode = 0;
-  TW_UINT16 ConditionCode = 0;
+  int FinalState = 1;           ///< state the connection was left in, 1 to 7
+  TW_UINT16 ReturnCode = 0;     ///< return code of the last operation the call sent
+  TW_UINT16 ConditionCode = 0;  ///< condition code when opening or enabling the source failed, else 0
   bool BuiltinManager = false;  ///< the SANE manager answered
 };
+/// The record of the last KVTW_ call of the process; the defaults before any call.
 KORVANE_EXPORT TKVTWainCallInfo KVTW_LastCallInfo();
 
 }  // namespace korvane

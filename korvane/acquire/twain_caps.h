@@ -18,15 +18,18 @@ namespace korvane {
 /// when it offers them, otherwise malloc/free with a handle being the address
 /// of its memory.
 struct KORVANE_EXPORT TTWainMemory {
-  DSM_MEMALLOCATE alloc = nullptr;
-  DSM_MEMFREE free = nullptr;
-  DSM_MEMLOCK lock = nullptr;
-  DSM_MEMUNLOCK unlock = nullptr;
+  DSM_MEMALLOCATE alloc = nullptr;  ///< the manager's allocation function; null means calloc
+  DSM_MEMFREE free = nullptr;       ///< the manager's release function; null means std::free
+  DSM_MEMLOCK lock = nullptr;       ///< the manager's lock function; null means the handle is the address
+  DSM_MEMUNLOCK unlock = nullptr;   ///< the manager's unlock function; null means nothing to do
 
   /// A zeroed block, null when out of memory.
   TW_HANDLE Alloc(size_t bytes) const;
+  /// Releases a block; a null handle is ignored.
   void Free(TW_HANDLE h) const;
+  /// Address of a block's memory until Unlock; null for a null handle.
   uint8_t* Lock(TW_HANDLE h) const;
+  /// Ends a Lock; nothing for a null handle or a malloc block.
   void Unlock(TW_HANDLE h) const;
   /// Bytes known to be readable behind a handle a source handed over: the
   /// allocation's size for malloc blocks, Limit for a manager's own blocks
@@ -46,7 +49,10 @@ KORVANE_EXPORT TW_HANDLE MakeOneValue(const TTWainMemory& mem, TW_UINT16 itemTyp
 /// when it is not among the items). Values above maxValue are sent as it.
 KORVANE_EXPORT TW_HANDLE MakeIntegerEnumeration(const TTWainMemory& mem, const TKVIntegerList& list,
                                                 int32_t maxValue = 0xFFFF);
+/// Items as TWTY_FIX32; CurrentIndex the position of the current value (0 when it is not among the items).
 KORVANE_EXPORT TW_HANDLE MakeDoubleEnumeration(const TTWainMemory& mem, const TKVDoubleList& list);
+/// A TWTY_FIX32 range of the list's minimum, maximum and step, with the current value as both default
+/// and current value.
 KORVANE_EXPORT TW_HANDLE MakeDoubleRange(const TTWainMemory& mem, const TKVDoubleList& list);
 
 /// Fills a list from a container: arrays give items, enumerations items and
@@ -55,6 +61,7 @@ KORVANE_EXPORT TW_HANDLE MakeDoubleRange(const TTWainMemory& mem, const TKVDoubl
 /// cleared) for other containers or damaged data.
 KORVANE_EXPORT bool ReadIntegerContainer(const TTWainMemory& mem, const TW_CAPABILITY& cap,
                                          TKVIntegerList& list);
+/// The same for a list of doubles; FIX32 items are converted, integer items kept as they are.
 KORVANE_EXPORT bool ReadDoubleContainer(const TTWainMemory& mem, const TW_CAPABILITY& cap,
                                         TKVDoubleList& list);
 /// The current value of any container as a double (FIX32 items converted).

@@ -16,7 +16,7 @@ namespace korvane {
 
 /// Object names, so that tests and applications can find the dialogs.
 constexpr const char* kSourceSelectDialogName = "KVTWainSelectSource";
-constexpr const char* kSourceUIDialogName = "KVTWainSourceUI";
+constexpr const char* kSourceUIDialogName = "KVTWainSourceUI";  ///< object name of TSourceUIDialog
 
 /// Modal list of sources ("name - vendor model" lines); the index chosen, or
 /// -1 when the dialog was cancelled. current is selected first.
@@ -27,9 +27,12 @@ KORVANE_EXPORT int RunSourceSelectDialog(QWidget* parent, const std::vector<std:
 /// the window stays until the source is disabled.
 class KORVANE_EXPORT TSourceUIDialog : public QDialog {
  public:
+  /// A parentless window titled with the device name, with the label "Scanner: " and the name;
+  /// onScan runs on each Scan click, onCancel on Cancel and on Escape or closing. Not shown yet.
   TSourceUIDialog(const std::string& device, std::function<void()> onScan, std::function<void()> onCancel);
 
  protected:
+  /// Calls the cancel handler instead of closing: the window stays until the source is disabled.
   void reject() override;
 
  private:

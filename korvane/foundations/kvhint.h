@@ -14,8 +14,10 @@ namespace korvane {
 /// never takes the focus. Hidden when created; SetText sizes it to its text.
 class KORVANE_EXPORT TKVHint : public TCustomControl {
  public:
+  /// Creates the hidden hint, owned by AOwner, with an empty text and black text on light yellow.
   explicit TKVHint(TComponent* AOwner);
 
+  /// The text shown; empty until SetText.
   const std::string& Text() const { return text_; }
   /// Stores the text and sizes the window to the text's width + 4 by its
   /// height + 4 in the hint's font, then repaints.
@@ -25,10 +27,12 @@ class KORVANE_EXPORT TKVHint : public TCustomControl {
   /// Keeps the hint a separate tool window on top of its parent.
   void SetParent(QWidget* p) override;
 
+  /// Draws the text at (1, 1) on the background, without filling behind it.
   void Paint() override;
 
  protected:
   int BorderExtent() const override { return 1; }
+  /// Draws the raised edge: light on the top and left, dark shadow on the bottom and right.
   void PaintBorder(QPainter& p) override;
 
  private:

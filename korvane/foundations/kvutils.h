@@ -15,6 +15,7 @@ namespace korvane {
 // ---------------------------------------------------------------------------
 // Colors
 
+/// A TRGB from red, green and blue, each 0..255.
 inline constexpr TRGB CreateRGB(uint8_t r, uint8_t g, uint8_t b) { return TRGB{b, g, r}; }
 
 /// Gray level (21 r + 71 g + 7 b) div 100. The weights sum to 99, so white
@@ -23,7 +24,9 @@ inline constexpr int _RGBToGray(TRGB c) {
   return int((uint32_t(c.r) * 21u + uint32_t(c.g) * 71u + uint32_t(c.b) * 7u) / 100u);
 }
 
+/// The TColor of a pixel: red in the low byte, then green, then blue.
 inline constexpr TColor TRGB2TColor(TRGB c) { return TColor(c.r) | (TColor(c.g) << 8) | (TColor(c.b) << 16); }
+/// The TColor of red, green and blue: red in the low byte, then green, then blue.
 inline constexpr TColor RGB2TColor(uint8_t r, uint8_t g, uint8_t b) {
   return TColor(r) | (TColor(g) << 8) | (TColor(b) << 16);
 }
@@ -32,24 +35,31 @@ inline TRGB TColor2TRGB(TColor c) {
   TColor v = ColorToRGB(c);
   return TRGB{uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
 }
+/// True when the two pixels have the same red, green and blue.
 inline constexpr bool EqualRGB(TRGB a, TRGB b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
 
 // ---------------------------------------------------------------------------
 // Numbers
 
+/// The smaller of two integers.
 inline constexpr int imin(int a, int b) { return a < b ? a : b; }
+/// The larger of two integers.
 inline constexpr int imax(int a, int b) { return a > b ? a : b; }
+/// The smaller of two doubles (b when they compare unordered, as with a NaN).
 inline constexpr double dmin(double a, double b) { return a < b ? a : b; }
+/// The larger of two doubles (b when they compare unordered, as with a NaN).
 inline constexpr double dmax(double a, double b) { return a > b ? a : b; }
 /// imin(imax(v, lo), hi): when lo > hi the answer is hi.
 inline constexpr int ilimit(int v, int lo, int hi) { return imin(imax(v, lo), hi); }
 /// Clamps to 0..255.
 inline constexpr uint8_t blimit(int v) { return v < 0 ? 0 : v > 255 ? 255 : uint8_t(v); }
+/// Exchanges two integers.
 inline void iswap(int& a, int& b) {
   int t = a;
   a = b;
   b = t;
 }
+/// Exchanges two bytes.
 inline void bswap(uint8_t& a, uint8_t& b) {
   uint8_t t = a;
   a = b;

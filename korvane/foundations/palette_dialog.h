@@ -20,6 +20,7 @@ namespace korvane {
 /// and closes the dialog with the OK result.
 class KORVANE_EXPORT TKorvanePaletteDialog : public QDialog, public TComponent {
  public:
+  /// Creates the dialog, owned by AOwner, with no entries, nothing highlighted and black as the chosen color.
   explicit TKorvanePaletteDialog(TComponent* AOwner, QWidget* parent = nullptr);
   ~TKorvanePaletteDialog() override;
 
@@ -38,12 +39,18 @@ class KORVANE_EXPORT TKorvanePaletteDialog : public QDialog, public TComponent {
   static TRect CellRect(int i);
   /// Draws the cells on a canvas as the dialog shows them.
   void PaintCells(TCanvas* c) const;
+  /// The Cancel button, which closes the dialog with the rejected result; callers may relabel it.
   QPushButton* CancelButton() const { return cancel_; }
 
  protected:
+  /// Paints the window background and the cells through PaintCells.
   void paintEvent(QPaintEvent* e) override;
+  /// Highlights the entry under the pointer and repaints; off the cells the last highlight stays.
   void mouseMoveEvent(QMouseEvent* e) override;
+  /// A left click on an entry chooses its color and accepts the dialog; a click beside the cells
+  /// does nothing.
   void mouseReleaseEvent(QMouseEvent* e) override;
+  /// Centres the dialog on the primary screen's available area.
   void showEvent(QShowEvent* e) override;
 
  private:

@@ -9,6 +9,8 @@
 
 namespace korvane {
 
+/// Writes the byte length as a signed 32-bit little-endian integer, then the bytes.
+/// Raises the stream's write error when it cannot take them all.
 KORVANE_EXPORT void SaveStringToStream(TStream* stream, const std::string& text);
 /// Reads a string written by SaveStringToStream. A negative length reads as
 /// empty; a length past the end of the stream raises EReadError (or the

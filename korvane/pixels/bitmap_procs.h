@@ -93,8 +93,8 @@ KORVANE_EXPORT void _Conv1to24(const TBitmap* Source, TBitmap* Dest, TProgressRe
 
 /// A resampling kernel and its support (half-width) in source pixels.
 struct TResampleFilterDef {
-  double (*Kernel)(double x);
-  double Support;
+  double (*Kernel)(double x);  ///< weight of a source pixel at distance x; nullptr for rfNone
+  double Support;              ///< half-width in source pixels beyond which the weight is 0
 };
 /// Indexed by TResampleFilter; rfNone has no kernel.
 extern KORVANE_EXPORT const TResampleFilterDef ResampleFilters[rfMitchell + 1];

@@ -16,22 +16,24 @@ namespace korvane {
 /// own row, Values[2] the row below. The weighted sum is divided by Divisor
 /// (0 counts as 1). Ten 32-bit integers, 40 bytes.
 struct KORVANE_EXPORT TGraphFilter {
-  int32_t Values[3][3];
-  int32_t Divisor;
+  int32_t Values[3][3];  ///< weights, by row then column
+  int32_t Divisor;       ///< divides the weighted sum; 0 counts as 1
+  /// True when all nine values and the divisor are equal.
   bool operator==(const TGraphFilter&) const = default;
 };
 static_assert(sizeof(TGraphFilter) == 40, "TGraphFilter is ten 32-bit integers");
 
+/// The built-in filters of KVFiltPres, in the order the processing preview form lists them.
 enum TKVFilterPresets {
-  fpNone,
-  fpBlur,
-  fpEdge,
-  fpEmboss,
-  fpHighPass1,
-  fpHighPass2,
-  fpHighPass3,
-  LowPass1,
-  LowPass2
+  fpNone,       ///< identity: the centre weight 1, divisor 0 (counts as 1)
+  fpBlur,       ///< all nine weights 1, divided by 9
+  fpEdge,       ///< all 1 around a centre of -8: flat areas go black, edges stay
+  fpEmboss,     ///< -1 on the left column, 1 on the right and in the centre
+  fpHighPass1,  ///< sharpens with the four neighbours: -1 each around a centre of 5
+  fpHighPass2,  ///< sharpens with all eight neighbours: -1 each around a centre of 9
+  fpHighPass3,  ///< 1 at the corners, -2 at the sides, 5 in the centre
+  LowPass1,     ///< all nine weights 1, divided by 10
+  LowPass2      ///< weights 1 2 1, 2 4 2, 1 2 1, divided by 16
 };
 
 /// The presets' filters, indexed by TKVFilterPresets.

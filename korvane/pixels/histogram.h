@@ -12,10 +12,10 @@ namespace korvane {
 /// Counters of one level; a histogram is 256 of them, indexed by level. Gray
 /// is (21 R + 71 G + 7 B) div 100, so white counts at Gray[252].
 struct THistogramItem {
-  uint32_t R;
-  uint32_t G;
-  uint32_t B;
-  uint32_t Gray;
+  uint32_t R;     ///< pixels whose red is this level
+  uint32_t G;     ///< pixels whose green is this level
+  uint32_t B;     ///< pixels whose blue is this level
+  uint32_t Gray;  ///< pixels whose gray level is this level
 };
 static_assert(sizeof(THistogramItem) == 16, "four 32-bit counters");
 

@@ -11,10 +11,12 @@
 
 namespace korvane {
 
+/// Mirror direction of _Flip: fdHorizontal swaps left and right, fdVertical top and bottom.
 enum TFlipDir { fdHorizontal, fdVertical };
 
 /// Pixel x of a 1-bit row, most significant bit of each byte first.
 inline int _GetPixelbw(const uint8_t* Row, int x) { return (Row[x >> 3] >> (7 - (x & 7))) & 1; }
+/// Sets pixel x of a 1-bit row to 1 when Bit is nonzero, else to 0; the other bits stay.
 inline void _SetPixelbw(uint8_t* Row, int x, int Bit) {
   const uint8_t m = uint8_t(0x80 >> (x & 7));
   if (Bit)
@@ -26,6 +28,7 @@ inline void _SetPixelbw(uint8_t* Row, int x, int Bit) {
 /// Floor and ceiling of a double as integers, saturating at the int range (NaN
 /// gives 0).
 KORVANE_EXPORT int _Floor(double v);
+/// Ceiling of a double as an integer, saturating at the int range (NaN gives 0).
 KORVANE_EXPORT int _Ceil(double v);
 /// Truncation toward zero, saturating the same way.
 KORVANE_EXPORT int _TruncSat(double v);
@@ -33,6 +36,7 @@ KORVANE_EXPORT int _TruncSat(double v);
 /// Quarter turns of a 24-bit bitmap into Dest (Source's format, swapped size):
 /// _Rot90 counter-clockwise, _Rot90o clockwise. Nothing for other formats.
 KORVANE_EXPORT void _Rot90(const TBitmap* Source, TBitmap* Dest);
+/// Quarter turn clockwise of a 24-bit bitmap into Dest; see _Rot90.
 KORVANE_EXPORT void _Rot90o(const TBitmap* Source, TBitmap* Dest);
 
 /// Rotates a 1-bit bitmap by Angle degrees counter-clockwise, in place, by

@@ -24,8 +24,8 @@ inline uint32_t QuantCell(const TRGB& c) {
 /// State of the median-cut quantizer once its palette is built: the map from
 /// every 5-bit color cell to the box (palette entry) that holds it.
 struct TMedianCutState {
-  uint8_t Map[32768] = {};
-  int BoxCount = 0;  ///< palette entries written
+  uint8_t Map[32768] = {};  ///< palette index of each cell, indexed by QuantCell
+  int BoxCount = 0;         ///< palette entries written
 };
 
 /// Builds a palette of at most NColors (<= 256) entries for a 24-bit bitmap by
@@ -38,6 +38,7 @@ KORVANE_EXPORT TMedianCutState* CreateMedianCutQuantizer(TBitmap* Bitmap, TRGB* 
 inline int MedianCutFindIndex(const TMedianCutState* State, const TRGB& Color) {
   return State->Map[QuantCell(Color)];
 }
+/// Deletes a state made by CreateMedianCutQuantizer; nullptr is allowed.
 KORVANE_EXPORT void FreeMedianCutQuantizer(TMedianCutState* State);
 
 /// State of the neural-net quantizer after learning: the neurons sorted by
@@ -66,6 +67,7 @@ class KORVANE_EXPORT TNeuralQuantState {
 /// every pixel. Reserved and Method are not used.
 class KORVANE_EXPORT TKVQuantizer : public TObject {
  public:
+  /// Builds the palette into Palette at once; the quantizer keeps neither the bitmap nor the palette.
   TKVQuantizer(TBitmap* Bitmap, TRGB* Palette, int Reserved, int NColors, int Quality, int Method);
   ~TKVQuantizer() override;
   TKVQuantizer(const TKVQuantizer&) = delete;

@@ -71,6 +71,7 @@ constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
          (uint32_t(uint8_t(d)) << 24);
 }
 
+/// Signature shared by the converters above; true when every row was converted.
 using TYUVConverter = bool (*)(const uint8_t* Data, size_t DataSize, TBitmap* Bitmap, bool TopDown);
 
 /// The converter of a code (UYVY, UYNV, cyuv, YUY2, YUNV, YVYU, IYU1, IYU2,
