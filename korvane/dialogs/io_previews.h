@@ -70,7 +70,7 @@ class KORVANE_EXPORT TfIOPreviews : public QDialog, public TComponent {
   static int64_t UncompressedSize(TBitmap* b);
 
   /// @name The form's controls (owned by the form through Qt)
-  /// @{
+  //@{
   TKorvaneView* Korvane1 = nullptr;  ///< source
   TKorvaneView* Korvane2 = nullptr;  ///< result
   QProgressBar* ProgressBar1 = nullptr;
@@ -137,7 +137,7 @@ class KORVANE_EXPORT TfIOPreviews : public QDialog, public TComponent {
   TKorvaneProc* PreviewProc() const { return proc_; }
 
   void done(int r) override;
-  /// @}
+  //@}
 
  protected:
   void showEvent(QShowEvent* e) override;

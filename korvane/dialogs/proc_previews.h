@@ -95,7 +95,7 @@ class KORVANE_EXPORT TfPreviews : public QDialog {
   TKorvaneView* Korvane2 = nullptr;
 
   /// @name State handed over by the processing component
-  /// @{
+  //@{
   void SetLanguage(TMsgLanguage Language);
   TMsgLanguage GetLanguage() const { return language_; }
   /// The state "Lock preview" takes at activation.
@@ -111,10 +111,10 @@ class KORVANE_EXPORT TfPreviews : public QDialog {
   /// running), so a headless caller can drive it and close it.
   bool Execute();
   static std::function<void(TfPreviews*)> ShowHook;
-  /// @}
+  //@}
 
   /// @name Steps of the form, public so that a caller can drive them
-  /// @{
+  //@{
   /// Resets the values, sets up "Lock preview", shows the offered pages, makes
   /// the first one active, fits the source and runs the page change.
   void Activate();
@@ -128,10 +128,10 @@ class KORVANE_EXPORT TfPreviews : public QDialog {
   /// "OK": applies the current values to the source with the caller's
   /// progress handler, then closes with the OK result.
   void ApplyAndAccept();
-  /// @}
+  //@}
 
   /// @name Pages
-  /// @{
+  //@{
   /// Tag of the active page (0 when none is visible).
   int ActivePage() const;
   /// Makes the page with the tag active; false when it is not offered.
@@ -139,10 +139,10 @@ class KORVANE_EXPORT TfPreviews : public QDialog {
   bool PageVisible(int Tag) const;
   int VisiblePageCount() const;
   QTabWidget* Pages() const { return tabs_; }
-  /// @}
+  //@}
 
   /// @name Values (setting one behaves as the user changing it)
-  /// @{
+  //@{
   int Value(TPreviewValue v) const;
   void SetValue(TPreviewValue v, int x);
   QSlider* Slider(TPreviewValue v) const { return rows_[v].slider; }
@@ -165,10 +165,10 @@ class KORVANE_EXPORT TfPreviews : public QDialog {
   TRGB GetLightColor() const;
   THSVBox* BaseColorBox() const { return base_color_; }
   THSVBox* NewColorBox() const { return new_color_; }
-  /// @}
+  //@}
 
   /// @name Lock preview and buttons
-  /// @{
+  //@{
   bool GetLockPreview() const;
   void SetLockPreview(bool on);
   QToolButton* LockButton() const { return lock_; }
@@ -186,7 +186,7 @@ class KORVANE_EXPORT TfPreviews : public QDialog {
   /// Applies the active page's operation to a whole bitmap: the source
   /// (positions as they are) or the result (positions converted).
   void ApplyPage(TBitmap* Bitmap, bool OnResult, TProgressRec& Progress);
-  /// @}
+  //@}
 
  private:
   /// Asks for a filter file to load or save, with the form's language.
