@@ -55,8 +55,8 @@ enum TOpenOption {
   ofEnableIncludeNotify,
   ofEnableSizing
 };
-/// Option set of the dialogs. Honoured: ofAllowMultiSelect, ofOverwritePrompt (save),
-/// ofNoDereferenceLinks; ofExtensionDifferent is set after a run. The rest are kept only.
+/// Option set of the dialogs. Used: ofAllowMultiSelect, ofOverwritePrompt (the save dialog asks
+/// before overwriting), ofNoDereferenceLinks; a run sets ofExtensionDifferent. Others have no effect.
 using TOpenOptions = TSet<TOpenOption>;
 
 /// Asked when the user confirms a file; setting CanClose false keeps the
@@ -291,7 +291,7 @@ class KORVANE_EXPORT TSaveKorvaneDialog : public TOpenKorvaneDialog {
 
   /// Runs the save dialog; true when the user confirmed a name, which gets the chosen type's
   /// extension (else DefaultExt) when it has none. A cancel restores the attached parameters;
-  /// a multi-image component without images refuses to run.
+  /// false at once when an attached multi-image component holds no images.
   bool Execute() override;
 
   /// sdShowPreview shows the picture panel, sdShowAdvanced the "Advanced..." button.
