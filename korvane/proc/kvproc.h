@@ -281,9 +281,9 @@ class KORVANE_EXPORT TKorvaneProc : public TComponent {
   /// Copies up to Max stored bytes into Buffer (none when null) and returns
   /// the stored length, at most GetHiddenDataSpace().
   int ReadHiddenData(void* Buffer, int Max);
-  /// The stored bytes as a string (empty when none or for other formats).
+  /// The stored bytes as a string (empty for other formats; noise from an image that hides nothing).
   std::string ReadHiddenText();
-  /// Bytes the bitmap can hide: ((3 x width - 2) x height) div 8 - 8, at least 0.
+  /// Bytes the bitmap can hide: ((3 x width - 2) x height) div 8 - 8, at least 0; 0 for other formats.
   int GetHiddenDataSpace();
   //@}
 
