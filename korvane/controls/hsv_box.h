@@ -24,7 +24,7 @@ class KORVANE_EXPORT THSVBox : public TCustomControl {
   explicit THSVBox(TComponent* AOwner, QWidget* parent = nullptr);
 
   static constexpr int kHueBarWidth = 20;  ///< Width of the hue bar, in pixels.
-  static constexpr int kGap = 5;  ///< Gap between the area and the hue bar, in pixels.
+  static constexpr int kGap = 5;           ///< Gap between the area and the hue bar, in pixels.
 
   /// The picked hue in degrees, 0..359.
   int GetHue() const { return hue_; }

@@ -29,11 +29,11 @@ using TRulerClickEvent = std::function<void(TObject* Sender, double ps)>;
 /// One grip: its value in ruler units, fill color, shape and limits (no limit
 /// applies unless Max > Min).
 struct TRulerGrip {
-  double Pos = 0;  ///< value in ruler units
-  TColor Color = clBtnFace;  ///< fill color
+  double Pos = 0;               ///< value in ruler units
+  TColor Color = clBtnFace;     ///< fill color
   TGripKind Kind = gkTriangle;  ///< shape
-  double Min = 0;  ///< lowest value
-  double Max = 0;  ///< highest value
+  double Min = 0;               ///< lowest value
+  double Max = 0;               ///< highest value
 };
 
 /// Label text of a ruler value: the shortest decimal of up to 15 significant

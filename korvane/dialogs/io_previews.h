@@ -79,65 +79,65 @@ class KORVANE_EXPORT TfIOPreviews : public QDialog, public TComponent {
 
   /// @name The form's controls (owned by the form through Qt)
   //@{
-  TKorvaneView* Korvane1 = nullptr;  ///< source
-  TKorvaneView* Korvane2 = nullptr;  ///< result
-  QProgressBar* ProgressBar1 = nullptr;  ///< progress of computing the result
-  QPushButton* OkButton = nullptr;  ///< writes the active page into the record and closes
-  QPushButton* CancelButton = nullptr;  ///< closes, the record untouched
-  QPushButton* PreviewButton = nullptr;  ///< computes the result (disabled while locked)
-  QToolButton* LockButton = nullptr;  ///< "Lock preview": recompute on every change
-  QTabWidget* PageControl = nullptr;  ///< one tab per format, hidden unless offered
+  TKorvaneView* Korvane1 = nullptr;           ///< source
+  TKorvaneView* Korvane2 = nullptr;           ///< result
+  QProgressBar* ProgressBar1 = nullptr;       ///< progress of computing the result
+  QPushButton* OkButton = nullptr;            ///< writes the active page into the record and closes
+  QPushButton* CancelButton = nullptr;        ///< closes, the record untouched
+  QPushButton* PreviewButton = nullptr;       ///< computes the result (disabled while locked)
+  QToolButton* LockButton = nullptr;          ///< "Lock preview": recompute on every change
+  QTabWidget* PageControl = nullptr;          ///< one tab per format, hidden unless offered
   QWidget* Pages[kIOPreviewsPageCount] = {};  ///< the pages, by TIOPreviewsPage
-  QLabel* SourceLabel = nullptr;  ///< "Source:" caption
-  QLabel* ResultLabel = nullptr;  ///< "Result:" caption
-  QLabel* OriginalSizeLabel = nullptr;  ///< "Original size:" caption
-  QLabel* CompressedSizeLabel = nullptr;  ///< "Compressed size:" caption
-  QLabel* OriginalSize = nullptr;    ///< "<n> bytes"
-  QLabel* CompressedSize = nullptr;  ///< "<n> bytes", or why the save failed
+  QLabel* SourceLabel = nullptr;              ///< "Source:" caption
+  QLabel* ResultLabel = nullptr;              ///< "Result:" caption
+  QLabel* OriginalSizeLabel = nullptr;        ///< "Original size:" caption
+  QLabel* CompressedSizeLabel = nullptr;      ///< "Compressed size:" caption
+  QLabel* OriginalSize = nullptr;             ///< "<n> bytes"
+  QLabel* CompressedSize = nullptr;           ///< "<n> bytes", or why the save failed
 
-  QSpinBox* JPEGQuality = nullptr;  ///< JPEG_Quality, 0..100
-  QSlider* JPEGQualityBar = nullptr;  ///< the same quality as a slider
-  QComboBox* JPEGPhotometric = nullptr;  ///< JPEG_ColorSpace
-  QComboBox* JPEGDCTMethod = nullptr;  ///< JPEG_DCTMethod
-  QSpinBox* JPEGSmooth = nullptr;  ///< JPEG_Smooth, 0..100
+  QSpinBox* JPEGQuality = nullptr;          ///< JPEG_Quality, 0..100
+  QSlider* JPEGQualityBar = nullptr;        ///< the same quality as a slider
+  QComboBox* JPEGPhotometric = nullptr;     ///< JPEG_ColorSpace
+  QComboBox* JPEGDCTMethod = nullptr;       ///< JPEG_DCTMethod
+  QSpinBox* JPEGSmooth = nullptr;           ///< JPEG_Smooth, 0..100
   QCheckBox* JPEGOptimalHuffman = nullptr;  ///< JPEG_OptimalHuffman
-  QCheckBox* JPEGProgressive = nullptr;  ///< JPEG_Progressive
+  QCheckBox* JPEGProgressive = nullptr;     ///< JPEG_Progressive
 
-  QComboBox* TIFFCompression = nullptr;  ///< TIFF_Compression
-  QSpinBox* TIFFImageIndex = nullptr;  ///< TIFF_ImageIndex, 0..1000
-  QComboBox* TIFFPhotometric = nullptr;  ///< TIFF_PhotometInterpret; it can fix the colors choice
-  QComboBox* TIFFColors = nullptr;  ///< B/W, 16, 256, 65536 or 16M colors
-  QGroupBox* TIFFDocInfo = nullptr;  ///< "Scanned document info" group
-  QSpinBox* TIFFXPos = nullptr;  ///< TIFF_XPos, in inches
-  QSpinBox* TIFFYPos = nullptr;  ///< TIFF_YPos, in inches
+  QComboBox* TIFFCompression = nullptr;   ///< TIFF_Compression
+  QSpinBox* TIFFImageIndex = nullptr;     ///< TIFF_ImageIndex, 0..1000
+  QComboBox* TIFFPhotometric = nullptr;   ///< TIFF_PhotometInterpret; it can fix the colors choice
+  QComboBox* TIFFColors = nullptr;        ///< B/W, 16, 256, 65536 or 16M colors
+  QGroupBox* TIFFDocInfo = nullptr;       ///< "Scanned document info" group
+  QSpinBox* TIFFXPos = nullptr;           ///< TIFF_XPos, in inches
+  QSpinBox* TIFFYPos = nullptr;           ///< TIFF_YPos, in inches
   QLineEdit* TIFFDocumentName = nullptr;  ///< TIFF_DocumentName
-  QLineEdit* TIFFDescription = nullptr;  ///< TIFF_ImageDescription
-  QLineEdit* TIFFPageName = nullptr;  ///< TIFF_PageName
-  QSpinBox* TIFFPageNumber = nullptr;  ///< TIFF_PageNumber, 0..65535
-  QSpinBox* TIFFPageCount = nullptr;  ///< TIFF_PageCount, 0..65535
+  QLineEdit* TIFFDescription = nullptr;   ///< TIFF_ImageDescription
+  QLineEdit* TIFFPageName = nullptr;      ///< TIFF_PageName
+  QSpinBox* TIFFPageNumber = nullptr;     ///< TIFF_PageNumber, 0..65535
+  QSpinBox* TIFFPageCount = nullptr;      ///< TIFF_PageCount, 0..65535
 
-  QSpinBox* GIFImageIndex = nullptr;  ///< GIF_ImageIndex, 0..1000
-  QComboBox* GIFColors = nullptr;  ///< B/W to 256 colors (1 to 8 bits)
-  QCheckBox* GIFTransparent = nullptr;  ///< GIF_FlagTranspColor
+  QSpinBox* GIFImageIndex = nullptr;      ///< GIF_ImageIndex, 0..1000
+  QComboBox* GIFColors = nullptr;         ///< B/W to 256 colors (1 to 8 bits)
+  QCheckBox* GIFTransparent = nullptr;    ///< GIF_FlagTranspColor
   QPushButton* GIFTranspColor = nullptr;  ///< GIF_TranspColor, picked from the result's palette
-  QCheckBox* GIFInterlaced = nullptr;  ///< GIF_Interlaced
-  QPushButton* GIFBackground = nullptr;  ///< GIF_Background, picked with the color dialog
-  QGroupBox* GIFAdvanced = nullptr;  ///< "Advanced" group
-  QSpinBox* GIFDelayTime = nullptr;  ///< GIF_DelayTime, in 1/100 s
-  QSpinBox* GIFXPos = nullptr;  ///< GIF_XPos, in pixels
-  QSpinBox* GIFYPos = nullptr;  ///< GIF_YPos, in pixels
+  QCheckBox* GIFInterlaced = nullptr;     ///< GIF_Interlaced
+  QPushButton* GIFBackground = nullptr;   ///< GIF_Background, picked with the color dialog
+  QGroupBox* GIFAdvanced = nullptr;       ///< "Advanced" group
+  QSpinBox* GIFDelayTime = nullptr;       ///< GIF_DelayTime, in 1/100 s
+  QSpinBox* GIFXPos = nullptr;            ///< GIF_XPos, in pixels
+  QSpinBox* GIFYPos = nullptr;            ///< GIF_YPos, in pixels
 
   QComboBox* BMPCompression = nullptr;  ///< BMP_Compression
-  QComboBox* BMPColors = nullptr;  ///< B/W, 16, 256, 65536, 16M or 16M (32bit)
+  QComboBox* BMPColors = nullptr;       ///< B/W, 16, 256, 65536, 16M or 16M (32bit)
   QComboBox* PCXCompression = nullptr;  ///< PCX_Compression
-  QComboBox* PCXColors = nullptr;  ///< B/W, 16, 256 or 16M colors
+  QComboBox* PCXColors = nullptr;       ///< B/W, 16, 256 or 16M colors
 
-  QComboBox* PNGColors = nullptr;  ///< B/W, 256 or 16M colors
+  QComboBox* PNGColors = nullptr;        ///< B/W, 256 or 16M colors
   QPushButton* PNGBackground = nullptr;  ///< PNG_Background, from the palette for a palette result
-  QGroupBox* PNGAdvanced = nullptr;  ///< "Advanced" group
-  QComboBox* PNGFilter = nullptr;  ///< PNG_Filter
-  QCheckBox* PNGInterlaced = nullptr;  ///< PNG_Interlaced
-  QComboBox* PNGCompression = nullptr;  ///< PNG_Compression, NONE, 1..8 or MAX (9)
+  QGroupBox* PNGAdvanced = nullptr;      ///< "Advanced" group
+  QComboBox* PNGFilter = nullptr;        ///< PNG_Filter
+  QCheckBox* PNGInterlaced = nullptr;    ///< PNG_Interlaced
+  QComboBox* PNGCompression = nullptr;   ///< PNG_Compression, NONE, 1..8 or MAX (9)
 
   /// The private components (owned by the form): the I/O component saves the
   /// preview, the processing component reduces the result's colors.
