@@ -19,27 +19,40 @@ namespace korvane {
 /// background color is Background.
 class KORVANE_EXPORT THSVBox : public TCustomControl {
  public:
+  /// An opaque 105 x 105 picker at hue, saturation and value 0 (black) on clBtnFace. AOwner owns it;
+  /// parent is its Qt parent widget.
   explicit THSVBox(TComponent* AOwner, QWidget* parent = nullptr);
 
-  static constexpr int kHueBarWidth = 20;
-  static constexpr int kGap = 5;
+  static constexpr int kHueBarWidth = 20;  ///< Width of the hue bar, in pixels.
+  static constexpr int kGap = 5;           ///< Gap between the area and the hue bar, in pixels.
 
+  /// The picked hue in degrees, 0..359.
   int GetHue() const { return hue_; }
+  /// The picked saturation, 0..99.
   int GetSat() const { return sat_; }
+  /// The picked value (brightness), 0..99.
   int GetVal() const { return val_; }
   /// Clamped to 0..359 and 0..99; they repaint but do not fire OnChange.
   void SetHue(int h);
+  /// Sets the saturation, moving the area's grip.
   void SetSat(int s);
+  /// Sets the value, moving the area's grip.
   void SetVal(int v);
+  /// Red of the picked color, 0..255.
   uint8_t GetRed() const { return red_; }
+  /// Green of the picked color, 0..255.
   uint8_t GetGreen() const { return green_; }
+  /// Blue of the picked color, 0..255.
   uint8_t GetBlue() const { return blue_; }
   /// Takes red, green and blue and derives hue, saturation and value.
   void SetRGB(uint8_t r, uint8_t g, uint8_t b);
+  /// The picked color (as given to SetColor, or made from the HSV or RGB values).
   TColor GetColor() const { return color_; }
   /// As SetRGB with the color's RGB value; GetColor answers c itself.
   void SetColor(TColor c);
+  /// The color of the gap beside the hue bar (clBtnFace by default).
   TColor GetBackground() const { return background_; }
+  /// Sets the gap's color and repaints.
   void SetBackground(TColor c);
 
   /// Width of the saturation/value area (Width - 25; none when not positive).
@@ -50,10 +63,16 @@ class KORVANE_EXPORT THSVBox : public TCustomControl {
   /// Fired when the user picks a color with the mouse.
   TNotifyEvent OnChange;
 
+  /// Shows the off-screen picture and draws both grips as inverted rectangles.
   void Paint() override;
+  /// Resizes the off-screen picture to the client area and redraws bar and area.
   void WMSize() override;
+  /// A left press in the area or on the hue bar picks there (raising OnChange) and starts dragging
+  /// that grip; a press in the gap does nothing.
   void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+  /// With the left button down, drags the grip, kept in its own part (raising OnChange).
   void MouseMove(TShiftState Shift, int X, int Y) override;
+  /// Releasing the left button ends the drag.
   void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) override;
 
  private:

@@ -14,21 +14,26 @@
 
 namespace korvane {
 
+/// Grip shapes: a triangle, its left or right half, an arrow with a narrow shaft, or a broad arrow.
 enum TGripKind { gkTriangle, gkLeftTriangle, gkRightTriangle, gkArrow, gkArrow2 };
+/// Side the ruler strip is on: top (left) with gdUp, bottom (right) with gdDown; grips point at it.
 enum TGripsDir { gdUp, gdDown };
+/// Whether the ruler runs across (rdHorizontal) or down (rdVertical).
 enum TRulerDir { rdHorizontal, rdVertical };
 
+/// Handler of a grip event: the ruler box and the grip's index.
 using TRulerGripEvent = std::function<void(TObject* Sender, int Grip)>;
+/// Handler of a click on the ruler away from the grips: the ruler box and the value clicked.
 using TRulerClickEvent = std::function<void(TObject* Sender, double ps)>;
 
 /// One grip: its value in ruler units, fill color, shape and limits (no limit
 /// applies unless Max > Min).
 struct TRulerGrip {
-  double Pos = 0;
-  TColor Color = clBtnFace;
-  TGripKind Kind = gkTriangle;
-  double Min = 0;
-  double Max = 0;
+  double Pos = 0;               ///< value in ruler units
+  TColor Color = clBtnFace;     ///< fill color
+  TGripKind Kind = gkTriangle;  ///< shape
+  double Min = 0;               ///< lowest value
+  double Max = 0;               ///< highest value
 };
 
 /// Label text of a ruler value: the shortest decimal of up to 15 significant
@@ -50,7 +55,10 @@ KORVANE_EXPORT std::string RulerLabel(double v, bool hex);
 /// and per tick of a timer that runs while the button is held there.
 class KORVANE_EXPORT TRulerBox : public TCustomControl {
  public:
+  /// An opaque 300 x 40 horizontal ruler with one grip at 0, 1 dot per unit, ticks every 10 and
+  /// labels every 40 units. AOwner owns it; parent is its Qt parent widget.
   explicit TRulerBox(TComponent* AOwner, QWidget* parent = nullptr);
+  /// Stops the scrolling timer.
   ~TRulerBox() override;
 
   /// Grips; setters ignore an index outside the list and getters answer 0.
@@ -58,49 +66,82 @@ class KORVANE_EXPORT TRulerBox : public TCustomControl {
   /// Stores v, applies the grip's limits, fires OnRulerPosChange and paints
   /// at once.
   void SetGripsPos(int i, double v);
+  /// Fill color of grip i.
   TColor GetGripsCol(int i) const;
+  /// Sets the fill color of grip i and redraws.
   void SetGripsCol(int i, TColor c);
+  /// Shape of grip i (gkTriangle for an index outside the list).
   TGripKind GetGripsKind(int i) const;
+  /// Sets the shape of grip i and redraws.
   void SetGripsKind(int i, TGripKind k);
+  /// Lowest value grip i may take (only when Max is above Min).
   double GetGripsMin(int i) const;
+  /// Highest value grip i may take (only when Max is above Min).
   double GetGripsMax(int i) const;
   /// Store the limit and then apply the limits of every grip.
   void SetGripsMin(int i, double v);
+  /// The same for the upper limit.
   void SetGripsMax(int i, double v);
+  /// The number of grips (1 at first).
   int GetGripsCount() const { return int(grips_.size()); }
   /// New grips start at 0 in Background, triangles, limited to ViewMin..ViewMax.
   void SetGripsCount(int n);
 
+  /// The value at the ruler's start (pixel 0).
   double GetViewPos() const { return view_pos_; }
+  /// Scrolls to v, kept within ViewMin..ViewMax when they form a range, and paints at once.
   void SetViewPos(double v);
+  /// Lowest value the view scrolls to; no limit unless ViewMax is above it.
   double GetViewMin() const { return view_min_; }
+  /// Highest value the view shows at its end; no limit unless it is above ViewMin.
   double GetViewMax() const { return view_max_; }
   /// Store, keep ViewPos within the limits and set every grip's Min (Max).
   void SetViewMin(double v);
+  /// The same for the upper limit.
   void SetViewMax(double v);
+  /// Pixels per ruler unit (1 at first); FitInView computes it.
   double GetDotPerUnit() const { return dpu_; }
   /// Ignored in design mode while FitInView is on.
   void SetDPU(double v);
+  /// Units between small ticks (10 by default; 0 or less draws none).
   double GetFrequency() const { return frequency_; }
+  /// Sets the tick spacing and redraws.
   void SetFrequency(double v);
+  /// Units between labelled long ticks (40 by default; 0 or less draws none).
   double GetLabelFreq() const { return label_freq_; }
+  /// Sets the label spacing and redraws.
   void SetLabelFreq(double v);
+  /// Color of the grip area (clBtnFace by default).
   TColor GetBackground() const { return background_; }
+  /// Sets the grip area's color and redraws; existing grips keep their colors.
   void SetBackground(TColor c);
+  /// Width of a grip's base in pixels (12 by default).
   int GetGripBaseDim() const { return grip_base_; }
+  /// Sets the grip width and redraws.
   void SetGripBaseDim(int v);
+  /// Which side the strip is on and the grips point to (gdUp by default).
   TGripsDir GetGripsDir() const { return grips_dir_; }
+  /// Sets the side and redraws.
   void SetGripsDir(TGripsDir d);
+  /// True (the default) to show the graduated strip; off, the grips take the whole control.
   bool GetRuler() const { return ruler_; }
+  /// Shows or hides the strip and redraws.
   void SetRuler(bool on);
+  /// Fill color of the strip (clBtnFace by default); ticks and labels take the font's color.
   TColor GetRulerColor() const { return ruler_color_; }
+  /// Sets the strip's color and redraws.
   void SetRulerColor(TColor c);
+  /// Whether the ruler runs across or down (rdHorizontal by default).
   TRulerDir GetRulerDir() const { return ruler_dir_; }
+  /// Sets the direction and redraws.
   void SetRulerDir(TRulerDir d);
   /// On: DotPerUnit fits ViewMin..ViewMax into the ruler's length.
   bool GetFitInView() const { return fit_; }
+  /// Turns fitting on or off and redraws.
   void SetFitInView(bool on);
+  /// True to label the scale in hexadecimal (see RulerLabel).
   bool GetHexLabels() const { return hex_; }
+  /// Switches the label form and redraws.
   void SetHexLabels(bool on);
 
   /// Pixel of a grip along the ruler: round((Pos - ViewPos) x DotPerUnit).
@@ -119,22 +160,39 @@ class KORVANE_EXPORT TRulerBox : public TCustomControl {
 
   /// Refits, redraws grips and ruler into the off-screen bitmap, invalidates.
   void Update();
+  /// Redraws the grip area and the grips into the off-screen bitmap (no invalidation).
   void RepaintGrips();
+  /// Redraws the strip with its ticks and labels into the off-screen bitmap (no invalidation).
   void RepaintRuler();
+  /// The off-screen picture Paint shows.
   TBitmap* OffscreenBitmap() { return bitmap_.get(); }
 
+  /// \var OnRulerPosChange
+  /// Called with a grip's index when its value changes (by code, its limits, dragging or scrolling).
+  /// \var OnRulerGripClick
+  /// Called with a grip's index when the left button lets go of it without having moved it.
+  /// \var OnRulerGripDblClick
+  /// Called with a grip's index on a double click on it.
   TRulerGripEvent OnRulerPosChange, OnRulerGripClick, OnRulerGripDblClick;
+  /// Called on a left press away from the grips, with the value under the pointer.
   TRulerClickEvent OnRulerClick;
 
   /// Timer that scrolls while a grip is held beyond an end, and its interval.
   static constexpr int kScrollTimer = 1;
-  static constexpr int kScrollInterval = 30;
+  static constexpr int kScrollInterval = 30;  ///< milliseconds
 
+  /// Copies the off-screen picture onto the control.
   void Paint() override;
+  /// Resizes the off-screen picture to the client area and redraws (refitting with FitInView).
   void WMSize() override;
+  /// On the scroll timer, scrolls one more pixel while a grip is held beyond an end; else stops it.
   void WMTimer(int id) override;
+  /// A left press takes hold of the grip under the pointer (OnRulerGripDblClick on a double click)
+  /// or, away from the grips, raises OnRulerClick.
   void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+  /// Drags the held grip with the pointer; beyond an end it scrolls the view and starts the timer.
   void MouseMove(TShiftState Shift, int X, int Y) override;
+  /// Lets go of the grip, stops the timer, and raises OnRulerGripClick when the grip did not move.
   void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) override;
 
  private:

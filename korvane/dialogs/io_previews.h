@@ -39,15 +39,22 @@ class TKorvaneProc;
 
 /// Pages of the form, in tab order.
 enum TIOPreviewsPage { iopJPEG, iopTIFF, iopGIF, iopBMP, iopPCX, iopPNG };
+/// The number of pages (and of TIOPreviewsPage values).
 constexpr int kIOPreviewsPageCount = 6;
 
+/// The save-parameters form. Working values start from the caller's record each time a page is
+/// shown; the result is recomputed on Preview, or on every change while "Lock preview" is down.
 class KORVANE_EXPORT TfIOPreviews : public QDialog, public TComponent {
  public:
+  /// Builds the form in English with its private I/O and processing components and no record;
+  /// AOwner owns the component side, parent is the Qt parent.
   explicit TfIOPreviews(TComponent* AOwner = nullptr, QWidget* parent = nullptr);
+  /// Frees the private components before Qt deletes the views they are attached to.
   ~TfIOPreviews() override;
 
   /// The caller's record (not owned): read when a page is shown, written by OK.
   void SetIOParams(TIOParamsVals* params) { caller_ = params; }
+  /// The caller's record, or null.
   TIOParamsVals* GetIOParams() const { return caller_; }
   /// Stores the pages to show. ppAUTO adds the page of the caller's FileType
   /// (set the record first). False when no page would be shown; the caller
@@ -58,6 +65,7 @@ class KORVANE_EXPORT TfIOPreviews : public QDialog, public TComponent {
   void SetLanguage(TMsgLanguage lang);
   /// The "Lock preview" state the form starts with.
   void SetLockPreview(bool on) { lock_default_ = on; }
+  /// The form's font, sized to fit its captions; null changes nothing.
   void SetPreviewFont(const TFont* f);
 
   /// Computes the result of the active page's working values: saves the
@@ -70,76 +78,79 @@ class KORVANE_EXPORT TfIOPreviews : public QDialog, public TComponent {
   static int64_t UncompressedSize(TBitmap* b);
 
   /// @name The form's controls (owned by the form through Qt)
-  /// @{
-  TKorvaneView* Korvane1 = nullptr;  ///< source
-  TKorvaneView* Korvane2 = nullptr;  ///< result
-  QProgressBar* ProgressBar1 = nullptr;
-  QPushButton* OkButton = nullptr;
-  QPushButton* CancelButton = nullptr;
-  QPushButton* PreviewButton = nullptr;
-  QToolButton* LockButton = nullptr;
-  QTabWidget* PageControl = nullptr;
-  QWidget* Pages[kIOPreviewsPageCount] = {};
-  QLabel* SourceLabel = nullptr;
-  QLabel* ResultLabel = nullptr;
-  QLabel* OriginalSizeLabel = nullptr;
-  QLabel* CompressedSizeLabel = nullptr;
-  QLabel* OriginalSize = nullptr;    ///< "<n> bytes"
-  QLabel* CompressedSize = nullptr;  ///< "<n> bytes", or why the save failed
+  //@{
+  TKorvaneView* Korvane1 = nullptr;           ///< source
+  TKorvaneView* Korvane2 = nullptr;           ///< result
+  QProgressBar* ProgressBar1 = nullptr;       ///< progress of computing the result
+  QPushButton* OkButton = nullptr;            ///< writes the active page into the record and closes
+  QPushButton* CancelButton = nullptr;        ///< closes, the record untouched
+  QPushButton* PreviewButton = nullptr;       ///< computes the result (disabled while locked)
+  QToolButton* LockButton = nullptr;          ///< "Lock preview": recompute on every change
+  QTabWidget* PageControl = nullptr;          ///< one tab per format, hidden unless offered
+  QWidget* Pages[kIOPreviewsPageCount] = {};  ///< the pages, by TIOPreviewsPage
+  QLabel* SourceLabel = nullptr;              ///< "Source:" caption
+  QLabel* ResultLabel = nullptr;              ///< "Result:" caption
+  QLabel* OriginalSizeLabel = nullptr;        ///< "Original size:" caption
+  QLabel* CompressedSizeLabel = nullptr;      ///< "Compressed size:" caption
+  QLabel* OriginalSize = nullptr;             ///< "<n> bytes"
+  QLabel* CompressedSize = nullptr;           ///< "<n> bytes", or why the save failed
 
-  QSpinBox* JPEGQuality = nullptr;
-  QSlider* JPEGQualityBar = nullptr;
-  QComboBox* JPEGPhotometric = nullptr;
-  QComboBox* JPEGDCTMethod = nullptr;
-  QSpinBox* JPEGSmooth = nullptr;
-  QCheckBox* JPEGOptimalHuffman = nullptr;
-  QCheckBox* JPEGProgressive = nullptr;
+  QSpinBox* JPEGQuality = nullptr;          ///< JPEG_Quality, 0..100
+  QSlider* JPEGQualityBar = nullptr;        ///< the same quality as a slider
+  QComboBox* JPEGPhotometric = nullptr;     ///< JPEG_ColorSpace
+  QComboBox* JPEGDCTMethod = nullptr;       ///< JPEG_DCTMethod
+  QSpinBox* JPEGSmooth = nullptr;           ///< JPEG_Smooth, 0..100
+  QCheckBox* JPEGOptimalHuffman = nullptr;  ///< JPEG_OptimalHuffman
+  QCheckBox* JPEGProgressive = nullptr;     ///< JPEG_Progressive
 
-  QComboBox* TIFFCompression = nullptr;
-  QSpinBox* TIFFImageIndex = nullptr;
-  QComboBox* TIFFPhotometric = nullptr;
-  QComboBox* TIFFColors = nullptr;
-  QGroupBox* TIFFDocInfo = nullptr;
-  QSpinBox* TIFFXPos = nullptr;
-  QSpinBox* TIFFYPos = nullptr;
-  QLineEdit* TIFFDocumentName = nullptr;
-  QLineEdit* TIFFDescription = nullptr;
-  QLineEdit* TIFFPageName = nullptr;
-  QSpinBox* TIFFPageNumber = nullptr;
-  QSpinBox* TIFFPageCount = nullptr;
+  QComboBox* TIFFCompression = nullptr;   ///< TIFF_Compression
+  QSpinBox* TIFFImageIndex = nullptr;     ///< TIFF_ImageIndex, 0..1000
+  QComboBox* TIFFPhotometric = nullptr;   ///< TIFF_PhotometInterpret; it can fix the colors choice
+  QComboBox* TIFFColors = nullptr;        ///< B/W, 16, 256, 65536 or 16M colors
+  QGroupBox* TIFFDocInfo = nullptr;       ///< "Scanned document info" group
+  QSpinBox* TIFFXPos = nullptr;           ///< TIFF_XPos, in inches
+  QSpinBox* TIFFYPos = nullptr;           ///< TIFF_YPos, in inches
+  QLineEdit* TIFFDocumentName = nullptr;  ///< TIFF_DocumentName
+  QLineEdit* TIFFDescription = nullptr;   ///< TIFF_ImageDescription
+  QLineEdit* TIFFPageName = nullptr;      ///< TIFF_PageName
+  QSpinBox* TIFFPageNumber = nullptr;     ///< TIFF_PageNumber, 0..65535
+  QSpinBox* TIFFPageCount = nullptr;      ///< TIFF_PageCount, 0..65535
 
-  QSpinBox* GIFImageIndex = nullptr;
-  QComboBox* GIFColors = nullptr;
-  QCheckBox* GIFTransparent = nullptr;
-  QPushButton* GIFTranspColor = nullptr;
-  QCheckBox* GIFInterlaced = nullptr;
-  QPushButton* GIFBackground = nullptr;
-  QGroupBox* GIFAdvanced = nullptr;
-  QSpinBox* GIFDelayTime = nullptr;
-  QSpinBox* GIFXPos = nullptr;
-  QSpinBox* GIFYPos = nullptr;
+  QSpinBox* GIFImageIndex = nullptr;      ///< GIF_ImageIndex, 0..1000
+  QComboBox* GIFColors = nullptr;         ///< B/W to 256 colors (1 to 8 bits)
+  QCheckBox* GIFTransparent = nullptr;    ///< GIF_FlagTranspColor
+  QPushButton* GIFTranspColor = nullptr;  ///< GIF_TranspColor, picked from the result's palette
+  QCheckBox* GIFInterlaced = nullptr;     ///< GIF_Interlaced
+  QPushButton* GIFBackground = nullptr;   ///< GIF_Background, picked with the color dialog
+  QGroupBox* GIFAdvanced = nullptr;       ///< "Advanced" group
+  QSpinBox* GIFDelayTime = nullptr;       ///< GIF_DelayTime, in 1/100 s
+  QSpinBox* GIFXPos = nullptr;            ///< GIF_XPos, in pixels
+  QSpinBox* GIFYPos = nullptr;            ///< GIF_YPos, in pixels
 
-  QComboBox* BMPCompression = nullptr;
-  QComboBox* BMPColors = nullptr;
-  QComboBox* PCXCompression = nullptr;
-  QComboBox* PCXColors = nullptr;
+  QComboBox* BMPCompression = nullptr;  ///< BMP_Compression
+  QComboBox* BMPColors = nullptr;       ///< B/W, 16, 256, 65536, 16M or 16M (32bit)
+  QComboBox* PCXCompression = nullptr;  ///< PCX_Compression
+  QComboBox* PCXColors = nullptr;       ///< B/W, 16, 256 or 16M colors
 
-  QComboBox* PNGColors = nullptr;
-  QPushButton* PNGBackground = nullptr;
-  QGroupBox* PNGAdvanced = nullptr;
-  QComboBox* PNGFilter = nullptr;
-  QCheckBox* PNGInterlaced = nullptr;
-  QComboBox* PNGCompression = nullptr;
+  QComboBox* PNGColors = nullptr;        ///< B/W, 256 or 16M colors
+  QPushButton* PNGBackground = nullptr;  ///< PNG_Background, from the palette for a palette result
+  QGroupBox* PNGAdvanced = nullptr;      ///< "Advanced" group
+  QComboBox* PNGFilter = nullptr;        ///< PNG_Filter
+  QCheckBox* PNGInterlaced = nullptr;    ///< PNG_Interlaced
+  QComboBox* PNGCompression = nullptr;   ///< PNG_Compression, NONE, 1..8 or MAX (9)
 
   /// The private components (owned by the form): the I/O component saves the
   /// preview, the processing component reduces the result's colors.
   TKorvaneIO* PreviewIO() const { return io_; }
+  /// The private processing component.
   TKorvaneProc* PreviewProc() const { return proc_; }
 
+  /// Closes the form; on OK first writes the active page's values into the caller's record.
   void done(int r) override;
-  /// @}
+  //@}
 
  protected:
+  /// When the application shows the form (not the window system): fits, centres, shows the pages.
   void showEvent(QShowEvent* e) override;
 
  private:

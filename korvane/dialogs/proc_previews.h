@@ -87,34 +87,45 @@ enum TPreviewValue {
 /// screen scale first (ResultX, ResultY, ResultSize).
 class KORVANE_EXPORT TfPreviews : public QDialog {
  public:
+  /// Builds the modal form with all nine pages, captions in the default locale's language, and
+  /// its private processing component on Korvane2; parent is the Qt parent.
   explicit TfPreviews(QWidget* parent = nullptr);
+  /// Disconnects the views' handlers and frees the processing component before Qt deletes the views.
   ~TfPreviews() override;
 
   /// The source (full resolution) and the result (screen scale) views.
   TKorvaneView* Korvane1 = nullptr;
+  /// The result view: what Korvane1 shows, at screen scale, processed; a click on it places the
+  /// light or the lens.
   TKorvaneView* Korvane2 = nullptr;
 
   /// @name State handed over by the processing component
-  /// @{
+  //@{
+  /// Sets every caption of the form in the language (msSystem: the default locale's).
   void SetLanguage(TMsgLanguage Language);
+  /// The captions' language.
   TMsgLanguage GetLanguage() const { return language_; }
   /// The state "Lock preview" takes at activation.
   void SetDefaultLockPreview(bool on) { default_lock_ = on; }
+  /// Sets the pages offered at activation (peAll, or an empty set, offers every page).
   void SetEffects(TPreviewEffectsSet Effects) { effects_ = Effects; }
+  /// The pages offered (peAll by default).
   TPreviewEffectsSet GetEffects() const { return effects_; }
   /// The caller's progress handler and sender, used by OK.
   void SetProgress(const TProgressEvent& OnProgress, TObject* Sender);
+  /// Sets the form's font; null changes nothing.
   void SetPreviewFont(const TFont* Font);
 
   /// Runs the activation step and the form modally; true after OK. The test
   /// hook, when set, is called once the form is shown (with the modal loop
   /// running), so a headless caller can drive it and close it.
   bool Execute();
+  /// The test hook Execute calls once the form runs (empty by default).
   static std::function<void(TfPreviews*)> ShowHook;
-  /// @}
+  //@}
 
   /// @name Steps of the form, public so that a caller can drive them
-  /// @{
+  //@{
   /// Resets the values, sets up "Lock preview", shows the offered pages, makes
   /// the first one active, fits the source and runs the page change.
   void Activate();
@@ -128,65 +139,92 @@ class KORVANE_EXPORT TfPreviews : public QDialog {
   /// "OK": applies the current values to the source with the caller's
   /// progress handler, then closes with the OK result.
   void ApplyAndAccept();
-  /// @}
+  //@}
 
   /// @name Pages
-  /// @{
+  //@{
   /// Tag of the active page (0 when none is visible).
   int ActivePage() const;
   /// Makes the page with the tag active; false when it is not offered.
   bool SetActivePage(int Tag);
+  /// True when the page with the tag is offered.
   bool PageVisible(int Tag) const;
+  /// The number of pages offered.
   int VisiblePageCount() const;
+  /// The tab widget holding the pages.
   QTabWidget* Pages() const { return tabs_; }
-  /// @}
+  //@}
 
   /// @name Values (setting one behaves as the user changing it)
-  /// @{
+  //@{
+  /// The current value of slider v.
   int Value(TPreviewValue v) const;
+  /// Moves slider v to x, clamped to its range.
   void SetValue(TPreviewValue v, int x);
+  /// The slider of value v.
   QSlider* Slider(TPreviewValue v) const { return rows_[v].slider; }
+  /// The user filter page's nine values and divisor.
   TGraphFilter GetFilter() const;
+  /// Fills the user filter edits from f and refreshes the result when the preview is locked.
   void SetFilter(const TGraphFilter& f);
   /// Fills the filter edits from a preset (the " Presets" list).
   void SetPreset(TKVFilterPresets p);
   /// Filter files: false (with the error shown nowhere) when the file cannot
   /// be read or is not a filter file.
   bool LoadFilter(const std::string& FileName);
+  /// Writes the current filter to the file; false when it cannot be written.
   bool SaveFilter(const std::string& FileName) const;
   /// Equalization: the threshold and equalization grips (0..255), the toggle.
   TRulerBox* ThresholdRuler() const { return thresh_ruler_; }
+  /// The equalization ruler (grips 0 and 255 at first).
   TRulerBox* EqualizeRuler() const { return equal_ruler_; }
+  /// Sets the "Equalize" toggle: on, automatic equalization follows the threshold and the stretch.
   void SetEqualize(bool on);
+  /// True when "Equalize" is down.
   bool GetEqualize() const;
+  /// The equalization page's histogram of the result.
   THistogramBox* Histogram() const { return histogram_; }
+  /// The wave page's "Reflective" check box.
   bool GetReflective() const;
+  /// Sets the "Reflective" check box.
   void SetReflective(bool on);
+  /// The bump map page's light color (white at first).
   TRGB GetLightColor() const;
+  /// The HSV page's base color: the source's mean color at first.
   THSVBox* BaseColorBox() const { return base_color_; }
+  /// The HSV page's new color: the base color moved by the HSV offsets; picking one sets them.
   THSVBox* NewColorBox() const { return new_color_; }
-  /// @}
+  //@}
 
   /// @name Lock preview and buttons
-  /// @{
+  //@{
+  /// True while "Lock preview" is down: every change refreshes the result.
   bool GetLockPreview() const;
+  /// Presses or releases "Lock preview"; pressing it refreshes the result.
   void SetLockPreview(bool on);
+  /// The "Lock preview" button.
   QToolButton* LockButton() const { return lock_; }
+  /// "OK": ApplyAndAccept.
   QPushButton* OkButton() const { return ok_; }
+  /// "Cancel": closes, the source unchanged.
   QPushButton* CancelButton() const { return cancel_; }
+  /// "Preview": PreviewResult (disabled while the preview is locked).
   QPushButton* PreviewButton() const { return preview_; }
+  /// "<<": CopyResultToSource.
   QPushButton* CopyButton() const { return copy_; }
 
   /// Source coordinates at the result's scale: with z = zoom / 100,
   /// trunc(x * z - ViewX), trunc(y * z - ViewY), trunc(s * z).
   int ResultX(int x) const;
+  /// The same for a row.
   int ResultY(int y) const;
+  /// The same for a length.
   int ResultSize(int s) const;
 
   /// Applies the active page's operation to a whole bitmap: the source
   /// (positions as they are) or the result (positions converted).
   void ApplyPage(TBitmap* Bitmap, bool OnResult, TProgressRec& Progress);
-  /// @}
+  //@}
 
  private:
   /// Asks for a filter file to load or save, with the form's language.

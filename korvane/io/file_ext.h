@@ -7,6 +7,7 @@
 
 namespace korvane {
 
+/// The extension of name with its dot, ASCII letters lower-cased; "" when there is none.
 inline std::string LowerExt(const std::string& name) {
   const size_t slash = name.find_last_of('/');
   const size_t dot = name.find_last_of('.');

@@ -39,21 +39,30 @@ enum TPreviewEffects {
   peLens,
   peWave
 };
+/// The pages DoPreviews offers; peAll offers every one.
 using TPreviewEffectsSet = TSet<TPreviewEffects>;
 /// Options of the processing preview dialog.
 enum TPRPreviewsParamsItems { prppDefaultLockPreview };
+/// The dialog options set (prppDefaultLockPreview: "Lock preview" starts checked).
 using TPRPreviewsParams = TSet<TPRPreviewsParamsItems>;
 
+/// The non-visual processing component: color, depth, filter, geometry, histogram and effect
+/// operations on the bitmap of an attached view, picture control or bare bitmap.
 class KORVANE_EXPORT TKorvaneProc : public TComponent {
  public:
+  /// Made without a target or selection, AutoUndo on, an empty undo snapshot and background 0
+  /// (black); AOwner, when given, owns and frees it.
   explicit TKorvaneProc(TComponent* AOwner = nullptr);
+  /// Sends the removal notification to the components that asked for it and leaves the view's listeners.
   ~TKorvaneProc() override;
 
   /// @name Attachment
-  /// @{
+  //@{
+  /// The attached image view, or null.
   TKVView* GetAttachedKorvane() const { return target_.View(); }
   /// Works on the view's bitmap (and follows the view when it replaces it).
   void SetAttachedKorvane(TKVView* v);
+  /// The attached picture control, or null.
   TImage* GetAttachedTImage() const { return target_.Image(); }
   /// Works on the picture control's bitmap (the picture gets one if it has none).
   void SetTImage(TImage* image);
@@ -65,13 +74,14 @@ class KORVANE_EXPORT TKorvaneProc : public TComponent {
   /// Refreshes what shows the working bitmap: the view's Update and
   /// ImageChange, or the bitmap's change event.
   void Update();
-  /// @}
+  //@}
 
   /// @name Selection
-  /// @{
+  //@{
   /// Sets the own selection and, with an image view attached, the view's
   /// (in bitmap coordinates).
   void Select(int x1, int y1, int x2, int y2);
+  /// Drops the own selection and the view's, so that operations take the whole bitmap.
   void SelectAll();
   /// The resolved selection: the inclusive bounding rectangle, clipped to the
   /// working bitmap, and the polygon as selected (null, count 0 for a
@@ -79,50 +89,75 @@ class KORVANE_EXPORT TKorvaneProc : public TComponent {
   /// rectangle is then the whole working bitmap. A selection wholly outside
   /// the bitmap gives true and an empty rectangle (x2 < x1 or y2 < y1).
   bool GetReSel(int& x1, int& y1, int& x2, int& y2, const TPoint*& Polygon, int& Count) const;
+  /// Left column of the resolved selection rectangle (0 without a selection).
   int GetSelX1() const;
+  /// Top row of the resolved selection rectangle (0 without a selection).
   int GetSelY1() const;
+  /// Right column (inclusive) of the resolved selection rectangle (the last column without one).
   int GetSelX2() const;
+  /// Bottom row (inclusive) of the resolved selection rectangle (the last row without one).
   int GetSelY2() const;
-  /// @}
+  //@}
 
   /// @name Background
-  /// @{
+  //@{
+  /// The color cleared, cut and uncovered areas take: the attached view's background, else the
+  /// component's own (0, black, at first).
   TColor GetReBackground() const;
+  /// Sets the attached view's background (a visible view repaints), else the component's own.
   void SetReBackground(TColor c);
-  /// @}
+  //@}
 
   /// @name Undo
-  /// @{
+  //@{
+  /// Copies the working bitmap into the undo snapshot (one level: the previous one is lost).
+  /// Operations call it first when AutoUndo is on.
   virtual void SaveUndo();
+  /// Copies the snapshot back over the working bitmap and updates; nothing when GetCanUndo is false.
+  /// The snapshot stays, so Undo can be repeated.
   virtual void Undo();
+  /// Empties the undo snapshot (it becomes 1 x 1).
   void ClearUndo();
+  /// True when the snapshot is larger than one pixel in both directions.
   bool GetCanUndo() const;
+  /// When true (the default), each operation saves undo before it changes the bitmap.
   bool GetAutoUndo() const { return auto_undo_; }
+  /// Turns the automatic undo snapshot on or off.
   void SetAutoUndo(bool on) { auto_undo_ = on; }
-  /// @}
+  //@}
 
   /// @name Clipboard
-  /// @{
+  //@{
+  /// Puts the whole working bitmap on the clipboard as a packed DIB.
   void CopyToClipboard();
+  /// Puts the selected area on the clipboard (a polygon as its bounding rectangle, masked by it);
+  /// the whole bitmap without a selection.
   void SelCopyToClip();
+  /// Copies the selected area to the clipboard and fills it with the background; nothing without a selection.
   void SelCutToClip();
+  /// Replaces the working bitmap with the clipboard's image (size and format included); nothing
+  /// when the clipboard holds none.
   void PasteFromClipboard();
   /// Pastes at (x, y): client coordinates of an attached image view, else
   /// bitmap coordinates. The working bitmap keeps its size.
   void PointPasteFromClip(int x, int y);
+  /// Stretches the clipboard's image over the selection rectangle; without a selection, as
+  /// PasteFromClipboard.
   void SelPasteFromClipStretch();
-  /// @}
+  //@}
 
   /// @name Clearing and cropping
-  /// @{
+  //@{
+  /// Fills the whole working bitmap with the background, whatever is selected.
   void Clear();
+  /// Fills the selection (rectangle or polygon) with the background; the whole bitmap without one.
   void ClearSel();
   /// Crops to the selection: columns x1..x2-1 and rows y1..y2-1.
   void CropSel();
-  /// @}
+  //@}
 
   /// @name Operation protocol
-  /// @{
+  //@{
   /// Runs one selection-limited operation: returns at once without a working bitmap or when its format is
   /// not 24-bit (nor 1-bit when Accept1Bit), saves undo when AutoUndo, resolves the selection and calls
   /// Work on the working bitmap's rectangle, or, for a true polygon, on a copy of the bounding rectangle
@@ -142,11 +177,17 @@ class KORVANE_EXPORT TKorvaneProc : public TComponent {
   /// Contrast around the channel means of the whole bitmap (amount 0: none,
   /// -100: flat). Bitmaps smaller than 2 x 2 are left alone.
   void Contrast(int Amount);
+  /// Adds r, g and b to the red, green and blue channels, clamped to 0..255.
   void IntensityRGBall(int r, int g, int b);
   /// 24-bit and 1-bit.
   void Negative();
+  /// Replaces each pixel by its gray level (21 r + 71 g + 7 b) div 100, staying 24-bit.
   void ConvertToGray();
+  /// Paints CastColor over every pixel whose red, green and blue each lie between BeginColor's
+  /// and EndColor's (inclusive).
   void CastColorRange(TRGB BeginColor, TRGB EndColor, TRGB CastColor);
+  /// Per channel: a value at or below DownLimit's becomes DownVal's, then one above UpLimit's
+  /// becomes UpVal's.
   void Threshold(TRGB DownLimit, TRGB UpLimit, TRGB DownVal, TRGB UpVal);
   /// A new gray image of one HSV component (0 = H, 1 = S, 2 = V, others H) of
   /// the whole bitmap; null without a 24-bit working bitmap. No undo.
@@ -164,6 +205,7 @@ class KORVANE_EXPORT TKorvaneProc : public TComponent {
   /// As ConvertTo, returning the palette in Palette (NCol entries, or none when
   /// null); for NCol <= 2 black and white, as far as NCol entries go.
   void ConvertToPalette(int NCol, TRGB* Palette);
+  /// Turns a 24-bit working bitmap into a 1-bit one by ordered dithering.
   void ConvertToBWOrdered();
   /// Threshold -1 takes the gray level of the channel means.
   void ConvertToBWThreshold(int Threshold = -1);
@@ -178,7 +220,10 @@ class KORVANE_EXPORT TKorvaneProc : public TComponent {
 
   // Convolution filters (24-bit; the selection limits them)
 
+  /// Convolves the selection with the 3 x 3 filter, each channel divided by the filter's divisor
+  /// and clamped to 0..255.
   void ApplyFilter(const TGraphFilter& Filter);
+  /// ApplyFilter with one of the preset filters; an unknown preset does nothing.
   void ApplyFilterPreset(TKVFilterPresets Preset);
 
   // Geometric transforms (the whole bitmap; the selection is ignored)
@@ -203,7 +248,9 @@ class KORVANE_EXPORT TKorvaneProc : public TComponent {
   /// Counts the resolved selection's bounding rectangle; the array is left
   /// untouched without a 24-bit working bitmap.
   void GetHistogram(THistogramItem* Hist);
+  /// Equalizes the selection by the gray histogram of the whole bitmap, smoothed locally.
   void HistAutoEqualize();
+  /// Stretches each channel's levels so that LoThresh's becomes 0 and HiThresh's 255.
   void HistEqualize(TRGB LoThresh, TRGB HiThresh);
 
   // Effects (24-bit). Merge follows the selection like the other operations;
@@ -211,9 +258,17 @@ class KORVANE_EXPORT TKorvaneProc : public TComponent {
   // selection pasted back through it, or on the whole image when the view
   // has none (the own rectangle is not used).
 
+  /// Blends Other, stretched over the selection rectangle, into it: Percent of the image is kept
+  /// (100 keeps it, 0 replaces it). Nothing when Other is null.
   void Merge(TBitmap* Other, int Percent);
+  /// A lens bulge of Width x Height centred at (x, y) of the area worked on; refraction below 1
+  /// counts as 1.
   void Lens(int x, int y, int Width, int Height, double Refraction);
+  /// Concentric waves around the centre of the area (Amplitude and WaveLength in pixels, Phase in
+  /// degrees); Reflective pulls pixels along the radius. Nothing when Amplitude or WaveLength is 0.
   void Wave(int Amplitude, int WaveLength, int Phase, bool Reflective);
+  /// Lights the area as a relief by a spot of Color at (LightX, LightY), LightWidth x LightHeight;
+  /// Percent of the image is kept (100 leaves it unchanged).
   void BumpMapping(int LightX, int LightY, int LightWidth, int LightHeight, int Percent, TRGB Color);
 
   // Hidden data (the whole 24-bit bitmap; all return 0 and do nothing for
@@ -221,33 +276,43 @@ class KORVANE_EXPORT TKorvaneProc : public TComponent {
 
   /// Hides min(Length, GetHiddenDataSpace()) bytes and returns that count.
   int WriteHiddenData(const void* Buffer, int Length);
+  /// Hides the bytes of Text (no terminator) as WriteHiddenData does and returns the count hidden.
   int WriteHiddenText(const std::string& Text);
   /// Copies up to Max stored bytes into Buffer (none when null) and returns
   /// the stored length, at most GetHiddenDataSpace().
   int ReadHiddenData(void* Buffer, int Max);
+  /// The stored bytes as a string (empty for other formats; noise from an image that hides nothing).
   std::string ReadHiddenText();
+  /// Bytes the bitmap can hide: ((3 x width - 2) x height) div 8 - 8, at least 0; 0 for other formats.
   int GetHiddenDataSpace();
-  /// @}
+  //@}
 
   /// @name Other properties
-  /// @{
+  //@{
+  /// The language of the preview dialog; msSystem (the default) follows the default locale.
   TMsgLanguage GetMsgLanguage() const { return msg_language_; }
+  /// Sets the language the next DoPreviews uses.
   void SetMsgLanguage(TMsgLanguage l) { msg_language_ = l; }
+  /// Options of the preview dialog (empty by default).
   TPRPreviewsParams GetPRPreviewParams() const { return previews_params_; }
+  /// Sets the options the next DoPreviews uses.
   void SetPRPreviewParams(TPRPreviewsParams p) { previews_params_ = p; }
   /// The processing preview dialog with the pages in effects; on OK the
   /// adjusted selection is pasted back. True when the user pressed OK.
   bool DoPreviews(TPreviewEffectsSet effects);
+  /// The preview dialog's font, owned by the component.
   TFont* GetPreviewFont() const { return preview_font_.get(); }
   /// Copies the font's attributes into the owned preview font.
   void SetPreviewFont(const TFont* f);
   /// The undo snapshot (1 x 1 when empty).
   const TBitmap* UndoBitmap() const { return undo_.get(); }
 
+  /// Called during operations with the component and the percentage done (0..100).
   TProgressEvent OnProgress;
 
+  /// Forgets an attached view or picture control that is being destroyed (and its bitmap).
   void Notification(TComponent* AComponent, TOperation Operation) override;
-  /// @}
+  //@}
 
  private:
   /// The selection as stored, not clipped; false when there is none.

@@ -12,8 +12,11 @@
 
 namespace korvane {
 
+/// Raised by a reader for data it recognizes but has no decoder for; an EInvalidGraphic, so
+/// callers that catch that also catch this.
 class KORVANE_EXPORT EUnsupportedImage : public EInvalidGraphic {
  public:
+  /// Takes the reason as the message, e.g. "TIFF compression 32946 is not supported".
   explicit EUnsupportedImage(const std::string& why) : EInvalidGraphic(why) {}
 };
 

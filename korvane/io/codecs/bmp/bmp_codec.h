@@ -33,16 +33,19 @@ KORVANE_EXPORT void BMPWriteStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVa
 
 /// True when the stream looks like an icon / cursor file; the position is kept.
 KORVANE_EXPORT bool ICOTryStream(TStream* Stream);
+/// The cursor test: the same directory checks with resource type 2 instead of 1.
 KORVANE_EXPORT bool CURTryStream(TStream* Stream);
 /// Read the image chosen by ICO_ImageIndex / CUR_ImageIndex (an index out of
 /// range changes nothing). Raise "unrecognized ICO" / "unrecognized CUR".
 KORVANE_EXPORT void ICOReadStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool ParamsOnly);
+/// The cursor reader; it also fills CUR_XHotSpot and CUR_YHotSpot from the directory entry.
 KORVANE_EXPORT void CURReadStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, bool ParamsOnly);
 
 /// Row run-length encoders of the BMP writer, one row of palette indices in
 /// (RLE4: one index 0..15 a value), the encoded row out, ending with the
 /// end-of-line code.
 KORVANE_EXPORT void BMPEncodeRLE8Row(const uint8_t* Values, int Count, std::vector<uint8_t>& Out);
+/// The RLE4 encoder: runs repeat one index, literal groups pack two indices a byte.
 KORVANE_EXPORT void BMPEncodeRLE4Row(const uint8_t* Values, int Count, std::vector<uint8_t>& Out);
 
 /// Decodes a PNG-compressed icon image into a 24-bit bitmap (alpha dropped).

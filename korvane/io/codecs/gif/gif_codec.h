@@ -33,6 +33,7 @@ constexpr int64_t kGifMaxPixels = int64_t(1) << 28;
 /// palette index 0.
 KORVANE_EXPORT void ReadGifStream(TStream* Stream, TBitmap* Bitmap, int32_t& ImageCount,
                                   TIOParamsVals& Params, TProgressRec& Progress, bool ParamsOnly);
+/// ReadGifStream on the file FileName opened for reading (the bitmap is always loaded).
 KORVANE_EXPORT void ReadGif(const std::string& FileName, TBitmap* Bitmap, int32_t& ImageCount,
                             TIOParamsVals& Params, TProgressRec& Progress);
 
@@ -41,6 +42,7 @@ KORVANE_EXPORT void ReadGif(const std::string& FileName, TBitmap* Bitmap, int32_
 /// variant writes nothing when aborted.
 KORVANE_EXPORT void WriteGifStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params,
                                    TProgressRec& Progress);
+/// WriteGifStream into the file FileName, replaced only when the frame was written.
 KORVANE_EXPORT void WriteGif(const std::string& FileName, TBitmap* Bitmap, TIOParamsVals& Params,
                              TProgressRec& Progress);
 
@@ -50,6 +52,8 @@ KORVANE_EXPORT void WriteGif(const std::string& FileName, TBitmap* Bitmap, TIOPa
 /// nothing and returns the old count.
 KORVANE_EXPORT int32_t _InsertGifImStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params,
                                           TProgressRec& Progress);
+/// _InsertGifImStream on the file FileName, worked in memory; the file is rewritten
+/// only when a frame was inserted without an abort. Answers the same count.
 KORVANE_EXPORT int32_t _InsertGifIm(const std::string& FileName, TBitmap* Bitmap, TIOParamsVals& Params,
                                     TProgressRec& Progress);
 
@@ -87,6 +91,7 @@ class KORVANE_EXPORT TGifFrameIndex {
  public:
   /// Raises "unrecognized GIF" for a stream without a GIF header.
   explicit TGifFrameIndex(TStream* Stream);
+  /// The number of frames found in the stream.
   int32_t Count() const { return int32_t(frames_.size()); }
   /// Frame Index (0 .. Count() - 1; others raise "Corrupted GIF").
   void Read(int32_t Index, TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress,
@@ -128,6 +133,7 @@ class KORVANE_EXPORT TGifFrameWriter {
   /// color, interlacing). False when the abort flag ended it (the stream then
   /// ends in an unfinished frame). Raises as WriteGifStream.
   bool Add(TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress);
+  /// The number of frames written so far.
   int32_t Count() const { return count_; }
 
  private:

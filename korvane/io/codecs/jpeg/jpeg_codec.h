@@ -21,6 +21,7 @@ constexpr int64_t kJpegMaxPixels = int64_t(1) << 29;
 /// pixels per byte of data stay far below this; arithmetic-coded flat images
 /// are the only real files that come close, and they stay within the floor.
 constexpr int64_t kJpegMaxPixelsPerByte = 1024;
+/// The smallest limit the data-size check sets, in pixels, however few bytes the data has.
 constexpr int64_t kJpegPixelFloor = int64_t(1) << 24;
 
 /// Decodes the JPEG at the stream's position into Bitmap (24-bit). Reads

@@ -32,6 +32,7 @@ KORVANE_EXPORT void WritePcxStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVa
 /// The same on a file.
 KORVANE_EXPORT void ReadPcx(const std::string& FileName, TBitmap* Bitmap, TIOParamsVals& Params,
                             TProgressRec& Progress);
+/// WritePcxStream into the file FileName; a failure or an abort leaves the old file as it was.
 KORVANE_EXPORT void WritePcx(const std::string& FileName, TBitmap* Bitmap, TIOParamsVals& Params,
                              TProgressRec& Progress);
 

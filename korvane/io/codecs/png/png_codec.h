@@ -17,6 +17,7 @@ namespace korvane {
 /// in what the remaining data can inflate to (deflate expands at most about
 /// 1032 times), checked before the bitmap is allocated.
 constexpr int64_t kPngMaxPixels = int64_t(1) << 29;
+/// The most bytes deflate data can inflate to per byte, used for that check.
 constexpr int64_t kPngMaxInflateRatio = 1032;
 
 /// Decodes the PNG at the stream's position. Bit depth 1 (gray or a two-entry

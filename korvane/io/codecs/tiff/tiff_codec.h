@@ -78,6 +78,7 @@ class KORVANE_EXPORT TTIFFPageIndex {
   ~TTIFFPageIndex();
   TTIFFPageIndex(const TTIFFPageIndex&) = delete;
   TTIFFPageIndex& operator=(const TTIFFPageIndex&) = delete;
+  /// The number of pages in the directory chain.
   int32_t Count() const;
   /// Sets Params.TIFF_ImageIndex to Index and reads that page (an index
   /// outside the pages raises "Invalid TIFF stream").
@@ -98,6 +99,7 @@ class KORVANE_EXPORT TTIFFPageWriter {
   explicit TTIFFPageWriter(TStream* Stream) : stream_(Stream) {}
   /// False when the abort flag ended the page (it is then not linked).
   bool Add(TBitmap* Bitmap, TIOParamsVals& Params, TProgressRec& Progress);
+  /// The number of pages written and linked so far.
   int32_t Count() const { return pages_; }
 
  private:
@@ -111,6 +113,7 @@ class KORVANE_EXPORT TTIFFPageWriter {
 /// answers the bytes of Src consumed (Dest's unreached bytes are left as they
 /// are).
 KORVANE_EXPORT void PackBitsPack(const uint8_t* Src, int32_t Count, std::string& Out);
+/// Unpacks PackBits data of SrcSize bytes (see above); the code -128 is skipped.
 KORVANE_EXPORT int64_t PackBitsUnpack(const uint8_t* Src, int64_t SrcSize, uint8_t* Dest, int64_t Count);
 
 }  // namespace korvane
