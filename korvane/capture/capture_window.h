@@ -39,7 +39,7 @@ class KORVANE_EXPORT TKVCaptureWindow : public QWidget {
   ~TKVCaptureWindow() override;
 
   /// @name Driver
-  /// @{
+  //@{
   /** Connects to the driver at index (0..9), disconnecting first, reads its format and restarts the
       frame clock. The driver object is kept while the index stays, so its dialog settings hold. False
       when no driver answers there or it cannot connect. */
@@ -52,10 +52,10 @@ class KORVANE_EXPORT TKVCaptureWindow : public QWidget {
   bool DriverGetCaps(TCapDriverCaps& caps) const;
   /// The driver of the last connection (null before the first).
   TKVCaptureDriver* Driver() const { return driver_.get(); }
-  /// @}
+  //@}
 
   /// @name Format: the BITMAPINFO of the frames (header and table).
-  /// @{
+  //@{
   /** Size of the format, 0 when not connected. */
   size_t GetVideoFormatSize() const;
   /// Copies at most size bytes of it; the bytes copied.
@@ -63,10 +63,10 @@ class KORVANE_EXPORT TKVCaptureWindow : public QWidget {
   /// Asks the driver for the format in buf (a bitmap info header at its start) and reads the format back.
   /// False when not connected, recording, size is below the header, or the driver delivers another one.
   bool SetVideoFormat(const void* buf, size_t size);
-  /// @}
+  //@}
 
   /// @name Preview
-  /// @{
+  //@{
   /** Starts or stops previewing: the preview timer pulls a frame every PreviewRate milliseconds (paused
       while recording). False when asked to start without a connection. */
   bool SetPreview(bool on);
@@ -99,10 +99,10 @@ class KORVANE_EXPORT TKVCaptureWindow : public QWidget {
   bool EditCopy();
   /// Frames taken from drivers since the window was made: previewed, grabbed and recorded.
   int FramesShown() const { return frames_shown_; }
-  /// @}
+  //@}
 
   /// @name Dialogs of the driver, and the compressor choice for recording
-  /// @{
+  //@{
   /** Shows the driver's source dialog and reads the format back; false when not connected, cancelled or
       the driver has no such dialog. */
   bool DlgVideoSource();
@@ -118,10 +118,10 @@ class KORVANE_EXPORT TKVCaptureWindow : public QWidget {
   const TKVAVICompressOptions& CompressOptions() const { return compress_; }
   /// Sets the compressor from the next recording on.
   void SetCompressOptions(const TKVAVICompressOptions& o) { compress_ = o; }
-  /// @}
+  //@}
 
   /// @name Sequence capture
-  /// @{
+  //@{
   /** Copies the recording settings into p; always true. */
   bool GetSequenceSetup(TCaptureParms& p) const {
     p = parms_;
@@ -146,7 +146,7 @@ class KORVANE_EXPORT TKVCaptureWindow : public QWidget {
   int FramesRecorded() const { return recorded_; }
   int FramesRepeated() const { return repeated_; }  ///< see FramesRecorded
   int FramesDropped() const { return dropped_; }  ///< see FramesRecorded
-  /// @}
+  //@}
 
  protected:
   /// Paints black, then the last frame, stretched with Scale on, else at its size; a new frame is

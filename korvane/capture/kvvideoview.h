@@ -49,7 +49,7 @@ class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
   ~TKorvaneVideoView() override;
 
   /// @name Drivers
-  /// @{
+  //@{
   /** The drivers that answer, as "name version", and their indexes. */
   const std::vector<std::string>& GetVideoSourceList() const { return source_list_; }
   /// The driver index (0..9) of each entry of GetVideoSourceList.
@@ -61,10 +61,10 @@ class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
   /// Chooses the driver index; with video shown, reconnects to it (raising as SetShowVideo does). The
   /// format and the list of accepted formats are read again.
   void SetVideoSource(int i);
-  /// @}
+  //@}
 
   /// @name Live video
-  /// @{
+  //@{
   /** Whether live video is shown over the view (off at first); the scroll bars hide meanwhile. */
   bool GetShowVideo() const { return show_video_; }
   /// Showing connects to the driver (raising "Unable to open video capture
@@ -83,10 +83,10 @@ class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
   void SetScrollBars(TScrollStyle s) override;
   /// Passes to the view only while a frame is frozen or no video is shown.
   void Select(int x1, int y1, int x2, int y2) override;
-  /// @}
+  //@}
 
   /// @name Driver connection
-  /// @{
+  //@{
   /** Connects the capture window to the VideoSource driver, negotiates the pixel format and lists the
       accepted ones, reporting through OnJob. Raises TVideoCapException ("Unable to open video capture
       driver") when the driver cannot be opened. */
@@ -120,10 +120,10 @@ class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
   /// Lets the user choose the compressor recordings use; false while recording, without a driver, or
   /// when cancelled.
   bool DoConfigureCompression();
-  /// @}
+  //@}
 
   /// @name Pixel format
-  /// @{
+  //@{
   /** The four-character code of the frames' pixel format ("RGB " at first); "????" when the driver
       accepted no code of the table. */
   std::string GetVideoFormat() const { return video_format_; }
@@ -139,10 +139,10 @@ class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
   /// The format block: the frames' bitmap info header and table, at least kVideoFormatBlockSize bytes.
   /// The view owns it; each negotiation replaces it.
   HGLOBAL FormatBlock() const { return format_block_; }
-  /// @}
+  //@}
 
   /// @name Frames
-  /// @{
+  //@{
   /** Sets the handler called with each previewed or grabbed frame as a bitmap; the frame callback is on
       while this or the raw handler is set. */
   void SetOnVideoFrame(const TVideoFrameEvent& e);
@@ -158,10 +158,10 @@ class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
   /// Routes the capture window's frames to this view's handlers, or stops that; applies when connected.
   /// Of several views, the one that switched it on last receives frames.
   void SetCallBackFrame(bool on);
-  /// @}
+  //@}
 
   /// @name Freezing
-  /// @{
+  //@{
   /** Freezes the current frame into the bitmap (see SetFreeze). */
   void Freeze() { SetFreeze(true); }
   /// Resumes live video (see SetFreeze).
@@ -175,10 +175,10 @@ class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
   bool GetFitFreeze() const { return fit_freeze_; }
   /// Sets fitting from the next freeze on.
   void SetFitFreeze(bool v) { fit_freeze_ = v; }
-  /// @}
+  //@}
 
   /// @name Recording
-  /// @{
+  //@{
   /** The AVI file recordings replace; "Capture.avi" at first, relative to the working directory. */
   std::string GetCaptureFile() const { return capture_file_; }
   /// Sets the file from the next recording on.
@@ -205,10 +205,10 @@ class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
   /// Stops the recording, completing the file, and negotiates a format asked for meanwhile; nothing
   /// when not recording.
   void StopRecord();
-  /// @}
+  //@}
 
   /// @name Progress of connecting and negotiating
-  /// @{
+  //@{
   /** Called with the view while connecting (kvjVIDEOCAP_CONNECTING), negotiating a format and trying the
       formats (with percent), then with kvjNOTHING. */
   TKVJobEvent OnJob;
@@ -224,7 +224,7 @@ class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
   /// Makes the capture window at the first paint (a driver failure leaves the video hidden, without
   /// raising) and paints the view while no live video covers it.
   void Paint() override;
-  /// @}
+  //@}
 
  protected:
   /// Updates the layout and keeps the capture window covering the view.

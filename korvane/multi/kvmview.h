@@ -101,7 +101,7 @@ class KORVANE_EXPORT TKorvaneMView : public TKVView {
   virtual void Assign(TObject*) {}
 
   /// @name List and content
-  /// @{
+  //@{
   /** A negative idx raises EListError; an idx at or past the end appends. */
   void InsertImage(int idx);
   /// Inserts an image at the end, as InsertImage does, and returns its index.
@@ -207,10 +207,10 @@ class KORVANE_EXPORT TKorvaneMView : public TKVView {
   int64_t GetStoreLimit() const { return store_limit_; }
   /// Sets the limit for pictures stored from now on; pictures held stay.
   void SetStoreLimit(int64_t bytes) { store_limit_ = bytes; }
-  /// @}
+  //@}
 
   /// @name Selection and navigation
-  /// @{
+  //@{
   /// The selection moves even when its picture cannot be loaded; the
   /// loader's error is raised after the change is complete (and, for
   /// SetSelectedItem, after OnImageSelect and the repaint).
@@ -252,10 +252,10 @@ class KORVANE_EXPORT TKorvaneMView : public TKVView {
   /// How much of the cell of idx the client area shows, judged by its edges: 2 all, 1 part, 0 none (or out
   /// of range).
   int GetImageVisibility(int idx) const;
-  /// @}
+  //@}
 
   /// @name Layout, scrolling, painting
-  /// @{
+  //@{
   /** Width of a cell in pixels, the picture fitted into it; 100 at first. */
   int GetThumbWidth() const { return thumb_w_; }
   /// Sets the width, lays the grid out again and repaints; pictures already stored keep their size.
@@ -345,10 +345,10 @@ class KORVANE_EXPORT TKorvaneMView : public TKVView {
   /// Calls OnViewChange with change; the view calls it with 0 when a layout pulls the scroll position
   /// back within its limits.
   virtual void ViewChange(int change);
-  /// @}
+  //@}
 
   /// @name Playing
-  /// @{
+  //@{
   /** Whether the images are being played one after the other in mdSingle. */
   bool GetPlaying() const { return playing_; }
   /// Starting deselects, switches to mdSingle and shows the visible frame, then each next image after its
@@ -376,10 +376,10 @@ class KORVANE_EXPORT TKorvaneMView : public TKVView {
 
   /// The component that loads on-demand files (owned by the view).
   TKorvaneIO* Loader() const { return loader_; }
-  /// @}
+  //@}
 
   /// @name Decoding on worker threads
-  /// @{
+  //@{
   /** With n above 0 the grid decodes the files of its visible cells on n
       threads of its own while the interface goes on: a cell paints as a
       placeholder (its background) until its picture arrives, and the view
@@ -419,7 +419,7 @@ class KORVANE_EXPORT TKorvaneMView : public TKVView {
 
   /// Identifier of the play timer.
   static constexpr int kPlayTimer = 0;
-  /// @}
+  //@}
 
  protected:
   /// Takes the focus and notes where a drag starts.

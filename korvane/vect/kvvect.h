@@ -149,7 +149,7 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   static constexpr int kNone = -4;      ///< no object: the parent of removed records
 
   /// @name Object store and tree
-  /// @{
+  //@{
   /** The record of an index (special indices included); null when out of range. */
   PKVVObject GetObj(int idx);
   /// Adds a copy of src at the front of frame parent (kRoot, kLast or a live frame) and returns its index;
@@ -185,10 +185,10 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   int ObjectArraySize() const { return int(objs_.size()); }
   /// Number of live objects.
   int ObjectsCount() const { return live_; }
-  /// @}
+  //@}
 
   /// @name Object properties (setters repaint unless idx is -1)
-  /// @{
+  //@{
   /** Kind of the object; kvkFRAME for an unknown index. */
   TKVVObjectKind GetObjKind(int idx);
   /// Changes the kind; the other fields stay.
@@ -309,10 +309,10 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   /// A cx x cy bitmap of a system icon (32512 application, 32513 error,
   /// 32514 question, 32515 warning, 32516 information).
   void SetObjBitmapICO(int idx, int resource, int cy, int cx);
-  /// @}
+  //@}
 
   /// @name Shared bitmap table
-  /// @{
+  //@{
   /** Whether objects given a bitmap equal (size, format and pixels) to one in the table share that slot
       instead of holding a copy; on by default. */
   bool GetShareBitmaps() const { return share_bitmaps_; }
@@ -334,10 +334,10 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   int BitmapRefCount(int slot) const;
   /// Removes the free slots and renumbers the objects' and the template's slots; saving does it first.
   void PackBMP();
-  /// @}
+  //@}
 
   /// @name Drawing
-  /// @{
+  //@{
   /** Draws an object, a frame as its children from the back, with its pen and brush. ToBitmap draws in
       bitmap pixels; otherwise at the view's zoom and origin, skipping objects off the image. Objects
       without kvvsVisible and a null o draw nothing. */
@@ -377,10 +377,10 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   void SetMouseInteract(TKVMouseInteract s) override;
   /// The view scrolled under a drag: the remembered points follow.
   void SubMouseMoveScroll(int dx, int dy) override;
-  /// @}
+  //@}
 
   /// @name Interaction
-  /// @{
+  //@{
   /** What the mouse does on the layer (empty at first: nothing). */
   TKVMouseInteractVt GetMouseInteractVt() const { return interact_vt_; }
   /// Cancels the interaction in progress and sets the mode: an item newly added replaces the others. Any
@@ -445,10 +445,10 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   void PasteFromClipboard() {}
   /// Does nothing.
   void InsertFromClipboard(int, int) {}
-  /// @}
+  //@}
 
   /// @name Measurement
-  /// @{
+  //@{
   /** Unit of the measured lengths and areas; kvuPIXELS at first. */
   TKVUnits GetMUnit() const { return munit_; }
   /// Sets the unit, recomputes the coefficients and refreshes the hint.
@@ -494,10 +494,10 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   TKVHint* Hint() const { return hint_; }
   /// The hint text for a value in the current unit ("²" appended for areas).
   std::string MeasureText(double value, bool area) const;
-  /// @}
+  //@}
 
   /// @name Files
-  /// @{
+  //@{
   /** Writes the layer as a KVV version 4 stream at the stream's position: the scale, the bitmap table as
       PNG images (after PackBMP; a slot only the template uses is left empty) and the objects deflated. */
   void SaveToStreamKVV(TStream* s);
@@ -516,10 +516,10 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   void ImportDXF(const std::string& name);
   /// The same from DXF text in memory.
   void ImportDXFText(const char* data, size_t size);
-  /// @}
+  //@}
 
   /// @name Undo and redo
-  /// @{
+  //@{
   /// The mouse and keyboard edits (insert, move, resize, text, delete, nudge)
   /// record themselves. Programmatic edits are recorded by calling SaveUndo
   /// before them; WithBitmap also keeps the picture, for CopyObjectsToBack
@@ -551,10 +551,10 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   int GetUndoLimit() const { return undo_limit_; }
   /// Sets the limit (at least 1), dropping the oldest steps of both histories beyond it; calls OnUndoChange.
   void SetUndoLimit(int n);
-  /// @}
+  //@}
 
   /// @name Keyboard edits of the selection (Delete and the arrow keys)
-  /// @{
+  //@{
   /** Removes the selected objects as one undo step. */
   void DeleteSelObjects();
   /// Moves the selected moveable objects; a run of nudges is one undo step.
@@ -568,7 +568,7 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   TKVVMeasureHintEvent OnMeasureHint;
   /// The template: mouse inserts and AddNewObject copy it (an insert sets its kind and corners first).
   TKVVObject& TemplateObject() { return templ_; }
-  /// @}
+  //@}
 
  protected:
   /// Closes an open text edit; with the left button starts an insert, a grip drag or a selection, and a

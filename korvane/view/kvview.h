@@ -140,7 +140,7 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
   ~TKorvaneView() override;
 
   /// @name Bitmap and attachment
-  /// @{
+  //@{
   /** The view's own bitmap, never null; the view owns it for its whole life. */
   TBitmap* GetFBitmap() override { return bitmap_.get(); }
   /// Sets the background (while designing also filling the bitmap with it), updates the layout and
@@ -156,10 +156,10 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
   void Clear();
   /// Makes the bitmap 1 x 1 and fills it with the background (through Clear), then updates.
   void Blank();
-  /// @}
+  //@}
 
   /// @name Zoom and origin
-  /// @{
+  //@{
   /** The zoom in percent (100 at first); 100 shows one bitmap pixel per screen pixel. */
   int GetZoom() const { return geo_.Zoom; }
   /// Sets the zoom and repaints, keeping the origin within its limits, and calls ViewChange(1); values
@@ -216,10 +216,10 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
   int XBmp2Scr(int x) const { return geo_.XBmp2Scr(x); }
   /// Client row where bitmap row y is drawn at the current zoom and origin.
   int YBmp2Scr(int y) const { return geo_.YBmp2Scr(y); }
-  /// @}
+  //@}
 
   /// @name Display options
-  /// @{
+  //@{
   /** Resampling filter for drawing the image zoomed in (above 100 percent); rfNone, the default,
       stretches pixels without filtering. A mouse drag suspends it until the button is released. */
   TResampleFilter GetZoomFilter() const { return zoom_filter_; }
@@ -255,10 +255,10 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
   /// The color the chessboard and diagonals styles pair with the background:
   /// the complement of its RGB value.
   TColor ContrastColor() const;
-  /// @}
+  //@}
 
   /// @name Painting
-  /// @{
+  //@{
   /** Suspends painting: Paint draws nothing until every lock is released. Locks nest. */
   void LockPaint() { ++paint_lock_; }
   /// Releases one lock; releasing the last one updates the layout and repaints.
@@ -293,10 +293,10 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
   void SaveCursor(TCursor c);
   /// Takes away the cursor SaveCursor set; nothing when none is set.
   void RestoreCursor();
-  /// @}
+  //@}
 
   /// @name Selection
-  /// @{
+  //@{
   /** What the mouse does on the view (empty at first: nothing). */
   TKVMouseInteract GetMouseInteract() const { return mouse_interact_; }
   /// Sets the interactions through ResolveMouseInteract: a selection mode newly added drops the others.
@@ -368,10 +368,10 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
   /// Copies the bitmap's rectangle at Position, of the polygon's bounding-box size, into Dest through
   /// the polygon (in Dest coordinates); nothing for a null Dest.
   void CopyToPolygon(TBitmap* Dest, const TPoint* Polygon, int Count, TPoint Position);
-  /// @}
+  //@}
 
   /// @name Animated polygons (the selection is the first)
-  /// @{
+  //@{
   /** Adds an empty polygon with dash colors c1 and c2, owned by the view, and returns it; the first
       polygon starts the animation timer. */
   TKVAnimPolygon* AnimPolygonNew(TColor c1, TColor c2, bool animated);
@@ -390,10 +390,10 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
   /// One animation step: from the timer it advances the phases and counts the
   /// filter delay down; called directly it only draws.
   void AnimStep(bool fromTimer);
-  /// @}
+  //@}
 
   /// @name Mouse zoom steps and view changes
-  /// @{
+  //@{
   /** Calls OnViewChange with change: 0 after the origin moved, 1 after the zoom changed (and on every
       Update with AutoFit on). Descendants override it to follow the view. */
   virtual void ViewChange(int change);
@@ -412,7 +412,7 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
   /// Identifier of the animation timer.
   static constexpr int kAnimTimer = 1;
   static constexpr int kAnimInterval = 150;  ///< milliseconds between animation steps
-  /// @}
+  //@}
 
  protected:
   /// Starts a drag with the first button pressed: suspends the zoom filter and, by MouseInteract, adds
