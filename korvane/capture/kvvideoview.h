@@ -15,7 +15,14 @@
 
 namespace korvane {
 
+// Registered with Qt's meta-object system (see control_enums in
+// host/controls.h).
+namespace video_enums {
+Q_NAMESPACE
 enum TVCDisplayMode { dmPreview, dmOverlay };
+Q_ENUM_NS(TVCDisplayMode)
+}  // namespace video_enums
+using namespace video_enums;
 
 // Failures of the video view: "Unable to open video capture driver",
 // "Unable to create AVI file", "Unable to start video recording".
@@ -31,15 +38,39 @@ using TVideoFrameRawEvent = std::function<void(TObject* Sender, HGLOBAL hDib, co
 // Bytes of the format block at least.
 constexpr size_t kVideoFormatBlockSize = 1068;
 
+// ShowVideo is no property: showing connects to a camera, which is the
+// application's business at run time, not a form's.
 class TKorvaneVideoView : public TKorvaneView {
+  Q_OBJECT
+  Q_PROPERTY(int VideoSource READ GetVideoSource WRITE SetVideoSource)
+  Q_PROPERTY(korvane::video_enums::TVCDisplayMode DisplayMode READ GetDisplayMode WRITE SetDisplayMode)
+  Q_PROPERTY(int PreviewRate READ GetPreviewRate WRITE SetPreviewRate)
+  Q_PROPERTY(QString VideoFormat READ VideoFormatQString WRITE SetVideoFormatQString)
+  Q_PROPERTY(bool FitFreeze READ GetFitFreeze WRITE SetFitFreeze)
+  Q_PROPERTY(QString CaptureFile READ CaptureFileQString WRITE SetCaptureFileQString)
+  Q_PROPERTY(int RecordFrameRate READ GetRecordFrameRate WRITE SetRecordFrameRate)
+  Q_PROPERTY(bool RecordAudio READ GetRecordAudio WRITE SetRecordAudio)
+  Q_PROPERTY(bool RecordYield READ GetRecordYield WRITE SetRecordYield)
+
  public:
   explicit TKorvaneVideoView(TComponent* AOwner, QWidget* parent = nullptr);
+  template <KVFormParent P>
+  explicit TKorvaneVideoView(P* parent) : TKorvaneVideoView(nullptr, parent) {}
   ~TKorvaneVideoView() override;
 
   // --- Drivers
-  // The drivers that answer, as "name version", and their indexes.
-  const std::vector<std::string>& GetVideoSourceList() const { return source_list_; }
-  const std::vector<int>& GetVideoSourceIndexes() const { return source_indexes_; }
+  // The drivers that answer, as "name version", and their indexes. The
+  // devices are asked on the first call, not when the view is made (a view
+  // in a form editor or a dialog that never looks must not wake cameras);
+  // FillDrivers asks again.
+  const std::vector<std::string>& GetVideoSourceList() const {
+    if (!drivers_filled_) const_cast<TKorvaneVideoView*>(this)->FillDrivers();
+    return source_list_;
+  }
+  const std::vector<int>& GetVideoSourceIndexes() const {
+    if (!drivers_filled_) const_cast<TKorvaneVideoView*>(this)->FillDrivers();
+    return source_indexes_;
+  }
   void FillDrivers();
   int GetVideoSource() const { return video_source_; }
   void SetVideoSource(int i);
@@ -76,6 +107,8 @@ class TKorvaneVideoView : public TKorvaneView {
   // --- Pixel format
   std::string GetVideoFormat() const { return video_format_; }
   void SetVideoFormat(const std::string& code);
+  QString VideoFormatQString() const { return QString::fromStdString(video_format_); }
+  void SetVideoFormatQString(const QString& code) { SetVideoFormat(code.toStdString()); }
   // The codes the driver accepts.
   const std::vector<std::string>& GetVideoFormatList();
   // (0, 0, width - 1, height - 1) of the frames.
@@ -103,6 +136,8 @@ class TKorvaneVideoView : public TKorvaneView {
   // --- Recording
   std::string GetCaptureFile() const { return capture_file_; }
   void SetCaptureFile(const std::string& f) { capture_file_ = f; }
+  QString CaptureFileQString() const { return QString::fromStdString(capture_file_); }
+  void SetCaptureFileQString(const QString& f) { capture_file_ = f.toStdString(); }
   int GetRecordFrameRate() const { return record_frame_rate_; }
   void SetRecordFrameRate(int fps) { record_frame_rate_ = fps; }
   bool GetRecordAudio() const { return record_audio_; }
@@ -152,6 +187,7 @@ class TKorvaneVideoView : public TKorvaneView {
   std::vector<std::string> source_list_;
   std::vector<int> source_indexes_;
   int video_source_ = 0;
+  bool drivers_filled_ = false;
   TScrollStyle saved_scroll_ = ssNone;
   int preview_rate_ = 60;
   bool callback_on_ = false;

@@ -12,12 +12,27 @@
 
 namespace korvane {
 
+// Registered with Qt's meta-object system (see control_enums in
+// host/controls.h).
+namespace combined_enums {
+Q_NAMESPACE
 // Color depth of the combined component's image. Only 24 bits is kept.
 enum TNColors { nc8bit, nc24bit };
+Q_ENUM_NS(TNColors)
+}  // namespace combined_enums
+using namespace combined_enums;
 
 class TKorvane : public TKorvaneView {
+  Q_OBJECT
+  Q_PROPERTY(bool AutoUndo READ GetAutoUndo WRITE SetAutoUndo)
+  Q_PROPERTY(korvane::combined_enums::TNColors NColors READ GetNColors WRITE SetNColors)
+  Q_PROPERTY(korvane::defs_enums::TMsgLanguage MsgLanguage READ GetMsgLanguage WRITE SetMsgLanguage)
+  Q_PROPERTY(bool StreamHeaders READ GetStreamHeaders WRITE SetStreamHeaders)
+
  public:
   explicit TKorvane(TComponent* AOwner = nullptr, QWidget* parent = nullptr);
+  template <KVFormParent P>
+  explicit TKorvane(P* parent) : TKorvane(nullptr, parent) {}
   ~TKorvane() override;
 
   // The owned components (attached to this control for their whole life).

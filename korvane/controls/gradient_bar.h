@@ -8,7 +8,14 @@
 
 namespace korvane {
 
+// Registered with Qt's meta-object system (see control_enums in
+// host/controls.h).
+namespace gradient_enums {
+Q_NAMESPACE
 enum TKVGradientDir { gdHorizontal, gdVertical };
+Q_ENUM_NS(TKVGradientDir)
+}  // namespace gradient_enums
+using namespace gradient_enums;
 enum TKVMouseInteractItemsGr { migDragGrip };
 using TKVMouseInteractGr = TSet<TKVMouseInteractItemsGr>;
 
@@ -17,8 +24,16 @@ using TKVMouseInteractGr = TSet<TKVMouseInteractItemsGr>;
 // grip and clicks count the index from the top, so a click on the top row
 // picks step 0.
 class TKVGradientBar : public TCustomControl {
+  Q_OBJECT
+  Q_PROPERTY(int ColorIndex READ GetColorIndex WRITE SetColorIndex)
+  Q_PROPERTY(QColor BeginColor READ BeginColorQColor WRITE SetBeginColorQColor)
+  Q_PROPERTY(QColor EndColor READ EndColorQColor WRITE SetEndColorQColor)
+  Q_PROPERTY(korvane::gradient_enums::TKVGradientDir Direction READ GetDirection WRITE SetDirection)
+
  public:
   explicit TKVGradientBar(TComponent* AOwner, QWidget* parent = nullptr);
+  template <KVFormParent P>
+  explicit TKVGradientBar(P* parent) : TKVGradientBar(nullptr, parent) {}
 
   int GetColorIndex() const { return index_; }
   // Clamped to 0..255.
@@ -27,6 +42,8 @@ class TKVGradientBar : public TCustomControl {
   void SetBeginColor(TColor c);
   TColor GetEndColor() const { return end_; }
   void SetEndColor(TColor c);
+  KV_QCOLOR_ACCESSORS(BeginColor, GetBeginColor, SetBeginColor)
+  KV_QCOLOR_ACCESSORS(EndColor, GetEndColor, SetEndColor)
   TKVGradientDir GetDirection() const { return dir_; }
   void SetDirection(TKVGradientDir d);
   TKVMouseInteractGr GetMouseInteractGr() const { return interact_; }

@@ -16,8 +16,18 @@ namespace korvane {
 // Color, GetColor and SetColor are the picked color; the control's own
 // background color is Background.
 class THSVBox : public TCustomControl {
+  Q_OBJECT
+  Q_PROPERTY(int Hue READ GetHue WRITE SetHue)
+  Q_PROPERTY(int Sat READ GetSat WRITE SetSat)
+  Q_PROPERTY(int Val READ GetVal WRITE SetVal)
+  // The picked color, in place of the control's own Color.
+  Q_PROPERTY(QColor Color READ PickedQColor WRITE SetPickedQColor)
+  Q_PROPERTY(QColor Background READ BackgroundQColor WRITE SetBackgroundQColor)
+
  public:
   explicit THSVBox(TComponent* AOwner, QWidget* parent = nullptr);
+  template <KVFormParent P>
+  explicit THSVBox(P* parent) : THSVBox(nullptr, parent) {}
 
   static constexpr int kHueBarWidth = 20;
   static constexpr int kGap = 5;
@@ -37,8 +47,10 @@ class THSVBox : public TCustomControl {
   TColor GetColor() const { return color_; }
   // As SetRGB with the color's RGB value; GetColor answers c itself.
   void SetColor(TColor c);
+  KV_QCOLOR_ACCESSORS(Picked, GetColor, SetColor)
   TColor GetBackground() const { return background_; }
   void SetBackground(TColor c);
+  KV_QCOLOR_ACCESSORS(Background, GetBackground, SetBackground)
 
   // Width of the saturation/value area (Width - 25; none when not positive).
   int AreaWidth() const { return ClientWidth() - kHueBarWidth - kGap; }

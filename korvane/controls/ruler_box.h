@@ -13,8 +13,16 @@
 namespace korvane {
 
 enum TGripKind { gkTriangle, gkLeftTriangle, gkRightTriangle, gkArrow, gkArrow2 };
+// Registered with Qt's meta-object system (see control_enums in
+// host/controls.h).
+namespace ruler_enums {
+Q_NAMESPACE
 enum TGripsDir { gdUp, gdDown };
+Q_ENUM_NS(TGripsDir)
 enum TRulerDir { rdHorizontal, rdVertical };
+Q_ENUM_NS(TRulerDir)
+}  // namespace ruler_enums
+using namespace ruler_enums;
 
 using TRulerGripEvent = std::function<void(TObject* Sender, int Grip)>;
 using TRulerClickEvent = std::function<void(TObject* Sender, double ps)>;
@@ -47,8 +55,27 @@ std::string RulerLabel(double v, bool hex);
 // A grip dragged beyond either end scrolls the view one pixel per mouse move
 // and per tick of a timer that runs while the button is held there.
 class TRulerBox : public TCustomControl {
+  Q_OBJECT
+  Q_PROPERTY(int GripsCount READ GetGripsCount WRITE SetGripsCount)
+  Q_PROPERTY(double ViewMin READ GetViewMin WRITE SetViewMin)
+  Q_PROPERTY(double ViewMax READ GetViewMax WRITE SetViewMax)
+  Q_PROPERTY(double ViewPos READ GetViewPos WRITE SetViewPos)
+  Q_PROPERTY(double DotPerUnit READ GetDotPerUnit WRITE SetDPU)
+  Q_PROPERTY(double Frequency READ GetFrequency WRITE SetFrequency)
+  Q_PROPERTY(double LabelFreq READ GetLabelFreq WRITE SetLabelFreq)
+  Q_PROPERTY(QColor Background READ BackgroundQColor WRITE SetBackgroundQColor)
+  Q_PROPERTY(int GripBaseDim READ GetGripBaseDim WRITE SetGripBaseDim)
+  Q_PROPERTY(korvane::ruler_enums::TGripsDir GripsDir READ GetGripsDir WRITE SetGripsDir)
+  Q_PROPERTY(bool Ruler READ GetRuler WRITE SetRuler)
+  Q_PROPERTY(QColor RulerColor READ RulerColorQColor WRITE SetRulerColorQColor)
+  Q_PROPERTY(korvane::ruler_enums::TRulerDir RulerDir READ GetRulerDir WRITE SetRulerDir)
+  Q_PROPERTY(bool FitInView READ GetFitInView WRITE SetFitInView)
+  Q_PROPERTY(bool HexLabels READ GetHexLabels WRITE SetHexLabels)
+
  public:
   explicit TRulerBox(TComponent* AOwner, QWidget* parent = nullptr);
+  template <KVFormParent P>
+  explicit TRulerBox(P* parent) : TRulerBox(nullptr, parent) {}
   ~TRulerBox() override;
 
   // Grips; setters ignore an index outside the list and getters answer 0.
@@ -85,6 +112,7 @@ class TRulerBox : public TCustomControl {
   void SetLabelFreq(double v);
   TColor GetBackground() const { return background_; }
   void SetBackground(TColor c);
+  KV_QCOLOR_ACCESSORS(Background, GetBackground, SetBackground)
   int GetGripBaseDim() const { return grip_base_; }
   void SetGripBaseDim(int v);
   TGripsDir GetGripsDir() const { return grips_dir_; }
@@ -93,6 +121,7 @@ class TRulerBox : public TCustomControl {
   void SetRuler(bool on);
   TColor GetRulerColor() const { return ruler_color_; }
   void SetRulerColor(TColor c);
+  KV_QCOLOR_ACCESSORS(RulerColor, GetRulerColor, SetRulerColor)
   TRulerDir GetRulerDir() const { return ruler_dir_; }
   void SetRulerDir(TRulerDir d);
   // On: DotPerUnit fits ViewMin..ViewMax into the ruler's length.

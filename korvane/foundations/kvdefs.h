@@ -1,6 +1,7 @@
 // Shared vocabulary: pixel and row types, the published enumerations, the
 // progress events and the progress/abort record.
 #pragma once
+#include <QtCore/qobjectdefs.h>
 #include <cstdint>
 #include <functional>
 
@@ -36,8 +37,17 @@ using PCMYK = TCMYK*;
 using IntegerArray = int32_t[1];
 using pIntegerArray = int32_t*;
 
+// Registered with Qt's meta-object system for the controls' properties
+// (see control_enums in host/controls.h).
+namespace defs_enums {
+Q_NAMESPACE
 enum TResampleFilter { rfNone, rfTriangle, rfHermite, rfBell, rfBSpline, rfLanczos3, rfMitchell };
+Q_ENUM_NS(TResampleFilter)
 enum TMsgLanguage { msSystem, msEnglish, msItalian, msGerman, msSpanish, msFrench, msPortuguese };
+Q_ENUM_NS(TMsgLanguage)
+}  // namespace defs_enums
+using namespace defs_enums;
+
 enum TKVJob {
   kvjNOTHING,
   kvjGENERALPROCESSING,

@@ -22,8 +22,16 @@ namespace korvane {
 class TKorvaneIO;
 class TKVThumbDecoder;
 
+// Registered with Qt's meta-object system (see control_enums in
+// host/controls.h).
+namespace mview_enums {
+Q_NAMESPACE
 enum TKVStoreType { kvtNormal, kvtThumb };
+Q_ENUM_NS(TKVStoreType)
 enum TKVMDisplayMode { mdGrid, mdSingle };
+Q_ENUM_NS(TKVMDisplayMode)
+}  // namespace mview_enums
+using namespace mview_enums;
 enum TKVMMouseInteractItems { mmiScroll, mmiSelect };
 using TKVMMouseInteract = TSet<TKVMMouseInteractItems>;
 enum TKVMKeyInteractItems { mkiMoveSelected };
@@ -63,8 +71,26 @@ using PKVImageInfo = TKVImageInfo*;
 void KVFitSize(int w, int h, int W, int H, int& ow, int& oh);
 
 class TKorvaneMView : public TKVView {
+  Q_OBJECT
+  Q_PROPERTY(int ThumbWidth READ GetThumbWidth WRITE SetThumbWidth)
+  Q_PROPERTY(int ThumbHeight READ GetThumbHeight WRITE SetThumbHeight)
+  Q_PROPERTY(int HorizBorder READ GetHorizBorder WRITE SetHorizBorder)
+  Q_PROPERTY(int VertBorder READ GetVertBorder WRITE SetVertBorder)
+  Q_PROPERTY(int UpperGap READ GetUpperGap WRITE SetUpperGap)
+  Q_PROPERTY(int BottomGap READ GetBottomGap WRITE SetBottomGap)
+  Q_PROPERTY(int GridWidth READ GetGridWidth WRITE SetGridWidth)
+  Q_PROPERTY(korvane::mview_enums::TKVStoreType StoreType READ GetStoreType WRITE SetStoreType)
+  Q_PROPERTY(korvane::mview_enums::TKVMDisplayMode DisplayMode READ GetDisplayMode WRITE SetDisplayMode)
+  Q_PROPERTY(korvane::view_enums::TScrollStyle ScrollBars READ GetScrollBars WRITE SetScrollBars)
+  Q_PROPERTY(bool VisibleSelection READ GetVisibleSelection WRITE SetVisibleSelection)
+  Q_PROPERTY(int SelectionWidth READ GetSelectionWidth WRITE SetSelectionWidth)
+  Q_PROPERTY(QColor SelectionColor READ SelectionColorQColor WRITE SetSelectionColorQColor)
+  Q_PROPERTY(bool PlayLoop READ GetPlayLoop WRITE SetPlayLoop)
+
  public:
   explicit TKorvaneMView(TComponent* AOwner, QWidget* parent = nullptr);
+  template <KVFormParent P>
+  explicit TKorvaneMView(P* parent) : TKorvaneMView(nullptr, parent) {}
   ~TKorvaneMView() override;
 
   virtual void Assign(TObject*) {}
@@ -152,6 +178,7 @@ class TKorvaneMView : public TKVView {
   void SetSelectionWidth(int w);
   TColor GetSelectionColor() const { return selection_color_; }
   void SetSelectionColor(TColor c);
+  KV_QCOLOR_ACCESSORS(SelectionColor, GetSelectionColor, SetSelectionColor)
   void SelectSeek(TKVSeek kind);
   void CenterSelected();
   void CenterFrame();

@@ -37,7 +37,14 @@ enum TKVMouseInteractVtItems {
   miObjectSelect
 };
 using TKVMouseInteractVt = TSet<TKVMouseInteractVtItems>;
+// Registered with Qt's meta-object system (see control_enums in
+// host/controls.h).
+namespace vect_enums {
+Q_NAMESPACE
 enum TKVUnits { kvuPIXELS, kvuINCHES, kvuKM, kvuMETERS, kvuCENTIMETERS, kvuMILLIMETERS };
+Q_ENUM_NS(TKVUnits)
+}  // namespace vect_enums
+using namespace vect_enums;
 
 using TKVVMeasureHintEvent = std::function<void(TObject* Sender, std::string& Text, double Value)>;
 
@@ -102,8 +109,19 @@ struct TKVVBitmap {
 };
 
 class TKorvaneVect : public TKorvaneView {
+  Q_OBJECT
+  Q_PROPERTY(korvane::vect_enums::TKVUnits MUnit READ GetMUnit WRITE SetMUnit)
+  Q_PROPERTY(double Scale READ GetScale WRITE SetScale)
+  Q_PROPERTY(int FloatDigits READ GetFloatDigits WRITE SetFloatDigits)
+  Q_PROPERTY(int FloatPrecision READ GetFloatPrecision WRITE SetFloatPrecision)
+  Q_PROPERTY(bool LiveSegment READ GetLiveSegment WRITE SetLiveSegment)
+  Q_PROPERTY(bool ShareBitmaps READ GetShareBitmaps WRITE SetShareBitmaps)
+  Q_PROPERTY(int UndoLimit READ GetUndoLimit WRITE SetUndoLimit)
+
  public:
   explicit TKorvaneVect(TComponent* AOwner, QWidget* parent = nullptr);
+  template <KVFormParent P>
+  explicit TKorvaneVect(P* parent) : TKorvaneVect(nullptr, parent) {}
   ~TKorvaneVect() override;
 
   static constexpr int kTemplate = -1;

@@ -16,6 +16,10 @@
 
 namespace korvane {
 
+// Registered with Qt's meta-object system (see control_enums in
+// host/controls.h).
+namespace view_enums {
+Q_NAMESPACE
 enum TKVBackgroundStyle {
   kvbsSolid,
   kvbsHorizontal,
@@ -27,8 +31,29 @@ enum TKVBackgroundStyle {
   kvbsChessboard,
   kvbsDiagonals
 };
+Q_ENUM_NS(TKVBackgroundStyle)
 enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
+Q_ENUM_NS(TScrollStyle)
 enum TKVSelectionBase { kvsbClientArea, kvsbBitmap };
+Q_ENUM_NS(TKVSelectionBase)
+}  // namespace view_enums
+using namespace view_enums;
+
+// TKVMouseInteract as Qt flags, for the view's MouseInteract property.
+class TKVMouseInteractFlags {
+  Q_GADGET
+ public:
+  enum Item {
+    miZoom = 1 << korvane::miZoom,
+    miScroll = 1 << korvane::miScroll,
+    miSelect = 1 << korvane::miSelect,
+    miSelectPolygon = 1 << korvane::miSelectPolygon,
+    miSelectCircle = 1 << korvane::miSelectCircle,
+    miSelectZoom = 1 << korvane::miSelectZoom
+  };
+  Q_DECLARE_FLAGS(Flags, Item)
+  Q_FLAG(Flags)
+};
 
 using TViewChangeEvent = std::function<void(TObject* Sender, int Change)>;
 
@@ -44,12 +69,18 @@ extern int gAnimDim;
 
 // The base of the views: what attached components need from a view.
 class TKVView : public TCustomControl {
+  Q_OBJECT
+  Q_PROPERTY(QColor Background READ BackgroundQColor WRITE SetBackgroundQColor)
+  Q_PROPERTY(int DPIX READ GetDPIX WRITE SetDPIX)
+  Q_PROPERTY(int DPIY READ GetDPIY WRITE SetDPIY)
+
  public:
   explicit TKVView(TComponent* AOwner, QWidget* parent = nullptr);
   ~TKVView() override;
 
   TColor GetBackground() const { return background_; }
   virtual void SetBackGround(TColor c) { background_ = c; }
+  KV_QCOLOR_ACCESSORS(Background, GetBackground, SetBackGround)
   // The bitmap shown; none in the base.
   virtual TBitmap* GetFBitmap() { return nullptr; }
   TBitmap* GetBitmap() { return GetFBitmap(); }
@@ -98,8 +129,25 @@ struct TLogPalette {
 
 // The image view.
 class TKorvaneView : public TKVView {
+  Q_OBJECT
+  Q_PROPERTY(int Zoom READ GetZoom WRITE SetZoom)
+  Q_PROPERTY(korvane::defs_enums::TResampleFilter ZoomFilter READ GetZoomFilter WRITE SetZoomFilter)
+  Q_PROPERTY(bool DelayZoomFilter READ GetDelayZoomFilter WRITE SetDelayZoomFilter)
+  Q_PROPERTY(korvane::view_enums::TScrollStyle ScrollBars READ GetScrollBars WRITE SetScrollBars)
+  Q_PROPERTY(bool Center READ GetCenter WRITE SetCenter)
+  Q_PROPERTY(bool DoubleBuffer READ GetDoubleBuffer WRITE SetDoubleBuffer)
+  Q_PROPERTY(bool AutoFit READ GetAutoFit WRITE SetAutoFit)
+  Q_PROPERTY(korvane::view_enums::TKVBackgroundStyle BackgroundStyle READ GetBackgroundStyle WRITE SetBackgroundStyle)
+  Q_PROPERTY(korvane::TKVMouseInteractFlags::Flags MouseInteract READ MouseInteractFlags WRITE SetMouseInteractFlags)
+  Q_PROPERTY(korvane::view_enums::TKVSelectionBase SelectionBase READ GetSelectionBase WRITE SetSelectionBase)
+  Q_PROPERTY(bool AnimatedSel READ GetAnimatedSel WRITE SetAnimatedSel)
+  Q_PROPERTY(QColor SelColor1 READ SelColor1QColor WRITE SetSelColor1QColor)
+  Q_PROPERTY(QColor SelColor2 READ SelColor2QColor WRITE SetSelColor2QColor)
+
  public:
   explicit TKorvaneView(TComponent* AOwner, QWidget* parent = nullptr);
+  template <KVFormParent P>
+  explicit TKorvaneView(P* parent) : TKorvaneView(nullptr, parent) {}
   ~TKorvaneView() override;
 
   // --- Bitmap and attachment
@@ -190,6 +238,12 @@ class TKorvaneView : public TKVView {
   // --- Selection
   TKVMouseInteract GetMouseInteract() const { return mouse_interact_; }
   virtual void SetMouseInteract(TKVMouseInteract s);
+  TKVMouseInteractFlags::Flags MouseInteractFlags() const {
+    return KVSetToFlags<TKVMouseInteractFlags::Flags>(GetMouseInteract());
+  }
+  void SetMouseInteractFlags(TKVMouseInteractFlags::Flags f) {
+    SetMouseInteract(KVFlagsToSet<TKVMouseInteractItems>(f));
+  }
   TKVSelectionBase GetSelectionBase() const { return selection_base_; }
   void SetSelectionBase(TKVSelectionBase b) { selection_base_ = b; }
   bool GetAnimatedSel() const { return sel_->Animated; }
@@ -198,6 +252,8 @@ class TKorvaneView : public TKVView {
   void SetSelColor1(TColor c) { sel_->Color1 = c; }
   TColor GetSelColor2() const { return sel_->Color2; }
   void SetSelColor2(TColor c) { sel_->Color2 = c; }
+  KV_QCOLOR_ACCESSORS(SelColor1, GetSelColor1, SetSelColor1)
+  KV_QCOLOR_ACCESSORS(SelColor2, GetSelColor2, SetSelColor2)
 
   // Selects the rectangle with corners (x1, y1) and (x2, y2) (client or
   // bitmap coordinates as SelectionBase says); ignored when empty.

@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+class QColor;
+
 namespace korvane {
 
 using TColor = uint32_t;
@@ -59,6 +61,10 @@ constexpr bool IsSystemColor(TColor c) { return (c >> 24) == 0x80; }
 // palette (fixed classic values without a running application); clNone and
 // clDefault give black; other values keep their low 24 bits.
 TColor ColorToRGB(TColor c);
+
+// A color as Qt's, through ColorToRGB, and the other way round.
+QColor ColorToQColor(TColor c);
+TColor QColorToColor(const QColor& c);
 
 constexpr uint8_t GetRValue(TColor c) { return uint8_t(c); }
 constexpr uint8_t GetGValue(TColor c) { return uint8_t(c >> 8); }

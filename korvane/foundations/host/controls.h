@@ -5,6 +5,7 @@
 #pragma once
 #include <QImage>
 #include <QWidget>
+#include <concepts>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -25,7 +26,17 @@ using HWND = QWidget*;
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
 enum TShiftStateItem { ssShift, ssAlt, ssCtrl, ssLeft, ssRight, ssMiddle, ssDouble };
 using TShiftState = TSet<TShiftStateItem>;
+// Enumerations of control properties live in a nested namespace that
+// registers them with Qt's meta-object system (so property editors such as
+// Designer's list their values); the using-directive keeps them reachable as
+// korvane::TBorderStyle. Each header that publishes enumerations has its own
+// such namespace, since a namespace takes Q_NAMESPACE once.
+namespace control_enums {
+Q_NAMESPACE
 enum TBorderStyle { bsNone, bsSingle };
+Q_ENUM_NS(TBorderStyle)
+}  // namespace control_enums
+using namespace control_enums;
 
 using TMouseEvent =
     std::function<void(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
@@ -109,6 +120,33 @@ TShiftState ShiftStateOf(Qt::KeyboardModifiers mods, Qt::MouseButtons buttons);
 
 class TWindowScrollBar;
 
+// The parent argument of Qt form code: uic writes `new TKorvaneView(parent)`
+// with the parent widget alone, which the controls take through a
+// constructor template constrained to this. A component argument (a
+// control) keeps the (owner, parent) reading.
+template <typename P>
+concept KVFormParent = std::derived_from<P, QWidget> && !std::derived_from<P, TComponent>;
+
+// A set as Qt flags whose item bits are 1 << enumerator (the flags' value is
+// the set's mask), and back: sets published as flags properties hold such a
+// Q_FLAG type beside them.
+template <typename Flags, typename E>
+Flags KVSetToFlags(TSet<E> s) {
+  return Flags::fromInt(typename Flags::Int(s.Mask()));
+}
+template <typename E, typename Flags>
+TSet<E> KVFlagsToSet(Flags f) {
+  return TSet<E>::FromMask(uint64_t(unsigned(f.toInt())));
+}
+
+// Declares Name##QColor() and Set##Name##QColor(), the QColor twins of a
+// TColor property's getter and setter, for Q_PROPERTY(QColor Name ...):
+// property editors and forms speak QColor. Reading gives the RGB value
+// (system colors resolved).
+#define KV_QCOLOR_ACCESSORS(Name, Getter, Setter)                                  \
+  QColor Name##QColor() const { return ::korvane::ColorToQColor(Getter()); }     \
+  void Set##Name##QColor(const QColor& c) { Setter(::korvane::QColorToColor(c)); }
+
 // A windowed control drawn by its own Paint.
 //
 // Painting: the control keeps a backing image of the client size that its
@@ -126,6 +164,12 @@ class TWindowScrollBar;
 // Qt parent first leaves its owner. The destructor notifies subscribers and
 // frees the owned components while the control's own state is still intact.
 class TCustomControl : public QWidget, public TComponent {
+  Q_OBJECT
+  Q_PROPERTY(korvane::control_enums::TBorderStyle BorderStyle READ BorderStyle WRITE SetBorderStyle)
+  Q_PROPERTY(bool Ctl3D READ Ctl3D WRITE SetCtl3D)
+  Q_PROPERTY(bool ParentCtl3D READ ParentCtl3D WRITE SetParentCtl3D)
+  Q_PROPERTY(QColor Color READ ColorQColor WRITE SetColorQColor)
+
  public:
   explicit TCustomControl(TComponent* AOwner, QWidget* parent = nullptr);
   ~TCustomControl() override;
@@ -166,6 +210,7 @@ class TCustomControl : public QWidget, public TComponent {
   void SetParentCtl3D(bool on);
   TColor Color() const { return color_; }
   void SetColor(TColor c);
+  KV_QCOLOR_ACCESSORS(Color, Color, SetColor)
   TCursor Cursor() const { return cursor_; }
   // Shows the cursor registered under the identifier (winsys cursor table).
   void SetCursor(TCursor c);

@@ -47,8 +47,14 @@ class TPicture : public TObject {
 // A control showing a picture's bitmap: at its natural size from the top
 // left, centred in the client area, or stretched over it.
 class TImage : public TCustomControl {
+  Q_OBJECT
+  Q_PROPERTY(bool Stretch READ GetStretch WRITE SetStretch)
+  Q_PROPERTY(bool Center READ GetCenter WRITE SetCenter)
+
  public:
   explicit TImage(TComponent* AOwner, QWidget* parent = nullptr);
+  template <KVFormParent P>
+  explicit TImage(P* parent) : TImage(nullptr, parent) {}
   ~TImage() override;
 
   TPicture* Picture() { return &picture_; }
