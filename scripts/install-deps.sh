@@ -6,6 +6,9 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
+  # Qt Designer's plugin interface and uic forms (the Designer plugin and its
+  # tests); Qt's Designer CMake package asks for the OpenGL widgets too.
+  qt6-tools-dev libqt6opengl6-dev
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   # Cameras: V4L2 with libv4l2's format conversion (the video capture view).
@@ -23,10 +26,11 @@ PACKAGES=(
   # acquisition tests, scanimage to compare with, and the headers.
   libsane1 sane-utils libsane-dev
 )
-# Peers for the benchmark scripts, and Xvfb for screenshots of the demo (not
-# needed by make test).
+# Peers for the benchmark scripts, and Xvfb for screenshots of the demo and
+# of Qt Designer with the plugin (designer-qt6, xdotool, imagemagick's
+# import) (not needed by make test).
 if [[ "${KORVANE_DEPS:-}" == "bench" ]]; then
-  PACKAGES+=(python3-opencv xvfb xauth libvips-tools)
+  PACKAGES+=(python3-opencv xvfb xauth libvips-tools designer-qt6 xdotool)
 fi
 
 missing=()

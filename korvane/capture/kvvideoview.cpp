@@ -29,7 +29,6 @@ void ClearFrameState() { gFrameState = TFrameCallbackState{}; }
 
 TKorvaneVideoView::TKorvaneVideoView(TComponent* AOwner, QWidget* parent) : TKorvaneView(AOwner, parent) {
   KVRegisterTestCaptureFromEnv();
-  FillDrivers();
   format_block_ = GlobalAlloc(GHND, kVideoFormatBlockSize);
 }
 
@@ -48,6 +47,7 @@ TKorvaneVideoView::~TKorvaneVideoView() {
 }
 
 void TKorvaneVideoView::FillDrivers() {
+  drivers_filled_ = true;
   source_list_.clear();
   source_indexes_.clear();
   for (int i = 0; i < kCaptureDriverCount; ++i) {

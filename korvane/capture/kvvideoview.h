@@ -17,9 +17,16 @@
 
 namespace korvane {
 
+// Registered with Qt's meta-object system (see control_enums in
+// host/controls.h).
+namespace video_enums {
+Q_NAMESPACE
 /// How live video is shown: dmPreview pulls frames at the preview rate; dmOverlay asks the device to
 /// overlay it, which no driver here can, so it previews at the capture window's rate.
 enum TVCDisplayMode { dmPreview, dmOverlay };
+Q_ENUM_NS(TVCDisplayMode)
+}  // namespace video_enums
+using namespace video_enums;
 
 /// Failures of the video view: "Unable to open video capture driver",
 /// "Unable to create AVI file", "Unable to start video recording".
@@ -37,23 +44,48 @@ using TVideoFrameRawEvent = std::function<void(TObject* Sender, HGLOBAL hDib, co
 /// Bytes of the format block at least.
 constexpr size_t kVideoFormatBlockSize = 1068;
 
+// ShowVideo is no property: showing connects to a camera, which is the
+// application's business at run time, not a form's.
 /// The video view: live video from a capture driver over an image view, frozen frames, recording.
 class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
+  Q_OBJECT
+  Q_PROPERTY(int VideoSource READ GetVideoSource WRITE SetVideoSource)
+  Q_PROPERTY(korvane::video_enums::TVCDisplayMode DisplayMode READ GetDisplayMode WRITE SetDisplayMode)
+  Q_PROPERTY(int PreviewRate READ GetPreviewRate WRITE SetPreviewRate)
+  Q_PROPERTY(QString VideoFormat READ VideoFormatQString WRITE SetVideoFormatQString)
+  Q_PROPERTY(bool FitFreeze READ GetFitFreeze WRITE SetFitFreeze)
+  Q_PROPERTY(QString CaptureFile READ CaptureFileQString WRITE SetCaptureFileQString)
+  Q_PROPERTY(int RecordFrameRate READ GetRecordFrameRate WRITE SetRecordFrameRate)
+  Q_PROPERTY(bool RecordAudio READ GetRecordAudio WRITE SetRecordAudio)
+  Q_PROPERTY(bool RecordYield READ GetRecordYield WRITE SetRecordYield)
+
  public:
   /// Makes a view owned by AOwner and parented to parent, lists the drivers (registering the synthetic
   /// one when KORVANE_TEST_CAPTURE=1) and allocates the format block; the capture window comes with the
   /// first paint, video is not shown.
   explicit TKorvaneVideoView(TComponent* AOwner, QWidget* parent = nullptr);
+  template <KVFormParent P>
+  explicit TKorvaneVideoView(P* parent) : TKorvaneVideoView(nullptr, parent) {}
   /// Stops a recording, hides the video, disconnects and deletes the capture window and frees the format
   /// block; frames arriving later no longer reach the view.
   ~TKorvaneVideoView() override;
 
+  // --- Drivers
+  // The drivers that answer, as "name version", and their indexes. The
+  // devices are asked on the first call, not when the view is made (a view
+  // in a form editor or a dialog that never looks must not wake cameras);
+  // FillDrivers asks again.
+  const std::vector<std::string>& GetVideoSourceList() const {
+    if (!drivers_filled_) const_cast<TKorvaneVideoView*>(this)->FillDrivers();
+    return source_list_;
+  }
+  const std::vector<int>& GetVideoSourceIndexes() const {
+    if (!drivers_filled_) const_cast<TKorvaneVideoView*>(this)->FillDrivers();
+    return source_indexes_;
+  }
   /// @name Drivers
-  //@{
   /** The drivers that answer, as "name version", and their indexes. */
-  const std::vector<std::string>& GetVideoSourceList() const { return source_list_; }
   /// The driver index (0..9) of each entry of GetVideoSourceList.
-  const std::vector<int>& GetVideoSourceIndexes() const { return source_indexes_; }
   /// Lists again the drivers that answer at the indexes 0..9.
   void FillDrivers();
   /// The driver index the view connects to (0 at first): an index 0..9, not a list position.
@@ -130,6 +162,8 @@ class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
   /// Asks for a pixel format (the first four characters of code), negotiated at once when connected,
   /// else at the next connection; when the driver refuses it, the table's codes are tried in order.
   void SetVideoFormat(const std::string& code);
+  QString VideoFormatQString() const { return QString::fromStdString(video_format_); }
+  void SetVideoFormatQString(const QString& code) { SetVideoFormat(code.toStdString()); }
   /// The codes the driver accepts.
   const std::vector<std::string>& GetVideoFormatList();
   /// (0, 0, width - 1, height - 1) of the frames.
@@ -183,6 +217,8 @@ class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
   std::string GetCaptureFile() const { return capture_file_; }
   /// Sets the file from the next recording on.
   void SetCaptureFile(const std::string& f) { capture_file_ = f; }
+  QString CaptureFileQString() const { return QString::fromStdString(capture_file_); }
+  void SetCaptureFileQString(const QString& f) { capture_file_ = f.toStdString(); }
   /// Frames per second recordings are made at; 15 at first, values below 1 count as 1.
   int GetRecordFrameRate() const { return record_frame_rate_; }
   /// Sets the rate from the next recording on.
@@ -254,6 +290,7 @@ class KORVANE_EXPORT TKorvaneVideoView : public TKorvaneView {
   std::vector<std::string> source_list_;
   std::vector<int> source_indexes_;
   int video_source_ = 0;
+  bool drivers_filled_ = false;
   TScrollStyle saved_scroll_ = ssNone;
   int preview_rate_ = 60;
   bool callback_on_ = false;

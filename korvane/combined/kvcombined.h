@@ -14,16 +14,31 @@
 
 namespace korvane {
 
+// Registered with Qt's meta-object system (see control_enums in
+// host/controls.h).
+namespace combined_enums {
+Q_NAMESPACE
 /// Color depth of the combined component's image. Only 24 bits is kept.
 enum TNColors { nc8bit, nc24bit };
+Q_ENUM_NS(TNColors)
+}  // namespace combined_enums
+using namespace combined_enums;
 
 /// The image view with file I/O and processing built in: a TKorvaneView that owns a TKorvaneProc
 /// and a TKorvaneIO working on its own bitmap.
 class KORVANE_EXPORT TKorvane : public TKorvaneView {
+  Q_OBJECT
+  Q_PROPERTY(bool AutoUndo READ GetAutoUndo WRITE SetAutoUndo)
+  Q_PROPERTY(korvane::combined_enums::TNColors NColors READ GetNColors WRITE SetNColors)
+  Q_PROPERTY(korvane::defs_enums::TMsgLanguage MsgLanguage READ GetMsgLanguage WRITE SetMsgLanguage)
+  Q_PROPERTY(bool StreamHeaders READ GetStreamHeaders WRITE SetStreamHeaders)
+
  public:
   /// Makes the view and its two components, both attached to it, AutoUndo on. AOwner owns the
   /// control when given; parent is its Qt parent widget.
   explicit TKorvane(TComponent* AOwner = nullptr, QWidget* parent = nullptr);
+  template <KVFormParent P>
+  explicit TKorvane(P* parent) : TKorvane(nullptr, parent) {}
   /// Frees the I/O and processing components while the view is still whole, then the view.
   ~TKorvane() override;
 

@@ -10,8 +10,15 @@
 
 namespace korvane {
 
+// Registered with Qt's meta-object system (see control_enums in
+// host/controls.h).
+namespace gradient_enums {
+Q_NAMESPACE
 /// Which way a gradient bar runs.
 enum TKVGradientDir { gdHorizontal, gdVertical };
+Q_ENUM_NS(TKVGradientDir)
+}  // namespace gradient_enums
+using namespace gradient_enums;
 /// What the mouse may do on a gradient bar: migDragGrip lets clicks and drags move the grip.
 enum TKVMouseInteractItemsGr { migDragGrip };
 /// The mouse interactions a gradient bar allows.
@@ -22,10 +29,18 @@ using TKVMouseInteractGr = TSet<TKVMouseInteractItemsGr>;
 /// grip and clicks count the index from the top, so a click on the top row
 /// picks step 0.
 class KORVANE_EXPORT TKVGradientBar : public TCustomControl {
+  Q_OBJECT
+  Q_PROPERTY(int ColorIndex READ GetColorIndex WRITE SetColorIndex)
+  Q_PROPERTY(QColor BeginColor READ BeginColorQColor WRITE SetBeginColorQColor)
+  Q_PROPERTY(QColor EndColor READ EndColorQColor WRITE SetEndColorQColor)
+  Q_PROPERTY(korvane::gradient_enums::TKVGradientDir Direction READ GetDirection WRITE SetDirection)
+
  public:
   /// An opaque 40 x 300 vertical bar from black to white, index 0, grip dragging on. AOwner owns it;
   /// parent is its Qt parent widget.
   explicit TKVGradientBar(TComponent* AOwner, QWidget* parent = nullptr);
+  template <KVFormParent P>
+  explicit TKVGradientBar(P* parent) : TKVGradientBar(nullptr, parent) {}
 
   /// The selected ramp step, 0..255 (0 at first).
   int GetColorIndex() const { return index_; }
@@ -39,6 +54,8 @@ class KORVANE_EXPORT TKVGradientBar : public TCustomControl {
   TColor GetEndColor() const { return end_; }
   /// Sets the last color, rebuilds the ramp and repaints.
   void SetEndColor(TColor c);
+  KV_QCOLOR_ACCESSORS(BeginColor, GetBeginColor, SetBeginColor)
+  KV_QCOLOR_ACCESSORS(EndColor, GetEndColor, SetEndColor)
   /// Whether the bar runs across or up (gdVertical by default).
   TKVGradientDir GetDirection() const { return dir_; }
   /// Sets the direction and repaints.

@@ -18,10 +18,20 @@ namespace korvane {
 /// Color, GetColor and SetColor are the picked color; the control's own
 /// background color is Background.
 class KORVANE_EXPORT THSVBox : public TCustomControl {
+  Q_OBJECT
+  Q_PROPERTY(int Hue READ GetHue WRITE SetHue)
+  Q_PROPERTY(int Sat READ GetSat WRITE SetSat)
+  Q_PROPERTY(int Val READ GetVal WRITE SetVal)
+  // The picked color, in place of the control's own Color.
+  Q_PROPERTY(QColor Color READ PickedQColor WRITE SetPickedQColor)
+  Q_PROPERTY(QColor Background READ BackgroundQColor WRITE SetBackgroundQColor)
+
  public:
   /// An opaque 105 x 105 picker at hue, saturation and value 0 (black) on clBtnFace. AOwner owns it;
   /// parent is its Qt parent widget.
   explicit THSVBox(TComponent* AOwner, QWidget* parent = nullptr);
+  template <KVFormParent P>
+  explicit THSVBox(P* parent) : THSVBox(nullptr, parent) {}
 
   static constexpr int kHueBarWidth = 20;  ///< Width of the hue bar, in pixels.
   static constexpr int kGap = 5;           ///< Gap between the area and the hue bar, in pixels.
@@ -50,10 +60,12 @@ class KORVANE_EXPORT THSVBox : public TCustomControl {
   TColor GetColor() const { return color_; }
   /// As SetRGB with the color's RGB value; GetColor answers c itself.
   void SetColor(TColor c);
+  KV_QCOLOR_ACCESSORS(Picked, GetColor, SetColor)
   /// The color of the gap beside the hue bar (clBtnFace by default).
   TColor GetBackground() const { return background_; }
   /// Sets the gap's color and repaints.
   void SetBackground(TColor c);
+  KV_QCOLOR_ACCESSORS(Background, GetBackground, SetBackground)
 
   /// Width of the saturation/value area (Width - 25; none when not positive).
   int AreaWidth() const { return ClientWidth() - kHueBarWidth - kGap; }

@@ -16,10 +16,18 @@ namespace korvane {
 
 /// Grip shapes: a triangle, its left or right half, an arrow with a narrow shaft, or a broad arrow.
 enum TGripKind { gkTriangle, gkLeftTriangle, gkRightTriangle, gkArrow, gkArrow2 };
+// Registered with Qt's meta-object system (see control_enums in
+// host/controls.h).
+namespace ruler_enums {
+Q_NAMESPACE
 /// Side the ruler strip is on: top (left) with gdUp, bottom (right) with gdDown; grips point at it.
 enum TGripsDir { gdUp, gdDown };
+Q_ENUM_NS(TGripsDir)
 /// Whether the ruler runs across (rdHorizontal) or down (rdVertical).
 enum TRulerDir { rdHorizontal, rdVertical };
+Q_ENUM_NS(TRulerDir)
+}  // namespace ruler_enums
+using namespace ruler_enums;
 
 /// Handler of a grip event: the ruler box and the grip's index.
 using TRulerGripEvent = std::function<void(TObject* Sender, int Grip)>;
@@ -54,10 +62,29 @@ KORVANE_EXPORT std::string RulerLabel(double v, bool hex);
 /// A grip dragged beyond either end scrolls the view one pixel per mouse move
 /// and per tick of a timer that runs while the button is held there.
 class KORVANE_EXPORT TRulerBox : public TCustomControl {
+  Q_OBJECT
+  Q_PROPERTY(int GripsCount READ GetGripsCount WRITE SetGripsCount)
+  Q_PROPERTY(double ViewMin READ GetViewMin WRITE SetViewMin)
+  Q_PROPERTY(double ViewMax READ GetViewMax WRITE SetViewMax)
+  Q_PROPERTY(double ViewPos READ GetViewPos WRITE SetViewPos)
+  Q_PROPERTY(double DotPerUnit READ GetDotPerUnit WRITE SetDPU)
+  Q_PROPERTY(double Frequency READ GetFrequency WRITE SetFrequency)
+  Q_PROPERTY(double LabelFreq READ GetLabelFreq WRITE SetLabelFreq)
+  Q_PROPERTY(QColor Background READ BackgroundQColor WRITE SetBackgroundQColor)
+  Q_PROPERTY(int GripBaseDim READ GetGripBaseDim WRITE SetGripBaseDim)
+  Q_PROPERTY(korvane::ruler_enums::TGripsDir GripsDir READ GetGripsDir WRITE SetGripsDir)
+  Q_PROPERTY(bool Ruler READ GetRuler WRITE SetRuler)
+  Q_PROPERTY(QColor RulerColor READ RulerColorQColor WRITE SetRulerColorQColor)
+  Q_PROPERTY(korvane::ruler_enums::TRulerDir RulerDir READ GetRulerDir WRITE SetRulerDir)
+  Q_PROPERTY(bool FitInView READ GetFitInView WRITE SetFitInView)
+  Q_PROPERTY(bool HexLabels READ GetHexLabels WRITE SetHexLabels)
+
  public:
   /// An opaque 300 x 40 horizontal ruler with one grip at 0, 1 dot per unit, ticks every 10 and
   /// labels every 40 units. AOwner owns it; parent is its Qt parent widget.
   explicit TRulerBox(TComponent* AOwner, QWidget* parent = nullptr);
+  template <KVFormParent P>
+  explicit TRulerBox(P* parent) : TRulerBox(nullptr, parent) {}
   /// Stops the scrolling timer.
   ~TRulerBox() override;
 
@@ -115,6 +142,7 @@ class KORVANE_EXPORT TRulerBox : public TCustomControl {
   TColor GetBackground() const { return background_; }
   /// Sets the grip area's color and redraws; existing grips keep their colors.
   void SetBackground(TColor c);
+  KV_QCOLOR_ACCESSORS(Background, GetBackground, SetBackground)
   /// Width of a grip's base in pixels (12 by default).
   int GetGripBaseDim() const { return grip_base_; }
   /// Sets the grip width and redraws.
@@ -131,6 +159,7 @@ class KORVANE_EXPORT TRulerBox : public TCustomControl {
   TColor GetRulerColor() const { return ruler_color_; }
   /// Sets the strip's color and redraws.
   void SetRulerColor(TColor c);
+  KV_QCOLOR_ACCESSORS(RulerColor, GetRulerColor, SetRulerColor)
   /// Whether the ruler runs across or down (rdHorizontal by default).
   TRulerDir GetRulerDir() const { return ruler_dir_; }
   /// Sets the direction and redraws.

@@ -2,6 +2,7 @@
 /// Shared vocabulary: pixel and row types, the published enumerations, the
 /// progress events and the progress/abort record.
 #pragma once
+#include <QtCore/qobjectdefs.h>
 #include <cstdint>
 #include <functional>
 
@@ -46,11 +47,20 @@ using IntegerArray = int32_t[1];
 /// Pointer to the first of a run of 32-bit integers.
 using pIntegerArray = int32_t*;
 
+// Registered with Qt's meta-object system for the controls' properties
+// (see control_enums in host/controls.h).
+namespace defs_enums {
+Q_NAMESPACE
 /// Resampling kernel: rfNone takes the nearest pixel; the others are the kernels of
 /// ResampleFilters (support 1, 1, 1.5, 2, 3 and 2 source pixels in this order).
 enum TResampleFilter { rfNone, rfTriangle, rfHermite, rfBell, rfBSpline, rfLanczos3, rfMitchell };
+Q_ENUM_NS(TResampleFilter)
 /// Language of dialog texts (see kvmsg); msSystem follows the default locale.
 enum TMsgLanguage { msSystem, msEnglish, msItalian, msGerman, msSpanish, msFrench, msPortuguese };
+Q_ENUM_NS(TMsgLanguage)
+}  // namespace defs_enums
+using namespace defs_enums;
+
 /// What a long task of the video view is busy with, reported through TKVJobEvent.
 enum TKVJob {
   kvjNOTHING,                         ///< no job: the previous one ended

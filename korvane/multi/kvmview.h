@@ -24,12 +24,20 @@ namespace korvane {
 class TKorvaneIO;
 class TKVThumbDecoder;
 
+// Registered with Qt's meta-object system (see control_enums in
+// host/controls.h).
+namespace mview_enums {
+Q_NAMESPACE
 /// How the multi-image view keeps pictures: kvtNormal at full size, kvtThumb reduced to fit a cell
 /// (ThumbWidth x ThumbHeight) when stored.
 enum TKVStoreType { kvtNormal, kvtThumb };
+Q_ENUM_NS(TKVStoreType)
 /// mdGrid shows every image in a grid of cells; mdSingle shows one image, the visible frame, in the
 /// first cell.
 enum TKVMDisplayMode { mdGrid, mdSingle };
+Q_ENUM_NS(TKVMDisplayMode)
+}  // namespace mview_enums
+using namespace mview_enums;
 /// What the mouse does on the multi-image view: mmiScroll drags the grid, mmiSelect selects the image
 /// clicked.
 enum TKVMMouseInteractItems { mmiScroll, mmiSelect };
@@ -90,10 +98,28 @@ KORVANE_EXPORT void KVFitSize(int w, int h, int W, int H, int& ow, int& oh);
 
 /// The multi-image view; it owns its images' pictures and records and the loader of on-demand files.
 class KORVANE_EXPORT TKorvaneMView : public TKVView {
+  Q_OBJECT
+  Q_PROPERTY(int ThumbWidth READ GetThumbWidth WRITE SetThumbWidth)
+  Q_PROPERTY(int ThumbHeight READ GetThumbHeight WRITE SetThumbHeight)
+  Q_PROPERTY(int HorizBorder READ GetHorizBorder WRITE SetHorizBorder)
+  Q_PROPERTY(int VertBorder READ GetVertBorder WRITE SetVertBorder)
+  Q_PROPERTY(int UpperGap READ GetUpperGap WRITE SetUpperGap)
+  Q_PROPERTY(int BottomGap READ GetBottomGap WRITE SetBottomGap)
+  Q_PROPERTY(int GridWidth READ GetGridWidth WRITE SetGridWidth)
+  Q_PROPERTY(korvane::mview_enums::TKVStoreType StoreType READ GetStoreType WRITE SetStoreType)
+  Q_PROPERTY(korvane::mview_enums::TKVMDisplayMode DisplayMode READ GetDisplayMode WRITE SetDisplayMode)
+  Q_PROPERTY(korvane::view_enums::TScrollStyle ScrollBars READ GetScrollBars WRITE SetScrollBars)
+  Q_PROPERTY(bool VisibleSelection READ GetVisibleSelection WRITE SetVisibleSelection)
+  Q_PROPERTY(int SelectionWidth READ GetSelectionWidth WRITE SetSelectionWidth)
+  Q_PROPERTY(QColor SelectionColor READ SelectionColorQColor WRITE SetSelectionColorQColor)
+  Q_PROPERTY(bool PlayLoop READ GetPlayLoop WRITE SetPlayLoop)
+
  public:
   /// Makes a 180 x 90 view owned by AOwner and parented to parent: no images, 100 x 100 cells, mmiSelect
   /// and mkiMoveSelected, a store limit of half the physical memory and its own loader (a TKorvaneIO).
   explicit TKorvaneMView(TComponent* AOwner, QWidget* parent = nullptr);
+  template <KVFormParent P>
+  explicit TKorvaneMView(P* parent) : TKorvaneMView(nullptr, parent) {}
   /// Stops decoding and playing without raising events, then frees every picture and record.
   ~TKorvaneMView() override;
 
@@ -239,6 +265,7 @@ class KORVANE_EXPORT TKorvaneMView : public TKVView {
   TColor GetSelectionColor() const { return selection_color_; }
   /// Sets the color and repaints.
   void SetSelectionColor(TColor c);
+  KV_QCOLOR_ACCESSORS(SelectionColor, GetSelectionColor, SetSelectionColor)
   /// Moves the selection as kind says and scrolls its cell into view; nothing without images or, but for
   /// iskFirst and iskLast, without a selection. A loader error is raised after the scroll.
   void SelectSeek(TKVSeek kind);

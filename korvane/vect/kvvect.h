@@ -47,8 +47,15 @@ enum TKVMouseInteractVtItems {
 };
 /// What the mouse does on the vector layer; one of the items at a time (empty at first).
 using TKVMouseInteractVt = TSet<TKVMouseInteractVtItems>;
+// Registered with Qt's meta-object system (see control_enums in
+// host/controls.h).
+namespace vect_enums {
+Q_NAMESPACE
 /// Unit of the measurements; the hint names them Pixels, Inches, Km, Mt, CM and MM.
 enum TKVUnits { kvuPIXELS, kvuINCHES, kvuKM, kvuMETERS, kvuCENTIMETERS, kvuMILLIMETERS };
+Q_ENUM_NS(TKVUnits)
+}  // namespace vect_enums
+using namespace vect_enums;
 
 /// Measurement hint event: Text is the hint about to show (the handler may change it) and Value the
 /// measured value in the current unit.
@@ -135,11 +142,22 @@ struct TKVVBitmap {
 /// the bitmap. Bitmap objects share a reference-counted bitmap table. Add the mouse interactions with
 /// SetMouseInteractVt; edits made with the mouse and keyboard can be undone.
 class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
+  Q_OBJECT
+  Q_PROPERTY(korvane::vect_enums::TKVUnits MUnit READ GetMUnit WRITE SetMUnit)
+  Q_PROPERTY(double Scale READ GetScale WRITE SetScale)
+  Q_PROPERTY(int FloatDigits READ GetFloatDigits WRITE SetFloatDigits)
+  Q_PROPERTY(int FloatPrecision READ GetFloatPrecision WRITE SetFloatPrecision)
+  Q_PROPERTY(bool LiveSegment READ GetLiveSegment WRITE SetLiveSegment)
+  Q_PROPERTY(bool ShareBitmaps READ GetShareBitmaps WRITE SetShareBitmaps)
+  Q_PROPERTY(int UndoLimit READ GetUndoLimit WRITE SetUndoLimit)
+
  public:
   /// Creates an empty layer owned by AOwner and its hidden measurement hint. The template is a 64 x 64
   /// record at the origin with a full-turn arc, the error icon as its bitmap and the canvas font renamed
   /// Arial, whose color becomes the pen color.
   explicit TKorvaneVect(TComponent* AOwner, QWidget* parent = nullptr);
+  template <KVFormParent P>
+  explicit TKorvaneVect(P* parent) : TKorvaneVect(nullptr, parent) {}
   /// Frees the text editor and the hint; the objects and bitmaps go with the layer.
   ~TKorvaneVect() override;
 

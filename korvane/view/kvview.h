@@ -18,6 +18,10 @@
 
 namespace korvane {
 
+// Registered with Qt's meta-object system (see control_enums in
+// host/controls.h).
+namespace view_enums {
+Q_NAMESPACE
 /// How an image view paints the client area around the image.
 enum TKVBackgroundStyle {
   kvbsSolid,       ///< the background color
@@ -30,12 +34,33 @@ enum TKVBackgroundStyle {
   kvbsChessboard,  ///< 16-pixel squares of the contrast color and the background
   kvbsDiagonals    ///< the background crossed corner to corner by two contrast lines
 };
+Q_ENUM_NS(TKVBackgroundStyle)
 /// Which window scroll bars a view uses (none, horizontal, vertical, both); a bar shows only while there
 /// is something to scroll on its axis.
 enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
+Q_ENUM_NS(TScrollStyle)
 /// Coordinates that TKorvaneView::Select and AddSelPoint take: client (screen) pixels (kvsbClientArea)
 /// or bitmap pixels (kvsbBitmap).
 enum TKVSelectionBase { kvsbClientArea, kvsbBitmap };
+Q_ENUM_NS(TKVSelectionBase)
+}  // namespace view_enums
+using namespace view_enums;
+
+// TKVMouseInteract as Qt flags, for the view's MouseInteract property.
+class TKVMouseInteractFlags {
+  Q_GADGET
+ public:
+  enum Item {
+    miZoom = 1 << korvane::miZoom,
+    miScroll = 1 << korvane::miScroll,
+    miSelect = 1 << korvane::miSelect,
+    miSelectPolygon = 1 << korvane::miSelectPolygon,
+    miSelectCircle = 1 << korvane::miSelectCircle,
+    miSelectZoom = 1 << korvane::miSelectZoom
+  };
+  Q_DECLARE_FLAGS(Flags, Item)
+  Q_FLAG(Flags)
+};
 
 /// Handler of TKorvaneView::OnViewChange: Sender is the view, Change is 0 when the origin moved and 1
 /// when the zoom changed.
@@ -54,6 +79,11 @@ extern KORVANE_EXPORT int gAnimDim;
 
 /// The base of the views: what attached components need from a view.
 class KORVANE_EXPORT TKVView : public TCustomControl {
+  Q_OBJECT
+  Q_PROPERTY(QColor Background READ BackgroundQColor WRITE SetBackgroundQColor)
+  Q_PROPERTY(int DPIX READ GetDPIX WRITE SetDPIX)
+  Q_PROPERTY(int DPIY READ GetDPIY WRITE SetDPIY)
+
  public:
   /// Makes a view owned by AOwner (as a component) and parented to parent (as a widget), with a single
   /// border, a clBtnFace background and the screen resolution noted in gSystemDPIX and gSystemDPIY.
@@ -66,6 +96,7 @@ class KORVANE_EXPORT TKVView : public TCustomControl {
   TColor GetBackground() const { return background_; }
   /// Stores the background color; the base neither repaints nor raises an event.
   virtual void SetBackGround(TColor c) { background_ = c; }
+  KV_QCOLOR_ACCESSORS(Background, GetBackground, SetBackGround)
   /// The bitmap shown; none in the base.
   virtual TBitmap* GetFBitmap() { return nullptr; }
   /// The bitmap shown, through GetFBitmap; null in the base.
@@ -130,11 +161,28 @@ struct TLogPalette {
 
 /// The image view.
 class KORVANE_EXPORT TKorvaneView : public TKVView {
+  Q_OBJECT
+  Q_PROPERTY(int Zoom READ GetZoom WRITE SetZoom)
+  Q_PROPERTY(korvane::defs_enums::TResampleFilter ZoomFilter READ GetZoomFilter WRITE SetZoomFilter)
+  Q_PROPERTY(bool DelayZoomFilter READ GetDelayZoomFilter WRITE SetDelayZoomFilter)
+  Q_PROPERTY(korvane::view_enums::TScrollStyle ScrollBars READ GetScrollBars WRITE SetScrollBars)
+  Q_PROPERTY(bool Center READ GetCenter WRITE SetCenter)
+  Q_PROPERTY(bool DoubleBuffer READ GetDoubleBuffer WRITE SetDoubleBuffer)
+  Q_PROPERTY(bool AutoFit READ GetAutoFit WRITE SetAutoFit)
+  Q_PROPERTY(korvane::view_enums::TKVBackgroundStyle BackgroundStyle READ GetBackgroundStyle WRITE SetBackgroundStyle)
+  Q_PROPERTY(korvane::TKVMouseInteractFlags::Flags MouseInteract READ MouseInteractFlags WRITE SetMouseInteractFlags)
+  Q_PROPERTY(korvane::view_enums::TKVSelectionBase SelectionBase READ GetSelectionBase WRITE SetSelectionBase)
+  Q_PROPERTY(bool AnimatedSel READ GetAnimatedSel WRITE SetAnimatedSel)
+  Q_PROPERTY(QColor SelColor1 READ SelColor1QColor WRITE SetSelColor1QColor)
+  Q_PROPERTY(QColor SelColor2 READ SelColor2QColor WRITE SetSelColor2QColor)
+
  public:
   /// Makes a view owned by AOwner and parented to parent, 105 x 105 pixels, with an empty 24-bit bitmap,
   /// zoom 100, no scroll bars, the crKVCross2 cursor and a hidden black and white selection outline whose
   /// animation timer starts at once (not while designing).
   explicit TKorvaneView(TComponent* AOwner, QWidget* parent = nullptr);
+  template <KVFormParent P>
+  explicit TKorvaneView(P* parent) : TKorvaneView(nullptr, parent) {}
   /// Notifies subscribed components, restores a cursor SaveCursor left, stops the animation timer and
   /// frees the bitmap and the animated polygons.
   ~TKorvaneView() override;
@@ -301,6 +349,12 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
   TKVMouseInteract GetMouseInteract() const { return mouse_interact_; }
   /// Sets the interactions through ResolveMouseInteract: a selection mode newly added drops the others.
   virtual void SetMouseInteract(TKVMouseInteract s);
+  TKVMouseInteractFlags::Flags MouseInteractFlags() const {
+    return KVSetToFlags<TKVMouseInteractFlags::Flags>(GetMouseInteract());
+  }
+  void SetMouseInteractFlags(TKVMouseInteractFlags::Flags f) {
+    SetMouseInteract(KVFlagsToSet<TKVMouseInteractItems>(f));
+  }
   /// Coordinates Select and AddSelPoint take (kvsbClientArea at first); the mouse always selects in
   /// client coordinates.
   TKVSelectionBase GetSelectionBase() const { return selection_base_; }
@@ -318,6 +372,8 @@ class KORVANE_EXPORT TKorvaneView : public TKVView {
   TColor GetSelColor2() const { return sel_->Color2; }
   /// Sets the second dash color; it shows from the next animation step.
   void SetSelColor2(TColor c) { sel_->Color2 = c; }
+  KV_QCOLOR_ACCESSORS(SelColor1, GetSelColor1, SetSelColor1)
+  KV_QCOLOR_ACCESSORS(SelColor2, GetSelColor2, SetSelColor2)
 
   /// Selects the rectangle with corners (x1, y1) and (x2, y2) (client or
   /// bitmap coordinates as SelectionBase says); ignored when empty.

@@ -36,8 +36,6 @@ constexpr TColor kClassic[] = {
     RGB(255, 255, 225),  // tooltip background
 };
 
-TColor FromQColor(const QColor& c) { return RGB(uint8_t(c.red()), uint8_t(c.green()), uint8_t(c.blue())); }
-
 // The application palette's role for a system color index, or -1.
 int RoleOf(unsigned idx, QPalette::ColorGroup* group) {
   *group = QPalette::Active;
@@ -68,9 +66,16 @@ TColor ColorToRGB(TColor c) {
   if (qGuiApp) {
     QPalette::ColorGroup g;
     int role = RoleOf(idx, &g);
-    if (role >= 0) return FromQColor(QGuiApplication::palette().color(g, QPalette::ColorRole(role)));
+    if (role >= 0) return QColorToColor(QGuiApplication::palette().color(g, QPalette::ColorRole(role)));
   }
   return kClassic[idx];
 }
+
+QColor ColorToQColor(TColor c) {
+  c = ColorToRGB(c);
+  return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
+}
+
+TColor QColorToColor(const QColor& c) { return RGB(uint8_t(c.red()), uint8_t(c.green()), uint8_t(c.blue())); }
 
 }  // namespace korvane

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "korvane/foundations/host/export.h"
+class QColor;
 
 namespace korvane {
 
@@ -64,6 +64,10 @@ constexpr bool IsSystemColor(TColor c) { return (c >> 24) == 0x80; }
 /// palette (fixed classic values without a running application); clNone and
 /// clDefault give black; other values keep their low 24 bits.
 KORVANE_EXPORT TColor ColorToRGB(TColor c);
+
+// A color as Qt's, through ColorToRGB, and the other way round.
+QColor ColorToQColor(TColor c);
+TColor QColorToColor(const QColor& c);
 
 /// The red component (bits 0-7) of an RGB color; apply ColorToRGB first for system colors.
 constexpr uint8_t GetRValue(TColor c) { return uint8_t(c); }

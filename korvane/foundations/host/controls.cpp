@@ -29,11 +29,6 @@ void Guarded(const char* what, F&& f) {
   }
 }
 
-QColor ToQ(TColor c) {
-  c = ColorToRGB(c);
-  return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
-}
-
 bool ButtonOf(Qt::MouseButton b, TMouseButton& out) {
   switch (b) {
     case Qt::LeftButton: out = mbLeft; return true;
@@ -299,17 +294,17 @@ void TCustomControl::PaintBorder(QPainter& p) {
   if (b <= 0) return;
   const QRect r = rect();
   if (b == 1) {
-    p.setPen(ToQ(clWindowFrame));
+    p.setPen(ColorToQColor(clWindowFrame));
     p.setBrush(Qt::NoBrush);
     p.drawRect(r.adjusted(0, 0, -1, -1));
     return;
   }
   // Sunken edge: shadow above and left, highlight below and right, twice.
   auto edge = [&](QRect e, TColor tl, TColor br) {
-    p.fillRect(QRect(e.left(), e.top(), e.width(), 1), ToQ(tl));
-    p.fillRect(QRect(e.left(), e.top(), 1, e.height()), ToQ(tl));
-    p.fillRect(QRect(e.left(), e.bottom(), e.width(), 1), ToQ(br));
-    p.fillRect(QRect(e.right(), e.top(), 1, e.height()), ToQ(br));
+    p.fillRect(QRect(e.left(), e.top(), e.width(), 1), ColorToQColor(tl));
+    p.fillRect(QRect(e.left(), e.top(), 1, e.height()), ColorToQColor(tl));
+    p.fillRect(QRect(e.left(), e.bottom(), e.width(), 1), ColorToQColor(br));
+    p.fillRect(QRect(e.right(), e.top(), 1, e.height()), ColorToQColor(br));
   };
   edge(r, clBtnShadow, clBtnHighlight);
   edge(r.adjusted(1, 1, -1, -1), cl3DDkShadow, cl3DLight);
@@ -327,7 +322,7 @@ void TCustomControl::EnsureStore() {
   QImage old = std::move(store_);
   store_ = want.isEmpty() ? QImage() : QImage(want, QImage::Format_RGB32);
   if (!store_.isNull()) {
-    store_.fill(ToQ(color_));
+    store_.fill(ColorToQColor(color_));
     if (!old.isNull()) {
       QPainter p(&store_);
       p.setCompositionMode(QPainter::CompositionMode_Source);
@@ -344,7 +339,7 @@ void TCustomControl::RunPaint() {
   paint_pending_ = false;
   if (store_.isNull()) return;
   canvas_->EndPaint();
-  if (!opaque_) store_.fill(ToQ(color_));
+  if (!opaque_) store_.fill(ColorToQColor(color_));
   in_paint_ = true;
   Guarded("Paint", [this] { Paint(); });
   in_paint_ = false;
@@ -406,7 +401,7 @@ void TCustomControl::paintEvent(QPaintEvent*) {
   if (sb_[SB_HORZ].visible && sb_[SB_VERT].visible) {
     const int b = BorderExtent();
     p.fillRect(QRect(QPoint(cr.right() + 1, cr.bottom() + 1), QPoint(width() - 1 - b, height() - 1 - b)),
-               ToQ(clBtnFace));
+               ColorToQColor(clBtnFace));
   }
   PaintBorder(p);
 }

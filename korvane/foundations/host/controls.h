@@ -6,6 +6,7 @@
 #pragma once
 #include <QImage>
 #include <QWidget>
+#include <concepts>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -32,8 +33,18 @@ enum TMouseButton { mbLeft, mbRight, mbMiddle };
 enum TShiftStateItem { ssShift, ssAlt, ssCtrl, ssLeft, ssRight, ssMiddle, ssDouble };
 /// The keys and buttons held during an input event.
 using TShiftState = TSet<TShiftStateItem>;
+// Enumerations of control properties live in a nested namespace that
+// registers them with Qt's meta-object system (so property editors such as
+// Designer's list their values); the using-directive keeps them reachable as
+// korvane::TBorderStyle. Each header that publishes enumerations has its own
+// such namespace, since a namespace takes Q_NAMESPACE once.
+namespace control_enums {
+Q_NAMESPACE
 /// The frame of a control: none, or a single border (see TCustomControl::BorderExtent).
 enum TBorderStyle { bsNone, bsSingle };
+Q_ENUM_NS(TBorderStyle)
+}  // namespace control_enums
+using namespace control_enums;
 
 /// A mouse button handler: the control, the button, what was held and the point in client
 /// coordinates.
@@ -123,6 +134,33 @@ KORVANE_EXPORT TShiftState ShiftStateOf(Qt::KeyboardModifiers mods, Qt::MouseBut
 
 class TWindowScrollBar;
 
+// The parent argument of Qt form code: uic writes `new TKorvaneView(parent)`
+// with the parent widget alone, which the controls take through a
+// constructor template constrained to this. A component argument (a
+// control) keeps the (owner, parent) reading.
+template <typename P>
+concept KVFormParent = std::derived_from<P, QWidget> && !std::derived_from<P, TComponent>;
+
+// A set as Qt flags whose item bits are 1 << enumerator (the flags' value is
+// the set's mask), and back: sets published as flags properties hold such a
+// Q_FLAG type beside them.
+template <typename Flags, typename E>
+Flags KVSetToFlags(TSet<E> s) {
+  return Flags::fromInt(typename Flags::Int(s.Mask()));
+}
+template <typename E, typename Flags>
+TSet<E> KVFlagsToSet(Flags f) {
+  return TSet<E>::FromMask(uint64_t(unsigned(f.toInt())));
+}
+
+// Declares Name##QColor() and Set##Name##QColor(), the QColor twins of a
+// TColor property's getter and setter, for Q_PROPERTY(QColor Name ...):
+// property editors and forms speak QColor. Reading gives the RGB value
+// (system colors resolved).
+#define KV_QCOLOR_ACCESSORS(Name, Getter, Setter)                                  \
+  QColor Name##QColor() const { return ::korvane::ColorToQColor(Getter()); }     \
+  void Set##Name##QColor(const QColor& c) { Setter(::korvane::QColorToColor(c)); }
+
 /// A windowed control drawn by its own Paint.
 ///
 /// Painting: the control keeps a backing image of the client size that its
@@ -140,6 +178,12 @@ class TWindowScrollBar;
 /// Qt parent first leaves its owner. The destructor notifies subscribers and
 /// frees the owned components while the control's own state is still intact.
 class KORVANE_EXPORT TCustomControl : public QWidget, public TComponent {
+  Q_OBJECT
+  Q_PROPERTY(korvane::control_enums::TBorderStyle BorderStyle READ BorderStyle WRITE SetBorderStyle)
+  Q_PROPERTY(bool Ctl3D READ Ctl3D WRITE SetCtl3D)
+  Q_PROPERTY(bool ParentCtl3D READ ParentCtl3D WRITE SetParentCtl3D)
+  Q_PROPERTY(QColor Color READ ColorQColor WRITE SetColorQColor)
+
  public:
   /// A borderless, click-focus control in clBtnFace with Visible true, owned by AOwner (which frees
   /// it) and a child of parent (a top-level window without one); a parent control lends its Ctl3D.
@@ -206,6 +250,7 @@ class KORVANE_EXPORT TCustomControl : public QWidget, public TComponent {
   TColor Color() const { return color_; }
   /// Sets Color and the canvas brush color, and invalidates the control.
   void SetColor(TColor c);
+  KV_QCOLOR_ACCESSORS(Color, Color, SetColor)
   /// The cursor identifier shown over the control; crDefault (the parent's cursor) by default.
   TCursor Cursor() const { return cursor_; }
   /// Shows the cursor registered under the identifier (winsys cursor table).

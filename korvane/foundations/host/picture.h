@@ -50,10 +50,16 @@ class KORVANE_EXPORT TPicture : public TObject {
 /// A control showing a picture's bitmap: at its natural size from the top
 /// left, centred in the client area, or stretched over it.
 class KORVANE_EXPORT TImage : public TCustomControl {
+  Q_OBJECT
+  Q_PROPERTY(bool Stretch READ GetStretch WRITE SetStretch)
+  Q_PROPERTY(bool Center READ GetCenter WRITE SetCenter)
+
  public:
   /// An empty 105 x 105 image owned by `AOwner`, neither stretched nor centred; it repaints
   /// whenever its picture changes.
   explicit TImage(TComponent* AOwner, QWidget* parent = nullptr);
+  template <KVFormParent P>
+  explicit TImage(P* parent) : TImage(nullptr, parent) {}
   /// Sends the removal notifications while the picture still exists, then unhooks it.
   ~TImage() override;
 
