@@ -50,7 +50,7 @@ using pIntegerArray = int32_t*;
 // Registered with Qt's meta-object system for the controls' properties
 // (see control_enums in host/controls.h).
 namespace defs_enums {
-Q_NAMESPACE
+Q_NAMESPACE_EXPORT(KORVANE_EXPORT)
 /// Resampling kernel: rfNone takes the nearest pixel; the others are the kernels of
 /// ResampleFilters (support 1, 1, 1.5, 2, 3 and 2 source pixels in this order).
 enum TResampleFilter { rfNone, rfTriangle, rfHermite, rfBell, rfBSpline, rfLanczos3, rfMitchell };

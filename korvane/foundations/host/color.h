@@ -65,9 +65,10 @@ constexpr bool IsSystemColor(TColor c) { return (c >> 24) == 0x80; }
 /// clDefault give black; other values keep their low 24 bits.
 KORVANE_EXPORT TColor ColorToRGB(TColor c);
 
-// A color as Qt's, through ColorToRGB, and the other way round.
-QColor ColorToQColor(TColor c);
-TColor QColorToColor(const QColor& c);
+/// A color as Qt's, through ColorToRGB (opaque).
+KORVANE_EXPORT QColor ColorToQColor(TColor c);
+/// A Qt color as an RGB TColor (its alpha dropped).
+KORVANE_EXPORT TColor QColorToColor(const QColor& c);
 
 /// The red component (bits 0-7) of an RGB color; apply ColorToRGB first for system colors.
 constexpr uint8_t GetRValue(TColor c) { return uint8_t(c); }

@@ -39,7 +39,7 @@ using TShiftState = TSet<TShiftStateItem>;
 // korvane::TBorderStyle. Each header that publishes enumerations has its own
 // such namespace, since a namespace takes Q_NAMESPACE once.
 namespace control_enums {
-Q_NAMESPACE
+Q_NAMESPACE_EXPORT(KORVANE_EXPORT)
 /// The frame of a control: none, or a single border (see TCustomControl::BorderExtent).
 enum TBorderStyle { bsNone, bsSingle };
 Q_ENUM_NS(TBorderStyle)
@@ -134,29 +134,30 @@ KORVANE_EXPORT TShiftState ShiftStateOf(Qt::KeyboardModifiers mods, Qt::MouseBut
 
 class TWindowScrollBar;
 
-// The parent argument of Qt form code: uic writes `new TKorvaneView(parent)`
-// with the parent widget alone, which the controls take through a
-// constructor template constrained to this. A component argument (a
-// control) keeps the (owner, parent) reading.
+/// The parent argument of Qt form code: uic writes `new TKorvaneView(parent)`
+/// with the parent widget alone, which the controls take through a
+/// constructor template constrained to this. A component argument (a
+/// control) keeps the (owner, parent) reading.
 template <typename P>
 concept KVFormParent = std::derived_from<P, QWidget> && !std::derived_from<P, TComponent>;
 
-// A set as Qt flags whose item bits are 1 << enumerator (the flags' value is
-// the set's mask), and back: sets published as flags properties hold such a
-// Q_FLAG type beside them.
+/// A set as Qt flags whose item bits are `1 << enumerator` (the flags' value is
+/// the set's mask): sets published as flags properties hold such a Q_FLAG type
+/// beside them.
 template <typename Flags, typename E>
 Flags KVSetToFlags(TSet<E> s) {
   return Flags::fromInt(typename Flags::Int(s.Mask()));
 }
+/// Qt flags back to the set they stand for (the inverse of KVSetToFlags).
 template <typename E, typename Flags>
 TSet<E> KVFlagsToSet(Flags f) {
   return TSet<E>::FromMask(uint64_t(unsigned(f.toInt())));
 }
 
-// Declares Name##QColor() and Set##Name##QColor(), the QColor twins of a
-// TColor property's getter and setter, for Q_PROPERTY(QColor Name ...):
-// property editors and forms speak QColor. Reading gives the RGB value
-// (system colors resolved).
+/// Declares `Name##QColor()` and `Set##Name##QColor()`, the QColor twins of a
+/// TColor property's getter and setter, for `Q_PROPERTY(QColor Name ...)`:
+/// property editors and forms speak QColor. Reading gives the RGB value
+/// (system colors resolved).
 #define KV_QCOLOR_ACCESSORS(Name, Getter, Setter)                                  \
   QColor Name##QColor() const { return ::korvane::ColorToQColor(Getter()); }     \
   void Set##Name##QColor(const QColor& c) { Setter(::korvane::QColorToColor(c)); }
