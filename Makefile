@@ -1,11 +1,12 @@
-# Entry points: make test | make demo | make bench | make fuzz
+# Entry points: make test | make demo | make bench | make fuzz | make package
 JOBS ?= $(shell nproc)
 ASAN_DIR := build/asan
 REL_DIR := build/release
 FUZZ_DIR := build/fuzz
+PKG_DIR := build/package
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps test build-test tsan bench fuzz demo clean format
+.PHONY: all deps test build-test tsan bench fuzz demo package clean format
 
 all: build-test
 
@@ -68,6 +69,16 @@ fuzz: deps
 	  -DKORVANE_TESTS=OFF -DKORVANE_APPS=OFF -DKORVANE_FUZZ=ON
 	cmake --build $(FUZZ_DIR) -j $(JOBS)
 	bash fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+# Release build of the shared library, the applications and the examples,
+# packed by CPack into one Debian package.
+package: deps
+	cmake -S . -B $(PKG_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
+	  -DCMAKE_INSTALL_PREFIX=/usr -DKORVANE_TESTS=OFF -DKORVANE_APPS=ON -DKORVANE_EXAMPLES=ON
+	cmake --build $(PKG_DIR) -j $(JOBS)
+	rm -f $(PKG_DIR)/korvane_*.deb
+	cd $(PKG_DIR) && cpack -G DEB
+	@echo "Debian package: $$(ls $(CURDIR)/$(PKG_DIR)/korvane_*.deb)"
 
 clean:
 	rm -rf build
