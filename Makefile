@@ -6,7 +6,7 @@ FUZZ_DIR := build/fuzz
 PKG_DIR := build/package
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps test build-test tsan bench fuzz demo package clean format
+.PHONY: all deps test build-test tsan bench fuzz demo package package-test clean format
 
 all: build-test
 
@@ -79,6 +79,13 @@ package: deps
 	rm -f $(PKG_DIR)/korvane_*.deb
 	cd $(PKG_DIR) && cpack -G DEB
 	@echo "Debian package: $$(ls $(CURDIR)/$(PKG_DIR)/korvane_*.deb)"
+
+# The package unpacked into a scratch root: its dependencies, the consumer
+# project built against it (CMake and pkg-config), its korvane tool.
+package-test: package
+	cmake -DPACKAGE_DIR=$(CURDIR)/$(PKG_DIR) -DCONSUMER_DIR=$(CURDIR)/tests/package/consumer \
+	  -DWORK_DIR=$(CURDIR)/$(PKG_DIR)/deb_test -DCXX_COMPILER=c++ -DGENERATOR=Ninja \
+	  -P tests/package/deb_test.cmake
 
 clean:
 	rm -rf build
