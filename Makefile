@@ -19,6 +19,7 @@ test: deps
 	  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DKORVANE_SANITIZE=ON -DKORVANE_TESTS=ON
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	$(MAKE) package-test
 
 build-test:
 	cmake -S . -B $(ASAN_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
