@@ -1,11 +1,12 @@
-# Entry points: make test | make demo | make bench | make fuzz | make docs
+# Entry points: make test | make demo | make bench | make fuzz | make docs | make package
 JOBS ?= $(shell nproc)
 ASAN_DIR := build/asan
 REL_DIR := build/release
 FUZZ_DIR := build/fuzz
+PKG_DIR := build/package
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps test build-test tsan bench fuzz demo docs clean format
+.PHONY: all deps test build-test tsan bench fuzz demo docs package package-test clean format
 
 all: build-test
 
@@ -18,6 +19,7 @@ test: deps
 	  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DKORVANE_SANITIZE=ON -DKORVANE_TESTS=ON
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	$(MAKE) package-test
 
 build-test:
 	cmake -S . -B $(ASAN_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
@@ -72,6 +74,23 @@ fuzz: deps
 # The API reference (Doxygen) in build/docs/html; fails on any warning.
 docs: deps
 	bash scripts/docs.sh build/docs
+
+# Release build of the shared library, the applications and the examples,
+# packed by CPack into one Debian package.
+package: deps
+	cmake -S . -B $(PKG_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
+	  -DCMAKE_INSTALL_PREFIX=/usr -DKORVANE_TESTS=OFF -DKORVANE_APPS=ON -DKORVANE_EXAMPLES=ON
+	cmake --build $(PKG_DIR) -j $(JOBS)
+	rm -f $(PKG_DIR)/korvane_*.deb
+	cd $(PKG_DIR) && cpack -G DEB
+	@echo "Debian package: $$(ls $(CURDIR)/$(PKG_DIR)/korvane_*.deb)"
+
+# The package unpacked into a scratch root: its dependencies, the consumer
+# project built against it (CMake and pkg-config), its korvane tool.
+package-test: package
+	cmake -DPACKAGE_DIR=$(CURDIR)/$(PKG_DIR) -DCONSUMER_DIR=$(CURDIR)/tests/package/consumer \
+	  -DWORK_DIR=$(CURDIR)/$(PKG_DIR)/deb_test -DCXX_COMPILER=c++ -DGENERATOR=Ninja \
+	  -P tests/package/deb_test.cmake
 
 clean:
 	rm -rf build

@@ -5,6 +5,8 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
+  # make package: CPack's Debian generator runs dpkg-shlibdeps and file.
+  dpkg-dev file
   qt6-base-dev libgl-dev
   # Qt Designer's plugin interface and uic forms (the Designer plugin and its
   # tests); Qt's Designer CMake package asks for the OpenGL widgets too.
