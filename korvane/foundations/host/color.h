@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 
+#include "korvane/foundations/host/export.h"
+
 class QColor;
 
 namespace korvane {
