@@ -1,5 +1,7 @@
 #include "tests/test_support.h"
 
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -54,9 +56,7 @@ unsigned Pixel24(TBitmap& bmp, int x, int y) {
 }
 
 bool SamePixels(TBitmap& a, TBitmap& b) {
-  if (a.Width() != b.Width() || a.Height() != b.Height() ||
-      a.PixelFormat() != b.PixelFormat())
-    return false;
+  if (a.Width() != b.Width() || a.Height() != b.Height() || a.PixelFormat() != b.PixelFormat()) return false;
   int bits = a.BitsPerPixel();
   size_t full = size_t(a.Width()) * bits / 8;
   int rest = int(size_t(a.Width()) * bits % 8);
@@ -70,6 +70,25 @@ bool SamePixels(TBitmap& a, TBitmap& b) {
     }
   }
   return true;
+}
+
+ProcessRun RunProcess(const QString& program, const QStringList& args, const QStringList& env) {
+  QProcess p;
+  QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+  e.insert("QT_QPA_PLATFORM", "offscreen");
+  for (const QString& kv : env) e.insert(kv.section('=', 0, 0), kv.section('=', 1));
+  p.setProcessEnvironment(e);
+  p.start(program, args);
+  ProcessRun r;
+  if (!p.waitForFinished(120000)) {
+    p.kill();
+    p.waitForFinished();
+    return r;
+  }
+  r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  r.out = p.readAllStandardOutput().toStdString();
+  r.err = p.readAllStandardError().toStdString();
+  return r;
 }
 
 }  // namespace korvane::test

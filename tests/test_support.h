@@ -1,6 +1,7 @@
 // Helpers shared by the test suites: where the shared corpus lives, and small
 // bitmap builders and comparers.
 #pragma once
+#include <QStringList>
 #include <string>
 
 #include "korvane/foundations/host/graphics.h"
@@ -29,9 +30,19 @@ unsigned Pixel24(TBitmap& bmp, int x, int y);
 // row padding is ignored).
 bool SamePixels(TBitmap& a, TBitmap& b);
 
+// A program's exit code and output; code -1 when it crashed or did not end
+// within two minutes (then it is killed).
+struct ProcessRun {
+  int code = -1;
+  std::string out, err;
+};
+// Runs a program headless with the caller's environment plus env
+// ("NAME=VALUE" each).
+ProcessRun RunProcess(const QString& program, const QStringList& args, const QStringList& env = {});
+
 }  // namespace korvane::test
 
 // Skips the current test with a message when the shared corpus file is absent.
-#define KORVANE_REQUIRE_SHARED(path_var, rel)                             \
-  std::string path_var = ::korvane::test::SharedFile(rel);                 \
+#define KORVANE_REQUIRE_SHARED(path_var, rel)              \
+  std::string path_var = ::korvane::test::SharedFile(rel); \
   if (path_var.empty()) GTEST_SKIP() << "shared corpus file missing: " << rel

@@ -6,8 +6,6 @@
 
 #ifdef KORVANE_CLI
 
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include "korvane/acquire/twain.h"
@@ -19,32 +17,13 @@ using namespace korvane;
 
 namespace {
 
-struct ToolRun {
-  int code = -1;
-  std::string out, err;
-};
-
 // The test backend leaks a few strings of its own until the process ends,
 // so the program runs with the address checks but without the leak check.
-ToolRun Tool(const QStringList& args) {
-  QProcess p;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("QT_QPA_PLATFORM", "offscreen");
-  env.insert("ASAN_OPTIONS", "detect_leaks=0:exitcode=86");
-  env.insert("SANE_CONFIG_DIR", QString::fromStdString(test::SaneConfigDir()));
-  env.insert("KORVANE_TWAIN_DSM", "sane");
-  p.setProcessEnvironment(env);
-  p.start(KORVANE_CLI, args);
-  ToolRun r;
-  if (!p.waitForFinished(120000)) {
-    p.kill();
-    p.waitForFinished();
-    return r;
-  }
-  r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-  r.out = p.readAllStandardOutput().toStdString();
-  r.err = p.readAllStandardError().toStdString();
-  return r;
+test::ProcessRun Tool(const QStringList& args) {
+  return test::RunProcess(
+      KORVANE_CLI, args,
+      {"ASAN_OPTIONS=detect_leaks=0:exitcode=86",
+       "SANE_CONFIG_DIR=" + QString::fromStdString(test::SaneConfigDir()), "KORVANE_TWAIN_DSM=sane"});
 }
 
 class ScanCli : public ::testing::Test {
@@ -65,14 +44,14 @@ class ScanCli : public ::testing::Test {
 }  // namespace
 
 TEST_F(ScanCli, SourcesListsTheDevices) {
-  const ToolRun r = Tool({"sources"});
+  const test::ProcessRun r = Tool({"sources"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, "test:0\tNoname\tfrontend-tester\ntest:1\tNoname\tfrontend-tester\n");
 }
 
 TEST_F(ScanCli, ScanWritesTheImageTheSourceGives) {
-  const ToolRun r = Tool({"scan", Path("a.bmp"), "--source", "TEST:1", "--dpi", "75", "--mode", "color",
-                          "--area", "0,0,2,1", "--quiet"});
+  const test::ProcessRun r = Tool({"scan", Path("a.bmp"), "--source", "TEST:1", "--dpi", "75", "--mode",
+                                   "color", "--area", "0,0,2,1", "--quiet"});
   ASSERT_EQ(r.code, 0) << r.err;
   TBitmap saved;
   TKorvaneIO io;
@@ -97,7 +76,7 @@ TEST_F(ScanCli, ScanWritesTheImageTheSourceGives) {
 }
 
 TEST_F(ScanCli, FeederWritesOneNumberedFilePerPage) {
-  const ToolRun r =
+  const test::ProcessRun r =
       Tool({"scan", Path("page.png"), "--adf", "--dpi", "50", "--mode", "bw", "--area", "0,0,1,0.5"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.err.find("10 pages scanned"), std::string::npos) << r.err;
@@ -117,7 +96,7 @@ TEST_F(ScanCli, BadArgumentsAndUnknownSourcesFail) {
   EXPECT_EQ(Tool({"scan", Path("x.bmp"), "--mode", "sepia"}).code, 2);
   EXPECT_EQ(Tool({"scan", Path("x.bmp"), "--area", "2,0,1,1"}).code, 2);
   EXPECT_EQ(Tool({"scan"}).code, 2);
-  const ToolRun r = Tool({"scan", Path("x.bmp"), "--source", "nosuch"});
+  const test::ProcessRun r = Tool({"scan", Path("x.bmp"), "--source", "nosuch"});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err.rfind("korvane: no source named 'nosuch'", 0), 0u) << r.err;
   EXPECT_FALSE(QFile::exists(Path("x.bmp")));

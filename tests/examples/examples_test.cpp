@@ -7,46 +7,26 @@
 #if defined(KV_EXAMPLE_VIEWER) && defined(KV_EXAMPLE_THUMBNAILER) && defined(KV_EXAMPLE_SCAN)
 
 #include <QImage>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <fstream>
 
 #include "korvane/io/kvio.h"
 #include "korvane/multi/kvmio.h"
 #include "tests/acquire/sane_support.h"
+#include "tests/test_support.h"
 
 using namespace korvane;
 
 namespace {
 
-struct ExampleRun {
-  int code = -1;
-  std::string out, err;
-};
-
 // Sanitizer reports exit with codes of their own, never taken for the
 // program's own answer.
-ExampleRun Example(const char* program, const QStringList& args, bool leakCheck = true) {
-  QProcess p;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("QT_QPA_PLATFORM", "offscreen");
-  env.insert("ASAN_OPTIONS", leakCheck ? "detect_leaks=1:exitcode=86" : "detect_leaks=0:exitcode=86");
-  env.insert("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1:exitcode=87");
-  env.insert("SANE_CONFIG_DIR", QString::fromStdString(test::SaneConfigDir()));
-  env.insert("KORVANE_TWAIN_DSM", "sane");
-  p.setProcessEnvironment(env);
-  p.start(program, args);
-  ExampleRun r;
-  if (!p.waitForFinished(120000)) {
-    p.kill();
-    p.waitForFinished();
-    return r;
-  }
-  r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-  r.out = p.readAllStandardOutput().toStdString();
-  r.err = p.readAllStandardError().toStdString();
-  return r;
+test::ProcessRun Example(const char* program, const QStringList& args, bool leakCheck = true) {
+  return test::RunProcess(
+      program, args,
+      {leakCheck ? "ASAN_OPTIONS=detect_leaks=1:exitcode=86" : "ASAN_OPTIONS=detect_leaks=0:exitcode=86",
+       "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:exitcode=87",
+       "SANE_CONFIG_DIR=" + QString::fromStdString(test::SaneConfigDir()), "KORVANE_TWAIN_DSM=sane"});
 }
 
 // A picture in four flat quadrants: red, green, blue, white.
@@ -76,7 +56,7 @@ class Examples : public ::testing::Test {
 
 TEST_F(Examples, ViewerZoomsAndSelects) {
   SaveQuadrants(Path("q.bmp"), 400, 300);
-  ExampleRun r = Example(KV_EXAMPLE_VIEWER, {QPath("q.bmp"), "--screenshot", QPath("shot.png")});
+  test::ProcessRun r = Example(KV_EXAMPLE_VIEWER, {QPath("q.bmp"), "--screenshot", QPath("shot.png")});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("200%"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("selection 5,5 to 30,20"), std::string::npos) << r.out;
@@ -96,8 +76,8 @@ TEST_F(Examples, ThumbnailerShrinksKeepsAspectAndReportsBadFiles) {
   SaveQuadrants(Path("small.bmp"), 50, 80);
   std::ofstream(Path("bad.png")) << "not a picture";
   QDir(dir_.path()).mkdir("out");
-  ExampleRun r = Example(KV_EXAMPLE_THUMBNAILER,
-                  {QPath("out"), "100", QPath("big.bmp"), QPath("bad.png"), QPath("small.bmp")});
+  test::ProcessRun r = Example(KV_EXAMPLE_THUMBNAILER,
+                               {QPath("out"), "100", QPath("big.bmp"), QPath("bad.png"), QPath("small.bmp")});
   EXPECT_EQ(r.code, 1) << r.err;
   EXPECT_NE(r.err.find("bad.png"), std::string::npos) << r.err;
 
@@ -114,7 +94,7 @@ TEST_F(Examples, ThumbnailerShrinksKeepsAspectAndReportsBadFiles) {
 
 TEST_F(Examples, ScanWritesEveryFeederPageToOneTiff) {
   if (!test::HaveLibSane()) GTEST_SKIP() << "libsane1 is not installed";
-  ExampleRun r = Example(KV_EXAMPLE_SCAN, {QPath("scan.tif"), "--mode", "bw", "--dpi", "50"}, false);
+  test::ProcessRun r = Example(KV_EXAMPLE_SCAN, {QPath("scan.tif"), "--mode", "bw", "--dpi", "50"}, false);
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("10 pages written"), std::string::npos) << r.out;
 
