@@ -19,10 +19,21 @@ enum TKVGradientDir { gdHorizontal, gdVertical };
 Q_ENUM_NS(TKVGradientDir)
 }  // namespace gradient_enums
 using namespace gradient_enums;
+
 /// What the mouse may do on a gradient bar: migDragGrip lets clicks and drags move the grip.
 enum TKVMouseInteractItemsGr { migDragGrip };
 /// The mouse interactions a gradient bar allows.
 using TKVMouseInteractGr = TSet<TKVMouseInteractItemsGr>;
+
+/// TKVMouseInteractGr as Qt flags, for the gradient bar's MouseInteractGr property.
+class KORVANE_EXPORT TKVMouseInteractGrFlags {
+  Q_GADGET
+ public:
+  /// The gradient bar's mouse interactions, one bit per TKVMouseInteractItemsGr value.
+  enum Item { migDragGrip = 1 << korvane::migDragGrip };
+  Q_DECLARE_FLAGS(Flags, Item)
+  Q_FLAG(Flags)
+};
 
 /// The gradient bar. A horizontal bar runs from step 0 at the left to 255 at
 /// the right; a vertical one is painted with step 0 at the bottom while its
@@ -34,6 +45,8 @@ class KORVANE_EXPORT TKVGradientBar : public TCustomControl {
   Q_PROPERTY(QColor BeginColor READ BeginColorQColor WRITE SetBeginColorQColor)
   Q_PROPERTY(QColor EndColor READ EndColorQColor WRITE SetEndColorQColor)
   Q_PROPERTY(korvane::gradient_enums::TKVGradientDir Direction READ GetDirection WRITE SetDirection)
+  Q_PROPERTY(korvane::TKVMouseInteractGrFlags::Flags MouseInteractGr READ MouseInteractGrFlags WRITE
+                 SetMouseInteractGrFlags)
 
  public:
   /// An opaque 40 x 300 vertical bar from black to white, index 0, grip dragging on. AOwner owns it;
@@ -65,6 +78,14 @@ class KORVANE_EXPORT TKVGradientBar : public TCustomControl {
   TKVMouseInteractGr GetMouseInteractGr() const { return interact_; }
   /// Sets the allowed interactions and repaints.
   void SetMouseInteractGr(TKVMouseInteractGr s);
+  /// The mouse interactions as Qt flags, for the MouseInteractGr property.
+  TKVMouseInteractGrFlags::Flags MouseInteractGrFlags() const {
+    return KVSetToFlags<TKVMouseInteractGrFlags::Flags>(GetMouseInteractGr());
+  }
+  /// Sets the mouse interactions from Qt flags, as SetMouseInteractGr does.
+  void SetMouseInteractGrFlags(TKVMouseInteractGrFlags::Flags f) {
+    SetMouseInteractGr(KVFlagsToSet<TKVMouseInteractItemsGr>(f));
+  }
 
   /// The ramp entry at the color index, as a host color and as a pixel.
   TColor GetColor() const { return ramp_[index_]; }

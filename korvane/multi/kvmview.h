@@ -96,9 +96,26 @@ using PKVImageInfo = TKVImageInfo*;
 /// pictures are enlarged). Leaves ow, oh untouched when w or h is 0.
 KORVANE_EXPORT void KVFitSize(int w, int h, int W, int H, int& ow, int& oh);
 
+/// The multi-image view's mouse and key interactions as Qt flags, for its MouseInteract and KeyInteract
+/// properties.
+class KORVANE_EXPORT TKVMInteractFlags {
+  Q_GADGET
+ public:
+  /// The mouse interactions, one bit per TKVMMouseInteractItems value.
+  enum MouseItem { mmiScroll = 1 << korvane::mmiScroll, mmiSelect = 1 << korvane::mmiSelect };
+  Q_DECLARE_FLAGS(Mouse, MouseItem)
+  Q_FLAG(Mouse)
+  /// The key interactions, one bit per TKVMKeyInteractItems value.
+  enum KeyItem { mkiMoveSelected = 1 << korvane::mkiMoveSelected };
+  Q_DECLARE_FLAGS(Keys, KeyItem)
+  Q_FLAG(Keys)
+};
+
 /// The multi-image view; it owns its images' pictures and records and the loader of on-demand files.
 class KORVANE_EXPORT TKorvaneMView : public TKVView {
   Q_OBJECT
+  Q_PROPERTY(korvane::TKVMInteractFlags::Mouse MouseInteract READ MouseInteractFlags WRITE SetMouseInteractFlags)
+  Q_PROPERTY(korvane::TKVMInteractFlags::Keys KeyInteract READ KeyInteractFlags WRITE SetKeyInteractFlags)
   Q_PROPERTY(int ThumbWidth READ GetThumbWidth WRITE SetThumbWidth)
   Q_PROPERTY(int ThumbHeight READ GetThumbHeight WRITE SetThumbHeight)
   Q_PROPERTY(int HorizBorder READ GetHorizBorder WRITE SetHorizBorder)
@@ -370,6 +387,18 @@ class KORVANE_EXPORT TKorvaneMView : public TKVView {
   TKVMKeyInteract GetKeyInteract() const { return key_interact_; }
   /// Sets the key interactions as given.
   virtual void SetKeyInteract(TKVMKeyInteract s) { key_interact_ = s; }
+  /// The mouse interactions as Qt flags, for the MouseInteract property.
+  TKVMInteractFlags::Mouse MouseInteractFlags() const {
+    return KVSetToFlags<TKVMInteractFlags::Mouse>(GetMouseInteract());
+  }
+  /// Sets the mouse interactions from Qt flags, as SetMouseInteract does.
+  void SetMouseInteractFlags(TKVMInteractFlags::Mouse f) {
+    SetMouseInteract(KVFlagsToSet<TKVMMouseInteractItems>(f));
+  }
+  /// The key interactions as Qt flags, for the KeyInteract property.
+  TKVMInteractFlags::Keys KeyInteractFlags() const { return KVSetToFlags<TKVMInteractFlags::Keys>(GetKeyInteract()); }
+  /// Sets the key interactions from Qt flags, as SetKeyInteract does.
+  void SetKeyInteractFlags(TKVMInteractFlags::Keys f) { SetKeyInteract(KVFlagsToSet<TKVMKeyInteractItems>(f)); }
   /// Calls OnViewChange with change; the view calls it with 0 when a layout pulls the scroll position
   /// back within its limits.
   virtual void ViewChange(int change);

@@ -57,6 +57,25 @@ Q_ENUM_NS(TKVUnits)
 }  // namespace vect_enums
 using namespace vect_enums;
 
+/// TKVMouseInteractVt as Qt flags, for the vector layer's MouseInteractVt property.
+class KORVANE_EXPORT TKVMouseInteractVtFlags {
+  Q_GADGET
+ public:
+  /// The vector layer's mouse interactions, one bit per TKVMouseInteractVtItems value.
+  enum Item {
+    miArea = 1 << korvane::miArea,
+    miLineLen = 1 << korvane::miLineLen,
+    miPutLine = 1 << korvane::miPutLine,
+    miPutBox = 1 << korvane::miPutBox,
+    miPutEllipse = 1 << korvane::miPutEllipse,
+    miPutBitmap = 1 << korvane::miPutBitmap,
+    miPutText = 1 << korvane::miPutText,
+    miObjectSelect = 1 << korvane::miObjectSelect
+  };
+  Q_DECLARE_FLAGS(Flags, Item)
+  Q_FLAG(Flags)
+};
+
 /// Measurement hint event: Text is the hint about to show (the handler may change it) and Value the
 /// measured value in the current unit.
 using TKVVMeasureHintEvent = std::function<void(TObject* Sender, std::string& Text, double Value)>;
@@ -143,6 +162,8 @@ struct TKVVBitmap {
 /// SetMouseInteractVt; edits made with the mouse and keyboard can be undone.
 class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   Q_OBJECT
+  Q_PROPERTY(korvane::TKVMouseInteractVtFlags::Flags MouseInteractVt READ MouseInteractVtFlags WRITE
+                 SetMouseInteractVtFlags)
   Q_PROPERTY(korvane::vect_enums::TKVUnits MUnit READ GetMUnit WRITE SetMUnit)
   Q_PROPERTY(double Scale READ GetScale WRITE SetScale)
   Q_PROPERTY(int FloatDigits READ GetFloatDigits WRITE SetFloatDigits)
@@ -406,6 +427,14 @@ class KORVANE_EXPORT TKorvaneVect : public TKorvaneView {
   /// item but miArea and miLineLen clears the view's own interactions; miArea and miLineLen show the
   /// measurement hint, the others hide it.
   void SetMouseInteractVt(TKVMouseInteractVt s);
+  /// The vector interactions as Qt flags, for the MouseInteractVt property.
+  TKVMouseInteractVtFlags::Flags MouseInteractVtFlags() const {
+    return KVSetToFlags<TKVMouseInteractVtFlags::Flags>(GetMouseInteractVt());
+  }
+  /// Sets the vector interactions from Qt flags, as SetMouseInteractVt does.
+  void SetMouseInteractVtFlags(TKVMouseInteractVtFlags::Flags f) {
+    SetMouseInteractVt(KVFlagsToSet<TKVMouseInteractVtItems>(f));
+  }
   /// Abandons an insert, a grip drag or a rubber band in progress and closes the text editor (keeping the
   /// typed text, as one undo step when it changed).
   void CancelInteracts();

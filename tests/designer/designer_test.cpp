@@ -13,6 +13,8 @@
 
 #include "korvane/controls/histogram_box.h"
 #include "korvane/controls/ruler_box.h"
+#include "korvane/multi/kvmview.h"
+#include "korvane/vect/kvvect.h"
 #include "korvane/view/kvview.h"
 #include "ui_form.h"
 
@@ -167,6 +169,20 @@ TEST_F(DesignerPlugin, PropertiesSetByNameReachTheWidgets) {
   EXPECT_GT(CountPixels(im, 0x00FFFF), 0);
   EXPECT_FALSE(view->setProperty("BackgroundStyle", "kvbsNoSuchStyle"));
   EXPECT_EQ(view->property("BackgroundStyle").toString(), "kvbsChessboard");
+
+  // The other widgets' sets, by their keys.
+  auto mview = Make("korvane::TKorvaneMView");
+  ASSERT_NE(mview, nullptr);
+  EXPECT_TRUE(mview->setProperty("MouseInteract", "mmiScroll"));
+  EXPECT_TRUE(mview->setProperty("KeyInteract", 0));
+  auto* mv = dynamic_cast<TKorvaneMView*>(mview.get());
+  ASSERT_NE(mv, nullptr);
+  EXPECT_EQ(mv->GetMouseInteract(), TKVMMouseInteract{mmiScroll});
+  EXPECT_TRUE(mv->GetKeyInteract().Empty());
+  auto vect = Make("korvane::TKorvaneVect");
+  ASSERT_NE(vect, nullptr);
+  EXPECT_TRUE(vect->setProperty("MouseInteractVt", "miPutBox"));
+  EXPECT_EQ(dynamic_cast<TKorvaneVect*>(vect.get())->GetMouseInteractVt(), TKVMouseInteractVt{miPutBox});
 
   // The setters' own rules apply: the hue is clamped.
   auto hsv = Make("korvane::THSVBox");
