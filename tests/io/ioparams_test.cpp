@@ -521,7 +521,9 @@ TEST(IOParamsFields, TextRoundTripAndRejects) {
   for (const std::string& name : TIOParamsVals::FieldNames()) {
     std::string v;
     ASSERT_TRUE(p.GetField(name, v)) << name;
-    if (name != "ColorMapCount") EXPECT_TRUE(p.SetField(name, v)) << name << " = " << v;
+    if (name != "ColorMapCount") {
+      EXPECT_TRUE(p.SetField(name, v)) << name << " = " << v;
+    }
   }
   EXPECT_TRUE(p.SetField("TIFF_Compression", "ioTIFF_G4FAX"));
   EXPECT_EQ(p.TIFF_Compression, ioTIFF_G4FAX);
