@@ -8,10 +8,6 @@ namespace {
 constexpr Qt::WindowFlags kHintFlags =
     Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus;
 
-QColor ToQ(TColor c) {
-  c = ColorToRGB(c);
-  return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
-}
 }  // namespace
 
 TKVHint::TKVHint(TComponent* AOwner) : TCustomControl(AOwner, nullptr) {
@@ -52,7 +48,7 @@ void TKVHint::Paint() {
 void TKVHint::PaintBorder(QPainter& p) {
   // Raised outer edge: light above and left, dark below and right.
   const QRect r = rect();
-  const QColor light = ToQ(cl3DLight), dark = ToQ(cl3DDkShadow);
+  const QColor light = ColorToQColor(cl3DLight), dark = ColorToQColor(cl3DDkShadow);
   p.fillRect(QRect(r.left(), r.top(), r.width(), 1), light);
   p.fillRect(QRect(r.left(), r.top(), 1, r.height()), light);
   p.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), dark);

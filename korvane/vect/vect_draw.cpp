@@ -10,11 +10,6 @@ namespace korvane {
 
 namespace {
 
-QColor QColorOf(TColor c) {
-  c = ColorToRGB(c);
-  return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
-}
-
 // trunc(v * zoom / 100), saturated.
 int Zoomed(int v, int zoom) { return KVSat(int64_t(v) * zoom / 100); }
 
@@ -223,9 +218,9 @@ void TKorvaneVect::DrawObjectText(TCanvas* canvas, int x1, int y1, int x2, int y
     p->setCompositionMode(QPainter::CompositionMode_SourceOver);
     QRect qr(x1, y1, x2 - x1, y2 - y1);
     p->setClipRect(qr, canvas->HasClip() ? Qt::IntersectClip : Qt::ReplaceClip);
-    if (o->BrushStyle != bsClear) p->fillRect(qr, QColorOf(o->BrushColor));
+    if (o->BrushStyle != bsClear) p->fillRect(qr, ColorToQColor(o->BrushColor));
     p->setFont(qf);
-    p->setPen(QColorOf(o->PenColor));
+    p->setPen(ColorToQColor(o->PenColor));
     p->translate(x1 + dx, y1 + dy);
     p->rotate(-lf.lfEscapement / 10.0);
     p->drawText(0, fm.ascent(), QString::fromStdString(o->Text));

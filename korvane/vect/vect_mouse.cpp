@@ -291,13 +291,9 @@ void TKorvaneVect::ActiveTextEdit() {
   lf.lfEscapement = 0;
   FontFromLog(lf, f);
   edit_->setFont(f.ToQFont());
-  auto q = [](TColor c) {
-    c = ColorToRGB(c);
-    return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
-  };
   QPalette pal = edit_->palette();
-  pal.setColor(QPalette::Text, q(o->PenColor));
-  pal.setColor(QPalette::Base, q(o->BrushStyle == bsClear ? GetBackground() : o->BrushColor));
+  pal.setColor(QPalette::Text, ColorToQColor(o->PenColor));
+  pal.setColor(QPalette::Base, ColorToQColor(o->BrushStyle == bsClear ? GetBackground() : o->BrushColor));
   edit_->setPalette(pal);
   edit_->setText(QString::fromStdString(o->Text));
   // Every keystroke reaches the object, so saving, burning in and reading

@@ -74,11 +74,6 @@ void LineDDA(int x1, int y1, int x2, int y2, const TLineDDAProc& proc) {
 
 namespace {
 
-QColor ToQColor(TColor c) {
-  c = ColorToRGB(c);
-  return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
-}
-
 void Order(int& a, int& b) {
   if (b < a) std::swap(a, b);
 }
@@ -196,7 +191,7 @@ void TCanvas::ApplyPen(QPainter& p, bool) {
     p.setPen(Qt::NoPen);
     return;
   }
-  QPen qp(ToQColor(pen_.Color()));
+  QPen qp(ColorToQColor(pen_.Color()));
   qp.setStyle(ToQPenStyle(pen_.Style()));
   qp.setWidth(pen_.Width() <= 1 ? 0 : pen_.Width());
   qp.setCapStyle(Qt::FlatCap);
@@ -209,7 +204,7 @@ void TCanvas::ApplyBrush(QPainter& p) {
     p.setBrush(Qt::NoBrush);
     return;
   }
-  p.setBrush(QBrush(ToQColor(brush_.Color()), ToQBrushStyle(brush_.Style())));
+  p.setBrush(QBrush(ColorToQColor(brush_.Color()), ToQBrushStyle(brush_.Style())));
 }
 
 void TCanvas::ApplyMode(QPainter& p) { p.setCompositionMode(PenModeComposition(pen_.Mode())); }
@@ -218,7 +213,7 @@ void TCanvas::DrawPixelsRun(const std::vector<QPoint>& pts) {
   if (pts.empty()) return;
   QPainter* p = Painter();
   if (!p) return;
-  p->setPen(QPen(ToQColor(pen_.Color()), 0));
+  p->setPen(QPen(ColorToQColor(pen_.Color()), 0));
   p->setBrush(Qt::NoBrush);
   ApplyMode(*p);
   p->drawPoints(pts.data(), int(pts.size()));
@@ -261,7 +256,7 @@ void TCanvas::FillRect(const TRect& r) {
   if (!p) return;
   ApplyMode(*p);
   p->fillRect(QRect(x1, y1, x2 - x1, y2 - y1),
-              QBrush(ToQColor(brush_.Color()), ToQBrushStyle(brush_.Style())));
+              QBrush(ColorToQColor(brush_.Color()), ToQBrushStyle(brush_.Style())));
   AfterDraw();
 }
 
@@ -270,7 +265,7 @@ void TCanvas::FrameRect(const TRect& r) {
   QPainter* p = Painter();
   if (!p) return;
   ApplyMode(*p);
-  QColor c = ToQColor(brush_.Color());
+  QColor c = ColorToQColor(brush_.Color());
   p->fillRect(QRect(r.Left, r.Top, r.Width(), 1), c);
   p->fillRect(QRect(r.Left, r.Bottom - 1, r.Width(), 1), c);
   p->fillRect(QRect(r.Left, r.Top, 1, r.Height()), c);
@@ -290,7 +285,7 @@ void TCanvas::Rectangle(int x1, int y1, int x2, int y2) {
     // Without a pen the filled area is one pixel smaller on the right and bottom.
     if (brush_.Style() != bsClear && x2 - x1 > 1 && y2 - y1 > 1)
       p->fillRect(QRect(x1, y1, x2 - x1 - 1, y2 - y1 - 1),
-                  QBrush(ToQColor(brush_.Color()), ToQBrushStyle(brush_.Style())));
+                  QBrush(ColorToQColor(brush_.Color()), ToQBrushStyle(brush_.Style())));
     AfterDraw();
     return;
   }
@@ -298,11 +293,11 @@ void TCanvas::Rectangle(int x1, int y1, int x2, int y2) {
   if (w <= 1) {
     if (brush_.Style() != bsClear && x2 - x1 > 2 && y2 - y1 > 2)
       p->fillRect(QRect(x1 + 1, y1 + 1, x2 - x1 - 2, y2 - y1 - 2),
-                  QBrush(ToQColor(brush_.Color()), ToQBrushStyle(brush_.Style())));
+                  QBrush(ColorToQColor(brush_.Color()), ToQBrushStyle(brush_.Style())));
     ApplyPen(*p, true);
     p->setBrush(Qt::NoBrush);
     if (x2 - x1 == 1 || y2 - y1 == 1)
-      p->fillRect(QRect(x1, y1, x2 - x1, y2 - y1), ToQColor(pen_.Color()));
+      p->fillRect(QRect(x1, y1, x2 - x1, y2 - y1), ColorToQColor(pen_.Color()));
     else
       p->drawRect(QRect(x1, y1, x2 - x1 - 1, y2 - y1 - 1));
   } else {
@@ -421,8 +416,8 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
   p->translate(x, y);
   if (font_.Escapement() != 0) p->rotate(-font_.Escapement() / 10.0);
   if (brush_.Style() != bsClear)
-    p->fillRect(QRect(0, 0, fm.horizontalAdvance(t), fm.height()), ToQColor(brush_.Color()));
-  p->setPen(ToQColor(font_.Color()));
+    p->fillRect(QRect(0, 0, fm.horizontalAdvance(t), fm.height()), ColorToQColor(brush_.Color()));
+  p->setPen(ColorToQColor(font_.Color()));
   p->drawText(0, fm.ascent(), t);
   p->restore();
   pen_pos_ = Point(x + fm.horizontalAdvance(t), y);
@@ -439,9 +434,9 @@ void TCanvas::TextRect(const TRect& r, int x, int y, const std::string& text) {
   p->setCompositionMode(QPainter::CompositionMode_SourceOver);
   QRect qr(r.Left, r.Top, r.Width(), r.Height());
   p->setClipRect(qr, has_clip_ ? Qt::IntersectClip : Qt::ReplaceClip);
-  if (brush_.Style() != bsClear) p->fillRect(qr, ToQColor(brush_.Color()));
+  if (brush_.Style() != bsClear) p->fillRect(qr, ColorToQColor(brush_.Color()));
   p->setFont(f);
-  p->setPen(ToQColor(font_.Color()));
+  p->setPen(ColorToQColor(font_.Color()));
   p->drawText(x, y + fm.ascent(), t);
   p->restore();
   AfterDraw();

@@ -30,11 +30,6 @@ constexpr double kMaxDashedExtent = 1 << 16;
 
 bool TooLongToDash(const QRectF& r) { return r.width() > kMaxDashedExtent || r.height() > kMaxDashedExtent; }
 
-QColor ToQ(TColor c) {
-  c = ColorToRGB(c);
-  return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
-}
-
 double ClampCoord(double v) {
   if (!std::isfinite(v)) return v > 0 ? kCoordLimit : -kCoordLimit;
   return std::clamp(v, -kCoordLimit, kCoordLimit);
@@ -345,7 +340,7 @@ QPainter* TMetaPlayer::BeginDirect(bool pen, bool brush, bool solid) {
   const TPen& tp = *canvas_->Pen();
   p->setCompositionMode(PenModeComposition(tp.Mode()));
   if (pen && tp.Style() != psClear && tp.Mode() != pmNop) {
-    QPen qp(ToQ(tp.Color()));
+    QPen qp(ColorToQColor(tp.Color()));
     qp.setStyle(ToQPenStyle(tp.Style()));
     qp.setWidth(tp.Width() <= 1 ? 0 : tp.Width());
     qp.setCapStyle(Qt::FlatCap);
@@ -356,7 +351,7 @@ QPainter* TMetaPlayer::BeginDirect(bool pen, bool brush, bool solid) {
   }
   const TBrush& tb = *canvas_->Brush();
   if (brush && tb.Style() != bsClear)
-    p->setBrush(QBrush(ToQ(tb.Color()), ToQBrushStyle(tb.Style())));
+    p->setBrush(QBrush(ColorToQColor(tb.Color()), ToQBrushStyle(tb.Style())));
   else
     p->setBrush(Qt::NoBrush);
   return p;
@@ -783,14 +778,14 @@ void TMetaPlayer::Text(double x, double y, const QString& text, unsigned options
   if (rect) {
     const QRect box = DeviceBox(rect->left(), rect->top(), rect->right(), rect->bottom());
     const QRect qr(box.left(), box.top(), box.width(), box.height());
-    if (options & kETO_OPAQUE) p->fillRect(qr, ToQ(dc_.bkColor));
+    if (options & kETO_OPAQUE) p->fillRect(qr, ColorToQColor(dc_.bkColor));
     if (options & kETO_CLIPPED) p->setClipRect(qr, canvas_->HasClip() ? Qt::IntersectClip : Qt::ReplaceClip);
   }
   p->setFont(qf);
   p->translate(dp.x, dp.y);
   if (font->Escapement() != 0) p->rotate(-font->Escapement() / 10.0);
-  if (dc_.bkMode == kOPAQUE) p->fillRect(QRect(dx, dy, w, fh), ToQ(dc_.bkColor));
-  p->setPen(ToQ(dc_.textColor));
+  if (dc_.bkMode == kOPAQUE) p->fillRect(QRect(dx, dy, w, fh), ColorToQColor(dc_.bkColor));
+  p->setPen(ColorToQColor(dc_.textColor));
   p->drawText(dx, dy + fm.ascent(), t);
   p->restore();
   EndDirect();
