@@ -145,46 +145,58 @@ size_t DecodeLZW(const uint8_t* data, size_t size, int codeSize, uint8_t* out, s
 }
 
 // Bits packed least significant first into sub-blocks of up to packetMax
-// bytes, written to the stream as each fills.
+// bytes. Codes go into a staging buffer with one unaligned 64-bit store each
+// (no per-byte loop); whole sub-blocks, each with its length byte, reach the
+// stream in one write of a few kilobytes.
 class GifBitWriter {
  public:
   GifBitWriter(TStream* s, int packetMax) : s_(s), max_(packetMax) {}
   void Put(uint32_t code, int width) {
     acc_ |= uint64_t(code) << nacc_;
     nacc_ += width;
-    while (nacc_ >= 8) {
-      buf_[1 + n_++] = uint8_t(acc_);
-      acc_ >>= 8;
-      nacc_ -= 8;
-      if (n_ == max_) FlushPacket();
-    }
+    std::memcpy(buf_ + n_, &acc_, sizeof acc_);
+    n_ += nacc_ >> 3;
+    acc_ >>= nacc_ & ~7;
+    nacc_ &= 7;
+    if (n_ >= kStage) Flush(false);
   }
   // Writes the partial byte, the last packet and the terminator.
   void Finish() {
-    if (nacc_ > 0) {
-      buf_[1 + n_++] = uint8_t(acc_);
-      acc_ = 0;
-      nacc_ = 0;
-      if (n_ == max_) FlushPacket();
-    }
-    FlushPacket();
+    if (nacc_ > 0) ++n_;  // the partial byte is already at buf_[n_]
+    acc_ = 0;
+    nacc_ = 0;
+    Flush(true);
     uint8_t zero = 0;
     s_->WriteBuffer(&zero, 1);
   }
 
  private:
-  void FlushPacket() {
-    if (n_ == 0) return;
-    buf_[0] = uint8_t(n_);
-    s_->WriteBuffer(buf_, n_ + 1);
-    n_ = 0;
+  static constexpr int kStage = 4096;
+  // Writes the staged bytes as sub-blocks of max_ bytes; the last, shorter
+  // one only when `all`, else it moves to the front for the next codes.
+  void Flush(bool all) {
+    int at = 0, k = 0;
+    while (n_ - at >= max_ || (all && n_ > at)) {
+      const int len = std::min(max_, n_ - at);
+      out_[k++] = uint8_t(len);
+      std::memcpy(out_ + k, buf_ + at, size_t(len));
+      k += len;
+      at += len;
+    }
+    if (k > 0) s_->WriteBuffer(out_, k);
+    // The rest, with the partial byte stored at buf_[n_].
+    std::memmove(buf_, buf_ + at, size_t(n_ - at) + sizeof acc_);
+    n_ -= at;
   }
   TStream* s_;
   int max_;
   uint64_t acc_ = 0;
   int nacc_ = 0;
   int n_ = 0;
-  uint8_t buf_[256];
+  // Staged bytes: a flush leaves fewer than max_ (< 256), then codes add up
+  // to kStage + 3 before the next; 8 bytes of room for the last store.
+  uint8_t buf_[kStage + 16] = {};
+  uint8_t out_[2 * kStage + 64];
 };
 
 // Visits the pixels of Data row by row, in GIF interlaced order when asked.
@@ -246,12 +258,15 @@ void GIFLZWCompress(TStream* Stream, int32_t Height, int32_t Width, bool Interla
   const int initWidth = codeSize + 1;
   const uint8_t pixMask = uint8_t(clear - 1);
 
-  // Open hashing of (prefix, pixel) pairs to codes with linear probing: 8192
+  // Open hashing of (prefix, pixel) pairs to codes with linear probing: 32768
   // slots for at most 4096 codes, each slot one word holding the pair's key
   // (pixel << 12 | prefix, 20 bits) above its code (12 bits). Codes are at
-  // least clear + 2, so a zero word marks an empty slot. The 32 KB table stays
-  // in the first-level cache.
-  constexpr int kHashBits = 13;
+  // least clear + 2, so a zero word marks an empty slot. At most one slot in
+  // eight is taken, so a probe nearly always ends at its first slot: the
+  // 128 KB table is faster than a smaller, fuller one that stays in the
+  // first-level cache (the hits and misses of a probe chain branch
+  // unpredictably).
+  constexpr int kHashBits = 15;
   constexpr uint32_t kHashMask = (1u << kHashBits) - 1;
   std::vector<uint32_t> htab(size_t(1) << kHashBits, 0);
   auto slot = [](uint32_t key) { return (key * 2654435761u) >> (32 - kHashBits); };
