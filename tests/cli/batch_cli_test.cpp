@@ -6,8 +6,6 @@
 
 #ifdef KORVANE_CLI
 
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
@@ -20,29 +18,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct ToolRun {
-  int code = -1;
-  std::string out, err;
-};
-
-ToolRun Tool(const std::vector<std::string>& args) {
-  QProcess p;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("QT_QPA_PLATFORM", "offscreen");
-  p.setProcessEnvironment(env);
+test::ProcessRun Tool(const std::vector<std::string>& args) {
   QStringList q;
   for (const std::string& a : args) q << QString::fromStdString(a);
-  p.start(KORVANE_CLI, q);
-  ToolRun r;
-  if (!p.waitForFinished(120000)) {
-    p.kill();
-    p.waitForFinished();
-    return r;
-  }
-  r.out = p.readAllStandardOutput().toStdString();
-  r.err = p.readAllStandardError().toStdString();
-  r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-  return r;
+  return test::RunProcess(KORVANE_CLI, q);
 }
 
 // A w x h BMP of pattern seed.
@@ -81,7 +60,7 @@ TEST(BatchCli, EveryOutputHasItsInputsPixelsAndFailuresGoOnInOrder) {
     args.push_back(in);
   }
   args.insert(args.end(), {"-o", d + "/out", "--format", "png", "-j", "3"});
-  const ToolRun r = Tool(args);
+  const test::ProcessRun r = Tool(args);
   EXPECT_EQ(r.code, 1) << r.err;
   // One line per failure, in input order, then the count.
   const size_t broken = r.err.find("korvane: " + d + "/p2.bmp: ");
@@ -109,7 +88,7 @@ TEST(BatchCli, OutputNamesAndClashesAreSettledBeforeAnyFileIsWritten) {
   WritePattern(d + "/b/x.bmp", 3);
   // Placeholders: the input's folder and name, the format's extension, a
   // literal percent sign.
-  ToolRun r = Tool(
+  test::ProcessRun r = Tool(
       {"convert", d + "/a/x.bmp", d + "/b/x.bmp", "--output-template", "%d/%s_50%%.%e", "--format", "jpeg"});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(fs::exists(d + "/a/x_50%.jpg"));
@@ -156,7 +135,7 @@ TEST(BatchCli, ProcessPrintsEachFilesResultsInInputOrder) {
     want += in + ": " + (i % 2 ? "1" : "many") + "\n";
   }
   args.insert(args.end(), {"-o", "-", "-j", "4", "--num-colors"});
-  const ToolRun r = Tool(args);
+  const test::ProcessRun r = Tool(args);
   ASSERT_EQ(r.code, 0) << r.err;
   // Lines in input order, each naming its file.
   std::string got;

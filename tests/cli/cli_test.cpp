@@ -37,27 +37,16 @@ struct RunResult {
 // Runs the program; sanitizer reports get exit codes of their own so that
 // they cannot pass for the tool's own failure status.
 RunResult RunTool(const std::vector<std::string>& args) {
-  QProcess p;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("QT_QPA_PLATFORM", "offscreen");
-  env.insert("ASAN_OPTIONS", "detect_leaks=1:exitcode=86");
-  env.insert("UBSAN_OPTIONS", "print_stacktrace=1:exitcode=87");
-  p.setProcessEnvironment(env);
   QStringList qargs;
   for (const std::string& a : args) qargs << QString::fromStdString(a);
-  p.start(KORVANE_CLI, qargs);
+  const test::ProcessRun p = test::RunProcess(
+      KORVANE_CLI, qargs, {"ASAN_OPTIONS=detect_leaks=1:exitcode=86", "UBSAN_OPTIONS=print_stacktrace=1:exitcode=87"});
   RunResult r;
-  if (!p.waitForFinished(120000)) {
-    p.kill();
-    p.waitForFinished();
-    r.crashed = true;
-  }
-  r.out = p.readAllStandardOutput().toStdString();
-  r.err = p.readAllStandardError().toStdString();
-  r.crashed = r.crashed || p.exitStatus() != QProcess::NormalExit || p.exitCode() == 86 ||
-              p.exitCode() == 87 || r.err.find("Sanitizer") != std::string::npos ||
+  r.out = p.out;
+  r.err = p.err;
+  r.crashed = p.code == -1 || p.code == 86 || p.code == 87 || r.err.find("Sanitizer") != std::string::npos ||
               r.err.find("runtime error:") != std::string::npos;
-  r.code = r.crashed ? -1 : p.exitCode();
+  r.code = r.crashed ? -1 : p.code;
   return r;
 }
 

@@ -6,8 +6,6 @@
 
 #ifdef KORVANE_CLI
 
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <fstream>
 
@@ -16,18 +14,9 @@
 namespace {
 
 int RunProgram(const QString& program, const QStringList& args, std::string& out) {
-  QProcess p;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("QT_QPA_PLATFORM", "offscreen");
-  p.setProcessEnvironment(env);
-  p.start(program, args);
-  if (!p.waitForFinished(120000)) {
-    p.kill();
-    p.waitForFinished();
-    return -1;
-  }
-  out = (p.readAllStandardOutput() + p.readAllStandardError()).toStdString();
-  return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  const korvane::test::ProcessRun r = korvane::test::RunProcess(program, args);
+  out = r.out + r.err;
+  return r.code;
 }
 
 // Makes anim.gif and prints the sizes of its frames as Pillow stored them.
