@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 #include "korvane/foundations/host/exceptions.h"
 #include "korvane/io/codecs/gif/gif_lzw.h"
+#include "korvane/pixels/vector_loops.h"
 #include "tests/codec_gif/gif_test_util.h"
 #include "tests/fixture_manifest.h"
 #include "tests/test_support.h"
@@ -376,6 +379,43 @@ TEST(GifWrite, OneBitRequests) {
   EXPECT_EQ(load(s1, 1, b3, q3), 2);
   EXPECT_EQ(q3.BitsPerSample, 8);
   EXPECT_TRUE(SamePixels(b3, many));
+}
+
+// The vector and the scalar mapping of an image's own colors write the same
+// bytes and lose no color: new colors first met in the middle of a vector
+// step, rows whose length is not a multiple of the step, and a 257th color
+// that sends both to the quantizer.
+TEST(GifWrite, ExactColorMappingVectorAndScalarAgree) {
+  TIOParamsVals p;
+  InstallGifCoders(p);
+  std::mt19937 rng(7);
+  for (const int colors : {200, 256, 257}) {
+    TBitmap b(53, 41, pf24bit);
+    for (int y = 0; y < b.Height(); ++y)
+      for (int x = 0; x < b.Width(); ++x) {
+        // Mostly a few early colors, with the rest first appearing anywhere.
+        const int k = int(rng() % 4 ? rng() % 8 : rng() % unsigned(colors));
+        reinterpret_cast<TRGB*>(b.Scanline(y))[x] = TRGB{uint8_t(k * 37), uint8_t(k), uint8_t(255 - k / 2)};
+      }
+    for (int k = 0; k < colors; ++k)  // every color present
+      reinterpret_cast<TRGB*>(b.Scanline(40))[k % 53] = TRGB{uint8_t(k * 37), uint8_t(k), uint8_t(255 - k / 2)};
+    TMemoryStream vec, scalar;
+    WriteGifStream(&vec, &b, p, nullpr);
+    detail::SetVectorLoops(detail::VectorLoops::Scalar);
+    WriteGifStream(&scalar, &b, p, nullpr);
+    detail::SetVectorLoops(detail::VectorLoops::Fastest);
+    ASSERT_EQ(vec.Size(), scalar.Size()) << colors;
+    EXPECT_EQ(std::memcmp(vec.Memory(), scalar.Memory(), size_t(vec.Size())), 0) << colors;
+    if (colors > 256) continue;
+    TBitmap back;
+    TIOParamsVals q;
+    InstallGifCoders(q);
+    int32_t count = 0;
+    vec.SetPosition(0);
+    ReadGifStream(&vec, &back, count, q, nullpr, false);
+    back.SetPixelFormat(pf24bit);
+    EXPECT_TRUE(SamePixels(back, b)) << colors;
+  }
 }
 
 // Every GIF of the public suites loads or fails cleanly, and the first

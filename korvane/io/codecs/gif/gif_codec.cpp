@@ -15,7 +15,13 @@
 #include "korvane/pixels/bitmap_procs.h"
 #include "korvane/pixels/colordepth.h"
 #include "korvane/pixels/quant/quantizer.h"
+#include "korvane/pixels/vector_loops.h"
 #include "korvane/view/system_dpi.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KV_GIF_AVX2 __attribute__((target("avx2")))
+#endif
 
 namespace korvane {
 
@@ -367,39 +373,111 @@ void OneBitIndices(const TBitmap* b, GifFrame& f) {
   }
 }
 
+// The colors of an image of at most 256 of them, by open addressing on the
+// 24-bit color (b | g << 8 | r << 16) in 4096 slots, so the first probe
+// nearly always decides. A slot holds the color and its index (<< 24); an
+// empty slot holds a color that does not hash to it, so the one-probe test
+// "the slot's color is the pixel's" never takes an empty slot for a hit.
+class ColorIndex {
+ public:
+  static constexpr int kBits = 12;
+  static constexpr uint32_t kSlots = 1u << kBits;
+  static constexpr uint32_t Hash(uint32_t c) { return (c * 2654435761u) >> (32 - kBits); }
+
+  explicit ColorIndex(int maxColors) : max_(maxColors) {
+    for (uint32_t s = 0; s < kSlots; ++s) {
+      uint32_t c = 0xFFFFFF;
+      while (Hash(c) == s) --c;
+      slot_[s] = c;
+    }
+  }
+  const uint32_t* Slots() const { return slot_; }
+  // Index of color c, given the next free one when it is new; false when
+  // the table is full.
+  bool Find(uint32_t c, uint8_t& index) {
+    uint32_t h = Hash(c);
+    while (used_[h] && (slot_[h] & 0xFFFFFF) != c) h = (h + 1) & (kSlots - 1);
+    if (!used_[h]) {
+      if (int(pal_.size()) == max_) return false;
+      used_[h] = true;
+      slot_[h] = c | uint32_t(pal_.size()) << 24;
+      pal_.push_back(TRGB{uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16)});
+    }
+    index = uint8_t(slot_[h] >> 24);
+    return true;
+  }
+  std::vector<TRGB>& Palette() { return pal_; }
+
+ private:
+  uint32_t slot_[kSlots];
+  bool used_[kSlots] = {};
+  int max_;
+  std::vector<TRGB> pal_;
+};
+
+// Indices of pixels 0..n-1 of a row; false when a color does not fit.
+bool RowIndices(const uint8_t* row, int n, uint8_t* o, ColorIndex& t) {
+  for (int x = 0; x < n; ++x, row += 3)
+    if (!t.Find(row[0] | uint32_t(row[1]) << 8 | uint32_t(row[2]) << 16, o[x])) return false;
+  return true;
+}
+
+#ifdef KV_GIF_AVX2
+// Eight pixels a step: their colors hashed and their slots gathered at once;
+// a step in which any pixel misses the first probe (a new color, or one that
+// collided) runs pixel by pixel, so indices are given in the order of first
+// appearance just as by RowIndices. Returns how many pixels it mapped, or -1
+// when a color does not fit.
+KV_GIF_AVX2 int RowIndices8(const uint8_t* row, int n, uint8_t* o, ColorIndex& t) {
+  const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1, 3, 4,
+                                          5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m256i top = _mm256_setr_epi8(3, 7, 11, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 3, 7, 11, 15,
+                                       -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m256i mul = _mm256_set1_epi32(int(2654435761u)), low24 = _mm256_set1_epi32(0xFFFFFF);
+  const int* table = reinterpret_cast<const int*>(t.Slots());
+  int x = 0;
+  // The second 16-byte load reads up to byte 3x + 27: 4 bytes past pixel
+  // x + 7, so the last steps stop short of the row's end.
+  for (; x + 10 <= n; x += 8, row += 24) {
+    const __m256i raw = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 12)), 1);
+    const __m256i c = _mm256_shuffle_epi8(raw, spread);
+    const __m256i h = _mm256_srli_epi32(_mm256_mullo_epi32(c, mul), 32 - ColorIndex::kBits);
+    const __m256i e = _mm256_i32gather_epi32(table, h, 4);
+    if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_and_si256(e, low24), c)) == -1) {
+      const __m256i v = _mm256_shuffle_epi8(e, top);
+      const uint32_t lo = uint32_t(_mm256_extract_epi32(v, 0)), hi = uint32_t(_mm256_extract_epi32(v, 4));
+      std::memcpy(o + x, &lo, 4);
+      std::memcpy(o + x + 4, &hi, 4);
+    } else if (!RowIndices(row, 8, o + x, t)) {
+      return -1;
+    }
+  }
+  return x;
+}
+#endif
+
 // Maps a 24-bit image straight to its own colors when it has no more than
 // 2^bits of them (no quantizer loss); false, leaving f unchanged, otherwise.
 bool ExactIndices(const TBitmap* src, GifFrame& f) {
-  const int maxColors = 1 << f.bits;
-  // Open addressing on the 24-bit color in 4096 slots (at most 256 colors,
-  // so the first probe nearly always decides); keys are the color + 1, 0
-  // marks an empty slot.
-  constexpr int kSlotBits = 12;
-  constexpr uint32_t kSlots = 1u << kSlotBits;
-  std::vector<uint32_t> keys(kSlots, 0);
-  std::vector<uint8_t> vals(kSlots, 0);
-  std::vector<TRGB> pal;
+  auto table = std::make_unique<ColorIndex>(1 << f.bits);
   IndexBuffer idx(size_t(f.w) * size_t(f.h));
+#ifdef KV_GIF_AVX2
+  const bool wide = detail::UseAVX2Loops();
+#endif
   for (int32_t y = 0; y < f.h; ++y) {
-    const TRGB* row = reinterpret_cast<const TRGB*>(src->Scanline(y));
+    const uint8_t* row = src->Scanline(y);
     uint8_t* o = idx.data() + size_t(y) * size_t(f.w);
-    for (int32_t x = 0; x < f.w; ++x) {
-      const uint32_t key = ((uint32_t(row[x].r) << 16) | (uint32_t(row[x].g) << 8) | row[x].b) + 1;
-      uint32_t h = (key * 2654435761u) >> (32 - kSlotBits);
-      if (keys[h] != key) {
-        while (keys[h] != 0 && keys[h] != key) h = (h + 1) & (kSlots - 1);
-        if (keys[h] == 0) {
-          if (int(pal.size()) == maxColors) return false;
-          keys[h] = key;
-          vals[h] = uint8_t(pal.size());
-          pal.push_back(row[x]);
-        }
-      }
-      o[x] = vals[h];
-    }
+    int x = 0;
+#ifdef KV_GIF_AVX2
+    if (wide && (x = RowIndices8(row, f.w, o, *table)) < 0) return false;
+#endif
+    if (!RowIndices(row + 3 * x, f.w - x, o + x, *table)) return false;
   }
+  std::vector<TRGB>& pal = table->Palette();
   f.used = int(pal.size());
-  pal.resize(size_t(maxColors), TRGB{0, 0, 0});
+  pal.resize(size_t(1 << f.bits), TRGB{0, 0, 0});
   f.pal = std::move(pal);
   f.idx = std::move(idx);
   return true;
