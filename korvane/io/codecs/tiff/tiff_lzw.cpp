@@ -136,7 +136,16 @@ struct LzwDecoder {
           arenaUsed = used;
           ar = Grow(used + plen + 1);
         }
-        std::memmove(ar + used, ar + start[pv], plen);
+        const uint8_t* from = ar + start[pv];
+        if (plen <= 16) {
+          // Loaded whole before the store, so the spare bytes read past the
+          // string may overlap where it goes.
+          uint8_t tmp[16];
+          std::memcpy(tmp, from, 16);
+          std::memcpy(ar + used, tmp, 16);
+        } else {
+          std::memmove(ar + used, from, plen);
+        }
         ar[used + plen] = first;
         start[nx] = uint32_t(used);
         length[nx] = uint16_t(plen + 1);
