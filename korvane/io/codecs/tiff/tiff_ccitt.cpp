@@ -213,20 +213,6 @@ const Tables& T() {
   return t;
 }
 
-// Sets the bits [a, b) of a row to 1.
-void SetBits(uint8_t* row, int32_t a, int32_t b) {
-  if (a >= b) return;
-  int32_t ba = a >> 3, bb = (b - 1) >> 3;
-  const uint8_t ma = uint8_t(0xFF >> (a & 7)), mb = uint8_t(0xFF << (7 - ((b - 1) & 7)));
-  if (ba == bb) {
-    row[ba] |= ma & mb;
-    return;
-  }
-  row[ba] |= ma;
-  if (bb > ba + 1) std::memset(row + ba + 1, 0xFF, size_t(bb - ba - 1));
-  row[bb] |= mb;
-}
-
 // First pixel at or after x whose bit differs from white (true: 1), or width.
 int32_t NextChange(const uint8_t* row, int32_t width, int32_t x, bool white) {
   if (x >= width) return width;
@@ -411,14 +397,33 @@ void TCCITTDecoder::Finish(uint8_t* Row, bool ok) {
     for (size_t i = 0; i < cur_.size(); ++i) last = std::max(last, cur_[i]);
     if (cur_.size() % 2 == 1) cur_.push_back(last);
   }
-  std::memset(Row, 0, size_t((width_ + 7) / 8));
-  int32_t start = 0;
-  for (size_t i = 0; i <= cur_.size(); i += 2) {
-    const int32_t end = i < cur_.size() ? std::min(cur_[i], width_) : width_;
-    SetBits(Row, std::min(start, width_), end);
-    if (i + 1 >= cur_.size()) break;
-    start = cur_[i + 1];
+  // The changes (never decreasing, none past the width) cut the row into
+  // spans of set bits (white runs) and clear bits, from the left. Each byte is
+  // stored once, when a span leaves it; the bits of the byte being built wait
+  // in a register.
+  const int32_t* c = cur_.data();
+  const size_t n = cur_.size();
+  const int32_t w = width_;
+  uint8_t acc = 0;
+  int32_t x = 0;
+  for (size_t k = 0; k <= n; ++k) {
+    const int32_t e = k < n ? std::clamp(c[k], x, w) : w;
+    if (e > x) {
+      const bool one = (k & 1) == 0;
+      const int32_t ba = x >> 3, bb = e >> 3;
+      const uint8_t head = uint8_t(0xFF >> (x & 7)), tail = uint8_t(~(0xFF >> (e & 7)));
+      if (ba == bb) {
+        if (one) acc |= head & tail;
+      } else {
+        Row[ba] = one ? uint8_t(acc | head) : acc;
+        const uint8_t fill = one ? 0xFF : 0x00;
+        if (bb - ba > 1) std::memset(Row + ba + 1, fill, size_t(bb - ba - 1));
+        acc = one ? tail : 0;
+      }
+      x = e;
+    }
   }
+  if (w & 7) Row[w >> 3] = acc;
   std::swap(ref_, cur_);
   if (!ok) ref_.clear();
   while (!ref_.empty() && ref_.back() >= width_) ref_.pop_back();
@@ -447,31 +452,71 @@ bool TCCITTDecoder::Decode1D(uint8_t* Row) {
 bool TCCITTDecoder::Decode2D(uint8_t* Row) {
   cur_.clear();
   const Tables& t = T();
+  // The position lives in a local while the row decodes, and the next bits
+  // wait in a register, most significant first: a code is read with one
+  // shift, and the register is reloaded from the data only every few codes.
+  // Near the end of the data, and for bytes in fill order 2, Peek reads them.
+  int64_t pos = pos_;
+  const int64_t windowEnd = reverse_ ? 0 : (size_ - 7) * 8;
+  uint64_t acc = 0;
+  int have = 0;  // bits of acc that are the data's from pos on
+  auto peek = [&](int n) -> uint32_t {
+    if (have < n) {
+      if (pos >= windowEnd) {
+        pos_ = pos;
+        return Peek(n);
+      }
+      uint64_t w;
+      std::memcpy(&w, data_ + (pos >> 3), 8);
+      acc = __builtin_bswap64(w) << (pos & 7);
+      have = 64 - int(pos & 7);
+    }
+    return uint32_t(acc >> (64 - n));
+  };
+  auto skip = [&](int len) {
+    pos += len;
+    acc <<= len;
+    have -= len;
+  };
+  // One run of the color, as Run.
+  auto run = [&](const Entry* tab) -> int {
+    int total = 0;
+    for (;;) {
+      if (pos >= bits_) return -1;
+      const Entry e = tab[peek(kRunBits)];
+      if (e.run < 0) return -1;
+      skip(e.len);
+      total += e.run;
+      if (e.run < 64) return total;
+      if (total > width_ + 2560) return -1;
+    }
+  };
+  const int32_t* ref = ref_.data();
   int32_t a0 = -1;
   bool white = true;
   size_t ib = 0;
   bool ok = true;
   while (a0 < width_) {
-    if (pos_ >= bits_ || cur_.size() > size_t(width_) + 2) {
+    if (pos >= bits_ || cur_.size() > size_t(width_) + 2) {
       ok = false;
       break;
     }
-    const auto m = t.modes[Peek(kModeBits)];
+    const auto m = t.modes[peek(kModeBits)];
     if (m.mode == mBad) {
       ok = false;
       break;
     }
-    pos_ += m.len;
-    while (ib > 0 && ref_[ib - 1] > a0) --ib;
-    while (ref_[ib] <= a0 && ref_[ib] < width_) ++ib;
-    if ((ib & 1) != (white ? 0u : 1u) && ref_[ib] < width_) ++ib;
-    const int32_t b1 = ref_[ib], b2 = ref_[ib + 1];
+    skip(m.len);
+    while (ib > 0 && ref[ib - 1] > a0) --ib;
+    while (ref[ib] <= a0 && ref[ib] < width_) ++ib;
+    if ((ib & 1) != (white ? 0u : 1u) && ref[ib] < width_) ++ib;
+    const int32_t b1 = ref[ib], b2 = ref[ib + 1];
     const int32_t start = std::max(a0, 0);
     if (m.mode == mPass) {
       a0 = b2;
     } else if (m.mode == mHoriz) {
-      const int r1 = Run(white);
-      const int r2 = r1 < 0 ? -1 : Run(!white);
+      const int r1 = run(white ? t.white : t.black);
+      const int r2 = r1 < 0 ? -1 : run(white ? t.black : t.white);
       if (r2 < 0) {
         ok = false;
         break;
@@ -492,6 +537,7 @@ bool TCCITTDecoder::Decode2D(uint8_t* Row) {
       white = !white;
     }
   }
+  pos_ = pos;
   Finish(Row, ok);
   return ok;
 }
