@@ -195,7 +195,10 @@ void TKorvaneVect::DrawObjectText(TCanvas* canvas, int x1, int y1, int x2, int y
   // One font and one set of metrics serve the measuring (and rotated text).
   const QFont qf = cf->ToQFont();
   const QFontMetrics fm(qf);
-  const int tw = fm.horizontalAdvance(QString::fromStdString(o->Text)), th = fm.height();
+  // Level text on the left needs no width, and shaping the text only to
+  // measure it costs as much as drawing it.
+  const bool measure = lf.lfEscapement != 0 || o->TextAlign == taRightJustify || o->TextAlign == taCenter;
+  const int tw = measure ? fm.horizontalAdvance(QString::fromStdString(o->Text)) : 0, th = fm.height();
   const int dy = KVTrunc((y2 - y1) - std::cos(a) * th + std::sin(a) * tw) / 2;
   int dx;
   switch (o->TextAlign) {

@@ -208,6 +208,26 @@ TEST(CanvasArc, EndsWhereTheRaysCrossTheEllipse) {
   }
 }
 
+// A 24-bit picture stretched, whole or in part, lands with the same pixels
+// as its 32-bit copy: scaled 24-bit draws take a converting shortcut.
+TEST(CanvasDrawImage, ScaledTwentyFourBitDrawsLikeThirtyTwoBit) {
+  TBitmap src(16, 12, pf24bit);
+  for (int y = 0; y < 12; ++y)
+    for (int x = 0; x < 16; ++x) src.SetPixel(x, y, RGB(uint8_t(x * 16), uint8_t(y * 20), uint8_t(x * y)));
+  const QImage img24 = src.SharedImage(), img32 = img24.convertToFormat(QImage::Format_RGB32);
+  ASSERT_EQ(img24.format(), QImage::Format_BGR888);
+  struct Case { TRect d, s; };
+  for (const Case& k : {Case{Rect(3, 4, 50, 33), Rect(0, 0, 16, 12)}, Case{Rect(0, 0, 7, 5), Rect(0, 0, 16, 12)},
+                        Case{Rect(10, 2, 71, 60), Rect(3, 2, 11, 9)}, Case{Rect(5, 5, 21, 17), Rect(0, 0, 16, 12)}}) {
+    TBitmap a(80, 64, pf24bit), b(80, 64, pf24bit);
+    a.Canvas()->DrawImage(k.d, img24, k.s);
+    b.Canvas()->DrawImage(k.d, img32, k.s);
+    a.Canvas()->EndPaint();
+    b.Canvas()->EndPaint();
+    EXPECT_TRUE(test::SamePixels(a, b)) << k.d.Left << "," << k.d.Top << " " << k.d.Width() << "x" << k.d.Height();
+  }
+}
+
 // A palette bitmap is drawn through a working copy. Direct writes between
 // canvas uses must survive, and pixels the canvas did not touch keep their
 // index even when another palette entry has the same color.
