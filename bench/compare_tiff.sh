@@ -14,17 +14,17 @@
 source "$(dirname "$0")/tiff_timing.sh"
 
 "$bin" --write "$work" || exit 1
-k_base=$(best_cpu "$bin" --convert "$work/page_none.tif" "$work/k_out.tif" none 0)
+k_base=$(best_cpu_writing "$work/k_out.tif" "$bin" --convert "$work/page_none.tif" "$work/k_out.tif" none 0)
 # tiffcp's start-up: the copy of an 8x8 page.
 t_base=0
 if tiffcrop -U px -z 1,1,8,8 "$work/page_none.tif" "$work/tiny.tif" > /dev/null 2>&1; then
-  t_base=$(best_cpu tiffcp -c none "$work/tiny.tif" "$work/t_out.tif")
+  t_base=$(best_cpu_writing "$work/t_out.tif" tiffcp -c none "$work/tiny.tif" "$work/t_out.tif")
 fi
 row() {  # name input output-compression tiffcp-compression
   local k t
-  k=$(best_cpu "$bin" --convert "$work/$2" "$work/k_out.tif" "$3" 1)
+  k=$(best_cpu_writing "$work/k_out.tif" "$bin" --convert "$work/$2" "$work/k_out.tif" "$3" 1)
   k=$(minus "$k" "$k_base")
-  t=$(best_cpu tiffcp -c "$4" "$work/$2" "$work/t_out.tif")
+  t=$(best_cpu_writing "$work/t_out.tif" tiffcp -c "$4" "$work/$2" "$work/t_out.tif")
   t=$(minus "$t" "$t_base")
   printf "%-28s Korvane %10s  tiffcp %10s  ratio %s\n" "$1" "$(ms "$k")" "$(ms "$t")" "$(ratio "$k" "$t")"
 }

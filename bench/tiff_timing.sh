@@ -15,6 +15,15 @@ runs=${RUNS:-5}
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 ms() { awk -v a="$1" 'BEGIN { printf "%.1f ms", a * 1000 }'; }
 minus() { awk -v a="$1" -v b="$2" 'BEGIN { print a - b }'; }
+# best_cpu_writing OUT COMMAND...: best_cpu of a command that writes OUT,
+# with OUT deleted before each run. Truncating the last run's 36 MB output
+# while the kernel still writes it back costs the next run, of either side,
+# as much again as the work measured.
+best_cpu_writing() {
+  local out=$1
+  shift
+  best_cpu bash -c 'rm -f "$0"; exec "$@"' "$out" "$@"
+}
 if perf stat -e task-clock true > /dev/null 2>&1; then
   best_cpu() {
     perf stat -x, -e task-clock -r "$runs" -o "$work/cpu.txt" "$@" > /dev/null 2>&1 || { echo "fail"; return; }
