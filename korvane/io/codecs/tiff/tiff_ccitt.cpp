@@ -397,33 +397,49 @@ void TCCITTDecoder::Finish(uint8_t* Row, bool ok) {
     for (size_t i = 0; i < cur_.size(); ++i) last = std::max(last, cur_[i]);
     if (cur_.size() % 2 == 1) cur_.push_back(last);
   }
-  // The changes (never decreasing, none past the width) cut the row into
-  // spans of set bits (white runs) and clear bits, from the left. Each byte is
-  // stored once, when a span leaves it; the bits of the byte being built wait
-  // in a register.
+  // A pixel is set (white) when an even number of changes lie at or before
+  // it. Each change toggles its pixel's bit in a word of 64 pixels (the
+  // most significant bit first, as the bytes go); a prefix XOR through each
+  // word, carried from word to word, then gives the pixels. Two changes at
+  // one place cancel, as the empty run between them should; changes at or
+  // past the width touch nothing.
+  const int32_t w = width_;
+  const size_t words = (size_t(w) + 63) / 64;
+  // Two sets of words, for changes at even and odd places, so that the
+  // toggles of neighbouring changes, often in one word, do not wait on each
+  // other; a change at or past the width goes to a spare word.
+  toggles_.assign(2 * words + 2, 0);
+  uint64_t* t = toggles_.data();
+  uint64_t* t1 = t + words + 1;
+  auto toggle = [w, words](uint64_t* set, int32_t p) {
+    const bool in = p >= 0 && p < w;
+    set[in ? size_t(p) >> 6 : words] ^= uint64_t(in) << (63 - (p & 63));
+  };
   const int32_t* c = cur_.data();
   const size_t n = cur_.size();
-  const int32_t w = width_;
-  uint8_t acc = 0;
-  int32_t x = 0;
-  for (size_t k = 0; k <= n; ++k) {
-    const int32_t e = k < n ? std::clamp(c[k], x, w) : w;
-    if (e > x) {
-      const bool one = (k & 1) == 0;
-      const int32_t ba = x >> 3, bb = e >> 3;
-      const uint8_t head = uint8_t(0xFF >> (x & 7)), tail = uint8_t(~(0xFF >> (e & 7)));
-      if (ba == bb) {
-        if (one) acc |= head & tail;
-      } else {
-        Row[ba] = one ? uint8_t(acc | head) : acc;
-        const uint8_t fill = one ? 0xFF : 0x00;
-        if (bb - ba > 1) std::memset(Row + ba + 1, fill, size_t(bb - ba - 1));
-        acc = one ? tail : 0;
-      }
-      x = e;
-    }
+  size_t k = 0;
+  for (; k + 1 < n; k += 2) {
+    toggle(t, c[k]);
+    toggle(t1, c[k + 1]);
   }
-  if (w & 7) Row[w >> 3] = acc;
+  if (k < n) toggle(t, c[k]);
+  for (size_t i = 0; i < words; ++i) t[i] ^= t1[i];
+  uint64_t carry = ~uint64_t(0);  // the row starts white
+  const size_t bytes = (size_t(w) + 7) / 8;
+  for (size_t i = 0; i < words; ++i) {
+    uint64_t y = t[i];
+    y ^= y >> 1;
+    y ^= y >> 2;
+    y ^= y >> 4;
+    y ^= y >> 8;
+    y ^= y >> 16;
+    y ^= y >> 32;
+    y ^= carry;
+    carry = 0 - (y & 1);
+    if (i + 1 == words && (w & 63)) y &= ~uint64_t(0) << (64 - (w & 63));  // nothing past the width
+    y = __builtin_bswap64(y);
+    std::memcpy(Row + 8 * i, &y, std::min<size_t>(8, bytes - 8 * i));
+  }
   std::swap(ref_, cur_);
   if (!ok) ref_.clear();
   while (!ref_.empty() && ref_.back() >= width_) ref_.pop_back();
@@ -452,6 +468,7 @@ bool TCCITTDecoder::Decode1D(uint8_t* Row) {
 bool TCCITTDecoder::Decode2D(uint8_t* Row) {
   cur_.clear();
   const Tables& t = T();
+  const int32_t w = width_;
   // The position lives in a local while the row decodes, and the next bits
   // wait in a register, most significant first: a code is read with one
   // shift, and the register is reloaded from the data only every few codes.
@@ -488,7 +505,7 @@ bool TCCITTDecoder::Decode2D(uint8_t* Row) {
       skip(e.len);
       total += e.run;
       if (e.run < 64) return total;
-      if (total > width_ + 2560) return -1;
+      if (total > w + 2560) return -1;
     }
   };
   const int32_t* ref = ref_.data();
@@ -496,8 +513,8 @@ bool TCCITTDecoder::Decode2D(uint8_t* Row) {
   bool white = true;
   size_t ib = 0;
   bool ok = true;
-  while (a0 < width_) {
-    if (pos >= bits_ || cur_.size() > size_t(width_) + 2) {
+  while (a0 < w) {
+    if (pos >= bits_ || cur_.size() > size_t(w) + 2) {
       ok = false;
       break;
     }
@@ -508,8 +525,8 @@ bool TCCITTDecoder::Decode2D(uint8_t* Row) {
     }
     skip(m.len);
     while (ib > 0 && ref[ib - 1] > a0) --ib;
-    while (ref[ib] <= a0 && ref[ib] < width_) ++ib;
-    if ((ib & 1) != (white ? 0u : 1u) && ref[ib] < width_) ++ib;
+    while (ref[ib] <= a0 && ref[ib] < w) ++ib;
+    if ((ib & 1) != (white ? 0u : 1u) && ref[ib] < w) ++ib;
     const int32_t b1 = ref[ib], b2 = ref[ib + 1];
     const int32_t start = std::max(a0, 0);
     if (m.mode == mPass) {
@@ -521,14 +538,14 @@ bool TCCITTDecoder::Decode2D(uint8_t* Row) {
         ok = false;
         break;
       }
-      const int32_t a1 = std::min(start + r1, width_), a2 = std::min(a1 + r2, width_);
+      const int32_t a1 = std::min(start + r1, w), a2 = std::min(a1 + r2, w);
       cur_.push_back(a1);
       cur_.push_back(a2);
       a0 = a2;
     } else {
       static const int8_t delta[] = {0, 0, 0, 0, 1, 2, 3, -1, -2, -3};
       const int32_t a1 = b1 + delta[m.mode];
-      if (a1 < start || a1 > width_) {
+      if (a1 < start || a1 > w) {
         ok = false;
         break;
       }

@@ -48,6 +48,7 @@ class KORVANE_EXPORT TCCITTDecoder {
   int32_t width_;
   bool reverse_;
   std::vector<int32_t> ref_, cur_;
+  std::vector<uint64_t> toggles_;  // Finish's bit words
 };
 
 /// One Modified Huffman row starting at Data; answers the bytes consumed.
