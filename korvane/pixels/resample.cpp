@@ -265,11 +265,11 @@ inline int16_t ClampMid(int32_t v) { return int16_t(v < 0 ? 0 : v > kMidMax ? kM
 // Horizontal pass over one source row laid out from raw index a.lo (pixels
 // mirrored in): one intermediate pixel (three values with kFrac fraction
 // bits) per list.
-void HorizontalScalar(const uint8_t* padded, int16_t* out, const Axis& a) {
+void HorizontalScalar(const uint8_t* padded, int16_t* out, const Axis& a, int64_t origin, int x0, int x1) {
   const int down = a.shift - kFrac;
   const int32_t round = 1 << (down - 1);
-  for (int x = 0; x < a.dst; ++x) {
-    const uint8_t* p = padded + size_t(a.first[size_t(x)] - a.lo) * 3;
+  for (int x = x0; x < x1; ++x) {
+    const uint8_t* p = padded + size_t(a.first[size_t(x)] - origin) * 3;
     const int16_t* c = a.coef.data() + size_t(a.offset[size_t(x)]) * 2;
     int32_t b = round, g = round, r = round;
     for (int k = a.Taps(x); k > 0; --k, p += 3, ++c) {
@@ -303,10 +303,10 @@ void VerticalScalar(const int16_t* const* rows, const int16_t* coef, int taps, i
 // The same sums with 16-bit multiply-adds: two taps of one pixel at a time
 // (bytes b0 b1 g0 g1 r0 r1 against weights w0 w1), 8 bytes read per pair,
 // so the padded row carries 8 bytes of slack.
-inline void HorizontalPixelSse2(const uint8_t* padded, int16_t* out, const Axis& a, int x) {
+inline void HorizontalPixelSse2(const uint8_t* padded, int16_t* out, const Axis& a, int64_t origin, int x) {
   const __m128i zero = _mm_setzero_si128();
   const int down = a.shift - kFrac;
-  const uint8_t* p = padded + size_t(a.first[size_t(x)] - a.lo) * 3;
+  const uint8_t* p = padded + size_t(a.first[size_t(x)] - origin) * 3;
   const int32_t* c = a.coef2.data() + a.offset[size_t(x)];
   __m128i acc = _mm_set1_epi32(1 << (down - 1));
   for (int k = a.pairs[size_t(x)]; k > 0; --k, p += 6, ++c) {
@@ -321,30 +321,31 @@ inline void HorizontalPixelSse2(const uint8_t* padded, int16_t* out, const Axis&
   _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x), acc);
 }
 
-void HorizontalSse2(const uint8_t* padded, int16_t* out, const Axis& a) {
-  for (int x = 0; x < a.dst; ++x) HorizontalPixelSse2(padded, out, a, x);
+void HorizontalSse2(const uint8_t* padded, int16_t* out, const Axis& a, int64_t origin, int x0, int x1) {
+  for (int x = x0; x < x1; ++x) HorizontalPixelSse2(padded, out, a, origin, x);
 }
 
 #ifdef KORVANE_RESAMPLE_AVX2
 // Two pixels at a time, one in each 128-bit lane, with the same sums as the
 // loop above; pixels whose lists differ in length (near the edges) go one
 // at a time.
-KORVANE_RESAMPLE_AVX2 void HorizontalAvx2Pairs(const uint8_t* padded, int16_t* out, const Axis& a) {
+KORVANE_RESAMPLE_AVX2 void HorizontalAvx2Pairs(const uint8_t* padded, int16_t* out, const Axis& a, int64_t origin,
+                                                int x0, int x1) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i top = _mm256_set1_epi16(int16_t(kMidMax));
   const int down = a.shift - kFrac;
   const __m256i round = _mm256_set1_epi32(1 << (down - 1));
   const __m128i shift = _mm_cvtsi32_si128(down);
-  int x = 0;
-  for (; x + 1 < a.dst; x += 2) {
+  int x = x0;
+  for (; x + 1 < x1; x += 2) {
     const int pairs = a.pairs[size_t(x)];
     if (a.pairs[size_t(x) + 1] != pairs) {
-      HorizontalPixelSse2(padded, out, a, x);
-      HorizontalPixelSse2(padded, out, a, x + 1);
+      HorizontalPixelSse2(padded, out, a, origin, x);
+      HorizontalPixelSse2(padded, out, a, origin, x + 1);
       continue;
     }
-    const uint8_t* p0 = padded + size_t(a.first[size_t(x)] - a.lo) * 3;
-    const uint8_t* p1 = padded + size_t(a.first[size_t(x) + 1] - a.lo) * 3;
+    const uint8_t* p0 = padded + size_t(a.first[size_t(x)] - origin) * 3;
+    const uint8_t* p1 = padded + size_t(a.first[size_t(x) + 1] - origin) * 3;
     const int32_t* c0 = a.coef2.data() + a.offset[size_t(x)];
     const int32_t* c1 = a.coef2.data() + a.offset[size_t(x) + 1];
     __m256i acc = round;
@@ -363,7 +364,7 @@ KORVANE_RESAMPLE_AVX2 void HorizontalAvx2Pairs(const uint8_t* padded, int16_t* o
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x), _mm256_castsi256_si128(acc));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x + 3), _mm256_extracti128_si256(acc, 1));
   }
-  for (; x < a.dst; ++x) HorizontalPixelSse2(padded, out, a, x);
+  for (; x < x1; ++x) HorizontalPixelSse2(padded, out, a, origin, x);
 }
 
 // Four taps of one pixel at a time: one 16-byte read of four source pixels
@@ -372,7 +373,8 @@ KORVANE_RESAMPLE_AVX2 void HorizontalAvx2Pairs(const uint8_t* padded, int16_t* o
 // pairs' weights; the lanes are summed at the end and an odd last pair goes
 // as above. The integer sums are the same. The 16-byte reads reach 4 bytes
 // past the four pixels, within the row's slack.
-KORVANE_RESAMPLE_AVX2 void HorizontalAvx2Quads(const uint8_t* padded, int16_t* out, const Axis& a) {
+KORVANE_RESAMPLE_AVX2 void HorizontalAvx2Quads(const uint8_t* padded, int16_t* out, const Axis& a, int64_t origin,
+                                                int x0, int x1) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i top = _mm_set1_epi16(int16_t(kMidMax));
   const int down = a.shift - kFrac;
@@ -381,8 +383,8 @@ KORVANE_RESAMPLE_AVX2 void HorizontalAvx2Quads(const uint8_t* padded, int16_t* o
   const __m256i spread = _mm256_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1,  //
                                           6, -1, 9, -1, 7, -1, 10, -1, 8, -1, 11, -1, -1, -1, -1, -1);
   const __m256i halves = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
-  for (int x = 0; x < a.dst; ++x) {
-    const uint8_t* p = padded + size_t(a.first[size_t(x)] - a.lo) * 3;
+  for (int x = x0; x < x1; ++x) {
+    const uint8_t* p = padded + size_t(a.first[size_t(x)] - origin) * 3;
     const int32_t* c = a.coef2.data() + a.offset[size_t(x)];
     const int pairs = a.pairs[size_t(x)];
     __m256i acc = _mm256_setzero_si256();
@@ -410,11 +412,12 @@ KORVANE_RESAMPLE_AVX2 void HorizontalAvx2Quads(const uint8_t* padded, int16_t* o
 
 // Long lists (a picture made smaller) go four taps at a time; short ones two
 // pixels at a time, which keeps both lanes busy with fewer taps.
-KORVANE_RESAMPLE_AVX2 void HorizontalAvx2(const uint8_t* padded, int16_t* out, const Axis& a) {
+KORVANE_RESAMPLE_AVX2 void HorizontalAvx2(const uint8_t* padded, int16_t* out, const Axis& a, int64_t origin, int x0,
+                                          int x1) {
   if (a.dst > 0 && a.pairs[size_t(a.dst / 2)] >= 4)
-    HorizontalAvx2Quads(padded, out, a);
+    HorizontalAvx2Quads(padded, out, a, origin, x0, x1);
   else
-    HorizontalAvx2Pairs(padded, out, a);
+    HorizontalAvx2Pairs(padded, out, a, origin, x0, x1);
 }
 #endif
 
@@ -539,6 +542,36 @@ void RunPasses(const TBitmap* src, TBitmap* dst, const Axis& h, const Axis& v, b
   const size_t padPixels = size_t(h.hi - h.lo + 1);
   const int64_t inLo = std::max<int64_t>(h.lo, 0), inHi = std::min<int64_t>(h.hi, h.src - 1);
 
+  // The lists x0 .. x1 - 1 that lie inside the source row with the vector
+  // loops' read slack (16 bytes) too: they read the row in place. The lists
+  // before and after read the padded copy, which then needs only pixels
+  // lo .. leftHi and rightLo .. hi.
+  struct {
+    int x0 = 0, x1 = 0;
+    int64_t leftHi = 0, rightLo = 0;
+  } inner;
+  {
+    auto inside = [&](int x) {
+      return h.first[size_t(x)] >= 0 && (int64_t(h.first[size_t(x)]) + h.Taps(x)) * 3 + 16 <= int64_t(h.src) * 3;
+    };
+    int x0 = 0;
+    while (x0 < h.dst && !inside(x0)) ++x0;
+    int x1 = x0;
+    while (x1 < h.dst && inside(x1)) ++x1;
+    bool contiguous = true;
+    for (int x = x1; x < h.dst && contiguous; ++x) contiguous = !inside(x);
+    if (contiguous && x1 - x0 >= 16) {
+      inner.x0 = x0, inner.x1 = x1;
+      inner.leftHi = h.lo - 1;
+      inner.rightLo = h.hi + 1;
+      // 6 more pixels cover the slack the edge lists' vector reads take.
+      for (int x = 0; x < x0; ++x)
+        inner.leftHi = std::max<int64_t>(inner.leftHi, int64_t(h.first[size_t(x)]) + h.Taps(x) - 1 + 6);
+      for (int x = x1; x < h.dst; ++x) inner.rightLo = std::min<int64_t>(inner.rightLo, h.first[size_t(x)]);
+      inner.leftHi = std::min(inner.leftHi, h.hi);
+    }
+  }
+
   const bool avx2 = simd && detail::UseAVX2Loops();
   // Destination rows ya .. yb - 1, with buffers of their own so that bands
   // can run on several threads; a band recomputes the few source rows it
@@ -550,25 +583,42 @@ void RunPasses(const TBitmap* src, TBitmap* dst, const Axis& h, const Axis& v, b
     // One source row with the horizontal mirror margins, plus read slack.
     std::unique_ptr<uint8_t[]> padded(new uint8_t[padPixels * 3 + 16]);
     std::memset(padded.get() + padPixels * 3, 0, 16);
-    auto horizontal = [&](int row, int16_t* out) {
-      const uint8_t* in = src->Scanline(row);
+    // Pixels j of the padded row, mirrored where they lie outside.
+    auto pad = [&](const uint8_t* in, int64_t ja, int64_t jb) {
       uint8_t* p = padded.get();
-      if (inLo <= inHi)
-        std::memcpy(p + size_t(inLo - h.lo) * 3, in + size_t(inLo) * 3, size_t(inHi - inLo + 1) * 3);
-      for (int64_t j = h.lo; j <= h.hi; ++j) {
-        if (j >= inLo && j <= inHi) {
-          j = inHi;
+      const int64_t a = std::max(ja, inLo), b = std::min(jb, inHi);
+      if (a <= b) std::memcpy(p + size_t(a - h.lo) * 3, in + size_t(a) * 3, size_t(b - a + 1) * 3);
+      for (int64_t j = ja; j <= jb; ++j) {
+        if (j >= a && j <= b) {
+          j = b;
           continue;
         }
         std::memcpy(p + size_t(j - h.lo) * 3, in + size_t(Reflect(j, h.src)) * 3, 3);
       }
+    };
+    auto run = [&](const uint8_t* base, int64_t origin, int x0, int x1, int16_t* out) {
+      if (x0 >= x1) return;
 #ifdef KORVANE_RESAMPLE_AVX2
-      if (simd && avx2) return HorizontalAvx2(p, out, h);
+      if (simd && avx2) return HorizontalAvx2(base, out, h, origin, x0, x1);
 #endif
 #ifdef KORVANE_RESAMPLE_SSE2
-      if (simd) return HorizontalSse2(p, out, h);
+      if (simd) return HorizontalSse2(base, out, h, origin, x0, x1);
 #endif
-      HorizontalScalar(p, out, h);
+      HorizontalScalar(base, out, h, origin, x0, x1);
+    };
+    auto horizontal = [&](int row, int16_t* out) {
+      const uint8_t* in = src->Scanline(row);
+      if (inner.x0 >= inner.x1) {
+        pad(in, h.lo, h.hi);
+        return run(padded.get(), h.lo, 0, h.dst, out);
+      }
+      // The inner lists read the row itself; only the edges' pixels are
+      // copied, with their mirrored margins.
+      pad(in, h.lo, inner.leftHi);
+      pad(in, inner.rightLo, h.hi);
+      run(padded.get(), h.lo, 0, inner.x0, out);
+      run(in, 0, inner.x0, inner.x1, out);
+      run(padded.get(), h.lo, inner.x1, h.dst, out);
     };
 
     std::vector<const int16_t*> rows;

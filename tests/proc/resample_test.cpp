@@ -169,6 +169,7 @@ const Sizes kSizes[] = {
     {50, 1, 7, 9},         // a single row
     {2, 7, 9, 2},          // narrow
     {300, 5, 3, 5},        // strong shrink: long lists
+    {400, 9, 90, 4},       // shrink with many long lists inside the row
     {211, 157, 331, 223},  // large enough for rounding coincidences
     {256, 199, 255, 200},  // nearly equal size
 };
