@@ -88,20 +88,18 @@ void _Rot90o(const TBitmap* Source, TBitmap* Dest) {
 
 namespace {
 
-// True when the eight points (sx[i], sy[i]) are (sx[0] + i, sy[0]).
-inline bool ConsecutiveRun8(const int* sx, const int* sy) {
+// True when the eight columns sx[i] are sx[0] + i.
+inline bool ConsecutiveColumns8(const int* sx) {
 #if defined(__SSE2__)
-  const __m128i x0 = _mm_set1_epi32(sx[0]), y0 = _mm_set1_epi32(sy[0]);
+  const __m128i x0 = _mm_set1_epi32(sx[0]);
   const __m128i lo = _mm_add_epi32(x0, _mm_setr_epi32(0, 1, 2, 3)),
                 hi = _mm_add_epi32(x0, _mm_setr_epi32(4, 5, 6, 7));
   auto load = [](const int* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
-  const __m128i eq =
-      _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi32(load(sx), lo), _mm_cmpeq_epi32(load(sx + 4), hi)),
-                    _mm_and_si128(_mm_cmpeq_epi32(load(sy), y0), _mm_cmpeq_epi32(load(sy + 4), y0)));
+  const __m128i eq = _mm_and_si128(_mm_cmpeq_epi32(load(sx), lo), _mm_cmpeq_epi32(load(sx + 4), hi));
   return _mm_movemask_epi8(eq) == 0xFFFF;
 #else
   for (int i = 1; i < 8; ++i)
-    if (sx[i] != sx[0] + i || sy[i] != sy[0]) return false;
+    if (sx[i] != sx[0] + i) return false;
   return true;
 #endif
 }
@@ -172,13 +170,30 @@ void _rotate1bit(TBitmap* Bitmap, int FillBit, TProgressRec& Progress, int Angle
       // A whole destination byte whose eight points lie on one source row,
       // one column after the other (most of them at small angles), is eight
       // source bits read at once.
-      if ((x & 7) == 0 && x + 7 <= x1 && ConsecutiveRun8(srcX.data() + x, srcY.data() + x)) {
-        const uint8_t* row = rows[size_t(srcY[size_t(x)])];
-        const int bit = srcX[size_t(x)], at = bit >> 3, sh = bit & 7;
-        // With sh > 0 the run reaches into byte at + 1, inside the row.
-        d[x >> 3] = sh == 0 ? row[at] : uint8_t((row[at] << sh) | (row[at + 1] >> (8 - sh)));
-        x += 8;
-        continue;
+      if ((x & 7) == 0 && x + 7 <= x1 && ConsecutiveColumns8(srcX.data() + x)) {
+        // Eight source bits at once from the first point's row and, when the
+        // points step to the next row (or the one before) part way, from that
+        // row for the pixels after the step: the source rows are linear in x,
+        // so there is at most one step between neighbouring rows.
+        const int y0 = srcY[size_t(x)], y7 = srcY[size_t(x) + 7];
+        if (y7 - y0 >= -1 && y7 - y0 <= 1) {
+          const int bit = srcX[size_t(x)], at = bit >> 3, sh = bit & 7;
+          // With sh > 0 the run reaches into byte at + 1, inside the row.
+          auto eight = [&](int r) {
+            const uint8_t* row = rows[size_t(r)];
+            return sh == 0 ? row[at] : uint8_t((row[at] << sh) | (row[at + 1] >> (8 - sh)));
+          };
+          uint8_t v = eight(y0);
+          if (y7 != y0) {
+            int k = 1;
+            while (srcY[size_t(x + k)] == y0) ++k;
+            const uint8_t first = uint8_t(0xFF00u >> k);  // pixels 0..k-1, most significant first
+            v = uint8_t((v & first) | (eight(y7) & ~first));
+          }
+          d[x >> 3] = v;
+          x += 8;
+          continue;
+        }
       }
       const int last = std::min(x1, x | 7);
       unsigned bits = 0, mask = 0;
