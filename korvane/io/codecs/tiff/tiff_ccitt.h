@@ -36,7 +36,6 @@ class KORVANE_EXPORT TCCITTDecoder {
 
  private:
   uint32_t Peek(int n) const;
-  int Run(bool white);
   bool Decode1D(uint8_t* Row);
   bool Decode2D(uint8_t* Row);
   bool SkipEols();
