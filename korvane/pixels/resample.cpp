@@ -300,25 +300,34 @@ void VerticalScalar(const int16_t* const* rows, const int16_t* coef, int taps, i
 }
 
 #ifdef KORVANE_RESAMPLE_SSE2
+// Two taps of a pixel at p (bytes b0 g0 r0 b1 g1 r1) against their packed
+// weights: the blue, green and red sums in the low three 32-bit lanes.
+inline __m128i PairSse2(const uint8_t* p, int32_t weights) {
+  const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+  const __m128i pair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(v, _mm_srli_si128(v, 3)), _mm_setzero_si128());
+  return _mm_madd_epi16(pair, _mm_set1_epi32(weights));
+}
+
+// A pixel's rounded sums, scaled down by down bits and limited to 0..kMidMax,
+// stored at out. Four values are stored: the fourth is overwritten by the
+// next pixel or lands in the row's slack.
+inline void StorePixelSse2(__m128i sum, int down, int16_t* out) {
+  const __m128i zero = _mm_setzero_si128();
+  sum = _mm_packs_epi32(_mm_sra_epi32(sum, _mm_cvtsi32_si128(down)), zero);
+  sum = _mm_min_epi16(_mm_max_epi16(sum, zero), _mm_set1_epi16(int16_t(kMidMax)));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), sum);
+}
+
 // The same sums with 16-bit multiply-adds: two taps of one pixel at a time
 // (bytes b0 b1 g0 g1 r0 r1 against weights w0 w1), 8 bytes read per pair,
 // so the padded row carries 8 bytes of slack.
 inline void HorizontalPixelSse2(const uint8_t* padded, int16_t* out, const Axis& a, int64_t origin, int x) {
-  const __m128i zero = _mm_setzero_si128();
   const int down = a.shift - kFrac;
   const uint8_t* p = padded + size_t(a.first[size_t(x)] - origin) * 3;
   const int32_t* c = a.coef2.data() + a.offset[size_t(x)];
   __m128i acc = _mm_set1_epi32(1 << (down - 1));
-  for (int k = a.pairs[size_t(x)]; k > 0; --k, p += 6, ++c) {
-    const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-    const __m128i pair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(v, _mm_srli_si128(v, 3)), zero);
-    acc = _mm_add_epi32(acc, _mm_madd_epi16(pair, _mm_set1_epi32(*c)));
-  }
-  acc = _mm_packs_epi32(_mm_sra_epi32(acc, _mm_cvtsi32_si128(down)), zero);
-  acc = _mm_min_epi16(_mm_max_epi16(acc, zero), _mm_set1_epi16(int16_t(kMidMax)));
-  // Four values stored: the fourth is overwritten by the next pixel or
-  // lands in the row's slack.
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x), acc);
+  for (int k = a.pairs[size_t(x)]; k > 0; --k, p += 6, ++c) acc = _mm_add_epi32(acc, PairSse2(p, *c));
+  StorePixelSse2(acc, down, out + 3 * x);
 }
 
 void HorizontalSse2(const uint8_t* padded, int16_t* out, const Axis& a, int64_t origin, int x0, int x1) {
@@ -329,8 +338,8 @@ void HorizontalSse2(const uint8_t* padded, int16_t* out, const Axis& a, int64_t 
 // Two pixels at a time, one in each 128-bit lane, with the same sums as the
 // loop above; pixels whose lists differ in length (near the edges) go one
 // at a time.
-KORVANE_RESAMPLE_AVX2 void HorizontalAvx2Pairs(const uint8_t* padded, int16_t* out, const Axis& a, int64_t origin,
-                                                int x0, int x1) {
+KORVANE_RESAMPLE_AVX2 void HorizontalAvx2Pairs(const uint8_t* padded, int16_t* out, const Axis& a,
+                                               int64_t origin, int x0, int x1) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i top = _mm256_set1_epi16(int16_t(kMidMax));
   const int down = a.shift - kFrac;
@@ -373,13 +382,10 @@ KORVANE_RESAMPLE_AVX2 void HorizontalAvx2Pairs(const uint8_t* padded, int16_t* o
 // pairs' weights; the lanes are summed at the end and an odd last pair goes
 // as above. The integer sums are the same. The 16-byte reads reach 4 bytes
 // past the four pixels, within the row's slack.
-KORVANE_RESAMPLE_AVX2 void HorizontalAvx2Quads(const uint8_t* padded, int16_t* out, const Axis& a, int64_t origin,
-                                                int x0, int x1) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i top = _mm_set1_epi16(int16_t(kMidMax));
+KORVANE_RESAMPLE_AVX2 void HorizontalAvx2Quads(const uint8_t* padded, int16_t* out, const Axis& a,
+                                               int64_t origin, int x0, int x1) {
   const int down = a.shift - kFrac;
   const __m128i round = _mm_set1_epi32(1 << (down - 1));
-  const __m128i shift = _mm_cvtsi32_si128(down);
   const __m256i spread = _mm256_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1,  //
                                           6, -1, 9, -1, 7, -1, 10, -1, 8, -1, 11, -1, -1, -1, -1, -1);
   const __m256i halves = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
@@ -396,24 +402,17 @@ KORVANE_RESAMPLE_AVX2 void HorizontalAvx2Quads(const uint8_t* padded, int16_t* o
           _mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c))), halves);
       acc = _mm256_add_epi32(acc, _mm256_madd_epi16(v, w));
     }
-    __m128i sum = _mm_add_epi32(_mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1)), round);
-    if (k < pairs) {
-      const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-      const __m128i pair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(v, _mm_srli_si128(v, 3)), zero);
-      sum = _mm_add_epi32(sum, _mm_madd_epi16(pair, _mm_set1_epi32(*c)));
-    }
-    sum = _mm_packs_epi32(_mm_sra_epi32(sum, shift), zero);
-    sum = _mm_min_epi16(_mm_max_epi16(sum, zero), top);
-    // Four values stored: the fourth is overwritten by the next pixel or
-    // lands in the row's slack.
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x), sum);
+    __m128i sum =
+        _mm_add_epi32(_mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1)), round);
+    if (k < pairs) sum = _mm_add_epi32(sum, PairSse2(p, *c));
+    StorePixelSse2(sum, down, out + 3 * x);
   }
 }
 
 // Long lists (a picture made smaller) go four taps at a time; short ones two
 // pixels at a time, which keeps both lanes busy with fewer taps.
-KORVANE_RESAMPLE_AVX2 void HorizontalAvx2(const uint8_t* padded, int16_t* out, const Axis& a, int64_t origin, int x0,
-                                          int x1) {
+KORVANE_RESAMPLE_AVX2 void HorizontalAvx2(const uint8_t* padded, int16_t* out, const Axis& a, int64_t origin,
+                                          int x0, int x1) {
   if (a.dst > 0 && a.pairs[size_t(a.dst / 2)] >= 4)
     HorizontalAvx2Quads(padded, out, a, origin, x0, x1);
   else
@@ -552,7 +551,8 @@ void RunPasses(const TBitmap* src, TBitmap* dst, const Axis& h, const Axis& v, b
   } inner;
   {
     auto inside = [&](int x) {
-      return h.first[size_t(x)] >= 0 && (int64_t(h.first[size_t(x)]) + h.Taps(x)) * 3 + 16 <= int64_t(h.src) * 3;
+      return h.first[size_t(x)] >= 0 &&
+             (int64_t(h.first[size_t(x)]) + h.Taps(x)) * 3 + 16 <= int64_t(h.src) * 3;
     };
     int x0 = 0;
     while (x0 < h.dst && !inside(x0)) ++x0;
