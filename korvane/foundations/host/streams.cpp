@@ -187,8 +187,11 @@ TFileStream::TFileStream(const std::string& name, TFileMode mode) : name_(name) 
     throw EFOpenError("Cannot open file \"" + name + "\". Is a directory");
   }
   // Codecs write headers and packets a few bytes at a time: a larger buffer
-  // than the C library's 4 KB makes far fewer system calls.
-  std::setvbuf(f_, nullptr, _IOFBF, size_t(1) << 16);
+  // than the C library's 4 KB makes far fewer system calls. The C library
+  // ignores the size unless it is given the buffer itself.
+  constexpr size_t kBufferSize = size_t(1) << 16;
+  buf_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
+  std::setvbuf(f_, buf_.get(), _IOFBF, kBufferSize);
 }
 
 TFileStream::~TFileStream() {

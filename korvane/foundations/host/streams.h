@@ -133,6 +133,7 @@ class KORVANE_EXPORT TFileStream : public TStream {
 
  private:
   std::FILE* f_ = nullptr;
+  std::unique_ptr<char[]> buf_;  // the C library's buffer; outlives f_
   std::string name_;
   bool last_write_ = false;
 };
