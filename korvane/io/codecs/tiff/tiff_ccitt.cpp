@@ -167,6 +167,13 @@ struct Tables {
     Mode mode = mBad;
     uint8_t len = 0;
   } modes[1 << kModeBits];
+  // Two mode codes at once, from the next 8 bits: the first, and the second
+  // when it lies whole in the bits left (mBad when not). Most codes are
+  // 1 to 3 bits long, so most pairs are found.
+  struct ModePair {
+    Mode first = mBad, second = mBad;
+    uint8_t firstLen = 0, secondLen = 0;
+  } pairs[256];
   // Encoder side: terminating codes by run, make-up codes by run / 64.
   Code whiteTerm[64], blackTerm[64], whiteMake[41], blackMake[41];
   uint8_t reverse[256];
@@ -197,6 +204,19 @@ struct Tables {
       for (int i = 0; i < (1 << (kModeBits - len)); ++i) {
         modes[(v << (kModeBits - len)) | i].mode = m.mode;
         modes[(v << (kModeBits - len)) | i].len = uint8_t(len);
+      }
+    }
+    for (int i = 0; i < 256; ++i) {
+      ModePair& p = pairs[i];
+      p.first = modes[i >> 1].mode;
+      p.firstLen = modes[i >> 1].len;
+      const int rest = 8 - p.firstLen;
+      if (p.first == mBad || rest <= 0) continue;
+      const int tail = i & ((1 << rest) - 1);
+      for (const auto& m : kModes) {
+        int len;
+        const uint16_t v = Bits(m.bits, len);
+        if (len <= rest && (tail >> (rest - len)) == v) p.second = m.mode, p.secondLen = uint8_t(len);
       }
     }
     for (int i = 0; i < 256; ++i) {
@@ -524,15 +544,30 @@ bool TCCITTDecoder::Decode2D(uint8_t* Row) {
   bool white = true;
   size_t ib = 0;
   bool ok = true;
+  // The mode read with the last one, if any: the next code then needs no
+  // lookup of its own, which shortens the chain of reads each code waits on.
+  Mode next = mBad;
+  uint8_t nextLen = 0;
   while (a0 < w) {
     if (in.Pos() >= bits_ || cur_.size() > size_t(w) + 2) {
       ok = false;
       break;
     }
-    const auto m = t.modes[in.Peek(kModeBits)];
-    if (m.mode == mBad) {
-      ok = false;
-      break;
+    struct {
+      Mode mode;
+      uint8_t len;
+    } m{next, nextLen};
+    if (next != mBad) {
+      next = mBad;
+    } else {
+      const auto& p = t.pairs[in.Peek(8)];
+      if (p.first == mBad) {
+        ok = false;
+        break;
+      }
+      m = {p.first, p.firstLen};
+      // Runs follow a horizontal mode code, not another mode.
+      if (p.first != mHoriz) next = p.second, nextLen = p.secondLen;
     }
     in.Skip(m.len);
     while (ib > 0 && ref[ib - 1] > a0) --ib;
