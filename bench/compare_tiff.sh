@@ -4,8 +4,8 @@
 # image and Group 4 decode and encode of a 2480x3508 bilevel page. Each side
 # does the same work: read a file and write it with another compression
 # (decode: compressed -> none; encode: none -> compressed), as a whole
-# process. Times are CPU time (perf's task clock averaged over RUNS, or the
-# best user + system time), which a busy machine disturbs far less than wall
+# process. Times are CPU time (the least of RUNS runs, default 10, by perf's task clock
+# or user + system time), which a busy machine disturbs far less than wall
 # time. Each side's start-up, measured alone in the same run, is taken off:
 # the benchmark program loads Qt with the library (some 30 ms before main,
 # more than a whole fax page takes to decode), and tiffcp's, though a few

@@ -10,8 +10,9 @@
 #   - JPEG in one strip (-c jpeg, YCbCr 2x2): Korvane's decode against djpeg
 #     of the very same JPEG data (the strip with the page's tables spliced
 #     in, written as a PPM to /dev/null).
-# Times are CPU time (perf's task clock averaged over RUNS, or the best user +
-# system time), which a busy machine disturbs far less than wall time. The
+# Times are CPU time (the least of RUNS runs, default 10, by perf's task clock
+# or user + system time), which a busy machine disturbs far less than wall
+# time. The
 # benchmark program loads Qt with the library (some 30 ms before
 # main): its start-up, measured alone, is taken off as Python's is; tiffcp's
 # and djpeg's (a millisecond or two) are left in. Ratios are Korvane time /
