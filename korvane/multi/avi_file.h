@@ -87,6 +87,8 @@ class KORVANE_EXPORT TKVAVIReader {
   struct Impl;
   void Open(const char* name);
   bool Next(TBitmap* bmp, HGLOBAL* dib, int& BitCount);
+  struct Target;
+  Target MakeTarget(TBitmap* bmp, HGLOBAL* dib) const;
   std::unique_ptr<Impl> d_;
   int64_t length_ = 0;
   int scale_ = 1, rate_ = 0;
