@@ -231,21 +231,22 @@ TEST(TiffCcitt, BlankGroup4PageDecodesWhite) {
 
 TEST(TiffCcitt, EmptyRunsAreNoChangesOfTheReferenceRow) {
   // Row 1: horizontal white 4 black 4, horizontal white 0 black 0 (an empty
-  // pair at 8), vertical 0 to the end. Row 2: a pass over its changes 4 and
-  // 8, then vertical 0: the next change of the reference row is its end, not
-  // the empty pair at 8, so the row is white.
-  const std::string bits = "001" "1011" "011" "001" "00110101" "0000110111" "1" "0001" "1";
+  // pair at 8), vertical 0 to the end. Row 2: three vertical-0 codes, which
+  // must stop taking the reference row's changes at the empty pair: the row
+  // is row 1 again. Row 3: a pass over the changes 4 and 8, then vertical 0:
+  // the next change is the row's end, so the row is white.
+  const std::string bits = "001" "1011" "011" "001" "00110101" "0000110111" "1" "111" "0001" "1";
   std::vector<uint8_t> code((bits.size() + 7) / 8, 0);
   for (size_t i = 0; i < bits.size(); ++i)
     if (bits[i] == '1') code[i / 8] |= uint8_t(0x80 >> (i % 8));
   TCCITTDecoder d(code.data(), int64_t(code.size()), 16, 1);
-  uint8_t row[2];
-  ASSERT_TRUE(d.DecodeG4(row));
-  EXPECT_EQ(row[0], 0xF0);
-  EXPECT_EQ(row[1], 0xFF);
-  ASSERT_TRUE(d.DecodeG4(row));
-  EXPECT_EQ(row[0], 0xFF);
-  EXPECT_EQ(row[1], 0xFF);
+  const uint8_t want[3][2] = {{0xF0, 0xFF}, {0xF0, 0xFF}, {0xFF, 0xFF}};
+  for (const auto& w : want) {
+    uint8_t row[2];
+    ASSERT_TRUE(d.DecodeG4(row));
+    EXPECT_EQ(row[0], w[0]);
+    EXPECT_EQ(row[1], w[1]);
+  }
 }
 
 TEST(TiffCcitt, GarbageEndsRowsWithoutOverrun) {

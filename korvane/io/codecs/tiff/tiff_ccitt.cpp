@@ -1,6 +1,7 @@
 #include "korvane/io/codecs/tiff/tiff_ccitt.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace korvane {
@@ -598,6 +599,26 @@ bool TCCITTDecoder::Decode2D(uint8_t* Row) {
       cur_.push_back(a1);
       a0 = a1;
       white = !white;
+      if (m.mode == mV0 && next == mV0) {
+        // A row like the one above is a string of vertical-0 codes (single
+        // one bits): each takes the next change of the reference row while
+        // its changes increase. They are taken as a batch, without a lookup
+        // and a search each. Bits past the data read as zeros.
+        int ones = std::countl_one(in.Peek(24) << 8);
+        size_t j = ib + 1;
+        int taken = 0;
+        while (taken < ones && ref[j] < w && ref[j] > a0) {
+          a0 = ref[j++];
+          cur_.push_back(a0);
+          ++taken;
+        }
+        if (taken) {
+          in.Skip(taken);
+          ib = j - 1;
+          white ^= (taken & 1) != 0;
+          next = mBad;
+        }
+      }
     }
   }
   pos_ = in.Pos();
