@@ -234,32 +234,28 @@ const Tables& T() {
   return t;
 }
 
-// First pixel at or after x whose bit differs from white (true: 1), or width.
-int32_t NextChange(const uint8_t* row, int32_t width, int32_t x, bool white) {
-  if (x >= width) return width;
-  const uint8_t skip = white ? 0xFF : 0x00;
-  int32_t byte = x >> 3;
-  // Bits of the first byte that differ from the color, from x on.
-  uint8_t diff = uint8_t((row[byte] ^ skip) & (0xFF >> (x & 7)));
-  const int32_t last = (width - 1) >> 3;
-  while (!diff) {
-    if (++byte > last) return width;
-    diff = uint8_t(row[byte] ^ skip);
-  }
-  const int32_t p = (byte << 3) + (__builtin_clz(uint32_t(diff)) - 24);
-  return std::min(p, width);
-}
-
 // Changing elements of a row (positions where the color changes, starting
-// from white), followed by width three times as sentinels.
+// from white), followed by width three times as sentinels. 64 pixels at a
+// time: a pixel changes where its bit differs from the one before it (a set
+// bit is white, and so is the pixel before the row).
 void Changes(const uint8_t* row, int32_t width, std::vector<int32_t>& out) {
   out.clear();
-  if (row) {
-    bool white = true;
-    int32_t x = 0;
-    while ((x = NextChange(row, width, x, white)) < width) {
-      out.push_back(x);
-      white = !white;
+  if (row && width > 0) {
+    const size_t bytes = (size_t(width) + 7) / 8;
+    uint64_t before = 1;
+    for (size_t at = 0; at < bytes; at += 8) {
+      uint64_t w = 0;
+      std::memcpy(&w, row + at, std::min<size_t>(8, bytes - at));
+      w = __builtin_bswap64(w);  // the first pixel in the top bit
+      uint64_t t = w ^ ((w >> 1) | (before << 63));
+      before = w & 1;
+      const int64_t left = int64_t(width) - int64_t(at) * 8;  // pixels of the row in this word
+      if (left < 64) t &= ~(~uint64_t(0) >> left);  // padding bits are no pixels
+      while (t) {
+        const int z = std::countl_zero(t);
+        out.push_back(int32_t(at * 8) + z);
+        t &= ~(uint64_t(1) << 63 >> z);
+      }
     }
   }
   out.insert(out.end(), 3, width);
