@@ -339,6 +339,19 @@ void Encode2D(BitOut& o, const std::vector<int32_t>& cur, const std::vector<int3
       continue;
     }
     const int32_t d = a1 - b1;
+    if (d == 0) {
+      // A string of vertical-0 codes, while the next changes of both rows
+      // coincide (both increase strictly, so no pass comes between).
+      size_t k = 1;
+      while (cur[ia + k] == ref[ib + k] && ref[ib + k] < width) ++k;
+      a0 = cur[ia + k - 1];
+      white ^= (k & 1) != 0;
+      ia += k - 1;
+      ib += k - 1;
+      for (; k > 24; k -= 24) o.Put(0xFFFFFF, 24);
+      o.Put((1u << k) - 1, int(k));
+      continue;
+    }
     if (d >= -3 && d <= 3) {
       static const uint8_t code[7] = {2, 2, 2, 1, 3, 3, 3}, len[7] = {7, 6, 3, 1, 3, 6, 7};
       o.Put(code[d + 3], len[d + 3]);
