@@ -144,7 +144,6 @@ const struct {
               {mVR3, "0000011"}, {mVL1, "010"},   {mVL2, "000010"}, {mVL3, "0000010"}};
 
 constexpr int kRunBits = 13;  // longest run code
-constexpr int kModeBits = 7;  // longest mode code
 constexpr int16_t kInvalid = -1, kEol = -2;
 
 struct Entry {
@@ -164,10 +163,6 @@ uint16_t Bits(const char* s, int& len) {
 
 struct Tables {
   Entry white[1 << kRunBits], black[1 << kRunBits];
-  struct {
-    Mode mode = mBad;
-    uint8_t len = 0;
-  } modes[1 << kModeBits];
   // Two mode codes at once, from the next 8 bits: the first, and the second
   // when it lies whole in the bits left (mBad when not). Most codes are
   // 1 to 3 bits long, so most pairs are found.
@@ -199,26 +194,18 @@ struct Tables {
     }
     // End of line: eleven zeros and a one.
     for (int i = 0; i < 2; ++i) white[2 | i] = black[2 | i] = Entry{kEol, 12};
-    for (const auto& m : kModes) {
-      int len;
-      const uint16_t v = Bits(m.bits, len);
-      for (int i = 0; i < (1 << (kModeBits - len)); ++i) {
-        modes[(v << (kModeBits - len)) | i].mode = m.mode;
-        modes[(v << (kModeBits - len)) | i].len = uint8_t(len);
+    // The mode code at the top of the n bits of v, if one lies whole there.
+    auto lead = [](int v, int n, Mode& mode, uint8_t& len) {
+      for (const auto& m : kModes) {
+        int l;
+        const uint16_t c = Bits(m.bits, l);
+        if (l <= n && (v >> (n - l)) == c) mode = m.mode, len = uint8_t(l);
       }
-    }
+    };
     for (int i = 0; i < 256; ++i) {
       ModePair& p = pairs[i];
-      p.first = modes[i >> 1].mode;
-      p.firstLen = modes[i >> 1].len;
-      const int rest = 8 - p.firstLen;
-      if (p.first == mBad || rest <= 0) continue;
-      const int tail = i & ((1 << rest) - 1);
-      for (const auto& m : kModes) {
-        int len;
-        const uint16_t v = Bits(m.bits, len);
-        if (len <= rest && (tail >> (rest - len)) == v) p.second = m.mode, p.secondLen = uint8_t(len);
-      }
+      lead(i, 8, p.first, p.firstLen);  // the longest mode code has 7 bits
+      if (p.first != mBad) lead(i & ((1 << (8 - p.firstLen)) - 1), 8 - p.firstLen, p.second, p.secondLen);
     }
     for (int i = 0; i < 256; ++i) {
       int r = 0;
