@@ -403,6 +403,16 @@ TKVAVIReader::Target TKVAVIReader::MakeTarget(TBitmap* bmp, HGLOBAL* dib) const 
   return t;
 }
 
+// Hands a filled target over: the DIB, unlocked, to the caller.
+bool TKVAVIReader::Deliver(const Target& t, HGLOBAL* dib, int& BitCount) {
+  if (t.block) {
+    GlobalUnlock(t.block);
+    *dib = t.block;
+  }
+  BitCount = 24;
+  return true;
+}
+
 bool TKVAVIReader::Next(TBitmap* bmp, HGLOBAL* dib, int& BitCount) {
   for (;;) {
     if (d_->dec) {
@@ -429,13 +439,8 @@ bool TKVAVIReader::Next(TBitmap* bmp, HGLOBAL* dib, int& BitCount) {
         uint8_t* dst[4] = {t.first, nullptr, nullptr, nullptr};
         int stride[4] = {int(t.stride), 0, 0, 0};
         FF().sws_scale(sws, f->data, f->linesize, 0, f->height, dst, stride);
-        if (t.block) {
-          GlobalUnlock(t.block);
-          *dib = t.block;
-        }
         FF().av_frame_unref(f);
-        BitCount = 24;
-        return true;
+        return Deliver(t, dib, BitCount);
       }
       if (r == AVERROR_EOF) return false;
       if (d_->draining) return false;
@@ -473,12 +478,7 @@ bool TKVAVIReader::Next(TBitmap* bmp, HGLOBAL* dib, int& BitCount) {
       const Target t = MakeTarget(bmp, dib);
       if (t.first && d_->mjpeg->Read(t.first, t.stride)) {
         FF().av_packet_unref(d_->pkt);
-        if (t.block) {
-          GlobalUnlock(t.block);
-          *dib = t.block;
-        }
-        BitCount = 24;
-        return true;
+        return Deliver(t, dib, BitCount);
       }
       d_->mjpeg->Abort();
       if (t.block) {

@@ -89,6 +89,7 @@ class KORVANE_EXPORT TKVAVIReader {
   bool Next(TBitmap* bmp, HGLOBAL* dib, int& BitCount);
   struct Target;
   Target MakeTarget(TBitmap* bmp, HGLOBAL* dib) const;
+  static bool Deliver(const Target& t, HGLOBAL* dib, int& BitCount);
   std::unique_ptr<Impl> d_;
   int64_t length_ = 0;
   int scale_ = 1, rate_ = 0;
