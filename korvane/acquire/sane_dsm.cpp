@@ -1,6 +1,7 @@
 #include "korvane/acquire/sane_dsm.h"
 
 #include <dlfcn.h>
+#include <execinfo.h>
 
 #include <QApplication>
 #include <algorithm>
@@ -85,6 +86,14 @@ struct TSaneLib {
   void (*cancel)(SANE_Handle) = nullptr;
 
   bool Load() {
+    // Backends read in threads that run with asynchronous cancellation, and
+    // a scan's end cancels its reader. The first thread exit in a process
+    // loads the unwinder under the dynamic loader's lock: a reader cancelled
+    // inside that load dies holding the lock, and the next dlclose (or the
+    // process exit) waits for it forever. One backtrace loads the unwinder
+    // now, so no reader has to.
+    void* frame;
+    backtrace(&frame, 1);
     for (const char* name : {"libsane.so.1", "libsane.so"})
       if ((lib = dlopen(name, RTLD_NOW | RTLD_LOCAL))) break;
     if (!lib) return false;
