@@ -165,6 +165,7 @@ struct TPage {
   bool stream = false;
   bool invert = false;  // 1-bit: SANE's 1 is black
   bool ended = false;   // the device ended the frame (or failed)
+  bool failed = false;  // ... with an error: the page is not delivered
 };
 
 // The open source: its SANE handle, what the application negotiated, and the
@@ -545,8 +546,9 @@ std::unique_ptr<TPage> ReadPage(TSource& s) {
 }
 
 // Reads the next `bytes` of a streamed page into dst. What the device does
-// not deliver (an early end, an error) stays zero: black in gray and colour,
-// white in line art once inverted.
+// not deliver after an early end of the frame stays zero: black in gray and
+// colour, white in line art once inverted. An error (a jam, an I/O failure,
+// a cancel at the device) marks the page failed, as a whole-page read fails.
 void ReadStream(TSource& s, TPage& p, uint8_t* dst, size_t bytes) {
   size_t got = 0;
   while (got < bytes && s.scanning && !p.ended) {
@@ -554,6 +556,10 @@ void ReadStream(TSource& s, TPage& p, uint8_t* dst, size_t bytes) {
     const size_t want = std::min<size_t>(bytes - got, size_t(1) << 30);
     const SANE_Status st = g.sane.read(s.h, dst + got, SANE_Int(want), &n);
     if (st != SANE_STATUS_GOOD) {
+      if (st != SANE_STATUS_EOF) {
+        p.failed = true;
+        g.condition = st == SANE_STATUS_CANCELLED ? TWCC_SUCCESS : TWCC_OPERATIONERROR;
+      }
       p.ended = true;
       break;
     }
@@ -818,10 +824,12 @@ TW_UINT16 MemoryStrip(TSource& s, TW_IMAGEMEMXFER& x) {
   const size_t fit = x.Memory.Length / p.rowBytes;
   if (fit == 0) return Fail(TWCC_BADVALUE);
   const int rows = int(std::min<size_t>(fit, size_t(p.height - p.nextRow)));
-  if (p.stream)
+  if (p.stream) {
     ReadStream(s, p, dst, size_t(rows) * p.rowBytes);
-  else
+    if (p.failed) return TWRC_FAILURE;
+  } else {
     std::memcpy(dst, p.data.data() + size_t(p.nextRow) * p.rowBytes, size_t(rows) * p.rowBytes);
+  }
   x.Compression = TWCP_NONE;
   x.BytesPerRow = TW_UINT32(p.rowBytes);
   x.Columns = TW_UINT32(p.width);
@@ -841,6 +849,7 @@ TW_UINT16 NativeImage(TSource& s, TW_HANDLE* out) {
   TPage& p = *s.page;
   s.started = true;
   ReadRest(s, p);
+  if (p.failed) return TWRC_FAILURE;
   const int colors = p.bpp == 1 ? 2 : p.bpp == 8 ? 256 : 0;
   const size_t stride = ((size_t(p.width) * p.bpp + 31) / 32) * 4;
   const size_t head = 40 + size_t(colors) * 4;

@@ -6,7 +6,11 @@
 
 #ifdef KORVANE_CLI
 
+#include <QDir>
 #include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "korvane/acquire/twain.h"
 #include "korvane/io/kvio.h"
@@ -19,11 +23,10 @@ namespace {
 
 // The test backend leaks a few strings of its own until the process ends,
 // so the program runs with the address checks but without the leak check.
-test::ProcessRun Tool(const QStringList& args) {
-  return test::RunProcess(
-      KORVANE_CLI, args,
-      {"ASAN_OPTIONS=detect_leaks=0:exitcode=86",
-       "SANE_CONFIG_DIR=" + QString::fromStdString(test::SaneConfigDir()), "KORVANE_TWAIN_DSM=sane"});
+test::ProcessRun Tool(const QStringList& args, const std::string& saneConfig = test::SaneConfigDir()) {
+  return test::RunProcess(KORVANE_CLI, args,
+                          {"ASAN_OPTIONS=detect_leaks=0:exitcode=86",
+                           "SANE_CONFIG_DIR=" + QString::fromStdString(saneConfig), "KORVANE_TWAIN_DSM=sane"});
 }
 
 class ScanCli : public ::testing::Test {
@@ -49,30 +52,56 @@ TEST_F(ScanCli, SourcesListsTheDevices) {
   EXPECT_EQ(r.out, "test:0\tNoname\tfrontend-tester\ntest:1\tNoname\tfrontend-tester\n");
 }
 
+// Colour pages go to a BMP strip by strip, gray ones are gathered first.
 TEST_F(ScanCli, ScanWritesTheImageTheSourceGives) {
-  const test::ProcessRun r = Tool({"scan", Path("a.bmp"), "--source", "TEST:1", "--dpi", "75", "--mode",
-                                   "color", "--area", "0,0,2,1", "--quiet"});
-  ASSERT_EQ(r.code, 0) << r.err;
-  TBitmap saved;
-  TKorvaneIO io;
-  io.SetAttachedBitmap(&saved);
-  io.LoadFromFile(Path("a.bmp").toStdString());
-  ASSERT_EQ(saved.Width(), 150);
-  ASSERT_EQ(saved.Height(), 75);
-  EXPECT_EQ(io.Params()->DpiX, 75);
-  // The same scan in process.
-  TBitmap direct;
-  TKorvaneIO dio;
-  dio.SetAttachedBitmap(&direct);
-  TKVTWainParams& tp = *dio.TWainParams();
-  ASSERT_TRUE(tp.SelectSourceByName("test:1"));
-  tp.SetVisibleDialog(false);
-  tp.GetPixelType()->SetCurrentValue(TWPT_RGB);
-  tp.GetXResolution()->SetCurrentValue(75);
-  tp.GetYResolution()->SetCurrentValue(75);
-  for (int i = 0; i < 4; ++i) tp.SetAcquireFrame(i, i == 2 ? 2 : i == 3 ? 1 : 0);
-  ASSERT_TRUE(dio.Acquire());
-  EXPECT_TRUE(test::SamePixels(saved, direct));
+  for (auto [mode, type] : {std::pair{"color", TWPT_RGB}, {"gray", TWPT_GRAY}}) {
+    const test::ProcessRun r = Tool({"scan", Path("a.bmp"), "--source", "TEST:1", "--dpi", "75", "--mode", mode,
+                                     "--area", "0,0,2,1", "--quiet"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    TBitmap saved;
+    TKorvaneIO io;
+    io.SetAttachedBitmap(&saved);
+    io.LoadFromFile(Path("a.bmp").toStdString());
+    ASSERT_EQ(saved.Width(), 150);
+    ASSERT_EQ(saved.Height(), 75);
+    EXPECT_EQ(io.Params()->DpiX, 75);
+    EXPECT_EQ(io.Params()->SamplesPerPixel, type == TWPT_RGB ? 3 : 1) << mode;
+    // The same scan in process.
+    TBitmap direct;
+    TKorvaneIO dio;
+    dio.SetAttachedBitmap(&direct);
+    TKVTWainParams& tp = *dio.TWainParams();
+    ASSERT_TRUE(tp.SelectSourceByName("test:1"));
+    tp.SetVisibleDialog(false);
+    tp.GetPixelType()->SetCurrentValue(type);
+    tp.GetXResolution()->SetCurrentValue(75);
+    tp.GetYResolution()->SetCurrentValue(75);
+    for (int i = 0; i < 4; ++i) tp.SetAcquireFrame(i, i == 2 ? 2 : i == 3 ? 1 : 0);
+    ASSERT_TRUE(dio.Acquire());
+    EXPECT_TRUE(test::SamePixels(saved, direct)) << mode;
+  }
+}
+
+// A device that fails in the middle of the scan fails it: no black page
+// replaces the file already there, and no side file is left.
+TEST_F(ScanCli, DeviceErrorKeepsTheFileThere) {
+  const std::string conf = dir.filePath("sane").toStdString();
+  std::filesystem::create_directories(conf);
+  std::ifstream in(test::SaneConfigDir() + "/test.conf");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string from = "read-status-code \"Default\"";
+  ASSERT_NE(text.find(from), std::string::npos);
+  text.replace(text.find(from), from.size(), "read-status-code \"SANE_STATUS_IO_ERROR\"");
+  std::ofstream(conf + "/test.conf") << text;
+  std::ofstream(conf + "/dll.conf") << "test\n";
+  std::ofstream(Path("keep.bmp").toStdString()) << "old";
+  for (const char* mode : {"color", "gray", "bw"}) {
+    const test::ProcessRun r = Tool({"scan", Path("keep.bmp"), "--mode", mode, "--quiet"}, conf);
+    EXPECT_EQ(r.code, 1) << mode << r.err;
+    std::ifstream kept(Path("keep.bmp").toStdString());
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), std::istreambuf_iterator<char>()), "old") << mode;
+  }
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"keep.bmp"});
 }
 
 TEST_F(ScanCli, FeederWritesOneNumberedFilePerPage) {
