@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -183,6 +184,42 @@ TEST(Writers, EveryDepthAndOptionReloadsAndPillowAgrees) {
 
 // Runs of the row encoders: literal groups never exceed 255 values, and
 // the codes describe exactly the row.
+// Strips in any order, of any size, make the file the whole-bitmap writer
+// makes, in every header kind; rows never written are black.
+TEST(Writers, StripWriterMakesTheWholeWritersFile) {
+  TBitmap src;
+  MakeSource(kColors, src);
+  auto bytes = [](TMemoryStream& m) { return std::vector<uint8_t>(m.Memory(), m.Memory() + m.Size()); };
+  for (TIOBMPVersion ver : {ioBMP_BM3, ioBMP_BMOS2V1, ioBMP_BMOS2V2}) {
+    TIOParamsVals p;
+    p.DpiX = 150;
+    p.DpiY = 72;
+    p.BMP_Version = ver;
+    TMemoryStream whole, strips;
+    BMPWriteStream(&whole, &src, p, nullpr);
+    TBMPStripWriter w(&strips, W, H, p);
+    for (auto [y0, n] : {std::pair{16, 7}, {0, 5}, {6, 10}, {5, 1}}) {
+      TBitmap strip;
+      strip.Allocate(W, n + 2, pf24bit);  // taller than the rows it hands over
+      for (int r = 0; r < n; ++r) std::memcpy(strip.Scanline(r), src.Scanline(y0 + r), size_t(W) * 3);
+      w.Write(y0, n, strip);
+    }
+    w.Finish();
+    EXPECT_EQ(bytes(whole), bytes(strips)) << "version " << ver;
+  }
+  TIOParamsVals p;
+  TMemoryStream partial, blank;
+  TBMPStripWriter w(&partial, W, H, p);
+  w.Write(0, 10, src);
+  w.Finish();
+  for (int y = 10; y < H; ++y) std::memset(src.Scanline(y), 0, size_t(W) * 3);
+  BMPWriteStream(&blank, &src, p, nullpr);
+  EXPECT_EQ(bytes(blank), bytes(partial));
+  p.SamplesPerPixel = 1;
+  EXPECT_FALSE(TBMPStripWriter::Takes(p));
+  EXPECT_THROW(TBMPStripWriter(&partial, W, H, p), EInvalidGraphic);
+}
+
 TEST(Writers, RLEEncodersSplitLongLiterals) {
   std::vector<uint8_t> row(300);
   for (int i = 0; i < 300; ++i) row[size_t(i)] = uint8_t(i * 7);

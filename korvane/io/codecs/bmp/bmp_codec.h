@@ -31,6 +31,32 @@ KORVANE_EXPORT void BMPReadStream(TStream* Stream, TBitmap* Bitmap, int64_t Data
 KORVANE_EXPORT void BMPWriteStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params,
                                    TProgressRec& Progress);
 
+/// Writes a 24-bit BMP whose rows arrive in strips, top row first, without
+/// holding the picture: each strip goes straight to its place in the file
+/// (BMP stores the bottom row first, so the stream must be seekable). The
+/// file is the one BMPWriteStream writes for the same pixels and parameters.
+class KORVANE_EXPORT TBMPStripWriter {
+ public:
+  /// True when these parameters make a 24-bit BMP, the only kind written this way.
+  static bool Takes(const TIOParamsVals& Params);
+  /// Writes the headers of a Width x Height picture (header kind and
+  /// resolution from Params). Raises EInvalidGraphic "unrecognized BMP" when
+  /// Params asks for another depth or the size does not fit the header.
+  TBMPStripWriter(TStream* Stream, int Width, int Height, const TIOParamsVals& Params);
+  /// Rows Y0 .. Y0 + Count - 1 of the picture: the first Count rows of Strip,
+  /// a 24-bit bitmap as wide as the picture. Rows past the bottom are left out.
+  void Write(int Y0, int Count, const TBitmap& Strip);
+  /// Completes the file (rows never written are black) and leaves the stream at its end.
+  void Finish();
+
+ private:
+  TStream* stream_;
+  int w_, h_;
+  size_t rowBytes_;
+  int64_t bits_ = 0;
+  std::vector<uint8_t> block_;
+};
+
 /// True when the stream looks like an icon / cursor file; the position is kept.
 KORVANE_EXPORT bool ICOTryStream(TStream* Stream);
 /// The cursor test: the same directory checks with resource type 2 instead of 1.
