@@ -1,13 +1,18 @@
 // korvane sources / korvane scan: the TWAIN sources (SANE devices through the
 // built-in source manager when no TWAIN manager is installed) and a scan to
 // a file, one file per page from a document feeder.
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <sstream>
 
 #include "apps/korvane/tool.h"
 #include "korvane/acquire/twain.h"
 #include "korvane/capture/capture_driver.h"
+#include "korvane/foundations/host/safe_save.h"
+#include "korvane/io/codecs/bmp/bmp_codec.h"
 
 namespace korvane::cli {
 
@@ -22,6 +27,66 @@ std::string PageName(const std::string& out, int page) {
     dot = out.size();
   return out.substr(0, dot) + std::to_string(page) + out.substr(dot);
 }
+
+// One scanned page on its way to OUT. A 24-bit page bound for a BMP goes
+// into the file strip by strip as the scanner sends it, so the page is never
+// held whole; any other page is gathered and saved like a loaded image.
+class PageToFile : public TKVTWainStripSink {
+ public:
+  PageToFile(const std::string& out, const LoadSaveOptions& opts, ProgressBar& bar)
+      : out_(out), opts_(opts), bar_(bar) {}
+
+  void Begin(const TIOParamsVals& params) override {
+    page_.Assign(&params);
+    TIOParamsVals saved;
+    saved.Assign(&params);
+    PrepareSave(saved, opts_);
+    if (params.SamplesPerPixel != 3 || OutputFormat(out_, opts_) != ioBMP || !TBMPStripWriter::Takes(saved))
+      return;
+    Guard([&] {
+      save_ = std::make_unique<TSafeFileSave>(out_);
+      writer_ = std::make_unique<TBMPStripWriter>(save_->Stream(), params.Width, params.Height, saved);
+    });
+  }
+
+  void Rows(int y0, int count, const TBitmap& strip) override {
+    if (writer_) return Guard([&] { writer_->Write(y0, count, strip); });
+    if (bitmap_.Empty()) bitmap_.Allocate(strip.Width(), page_.Height, strip.PixelFormat());
+    const size_t bytes = size_t(std::min(strip.RowBytes(), bitmap_.RowBytes()));
+    for (int r = 0; r < count && y0 + r < bitmap_.Height(); ++r)
+      std::memcpy(bitmap_.Scanline(y0 + r), strip.Scanline(r), bytes);
+  }
+
+  // After a complete scan: the file replaces OUT.
+  void Finish() {
+    if (writer_) return Guard([&] {
+        writer_->Finish();
+        save_->Commit();
+      });
+    TKorvaneIO io;
+    io.SetAttachedBitmap(&bitmap_);
+    io.Params()->Assign(&page_);
+    SaveImage(io, out_, opts_, bar_);
+  }
+
+ private:
+  // The file's errors name the file, as a save's do.
+  void Guard(const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const std::exception& e) {
+      throw std::runtime_error(out_ + ": " + e.what());
+    }
+  }
+
+  const std::string& out_;
+  const LoadSaveOptions& opts_;
+  ProgressBar& bar_;
+  TIOParamsVals page_;
+  TBitmap bitmap_;
+  std::unique_ptr<TSafeFileSave> save_;
+  std::unique_ptr<TBMPStripWriter> writer_;
+};
 
 std::string Why() {
   const TKVTWainCallInfo info = KVTW_LastCallInfo();
@@ -112,10 +177,7 @@ int RunScan(const std::vector<std::string>& args) {
   if (out.empty()) throw UsageError("scan takes an output file");
   OutputFormat(out, opts);
 
-  TBitmap bmp;
-  TKorvaneIO io;
-  io.SetAttachedBitmap(&bmp);
-  TKVTWainParams& tp = *io.TWainParams();
+  TKVTWainParams tp;
   if (tp.GetSourceCount() == 0) throw std::runtime_error("no scanner sources found");
   if (!source.empty() && !tp.SelectSourceByName(source))
     throw std::runtime_error("no source named '" + source + "' (korvane sources lists them)");
@@ -130,13 +192,18 @@ int RunScan(const std::vector<std::string>& args) {
     for (int k = 0; k < 4; ++k) tp.SetAcquireFrame(k, area[k]);
 
   ProgressBar bar(WantProgress(opts));
+  bool aborting = false;
+  TProgressRec pr;
+  pr.Aborting = &aborting;
+  pr.OnProgress = bar.Event();
   if (!adf) {
+    TIOParamsVals params;
+    PageToFile page(out, opts, bar);
     bar.Start("scanning");
-    io.OnProgress = bar.Event();
-    const bool ok = io.Acquire();
+    const bool ok = KVTW_AcquireStrips(nullptr, page, pr, &params, &tp);
     bar.Done();
     if (!ok) throw std::runtime_error("the scanner delivered no image" + Why());
-    SaveImage(io, out, opts, bar);
+    page.Finish();
     return 0;
   }
 
@@ -153,11 +220,6 @@ int RunScan(const std::vector<std::string>& args) {
     SaveImage(pageIO, PageName(out, ++saved), opts, bar);
     held.reset();
   };
-  bool aborting = false;
-  TProgressRec pr;
-  pr.Aborting = &aborting;
-  pr.OnProgress = bar.Event();
-  pr.Sender = &io;
   bar.Start("scanning");
   const bool ok =
       KVTW_Acquire(nullptr, nullptr, true, pr, nullptr, &tp, [&](TBitmap* page, TIOParamsVals*& rec) {

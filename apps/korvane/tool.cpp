@@ -272,15 +272,19 @@ int DefaultJpegQuality(const TIOParamsVals& loaded) {
   return 90;
 }
 
-void SaveImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& opts, ProgressBar& bar) {
-  const TIOFileType format = OutputFormat(name, opts);
+void PrepareSave(TIOParamsVals& params, const LoadSaveOptions& opts) {
   // The record's JPEG quality is not the input's: a JPEG keeps the quality it
   // was made with, anything else gets a good one. --set comes last.
-  io.Params()->JPEG_Quality = DefaultJpegQuality(*io.Params());
+  params.JPEG_Quality = DefaultJpegQuality(params);
   for (const auto& [field, value] : opts.sets) {
-    if (!io.Params()->SetField(field, value))
+    if (!params.SetField(field, value))
       throw std::runtime_error("--set: '" + value + "' is not a valid value for " + field);
   }
+}
+
+void SaveImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& opts, ProgressBar& bar) {
+  const TIOFileType format = OutputFormat(name, opts);
+  PrepareSave(*io.Params(), opts);
   bar.Start("saving");
   io.OnProgress = bar.Event();
   try {

@@ -87,6 +87,8 @@ TIOFileType OutputFormat(const std::string& name, const LoadSaveOptions& opts);
 // JPEG input's tables (any other input: 90); --set, applied last, changes
 // that and any other parameter.
 void SaveImage(TKorvaneIO& io, const std::string& name, const LoadSaveOptions& opts, ProgressBar& bar);
+// The record SaveImage saves with: the JPEG quality, then --set.
+void PrepareSave(TIOParamsVals& params, const LoadSaveOptions& opts);
 // The extension of the --format format ("jpg" for jpeg, "tif" for tiff).
 std::string FormatExtension(const LoadSaveOptions& opts);
 // The JPEG quality the tool saves with when --set does not say: the

@@ -173,6 +173,27 @@ KORVANE_EXPORT void KVTW_GetSourceList(TKVRecordList* List);
 KORVANE_EXPORT bool KVTW_Acquire(HWND Window, TBitmap* Bitmap, bool MultiPage, TProgressRec& Progress,
                                  TIOParamsVals* Params, TKVTWainParams* TWainParams,
                                  const TKVTWMultiCallBack& Callback = {});
+/// Takes a single-image acquisition strip by strip as the source sends it,
+/// instead of as one bitmap: a page far larger than memory can go straight
+/// to a file (see KVTW_AcquireStrips).
+class TKVTWainStripSink {
+ public:
+  virtual ~TKVTWainStripSink() = default;
+  /// Before the first strip: the page's size, depth and resolution (Width,
+  /// Height, BitsPerSample, SamplesPerPixel, DpiX, DpiY).
+  virtual void Begin(const TIOParamsVals& Params) = 0;
+  /// Rows Y0 .. Y0 + Count - 1 of the page: the first Count rows of Strip, a
+  /// bitmap as wide as the page, 1-bit for black-and-white pages and 24-bit
+  /// otherwise. Strips may come in any order.
+  virtual void Rows(int Y0, int Count, const TBitmap& Strip) = 0;
+};
+/// One image from the selected source through Sink, like KVTW_Acquire in
+/// single-image mode: Params (when given) receives the image's format, and
+/// the result, the errors and the closing of the connection are the same.
+/// Memory transfers hand each strip over as it arrives; a source that only
+/// transfers whole images hands the page over as one strip.
+KORVANE_EXPORT bool KVTW_AcquireStrips(HWND Window, TKVTWainStripSink& Sink, TProgressRec& Progress,
+                                       TIOParamsVals* Params, TKVTWainParams* TWainParams);
 /// Opens the selected source, sends the pending changes first when Update is
 /// set, and reads every capability into TWainParams. False when the source
 /// could not be opened (the capabilities then hold their failure values).

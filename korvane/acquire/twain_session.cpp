@@ -582,10 +582,15 @@ void TTWainSession::Failed() {
   if (HideUI) DisableAfterFailure = true;
 }
 
+namespace {
+bool Sizable(const TW_IMAGEINFO& info) {
+  return info.ImageWidth > 0 && info.ImageLength > 0 &&
+         int64_t(info.ImageWidth) * info.ImageLength <= kMaxDIBPixels;
+}
+}  // namespace
+
 bool TTWainSession::SizeBitmap(TBitmap* bmp, const TW_IMAGEINFO& info) {
-  if (!bmp || info.ImageWidth <= 0 || info.ImageLength <= 0 ||
-      int64_t(info.ImageWidth) * info.ImageLength > kMaxDIBPixels)
-    return false;
+  if (!bmp || !Sizable(info)) return false;
   try {
     bmp->Allocate(info.ImageWidth, info.ImageLength, info.BitsPerPixel == 1 ? pf1bit : pf24bit);
   } catch (const std::exception&) {
@@ -613,8 +618,11 @@ void TTWainSession::FillOutParams(TIOParamsVals* out, const TW_IMAGEINFO& info) 
 void TTWainSession::TransferSingle() {
   TW_IMAGEINFO info;
   std::memset(&info, 0, sizeof info);
-  if (Call(&SourceId, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info) != TWRC_SUCCESS || !SizeBitmap(Target, info)) {
+  if (Call(&SourceId, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info) != TWRC_SUCCESS ||
+      !(Sink ? Sizable(info) : SizeBitmap(Target, info))) {
     Failed();
+  } else if (Sink) {
+    SinkTransfer(info);
   } else {
     FillOutParams(OutParams, info);
     TransferImage(Target, info);
@@ -716,8 +724,15 @@ void TTWainSession::BufferedTransfer(TBitmap* bmp, const TW_IMAGEINFO& info) {
         throw ETWainError("TWAIN image format not supported");
       {
         const uint8_t* p = mem_.Lock(h);
-        CopyTWainStrip(bmp, bpp, x, p, len);
-        mem_.Unlock(h);
+        struct Unlock {
+          TTWainMemory& m;
+          TW_HANDLE h;
+          ~Unlock() { m.Unlock(h); }
+        } unlock{mem_, h};
+        if (Sink)
+          SinkStrip(info, x, p, len);
+        else
+          CopyTWainStrip(bmp, bpp, x, p, len);
       }
       const int64_t end = int64_t(x.YOffset) + int64_t(x.Rows);
       ReportProgress(*Progress, int(std::clamp<int64_t>(end * 100 / std::max<int64_t>(length, 1), 0, 100)));
@@ -762,6 +777,43 @@ void TTWainSession::NativeTransfer(TBitmap* bmp) {
   mem_.Free(h);
 }
 
+void TTWainSession::SinkTransfer(const TW_IMAGEINFO& info) {
+  TIOParamsVals own;
+  TIOParamsVals* rec = OutParams ? OutParams : &own;
+  FillOutParams(rec, info);
+  Sink->Begin(*rec);
+  if (Buffered) {
+    BufferedTransfer(nullptr, info);
+    return;
+  }
+  TBitmap whole;
+  if (!SizeBitmap(&whole, info)) {
+    Failed();
+    return;
+  }
+  NativeTransfer(&whole);
+  if (Done) Sink->Rows(0, whole.Height(), whole);
+}
+
+void TTWainSession::SinkStrip(const TW_IMAGEINFO& info, const TW_IMAGEMEMXFER& x, const uint8_t* mem,
+                              size_t length) {
+  const int64_t W = info.ImageWidth, H = info.ImageLength;
+  // Strips span the page unless tiles were negotiated, which they never are;
+  // a narrower one would leave holes in rows already handed over.
+  if (x.XOffset != 0 || x.Columns < uint64_t(W)) throw ETWainError("TWAIN image format not supported");
+  if (!mem || x.YOffset >= uint64_t(H) || x.Rows == 0) return;
+  const int rows = int(std::min<int64_t>(x.Rows, H - x.YOffset));
+  const TPixelFormat pf = info.BitsPerPixel == 1 ? pf1bit : pf24bit;
+  if (strip_.Width() != W || strip_.Height() < rows || strip_.PixelFormat() != pf) strip_.Allocate(int(W), rows, pf);
+  // Rows the strip's memory does not cover are black, as on a whole page.
+  if (uint64_t(x.BytesPerRow) * uint64_t(rows) > length)
+    for (int r = 0; r < rows; ++r) std::memset(strip_.Scanline(r), 0, size_t(strip_.RowBytes()));
+  TW_IMAGEMEMXFER at = x;
+  at.YOffset = 0;
+  CopyTWainStrip(&strip_, info.BitsPerPixel, at, mem, length);
+  Sink->Rows(int(x.YOffset), rows, strip_);
+}
+
 // ---------------------------------------------------------------------------
 // The calls
 
@@ -801,18 +853,19 @@ void KVTW_GetSourceList(TKVRecordList* List) {
   Record(s);
 }
 
-bool KVTW_Acquire(HWND Window, TBitmap* Bitmap, bool MultiPage, TProgressRec& Progress, TIOParamsVals* Params,
-                  TKVTWainParams* TWainParams, const TKVTWMultiCallBack& Callback) {
+namespace {
+
+// One acquisition through a session set up by `prepare` (its targets).
+bool RunAcquire(HWND Window, TProgressRec& Progress, TIOParamsVals* Params, TKVTWainParams* TWainParams,
+                const std::function<void(TTWainSession&)>& prepare) {
   TKVTWainParams defaults;
   TKVTWainParams* tp = TWainParams ? TWainParams : &defaults;
   // The source list names the selected source; it is read before this
   // connection opens (reading it is a connection of its own).
   tp->FillSourceListData();
   TTWainSession s(tp);
-  s.MultiPage = MultiPage;
-  s.Callback = &Callback;
+  prepare(s);
   s.OutParams = Params;
-  s.Target = Bitmap;
   s.Progress = &Progress;
   s.HideUI = !tp->GetVisibleDialog();
   s.UseWindow(Window);
@@ -833,6 +886,22 @@ bool KVTW_Acquire(HWND Window, TBitmap* Bitmap, bool MultiPage, TProgressRec& Pr
     if (s.EnableSource()) s.RunLoop();
   }
   return s.Done;
+}
+
+}  // namespace
+
+bool KVTW_Acquire(HWND Window, TBitmap* Bitmap, bool MultiPage, TProgressRec& Progress, TIOParamsVals* Params,
+                  TKVTWainParams* TWainParams, const TKVTWMultiCallBack& Callback) {
+  return RunAcquire(Window, Progress, Params, TWainParams, [&](TTWainSession& s) {
+    s.MultiPage = MultiPage;
+    s.Callback = &Callback;
+    s.Target = Bitmap;
+  });
+}
+
+bool KVTW_AcquireStrips(HWND Window, TKVTWainStripSink& Sink, TProgressRec& Progress, TIOParamsVals* Params,
+                        TKVTWainParams* TWainParams) {
+  return RunAcquire(Window, Progress, Params, TWainParams, [&](TTWainSession& s) { s.Sink = &Sink; });
 }
 
 bool KVTW_GetCapabilities(TKVTWainParams* TWainParams, bool Update) {

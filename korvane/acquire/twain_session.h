@@ -86,6 +86,8 @@ class KORVANE_EXPORT TTWainSession {
   bool Buffered = false;
   bool Done = false;
   TBitmap* Target = nullptr;
+  /// When set, the single image goes here strip by strip; Target is not used.
+  TKVTWainStripSink* Sink = nullptr;
   TProgressRec* Progress = nullptr;
 
   /// What the source said through the registered callback, handled by the
@@ -112,11 +114,16 @@ class KORVANE_EXPORT TTWainSession {
   void TransferImage(TBitmap* bmp, const TW_IMAGEINFO& info);
   void BufferedTransfer(TBitmap* bmp, const TW_IMAGEINFO& info);
   void NativeTransfer(TBitmap* bmp);
+  /// The sink's single image: memory strips one by one, a whole image as one strip.
+  void SinkTransfer(const TW_IMAGEINFO& info);
+  /// Hands one memory strip to the sink, through strip_.
+  void SinkStrip(const TW_IMAGEINFO& info, const TW_IMAGEMEMXFER& x, const uint8_t* mem, size_t length);
   void EndTransfer();
   void FillOutParams(TIOParamsVals* out, const TW_IMAGEINFO& info);
   void Failed();
 
   TTWainMemory mem_;
+  TBitmap strip_;  ///< the sink's strip, as wide as the page
   std::unique_ptr<QWidget> proxy_;
   int64_t waitStart_ = 0;  ///< milliseconds on the monotonic clock
 };
