@@ -41,8 +41,11 @@ class PageToFile : public TKVTWainStripSink {
     TIOParamsVals saved;
     saved.Assign(&params);
     PrepareSave(saved, opts_);
-    if (params.SamplesPerPixel != 3 || OutputFormat(out_, opts_) != ioBMP || !TBMPStripWriter::Takes(saved))
+    if (params.SamplesPerPixel != 3 || OutputFormat(out_, opts_) != ioBMP || !TBMPStripWriter::Takes(saved)) {
+      // The strips' format: 1-bit for black-and-white pages, else 24-bit.
+      bitmap_.Allocate(params.Width, params.Height, params.BitsPerSample == 1 ? pf1bit : pf24bit);
       return;
+    }
     Guard([&] {
       save_ = std::make_unique<TSafeFileSave>(out_);
       writer_ = std::make_unique<TBMPStripWriter>(save_->Stream(), params.Width, params.Height, saved);
@@ -51,7 +54,7 @@ class PageToFile : public TKVTWainStripSink {
 
   void Rows(int y0, int count, const TBitmap& strip) override {
     if (writer_) return Guard([&] { writer_->Write(y0, count, strip); });
-    if (bitmap_.Empty()) bitmap_.Allocate(strip.Width(), page_.Height, strip.PixelFormat());
+    if (strip.PixelFormat() != bitmap_.PixelFormat()) throw std::runtime_error("unexpected scan strip format");
     const size_t bytes = size_t(std::min(strip.RowBytes(), bitmap_.RowBytes()));
     for (int r = 0; r < count && y0 + r < bitmap_.Height(); ++r)
       std::memcpy(bitmap_.Scanline(y0 + r), strip.Scanline(r), bytes);

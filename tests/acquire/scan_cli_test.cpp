@@ -52,9 +52,10 @@ TEST_F(ScanCli, SourcesListsTheDevices) {
   EXPECT_EQ(r.out, "test:0\tNoname\tfrontend-tester\ntest:1\tNoname\tfrontend-tester\n");
 }
 
-// Colour pages go to a BMP strip by strip, gray ones are gathered first.
+// Colour pages go to a BMP strip by strip, gray and line-art ones are
+// gathered first.
 TEST_F(ScanCli, ScanWritesTheImageTheSourceGives) {
-  for (auto [mode, type] : {std::pair{"color", TWPT_RGB}, {"gray", TWPT_GRAY}}) {
+  for (auto [mode, type] : {std::pair{"color", TWPT_RGB}, {"gray", TWPT_GRAY}, {"bw", TWPT_BW}}) {
     const test::ProcessRun r = Tool({"scan", Path("a.bmp"), "--source", "TEST:1", "--dpi", "75", "--mode", mode,
                                      "--area", "0,0,2,1", "--quiet"});
     ASSERT_EQ(r.code, 0) << r.err;

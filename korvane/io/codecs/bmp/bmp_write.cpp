@@ -156,9 +156,12 @@ void BMPWriteStream(TStream* Stream, TBitmap* Bitmap, TIOParamsVals& Params, TPr
     raw[i * entry + 2] = pal[i].r;
   }
   // The headers go out twice: the sizes are known once the rows are written
-  // (run-length rows have no size in advance).
+  // (run-length rows have no size in advance). Until then the file header's
+  // size and offset are zero, so a write stopped early says so.
   const int64_t start = Stream->Position();
   std::vector<uint8_t> head = BMPHeaders(Params, w, h, bits, rle, raw.size(), 0);
+  PutLE32(&head[2], 0);
+  PutLE32(&head[10], 0);
   Stream->WriteBuffer(head.data(), int64_t(head.size()));
   if (!raw.empty()) Stream->WriteBuffer(raw.data(), int64_t(raw.size()));
 
