@@ -54,7 +54,8 @@ class PageToFile : public TKVTWainStripSink {
 
   void Rows(int y0, int count, const TBitmap& strip) override {
     if (writer_) return Guard([&] { writer_->Write(y0, count, strip); });
-    if (strip.PixelFormat() != bitmap_.PixelFormat()) throw std::runtime_error("unexpected scan strip format");
+    if (strip.PixelFormat() != bitmap_.PixelFormat())
+      throw std::runtime_error("unexpected scan strip format");
     const size_t bytes = size_t(std::min(strip.RowBytes(), bitmap_.RowBytes()));
     for (int r = 0; r < count && y0 + r < bitmap_.Height(); ++r)
       std::memcpy(bitmap_.Scanline(y0 + r), strip.Scanline(r), bytes);
@@ -62,7 +63,8 @@ class PageToFile : public TKVTWainStripSink {
 
   // After a complete scan: the file replaces OUT.
   void Finish() {
-    if (writer_) return Guard([&] {
+    if (writer_)
+      return Guard([&] {
         writer_->Finish();
         save_->Commit();
       });

@@ -804,7 +804,8 @@ void TTWainSession::SinkStrip(const TW_IMAGEINFO& info, const TW_IMAGEMEMXFER& x
   if (!mem || x.YOffset >= uint64_t(H) || x.Rows == 0) return;
   const int rows = int(std::min<int64_t>(x.Rows, H - x.YOffset));
   const TPixelFormat pf = info.BitsPerPixel == 1 ? pf1bit : pf24bit;
-  if (strip_.Width() != W || strip_.Height() < rows || strip_.PixelFormat() != pf) strip_.Allocate(int(W), rows, pf);
+  if (strip_.Width() != W || strip_.Height() < rows || strip_.PixelFormat() != pf)
+    strip_.Allocate(int(W), rows, pf);
   // Rows the strip's memory does not cover are black, as on a whole page.
   if (uint64_t(x.BytesPerRow) * uint64_t(rows) > length)
     for (int r = 0; r < rows; ++r) std::memset(strip_.Scanline(r), 0, size_t(strip_.RowBytes()));

@@ -24,9 +24,10 @@ namespace {
 // The test backend leaks a few strings of its own until the process ends,
 // so the program runs with the address checks but without the leak check.
 test::ProcessRun Tool(const QStringList& args, const std::string& saneConfig = test::SaneConfigDir()) {
-  return test::RunProcess(KORVANE_CLI, args,
-                          {"ASAN_OPTIONS=detect_leaks=0:exitcode=86",
-                           "SANE_CONFIG_DIR=" + QString::fromStdString(saneConfig), "KORVANE_TWAIN_DSM=sane"});
+  return test::RunProcess(
+      KORVANE_CLI, args,
+      {"ASAN_OPTIONS=detect_leaks=0:exitcode=86", "SANE_CONFIG_DIR=" + QString::fromStdString(saneConfig),
+       "KORVANE_TWAIN_DSM=sane"});
 }
 
 class ScanCli : public ::testing::Test {
@@ -56,8 +57,8 @@ TEST_F(ScanCli, SourcesListsTheDevices) {
 // gathered first.
 TEST_F(ScanCli, ScanWritesTheImageTheSourceGives) {
   for (auto [mode, type] : {std::pair{"color", TWPT_RGB}, {"gray", TWPT_GRAY}, {"bw", TWPT_BW}}) {
-    const test::ProcessRun r = Tool({"scan", Path("a.bmp"), "--source", "TEST:1", "--dpi", "75", "--mode", mode,
-                                     "--area", "0,0,2,1", "--quiet"});
+    const test::ProcessRun r = Tool({"scan", Path("a.bmp"), "--source", "TEST:1", "--dpi", "75", "--mode",
+                                     mode, "--area", "0,0,2,1", "--quiet"});
     ASSERT_EQ(r.code, 0) << r.err;
     TBitmap saved;
     TKorvaneIO io;
@@ -100,7 +101,8 @@ TEST_F(ScanCli, DeviceErrorKeepsTheFileThere) {
     const test::ProcessRun r = Tool({"scan", Path("keep.bmp"), "--mode", mode, "--quiet"}, conf);
     EXPECT_EQ(r.code, 1) << mode << r.err;
     std::ifstream kept(Path("keep.bmp").toStdString());
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), std::istreambuf_iterator<char>()), "old") << mode;
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), std::istreambuf_iterator<char>()), "old")
+        << mode;
   }
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"keep.bmp"});
 }
