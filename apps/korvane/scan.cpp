@@ -28,6 +28,15 @@ std::string PageName(const std::string& out, int page) {
   return out.substr(0, dot) + std::to_string(page) + out.substr(dot);
 }
 
+// A scanned page saved like a loaded image, with the record the scan filled.
+void SavePage(TBitmap* page, const TIOParamsVals* params, const std::string& name,
+              const LoadSaveOptions& opts, ProgressBar& bar) {
+  TKorvaneIO io;
+  io.SetAttachedBitmap(page);
+  io.Params()->Assign(params);
+  SaveImage(io, name, opts, bar);
+}
+
 // One scanned page on its way to OUT. A 24-bit page bound for a BMP goes
 // into the file strip by strip as the scanner sends it, so the page is never
 // held whole; any other page is gathered and saved like a loaded image.
@@ -68,10 +77,7 @@ class PageToFile : public TKVTWainStripSink {
         writer_->Finish();
         save_->Commit();
       });
-    TKorvaneIO io;
-    io.SetAttachedBitmap(&bitmap_);
-    io.Params()->Assign(&page_);
-    SaveImage(io, out_, opts_, bar_);
+    SavePage(&bitmap_, &page_, out_, opts_, bar_);
   }
 
  private:
@@ -219,10 +225,7 @@ int RunScan(const std::vector<std::string>& args) {
   int saved = 0;
   auto flush = [&] {
     if (!held) return;
-    TKorvaneIO pageIO;
-    pageIO.SetAttachedBitmap(held.get());
-    pageIO.Params()->Assign(heldParams.get());
-    SaveImage(pageIO, PageName(out, ++saved), opts, bar);
+    SavePage(held.get(), heldParams.get(), PageName(out, ++saved), opts, bar);
     held.reset();
   };
   bar.Start("scanning");
