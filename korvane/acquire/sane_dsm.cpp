@@ -29,6 +29,7 @@ using SANE_Status = int;
 using SANE_Handle = void*;
 constexpr SANE_Status SANE_STATUS_GOOD = 0;
 constexpr SANE_Status SANE_STATUS_CANCELLED = 2;
+constexpr SANE_Status SANE_STATUS_INVAL = 4;
 constexpr SANE_Status SANE_STATUS_EOF = 5;
 constexpr SANE_Status SANE_STATUS_NO_DOCS = 7;
 enum { SANE_TYPE_BOOL, SANE_TYPE_INT, SANE_TYPE_FIXED, SANE_TYPE_STRING, SANE_TYPE_BUTTON, SANE_TYPE_GROUP };
@@ -199,7 +200,13 @@ struct TSource {
 struct TManager {
   bool open = false;
   TSaneLib sane;
+  // The devices as last listed. Listing asks every backend to probe its
+  // buses and the network, which can take seconds, so a connection lists
+  // only when the application enumerates or asks for the default source;
+  // a source opened by name is opened directly. The list is kept between
+  // connections for the names it gives to sources opened that way.
   std::vector<TDevice> devices;
+  bool listed = false;  // listed in this connection
   size_t enumNext = 0;
   std::unique_ptr<TSource> source;
   TW_UINT16 condition = TWCC_SUCCESS;
@@ -212,7 +219,7 @@ TW_UINT16 Fail(TW_UINT16 cc) {
   return TWRC_FAILURE;
 }
 
-void FillIdentity(TW_IDENTITY& id, size_t i) {
+void FillIdentity(TW_IDENTITY& id, size_t i, const TDevice& d) {
   std::memset(&id, 0, sizeof id);
   id.Id = TW_UINT32(1000 + i);
   id.Version.MajorNum = 1;
@@ -222,9 +229,23 @@ void FillIdentity(TW_IDENTITY& id, size_t i) {
   id.ProtocolMajor = 1;
   id.ProtocolMinor = 9;
   id.SupportedGroups = DG_CONTROL | DG_IMAGE;
-  SetTWStr(id.Manufacturer, g.devices[i].vendor.c_str());
-  SetTWStr(id.ProductFamily, g.devices[i].model.c_str());
-  SetTWStr(id.ProductName, g.devices[i].name.c_str());
+  SetTWStr(id.Manufacturer, d.vendor.c_str());
+  SetTWStr(id.ProductFamily, d.model.c_str());
+  SetTWStr(id.ProductName, d.name.c_str());
+}
+
+void FillIdentity(TW_IDENTITY& id, size_t i) { FillIdentity(id, i, g.devices[i]); }
+
+void ListDevices() {
+  if (g.listed) return;
+  g.listed = true;
+  g.devices.clear();
+  const SANE_Device** list = nullptr;
+  if (g.sane.lib && g.sane.get_devices(&list, 0) == SANE_STATUS_GOOD && list)
+    for (int i = 0; list[i] && i < 1024; ++i)
+      if (list[i]->name)
+        g.devices.push_back(TDevice{list[i]->name, list[i]->vendor ? list[i]->vendor : "",
+                                    list[i]->model ? list[i]->model : ""});
 }
 
 // ---------------------------------------------------------------------------
@@ -922,18 +943,11 @@ TW_UINT16 EndTransfer(TSource& s, TW_PENDINGXFERS& px) {
 TW_UINT16 OpenManager(TW_IDENTITY* app) {
   if (g.open) return Fail(TWCC_SEQERROR);
   g.open = true;
-  g.devices.clear();
+  g.listed = false;
   g.enumNext = 0;
   if (app && app->Id == 0) app->Id = g.nextAppId++;
   // Without libsane the manager works and has no sources.
-  if (g.sane.Load()) {
-    const SANE_Device** list = nullptr;
-    if (g.sane.get_devices(&list, 0) == SANE_STATUS_GOOD && list)
-      for (int i = 0; list[i] && i < 1024; ++i)
-        if (list[i]->name)
-          g.devices.push_back(TDevice{list[i]->name, list[i]->vendor ? list[i]->vendor : "",
-                                      list[i]->model ? list[i]->model : ""});
-  }
+  g.sane.Load();
   return TWRC_SUCCESS;
 }
 
@@ -948,7 +962,6 @@ TW_UINT16 CloseManager() {
   if (!g.open) return Fail(TWCC_SEQERROR);
   CloseSource();
   if (g.sane.lib) g.sane.Unload();
-  g.devices.clear();
   g.open = false;
   return TWRC_SUCCESS;
 }
@@ -956,17 +969,25 @@ TW_UINT16 CloseManager() {
 TW_UINT16 OpenSource(TW_IDENTITY* app, TW_IDENTITY* id) {
   if (!id) return Fail(TWCC_BADVALUE);
   if (g.source) return Fail(TWCC_OPERATIONERROR);
-  if (g.devices.empty()) return Fail(TWCC_NODS);
-  const std::string want = TWStr(id->ProductName);
+  if (!g.sane.lib) return Fail(TWCC_NODS);
+  // A named source is opened as SANE names it; no name is the first device.
+  TDevice device{TWStr(id->ProductName), "", ""};
   size_t i = 0;
-  if (!want.empty()) {
-    while (i < g.devices.size() && g.devices[i].name != want) ++i;
-    if (i == g.devices.size()) return Fail(TWCC_NODS);
+  if (device.name.empty()) {
+    ListDevices();
+    if (g.devices.empty()) return Fail(TWCC_NODS);
+    device = g.devices[0];
+  } else {
+    while (i < g.devices.size() && g.devices[i].name != device.name) ++i;
+    if (i < g.devices.size()) device = g.devices[i];
   }
   auto s = std::make_unique<TSource>();
-  if (g.sane.open(g.devices[i].name.c_str(), &s->h) != SANE_STATUS_GOOD || !s->h)
-    return Fail(TWCC_OPERATIONERROR);
-  FillIdentity(s->id, i);
+  const SANE_Status st = g.sane.open(device.name.c_str(), &s->h);
+  if (st != SANE_STATUS_GOOD || !s->h) {
+    // SANE answers an unknown device name with "invalid argument".
+    return Fail(st == SANE_STATUS_INVAL ? TWCC_NODS : TWCC_OPERATIONERROR);
+  }
+  FillIdentity(s->id, i, device);
   if (app) s->app = *app;
   *id = s->id;
   g.source = std::move(s);
@@ -975,6 +996,7 @@ TW_UINT16 OpenSource(TW_IDENTITY* app, TW_IDENTITY* id) {
 
 TW_UINT16 UserSelect(TW_IDENTITY* id) {
   if (!id) return Fail(TWCC_BADVALUE);
+  ListDevices();
   if (g.devices.empty()) return Fail(TWCC_NODS);
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return Fail(TWCC_BUMMER);
   std::vector<std::string> lines;
@@ -1123,6 +1145,7 @@ TW_UINT16 SaneDSM_Entry(TW_IDENTITY* pOrigin, TW_IDENTITY* pDest, TW_UINT32 DG, 
         case MSG_GETFIRST:
         case MSG_GETNEXT:
           if (!id) return Fail(TWCC_BADVALUE);
+          ListDevices();
           if (MSG == MSG_GETFIRST) g.enumNext = 0;
           if (g.enumNext >= g.devices.size()) return TWRC_ENDOFLIST;
           FillIdentity(*id, g.enumNext++);

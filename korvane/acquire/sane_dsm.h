@@ -3,7 +3,10 @@
 /// libsane is opened with dlopen when the manager opens (no libsane: no
 /// sources) and closed with it. A source's ProductName is the SANE device
 /// name ("test:0"), its Manufacturer and ProductFamily the device's vendor and
-/// model. Capabilities map onto SANE options: resolution, mode and depth
+/// model. The devices are listed only for an enumeration, the selection
+/// dialog or the default source (listing makes every backend probe its buses
+/// and the network); a source named in MSG_OPENDS is opened directly.
+/// Capabilities map onto SANE options: resolution, mode and depth
 /// (pixel type and bit depth), the scan area (image layout frame, inches to
 /// millimetres), and a source option naming a document feeder
 /// (CAP_FEEDERENABLED, one pending transfer per page the feeder still has).

@@ -279,7 +279,16 @@ bool TTWainSession::OpenSource() {
   std::string name;
   if (Params && Params->selected_ >= 0 && Params->selected_ < Params->sources_.Count())
     name = TWStr(static_cast<const TW_IDENTITY*>(Params->sources_.GetItem(Params->selected_))->ProductName);
-  if (!name.empty()) {
+  // The built-in manager opens a source by its name without a list, and
+  // listing can take seconds (every backend probes its buses and the
+  // network). Only when that fails is the source looked up in the list.
+  bool open = false;
+  if (!name.empty() && Builtin) {
+    SetTWStr(SourceId.ProductName, name.c_str());
+    open = Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &SourceId) == TWRC_SUCCESS;
+    if (!open) std::memset(&SourceId, 0, sizeof SourceId);
+  }
+  if (!open && !name.empty()) {
     TW_IDENTITY id{};
     for (TW_UINT16 msg = MSG_GETFIRST;; msg = MSG_GETNEXT) {
       if (Call(nullptr, DG_CONTROL, DAT_IDENTITY, msg, &id) != TWRC_SUCCESS) break;
@@ -289,7 +298,7 @@ bool TTWainSession::OpenSource() {
       }
     }
   }
-  if (Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &SourceId) != TWRC_SUCCESS) {
+  if (!open && Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &SourceId) != TWRC_SUCCESS) {
     Condition = ConditionCode(nullptr);
     return false;
   }

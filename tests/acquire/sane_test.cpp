@@ -19,6 +19,7 @@
 #include <fstream>
 #include <memory>
 
+#include "korvane/acquire/sane_dsm.h"
 #include "korvane/acquire/twain.h"
 #include "korvane/acquire/twain_dialog.h"
 #include "korvane/foundations/host/graphics.h"
@@ -152,6 +153,32 @@ TEST_F(SaneTwain, DevicesAreSourcesNamedAfterTheDevice) {
   EXPECT_EQ(tp->GetPixelType()->Count(), 3);
   EXPECT_NEAR(tp->GetPhysicalWidth(), 200 / 25.4, 1e-3);
   EXPECT_TRUE(KVTW_LastCallInfo().BuiltinManager);
+
+  // The manager opens a named source without listing the devices again
+  // (the name and model come from the last list), a missing one is no
+  // source, and no name is the first device.
+  TW_IDENTITY app{}, parent{};
+  auto dsm = [&](TW_UINT16 dat, TW_UINT16 msg, void* data) {
+    return SaneDSM_Entry(&app, nullptr, DG_CONTROL, dat, msg, data);
+  };
+  ASSERT_EQ(dsm(DAT_PARENT, MSG_OPENDSM, &parent), TWRC_SUCCESS);
+  TW_IDENTITY src{};
+  SetTWStr(src.ProductName, "test:1");
+  ASSERT_EQ(dsm(DAT_IDENTITY, MSG_OPENDS, &src), TWRC_SUCCESS);
+  EXPECT_EQ(TWStr(src.ProductName), "test:1");
+  EXPECT_EQ(TWStr(src.Manufacturer), "Noname");
+  EXPECT_EQ(dsm(DAT_IDENTITY, MSG_CLOSEDS, &src), TWRC_SUCCESS);
+  TW_IDENTITY missing{};
+  SetTWStr(missing.ProductName, "test:7");
+  EXPECT_EQ(dsm(DAT_IDENTITY, MSG_OPENDS, &missing), TWRC_FAILURE);
+  TW_STATUS st{};
+  ASSERT_EQ(dsm(DAT_STATUS, MSG_GET, &st), TWRC_SUCCESS);
+  EXPECT_EQ(st.ConditionCode, TWCC_NODS);
+  TW_IDENTITY first{};
+  ASSERT_EQ(dsm(DAT_IDENTITY, MSG_OPENDS, &first), TWRC_SUCCESS);
+  EXPECT_EQ(TWStr(first.ProductName), "test:0");
+  EXPECT_EQ(dsm(DAT_IDENTITY, MSG_CLOSEDS, &first), TWRC_SUCCESS);
+  EXPECT_EQ(dsm(DAT_PARENT, MSG_CLOSEDSM, &parent), TWRC_SUCCESS);
 }
 
 struct ScanCase {
