@@ -11,7 +11,7 @@ PACKAGES=(
   # Qt Designer's plugin interface and uic forms (the Designer plugin and its
   # tests); Qt's Designer CMake package asks for the OpenGL widgets too.
   qt6-tools-dev libqt6opengl6-dev
-  libjpeg62-turbo-dev libpng-dev zlib1g-dev
+  libjpeg62-turbo-dev libpng-dev zlib1g-dev libdeflate-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   # Cameras: V4L2 with libv4l2's format conversion (the video capture view).
   libv4l-dev

@@ -4,6 +4,7 @@
 #include "korvane/io/codecs/tiff/tiff_codec.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <memory>
@@ -590,6 +591,73 @@ TEST(TiffHostileDetail, LoopingChainCountsEachDirectoryOnce) {
   TMemoryStream m;
   m.SetData(t.data.data(), t.data.size());
   EXPECT_EQ(_EnumTIFFImStream(&m), 2);
+}
+
+// Deflate strips a whole-buffer decoder refuses load as a streaming inflate
+// gives them: a last strip coded at full strip height, strips holding more
+// rows than they cover, a strip cut short (the rows it reaches, then black).
+TEST(TiffRead, DeflateStripsLongerOrCutShortLoadWhatTheyHold) {
+  constexpr int W = 64, H = 60, R = 16;  // four strips, the last covers 12 rows
+  auto value = [](int x, int y, int c) { return uint8_t((x * 7 + y * 13 + c * 101) ^ (x * y)); };
+  auto zip = [&](int y0, int rows) {
+    std::vector<uint8_t> raw;
+    for (int y = y0; y < y0 + rows; ++y)
+      for (int x = 0; x < W; ++x)
+        for (int c = 0; c < 3; ++c) raw.push_back(value(x, y, c));
+    uLongf n = compressBound(uLong(raw.size()));
+    std::vector<uint8_t> out(n);
+    EXPECT_EQ(compress2(out.data(), &n, raw.data(), uLong(raw.size()), 6), Z_OK);
+    out.resize(n);
+    return out;
+  };
+  struct Case {
+    const char* name;
+    int extraRows;   // coded past each strip's rows
+    bool cutSecond;  // the second strip keeps half its bytes
+  };
+  for (const Case c : {Case{"exact", 0, false}, Case{"full last strip", R - H % R, false},
+                       Case{"longer strips", 8, false}, Case{"cut short", 0, true}}) {
+    SCOPED_TRACE(c.name);
+    TiffBuilder t;
+    std::vector<uint32_t> offsets, counts;
+    for (int y0 = 0; y0 < H; y0 += R) {
+      std::vector<uint8_t> z = zip(y0, std::min(R, H - y0) + c.extraRows);
+      if (c.cutSecond && y0 == R) z.resize(z.size() / 2);
+      offsets.push_back(t.Append(z));
+      counts.push_back(uint32_t(z.size()));
+    }
+    Base(t, W, H, 8, 8, 3, 2);
+    t.Long(278, {R});
+    t.Long(273, offsets);
+    t.Long(279, counts);
+    t.Finish();
+    TIOParamsVals p;
+    TBitmap bmp;
+    ASSERT_NO_THROW(ReadTiffBytes(t.data, bmp, p));
+    ASSERT_EQ(bmp.Width(), W);
+    ASSERT_EQ(bmp.Height(), H);
+    // In the cut strip the data end inside a pixel: the pixels before it
+    // are right, those after it black.
+    int wrong = 0, black = 0;
+    bool ended = false;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        const unsigned want = unsigned(value(x, y, 0)) << 16 | unsigned(value(x, y, 1)) << 8 | value(x, y, 2);
+        const unsigned got = Pixel24(bmp, x, y);
+        if (c.cutSecond && y >= R && y < 2 * R && (ended || got != want)) {
+          if (ended) wrong += got != 0;
+          black += ended;
+          ended = true;
+          continue;
+        }
+        wrong += got != want;
+      }
+    EXPECT_EQ(wrong, 0);
+    if (c.cutSecond) {
+      EXPECT_GT(black, 0);
+      EXPECT_LT(black, W * R);
+    }
+  }
 }
 
 TEST(TiffRead, AbortStopsAfterTheCurrentRow) {

@@ -1,10 +1,13 @@
 #include "korvane/io/codecs/tiff/tiff_chunks.h"
 
+#include <libdeflate.h>
+
 #include <algorithm>
 #include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 // clang-format off
 #include <jpeglib.h>
@@ -45,6 +48,19 @@ void TTiffInflater::Read(uint8_t* Dest, size_t Count) {
   const size_t got = size_t(z_.next_out - Dest);
   z_.avail_out = 0;
   if (got < Count) std::memset(Dest + got, 0, Count - got);
+}
+
+TTiffDeflate::TTiffDeflate() : d_(libdeflate_alloc_decompressor()) {
+  if (!d_) throw std::bad_alloc();
+}
+
+TTiffDeflate::~TTiffDeflate() { libdeflate_free_decompressor(d_); }
+
+bool TTiffDeflate::Whole(const uint8_t* Src, size_t SrcSize, uint8_t* Dest, size_t Count) {
+  size_t got = 0;
+  if (libdeflate_zlib_decompress(d_, Src, SrcSize, Dest, Count, &got) != LIBDEFLATE_SUCCESS) return false;
+  if (got < Count) std::memset(Dest + got, 0, Count - got);
+  return true;
 }
 
 struct TTiffJpegReader::State {

@@ -4,6 +4,8 @@
 /// points at an interchange stream) through libjpeg. Both hand out a chunk's
 /// rows a few at a time, so a page stored as one big strip never needs a
 /// buffer for all of it, and they write nowhere but the rows asked for.
+/// Deflate chunks of moderate size decode whole through libdeflate first,
+/// which is about twice as fast as zlib's streaming inflate.
 #pragma once
 #include <zlib.h>
 
@@ -12,6 +14,8 @@
 #include <memory>
 
 #include "korvane/foundations/host/export.h"
+
+struct libdeflate_decompressor;
 
 namespace korvane {
 
@@ -32,6 +36,24 @@ class KORVANE_EXPORT TTiffInflater {
   z_stream z_{};
   size_t inLeft_ = 0;
   bool ended_ = false;
+};
+
+/// Whole Deflate chunks through libdeflate. One decompressor serves a page's
+/// chunks.
+class KORVANE_EXPORT TTiffDeflate {
+ public:
+  TTiffDeflate();
+  ~TTiffDeflate();
+  TTiffDeflate(const TTiffDeflate&) = delete;
+  TTiffDeflate& operator=(const TTiffDeflate&) = delete;
+  /// Decodes the zlib stream Src into exactly Count bytes at Dest, 0 past the
+  /// end of a stream that ends early. False, with Dest undefined, when the
+  /// data are corrupt, cut short or longer than Count: the streaming
+  /// TTiffInflater then gives what can be had from them, as it always did.
+  bool Whole(const uint8_t* Src, size_t SrcSize, uint8_t* Dest, size_t Count);
+
+ private:
+  libdeflate_decompressor* d_ = nullptr;
 };
 
 /// The colour space a TIFF page says its JPEG data are in; RGB and YCbCr

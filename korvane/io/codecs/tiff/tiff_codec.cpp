@@ -844,6 +844,13 @@ class PageDecoder {
     // be much longer than their bits.
     ReadChunk(i, IsCcitt(comp) ? (lay_.cw * 4 + 64) * rows : need * 4 + 65536);
     if (comp == 8 || comp == 32946) {
+      // A chunk of moderate size decodes whole (fast); the rows are then
+      // taken from the buffer as PackBits rows are.
+      if (need <= kWholeDeflate) {
+        if (!deflate_) deflate_ = std::make_unique<TTiffDeflate>();
+        whole_.resize(size_t(need));
+        if (deflate_->Whole(data_.data(), data_.size(), whole_.data(), whole_.size())) return;
+      }
       inflater_ = std::make_unique<TTiffInflater>(data_.data(), data_.size());
       return;
     }
@@ -868,7 +875,8 @@ class PageDecoder {
     if (comp == 5) return;  // the coder's state starts with the first row
     if (IsCcitt(comp)) {
       ccittStopped_ = false;
-      ccitt_ = std::make_unique<TCCITTDecoder>(data_.data(), int64_t(data_.size()), int32_t(lay_.cw), v_.FillOrder);
+      ccitt_ = std::make_unique<TCCITTDecoder>(data_.data(), int64_t(data_.size()), int32_t(lay_.cw),
+                                               v_.FillOrder);
       return;
     }
     // PackBits: the whole chunk at once.
@@ -950,7 +958,11 @@ class PageDecoder {
   // The open chunk.
   int64_t rowBytes_ = 0, row_ = 0, rawOff_ = 0, rawLeft_ = 0;
   bool bgr_ = false;  // colour JPEG decoded in the bitmap's order
+  // Deflate chunks up to this size decode whole; a bigger one (a page
+  // stored as one strip) streams, so that it needs no buffer for all of it.
+  static constexpr int64_t kWholeDeflate = int64_t(8) << 20;
   std::unique_ptr<TTiffInflater> inflater_;
+  std::unique_ptr<TTiffDeflate> deflate_;
   std::unique_ptr<TTiffJpegReader> jpeg_;
   std::unique_ptr<TCCITTDecoder> ccitt_;
   bool ccittStopped_ = false;  // a broken row ended the chunk
