@@ -5,7 +5,10 @@
 # backend, so the ratio is what the TWAIN layer, the built-in source manager
 # and the BMP writer add over SANE's own front end. Times are the programs'
 # CPU time (user + system, children included), best of RUNS (default 3).
-# Ratio = korvane / scanimage.
+# Ratio = time / scanimage's. Three floor lines time bench/scan_floor.cpp, the
+# same scan saved safely by a bare SANE program, built without Qt, on Qt
+# Core, and linked with Qt Widgets: the part of korvane's time that is a Qt
+# program's start-up and not its scanning.
 set -uo pipefail
 build=${1:-build/release}
 runs=${RUNS:-3}
@@ -33,37 +36,64 @@ geometry_quant 0.0
 CONF
 export SANE_CONFIG_DIR="$work" KORVANE_TWAIN_DSM=sane QT_QPA_PLATFORM=offscreen
 
-read -r k s < <(/usr/bin/python3 - "$bin" "$work" "$runs" << 'PY'
+# The floor: the same scan by a bare SANE program that saves as Korvane does
+# (bench/scan_floor.cpp), linking nothing else, then starting a Qt Core
+# application, then linked with Qt Gui and Widgets too. What separates the
+# floors is the start-up of a program on Qt alone.
+floors=()
+src="$(dirname "$0")/scan_floor.cpp"
+qt_core=$(pkg-config --cflags --libs Qt6Core 2> /dev/null)
+qt_widgets=$(pkg-config --cflags --libs Qt6Core Qt6Gui Qt6Widgets 2> /dev/null)
+if c++ -O2 -std=c++17 -o "$work/floor" "$src" -lsane 2> /dev/null &&
+  c++ -O2 -std=c++17 -fPIC -DFLOOR_QT -o "$work/floor_core" "$src" -lsane $qt_core 2> /dev/null &&
+  c++ -O2 -std=c++17 -fPIC -DFLOOR_QT -o "$work/floor_widgets" "$src" -Wl,--no-as-needed -lsane $qt_widgets \
+    2> /dev/null; then
+  floors=("$work/floor" "$work/floor_core" "$work/floor_widgets")
+else
+  echo "(scan_floor.cpp did not build: libsane-dev and qt6-base-dev give its headers; no floor lines)"
+fi
+
+# Every program runs once a round, RUNS rounds, so that a busy spell hits
+# them all alike; each keeps its least time.
+mapfile -t times < <(/usr/bin/python3 - "$bin" "$work" "$runs" "${floors[@]}" << 'PY'
 import resource, subprocess, sys
-bin, work, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+bin, work, runs, floors = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4:]
 # 200 mm = 7.874016 inches; the last digit keeps the area inside the maximum.
-korvane = [bin, "scan", work + "/k.bmp", "--source", "test:0", "--dpi", "300", "--mode", "color",
-           "--area", "0,0,7.87401,7.87401", "--quiet"]
-sane = ["scanimage", "-d", "test:0", "--mode", "Color", "--depth", "8", "--resolution", "300",
-        "-l", "0", "-t", "0", "-x", "200", "-y", "200", "--format=pnm", "-o", work + "/s.pnm"]
+cmds = [[bin, "scan", work + "/k.bmp", "--source", "test:0", "--dpi", "300", "--mode", "color",
+         "--area", "0,0,7.87401,7.87401", "--quiet"],
+        ["scanimage", "-d", "test:0", "--mode", "Color", "--depth", "8", "--resolution", "300",
+         "-l", "0", "-t", "0", "-x", "200", "-y", "200", "--format=pnm", "-o", work + "/s.pnm"]]
+cmds += [[f, work + "/f.bmp"] for f in floors]
 def cpu():
     r = resource.getrusage(resource.RUSAGE_CHILDREN)
     return r.ru_utime + r.ru_stime
-def best(cmd):
-    # A run that hangs (scanimage over the test backend now and then waits
-    # forever at its end) is killed after a minute and not counted.
-    b = 1e30
-    for _ in range(runs):
+best = [1e30] * len(cmds)
+for _ in range(runs):
+    for i, cmd in enumerate(cmds):
+        # A run that hangs (scanimage over the test backend now and then
+        # waits forever at its end) is killed after a minute and not counted.
         t = cpu()
         try:
             subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, timeout=60)
         except subprocess.TimeoutExpired:
             print("run timed out:", cmd[0], file=sys.stderr)
             continue
-        b = min(b, cpu() - t)
-    return b
-print(best(korvane), best(sane))
+        best[i] = min(best[i], cpu() - t)
+for b in best:
+    print(b)
 PY
 )
-[[ -n "${k:-}" ]] || { echo "a run failed"; exit 1; }
+k=${times[0]:-}
+s=${times[1]:-}
+[[ -n "$k" && -n "$s" ]] || { echo "a run failed"; exit 1; }
 size() { stat -c %s "$1"; }
 echo "== 300 DPI colour scan, 200 x 200 mm, SANE test backend"
-awk -v k="$k" -v s="$s" 'BEGIN {
-  printf "korvane scan -> BMP:        %.1f ms\n", k * 1000
-  printf "scanimage --format=pnm:     %.1f ms   ratio %.3f\n", s * 1000, k / s }'
+line() { awk -v n="$1" -v t="$2" -v s="$s" 'BEGIN { printf "%-40s %6.1f ms   ratio %.3f\n", n, t * 1000, t / s }'; }
+line "korvane scan -> BMP:" "$k"
+line "scanimage --format=pnm:" "$s"
+if ((${#times[@]} == 5)); then
+  line "floor, libsane only -> BMP:" "${times[2]}"
+  line "floor, QCoreApplication -> BMP:" "${times[3]}"
+  line "floor, linked with Qt Widgets -> BMP:" "${times[4]}"
+fi
 echo "files: $(size "$work/k.bmp") bytes BMP, $(size "$work/s.pnm") bytes PNM"
