@@ -281,12 +281,17 @@ bool TTWainSession::OpenSource() {
     name = TWStr(static_cast<const TW_IDENTITY*>(Params->sources_.GetItem(Params->selected_))->ProductName);
   // The built-in manager opens a source by its name without a list, and
   // listing can take seconds (every backend probes its buses and the
-  // network). Only when that fails is the source looked up in the list.
+  // network). Only a name it does not know is looked up in the list; a
+  // source that is there but fails to open would fail again.
   bool open = false;
   if (!name.empty() && Builtin) {
     SetTWStr(SourceId.ProductName, name.c_str());
     open = Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &SourceId) == TWRC_SUCCESS;
-    if (!open) std::memset(&SourceId, 0, sizeof SourceId);
+    if (!open) {
+      Condition = ConditionCode(nullptr);
+      if (Condition != TWCC_NODS) return false;
+      std::memset(&SourceId, 0, sizeof SourceId);
+    }
   }
   if (!open && !name.empty()) {
     TW_IDENTITY id{};
